@@ -1,0 +1,75 @@
+#pragma once
+
+// The application's printer object and its drawing surface: the operations
+// printing and status need from the platform, with no CUPS or Qt print types
+// in the interface, so another backend can sit beside the CUPS one.
+
+#include "common/Types.h"
+
+#include <QString>
+
+// The settings block that travels with a device.
+struct DeviceSettings {
+    QString PaperName;          // media keyword the device knows: "A4", "Letter", ...
+    double PaperWidthMm = 0;    // portrait width of the sheet
+    double PaperHeightMm = 0;   // portrait height of the sheet
+    // Unprintable margins (the device's imageable area), portrait, in mm.
+    double MarginLeftMm = 0;
+    double MarginBottomMm = 0;
+    double MarginRightMm = 0;
+    double MarginTopMm = 0;
+    bool Landscape = false;
+    int ResolutionDpi = 0;      // device pixels per inch
+    friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
+};
+
+// Device name, driver and port. On CUPS: queue name, make-and-model, device URI.
+struct DeviceIdentity {
+    QString Device;
+    QString Driver;
+    QString Port;
+    friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
+};
+
+inline constexpr int MM_TEXT = 1;
+inline constexpr int MM_HIMETRIC = 3;   // 0.01 mm per logical unit, y up
+
+// A job's drawing surface, with the meaning GDI gives these operations.
+class DrawingSurface {
+public:
+    virtual ~DrawingSurface() = default;
+    virtual void SetMapMode(int mode) = 0;
+    virtual void DPtoLP(TPoint* points, int count) = 0;
+    virtual void SetViewportOrgEx(int x, int y) = 0;
+    virtual void SetWindowOrgEx(int x, int y) = 0;
+    virtual void MoveTo(int x, int y) = 0;
+    virtual void Polyline(const TPoint* points, int count) = 0;
+};
+
+class TPrinter {
+public:
+    virtual ~TPrinter() = default;
+
+    // Throws EPrinter("There is no default printer currently selected") when
+    // there is no device at all.
+    virtual void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) = 0;
+    // Makes the device current; drops any device context. Throws
+    // EPrinter("Printing in progress") while a job is open.
+    virtual void SetPrinter(const DeviceIdentity& identity, const DeviceSettings& settings) = 0;
+
+    // The printable area in device pixels.
+    virtual int PageWidth() = 0;
+    virtual int PageHeight() = 0;
+
+    // Throws EPrinter("Printing in progress") when a job is already open and
+    // EPrinter("Printer selected is not valid") when the device cannot be used.
+    virtual void BeginDoc(const QString& title) = 0;
+    virtual void EndDoc() = 0;
+    virtual bool Printing() const = 0;
+    // Valid between BeginDoc and EndDoc.
+    virtual DrawingSurface& Canvas() = 0;
+};
+
+// The one printer object of the process. Until changed, its device is the
+// spooler's default destination.
+TPrinter& Printer();

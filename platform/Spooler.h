@@ -1,0 +1,47 @@
+#pragma once
+
+// Spooler queries: open a device by name, its level-2 record, its jobs.
+// Every call is bounded in time so the GUI thread never waits long.
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class SpoolerHandle;   // backend-defined
+
+struct PrinterInfo2 {
+    std::optional<QString> PrinterName;
+    QString DriverName;    // make and model
+    QString PortName;      // device URI
+    QString Location;
+    QString Comment;
+    QString StatusText;    // "Ready", "Paused", "Printing", ...
+};
+
+// Open / close. OpenPrinter returns null on failure; the failure's code and
+// text are then available from LastSpoolerError().
+std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name);
+void ClosePrinter(std::unique_ptr<SpoolerHandle>& handle);
+
+// Level-2 record; nullopt when the query fails.
+std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle);
+
+// Number of jobs in any active state (pending, held, processing), all users,
+// at most maxJobs. Returns nullopt on failure.
+std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
+
+struct SpoolerError {
+    int Code = 0;          // 0: the system reported no code
+    QString Text;
+};
+SpoolerError LastSpoolerError();
+
+// Every destination the spooler offers, for the printer setup dialog.
+struct DestinationInfo {
+    QString Name;
+    PrinterInfo2 Info;
+    bool IsDefault = false;
+};
+std::vector<DestinationInfo> ListDestinations();
