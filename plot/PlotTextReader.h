@@ -6,6 +6,7 @@
 
 #include "plot/UPLT.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -21,3 +22,14 @@ void ReadPlotFile(TPLT& Store, const QString& FileName);
 
 // The decoded lines of a plot file, as ReadPlotFile sees them.
 QStringList ReadPlotFileLines(const QString& FileName);
+
+// The same as ReadPlotFile for file content already in memory. FileName only
+// names the file in error messages; nothing is opened.
+void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName);
+
+// The decoded lines of file content already in memory, as ReadPlotData sees
+// them.
+QStringList PlotDataLines(QByteArrayView Data, const QString& FileName);
+
+// Largest plot file accepted; anything bigger is refused before reading.
+inline constexpr qint64 MaxPlotFileSize = qint64(256) * 1024 * 1024;

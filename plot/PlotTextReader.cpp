@@ -1,0 +1,452 @@
+#include "plot/PlotTextReader.h"
+
+#include "common/Exceptions.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Lines are parsed in place as spans of code units: bytes for 8-bit and UTF-8
+// text, char16_t for UTF-16 text and for QString lines. Every character the
+// parser looks for (P U D, space, semicolon, signs, digits, hex prefixes) is
+// ASCII, and in an ASCII-compatible encoding no byte of a multi-byte character
+// is ASCII, so the raw bytes give the same slices as the decoded text. Only a
+// slice named in an error message is ever decoded.
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Integer conversion
+
+int HexDigit(char32_t c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
+// Code unit as an unsigned value, so a byte above 0x7F never compares equal to
+// an ASCII character.
+template <typename Ch>
+constexpr char32_t Unit(Ch c)
+{
+    return static_cast<char32_t>(static_cast<std::make_unsigned_t<Ch>>(c));
+}
+
+// Leading blanks (U+0020 only), one sign, then decimal digits or a hex prefix
+// ("$", "x", "X", "0x", "0X") with 1 to 8 hex digits taken as a 32-bit
+// pattern. Nothing may follow the digits.
+template <typename Ch>
+std::optional<std::int32_t> TextToInt(const Ch* p, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n && Unit(p[i]) == ' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (Unit(p[i]) == '+' || Unit(p[i]) == '-')) {
+        negative = Unit(p[i]) == '-';
+        ++i;
+    }
+    bool hex = false;
+    if (i < n && (Unit(p[i]) == '$' || Unit(p[i]) == 'x' || Unit(p[i]) == 'X')) {
+        hex = true;
+        i += 1;
+    } else if (i + 1 < n && Unit(p[i]) == '0' && (Unit(p[i + 1]) == 'x' || Unit(p[i + 1]) == 'X')) {
+        hex = true;
+        i += 2;
+    }
+    const qsizetype digits = n - i;
+    if (digits <= 0)
+        return std::nullopt;
+
+    if (hex) {
+        if (digits > 8)
+            return std::nullopt;
+        std::uint32_t pattern = 0;
+        for (; i < n; ++i) {
+            const int d = HexDigit(Unit(p[i]));
+            if (d < 0)
+                return std::nullopt;
+            pattern = (pattern << 4) | static_cast<std::uint32_t>(d);
+        }
+        // Unsigned negation, then a modular conversion: "-$80000000" is
+        // INT32_MIN without overflowing anything.
+        return static_cast<std::int32_t>(negative ? 0u - pattern : pattern);
+    }
+
+    constexpr std::uint64_t magnitudeLimit = 2147483648u; // |INT32_MIN|
+    std::uint64_t magnitude = 0;
+    for (; i < n; ++i) {
+        const char32_t c = Unit(p[i]);
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > magnitudeLimit)
+            return std::nullopt;
+    }
+    if (negative)
+        return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
+    if (magnitude == magnitudeLimit)
+        return std::nullopt;
+    return static_cast<std::int32_t>(magnitude);
+}
+
+// Thousandths of an inch to hundredths of a millimetre, truncated toward zero.
+// Values beyond about +-845 million no longer fit; they are refused rather
+// than wrapped into a wrong coordinate.
+std::optional<std::int32_t> ScaleToLogical(std::int32_t v)
+{
+    const std::int64_t scaled = static_cast<std::int64_t>(v) * 254 / 100;
+    if (scaled < INT32_MIN || scaled > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(scaled);
+}
+
+[[noreturn]] void ThrowNotInteger(const QString& text)
+{
+    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(text));
+}
+
+[[noreturn]] void ThrowOutOfRange(const QString& text)
+{
+    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(text));
+}
+
+// ---------------------------------------------------------------------------
+// One line
+
+// Decode turns a slice of the line into text for an error message.
+template <typename Ch, typename Decode>
+void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
+{
+    // First "PU", first "PD" (ASCII letters in either case), first space and
+    // first semicolon of the whole line.
+    qsizetype pu = -1, pd = -1, space = -1, semicolon = -1;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char32_t c = Unit(p[i]);
+        if (c == ' ') {
+            if (space < 0)
+                space = i;
+        } else if (c == ';') {
+            if (semicolon < 0)
+                semicolon = i;
+        } else if ((c | 0x20) == 'p' && i + 1 < n) {
+            const char32_t next = Unit(p[i + 1]) | 0x20;
+            if (next == 'u' && pu < 0)
+                pu = i;
+            else if (next == 'd' && pd < 0)
+                pd = i;
+        }
+        if (pu >= 0 && space >= 0 && semicolon >= 0)
+            break;
+    }
+
+    const bool penUp = pu >= 0;
+    const qsizetype c = penUp ? pu : pd;
+    if (c < 0 || space < 0 || semicolon < 0)
+        return;
+
+    const qsizetype xStart = c + 2;
+    const qsizetype xCount = std::max<qsizetype>(space - c - 2, 0);
+    const qsizetype yStart = space + 1;
+    const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
+
+    const auto x = TextToInt(p + xStart, xCount);
+    if (!x)
+        ThrowNotInteger(decode(p + xStart, xCount));
+    const auto y = TextToInt(p + yStart, yCount);
+    if (!y)
+        ThrowNotInteger(decode(p + yStart, yCount));
+
+    const auto lx = ScaleToLogical(*x);
+    if (!lx)
+        ThrowOutOfRange(decode(p + xStart, xCount));
+    const auto ly = ScaleToLogical(*y);
+    if (!ly)
+        ThrowOutOfRange(decode(p + yStart, yCount));
+
+    if (penUp)
+        store.AddPolygon();
+    store.AddPoint({*lx, *ly});
+}
+
+// ---------------------------------------------------------------------------
+// Line splitting
+
+// Calls fn(begin, count) for each line. Lines end at CR, LF or CRLF; a last
+// line without terminator counts, a final terminator adds no empty line, and
+// the text ends at the first NUL.
+template <typename Ch, typename Fn>
+void ForEachLine(const Ch* text, qsizetype n, Fn&& fn)
+{
+    const Ch* const end = std::find(text, text + n, Ch(0));
+    const Ch* p = text;
+    while (p < end) {
+        const Ch* q = p;
+        while (q < end && Unit(*q) != '\r' && Unit(*q) != '\n')
+            ++q;
+        fn(p, static_cast<qsizetype>(q - p));
+        if (q == end)
+            break;
+        if (Unit(*q) == '\r' && q + 1 < end && Unit(q[1]) == '\n')
+            q += 2;
+        else
+            ++q;
+        p = q;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+QString Utf16Slice(const char16_t* p, qsizetype n)
+{
+    return QString::fromUtf16(p, n);
+}
+
+// A decoder that keeps a U+FEFF at the start of a slice (it is text there, not
+// a mark) and turns an incomplete sequence at the end into a replacement
+// character instead of holding it back.
+QString DecodeBytes(QStringConverter::Encoding encoding, const char* p, qsizetype n)
+{
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(p, n));
+}
+
+// Offset of the first byte that does not start a well-formed UTF-8 sequence
+// (overlong forms, surrogates and code points above U+10FFFF included), or -1.
+qsizetype FindInvalidUtf8(const unsigned char* s, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n) {
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, sizeof word);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        qsizetype length;
+        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return i;
+        }
+        if (n - i < length || s[i + 1] < low || s[i + 1] > high)
+            return i;
+        for (qsizetype k = 2; k < length; ++k) {
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF)
+                return i;
+        }
+        i += length;
+    }
+    return -1;
+}
+
+// Hands the decoded text to fn(units, count, decodeSlice), where units are
+// bytes or char16_t. Throws EFileError for content that cannot be decoded.
+template <typename Fn>
+void WithText(QByteArrayView data, const QString& fileName, Fn&& fn)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const qsizetype size = data.size();
+
+    const bool utf16le = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+    const bool utf16be = !utf16le && size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
+    if (utf16le || utf16be) {
+        const qsizetype byteCount = size - 2;
+        // A trailing half code unit means the file was cut short.
+        if (byteCount % 2 != 0)
+            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
+                                            "character")
+                                 .arg(fileName));
+        std::u16string units(static_cast<std::size_t>(byteCount / 2), u'\0');
+        const unsigned char* b = bytes + 2;
+        const int hiByte = utf16le ? 1 : 0;
+        for (std::size_t k = 0; k < units.size(); ++k, b += 2)
+            units[k] = static_cast<char16_t>((b[hiByte] << 8) | b[1 - hiByte]);
+        fn(units.data(), static_cast<qsizetype>(units.size()), Utf16Slice);
+        return;
+    }
+
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        const qsizetype bad = FindInvalidUtf8(bytes + 3, size - 3);
+        if (bad >= 0)
+            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-8 text: invalid byte sequence at "
+                                            "offset %2")
+                                 .arg(fileName)
+                                 .arg(bad + 3));
+        fn(data.data() + 3, size - 3,
+           [](const char* p, qsizetype n) { return DecodeBytes(QStringConverter::Utf8, p, n); });
+        return;
+    }
+
+    // No mark: the locale's 8-bit encoding, which Qt takes as UTF-8 on Unix
+    // (undecodable bytes become replacement characters, as with a code page).
+    fn(data.data(), size, [](const char* p, qsizetype n) { return DecodeBytes(QStringConverter::System, p, n); });
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+QString SystemErrorText(int error)
+{
+    return TrimSystemText(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : FFd(fd) {}
+    ~FileDescriptor()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const noexcept { return FFd; }
+
+private:
+    int FFd;
+};
+
+// Reads a regular file whole. Pipes, devices and directories are refused up
+// front (reading them could block forever or never end), and so is anything
+// larger than MaxPlotFileSize.
+QByteArray LoadFile(const QString& fileName, const QString& fullPath)
+{
+    const auto cannotOpen = [&](const QString& reason) {
+        return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(fullPath, reason));
+    };
+
+    const QByteArray native = QFile::encodeName(fileName);
+    int fd;
+    do {
+        // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw cannotOpen(SystemErrorText(errno));
+    const FileDescriptor file(fd);
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw cannotOpen(SystemErrorText(errno));
+    if (S_ISDIR(info.st_mode))
+        throw cannotOpen(QStringLiteral("It is a directory, not a file"));
+    if (!S_ISREG(info.st_mode))
+        throw cannotOpen(QStringLiteral("It is not a regular file (a device, pipe or socket)"));
+
+    const auto tooLarge = [&] {
+        return EFileError(QStringLiteral("The file \"%1\" is too large to be a plot file (the limit is %2 MiB)")
+                              .arg(fullPath)
+                              .arg(MaxPlotFileSize / (1024 * 1024)));
+    };
+    if (info.st_size > MaxPlotFileSize)
+        throw tooLarge();
+
+    // Room for one byte more than announced, so that reaching end of file
+    // normally takes a single read; the file may still change under us.
+    QByteArray content;
+    content.resize(static_cast<qsizetype>(info.st_size) + 1);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > MaxPlotFileSize)
+                throw tooLarge();
+            content.resize(std::min<qsizetype>(filled * 2 + 4096, MaxPlotFileSize + 1));
+        }
+        const ssize_t got = ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EFileError(
+                QStringLiteral("Cannot read file \"%1\". %2").arg(fullPath, SystemErrorText(errno)));
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    content.truncate(filled);
+    return content;
+}
+
+QString FullPath(const QString& fileName)
+{
+    return QFileInfo(fileName).absoluteFilePath();
+}
+
+} // namespace
+
+void ReadPlotText(TPLT& Store, const QStringList& Lines)
+{
+    Store.Reset();
+    for (const QString& line : Lines) {
+        const QStringView view(line);
+        ReadLine(Store, view.utf16(), view.size(), Utf16Slice);
+    }
+}
+
+void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName)
+{
+    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
+        Store.Reset();
+        ForEachLine(text, size, [&](const auto* line, qsizetype count) { ReadLine(Store, line, count, decode); });
+    });
+}
+
+QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
+{
+    QStringList lines;
+    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
+        ForEachLine(text, size, [&](const auto* line, qsizetype count) { lines.append(decode(line, count)); });
+    });
+    return lines;
+}
+
+void ReadPlotFile(TPLT& Store, const QString& FileName)
+{
+    const QString fullPath = FullPath(FileName);
+    const QByteArray content = LoadFile(FileName, fullPath);
+    ReadPlotData(Store, content, fullPath);
+}
+
+QStringList ReadPlotFileLines(const QString& FileName)
+{
+    const QString fullPath = FullPath(FileName);
+    return PlotDataLines(LoadFile(FileName, fullPath), fullPath);
+}
