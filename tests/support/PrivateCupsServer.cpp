@@ -1,0 +1,125 @@
+#include "tests/support/PrivateCupsServer.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+
+PrivateCupsServer::PrivateCupsServer() : FDir(QDir::tempPath() + QStringLiteral("/vcups-XXXXXX"))
+{
+    FHadOldServer = qEnvironmentVariableIsSet("CUPS_SERVER");
+    FOldServer = qgetenv("CUPS_SERVER");
+    if (!FDir.isValid()) {
+        FError = QStringLiteral("cannot create a temporary folder");
+        return;
+    }
+    QString out;
+    FRunning = true;   // the script may have started cupsd even if it later fails
+    if (!harness({QStringLiteral("start"), FDir.path()}, &out)) {
+        FError = QStringLiteral("cups-harness start failed: ") + out;
+        stop();
+        return;
+    }
+    qputenv("CUPS_SERVER", socketPath().toLocal8Bit());
+    FValid = true;
+}
+
+PrivateCupsServer::~PrivateCupsServer()
+{
+    stop();
+}
+
+void PrivateCupsServer::stop()
+{
+    if (FRunning) {
+        harness({QStringLiteral("stop"), FDir.path()});
+        FRunning = false;
+    }
+    if (FValid) {
+        if (FHadOldServer)
+            qputenv("CUPS_SERVER", FOldServer);
+        else
+            qunsetenv("CUPS_SERVER");
+        FValid = false;
+    }
+}
+
+bool PrivateCupsServer::harness(const QStringList& args, QString* output) const
+{
+    return run(QStringLiteral(VELLICO_CUPS_HARNESS), args, output);
+}
+
+bool PrivateCupsServer::run(const QString& program, const QStringList& args, QString* output) const
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CUPS_SERVER"), socketPath());
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QStringList PrivateCupsServer::jobFiles() const
+{
+    QDir d(jobsDir());
+    QStringList names = d.entryList({QStringLiteral("job-*")}, QDir::Files);
+    QCollator numeric;
+    numeric.setNumericMode(true);
+    std::sort(names.begin(), names.end(), numeric);
+    for (QString& n : names)
+        n = d.filePath(n);
+    return names;
+}
+
+bool PrivateCupsServer::waitForJobFiles(int n, int timeoutMs) const
+{
+    QElapsedTimer t;
+    t.start();
+    while (jobFiles().size() < n) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+bool PrivateCupsServer::addQueue(const QString& name, const QString& paper)
+{
+    return harness({QStringLiteral("add-queue"), FDir.path(), name, paper});
+}
+
+bool PrivateCupsServer::deleteQueue(const QString& name)
+{
+    return run(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+}
+
+bool PrivateCupsServer::disableQueue(const QString& name)
+{
+    return run(QStringLiteral("cupsdisable"), {name});
+}
+
+bool PrivateCupsServer::enableQueue(const QString& name)
+{
+    return run(QStringLiteral("cupsenable"), {name});
+}
+
+bool PrivateCupsServer::cancelAll()
+{
+    return run(QStringLiteral("cancel"), {QStringLiteral("-a")});
+}
+
+bool PrivateCupsServer::setDefault(const QString& name)
+{
+    return run(QStringLiteral("lpadmin"), {QStringLiteral("-d"), name});
+}
