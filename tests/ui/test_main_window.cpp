@@ -1,0 +1,353 @@
+#include "UiTestSupport.h"
+
+#include "platform/PrinterObject.h"
+#include "plot/SampleText.h"
+#include "plot/UPLT.h"
+#include "tests/support/PrivateCupsServer.h"
+#include "ui/PrintSetupDialog.h"
+#include "ui/TFrmPrincipal.h"
+
+#include <QtTest>
+
+#include <memory>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void controls_data();
+    void controls();
+    void windowFrame();
+    void startsAtTopLeft();
+    void centeredShowsItsPreviewAndPrintsThere();
+    void twoCutsGiveTwoIdenticalJobs();
+    void typedPositionPrintsUnplaced();
+    void cancelledSetupChangesNothing();
+    void confirmedSetupSwitchesDevice();
+    void statusFollowsQueue();
+    void failingStatusIsReportedOnce();
+
+private:
+    QImage WaitForJobPage(int n);
+
+    std::unique_ptr<PrivateCupsServer> FServer;
+    std::unique_ptr<ReportRecorder> FReports;
+    std::unique_ptr<TFrmPrincipal> FForm;
+    int FJobsBefore = 0;
+};
+
+namespace {
+constexpr double PointsPerMm = 72.0 / 25.4;
+// The test queue's A4 printable area (its PPD): margins left 5, bottom 7.5,
+// right 4, top 6 mm.
+constexpr double PageHeightMm = 297.0;
+constexpr double PrintableLeftMm = 5.0;
+constexpr double PrintableBottomMm = 7.5;
+constexpr double PrintableWidthMm = 210.0 - 5.0 - 4.0;
+constexpr double PrintableHeightMm = 297.0 - 7.5 - 6.0;
+constexpr double SampleWidthMm = 111.17;
+constexpr double SampleHeightMm = 32.79;
+} // namespace
+
+void TestMainWindow::initTestCase()
+{
+    FServer = std::make_unique<PrivateCupsServer>();
+    QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
+    QVERIFY(FServer->addQueue(QStringLiteral("Second"), QStringLiteral("Letter")));
+}
+
+void TestMainWindow::init()
+{
+    FServer->cancelAll();
+    FJobsBefore = int(FServer->jobFiles().size());
+    FReports = std::make_unique<ReportRecorder>();
+    FForm = std::make_unique<TFrmPrincipal>();
+    FForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+}
+
+void TestMainWindow::cleanup()
+{
+    FForm.reset();
+    FReports.reset();
+}
+
+QImage TestMainWindow::WaitForJobPage(int n)
+{
+    if (!FServer->waitForJobFiles(FJobsBefore + n, 20000))
+        return {};
+    return RasterisePdf(FServer->jobFiles().at(FJobsBefore + n - 1));
+}
+
+void TestMainWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry");   // width -1: sized to its text
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("visible");
+    const QString w = QStringLiteral("FrmPrincipal");
+    const QString grp1 = QStringLiteral("GrpListaDeImpresoras");
+    const QString grp2 = QStringLiteral("GrpImagen");
+    QTest::newRow("GrpListaDeImpresoras") << grp1 << w << QRect(16, 8, 505, 73) << " Cutter " << true;
+    QTest::newRow("Label1") << "Label1" << grp1 << QRect(19, 24, -1, 13) << "Active Device:" << true;
+    QTest::newRow("LImpresora") << "LImpresora" << grp1 << QRect(92, 24, -1, -1) << "TestCutter" << true;
+    QTest::newRow("Label2") << "Label2" << grp1 << QRect(53, 43, -1, 13) << "Status:" << true;
+    QTest::newRow("LStatus") << "LStatus" << grp1 << QRect(92, 43, -1, -1) << "" << true;
+    QTest::newRow("BtnPropiedades") << "BtnPropiedades" << grp1 << QRect(364, 27, 123, 25)
+                                    << "&Select Printer/Cutter..." << true;
+    QTest::newRow("Memo1") << "Memo1" << grp1 << QRect(191, 40, 90, 89) << "" << false;
+    QTest::newRow("Button1") << "Button1" << grp1 << QRect(227, 27, 123, 25) << "Abrir" << false;
+    QTest::newRow("GrpImagen") << grp2 << w << QRect(16, 87, 265, 202) << " Sample Cut " << true;
+    QTest::newRow("Label4") << "Label4" << grp2 << QRect(16, 37, -1, 13) << "Size" << true;
+    QTest::newRow("ImagenMedidas") << "ImagenMedidas" << grp2 << QRect(15, 56, 119, 55) << "" << true;
+    QTest::newRow("Label3") << "Label3" << grp2 << QRect(15, 132, -1, 13) << "Position" << true;
+    QTest::newRow("CmbPosicion") << "CmbPosicion" << grp2 << QRect(15, 151, 102, 21) << "Top left" << true;
+    QTest::newRow("ImagenHoja") << "ImagenHoja" << grp2 << QRect(137, 17, 121, 170) << "" << true;
+    QTest::newRow("LTexto1") << "LTexto1" << w << QRect(287, 97, 234, 26)
+                             << "Use Select Printer/Cutter to select and setup the device you want to test" << true;
+    QTest::newRow("Ltexto2") << "Ltexto2" << w << QRect(287, 143, 232, 26)
+                             << "Press Cut and check the output. You should get a pattern like the one shown at the left."
+                             << true;
+    QTest::newRow("BtnCut") << "BtnCut" << w << QRect(351, 264, 75, 25) << "&Cut" << true;
+    QTest::newRow("BtnCancel") << "BtnCancel" << w << QRect(446, 264, 75, 25) << "Close" << true;
+}
+
+void TestMainWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(bool, visible);
+    auto* widget = FForm->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    QCOMPARE(widget->pos(), geometry.topLeft());
+    if (geometry.width() >= 0)
+        QCOMPARE(widget->width(), geometry.width());
+    if (geometry.height() >= 0)
+        QCOMPARE(widget->height(), geometry.height());
+    QCOMPARE(widget->isVisible(), visible);
+
+    QString shown;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        shown = label->text();
+        // A label never cuts its caption off.
+        if (!label->wordWrap())
+            QVERIFY(label->width() >= label->sizeHint().width());
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        shown = button->text();
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        shown = group->title();
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        shown = combo->currentText();
+    }
+    QCOMPARE(shown, text);
+}
+
+void TestMainWindow::windowFrame()
+{
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Vellico Output Test V1.02"));
+    QCOMPARE(FForm->size(), QSize(539, 305));
+    QCOMPARE(FForm->minimumSize(), FForm->maximumSize());
+    const Qt::WindowFlags flags = FForm->windowFlags();
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QCOMPARE(FForm->font().family(), QStringLiteral("Tahoma"));
+    QCOMPARE(FForm->font().pointSize(), 8);
+
+    const QStringList items{"Bottom left", "Bottom right", "Top left",   "Top right", "Middle Bottom",
+                            "Middle Top",  "Middle left",  "Middle right", "Centered"};
+    QStringList got;
+    for (int i = 0; i < FForm->CmbPosicion->count(); ++i)
+        got << FForm->CmbPosicion->itemText(i);
+    QCOMPARE(got, items);
+    QVERIFY(FForm->CmbPosicion->isEditable());
+
+    // Tab order among the controls that take focus.
+    QStringList order;
+    QWidget* w = FForm->BtnPropiedades;
+    for (int i = 0; i < 6; ++i, w = w->nextInFocusChain()) {
+        while (w->focusPolicy() == Qt::NoFocus || w->parentWidget() == FForm->CmbPosicion)
+            w = w->nextInFocusChain();
+        order << w->objectName();
+    }
+    QCOMPARE(order, (QStringList{"BtnPropiedades", "Memo1", "Button1", "CmbPosicion", "BtnCut", "BtnCancel"}));
+
+    QVERIFY(!FForm->Memo1->isEnabled());
+    QCOMPARE(FForm->Memo1->toPlainText(), BuiltInSampleText());
+    QCOMPARE(FForm->TimerEstado->interval(), 200);
+    QVERIFY(FForm->TimerEstado->isActive());
+}
+
+void TestMainWindow::startsAtTopLeft()
+{
+    QCOMPARE(FForm->CmbPosicion->currentIndex(), 2);
+    QCOMPARE(FForm->PositionIndex(), 2);
+    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.at(2).toImage());
+    QVERIFY(FForm->Store());
+    QCOMPARE(FForm->Store()->NPolygons(), 0);
+    QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestMainWindow::centeredShowsItsPreviewAndPrintsThere()
+{
+    FForm->CmbPosicion->setCurrentIndex(8);
+    emit FForm->CmbPosicion->activated(8);
+    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.at(8).toImage());
+    QVERIFY(FForm->ImagenHoja->pixmap().toImage() != FForm->ListaDeImagenes.at(2).toImage());
+
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    QCOMPARE(FReports->Texts, QStringList());
+    QCOMPARE(FForm->Store()->NPolygons(), 51);
+    const QImage page = WaitForJobPage(1);
+    QVERIFY(!page.isNull());
+    QCOMPARE(page.size(), QSize(595, 842));
+
+    // Centred across the printable area, the top edge on its middle line.
+    const QRectF ink = QRectF(InkBox(page)).adjusted(0, 0, 1, 1);
+    const double centreX = (PrintableLeftMm + PrintableWidthMm / 2) * PointsPerMm;
+    const double topY = (PageHeightMm - PrintableBottomMm - PrintableHeightMm / 2) * PointsPerMm;
+    const double tolerance = 1.5;
+    QVERIFY2(qAbs(ink.center().x() - centreX) <= tolerance, qPrintable(QString::number(ink.center().x())));
+    QVERIFY2(qAbs(ink.top() - topY) <= tolerance, qPrintable(QString::number(ink.top())));
+    QVERIFY(qAbs(ink.width() - SampleWidthMm * PointsPerMm) <= tolerance);
+    QVERIFY(qAbs(ink.height() - SampleHeightMm * PointsPerMm) <= tolerance);
+}
+
+void TestMainWindow::twoCutsGiveTwoIdenticalJobs()
+{
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    const QImage first = WaitForJobPage(1);
+    // The second through the accelerator, as the keyboard user presses it.
+    QApplication::setActiveWindow(FForm.get());
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QTest::keyClick(FForm.get(), Qt::Key_C, Qt::AltModifier);
+    const QImage second = WaitForJobPage(2);
+    QVERIFY(!first.isNull());
+    QCOMPARE(second, first);
+    QCOMPARE(FForm->Store()->NPolygons(), 51);
+    // "Top left": the sample's upper-left corner on the printable area's.
+    const QRect ink = InkBox(first);
+    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= 1.5);
+    QVERIFY(qAbs(ink.top() - 6.0 * PointsPerMm) <= 1.5);
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestMainWindow::typedPositionPrintsUnplaced()
+{
+    // Text typed into the field names no item: the plot is printed from the
+    // page's lower-left corner as its coordinates stand.
+    FForm->CmbPosicion->setEditText(QStringLiteral("Somewhere"));
+    QCOMPARE(FForm->PositionIndex(), -1);
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    const QImage page = WaitForJobPage(1);
+    QVERIFY(!page.isNull());
+    const QRect ink = InkBox(page);
+    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= 1.5);
+    QVERIFY(qAbs(ink.bottom() + 1 - (PageHeightMm - PrintableBottomMm) * PointsPerMm) <= 1.5);
+}
+
+void TestMainWindow::cancelledSetupChangesNothing()
+{
+    DeviceIdentity before;
+    DeviceSettings settingsBefore;
+    Printer().GetPrinter(before, settingsBefore);
+    const QString shown = FForm->LImpresora->text();
+
+    bool sawCurrent = false;
+    WhenModal<TPrintSetupDialog>(this, [&sawCurrent](TPrintSetupDialog& dialog) {
+        sawCurrent = dialog.PrinterList()->currentText() == QLatin1String("TestCutter");
+        const int second = dialog.PrinterList()->findText(QStringLiteral("Second"));
+        dialog.PrinterList()->setCurrentIndex(second);
+        emit dialog.PrinterList()->activated(second);
+        dialog.reject();
+    });
+    QTest::mouseClick(FForm->BtnPropiedades, Qt::LeftButton);
+
+    QVERIFY(sawCurrent);
+    DeviceIdentity after;
+    DeviceSettings settingsAfter;
+    Printer().GetPrinter(after, settingsAfter);
+    QCOMPARE(after.Device, before.Device);
+    QVERIFY(settingsAfter == settingsBefore);
+    QCOMPARE(FForm->LImpresora->text(), shown);
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestMainWindow::confirmedSetupSwitchesDevice()
+{
+    WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
+        const int second = dialog.PrinterList()->findText(QStringLiteral("Second"));
+        dialog.PrinterList()->setCurrentIndex(second);
+        emit dialog.PrinterList()->activated(second);
+        dialog.accept();
+    });
+    QTest::mouseClick(FForm->BtnPropiedades, Qt::LeftButton);
+    QCOMPARE(FForm->LImpresora->text(), QStringLiteral("Second"));
+    DeviceIdentity now;
+    DeviceSettings settings;
+    Printer().GetPrinter(now, settings);
+    QCOMPARE(now.Device, QStringLiteral("Second"));
+    QCOMPARE(settings.PaperName, QStringLiteral("Letter"));
+
+    // Cut now goes to the new device: a Letter page.
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    const QImage page = WaitForJobPage(1);
+    QCOMPARE(page.size(), QSize(612, 792));
+
+    // Back to the test cutter for the tests that follow.
+    WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
+        const int first = dialog.PrinterList()->findText(QStringLiteral("TestCutter"));
+        dialog.PrinterList()->setCurrentIndex(first);
+        emit dialog.PrinterList()->activated(first);
+        dialog.accept();
+    });
+    QTest::mouseClick(FForm->BtnPropiedades, Qt::LeftButton);
+    QCOMPARE(FForm->LImpresora->text(), QStringLiteral("TestCutter"));
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestMainWindow::statusFollowsQueue()
+{
+    QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
+    QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("Print"), 5000);
+    QVERIFY(FServer->cancelAll());
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
+    QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestMainWindow::failingStatusIsReportedOnce()
+{
+    QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
+    // The active device disappears: every tick fails the same way.
+    QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
+    QTRY_COMPARE_WITH_TIMEOUT(FReports->Texts.size(), 1, 3000);
+    QTest::qWait(1500);   // seven more ticks
+    QCOMPARE(FReports->Texts.size(), 1);
+    QCOMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
+    QVERIFY(FForm->TimerEstado->isActive());
+
+    // It comes back, then goes again: that is a new failure, reported again.
+    QVERIFY(FServer->addQueue(QStringLiteral("TestCutter")));
+    QVERIFY(FServer->setDefault(QStringLiteral("TestCutter")));
+    QTest::qWait(600);
+    QCOMPARE(FReports->Texts.size(), 1);
+    QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
+    QTRY_COMPARE_WITH_TIMEOUT(FReports->Texts.size(), 2, 3000);
+    QCOMPARE(FReports->Texts.at(1), FReports->Texts.at(0));
+
+    QVERIFY(FServer->addQueue(QStringLiteral("TestCutter")));
+    QVERIFY(FServer->setDefault(QStringLiteral("TestCutter")));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

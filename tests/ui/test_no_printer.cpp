@@ -1,0 +1,61 @@
+#include "UiTestSupport.h"
+
+#include "plot/UPLT.h"
+#include "tests/support/PrivateCupsServer.h"
+#include "ui/TFrmPrincipal.h"
+
+#include <QtTest>
+
+#include <memory>
+
+// A machine without any printer: the window still starts whole, says so
+// once, and Cut reports the missing device instead of printing.
+class TestNoPrinter : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startsWholeAndReportsOnce();
+
+private:
+    std::unique_ptr<PrivateCupsServer> FServer;
+};
+
+void TestNoPrinter::initTestCase()
+{
+    FServer = std::make_unique<PrivateCupsServer>();
+    QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
+    QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
+}
+
+void TestNoPrinter::startsWholeAndReportsOnce()
+{
+    const QString noPrinter = QStringLiteral("There is no default printer currently selected.");
+    ReportRecorder reports;
+    TFrmPrincipal form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    QCOMPARE(reports.Texts, QStringList{noPrinter});
+    QVERIFY(form.Store());
+    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.at(2).toImage());
+    QCOMPARE(form.LImpresora->text(), QString());
+
+    // The timer fails on every tick the same way; nothing more is shown.
+    QTest::qWait(1200);
+    QCOMPARE(reports.Texts.size(), 1);
+    QCOMPARE(form.LStatus->text(), QString());
+
+    QTest::mouseClick(form.BtnCut, Qt::LeftButton);
+    QCOMPARE(reports.Texts.size(), 2);
+    QCOMPARE(reports.Texts.at(1), noPrinter);
+    QVERIFY(FServer->jobFiles().isEmpty());
+
+    // The window stays usable: the position list still drives the preview.
+    form.CmbPosicion->setCurrentIndex(8);
+    emit form.CmbPosicion->activated(8);
+    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.at(8).toImage());
+    QCOMPARE(reports.Texts.size(), 2);
+}
+
+QTEST_MAIN(TestNoPrinter)
+#include "test_no_printer.moc"
