@@ -9,7 +9,11 @@
 #include <optional>
 #include <vector>
 
-class SpoolerHandle;   // backend-defined
+// An open device in the spooler; each backend derives its own.
+class SpoolerHandle {
+public:
+    virtual ~SpoolerHandle() = default;
+};
 
 struct PrinterInfo2 {
     std::optional<QString> PrinterName;

@@ -1,0 +1,50 @@
+#include "output/PlotPrinting.h"
+
+#include "output/PagePlacement.h"
+#include "platform/PrinterObject.h"
+
+void PrintPlot(const TPLT& IPLT, int PositionIndex)
+{
+    TPrinter& printer = Printer();
+
+    // Handing the device back drops any earlier device context, so the job
+    // starts on a fresh one with the same settings.
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    printer.GetPrinter(identity, settings);
+    printer.SetPrinter(identity, settings);
+
+    printer.BeginDoc(QString());
+    // Everything after BeginDoc ends the job, even on failure: a job left
+    // open would refuse every later Cut with "Printing in progress".
+    try {
+        DrawingSurface& canvas = printer.Canvas();
+        canvas.SetMapMode(MM_HIMETRIC);
+
+        const int pageWidth = printer.PageWidth();
+        const int pageHeight = printer.PageHeight();
+        TPoint page[2] = {{0, 0}, {pageWidth, pageHeight}};
+        canvas.DPtoLP(page, 2);
+        const std::int32_t W = page[1].X;
+        const std::int32_t H = page[1].Y;   // negative: y grows upward
+
+        canvas.SetViewportOrgEx(0, pageHeight);
+        if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex))
+            canvas.SetWindowOrgEx(origin->X, origin->Y);
+
+        canvas.MoveTo(0, 0);
+        TPolygon polygon;
+        for (std::int32_t i = 0; i < IPLT.NPolygons(); ++i) {
+            IPLT.ReadPolygon(i, polygon);
+            canvas.Polyline(polygon.Points.data(), static_cast<int>(polygon.Points.size()));
+        }
+    } catch (...) {
+        try {
+            printer.EndDoc();
+        } catch (...) {
+            // The drawing failure is the one worth reporting.
+        }
+        throw;
+    }
+    printer.EndDoc();
+}

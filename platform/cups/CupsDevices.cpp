@@ -1,0 +1,184 @@
+#include "platform/cups/CupsDevices.h"
+
+#include "platform/DeviceCapabilities.h"
+
+#include <cmath>
+
+namespace vcups {
+
+const char* const DeviceAttributes[] = {
+    "printer-name", "printer-make-and-model", "device-uri", "printer-uri-supported",
+    "printer-location", "printer-info", "printer-state", "printer-is-accepting-jobs",
+    "media-col-default", "media-col-database", "media-default", "printer-resolution-default",
+};
+const int DeviceAttributeCount = static_cast<int>(sizeof DeviceAttributes / sizeof DeviceAttributes[0]);
+
+namespace {
+
+int IntOf(ipp_t* collection, const char* name)
+{
+    ipp_attribute_t* a = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
+    return a ? ippGetInteger(a, 0) : 0;
+}
+
+// media-col: sizes and margins in hundredths of a millimetre.
+bool SettingsFromMediaCol(ipp_t* col, DeviceSettings& s)
+{
+    ipp_attribute_t* size = ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION);
+    if (!size)
+        return false;
+    ipp_t* sz = ippGetCollection(size, 0);
+    const int w = IntOf(sz, "x-dimension");
+    const int h = IntOf(sz, "y-dimension");
+    if (w <= 0 || h <= 0)
+        return false;
+    s.PaperWidthMm = w / 100.0;
+    s.PaperHeightMm = h / 100.0;
+    s.MarginLeftMm = IntOf(col, "media-left-margin") / 100.0;
+    s.MarginBottomMm = IntOf(col, "media-bottom-margin") / 100.0;
+    s.MarginRightMm = IntOf(col, "media-right-margin") / 100.0;
+    s.MarginTopMm = IntOf(col, "media-top-margin") / 100.0;
+    if (pwg_media_t* m = pwgMediaForSize(w, h))
+        s.PaperName = QString::fromUtf8(m->ppd ? m->ppd : m->pwg);
+    else
+        s.PaperName = QStringLiteral("Custom.%1x%2mm").arg(s.PaperWidthMm).arg(s.PaperHeightMm);
+    return true;
+}
+
+int ResolutionOf(ipp_t* attrs)
+{
+    ipp_attribute_t* a = ippFindAttribute(attrs, "printer-resolution-default", IPP_TAG_RESOLUTION);
+    if (!a)
+        return 0;
+    ipp_res_t units;
+    int y = 0;
+    int x = ippGetResolution(a, 0, &y, &units);
+    if (units == IPP_RES_PER_CM)
+        x = static_cast<int>(std::lround(x * 2.54));
+    return x;
+}
+
+} // namespace
+
+DeviceIdentity IdentityFrom(ipp_t* attrs)
+{
+    return {AttrText(attrs, "printer-name"), AttrText(attrs, "printer-make-and-model"),
+            AttrText(attrs, "device-uri")};
+}
+
+PrinterInfo2 InfoFrom(ipp_t* attrs)
+{
+    PrinterInfo2 info;
+    if (ippFindAttribute(attrs, "printer-name", IPP_TAG_ZERO))
+        info.PrinterName = AttrText(attrs, "printer-name");
+    info.DriverName = AttrText(attrs, "printer-make-and-model");
+    info.PortName = AttrText(attrs, "device-uri");
+    info.Location = AttrText(attrs, "printer-location");
+    info.Comment = AttrText(attrs, "printer-info");
+    ipp_attribute_t* state = ippFindAttribute(attrs, "printer-state", IPP_TAG_ENUM);
+    switch (state ? ippGetInteger(state, 0) : 0) {
+    case IPP_PSTATE_IDLE: info.StatusText = QStringLiteral("Ready"); break;
+    case IPP_PSTATE_PROCESSING: info.StatusText = QStringLiteral("Printing"); break;
+    case IPP_PSTATE_STOPPED: info.StatusText = QStringLiteral("Paused"); break;
+    default: break;
+    }
+    return info;
+}
+
+std::vector<DeviceSettings> PapersFrom(ipp_t* attrs)
+{
+    std::vector<DeviceSettings> papers;
+    const int resolution = ResolutionOf(attrs);
+    ipp_attribute_t* db = ippFindAttribute(attrs, "media-col-database", IPP_TAG_BEGIN_COLLECTION);
+    for (int i = 0, n = db ? ippGetCount(db) : 0; i < n; ++i) {
+        DeviceSettings s;
+        if (!SettingsFromMediaCol(ippGetCollection(db, i), s))
+            continue;
+        s.ResolutionDpi = resolution;
+        bool seen = false;
+        for (const DeviceSettings& p : papers)
+            seen = seen || p == s;
+        if (!seen)
+            papers.push_back(s);
+    }
+    return papers;
+}
+
+DeviceSettings FallbackSettings()
+{
+    DeviceSettings s;
+    s.PaperName = QStringLiteral("A4");
+    s.PaperWidthMm = 210;
+    s.PaperHeightMm = 297;
+    s.ResolutionDpi = 600;
+    return s;
+}
+
+DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
+{
+    DeviceSettings s = FallbackSettings();
+    bool found = false;
+    if (ipp_attribute_t* def = ippFindAttribute(attrs, "media-col-default", IPP_TAG_BEGIN_COLLECTION))
+        found = SettingsFromMediaCol(ippGetCollection(def, 0), s);
+    if (!found) {
+        // Only the keyword: take the first database entry of that size.
+        const QString keyword = AttrText(attrs, "media-default");
+        if (pwg_media_t* m = pwgMediaForPWG(keyword.toUtf8().constData())) {
+            for (const DeviceSettings& p : PapersFrom(attrs)) {
+                if (std::lround(p.PaperWidthMm * 100) == m->width && std::lround(p.PaperHeightMm * 100) == m->length) {
+                    s = p;
+                    break;
+                }
+            }
+        }
+    }
+    if (const int r = ResolutionOf(attrs); r > 0)
+        s.ResolutionDpi = r;
+    return s;
+}
+
+QByteArray MediaKeyword(const DeviceSettings& s)
+{
+    const int w = static_cast<int>(std::lround(s.PaperWidthMm * 100));
+    const int h = static_cast<int>(std::lround(s.PaperHeightMm * 100));
+    if (pwg_media_t* m = pwgMediaForSize(w, h))
+        return QByteArray(m->pwg);
+    char name[IPP_MAX_NAME];
+    pwgFormatSizeName(name, sizeof name, "custom", nullptr, w, h, nullptr);
+    return QByteArray(name);
+}
+
+IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
+{
+    IppPtr request = name.isEmpty() ? NewRequest(IPP_OP_CUPS_GET_DEFAULT)
+                                    : NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  DeviceAttributeCount, nullptr, DeviceAttributes);
+    return connection.Do(std::move(request), "/", err);
+}
+
+} // namespace vcups
+
+// The capabilities are asked for from dialogs, not from the status timer, so
+// they get the longer budget.
+std::vector<DeviceSettings> SupportedPapers(const QString& device)
+{
+    using namespace vcups;
+    IppError err;
+    auto c = Connection::Open(Clock::now() + LongBudget, err);
+    if (!c || device.isEmpty())
+        return {};
+    IppPtr attrs = QueryDevice(*c, device, err);
+    return attrs ? PapersFrom(attrs.get()) : std::vector<DeviceSettings>{};
+}
+
+DeviceSettings DefaultSettings(const QString& device)
+{
+    using namespace vcups;
+    IppError err;
+    auto c = Connection::Open(Clock::now() + LongBudget, err);
+    if (!c || device.isEmpty())
+        return FallbackSettings();
+    IppPtr attrs = QueryDevice(*c, device, err);
+    return attrs ? DefaultSettingsFrom(attrs.get()) : FallbackSettings();
+}

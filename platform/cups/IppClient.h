@@ -1,0 +1,66 @@
+#pragma once
+
+// Talking IPP to the CUPS server with a hard time limit on every exchange:
+// the status query runs on the GUI thread five times a second, so a server
+// that is down, unreachable or silent must cost a bounded wait, never a hang.
+// Only the server itself is asked; nothing goes through DNS-SD.
+
+#include <cups/cups.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+namespace vcups {
+
+using Clock = std::chrono::steady_clock;
+
+// Budget for one status query (open, count, close) on the GUI thread.
+inline constexpr std::chrono::milliseconds StatusBudget{80};
+// Budget for submitting a job or listing destinations for a dialog.
+inline constexpr std::chrono::milliseconds LongBudget{15000};
+
+struct IppError {
+    int Code = 0;      // IPP status, 0 when there is none
+    QString Text;
+};
+
+struct IppDeleter {
+    void operator()(ipp_t* p) const noexcept { ippDelete(p); }
+};
+using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
+
+// One connection to the current server, all of whose requests end by a
+// fixed deadline.
+class Connection {
+public:
+    // Null on failure, with err filled in.
+    static std::unique_ptr<Connection> Open(Clock::time_point deadline, IppError& err);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Sends request (with optional document data after it) and returns the
+    // response; null on any failure, including an IPP error status.
+    IppPtr Do(IppPtr request, const char* resource, IppError& err,
+              const QByteArray& document = QByteArray());
+
+private:
+    Connection(http_t* http, Clock::time_point deadline) : FHttp(http), FDeadline(deadline) {}
+    http_t* FHttp;
+    Clock::time_point FDeadline;
+};
+
+// "ipp://localhost/printers/<name>", the form the server expects from a
+// local client whatever its own host name.
+QByteArray PrinterUri(const QString& name);
+
+// A request with the usual operation attributes (charset, language, and the
+// printer-uri when a name is given).
+IppPtr NewRequest(ipp_op_t op, const QString& printer = QString());
+
+QString AttrText(ipp_t* response, const char* name, ipp_tag_t tag = IPP_TAG_ZERO);
+
+} // namespace vcups

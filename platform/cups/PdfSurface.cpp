@@ -1,0 +1,101 @@
+#include "platform/cups/PdfSurface.h"
+
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <vector>
+
+namespace vcups {
+
+namespace {
+constexpr double PtPerMm = 72.0 / 25.4;
+}
+
+PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
+    : FPage(OrientPage(settings)), FDpi(dpi), FMapping(dpi, dpi)
+{
+    FBuffer.open(QIODevice::WriteOnly);
+    FWriter = std::make_unique<QPdfWriter>(&FBuffer);
+    FWriter->setTitle(title);
+    FWriter->setCreator(QString());
+    // Painter units are PDF points, so coordinates pass through unscaled.
+    FWriter->setResolution(72);
+    // Full page: no margins of Qt's own. Qt keeps page sizes in whole points
+    // (A4 becomes 595 x 842), so nothing below trusts its page rectangle:
+    // every position is measured from the sheet's lower-left corner, where the
+    // PDF's own origin is.
+    const QPageSize size(QSizeF(FPage.WidthMm, FPage.HeightMm), QPageSize::Millimeter, QString(),
+                         QPageSize::ExactMatch);
+    FWriter->setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
+    FFlipHeightPt = FWriter->pageLayout().fullRectPoints().height();
+    FPainter = std::make_unique<QPainter>(FWriter.get());
+    // GDI's default pen, made a hairline: one stroke per edge for a cutter.
+    QPen pen(Qt::black, 0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    pen.setCosmetic(true);
+    FPainter->setPen(pen);
+    FPainter->setBrush(Qt::NoBrush);
+    FPainter->setRenderHint(QPainter::Antialiasing, false);
+}
+
+PdfSurface::~PdfSurface()
+{
+    if (FPainter && FPainter->isActive())
+        FPainter->end();
+}
+
+void PdfSurface::SetMapMode(int mode)
+{
+    FMapping.SetMapMode(mode);
+}
+
+void PdfSurface::DPtoLP(TPoint* points, int count)
+{
+    for (int i = 0; i < count; ++i)
+        points[i] = FMapping.DPtoLP(points[i]);
+}
+
+void PdfSurface::SetViewportOrgEx(int x, int y)
+{
+    FMapping.SetViewportOrg(x, y);
+}
+
+void PdfSurface::SetWindowOrgEx(int x, int y)
+{
+    FMapping.SetWindowOrg(x, y);
+}
+
+void PdfSurface::MoveTo(int x, int y)
+{
+    FCurrent = {x, y};
+}
+
+QPointF PdfSurface::ToPdf(TPoint logical) const
+{
+    // Device pixels count from the printable area's top-left corner.
+    const DevicePointF d = FMapping.LPtoDP(logical);
+    const double xMm = FPage.MarginLeftMm + d.X * 25.4 / FDpi;
+    const double yUpMm = (FPage.HeightMm - FPage.MarginTopMm) - d.Y * 25.4 / FDpi;
+    return {xMm * PtPerMm, FFlipHeightPt - yUpMm * PtPerMm};
+}
+
+void PdfSurface::Polyline(const TPoint* points, int count)
+{
+    if (!FPainter || !FPainter->isActive() || count < 2)
+        return;
+    std::vector<QPointF> pts(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        pts[static_cast<size_t>(i)] = ToPdf(points[i]);
+    FPainter->drawPolyline(pts.data(), count);
+}
+
+QByteArray PdfSurface::Finish()
+{
+    if (FPainter && FPainter->isActive())
+        FPainter->end();
+    FWriter.reset();
+    FBuffer.close();
+    return FBuffer.data();
+}
+
+} // namespace vcups
