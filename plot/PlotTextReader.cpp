@@ -214,9 +214,10 @@ void ForEachLine(const Ch* text, qsizetype n, Fn&& fn)
 // ---------------------------------------------------------------------------
 // Decoding
 
+// Not QString::fromUtf16, which would swallow a leading U+FEFF as a mark.
 QString Utf16Slice(const char16_t* p, qsizetype n)
 {
-    return QString::fromUtf16(p, n);
+    return QStringView(p, n).toString();
 }
 
 // A decoder that keeps a U+FEFF at the start of a slice (it is text there, not

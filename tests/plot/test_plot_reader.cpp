@@ -148,6 +148,7 @@ void TestPlotReader::lines_data()
     row("decimal above int32", {"PU2147483648 0;"}, "", NotInteger("2147483648"));
     row("huge decimal", {"PU99999999999999999999999 0;"}, "", NotInteger("99999999999999999999999"));
     row("non-ASCII digits", {"PU\uFF14\uFF11 1;"}, "", NotInteger("\uFF14\uFF11"));
+    row("U+FEFF is text, not a mark", {"PU\uFEFF5 1;"}, "", NotInteger(QChar(0xFEFF) + QStringLiteral("5")));
     row("X reported before Y", {"PUa b;"}, "", NotInteger("a"));
 
     // Scaled values must fit 32 bits: the extremes that do, and the first
