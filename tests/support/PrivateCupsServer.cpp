@@ -1,6 +1,5 @@
 #include "tests/support/PrivateCupsServer.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -74,9 +73,9 @@ QStringList PrivateCupsServer::jobFiles() const
 {
     QDir d(jobsDir());
     QStringList names = d.entryList({QStringLiteral("job-*")}, QDir::Files);
-    QCollator numeric;
-    numeric.setNumericMode(true);
-    std::sort(names.begin(), names.end(), numeric);
+    // By job id: "job-10" comes after "job-9".
+    const auto id = [](const QString& n) { return n.mid(4).section(u'.', 0, 0).toInt(); };
+    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) { return id(a) < id(b); });
     for (QString& n : names)
         n = d.filePath(n);
     return names;

@@ -1,0 +1,245 @@
+// Prints through a private CUPS server and checks the PDF the spooler
+// received: where every point lands, the sizes, and that nothing else is drawn.
+
+#include "common/Exceptions.h"
+#include "output/PlotPrinting.h"
+#include "platform/DeviceCapabilities.h"
+#include "platform/PrinterObject.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
+#include "tests/support/PdfStrokes.h"
+#include "tests/support/PrivateCupsServer.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr double PtToMm = 25.4 / 72.0;
+
+// The test queues' sheets as their PPD describes them, in mm.
+struct Sheet {
+    const char* Queue;
+    double W, H, L, B, R, T;
+};
+const Sheet A4{"TestCutter", 210.0, 297.0, 5.0, 7.5, 4.0, 6.0};
+const Sheet Letter{"LetterCutter", 215.9, 279.4, 6.0, 5.0, 3.0, 8.0};
+
+enum class Across { Left, Right, Middle };
+enum class Down { Bottom, Top, Halfway };
+
+struct Position {
+    int Index;
+    const char* Name;
+    Across X;
+    Down Y;
+};
+const Position Positions[] = {
+    {0, "Bottom left", Across::Left, Down::Bottom},   {1, "Bottom right", Across::Right, Down::Bottom},
+    {2, "Top left", Across::Left, Down::Top},         {3, "Top right", Across::Right, Down::Top},
+    {4, "Middle Bottom", Across::Middle, Down::Bottom}, {5, "Middle Top", Across::Middle, Down::Top},
+    {6, "Middle left", Across::Left, Down::Halfway},  {7, "Middle right", Across::Right, Down::Halfway},
+    {8, "Centered", Across::Middle, Down::Halfway},
+};
+
+// Where the plot's logical (0, 0) belongs on the sheet, in mm from the
+// sheet's lower-left corner, from what each position means on the page.
+QPointF ExpectedOrigin(const Sheet& s, const TRect& b, const Position& p)
+{
+    const double printW = s.W - s.L - s.R;
+    const double printH = s.H - s.B - s.T;
+    double x = 0, y = 0;
+    switch (p.X) {
+    case Across::Left: x = s.L - b.Left / 100.0; break;
+    case Across::Right: x = s.W - s.R - b.Right / 100.0; break;
+    case Across::Middle: x = s.L + printW / 2 - (b.Left + b.Right) / 200.0; break;
+    }
+    switch (p.Y) {
+    case Down::Bottom: y = s.B - b.Bottom / 100.0; break;
+    case Down::Top: y = s.H - s.T - b.Top / 100.0; break;
+    // The top edge, not the middle, sits at half the page height.
+    case Down::Halfway: y = s.B + printH / 2 - b.Top / 100.0; break;
+    }
+    return {x, y};
+}
+
+} // namespace
+
+class TestPrintGeometry : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void devicePapers();
+    void samplePlacement_data();
+    void samplePlacement();
+    void emptyPlotGivesOneBlankPage();
+    void noPositionMeasuresFromLowerLeft();
+    void jobHasEmptyName();
+    void jobForRemovedDeviceFails();
+
+private:
+    PdfContent PrintAndReadBack(const TPLT& plot, int position);
+
+    std::unique_ptr<PrivateCupsServer> FServer;
+    TPLT FSample;
+    double FWorstError = 0;
+};
+
+void TestPrintGeometry::initTestCase()
+{
+    FServer = std::make_unique<PrivateCupsServer>();
+    QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
+    QVERIFY(FServer->addQueue(QStringLiteral("LetterCutter"), QStringLiteral("Letter")));
+    ReadPlotText(FSample, BuiltInSampleLines());
+    QCOMPARE(FSample.Bound(), (TRect{0, 3279, 11117, 0}));
+}
+
+void TestPrintGeometry::cleanupTestCase()
+{
+    qInfo("largest point error over all placements: %.5f mm", FWorstError);
+    FServer.reset();
+}
+
+PdfContent TestPrintGeometry::PrintAndReadBack(const TPLT& plot, int position)
+{
+    const int before = static_cast<int>(FServer->jobFiles().size());
+    PrintPlot(plot, position);
+    if (!FServer->waitForJobFiles(before + 1))
+        return PdfContent{{}, {}, QStringLiteral("the spooler kept no job")};
+    return ReadPdfStrokesFile(FServer->jobFiles().last());
+}
+
+void TestPrintGeometry::devicePapers()
+{
+    // The default device is the server's default queue with its default
+    // paper; both papers are offered with the PPD's imageable areas.
+    DeviceIdentity id;
+    DeviceSettings s;
+    Printer().GetPrinter(id, s);
+    QCOMPARE(id.Device, QStringLiteral("TestCutter"));
+    QCOMPARE(id.Driver, QStringLiteral("Vellico Test Cutter"));
+    QVERIFY(id.Port.startsWith(QStringLiteral("file:")));
+    QCOMPARE(s.PaperName, QStringLiteral("A4"));
+    QCOMPARE(s.ResolutionDpi, 1016);
+    const auto papers = SupportedPapers(QStringLiteral("TestCutter"));
+    QCOMPARE(papers.size(), size_t{2});
+    QCOMPARE(papers[1].PaperName, QStringLiteral("Letter"));
+    QCOMPARE(papers[1].MarginTopMm, 8.0);
+    QCOMPARE(papers[1].MarginRightMm, 3.0);
+    QCOMPARE(DefaultSettings(QStringLiteral("LetterCutter")), papers[1]);
+    QVERIFY(SupportedPapers(QStringLiteral("NoSuchQueue")).empty());
+}
+
+void TestPrintGeometry::samplePlacement_data()
+{
+    QTest::addColumn<int>("sheet");
+    QTest::addColumn<int>("position");
+    for (int sheet = 0; sheet < 2; ++sheet)
+        for (const Position& p : Positions)
+            QTest::addRow("%s %s", sheet == 0 ? "A4" : "Letter", p.Name) << sheet << p.Index;
+}
+
+void TestPrintGeometry::samplePlacement()
+{
+    QFETCH(int, sheet);
+    QFETCH(int, position);
+    const Sheet& s = sheet == 0 ? A4 : Letter;
+    const QString queue = QString::fromLatin1(s.Queue);
+    Printer().SetPrinter({queue, QStringLiteral("Vellico Test Cutter"), QString()}, DefaultSettings(queue));
+
+    const PdfContent pdf = PrintAndReadBack(FSample, position);
+    QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
+    QCOMPARE(pdf.Pages.size(), 1);
+    const PdfPage& page = pdf.Pages.first();
+    QVERIFY2(page.OtherPainting.isEmpty(), qPrintable(page.OtherPainting.join(u' ')));
+    QCOMPARE(page.Strokes.size(), FSample.NPolygons());
+    for (double w : page.LineWidths)
+        QCOMPARE(w, 0.0);   // hairlines only
+
+    const QPointF origin = ExpectedOrigin(s, FSample.Bound(), Positions[position]);
+    double worst = 0;
+    double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
+    for (int i = 0; i < FSample.NPolygons(); ++i) {
+        const auto& expected = FSample.Polygons()[static_cast<size_t>(i)].Points;
+        const auto& got = page.Strokes[i];
+        QCOMPARE(got.size(), static_cast<qsizetype>(expected.size()));
+        for (qsizetype j = 0; j < got.size(); ++j) {
+            const double x = got[j].x() * PtToMm, y = got[j].y() * PtToMm;
+            const double ex = origin.x() + expected[static_cast<size_t>(j)].X / 100.0;
+            const double ey = origin.y() + expected[static_cast<size_t>(j)].Y / 100.0;
+            worst = std::max({worst, std::abs(x - ex), std::abs(y - ey)});
+            minX = std::min(minX, x), maxX = std::max(maxX, x);
+            minY = std::min(minY, y), maxY = std::max(maxY, y);
+        }
+    }
+    FWorstError = std::max(FWorstError, worst);
+    QVERIFY2(worst < 0.01, qPrintable(QStringLiteral("a point is %1 mm off").arg(worst)));
+    QVERIFY2(std::abs(maxX - minX - 111.17) < 0.005, qPrintable(QString::number(maxX - minX, 'f', 5)));
+    QVERIFY2(std::abs(maxY - minY - 32.79) < 0.005, qPrintable(QString::number(maxY - minY, 'f', 5)));
+}
+
+void TestPrintGeometry::emptyPlotGivesOneBlankPage()
+{
+    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    TPLT empty;
+    const PdfContent pdf = PrintAndReadBack(empty, 2);
+    QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
+    QCOMPARE(pdf.Pages.size(), 1);
+    QVERIFY(pdf.Pages.first().Strokes.isEmpty());
+    QVERIFY(pdf.Pages.first().OtherPainting.isEmpty());
+}
+
+void TestPrintGeometry::noPositionMeasuresFromLowerLeft()
+{
+    // Without a position the plot's own coordinates count from the printable
+    // area's lower-left corner, and nothing is shrunk to fit: a plot wider than
+    // the sheet keeps its size.
+    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    TPLT plot;
+    plot.AddPolygon();
+    plot.AddPoint({1000, 2000});
+    plot.AddPoint({51000, 2000});
+    const PdfContent pdf = PrintAndReadBack(plot, -1);
+    QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
+    QCOMPARE(pdf.Pages.first().Strokes.size(), 1);
+    const auto stroke = pdf.Pages.first().Strokes.first();
+    QCOMPARE(stroke.size(), 2);
+    QVERIFY(std::abs(stroke[0].x() * PtToMm - (A4.L + 10)) < 0.005);
+    QVERIFY(std::abs(stroke[0].y() * PtToMm - (A4.B + 20)) < 0.005);
+    QVERIFY(std::abs((stroke[1].x() - stroke[0].x()) * PtToMm - 500) < 0.005);
+}
+
+void TestPrintGeometry::jobHasEmptyName()
+{
+    // Keep the job in the queue so its attributes can be read.
+    QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
+    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    PrintPlot(FSample, 2);
+    QString out;
+    QVERIFY(FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("not-completed"),
+                                                     QStringLiteral("-l"), QStringLiteral("-o"), QStringLiteral("TestCutter")}, &out));
+    QVERIFY(FServer->cancelAll());
+    QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
+    QVERIFY2(out.contains(QStringLiteral("TestCutter-")), qPrintable(out));
+    QVERIFY2(!out.contains(QStringLiteral("Untitled")), qPrintable(out));
+}
+
+void TestPrintGeometry::jobForRemovedDeviceFails()
+{
+    QVERIFY(FServer->addQueue(QStringLiteral("Gone")));
+    Printer().SetPrinter({QStringLiteral("Gone"), {}, {}}, DefaultSettings(QStringLiteral("Gone")));
+    QVERIFY(FServer->deleteQueue(QStringLiteral("Gone")));
+    try {
+        PrintPlot(FSample, 2);
+        QFAIL("printed to a removed queue");
+    } catch (const EPrinter& e) {
+        QCOMPARE(e.Message(), QStringLiteral("Printer selected is not valid"));
+    }
+    QVERIFY(!Printer().Printing());
+}
+
+QTEST_GUILESS_MAIN(TestPrintGeometry)
+#include "test_print_geometry.moc"
