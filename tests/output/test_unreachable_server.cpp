@@ -1,0 +1,212 @@
+// A printer object with no device at all, and print servers that are gone or
+// never answer: every status and name query must come back within 100 ms.
+// Its own process, so the printer object has never seen a device.
+
+#include "common/Exceptions.h"
+#include "output/PlotPrinting.h"
+#include "output/PrinterStatus.h"
+#include "platform/PrinterObject.h"
+#include "tests/support/PrivateCupsServer.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString NoDefault = QStringLiteral("There is no default printer currently selected");
+
+// A listening socket that never accepts or reads: connecting succeeds (the
+// kernel completes it) and then nothing ever answers.
+class SilentListener {
+public:
+    explicit SilentListener(bool tcp, bool keepListening = true)
+    {
+        if (tcp) {
+            FFd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t len = sizeof a;
+            bind(FFd, reinterpret_cast<sockaddr*>(&a), len);
+            listen(FFd, 16);
+            getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
+            FAddress = QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
+        } else {
+            FAddress = FDir.path() + QStringLiteral("/silent.sock");
+            FFd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un a{};
+            a.sun_family = AF_UNIX;
+            qstrncpy(a.sun_path, FAddress.toLocal8Bit().constData(), sizeof a.sun_path);
+            bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            listen(FFd, 16);
+        }
+        if (!keepListening) {   // a port or path where nobody listens any more
+            ::close(FFd);
+            FFd = -1;
+        }
+    }
+    ~SilentListener()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    QString Address() const { return FAddress; }
+
+private:
+    QTemporaryDir FDir;
+    int FFd = -1;
+    QString FAddress;
+};
+
+// How long fn takes, in ms.
+qint64 Timed(const std::function<void()>& fn)
+{
+    QElapsedTimer t;
+    t.start();
+    fn();
+    return t.elapsed();
+}
+
+} // namespace
+
+class TestUnreachableServer : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void noDestinationAtAll();
+    void noServerNoDevice_data();
+    void noServerNoDevice();
+    void noServerChosenDevice_data();
+    void noServerChosenDevice();
+
+private:
+    void Servers();
+    void UseServer(int kind);
+
+    std::unique_ptr<PrivateCupsServer> FServer;
+    std::unique_ptr<SilentListener> FListener;
+};
+
+void TestUnreachableServer::initTestCase()
+{
+    FServer = std::make_unique<PrivateCupsServer>();
+    QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
+    QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
+}
+
+void TestUnreachableServer::cleanupTestCase()
+{
+    FListener.reset();
+    FServer.reset();
+}
+
+void TestUnreachableServer::noDestinationAtAll()
+{
+    const auto expectNoDefault = [](const std::function<void()>& fn) {
+        try {
+            fn();
+            QFAIL("no error without any destination");
+        } catch (const EPrinter& e) {
+            QCOMPARE(e.Message(), NoDefault);
+        }
+    };
+    expectNoDefault([] { GetPrinterName(); });
+    expectNoDefault([] { GetQueueStatus(); });
+    expectNoDefault([] { OpenActivePrinter(); });
+    expectNoDefault([] { PrintPlot(TPLT(), 2); });
+    QVERIFY(!Printer().Printing());
+}
+
+enum Kind { SilentUnix, SilentTcp, GoneUnix, ClosedTcp, UnknownHost };
+
+void TestUnreachableServer::Servers()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("unix socket that never answers") << int(SilentUnix);
+    QTest::newRow("loopback port that never answers") << int(SilentTcp);
+    QTest::newRow("socket path with no server") << int(GoneUnix);
+    QTest::newRow("loopback port with no server") << int(ClosedTcp);
+    QTest::newRow("host name that does not resolve") << int(UnknownHost);
+}
+
+void TestUnreachableServer::UseServer(int kind)
+{
+    FListener.reset();
+    QString address;
+    switch (kind) {
+    case SilentUnix: FListener = std::make_unique<SilentListener>(false); break;
+    case SilentTcp: FListener = std::make_unique<SilentListener>(true); break;
+    case GoneUnix: FListener = std::make_unique<SilentListener>(false, false); break;
+    case ClosedTcp: FListener = std::make_unique<SilentListener>(true, false); break;
+    default: address = QStringLiteral("vellico-no-such-host.invalid:631"); break;
+    }
+    if (FListener)
+        address = FListener->Address();
+    qputenv("CUPS_SERVER", address.toLocal8Bit());
+}
+
+void TestUnreachableServer::noServerNoDevice_data()
+{
+    Servers();
+}
+
+void TestUnreachableServer::noServerNoDevice()
+{
+    QFETCH(int, kind);
+    UseServer(kind);
+    // Five ticks in a row, as the timer would run them.
+    for (int tick = 0; tick < 5; ++tick) {
+        QString message;
+        const qint64 ms = Timed([&] {
+            try {
+                GetQueueStatus();
+            } catch (const Exception& e) {
+                message = e.Message();
+            }
+        });
+        QVERIFY2(ms < 100, qPrintable(QStringLiteral("tick took %1 ms").arg(ms)));
+        QCOMPARE(message, NoDefault);
+    }
+}
+
+void TestUnreachableServer::noServerChosenDevice_data()
+{
+    Servers();
+}
+
+void TestUnreachableServer::noServerChosenDevice()
+{
+    QFETCH(int, kind);
+    UseServer(kind);
+    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DeviceSettings{});
+    for (int tick = 0; tick < 5; ++tick) {
+        QString message;
+        const qint64 ms = Timed([&] {
+            try {
+                GetQueueStatus();
+            } catch (const EOSError& e) {
+                message = e.Message();
+            }
+        });
+        QVERIFY2(ms < 100, qPrintable(QStringLiteral("tick took %1 ms").arg(ms)));
+        QVERIFY2(message.startsWith(QStringLiteral("System Error.  Code: 1282.\r\n")), qPrintable(message));
+    }
+    QString name = QStringLiteral("unset");
+    const qint64 ms = Timed([&] { name = GetPrinterName(); });
+    QVERIFY2(ms < 100, qPrintable(QStringLiteral("name query took %1 ms").arg(ms)));
+    QCOMPARE(name, QString());
+}
+
+QTEST_GUILESS_MAIN(TestUnreachableServer)
+#include "test_unreachable_server.moc"
