@@ -82,7 +82,7 @@ QImage SizePicture(const TPLT& plt)
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const TRect b = plt.Bound();
-    const QRectF lettering(2, 17, 84, 84.0 * (b.Top - b.Bottom) / (b.Right - b.Left));
+    const QRectF lettering(2, 17, 78, 78.0 * (b.Top - b.Bottom) / (b.Right - b.Left));
     const double scale = lettering.width() / (b.Right - b.Left);
     painter.setPen(Qt::NoPen);
     painter.setBrush(DotGrey);

@@ -10,6 +10,8 @@
 #include "ui/PrintSetupDialog.h"
 
 #include <QCloseEvent>
+#include <QFile>
+#include <QFontDatabase>
 #include <QFileDialog>
 #include <QScreen>
 
@@ -19,6 +21,22 @@ namespace {
 
 constexpr int PreviewCount = 9;
 constexpr int TopLeftPreview = 2;
+
+// The window is laid out for Tahoma 8 pt. Debian's fonts-wine carries a
+// metric-compatible Tahoma outside fontconfig's search path; use it when the
+// system has no Tahoma of its own, so captions fit as designed.
+void UseTahomaWhereInstalled()
+{
+    static const bool done = [] {
+        if (!QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+            for (const char* path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+                if (QFile::exists(QString::fromLatin1(path)))
+                    QFontDatabase::addApplicationFont(QString::fromLatin1(path));
+        }
+        return true;
+    }();
+    (void)done;
+}
 
 // Labels size themselves to their caption, so a long device name or a wider
 // substitute font is never cut off.
@@ -45,6 +63,7 @@ void FitCaption(QLabel* label, bool keepRightEdge)
 
 TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 {
+    UseTahomaWhereInstalled();
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);
@@ -54,6 +73,8 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     FitCaption(Label2, true);
     FitCaption(Label3, false);
     FitCaption(Label4, false);
+    LImpresora->adjustSize();
+    LStatus->adjustSize();
 
     Memo1->setPlainText(BuiltInSampleText());
     for (int i = 0; i < PreviewCount; ++i)

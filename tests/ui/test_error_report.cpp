@@ -57,7 +57,7 @@ void TestErrorReport::fullStopRule_data()
     QTest::newRow("closing parenthesis") << "(x)" << "(x)";
     QTest::newRow("slash, above the full stop") << "a/" << "a/.";
     QTest::newRow("colon") << "Reason:" << "Reason:.";
-    QTest::newRow("quote") << "Cannot open file \"x.plt\"" << "Cannot open file \"x.plt\".";
+    QTest::newRow("double quote, below the full stop") << "Cannot open file \"x.plt\"" << "Cannot open file \"x.plt\"";
     QTest::newRow("non-ASCII letter") << QString::fromUtf8("Año") << QString::fromUtf8("Año.");
     QTest::newRow("empty") << "" << "";
     QTest::newRow("system error with line break")

@@ -92,9 +92,9 @@ void TestMainWindow::controls_data()
     const QString grp1 = QStringLiteral("GrpListaDeImpresoras");
     const QString grp2 = QStringLiteral("GrpImagen");
     QTest::newRow("GrpListaDeImpresoras") << grp1 << w << QRect(16, 8, 505, 73) << " Cutter " << true;
-    QTest::newRow("Label1") << "Label1" << grp1 << QRect(19, 24, -1, 13) << "Active Device:" << true;
+    QTest::newRow("Label1") << "Label1" << grp1 << QRect(19, 24, 69, 13) << "Active Device:" << true;
     QTest::newRow("LImpresora") << "LImpresora" << grp1 << QRect(92, 24, -1, -1) << "TestCutter" << true;
-    QTest::newRow("Label2") << "Label2" << grp1 << QRect(53, 43, -1, 13) << "Status:" << true;
+    QTest::newRow("Label2") << "Label2" << grp1 << QRect(53, 43, 35, 13) << "Status:" << true;
     QTest::newRow("LStatus") << "LStatus" << grp1 << QRect(92, 43, -1, -1) << "" << true;
     QTest::newRow("BtnPropiedades") << "BtnPropiedades" << grp1 << QRect(364, 27, 123, 25)
                                     << "&Select Printer/Cutter..." << true;
@@ -125,7 +125,15 @@ void TestMainWindow::controls()
     auto* widget = FForm->findChild<QWidget*>(name);
     QVERIFY(widget);
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
-    QCOMPARE(widget->pos(), geometry.topLeft());
+    // The captions before a value keep their right edge should a substitute
+    // font need more room; everything else keeps its top-left corner.
+    if (name == QLatin1String("Label1") || name == QLatin1String("Label2")) {
+        QCOMPARE(widget->y(), geometry.y());
+        QCOMPARE(widget->x() + widget->width(), 88);
+        geometry.setWidth(-1);
+    } else {
+        QCOMPARE(widget->pos(), geometry.topLeft());
+    }
     if (geometry.width() >= 0)
         QCOMPARE(widget->width(), geometry.width());
     if (geometry.height() >= 0)
@@ -213,11 +221,12 @@ void TestMainWindow::centeredShowsItsPreviewAndPrintsThere()
     const QRectF ink = QRectF(InkBox(page)).adjusted(0, 0, 1, 1);
     const double centreX = (PrintableLeftMm + PrintableWidthMm / 2) * PointsPerMm;
     const double topY = (PageHeightMm - PrintableBottomMm - PrintableHeightMm / 2) * PointsPerMm;
-    const double tolerance = 1.5;
+    const double tolerance = 2.5;   // hairlines rasterise a pixel wide on each edge
     QVERIFY2(qAbs(ink.center().x() - centreX) <= tolerance, qPrintable(QString::number(ink.center().x())));
     QVERIFY2(qAbs(ink.top() - topY) <= tolerance, qPrintable(QString::number(ink.top())));
-    QVERIFY(qAbs(ink.width() - SampleWidthMm * PointsPerMm) <= tolerance);
-    QVERIFY(qAbs(ink.height() - SampleHeightMm * PointsPerMm) <= tolerance);
+    const QString size = QStringLiteral("%1 x %2 pt").arg(ink.width()).arg(ink.height());
+    QVERIFY2(qAbs(ink.width() - SampleWidthMm * PointsPerMm) <= tolerance, qPrintable(size));
+    QVERIFY2(qAbs(ink.height() - SampleHeightMm * PointsPerMm) <= tolerance, qPrintable(size));
 }
 
 void TestMainWindow::twoCutsGiveTwoIdenticalJobs()
@@ -227,8 +236,11 @@ void TestMainWindow::twoCutsGiveTwoIdenticalJobs()
     // The second through the accelerator, as the keyboard user presses it.
     QApplication::setActiveWindow(FForm.get());
     QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QSignalSpy clicked(FForm->BtnCut, &QPushButton::clicked);
     QTest::keyClick(FForm.get(), Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(clicked.count(), 1);   // a mnemonic clicks after a short animation
     const QImage second = WaitForJobPage(2);
+    QCOMPARE(FReports->Texts, QStringList());
     QVERIFY(!first.isNull());
     QCOMPARE(second, first);
     QCOMPARE(FForm->Store()->NPolygons(), 51);
@@ -349,5 +361,6 @@ void TestMainWindow::failingStatusIsReportedOnce()
     QVERIFY(FServer->setDefault(QStringLiteral("TestCutter")));
 }
 
+#include <QSignalSpy>
 QTEST_MAIN(TestMainWindow)
 #include "test_main_window.moc"
