@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int PreviewCount = 9;
 constexpr int TopLeftPreview = 2;
 
 // The window is laid out for Tahoma 8 pt. Debian's fonts-wine carries a
@@ -61,6 +60,16 @@ void FitCaption(QLabel* label, bool keepRightEdge)
 
 } // namespace
 
+QPixmap TImageList::Image(int index) const
+{
+    if (index < 0 || index >= Count)
+        return {};
+    QPixmap& image = FImages[index];
+    if (image.isNull())
+        image.load(QStringLiteral(":/pictures/preview-%1.png").arg(index));
+    return image;
+}
+
 TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 {
     UseTahomaWhereInstalled();
@@ -77,8 +86,6 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     LStatus->adjustSize();
 
     Memo1->setPlainText(BuiltInSampleText());
-    for (int i = 0; i < PreviewCount; ++i)
-        ListaDeImagenes.append(QPixmap(QStringLiteral(":/pictures/preview-%1.png").arg(i)));
 
     TimerEstado = new QTimer(this);
     TimerEstado->setObjectName(QStringLiteral("TimerEstado"));
@@ -199,7 +206,7 @@ void TFrmPrincipal::closeEvent(QCloseEvent* event)
 
 void TFrmPrincipal::ShowPreview(int index)
 {
-    if (index < 0 || index >= ListaDeImagenes.size())
+    if (index < 0 || index >= TImageList::Count)
         return;
-    ImagenHoja->setPixmap(ListaDeImagenes.at(index));
+    ImagenHoja->setPixmap(ListaDeImagenes.Image(index));
 }

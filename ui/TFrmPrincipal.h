@@ -3,7 +3,6 @@
 #include "ui/ErrorReport.h"
 #include "ui_FrmPrincipal.h"
 
-#include <QList>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
@@ -11,6 +10,18 @@
 #include <memory>
 
 class TPLT;
+
+// The nine position previews, in the order of the position list. Each is
+// decoded the first time it is shown, which keeps start-up short.
+class TImageList {
+public:
+    static constexpr int Count = 9;
+    // A null pixmap for an index outside 0..8.
+    QPixmap Image(int index) const;
+
+private:
+    mutable QPixmap FImages[Count];
+};
 
 // The program's one window. The handlers throw on failure like any other
 // code; they are connected through the error-report wrappers, never directly.
@@ -21,8 +32,7 @@ public:
     ~TFrmPrincipal() override;
 
     QTimer* TimerEstado = nullptr;
-    // The nine position previews, in the order of the position list.
-    QList<QPixmap> ListaDeImagenes;
+    TImageList ListaDeImagenes;
 
     // The position the next print uses: the list's selected item, or -1 when
     // the text typed into the field names no item.

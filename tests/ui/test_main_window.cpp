@@ -196,7 +196,7 @@ void TestMainWindow::startsAtTopLeft()
 {
     QCOMPARE(FForm->CmbPosicion->currentIndex(), 2);
     QCOMPARE(FForm->PositionIndex(), 2);
-    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.at(2).toImage());
+    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.Image(2).toImage());
     QVERIFY(FForm->Store());
     QCOMPARE(FForm->Store()->NPolygons(), 0);
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
@@ -207,8 +207,8 @@ void TestMainWindow::centeredShowsItsPreviewAndPrintsThere()
 {
     FForm->CmbPosicion->setCurrentIndex(8);
     emit FForm->CmbPosicion->activated(8);
-    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.at(8).toImage());
-    QVERIFY(FForm->ImagenHoja->pixmap().toImage() != FForm->ListaDeImagenes.at(2).toImage());
+    QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.Image(8).toImage());
+    QVERIFY(FForm->ImagenHoja->pixmap().toImage() != FForm->ListaDeImagenes.Image(2).toImage());
 
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
     QCOMPARE(FReports->Texts, QStringList());

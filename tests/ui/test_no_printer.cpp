@@ -37,7 +37,7 @@ void TestNoPrinter::startsWholeAndReportsOnce()
 
     QCOMPARE(reports.Texts, QStringList{noPrinter});
     QVERIFY(form.Store());
-    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.at(2).toImage());
+    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.Image(2).toImage());
     QCOMPARE(form.LImpresora->text(), QString());
 
     // The timer fails on every tick the same way; nothing more is shown.
@@ -53,7 +53,7 @@ void TestNoPrinter::startsWholeAndReportsOnce()
     // The window stays usable: the position list still drives the preview.
     form.CmbPosicion->setCurrentIndex(8);
     emit form.CmbPosicion->activated(8);
-    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.at(8).toImage());
+    QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.Image(8).toImage());
     QCOMPARE(reports.Texts.size(), 2);
 }
 
