@@ -14,6 +14,8 @@
 #include <QFontDatabase>
 #include <QFileDialog>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <exception>
 
@@ -75,7 +77,15 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     UseTahomaWhereInstalled();
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // The layout puts content where the classic group box has its client
+    // area: the caption sits on the frame line. Styles that put the caption
+    // above the frame would have the preview cross the frame's top edge.
+    if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
+        classic->setParent(this);
+        GrpListaDeImpresoras->setStyle(classic);
+        GrpImagen->setStyle(classic);
+    }
     setFixedSize(539, 305);
     // Captions before a value keep their right edge; the others grow right.
     FitCaption(Label1, true);
