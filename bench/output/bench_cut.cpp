@@ -2,6 +2,7 @@
 // the job) against `lp` submitting that same job's PDF to the same queue,
 // alternating in the same run. Prints the medians and their ratio.
 
+#include "bench/BenchStats.h"
 #include "output/PlotPrinting.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
@@ -14,14 +15,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,7 @@
 // Start-up time of the program against a bare Qt Widgets window, both
 // started the same way in this run (process start to window shown), and the
 // idle window's CPU use with the status timer running. Prints figures.
+#include "bench/BenchStats.h"
 #include "tests/support/PrivateCupsServer.h"
 
 #include <QCoreApplication>
@@ -31,12 +32,6 @@ double TimeToShown(const QString& program, const QStringList& args = {})
     p.kill();
     p.waitForFinished();
     return -1;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

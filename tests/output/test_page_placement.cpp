@@ -14,8 +14,6 @@ private slots:
     void origin();
     void noPositionLeavesOriginAlone_data();
     void noPositionLeavesOriginAlone();
-    void extremeInputsStayDefined_data();
-    void extremeInputsStayDefined();
 };
 
 namespace {
@@ -53,6 +51,19 @@ void TestPagePlacement::origin_data()
     QTest::newRow("offset middle bottom") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << 1000 - 5000 + 1000 << -200;
     QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << 1500 - 5000 << 500 - 2500;
     QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8 << -3 - 5000 << 10 - 2500;
+
+    // Extreme inputs stay defined.
+    // Results are those of 32-bit wrapping sums. The empty plot's bound:
+    // R - L wraps to 2, so the middle X is L - W div 2 + 1.
+    QTest::newRow("empty middle top") << Empty << 21000 << -29700 << 5 << 2147473148 << 2147453949;
+    QTest::newRow("empty bottom right") << Empty << 21000 << -29700 << 1 << 2147462649 << Max;
+    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -1073752323 << 2147468799;
+    // T + H below INT32_MIN wraps around to the top of the range.
+    QTest::newRow("top wraps") << TRect{0, Min + 5, 0, Min} << 0 << -10 << 2 << 0 << Max - 4;
+    // R - W above INT32_MAX wraps to the bottom.
+    QTest::newRow("right wraps") << TRect{0, 0, Max, 0} << -1 << 0 << 1 << Min << 0;
+    // Halving INT32_MIN and a width that wraps to -1.
+    QTest::newRow("all extremes middle") << TRect{Min, Max, Max, Min} << Min << Min << 4 << -1073741824 << Min;
 }
 
 void TestPagePlacement::origin()
@@ -84,40 +95,6 @@ void TestPagePlacement::noPositionLeavesOriginAlone()
     QVERIFY(!PlacementOrigin(Sample, 21000, -29700, index).has_value());
 }
 
-void TestPagePlacement::extremeInputsStayDefined_data()
-{
-    QTest::addColumn<TRect>("bound");
-    QTest::addColumn<int>("w");
-    QTest::addColumn<int>("h");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("x0");
-    QTest::addColumn<int>("y0");
-    // Results are those of 32-bit wrapping sums. The empty plot's bound:
-    // R - L wraps to 2, so the middle X is L - W div 2 + 1.
-    QTest::newRow("empty middle top") << Empty << 21000 << -29700 << 5 << 2147473148 << 2147453949;
-    QTest::newRow("empty bottom right") << Empty << 21000 << -29700 << 1 << 2147462649 << Max;
-    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -1073752323 << 2147468799;
-    // T + H below INT32_MIN wraps around to the top of the range.
-    QTest::newRow("top wraps") << TRect{0, Min + 5, 0, Min} << 0 << -10 << 2 << 0 << Max - 4;
-    // R - W above INT32_MAX wraps to the bottom.
-    QTest::newRow("right wraps") << TRect{0, 0, Max, 0} << -1 << 0 << 1 << Min << 0;
-    // Halving INT32_MIN and a width that wraps to -1.
-    QTest::newRow("all extremes middle") << TRect{Min, Max, Max, Min} << Min << Min << 4 << -1073741824 << Min;
-}
-
-void TestPagePlacement::extremeInputsStayDefined()
-{
-    QFETCH(TRect, bound);
-    QFETCH(int, w);
-    QFETCH(int, h);
-    QFETCH(int, index);
-    QFETCH(int, x0);
-    QFETCH(int, y0);
-    const auto o = PlacementOrigin(bound, w, h, index);
-    QVERIFY(o.has_value());
-    QCOMPARE(o->X, x0);
-    QCOMPARE(o->Y, y0);
-}
 
 QTEST_APPLESS_MAIN(TestPagePlacement)
 #include "test_page_placement.moc"
