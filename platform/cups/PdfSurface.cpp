@@ -1,5 +1,7 @@
 #include "platform/cups/PdfSurface.h"
 
+#include "platform/cups/PdfPageBox.h"
+
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -24,7 +26,7 @@ PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& t
     // Full page: no margins of Qt's own. Qt keeps page sizes in whole points
     // (A4 becomes 595 x 842), so nothing below trusts its page rectangle:
     // every position is measured from the sheet's lower-left corner, where the
-    // PDF's own origin is.
+    // PDF's own origin is, and Finish writes the exact size into the file.
     const QPageSize size(QSizeF(FPage.WidthMm, FPage.HeightMm), QPageSize::Millimeter, QString(),
                          QPageSize::ExactMatch);
     FWriter->setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
@@ -95,7 +97,8 @@ QByteArray PdfSurface::Finish()
         FPainter->end();
     FWriter.reset();
     FBuffer.close();
-    return FBuffer.data();
+    // The page as drawn: a landscape page is already the wide way round.
+    return SetMediaBox(FBuffer.data(), FPage.WidthMm * PtPerMm, FPage.HeightMm * PtPerMm);
 }
 
 } // namespace vcups

@@ -75,6 +75,8 @@ private slots:
     void devicePapers();
     void samplePlacement_data();
     void samplePlacement();
+    void receivedPageIsTheSheet_data();
+    void receivedPageIsTheSheet();
     void emptyPlotGivesOneBlankPage();
     void noPositionMeasuresFromLowerLeft();
     void jobHasEmptyName();
@@ -179,6 +181,38 @@ void TestPrintGeometry::samplePlacement()
     QVERIFY2(worst < 0.01, qPrintable(QStringLiteral("a point is %1 mm off").arg(worst)));
     QVERIFY2(std::abs(maxX - minX - 111.17) < 0.005, qPrintable(QString::number(maxX - minX, 'f', 5)));
     QVERIFY2(std::abs(maxY - minY - 32.79) < 0.005, qPrintable(QString::number(maxY - minY, 'f', 5)));
+}
+
+void TestPrintGeometry::receivedPageIsTheSheet_data()
+{
+    QTest::addColumn<int>("sheet");
+    QTest::addColumn<bool>("landscape");
+    QTest::newRow("A4") << 0 << false;
+    QTest::newRow("Letter") << 1 << false;
+    QTest::newRow("A4 landscape") << 0 << true;
+}
+
+void TestPrintGeometry::receivedPageIsTheSheet()
+{
+    // Not rounded to whole points: a driver measuring from the top edge or
+    // centring the page would move the cut by the difference.
+    QFETCH(int, sheet);
+    QFETCH(bool, landscape);
+    const Sheet& s = sheet == 0 ? A4 : Letter;
+    const QString queue = QString::fromLatin1(s.Queue);
+    DeviceSettings settings = DefaultSettings(queue);
+    settings.Landscape = landscape;
+    Printer().SetPrinter({queue, QStringLiteral("Vellico Test Cutter"), QString()}, settings);
+
+    const PdfContent pdf = PrintAndReadBack(FSample, 8);
+    QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
+    QCOMPARE(pdf.Pages.size(), 1);
+    const QVector<double> box = pdf.Pages.first().MediaBox;
+    QCOMPARE(box.size(), 4);
+    const double w = landscape ? s.H : s.W, h = landscape ? s.W : s.H;
+    const QString got = QStringLiteral("%1 x %2 pt").arg(box[2], 0, 'f', 3).arg(box[3], 0, 'f', 3);
+    QVERIFY2(box[0] == 0 && box[1] == 0, qPrintable(got));
+    QVERIFY2(std::abs(box[2] * PtToMm - w) < 0.001 && std::abs(box[3] * PtToMm - h) < 0.001, qPrintable(got));
 }
 
 void TestPrintGeometry::emptyPlotGivesOneBlankPage()
