@@ -1,10 +1,10 @@
 #include "ui/Startup.h"
 
 #include "ui/ErrorReport.h"
+#include "ui/Pictures.h"
 #include "ui/TFrmPrincipal.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QTimer>
 
 int RunOutputTest(int& argc, char** argv, const std::function<void(TFrmPrincipal&)>& shown)
@@ -14,10 +14,7 @@ int RunOutputTest(int& argc, char** argv, const std::function<void(TFrmPrincipal
     // the only one, so there is no hidden application window to suppress.
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
     QApplication::setDesktopFileName(QStringLiteral("vellico-output-test"));
-    QIcon icon;
-    for (int size : {16, 24, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/icon-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(ApplicationIcon());
 
     TFrmPrincipal FrmPrincipal;
     FrmPrincipal.show();

@@ -7,6 +7,7 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "ui/Pictures.h"
 #include "ui/PrintSetupDialog.h"
 
 #include <QCloseEvent>
@@ -68,7 +69,7 @@ QPixmap TImageList::Image(int index) const
         return {};
     QPixmap& image = FImages[index];
     if (image.isNull())
-        image.load(QStringLiteral(":/pictures/preview-%1.png").arg(index));
+        image = LoadPicture(QStringLiteral(":/pictures/preview-%1.png").arg(index));
     return image;
 }
 
@@ -76,6 +77,7 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 {
     UseTahomaWhereInstalled();
     setupUi(this);
+    ImagenMedidas->setPixmap(LoadPicture(QStringLiteral(":/pictures/size.png")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // The layout puts content where the classic group box has its client
@@ -95,7 +97,7 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     LImpresora->adjustSize();
     LStatus->adjustSize();
 
-    Memo1->setPlainText(BuiltInSampleText());
+    Memo1->SetTextOnFirstUse(&BuiltInSampleText);
 
     TimerEstado = new QTimer(this);
     TimerEstado->setObjectName(QStringLiteral("TimerEstado"));

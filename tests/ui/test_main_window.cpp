@@ -8,6 +8,7 @@
 #include "ui/TFrmPrincipal.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QtMath>
 #include <QtTest>
 
@@ -185,6 +186,7 @@ void TestMainWindow::startsAtTopLeft()
     QCOMPARE(FForm->CmbPosicion->currentIndex(), 2);
     QCOMPARE(FForm->PositionIndex(), 2);
     QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.Image(2).toImage());
+    QCOMPARE(FForm->ImagenMedidas->pixmap().toImage(), QPixmap(QStringLiteral(":/pictures/size.png")).toImage());
     QVERIFY(FForm->Store());
     QCOMPARE(FForm->Store()->NPolygons(), 0);
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
@@ -268,7 +270,13 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     for (const QString& name : {missing, good}) {
         WhenModal<QFileDialog>(this, [name](QFileDialog& dialog) {
             QCOMPARE(dialog.nameFilters(), QStringList{QStringLiteral("Plt (*.plt)")});
-            dialog.selectFile(name);
+            // Typed into the name field as a user would: selectFile() leaves
+            // the field alone once it has focus, and when focus arrives
+            // depends on the window system's timing.
+            auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(field);
+            field->setText(name);
+            QCOMPARE(dialog.selectedFiles(), QStringList{name});
             static_cast<QDialog&>(dialog).accept();
         });
         FForm->Button1->click();

@@ -1,0 +1,60 @@
+#include "plot/SampleText.h"
+#include "ui/Pictures.h"
+#include "ui/SampleMemo.h"
+
+#include <QtTest>
+
+// Pieces the main window is built from, on their own.
+class TestWindowParts : public QObject {
+    Q_OBJECT
+private slots:
+    void memoHoldsItsTextForEveryReader();
+    void memoShownShowsItsText();
+    void picturesLoad();
+};
+
+// Whoever reads first gets the whole sample, line by line, and the text is
+// made once however often it is read.
+void TestWindowParts::memoHoldsItsTextForEveryReader()
+{
+    TSampleMemo memo;
+    int made = 0;
+    memo.SetTextOnFirstUse([&made] {
+        ++made;
+        return BuiltInSampleText();
+    });
+    QCOMPARE(memo.toPlainText(), BuiltInSampleText());
+    QCOMPARE(memo.toPlainText(), BuiltInSampleText());
+    QCOMPARE(made, 1);
+    QCOMPARE(memo.document()->blockCount(), int(BuiltInSampleLines().size()));
+    QCOMPARE(memo.document()->toPlainText(), BuiltInSampleText());
+
+    // A later text replaces one not filled in yet.
+    TSampleMemo other;
+    other.SetTextOnFirstUse([] { return QStringLiteral("first"); });
+    other.SetTextOnFirstUse([] { return QStringLiteral("IN;\nSP0;"); });
+    QCOMPARE(other.toPlainText(), QStringLiteral("IN;\nSP0;"));
+}
+
+// Shown without being read first, the control still shows the text.
+void TestWindowParts::memoShownShowsItsText()
+{
+    TSampleMemo memo;
+    memo.SetTextOnFirstUse(&BuiltInSampleText);
+    memo.show();
+    QCOMPARE(memo.document()->toPlainText(), BuiltInSampleText());
+}
+
+void TestWindowParts::picturesLoad()
+{
+    const QString size = QStringLiteral(":/pictures/size.png");
+    QCOMPARE(LoadPicture(size).toImage(), QPixmap(size).toImage());
+    QVERIFY(LoadPicture(QStringLiteral(":/pictures/none.png")).isNull());
+
+    const QList<QSize> sizes = ApplicationIcon().availableSizes();
+    for (int edge : {16, 24, 32, 48})
+        QVERIFY2(sizes.contains(QSize(edge, edge)), qPrintable(QString::number(edge)));
+}
+
+QTEST_MAIN(TestWindowParts)
+#include "test_window_parts.moc"
