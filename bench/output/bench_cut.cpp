@@ -2,11 +2,10 @@
 // the job) against `lp` submitting that same job's PDF to the same queue,
 // alternating in the same run. Prints the medians and their ratio.
 
-#include "bench/BenchStats.h"
 #include "output/PlotPrinting.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
-#include "tests/support/PrivateCupsServer.h"
+#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,11 +19,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     PrivateCupsServer server;
-    if (!server.isValid()) {
-        std::fprintf(stderr, "%s\n", qPrintable(server.errorText()));
+    if (!ServerStarted(server, "bench_cut"))
         return 1;
-    }
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
+    const int runs = RunCount(argc, argv, 40);
     const QStringList lines = BuiltInSampleLines();
     TPLT plot;
 

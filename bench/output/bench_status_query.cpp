@@ -1,8 +1,8 @@
 // One status query (open the device, count its jobs, close) against a
 // private CUPS server: median and spread over many runs, in microseconds.
 
+#include "bench/BenchSupport.h"
 #include "output/PrinterStatus.h"
-#include "tests/support/PrivateCupsServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,11 +15,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     PrivateCupsServer server;
-    if (!server.isValid()) {
-        std::fprintf(stderr, "%s\n", qPrintable(server.errorText()));
+    if (!ServerStarted(server, "bench_status_query"))
         return 1;
-    }
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    const int runs = RunCount(argc, argv, 1000);
     GetQueueStatus();   // warm up: finds the default device once
     std::vector<double> us;
     us.reserve(static_cast<size_t>(runs));

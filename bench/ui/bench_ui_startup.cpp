@@ -1,8 +1,7 @@
 // Start-up time of the program against a bare Qt Widgets window, both
 // started the same way in this run (process start to window shown), and the
 // idle window's CPU use with the status timer running. Prints figures.
-#include "bench/BenchStats.h"
-#include "tests/support/PrivateCupsServer.h"
+#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,10 +41,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     PrivateCupsServer server;   // the program queries its device at start-up
-    if (!server.isValid()) {
-        std::fprintf(stderr, "bench_ui_startup: %s\n", qPrintable(server.errorText()));
+    if (!ServerStarted(server, "bench_ui_startup"))
         return 1;
-    }
     const QString probe = QStringLiteral(PROBE);
     const QString bare = QStringLiteral(BARE);
     TimeToShown(probe);   // warm the file cache for both

@@ -1,0 +1,35 @@
+#pragma once
+
+// Small pieces shared by the benchmarks that run against a private print
+// server.
+
+#include "tests/support/PrivateCupsServer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+// The middle value of the samples (the upper one of an even count).
+inline double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The run count given as the first argument, or the default.
+inline int RunCount(int argc, char** argv, int defaultRuns)
+{
+    return argc > 1 ? std::max(1, std::atoi(argv[1])) : defaultRuns;
+}
+
+// False, with the reason on stderr, when the private server did not start.
+inline bool ServerStarted(const PrivateCupsServer& server, const char* program)
+{
+    if (server.isValid())
+        return true;
+    std::fprintf(stderr, "%s: %s\n", program, qPrintable(server.errorText()));
+    return false;
+}
