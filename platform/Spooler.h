@@ -48,4 +48,6 @@ struct DestinationInfo {
     PrinterInfo2 Info;
     bool IsDefault = false;
 };
+// Throws EOSError when the server cannot be asked, so a list that is empty
+// because the server is down is never shown as "no printers".
 std::vector<DestinationInfo> ListDestinations();

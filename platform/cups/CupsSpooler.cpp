@@ -3,6 +3,8 @@
 
 #include "platform/Spooler.h"
 
+#include "common/Exceptions.h"
+
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
 
@@ -111,7 +113,7 @@ std::vector<DestinationInfo> ListDestinations()
     auto http = Connection::Open(Clock::now() + LongBudget, err);
     if (!http) {
         SetLastError(err);
-        return {};
+        throw EOSError::FromCode(err.Code, err.Text);
     }
     QString defaultName;
     if (IppPtr def = QueryDevice(*http, QString(), err))
@@ -123,7 +125,10 @@ std::vector<DestinationInfo> ListDestinations()
     IppPtr response = http->Do(std::move(request), "/", err);
     if (!response) {
         SetLastError(err);
-        return {};
+        // A server with no destinations answers "not found": an empty list.
+        if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
+            return {};
+        throw EOSError::FromCode(err.Code, err.Text);
     }
     // One printer per group of attributes, groups separated by a null-named
     // separator.

@@ -6,6 +6,7 @@
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/PrinterObject.h"
+#include "platform/Spooler.h"
 #include "tests/support/PrivateCupsServer.h"
 
 #include <QElapsedTimer>
@@ -133,6 +134,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void noDestinationAtAll();
+    void destinationListFailsLoudly();
     void noServerNoDevice_data();
     void noServerNoDevice();
     void noServerChosenDevice_data();
@@ -177,6 +179,24 @@ void TestUnreachableServer::noDestinationAtAll()
 }
 
 enum Kind { SilentUnix, SilentTcp, GoneUnix, ClosedTcp, UnknownHost };
+
+// A server with no destinations gives an empty list; a server that cannot be
+// reached is an error, never an empty list that looks like "no printers".
+void TestUnreachableServer::destinationListFailsLoudly()
+{
+    QVERIFY(ListDestinations().empty());
+    for (int kind : {GoneUnix, ClosedTcp}) {
+        UseServer(kind);
+        try {
+            ListDestinations();
+            QFAIL("a server that is gone listed no destinations without an error");
+        } catch (const EOSError& e) {
+            QVERIFY2(e.Message().startsWith(QStringLiteral("System Error.  Code: 1282.\r\n")), qPrintable(e.Message()));
+        }
+    }
+    FListener.reset();
+    qputenv("CUPS_SERVER", FServer->socketPath().toLocal8Bit());
+}
 
 void TestUnreachableServer::Servers()
 {
