@@ -8,6 +8,10 @@
 
 #include <QString>
 
+// How a job reaches the device: drawn as a page for the printing system's
+// driver, or written in the cutter's own command language and sent raw.
+enum class SendAs { Driver, HPGL, DMPL, GPGL, CAMMGL };
+
 // The settings block that travels with a device.
 struct DeviceSettings {
     QString PaperName;          // media keyword the device knows: "A4", "Letter", ...
@@ -20,6 +24,12 @@ struct DeviceSettings {
     double MarginTopMm = 0;
     bool Landscape = false;
     int ResolutionDpi = 0;      // device pixels per inch
+    // Cutter language jobs only: the sheet above is the cutter's (no margins
+    // unless set), and the cutter's axes may differ from the sheet's.
+    SendAs Language = SendAs::Driver;
+    bool Rotate90 = false;      // plotter x runs along the sheet's y axis
+    bool MirrorX = false;
+    bool MirrorY = false;
     friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
 };
 
