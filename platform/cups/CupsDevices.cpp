@@ -10,6 +10,7 @@ const char* const DeviceAttributes[] = {
     "printer-name", "printer-make-and-model", "device-uri", "printer-uri-supported",
     "printer-location", "printer-info", "printer-state", "printer-is-accepting-jobs",
     "media-col-default", "media-col-database", "media-default", "printer-resolution-default",
+    "document-format-supported",
 };
 const int DeviceAttributeCount = static_cast<int>(sizeof DeviceAttributes / sizeof DeviceAttributes[0]);
 
@@ -104,6 +105,21 @@ std::vector<DeviceSettings> PapersFrom(ipp_t* attrs)
     return papers;
 }
 
+bool TakesCutterLanguage(ipp_t* attrs)
+{
+    // A raw queue passes bytes straight to the device: a PDF would reach the
+    // cutter as it is and cut nothing.
+    if (AttrText(attrs, "printer-make-and-model") == QLatin1String("Local Raw Printer"))
+        return true;
+    ipp_attribute_t* formats = ippFindAttribute(attrs, "document-format-supported", IPP_TAG_MIMETYPE);
+    if (!formats)
+        return false;   // a server that does not say is trusted with PDF
+    for (int i = 0, n = ippGetCount(formats); i < n; ++i)
+        if (qstrcmp(ippGetString(formats, i, nullptr), "application/pdf") == 0)
+            return false;
+    return true;
+}
+
 DeviceSettings FallbackSettings()
 {
     DeviceSettings s;
@@ -134,6 +150,12 @@ DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
     }
     if (const int r = ResolutionOf(attrs); r > 0)
         s.ResolutionDpi = r;
+    if (TakesCutterLanguage(attrs)) {
+        // A cutter on a raw queue: HPGL, which most cutters read, on the
+        // whole sheet; the user can change both in Print Setup.
+        s.Language = SendAs::HPGL;
+        s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = 0;
+    }
     return s;
 }
 

@@ -20,6 +20,10 @@ PrinterInfo2 InfoFrom(ipp_t* printerAttrs);
 std::vector<DeviceSettings> PapersFrom(ipp_t* printerAttrs);
 DeviceSettings DefaultSettingsFrom(ipp_t* printerAttrs);
 
+// Whether the destination needs the cutter's own language: a raw queue, or
+// one that does not take PDF.
+bool TakesCutterLanguage(ipp_t* printerAttrs);
+
 // A4 portrait with no margins: what a device that tells nothing gets.
 DeviceSettings FallbackSettings();
 
