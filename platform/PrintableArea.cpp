@@ -28,3 +28,8 @@ int PrintableHeightPx(const OrientedPage& p, int dpi)
 {
     return ToPx(p.HeightMm - p.MarginBottomMm - p.MarginTopMm, dpi);
 }
+
+SheetPointMm DeviceToSheetMm(const OrientedPage& p, int dpi, DevicePointF d)
+{
+    return {p.MarginLeftMm + d.X * 25.4 / dpi, (p.HeightMm - p.MarginTopMm) - d.Y * 25.4 / dpi};
+}

@@ -2,6 +2,7 @@
 
 // The sheet and its printable area as the job sees them, after orientation.
 
+#include "platform/DeviceMapping.h"
 #include "platform/PrinterObject.h"
 
 struct OrientedPage {
@@ -21,3 +22,14 @@ OrientedPage OrientPage(const DeviceSettings& settings);
 // never negative.
 int PrintableWidthPx(const OrientedPage& page, int dpi);
 int PrintableHeightPx(const OrientedPage& page, int dpi);
+
+// A position on the sheet in mm from its lower-left corner, y up.
+struct SheetPointMm {
+    double X = 0;
+    double Y = 0;
+};
+
+// A device position (pixels at dpi, counted from the printable area's
+// top-left corner) as a sheet position. Every surface places points through
+// this, so the PDF and the cutter languages put a plot in the same place.
+SheetPointMm DeviceToSheetMm(const OrientedPage& page, int dpi, DevicePointF device);

@@ -74,11 +74,8 @@ void PdfSurface::MoveTo(int x, int y)
 
 QPointF PdfSurface::ToPdf(TPoint logical) const
 {
-    // Device pixels count from the printable area's top-left corner.
-    const DevicePointF d = FMapping.LPtoDP(logical);
-    const double xMm = FPage.MarginLeftMm + d.X * 25.4 / FDpi;
-    const double yUpMm = (FPage.HeightMm - FPage.MarginTopMm) - d.Y * 25.4 / FDpi;
-    return {xMm * PtPerMm, FFlipHeightPt - yUpMm * PtPerMm};
+    const SheetPointMm s = DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
+    return {s.X * PtPerMm, FFlipHeightPt - s.Y * PtPerMm};
 }
 
 void PdfSurface::Polyline(const TPoint* points, int count)

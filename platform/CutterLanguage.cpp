@@ -1,0 +1,249 @@
+#include "platform/CutterLanguage.h"
+
+#include "common/Exceptions.h"
+
+#include <QFileDevice>
+#include <QIODevice>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// Bytes gathered before they go to the sink: few device writes, little memory.
+constexpr qsizetype FlushAt = 64 * 1024;
+
+} // namespace
+
+std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept
+{
+    return std::llround(mm * unitsPerMm);
+}
+
+CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink)
+{
+    FBuffer.reserve(FlushAt + 256);
+}
+
+CutterEncoder::~CutterEncoder() = default;
+
+void CutterEncoder::End()
+{
+    Close();
+    Flush();
+    // A file's own buffer hides a full disk until it is flushed.
+    if (auto* file = qobject_cast<QFileDevice*>(&FSink); file && !file->flush())
+        Fail();
+}
+
+void CutterEncoder::Put(const char* text)
+{
+    if (!FFailure.isEmpty())
+        Fail();
+    FBuffer.append(text);
+    if (FBuffer.size() >= FlushAt)
+        Flush();
+}
+
+void CutterEncoder::Put(char c)
+{
+    if (!FFailure.isEmpty())
+        Fail();
+    FBuffer.append(c);
+    if (FBuffer.size() >= FlushAt)
+        Flush();
+}
+
+void CutterEncoder::PutNumber(std::int64_t v)
+{
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, v);
+    *r.ptr = '\0';
+    Put(digits);
+}
+
+void CutterEncoder::PutPair(PlotterPoint p)
+{
+    PutNumber(p.X);
+    Put(',');
+    PutNumber(p.Y);
+}
+
+void CutterEncoder::Flush()
+{
+    if (!FFailure.isEmpty())
+        Fail();
+    const char* data = FBuffer.constData();
+    qint64 left = FBuffer.size();
+    while (left > 0) {
+        const qint64 n = FSink.write(data, left);
+        if (n <= 0)
+            Fail();
+        data += n;
+        left -= n;
+    }
+    FBuffer.clear();
+}
+
+void CutterEncoder::Fail()
+{
+    if (FFailure.isEmpty()) {
+        FFailure = QStringLiteral("Cannot write the cutter job: %1").arg(TrimSystemText(FSink.errorString()));
+        FBuffer.clear();
+    }
+    throw EFileError(FFailure);
+}
+
+namespace {
+
+// HP-GL as HP's pen plotters read it, the subset HP-GL/2 keeps unchanged:
+// IN, SP, PU and PD with absolute coordinates, 40 plotter units per mm
+// (1016 per inch), one instruction per line.
+class HpglEncoder final : public CutterEncoder {
+public:
+    using CutterEncoder::CutterEncoder;
+    double UnitsPerMm() const noexcept override { return 40.0; }
+    void Begin() override { Put("IN;\nSP1;\n"); }
+    void MoveTo(PlotterPoint p) override
+    {
+        EndCut();
+        Put("PU");
+        PutPair(p);
+        Put(";\n");
+    }
+    void CutTo(PlotterPoint p) override
+    {
+        Put(FCutting ? "," : "PD");
+        FCutting = true;
+        PutPair(p);
+    }
+
+protected:
+    void Close() override
+    {
+        EndCut();
+        // Lift the tool where it stands, then put the pen away.
+        Put("PU;\nSP0;\n");
+    }
+
+private:
+    void EndCut()
+    {
+        if (FCutting)
+            Put(";\n");
+        FCutting = false;
+    }
+    bool FCutting = false;
+};
+
+// DM/PL as Houston Instrument defined it: ";:" enters the language, H homes,
+// A selects absolute coordinates and EC1 units of 0.001 inch; U and D take
+// coordinate pairs with the pen up or down; P0 puts the pen away and @ ends
+// the plot.
+class DmplEncoder final : public CutterEncoder {
+public:
+    using CutterEncoder::CutterEncoder;
+    double UnitsPerMm() const noexcept override { return 1000.0 / 25.4; }
+    void Begin() override { Put(";:H A EC1\n"); }
+    void MoveTo(PlotterPoint p) override
+    {
+        EndCut();
+        Put('U');
+        PutPair(p);
+        Put('\n');
+    }
+    void CutTo(PlotterPoint p) override
+    {
+        Put(FCutting ? ',' : 'D');
+        FCutting = true;
+        PutPair(p);
+    }
+
+protected:
+    void Close() override
+    {
+        EndCut();
+        Put("U\nP0\n@\n");
+    }
+
+private:
+    void EndCut()
+    {
+        if (FCutting)
+            Put('\n');
+        FCutting = false;
+    }
+    bool FCutting = false;
+};
+
+// The one-letter languages that share H (home), M x,y (move with the tool
+// up) and D x1,y1,... (cut through the points, tool left down until the next
+// M): GP-GL as Graphtec documents it, 20 units per mm, each instruction ended
+// by ETX; and CAMM-GL I mode 1 as Roland documents it for its CAMM-1
+// cutters, 40 units per mm (0.025 mm steps), each instruction on its line.
+class MoveCutEncoder final : public CutterEncoder {
+public:
+    MoveCutEncoder(QIODevice& sink, double unitsPerMm, char terminator)
+        : CutterEncoder(sink), FUnitsPerMm(unitsPerMm), FTerminator(terminator)
+    {
+    }
+    double UnitsPerMm() const noexcept override { return FUnitsPerMm; }
+    void Begin() override
+    {
+        Put('H');
+        Put(FTerminator);
+    }
+    void MoveTo(PlotterPoint p) override
+    {
+        EndCut();
+        Put('M');
+        PutPair(p);
+        Put(FTerminator);
+        FAt = p;
+        FToolDown = false;
+    }
+    void CutTo(PlotterPoint p) override
+    {
+        Put(FCutting ? ',' : 'D');
+        FCutting = true;
+        PutPair(p);
+        FAt = p;
+        FToolDown = true;
+    }
+
+protected:
+    void Close() override
+    {
+        EndCut();
+        // No bare "tool up" here: a move to where the tool stands lifts it.
+        if (FToolDown)
+            MoveTo(FAt);
+    }
+
+private:
+    void EndCut()
+    {
+        if (FCutting)
+            Put(FTerminator);
+        FCutting = false;
+    }
+    double FUnitsPerMm;
+    char FTerminator;
+    PlotterPoint FAt;
+    bool FCutting = false;
+    bool FToolDown = false;
+};
+
+} // namespace
+
+std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sink)
+{
+    switch (language) {
+    case SendAs::HPGL: return std::make_unique<HpglEncoder>(sink);
+    case SendAs::DMPL: return std::make_unique<DmplEncoder>(sink);
+    case SendAs::GPGL: return std::make_unique<MoveCutEncoder>(sink, 20.0, '\x03');
+    case SendAs::CAMMGL: return std::make_unique<MoveCutEncoder>(sink, 40.0, '\n');
+    case SendAs::Driver: break;
+    }
+    return nullptr;
+}

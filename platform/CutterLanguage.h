@@ -1,0 +1,63 @@
+#pragma once
+
+// Cutter command languages: each writes one job of tool-up moves and cuts in
+// its own syntax, streamed to a device as it is produced, so a plot of any
+// size never sits in memory as a whole job.
+
+#include "platform/PrinterObject.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <memory>
+
+class QIODevice;
+
+// A position in plotter units from the cutter's origin.
+struct PlotterPoint {
+    std::int64_t X = 0;
+    std::int64_t Y = 0;
+    friend bool operator==(const PlotterPoint&, const PlotterPoint&) = default;
+};
+
+// mm to plotter units, to the nearest unit, halves away from zero.
+std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept;
+
+class CutterEncoder {
+public:
+    explicit CutterEncoder(QIODevice& sink);
+    virtual ~CutterEncoder();
+    CutterEncoder(const CutterEncoder&) = delete;
+    CutterEncoder& operator=(const CutterEncoder&) = delete;
+
+    virtual double UnitsPerMm() const noexcept = 0;
+
+    // The job's opening instructions.
+    virtual void Begin() = 0;
+    // Lifts the tool and moves it to p.
+    virtual void MoveTo(PlotterPoint p) = 0;
+    // Cuts a straight line from the current position to p.
+    virtual void CutTo(PlotterPoint p) = 0;
+    // Lifts the tool, closes the job and hands everything to the sink.
+    // Throws EFileError when the sink refuses bytes, here or in any call
+    // above; after a failure every call throws the same again.
+    void End();
+
+protected:
+    virtual void Close() = 0;
+    void Put(const char* text);
+    void Put(char c);
+    void PutNumber(std::int64_t v);
+    void PutPair(PlotterPoint p);
+
+private:
+    void Flush();
+    [[noreturn]] void Fail();
+
+    QIODevice& FSink;
+    QByteArray FBuffer;
+    QString FFailure;
+};
+
+// The encoder for a language; nullptr for SendAs::Driver.
+std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sink);

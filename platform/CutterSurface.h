@@ -1,0 +1,61 @@
+#pragma once
+
+// A job's drawing surface written in a cutter's own command language: each
+// polyline becomes a tool-up move to its first point and cuts through the
+// rest. Same operations and meaning as the PDF surface, and every point lands
+// where the PDF page would have it, to the nearest plotter unit.
+//
+// Plotter coordinates count from the sheet's lower-left corner, x to the
+// right, y up. For cutters whose axes differ, the device settings turn them,
+// in this order, each about the whole sheet so coordinates stay non-negative
+// on it (W, H: the sheet as the job sees it, after Landscape):
+//   Rotate90: a quarter turn, not a reflection: plotter x runs up the sheet
+//             and plotter y from its right edge leftward, (x, y) -> (y, W - x);
+//             the extents become H along x and W along y.
+//   MirrorX:  x -> (extent along x) - x.
+//   MirrorY:  y -> (extent along y) - y.
+
+#include "platform/CutterLanguage.h"
+#include "platform/DeviceMapping.h"
+#include "platform/PrintableArea.h"
+#include "platform/PrinterObject.h"
+
+#include <memory>
+
+class QIODevice;
+
+class CutterSurface final : public DrawingSurface {
+public:
+    // dpi is the surface's device resolution: the unit of DPtoLP and the
+    // viewport origin. Writes the job's opening to sink (buffered). Throws
+    // EPrinter for SendAs::Driver, which has no cutter language.
+    CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink);
+    ~CutterSurface() override;
+
+    void SetMapMode(int mode) override;
+    void DPtoLP(TPoint* points, int count) override;
+    void SetViewportOrgEx(int x, int y) override;
+    void SetWindowOrgEx(int x, int y) override;
+    void MoveTo(int x, int y) override;
+    void Polyline(const TPoint* points, int count) override;
+
+    // Lifts the tool and ends the job; the surface draws no more. A surface
+    // dropped without Finish leaves its job unended: it is not to be sent.
+    // Throws EFileError when the sink fails (here or while drawing).
+    void Finish();
+
+    double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
+
+private:
+    PlotterPoint ToPlotter(TPoint logical) const;
+
+    OrientedPage FPage;
+    int FDpi;
+    bool FRotate90;
+    bool FMirrorX;
+    bool FMirrorY;
+    DeviceMapping FMapping;
+    std::unique_ptr<CutterEncoder> FEncoder;
+    TPoint FCurrent;
+    bool FFinished = false;
+};
