@@ -1,22 +1,72 @@
 #include "ui/PrintSetupDialog.h"
 
 #include "platform/DeviceCapabilities.h"
+#include "platform/DeviceSettingsStore.h"
+#include "ui/ErrorReport.h"
+#include "ui_PrintSetupDialog.h"
 
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPageLayout>
-#include <QPageSetupDialog>
-#include <QPageSize>
-#include <QPrinter>
+#include <QFutureWatcher>
 #include <QPushButton>
 #include <QScreen>
-#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
 #include <cmath>
+#include <exception>
+
+namespace {
+
+// The sheets a cutter-language job can name besides a custom roll length.
+DeviceSettings CutterSheet(const char* name, double widthMm, double heightMm)
+{
+    DeviceSettings s;
+    s.PaperName = QString::fromLatin1(name);
+    s.PaperWidthMm = widthMm;
+    s.PaperHeightMm = heightMm;
+    return s;
+}
+const DeviceSettings A4Sheet = CutterSheet("A4", 210, 297);
+const DeviceSettings LetterSheet = CutterSheet("Letter", 215.9, 279.4);
+
+bool SameSize(const DeviceSettings& a, const DeviceSettings& b)
+{
+    // Sizes come from hundredths of a millimetre.
+    return std::abs(a.PaperWidthMm - b.PaperWidthMm) < 0.05 && std::abs(a.PaperHeightMm - b.PaperHeightMm) < 0.05;
+}
+
+bool SameSheet(const DeviceSettings& a, const DeviceSettings& b)
+{
+    return a.PaperName == b.PaperName && a.PaperWidthMm == b.PaperWidthMm && a.PaperHeightMm == b.PaperHeightMm
+           && a.MarginLeftMm == b.MarginLeftMm && a.MarginBottomMm == b.MarginBottomMm
+           && a.MarginRightMm == b.MarginRightMm && a.MarginTopMm == b.MarginTopMm;
+}
+
+// Takes the sheet and its margins; language, orientation, axes and
+// resolution stay as chosen.
+void ApplySheet(DeviceSettings& s, const DeviceSettings& sheet)
+{
+    s.PaperName = sheet.PaperName;
+    s.PaperWidthMm = sheet.PaperWidthMm;
+    s.PaperHeightMm = sheet.PaperHeightMm;
+    s.MarginLeftMm = sheet.MarginLeftMm;
+    s.MarginBottomMm = sheet.MarginBottomMm;
+    s.MarginRightMm = sheet.MarginRightMm;
+    s.MarginTopMm = sheet.MarginTopMm;
+}
+
+bool NoMargins(const DeviceSettings& s)
+{
+    return s.MarginLeftMm == 0 && s.MarginBottomMm == 0 && s.MarginRightMm == 0 && s.MarginTopMm == 0;
+}
+
+QString SheetText(const DeviceSettings& s, bool driver)
+{
+    QString text = QStringLiteral("%1 (%2 x %3 mm").arg(s.PaperName).arg(s.PaperWidthMm).arg(s.PaperHeightMm);
+    if (driver && NoMargins(s))
+        text += TPrintSetupDialog::tr(", borderless");
+    return text + QLatin1Char(')');
+}
+
+} // namespace
 
 QPoint SetupDialogPosition(const QRect& monitor, const QSize& dialog)
 {
@@ -24,96 +74,145 @@ QPoint SetupDialogPosition(const QRect& monitor, const QSize& dialog)
             monitor.y() + (monitor.height() - dialog.height()) / 3};
 }
 
-DeviceSettings MatchPaper(const std::vector<DeviceSettings>& papers, const DeviceSettings& current,
-                          double widthMm, double heightMm, bool landscape)
+// One answer from the worker: the destinations (when asked for) and what one
+// device offers, or the failure that stopped the asking.
+struct TPrintSetupDialog::TAnswer {
+    int Question = 0;
+    bool WithList = false;
+    std::vector<DestinationInfo> Destinations;
+    QString Device;
+    TDeviceChoices Choices;
+    std::exception_ptr Failure;
+};
+
+TPrintSetupDialog::TPrintSetupDialog(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TPrintSetupDialog>())
 {
-    // Page sizes come back rounded (points or tenths of a millimetre).
-    constexpr double ToleranceMm = 1.0;
-    const double w = std::min(widthMm, heightMm);
-    const double h = std::max(widthMm, heightMm);
-    DeviceSettings result = current;
-    for (const DeviceSettings& paper : papers) {
-        if (std::abs(paper.PaperWidthMm - w) <= ToleranceMm && std::abs(paper.PaperHeightMm - h) <= ToleranceMm) {
-            result = paper;
-            break;
-        }
+    ui->setupUi(this);
+    ui->ButtonBox->button(QDialogButtonBox::Ok)->setAutoDefault(true);
+    connect(ui->ButtonBox, &QDialogButtonBox::accepted, this, &TPrintSetupDialog::accept);
+    connect(ui->PrinterList, &QComboBox::activated, this, &TPrintSetupDialog::Chosen);
+    connect(ui->SendAsList, &QComboBox::currentIndexChanged, this, &TPrintSetupDialog::SendAsChosen);
+    connect(ui->PaperList, &QComboBox::currentIndexChanged, this, &TPrintSetupDialog::SheetChosen);
+    connect(ui->CustomWidth, &QDoubleSpinBox::valueChanged, this, &TPrintSetupDialog::CustomChanged);
+    connect(ui->CustomLength, &QDoubleSpinBox::valueChanged, this, &TPrintSetupDialog::CustomChanged);
+    const std::pair<QAbstractButton*, bool DeviceSettings::*> switches[] = {
+        {ui->Landscape, &DeviceSettings::Landscape},
+        {ui->Rotate90, &DeviceSettings::Rotate90},
+        {ui->MirrorX, &DeviceSettings::MirrorX},
+        {ui->MirrorY, &DeviceSettings::MirrorY},
+    };
+    for (const auto& [button, field] : switches) {
+        connect(button, &QAbstractButton::toggled, this, [this, field = field](bool on) {
+            if (!FFilling)
+                FSettings.*field = on;
+        });
     }
-    result.Landscape = landscape;
-    return result;
+    UpdateControls();
 }
 
-TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent)
+TPrintSetupDialog::~TPrintSetupDialog() = default;
+
+QComboBox* TPrintSetupDialog::PrinterList() const noexcept
 {
-    setWindowTitle(tr("Print Setup"));
-    setModal(true);
-
-    auto* printerBox = new QGroupBox(tr("Printer"), this);
-    auto* grid = new QGridLayout(printerBox);
-    FList = new QComboBox(printerBox);
-    FList->setObjectName(QStringLiteral("PrinterList"));
-    FList->setMinimumContentsLength(28);
-    FList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    auto* nameLabel = new QLabel(tr("&Name:"), printerBox);
-    nameLabel->setBuddy(FList);
-    FProperties = new QPushButton(tr("&Properties..."), printerBox);
-    FProperties->setObjectName(QStringLiteral("PropertiesButton"));
-    FProperties->setAutoDefault(false);
-    FStatus = new QLabel(printerBox);
-    FType = new QLabel(printerBox);
-    FWhere = new QLabel(printerBox);
-    FComment = new QLabel(printerBox);
-    FPaper = new QLabel(printerBox);
-    for (QLabel* value : {FStatus, FType, FWhere, FComment, FPaper})
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    grid->addWidget(nameLabel, 0, 0);
-    grid->addWidget(FList, 0, 1);
-    grid->addWidget(FProperties, 0, 2);
-    const std::pair<QString, QLabel*> rows[] = {{tr("Status:"), FStatus},
-                                                {tr("Type:"), FType},
-                                                {tr("Where:"), FWhere},
-                                                {tr("Comment:"), FComment},
-                                                {tr("Paper:"), FPaper}};
-    int row = 1;
-    for (const auto& [caption, value] : rows) {
-        grid->addWidget(new QLabel(caption, printerBox), row, 0);
-        grid->addWidget(value, row, 1, 1, 2);
-        ++row;
-    }
-    grid->setColumnStretch(1, 1);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    FOk = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(printerBox);
-    layout->addWidget(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    connect(FList, &QComboBox::activated, this, &TPrintSetupDialog::Chosen);
-    connect(FProperties, &QPushButton::clicked, this, &TPrintSetupDialog::Properties);
+    return ui->PrinterList;
 }
 
 void TPrintSetupDialog::SetCurrent(const QString& device, const DeviceSettings& settings)
 {
-    FDestinations = ListDestinations();
+    FCurrentDevice = device;
     FSettings = settings;
-    FList->clear();
-    int current = -1;
-    for (const DestinationInfo& d : FDestinations) {
-        if (d.Name == device)
-            current = FList->count();
-        FList->addItem(d.Name);
-    }
-    FList->setCurrentIndex(current);
+    FDestinations.clear();
+    FDevices.clear();
+    FChosen.clear();
+    FShown.clear();
+    if (!device.isEmpty())
+        FChosen[device] = settings;
+    FFilling = true;
+    ui->PrinterList->clear();
+    ui->PrinterList->setPlaceholderText(tr("Loading..."));
+    FFilling = false;
     ShowDetails();
+    Ask(true, device);
+}
+
+void TPrintSetupDialog::Ask(bool withList, const QString& device)
+{
+    FLoading = true;
+    ui->LoadingText->setText(tr("Loading..."));
+    UpdateControls();
+    // The worker gets values only: the dialog may be gone when it ends.
+    auto* watcher = new QFutureWatcher<TAnswer>(this);
+    const int question = ++FQuestion;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        Answered(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([question, withList, device] {
+        TAnswer answer;
+        answer.Question = question;
+        answer.WithList = withList;
+        answer.Device = device;
+        try {
+            if (withList)
+                answer.Destinations = ListDestinations();
+            if (!device.isEmpty()) {
+                answer.Choices.Papers = SupportedPapers(device);
+                answer.Choices.Defaults = DefaultSettings(device);
+                answer.Choices.Remembered = RememberedSettings(device);
+            }
+        } catch (...) {
+            answer.Failure = std::current_exception();
+        }
+        return answer;
+    }));
+}
+
+void TPrintSetupDialog::Answered(const TAnswer& answer)
+{
+    if (answer.Question != FQuestion)
+        return;   // the user has moved on to another device
+    FLoading = false;
+    if (answer.Failure) {
+        ui->PrinterList->setPlaceholderText(QString());
+        ui->LoadingText->setText(answer.WithList ? tr("The printers could not be listed.")
+                                                 : tr("The printer could not be asked."));
+        FShown.clear();
+        UpdateControls();
+        try {
+            std::rethrow_exception(answer.Failure);
+        } catch (...) {
+            ShowErrorReport(CurrentExceptionMessage());
+        }
+        return;
+    }
+    ui->LoadingText->clear();
+    if (!answer.Device.isEmpty())
+        FDevices[answer.Device] = answer.Choices;
+    if (answer.WithList) {
+        FDestinations = answer.Destinations;
+        FFilling = true;
+        ui->PrinterList->setPlaceholderText(FDestinations.empty() ? tr("(no printers)") : QString());
+        int current = -1;
+        for (const DestinationInfo& d : FDestinations) {
+            if (d.Name == FCurrentDevice)
+                current = ui->PrinterList->count();
+            ui->PrinterList->addItem(d.Name);
+        }
+        ui->PrinterList->setCurrentIndex(current);
+        FFilling = false;
+        ShowDetails();
+    }
+    const QString device = Identity().Device;
+    if (FDevices.count(device))
+        ShowDevice(device);
+    else
+        UpdateControls();
 }
 
 DeviceIdentity TPrintSetupDialog::Identity() const
 {
-    const int index = FList->currentIndex();
+    const int index = ui->PrinterList->currentIndex();
     if (index < 0 || index >= static_cast<int>(FDestinations.size()))
         return {};
     const DestinationInfo& d = FDestinations[static_cast<std::size_t>(index)];
@@ -122,59 +221,188 @@ DeviceIdentity TPrintSetupDialog::Identity() const
 
 void TPrintSetupDialog::Chosen(int index)
 {
-    if (index < 0 || index >= static_cast<int>(FDestinations.size()))
+    if (FFilling || index < 0 || index >= static_cast<int>(FDestinations.size()))
         return;
-    // Another device brings its own settings, as its driver defines them.
-    FSettings = DefaultSettings(FDestinations[static_cast<std::size_t>(index)].Name);
+    if (!FShown.isEmpty())
+        FChosen[FShown] = FSettings;
     ShowDetails();
+    const QString device = FDestinations[static_cast<std::size_t>(index)].Name;
+    if (FDevices.count(device)) {
+        ++FQuestion;   // an answer still on its way is for another device
+        FLoading = false;
+        ui->LoadingText->clear();
+        ShowDevice(device);
+        return;
+    }
+    FShown.clear();
+    Ask(false, device);
+}
+
+void TPrintSetupDialog::ShowDevice(const QString& device)
+{
+    const TDeviceChoices& choices = FDevices.at(device);
+    // What was set for it in this dialog (or is in use now), else what the
+    // user last confirmed for it, else what the device itself suggests.
+    if (auto it = FChosen.find(device); it != FChosen.end())
+        FSettings = it->second;
+    else
+        FSettings = choices.Remembered.value_or(choices.Defaults);
+    FShown = device;
+    FillSheets();
+    UpdateControls();
+}
+
+void TPrintSetupDialog::SendAsChosen(int index)
+{
+    if (FFilling || FShown.isEmpty() || index < 0)
+        return;
+    const bool wasDriver = FSettings.Language == SendAs::Driver;
+    FSettings.Language = static_cast<SendAs>(index);
+    const bool driver = FSettings.Language == SendAs::Driver;
+    if (driver && !wasDriver) {
+        // Back to the device's own paper of that size, or its default one.
+        const TDeviceChoices& choices = FDevices.at(FShown);
+        DeviceSettings sheet = choices.Defaults;
+        for (const DeviceSettings& paper : choices.Papers) {
+            if (SameSize(paper, FSettings)) {
+                sheet = paper;
+                break;
+            }
+        }
+        ApplySheet(FSettings, sheet);
+    } else if (!driver && wasDriver) {
+        // A cutter draws on the whole sheet; A4 unless the paper was Letter.
+        ApplySheet(FSettings, SameSize(FSettings, LetterSheet) ? LetterSheet : A4Sheet);
+    }
+    FillSheets();
+    UpdateControls();
+}
+
+void TPrintSetupDialog::SheetChosen(int index)
+{
+    if (FFilling || FShown.isEmpty() || index < 0)
+        return;
+    if (index < static_cast<int>(FSheets.size()))
+        ApplySheet(FSettings, FSheets[static_cast<std::size_t>(index)]);
+    else
+        CustomChanged();
+    UpdateControls();
+}
+
+void TPrintSetupDialog::CustomChanged()
+{
+    if (FFilling || !CustomChosen())
+        return;
+    const double width = ui->CustomWidth->value();
+    const double length = ui->CustomLength->value();
+    ApplySheet(FSettings, DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length), width, length});
+}
+
+bool TPrintSetupDialog::CustomChosen() const
+{
+    return FSettings.Language != SendAs::Driver && ui->PaperList->currentIndex() == static_cast<int>(FSheets.size());
+}
+
+// Sets every paper control from FSettings.
+void TPrintSetupDialog::FillSheets()
+{
+    FFilling = true;
+    const bool driver = FSettings.Language == SendAs::Driver;
+    int chosen = -1;
+    if (driver) {
+        FSheets = FDevices.at(FShown).Papers;
+        for (std::size_t i = 0; i < FSheets.size() && chosen < 0; ++i)
+            if (SameSheet(FSheets[i], FSettings))
+                chosen = static_cast<int>(i);
+        if (chosen < 0) {
+            // A paper the device no longer lists (or could not list) stays
+            // choosable rather than being swapped silently.
+            DeviceSettings own;
+            ApplySheet(own, FSettings);
+            FSheets.insert(FSheets.begin(), own);
+            chosen = 0;
+        }
+    } else {
+        FSheets = {A4Sheet, LetterSheet};
+        for (std::size_t i = 0; i < FSheets.size() && chosen < 0; ++i)
+            if (SameSize(FSheets[i], FSettings))
+                chosen = static_cast<int>(i);
+        if (chosen >= 0)
+            ApplySheet(FSettings, FSheets[static_cast<std::size_t>(chosen)]);
+        else
+            chosen = static_cast<int>(FSheets.size());   // custom
+        // A cutter has no unprintable border.
+        FSettings.MarginLeftMm = FSettings.MarginBottomMm = FSettings.MarginRightMm = FSettings.MarginTopMm = 0;
+    }
+    ui->SendAsList->setCurrentIndex(static_cast<int>(FSettings.Language));
+    ui->PaperList->clear();
+    for (const DeviceSettings& sheet : FSheets)
+        ui->PaperList->addItem(SheetText(sheet, driver));
+    if (!driver)
+        ui->PaperList->addItem(tr("Custom (roll)"));
+    ui->PaperList->setCurrentIndex(chosen);
+    ui->CustomWidth->setValue(FSettings.PaperWidthMm);
+    ui->CustomLength->setValue(FSettings.PaperHeightMm);
+    (FSettings.Landscape ? ui->Landscape : ui->Portrait)->setChecked(true);
+    ui->Rotate90->setChecked(FSettings.Rotate90);
+    ui->MirrorX->setChecked(FSettings.MirrorX);
+    ui->MirrorY->setChecked(FSettings.MirrorY);
+    FFilling = false;
+    // A custom size outside the fields' range is taken as the fields show it.
+    CustomChanged();
 }
 
 void TPrintSetupDialog::ShowDetails()
 {
-    const int index = FList->currentIndex();
-    const bool chosen = index >= 0 && index < static_cast<int>(FDestinations.size());
-    FOk->setEnabled(chosen);
-    FProperties->setEnabled(chosen);
-    if (!chosen) {
-        for (QLabel* value : {FStatus, FType, FWhere, FComment, FPaper})
+    const int index = ui->PrinterList->currentIndex();
+    if (index < 0 || index >= static_cast<int>(FDestinations.size())) {
+        for (QLabel* value : {ui->StatusText, ui->TypeText, ui->WhereText, ui->CommentText})
             value->clear();
         return;
     }
     const PrinterInfo2& info = FDestinations[static_cast<std::size_t>(index)].Info;
-    FStatus->setText(info.StatusText);
-    FType->setText(info.DriverName);
-    FWhere->setText(info.Location.isEmpty() ? info.PortName : info.Location);
-    FComment->setText(info.Comment);
-    FPaper->setText(QStringLiteral("%1, %2").arg(FSettings.PaperName.isEmpty() ? tr("(device default)")
-                                                                                 : FSettings.PaperName,
-                                                 FSettings.Landscape ? tr("Landscape") : tr("Portrait")));
+    ui->StatusText->setText(info.StatusText);
+    ui->TypeText->setText(info.DriverName);
+    ui->WhereText->setText(info.Location.isEmpty() ? info.PortName : info.Location);
+    ui->CommentText->setText(info.Comment);
 }
 
-void TPrintSetupDialog::Properties()
+bool TPrintSetupDialog::Ready() const
 {
-    const DeviceIdentity device = Identity();
-    if (device.Device.isEmpty())
+    return !FLoading && !FShown.isEmpty() && Identity().Device == FShown;
+}
+
+void TPrintSetupDialog::UpdateControls()
+{
+    const bool ready = Ready();
+    const bool cutter = FSettings.Language != SendAs::Driver;
+    ui->PrinterList->setEnabled(!FDestinations.empty());
+    ui->GrpPaper->setEnabled(ready);
+    ui->GrpAxes->setEnabled(ready && cutter);
+    const bool custom = ready && CustomChosen();
+    for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
+                       static_cast<QWidget*>(ui->CustomLength)})
+        w->setEnabled(custom);
+    ui->MarginsText->setText(
+        !ready ? QString()
+        : NoMargins(FSettings)
+            ? tr("None")
+            : tr("left %1, bottom %2, right %3, top %4 mm")
+                  .arg(FSettings.MarginLeftMm)
+                  .arg(FSettings.MarginBottomMm)
+                  .arg(FSettings.MarginRightMm)
+                  .arg(FSettings.MarginTopMm));
+    ui->ButtonBox->button(QDialogButtonBox::Ok)->setEnabled(ready);
+}
+
+void TPrintSetupDialog::accept()
+{
+    // OK is disabled until the chosen device's settings are in; a direct
+    // call must not confirm another device's settings either.
+    if (!Ready())
         return;
-    // Qt's page setup works on a QPrinter; it gets a copy of our settings and
-    // only what the user confirms comes back.
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPrinterName(device.Device);
-    if (FSettings.PaperWidthMm > 0 && FSettings.PaperHeightMm > 0) {
-        const QPageSize size(QSizeF(FSettings.PaperWidthMm, FSettings.PaperHeightMm), QPageSize::Millimeter,
-                             FSettings.PaperName, QPageSize::FuzzyMatch);
-        printer.setPageLayout(QPageLayout(size, FSettings.Landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                          QMarginsF(FSettings.MarginLeftMm, FSettings.MarginTopMm,
-                                                    FSettings.MarginRightMm, FSettings.MarginBottomMm),
-                                          QPageLayout::Millimeter));
-    }
-    QPageSetupDialog pageSetup(&printer, this);
-    if (pageSetup.exec() != QDialog::Accepted)
-        return;
-    const QPageLayout layout = printer.pageLayout();
-    const QSizeF mm = layout.pageSize().size(QPageSize::Millimeter);
-    FSettings = MatchPaper(SupportedPapers(device.Device), FSettings, mm.width(), mm.height(),
-                           layout.orientation() == QPageLayout::Landscape);
-    ShowDetails();
+    RememberSettings(FShown, FSettings);
+    QDialog::accept();
 }
 
 void TPrintSetupDialog::showEvent(QShowEvent* event)

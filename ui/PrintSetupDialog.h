@@ -1,9 +1,10 @@
 #pragma once
 
-// "Print Setup": choose the device a Cut goes to and its paper settings.
-// Qt offers only a print dialog on Linux, so this is the small classic one:
-// the spooler's destinations, the chosen one's status, type, location and
-// comment, and Properties for paper size and orientation.
+// "Print Setup": the device a Cut goes to, and how the job reaches it: drawn
+// for the printing system's driver on one of the device's own papers, or
+// written in the cutter's own language for a sheet the user names. The print
+// server may be slow or stalled, so it is asked on a worker thread and the
+// dialog fills in when the answer arrives; it never waits for it.
 
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
@@ -13,11 +14,15 @@
 #include <QRect>
 #include <QSize>
 
+#include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
-class QLabel;
-class QPushButton;
+namespace Ui {
+class TPrintSetupDialog;
+}
 
 // Centred horizontally on the monitor, a third of the way down the free space.
 QPoint SetupDialogPosition(const QRect& monitor, const QSize& dialog);
@@ -26,39 +31,61 @@ class TPrintSetupDialog : public QDialog {
     Q_OBJECT
 public:
     explicit TPrintSetupDialog(QWidget* parent = nullptr);
+    ~TPrintSetupDialog() override;
 
-    // Opens on this device (empty: none chosen yet) with a copy of its settings.
+    // Opens on this device (empty: none chosen yet) with a copy of its
+    // settings. Returns at once; the lists fill in when the server answers.
     void SetCurrent(const QString& device, const DeviceSettings& settings);
 
     // The choice, valid after the dialog was accepted.
     DeviceIdentity Identity() const;
     const DeviceSettings& Settings() const noexcept { return FSettings; }
 
-    QComboBox* PrinterList() const noexcept { return FList; }
+    // True while the server is being asked; OK waits for the answer.
+    bool Loading() const noexcept { return FLoading; }
+
+    QComboBox* PrinterList() const noexcept;
 
 public slots:
-    void Properties();
+    // Also keeps the choice for the device's next use.
+    void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // What the server told about one device.
+    struct TDeviceChoices {
+        std::vector<DeviceSettings> Papers;
+        DeviceSettings Defaults;
+        std::optional<DeviceSettings> Remembered;
+    };
+    struct TAnswer;
+
+    void Ask(bool withList, const QString& device);
+    void Answered(const TAnswer& answer);
     void Chosen(int index);
+    void ShowDevice(const QString& device);
+    void SendAsChosen(int index);
+    void SheetChosen(int index);
+    void CustomChanged();
+    void FillSheets();
     void ShowDetails();
+    void UpdateControls();
+    bool Ready() const;
+    bool CustomChosen() const;
 
+    std::unique_ptr<Ui::TPrintSetupDialog> ui;
     std::vector<DestinationInfo> FDestinations;
+    std::map<QString, TDeviceChoices> FDevices;
+    // Settings per device as last seen in this dialog, so going back to a
+    // device (the current one above all) keeps what was set for it.
+    std::map<QString, DeviceSettings> FChosen;
+    QString FCurrentDevice;
+    QString FShown;            // the device the paper controls belong to
     DeviceSettings FSettings;
-    QComboBox* FList = nullptr;
-    QLabel* FStatus = nullptr;
-    QLabel* FType = nullptr;
-    QLabel* FWhere = nullptr;
-    QLabel* FComment = nullptr;
-    QLabel* FPaper = nullptr;
-    QPushButton* FProperties = nullptr;
-    QPushButton* FOk = nullptr;
+    std::vector<DeviceSettings> FSheets;   // the paper list's items
+    int FQuestion = 0;         // only the latest answer counts
+    bool FLoading = false;
+    bool FFilling = false;     // controls being set from FSettings
 };
-
-// Maps what Qt's page setup chose back onto one of the device's own papers;
-// keeps the current paper when none matches. Exposed for testing.
-DeviceSettings MatchPaper(const std::vector<DeviceSettings>& papers, const DeviceSettings& current,
-                          double widthMm, double heightMm, bool landscape);

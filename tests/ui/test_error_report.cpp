@@ -1,6 +1,5 @@
 #include "common/Exceptions.h"
 #include "ui/ErrorReport.h"
-#include "ui/PrintSetupDialog.h"
 
 #include <QtTest>
 
@@ -18,8 +17,6 @@ private slots:
     void repeatedFailures_data();
     void repeatedFailures();
     void noSecondReportWhileOneIsOpen();
-    void paperMapping_data();
-    void paperMapping();
 
 private:
     QStringList FTitles;
@@ -139,35 +136,6 @@ void TestErrorReport::noSecondReportWhileOneIsOpen()
     ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
     ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
     QCOMPARE(FTexts, (QStringList{QStringLiteral("Printing in progress."), QStringLiteral("B.")}));
-}
-
-void TestErrorReport::paperMapping_data()
-{
-    QTest::addColumn<double>("width");
-    QTest::addColumn<double>("height");
-    QTest::addColumn<bool>("landscape");
-    QTest::addColumn<QString>("paper");
-    QTest::addColumn<double>("marginLeft");
-    QTest::newRow("A4 portrait") << 210.0 << 297.0 << false << "A4" << 5.0;
-    QTest::newRow("Letter given landscape-wise") << 279.4 << 215.9 << true << "Letter" << 6.0;
-    QTest::newRow("A4 rounded to points") << 209.9 << 297.2 << true << "A4" << 5.0;
-    QTest::newRow("unknown size keeps the current paper") << 100.0 << 150.0 << true << "A4" << 5.0;
-}
-
-void TestErrorReport::paperMapping()
-{
-    QFETCH(double, width);
-    QFETCH(double, height);
-    QFETCH(bool, landscape);
-    QFETCH(QString, paper);
-    QFETCH(double, marginLeft);
-    DeviceSettings a4{QStringLiteral("A4"), 210, 297, 5, 7.5, 4, 6, false, 1016};
-    DeviceSettings letter{QStringLiteral("Letter"), 215.9, 279.4, 6, 5, 3, 8, false, 1016};
-    const DeviceSettings got = MatchPaper({a4, letter}, a4, width, height, landscape);
-    QCOMPARE(got.PaperName, paper);
-    QCOMPARE(got.MarginLeftMm, marginLeft);
-    QCOMPARE(got.Landscape, landscape);
-    QCOMPARE(got.ResolutionDpi, 1016);
 }
 
 QTEST_MAIN(TestErrorReport)

@@ -300,6 +300,7 @@ void TestMainWindow::cancelledSetupChangesNothing()
 
     bool sawCurrent = false;
     WhenModal<TPrintSetupDialog>(this, [&sawCurrent](TPrintSetupDialog& dialog) {
+        QTRY_VERIFY(!dialog.Loading());
         sawCurrent = dialog.PrinterList()->currentText() == QLatin1String("TestCutter");
         const int second = dialog.PrinterList()->findText(QStringLiteral("Second"));
         dialog.PrinterList()->setCurrentIndex(second);
@@ -321,9 +322,11 @@ void TestMainWindow::cancelledSetupChangesNothing()
 void TestMainWindow::confirmedSetupSwitchesDevice()
 {
     WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
+        QTRY_VERIFY(!dialog.Loading());
         const int second = dialog.PrinterList()->findText(QStringLiteral("Second"));
         dialog.PrinterList()->setCurrentIndex(second);
         emit dialog.PrinterList()->activated(second);
+        QTRY_VERIFY(!dialog.Loading());
         dialog.accept();
     });
     QTest::mouseClick(FForm->BtnPropiedades, Qt::LeftButton);
@@ -341,9 +344,11 @@ void TestMainWindow::confirmedSetupSwitchesDevice()
 
     // Back to the test cutter for the tests that follow.
     WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
+        QTRY_VERIFY(!dialog.Loading());
         const int first = dialog.PrinterList()->findText(QStringLiteral("TestCutter"));
         dialog.PrinterList()->setCurrentIndex(first);
         emit dialog.PrinterList()->activated(first);
+        QTRY_VERIFY(!dialog.Loading());
         dialog.accept();
     });
     QTest::mouseClick(FForm->BtnPropiedades, Qt::LeftButton);

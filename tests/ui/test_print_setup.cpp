@@ -1,0 +1,306 @@
+#include "UiTestSupport.h"
+
+#include "platform/DeviceSettingsStore.h"
+#include "tests/support/PrivateCupsServer.h"
+#include "ui/PrintSetupDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QThreadPool>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(DeviceSettings)
+
+class TestPrintSetup : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void rememberedRoundTrip_data();
+    void rememberedRoundTrip();
+    void damagedEntryIsIgnored_data();
+    void damagedEntryIsIgnored();
+    void listFillsWithoutWaiting();
+    void sendAsFollowsTheDevice_data();
+    void sendAsFollowsTheDevice();
+    void customSheetIsRemembered();
+    void rechosenDeviceKeepsItsSettings();
+    void unreachableServerIsReportedOnce();
+
+private:
+    template <class T>
+    T* Find(const char* name) const
+    {
+        return FDialog->findChild<T*>(QLatin1String(name));
+    }
+    void Open(const QString& device, const DeviceSettings& settings);
+    void Choose(const QString& device);
+    QPushButton* Ok() const { return Find<QDialogButtonBox>("ButtonBox")->button(QDialogButtonBox::Ok); }
+
+    QTemporaryDir FConfig;
+    std::unique_ptr<PrivateCupsServer> FServer;
+    std::unique_ptr<ReportRecorder> FReports;
+    std::unique_ptr<TPrintSetupDialog> FDialog;
+};
+
+namespace {
+DeviceSettings Settings(const char* paper, double w, double h, double margin, SendAs language, bool flags = false)
+{
+    DeviceSettings s;
+    s.PaperName = QString::fromLatin1(paper);
+    s.PaperWidthMm = w;
+    s.PaperHeightMm = h;
+    s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = margin;
+    s.ResolutionDpi = 1016;
+    s.Language = language;
+    s.Landscape = s.Rotate90 = s.MirrorY = flags;
+    return s;
+}
+} // namespace
+
+void TestPrintSetup::initTestCase()
+{
+    // Never the user's own configuration.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FConfig.path());
+    FServer = std::make_unique<PrivateCupsServer>();
+    QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
+    QVERIFY(FServer->addQueue(QStringLiteral("Second"), QStringLiteral("Letter")));
+    // A raw queue, as cutters are usually installed.
+    QVERIFY(FServer->run(QStringLiteral("lpadmin"), {QStringLiteral("-p"), QStringLiteral("Raw"), QStringLiteral("-E"),
+                                                      QStringLiteral("-v"), QStringLiteral("file:///dev/null"),
+                                                      QStringLiteral("-m"), QStringLiteral("raw")}));
+}
+
+void TestPrintSetup::init()
+{
+    QSettings(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test")).clear();
+    FReports = std::make_unique<ReportRecorder>();
+    FDialog = std::make_unique<TPrintSetupDialog>();
+}
+
+void TestPrintSetup::cleanup()
+{
+    FDialog.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    FReports.reset();
+}
+
+void TestPrintSetup::Open(const QString& device, const DeviceSettings& settings)
+{
+    FDialog->SetCurrent(device, settings);
+    QTRY_VERIFY(!FDialog->Loading());
+}
+
+void TestPrintSetup::Choose(const QString& device)
+{
+    const int index = FDialog->PrinterList()->findText(device);
+    QVERIFY(index >= 0);
+    FDialog->PrinterList()->setCurrentIndex(index);
+    emit FDialog->PrinterList()->activated(index);
+    QTRY_VERIFY(!FDialog->Loading());
+    QVERIFY(Ok()->isEnabled());
+}
+
+void TestPrintSetup::rememberedRoundTrip_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<DeviceSettings>("settings");
+    QTest::newRow("driver paper with margins") << "TestCutter" << Settings("A4", 210, 297, 5.5, SendAs::Driver);
+    QTest::newRow("roll, landscape, axes turned")
+        << "Raw" << Settings("Custom.600x12500mm", 600, 12500, 0, SendAs::CAMMGL, true);
+    QTest::newRow("name QSettings would split") << "cut/ter\\one two" << Settings("Letter", 215.9, 279.4, 0, SendAs::GPGL);
+}
+
+void TestPrintSetup::rememberedRoundTrip()
+{
+    QFETCH(QString, device);
+    QFETCH(DeviceSettings, settings);
+    QVERIFY(!RememberedSettings(device));
+    RememberSettings(device, settings);
+    QVERIFY(RememberedSettings(device) == settings);
+    QVERIFY(!RememberedSettings(device + QLatin1Char('x')));
+}
+
+// One good entry, then one key spoiled or removed (empty value: removed).
+void TestPrintSetup::damagedEntryIsIgnored_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("unknown language") << "SendAs" << "pdf";
+    QTest::newRow("no language") << "SendAs" << "";
+    QTest::newRow("no paper name") << "Paper" << "";
+    QTest::newRow("width not a number") << "WidthMm" << "wide";
+    QTest::newRow("negative length") << "LengthMm" << "-297";
+    QTest::newRow("infinite length") << "LengthMm" << "inf";
+    QTest::newRow("margins wider than the sheet") << "MarginLeftMm" << "300";
+    QTest::newRow("orientation neither way") << "Landscape" << "maybe";
+    QTest::newRow("no mirror flag") << "MirrorY" << "";
+    QTest::newRow("resolution not a number") << "ResolutionDpi" << "fine";
+}
+
+void TestPrintSetup::damagedEntryIsIgnored()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    RememberSettings(QStringLiteral("Raw"), Settings("A4", 210, 297, 0, SendAs::HPGL));
+    {
+        QSettings store(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test"));
+        const QString path = QStringLiteral("Devices/Raw/") + key;
+        QVERIFY(store.contains(path));
+        if (value.isEmpty())
+            store.remove(path);
+        else
+            store.setValue(path, value);
+    }
+    QVERIFY(!RememberedSettings(QStringLiteral("Raw")));
+}
+
+void TestPrintSetup::listFillsWithoutWaiting()
+{
+    FDialog->SetCurrent(QStringLiteral("TestCutter"), Settings("A4", 210, 297, 5, SendAs::Driver));
+    // Nothing has been asked yet: the call returned before any answer.
+    QVERIFY(FDialog->Loading());
+    QCOMPARE(FDialog->PrinterList()->count(), 0);
+    QVERIFY(!Ok()->isEnabled());
+    QCOMPARE(Find<QLabel>("LoadingText")->text(), QStringLiteral("Loading..."));
+    QTRY_VERIFY(!FDialog->Loading());
+    QCOMPARE(FDialog->PrinterList()->count(), 3);
+    QCOMPARE(FDialog->PrinterList()->currentText(), QStringLiteral("TestCutter"));
+    QVERIFY(Ok()->isEnabled());
+    QVERIFY(Find<QLabel>("LoadingText")->text().isEmpty());
+}
+
+// The paper list: the device's own papers for its driver, the cutter's
+// sheets (whole sheet, no margins) for a cutter language.
+void TestPrintSetup::sendAsFollowsTheDevice_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("sendAs");      // -1: as the device suggests
+    QTest::addColumn<QString>("shownAs");
+    QTest::addColumn<QStringList>("papers");
+    QTest::addColumn<QString>("paper");
+    QTest::addColumn<double>("marginLeft");
+    const QStringList devicePapers{QStringLiteral("A4 (210 x 297 mm)"), QStringLiteral("Letter (215.9 x 279.4 mm)")};
+    const QStringList sheets{QStringLiteral("A4 (210 x 297 mm)"), QStringLiteral("Letter (215.9 x 279.4 mm)"),
+                             QStringLiteral("Custom (roll)")};
+    QTest::newRow("driver queue") << "TestCutter" << -1 << "Printer driver (PDF)" << devicePapers << "A4" << 5.0;
+    QTest::newRow("Letter queue") << "Second" << -1 << "Printer driver (PDF)" << devicePapers << "Letter" << 6.0;
+    QTest::newRow("raw queue") << "Raw" << -1 << "HPGL" << sheets << "A4" << 0.0;
+    QTest::newRow("driver queue as DMPL") << "TestCutter" << int(SendAs::DMPL) << "DMPL" << sheets << "A4" << 0.0;
+    QTest::newRow("Letter queue as GP-GL keeps Letter")
+        << "Second" << int(SendAs::GPGL) << "GP-GL" << sheets << "Letter" << 0.0;
+}
+
+void TestPrintSetup::sendAsFollowsTheDevice()
+{
+    QFETCH(QString, device);
+    QFETCH(int, sendAs);
+    QFETCH(QString, shownAs);
+    QFETCH(QStringList, papers);
+    QFETCH(QString, paper);
+    QFETCH(double, marginLeft);
+    Open(QString(), DeviceSettings{});
+    QVERIFY(!Ok()->isEnabled());
+    Choose(device);
+    auto* sendAsList = Find<QComboBox>("SendAsList");
+    if (sendAs >= 0)
+        sendAsList->setCurrentIndex(sendAs);
+    QCOMPARE(sendAsList->currentText(), shownAs);
+    auto* paperList = Find<QComboBox>("PaperList");
+    QStringList shown;
+    for (int i = 0; i < paperList->count(); ++i)
+        shown << paperList->itemText(i);
+    QCOMPARE(shown, papers);
+    QCOMPARE(FDialog->Settings().PaperName, paper);
+    QCOMPARE(FDialog->Settings().MarginLeftMm, marginLeft);
+    QVERIFY(!Find<QDoubleSpinBox>("CustomWidth")->isEnabled());
+    QCOMPARE(Find<QCheckBox>("Rotate90")->isEnabled(), FDialog->Settings().Language != SendAs::Driver);
+
+    // Back to the driver: the device's own paper again, with its margins.
+    sendAsList->setCurrentIndex(int(SendAs::Driver));
+    QCOMPARE(FDialog->Settings().PaperName, paper);
+    QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0 : paper == QLatin1String("A4") ? 5.0 : 6.0);
+}
+
+void TestPrintSetup::customSheetIsRemembered()
+{
+    Open(QStringLiteral("TestCutter"), Settings("A4", 210, 297, 5, SendAs::Driver));
+    Choose(QStringLiteral("Raw"));
+    Find<QComboBox>("PaperList")->setCurrentIndex(2);
+    auto* width = Find<QDoubleSpinBox>("CustomWidth");
+    QVERIFY(width->isEnabled());
+    width->setValue(600);
+    Find<QDoubleSpinBox>("CustomLength")->setValue(12500.5);
+    Find<QRadioButton>("Landscape")->setChecked(true);
+    Find<QCheckBox>("MirrorX")->setChecked(true);
+    Ok()->click();
+    QCOMPARE(FDialog->result(), int(QDialog::Accepted));
+    QCOMPARE(FDialog->Identity().Device, QStringLiteral("Raw"));
+    DeviceSettings expected = Settings("Custom.600x12500.5mm", 600, 12500.5, 0, SendAs::HPGL);
+    expected.ResolutionDpi = FDialog->Settings().ResolutionDpi;
+    expected.Landscape = expected.MirrorX = true;
+    QVERIFY(FDialog->Settings() == expected);
+
+    // Next time the device is picked, the remembered choice wins over its
+    // own defaults.
+    FDialog = std::make_unique<TPrintSetupDialog>();
+    Open(QStringLiteral("TestCutter"), Settings("A4", 210, 297, 5, SendAs::Driver));
+    Choose(QStringLiteral("Raw"));
+    QVERIFY(FDialog->Settings() == expected);
+    QCOMPARE(Find<QComboBox>("PaperList")->currentText(), QStringLiteral("Custom (roll)"));
+    QCOMPARE(Find<QDoubleSpinBox>("CustomLength")->value(), 12500.5);
+    QVERIFY(Find<QRadioButton>("Landscape")->isChecked());
+    QVERIFY(Find<QCheckBox>("MirrorX")->isChecked());
+}
+
+void TestPrintSetup::rechosenDeviceKeepsItsSettings()
+{
+    const DeviceSettings inUse = Settings("Letter", 215.9, 279.4, 0, SendAs::Driver, true);
+    Open(QStringLiteral("TestCutter"), inUse);
+    QVERIFY(FDialog->Settings() == inUse);
+    QCOMPARE(Find<QComboBox>("PaperList")->currentIndex(), 0);   // not among the device's own: kept first
+    Choose(QStringLiteral("TestCutter"));
+    QVERIFY(FDialog->Settings() == inUse);
+    Choose(QStringLiteral("Second"));
+    QCOMPARE(FDialog->Settings().PaperName, QStringLiteral("Letter"));
+    QVERIFY(!FDialog->Settings().Landscape);
+    Choose(QStringLiteral("TestCutter"));
+    QVERIFY(FDialog->Settings() == inUse);
+    QVERIFY(Find<QRadioButton>("Landscape")->isChecked());
+    QVERIFY(FReports->Texts.isEmpty());
+}
+
+void TestPrintSetup::unreachableServerIsReportedOnce()
+{
+    const QByteArray server = qgetenv("CUPS_SERVER");
+    qputenv("CUPS_SERVER", FServer->dir().toLocal8Bit() + "/gone.sock");
+    // Closed before the answer: the answer must not reach the dialog.
+    FDialog->SetCurrent(QStringLiteral("TestCutter"), DeviceSettings{});
+    FDialog.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+
+    FDialog = std::make_unique<TPrintSetupDialog>();
+    FDialog->SetCurrent(QStringLiteral("TestCutter"), DeviceSettings{});
+    QTRY_VERIFY(!FDialog->Loading());
+    qputenv("CUPS_SERVER", server);
+    QCOMPARE(FReports->Texts.size(), 1);
+    QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("System Error.  Code: 1282.")),
+             qPrintable(FReports->Texts.at(0)));
+    QVERIFY(!Ok()->isEnabled());
+    QVERIFY(!Find<QLabel>("LoadingText")->text().isEmpty());
+    QTest::qWait(100);
+    QCOMPARE(FReports->Texts.size(), 1);
+}
+
+QTEST_MAIN(TestPrintSetup)
+#include "test_print_setup.moc"
