@@ -34,6 +34,13 @@ public:
     using EFileError::EFileError;
 };
 
+// Memory ran out; raised in place of std::bad_alloc where the program can
+// still say what it was doing.
+class EOutOfMemory : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // An operating-system or spooler call that failed; Code is 0 when the system
 // reported no code.
 class EOSError : public Exception {

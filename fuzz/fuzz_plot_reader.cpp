@@ -4,12 +4,14 @@
 // report or disagreement is a finding.
 
 #include "common/Exceptions.h"
+#include "platform/PlotFile.h"
 #include "plot/PlotTextReader.h"
 
 #include <QByteArrayView>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,9 +29,9 @@ bool SameStore(const TPLT& a, const TPLT& b)
     if (a.NPolygons() != b.NPolygons() || !(a.Bound() == b.Bound()))
         return false;
     for (std::size_t i = 0; i < a.Polygons().size(); ++i) {
-        const TPolygon& p = a.Polygons()[i];
-        const TPolygon& q = b.Polygons()[i];
-        if (p.Points != q.Points || !(p.Bound == q.Bound))
+        const TPolygonView p = a.Polygons()[i];
+        const TPolygonView q = b.Polygons()[i];
+        if (!std::ranges::equal(p.Points, q.Points) || !(p.Bound == q.Bound))
             return false;
     }
     return true;

@@ -2,20 +2,14 @@
 
 #include "common/Exceptions.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // Lines are parsed in place as spans of code units: bytes for 8-bit and UTF-8
 // text, char16_t for UTF-16 text and for QString lines. Every character the
@@ -117,14 +111,35 @@ std::optional<std::int32_t> ScaleToLogical(std::int32_t v)
     return static_cast<std::int32_t>(scaled);
 }
 
+// Offending text is quoted up to this many characters, then cut with an
+// ellipsis: a number megabytes long would otherwise freeze the error box.
+constexpr qsizetype MaxQuoted = 64;
+
+// Enough code units to decode more than MaxQuoted characters: a character
+// takes at most four bytes, or two UTF-16 units.
+template <typename Ch>
+constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuoted + 1;
+
+QString Shortened(QString text)
+{
+    if (text.size() <= MaxQuoted)
+        return text;
+    qsizetype keep = MaxQuoted;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    text.truncate(keep);
+    text += QChar(0x2026);
+    return text;
+}
+
 [[noreturn]] void ThrowNotInteger(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(text));
+    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(Shortened(text)));
 }
 
 [[noreturn]] void ThrowOutOfRange(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(text));
+    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(Shortened(text)));
 }
 
 // ---------------------------------------------------------------------------
@@ -166,19 +181,23 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
     const qsizetype yStart = space + 1;
     const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
 
+    // Only the start of a slice is decoded for a message; see Shortened.
+    const auto quoted = [&](qsizetype start, qsizetype count) {
+        return decode(p + start, std::min(count, QuotedUnits<Ch>));
+    };
     const auto x = TextToInt(p + xStart, xCount);
     if (!x)
-        ThrowNotInteger(decode(p + xStart, xCount));
+        ThrowNotInteger(quoted(xStart, xCount));
     const auto y = TextToInt(p + yStart, yCount);
     if (!y)
-        ThrowNotInteger(decode(p + yStart, yCount));
+        ThrowNotInteger(quoted(yStart, yCount));
 
     const auto lx = ScaleToLogical(*x);
     if (!lx)
-        ThrowOutOfRange(decode(p + xStart, xCount));
+        ThrowOutOfRange(quoted(xStart, xCount));
     const auto ly = ScaleToLogical(*y);
     if (!ly)
-        ThrowOutOfRange(decode(p + yStart, yCount));
+        ThrowOutOfRange(quoted(yStart, yCount));
 
     if (penUp)
         store.AddPolygon();
@@ -309,8 +328,7 @@ void WithText(QByteArrayView data, const QString& fileName, Fn&& fn)
         if (bad >= 0)
             throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-8 text: invalid byte sequence at "
                                             "offset %2")
-                                 .arg(fileName)
-                                 .arg(bad + 3));
+                                 .arg(fileName, QString::number(bad + 3)));
         fn(data.data() + 3, size - 3,
            [](const char* p, qsizetype n) { return DecodeBytes(QStringConverter::Utf8, p, n); });
         return;
@@ -322,112 +340,66 @@ void WithText(QByteArrayView data, const QString& fileName, Fn&& fn)
 }
 
 // ---------------------------------------------------------------------------
-// Files
+// Filling the store
 
-QString SystemErrorText(int error)
+// Reads into a fresh store and hands it over at the end, so that running out
+// of memory leaves Store as it was; a conversion error hands over what was
+// read before the failing line. Fill(store) adds the lines.
+template <typename Fill>
+void Refill(TPLT& Store, std::size_t maxPoints, const QString& what, Fill&& fill)
 {
-    return TrimSystemText(QString::fromLocal8Bit(std::strerror(error)));
+    try {
+        TPLT fresh;
+        // One point per line at most, and a polyline only with its first
+        // point: reserving that up front means the arrays never regrow.
+        fresh.Reserve(maxPoints, maxPoints);
+        try {
+            fill(fresh);
+        } catch (const EConvertError&) {
+            fresh.Squeeze();
+            Store = std::move(fresh);
+            throw;
+        }
+        fresh.Squeeze();
+        Store = std::move(fresh);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory(QStringLiteral("Out of memory while reading %1").arg(what));
+    }
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : FFd(fd) {}
-    ~FileDescriptor()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const noexcept { return FFd; }
-
-private:
-    int FFd;
-};
-
-// Reads a regular file whole. Pipes, devices and directories are refused up
-// front (reading them could block forever or never end), and so is anything
-// larger than MaxPlotFileSize.
-QByteArray LoadFile(const QString& fileName, const QString& fullPath)
+// Every line that adds a point holds at least "PU0 0;", and all but the last
+// a line end, so n code units hold at most (n + 1) / 7 such lines.
+std::size_t MaxPointLines(qsizetype units)
 {
-    const auto cannotOpen = [&](const QString& reason) {
-        return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(fullPath, reason));
-    };
-
-    const QByteArray native = QFile::encodeName(fileName);
-    int fd;
-    do {
-        // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw cannotOpen(SystemErrorText(errno));
-    const FileDescriptor file(fd);
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw cannotOpen(SystemErrorText(errno));
-    if (S_ISDIR(info.st_mode))
-        throw cannotOpen(QStringLiteral("It is a directory, not a file"));
-    if (!S_ISREG(info.st_mode))
-        throw cannotOpen(QStringLiteral("It is not a regular file (a device, pipe or socket)"));
-
-    const auto tooLarge = [&] {
-        return EFileError(QStringLiteral("The file \"%1\" is too large to be a plot file (the limit is %2 MiB)")
-                              .arg(fullPath)
-                              .arg(MaxPlotFileSize / (1024 * 1024)));
-    };
-    if (info.st_size > MaxPlotFileSize)
-        throw tooLarge();
-
-    // Room for one byte more than announced, so that reaching end of file
-    // normally takes a single read; the file may still change under us.
-    QByteArray content;
-    content.resize(static_cast<qsizetype>(info.st_size) + 1);
-    qsizetype filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled > MaxPlotFileSize)
-                throw tooLarge();
-            content.resize(std::min<qsizetype>(filled * 2 + 4096, MaxPlotFileSize + 1));
-        }
-        const ssize_t got = ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EFileError(
-                QStringLiteral("Cannot read file \"%1\". %2").arg(fullPath, SystemErrorText(errno)));
-        }
-        if (got == 0)
-            break;
-        filled += got;
-    }
-    content.truncate(filled);
-    return content;
-}
-
-QString FullPath(const QString& fileName)
-{
-    return QFileInfo(fileName).absoluteFilePath();
+    return static_cast<std::size_t>((units + 1) / 7);
 }
 
 } // namespace
 
 void ReadPlotText(TPLT& Store, const QStringList& Lines)
 {
-    Store.Reset();
-    for (const QString& line : Lines) {
-        const QStringView view(line);
-        ReadLine(Store, view.utf16(), view.size(), Utf16Slice);
-    }
+    Refill(Store, static_cast<std::size_t>(Lines.size()), QStringLiteral("the plot"), [&](TPLT& store) {
+        for (const QString& line : Lines) {
+            const QStringView view(line);
+            ReadLine(store, view.utf16(), view.size(), Utf16Slice);
+        }
+    });
 }
 
 void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName)
 {
-    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
-        Store.Reset();
-        ForEachLine(text, size, [&](const auto* line, qsizetype count) { ReadLine(Store, line, count, decode); });
-    });
+    const QString what = QStringLiteral("the file \"%1\"").arg(FileName);
+    try {
+        WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
+            Refill(Store, MaxPointLines(size), what, [&](TPLT& store) {
+                ForEachLine(text, size,
+                            [&](const auto* line, qsizetype count) { ReadLine(store, line, count, decode); });
+            });
+        });
+    } catch (const std::bad_alloc&) {
+        // Decoding UTF-16 copies the text first.
+        throw EOutOfMemory(QStringLiteral("Out of memory while reading %1").arg(what));
+    }
 }
 
 QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
@@ -437,17 +409,4 @@ QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
         ForEachLine(text, size, [&](const auto* line, qsizetype count) { lines.append(decode(line, count)); });
     });
     return lines;
-}
-
-void ReadPlotFile(TPLT& Store, const QString& FileName)
-{
-    const QString fullPath = FullPath(FileName);
-    const QByteArray content = LoadFile(FileName, fullPath);
-    ReadPlotData(Store, content, fullPath);
-}
-
-QStringList ReadPlotFileLines(const QString& FileName)
-{
-    const QString fullPath = FullPath(FileName);
-    return PlotDataLines(LoadFile(FileName, fullPath), fullPath);
 }

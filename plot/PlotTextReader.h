@@ -12,24 +12,22 @@
 
 // Resets Store, then reads Lines in order. Throws EConvertError for a
 // coordinate that is not a valid integer (or whose scaled value does not fit);
-// the store keeps what was read before the failing line.
+// the store keeps what was read before the failing line. Throws EOutOfMemory
+// when memory runs out, leaving the store as it was before the call.
 void ReadPlotText(TPLT& Store, const QStringList& Lines);
 
-// Reads a plot file into Store (the file is only read, never written).
-// Throws EFOpenError / EFileError for a file that cannot be opened, read or
-// decoded, and EConvertError as ReadPlotText does.
-void ReadPlotFile(TPLT& Store, const QString& FileName);
-
-// The decoded lines of a plot file, as ReadPlotFile sees them.
-QStringList ReadPlotFileLines(const QString& FileName);
-
-// The same as ReadPlotFile for file content already in memory. FileName only
-// names the file in error messages; nothing is opened.
+// Reads plot file content already in memory (byte-order mark, decoding and
+// line ends as in a file). FileName only names the file in error messages;
+// nothing is opened. Throws EFileError for content that cannot be decoded,
+// and otherwise as ReadPlotText does.
 void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName);
 
 // The decoded lines of file content already in memory, as ReadPlotData sees
 // them.
 QStringList PlotDataLines(QByteArrayView Data, const QString& FileName);
 
-// Largest plot file accepted; anything bigger is refused before reading.
-inline constexpr qint64 MaxPlotFileSize = qint64(256) * 1024 * 1024;
+// Largest plot file accepted; anything bigger is refused before reading. At
+// worst every line is a one-point polyline ("PU0 0;" and a line end, 7 bytes)
+// which the store keeps in 28 bytes, so reading needs up to 5 times the file:
+// this keeps that, with the rest of the program, below 1 GiB.
+inline constexpr qint64 MaxPlotFileSize = qint64(160) * 1024 * 1024;

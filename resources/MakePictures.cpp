@@ -41,7 +41,7 @@ constexpr std::int32_t PageH = -29700;   // the page's bottom edge, y up
 std::vector<QPointF> CircleCentres(const TPLT& plt)
 {
     std::vector<QPointF> centres;
-    for (const TPolygon& p : plt.Polygons())
+    for (const TPolygonView& p : plt.Polygons())
         centres.emplace_back((double(p.Bound.Left) + p.Bound.Right) / 2.0, (double(p.Bound.Top) + p.Bound.Bottom) / 2.0);
     return centres;
 }

@@ -4,7 +4,7 @@
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/PrinterObject.h"
-#include "plot/PlotTextReader.h"
+#include "platform/PlotFile.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "ui/Pictures.h"

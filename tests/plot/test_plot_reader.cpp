@@ -1,8 +1,13 @@
 #include "common/Exceptions.h"
+#include "platform/PlotFile.h"
 #include "plot/PlotTextReader.h"
+#include "tests/support/PlotFileLines.h"
 
 #include <QtTest>
 
+#include <fstream>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +17,7 @@ namespace {
 QString Describe(const TPLT& store)
 {
     QStringList polylines;
-    for (const TPolygon& p : store.Polygons()) {
+    for (const TPolygonView& p : store.Polygons()) {
         QString s;
         for (const TPoint& pt : p.Points)
             s += QStringLiteral("(%1,%2)").arg(pt.X).arg(pt.Y);
@@ -78,6 +83,7 @@ private slots:
     void unreadablePaths_data();
     void unreadablePaths();
     void oversizedFileIsRefusedUnread();
+    void outOfMemoryKeepsTheStore();
 
 private:
     QString WriteFile(const QByteArray& content, const QString& name = QStringLiteral("plot.plt"));
@@ -156,6 +162,15 @@ void TestPlotReader::lines_data()
     row("scaled Y too small", {"PU0 -845466004;"}, "", OutOfRange("-845466004"));
     row("hex too large once scaled", {"PU0 $7FFFFFFF;"}, "", OutOfRange("$7FFFFFFF"));
     row("bad Y text wins over a range fault in X", {"PU999999999 z;"}, "", NotInteger("z"));
+
+    // Long offending text is cut to 64 characters and an ellipsis, never
+    // inside a surrogate pair.
+    const QString a64(64, u'a'), a63(63, u'a'), ellipsis(QChar(0x2026));
+    row("64 characters quoted whole", {"PU" + a64 + " 1;"}, "", NotInteger(a64));
+    row("long text cut", {"PU" + a64 + "9999 1;"}, "", NotInteger(a64 + ellipsis));
+    row("cut before a surrogate pair", {"PU1 " + a63 + "\U0001F600" + a64 + ";"}, "", NotInteger(a63 + ellipsis));
+    row("long number out of range cut", {"PU0 " + QString(80, u'0') + "900000000;"}, "",
+        OutOfRange(QString(64, u'0') + ellipsis));
 
     // A failing line adds nothing; what came before stays.
     row("failure keeps earlier lines", {"PU1 1;", "PD2 2;", "PDz 3;", "PD4 4;"}, "(2,2)(5,5)", NotInteger("z"));
@@ -270,31 +285,35 @@ void TestPlotReader::undecodableFiles_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("name");
 
     const QByteArray mark("\xEF\xBB\xBFPU1 1;\n");
     const QString badUtf8 = QStringLiteral("is not valid UTF-8 text: invalid byte sequence at offset 10");
-    QTest::newRow("bad continuation") << mark + "\xC3(" << badUtf8;
-    QTest::newRow("overlong slash") << mark + "\xC0\xAF" << badUtf8;
-    QTest::newRow("overlong three bytes") << mark + "\xE0\x80\xAF" << badUtf8;
-    QTest::newRow("surrogate") << mark + "\xED\xA0\x80" << badUtf8;
-    QTest::newRow("above U+10FFFF") << mark + "\xF4\x90\x80\x80" << badUtf8;
-    QTest::newRow("cut short at end") << mark + "\xE2\x82" << badUtf8;
-    QTest::newRow("lone continuation") << mark + "\x80" << badUtf8;
+    // Any file name comes out as given, placeholders and all.
+    QTest::newRow("name with %1") << mark + "\x80" << badUtf8 << QStringLiteral("name%1%2.plt");
+    QTest::newRow("bad continuation") << mark + "\xC3(" << badUtf8 << QString();
+    QTest::newRow("overlong slash") << mark + "\xC0\xAF" << badUtf8 << QString();
+    QTest::newRow("overlong three bytes") << mark + "\xE0\x80\xAF" << badUtf8 << QString();
+    QTest::newRow("surrogate") << mark + "\xED\xA0\x80" << badUtf8 << QString();
+    QTest::newRow("above U+10FFFF") << mark + "\xF4\x90\x80\x80" << badUtf8 << QString();
+    QTest::newRow("cut short at end") << mark + "\xE2\x82" << badUtf8 << QString();
+    QTest::newRow("lone continuation") << mark + "\x80" << badUtf8 << QString();
     // Checked whole, as the decoder did: even bytes after a NUL count.
     QTest::newRow("after a NUL") << mark + QByteArray("\0\xFF", 2)
-                                 << QStringLiteral("is not valid UTF-8 text: invalid byte sequence at offset 11");
-    QTest::newRow("odd UTF-16LE") << QByteArray("\xFF\xFEP\0U", 5)
-                                  << QStringLiteral("is not valid UTF-16 text: it ends in the middle of a character");
-    QTest::newRow("odd UTF-16BE") << QByteArray("\xFE\xFF\0", 3)
-                                  << QStringLiteral("is not valid UTF-16 text: it ends in the middle of a character");
+                                 << QStringLiteral("is not valid UTF-8 text: invalid byte sequence at offset 11")
+                                 << QString();
+    const QString oddUtf16 = QStringLiteral("is not valid UTF-16 text: it ends in the middle of a character");
+    QTest::newRow("odd UTF-16LE") << QByteArray("\xFF\xFEP\0U", 5) << oddUtf16 << QString();
+    QTest::newRow("odd UTF-16BE") << QByteArray("\xFE\xFF\0", 3) << oddUtf16 << QString();
 }
 
 void TestPlotReader::undecodableFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, detail);
+    QFETCH(QString, name);
 
-    const QString path = WriteFile(content);
+    const QString path = name.isEmpty() ? WriteFile(content) : WriteFile(content, name);
     const QString expected = QStringLiteral("The file \"%1\" %2").arg(path, detail);
     // A file that cannot be decoded must fail loudly, not read as an empty
     // plot, and must leave the store as it was.
@@ -371,16 +390,47 @@ void TestPlotReader::unreadablePaths()
 void TestPlotReader::oversizedFileIsRefusedUnread()
 {
     // Sparse, so the test costs no disk; refused on its size alone.
-    const QString path = WriteFile("PU1 1;\n");
+    const QString path = WriteFile("PU1 1;\n", QStringLiteral("big%1.plt"));
     QVERIFY(QFile::resize(path, MaxPlotFileSize + 1));
     try {
         TPLT store;
         ReadPlotFile(store, path);
         QFAIL("no error raised");
     } catch (const EFileError& e) {
-        QCOMPARE(e.Message(),
-                 QStringLiteral("The file \"%1\" is too large to be a plot file (the limit is 256 MiB)").arg(path));
+        QCOMPARE(e.Message(), "The file \"" + path + "\" is too large to be a plot file (the limit is 160 MiB)");
     }
+}
+
+void TestPlotReader::outOfMemoryKeepsTheStore()
+{
+#if defined(__SANITIZE_ADDRESS__) || (defined(__has_feature) && __has_feature(address_sanitizer))
+    QSKIP("AddressSanitizer aborts on a failed allocation instead of throwing");
+#else
+    // Room for the content but not for the store it needs (about four times
+    // its size): the read must fail cleanly, not half fill the store.
+    const QByteArray content = QByteArray("PU1 1;\n").repeated(8 * 1024 * 1024);
+    TPLT store;
+    ReadPlotText(store, {"PU1 1;"});
+
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_AS, &saved), 0);
+    std::ifstream status("/proc/self/statm");
+    long pages = 0;
+    status >> pages;
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + 64 * 1024 * 1024;
+    QCOMPARE(::setrlimit(RLIMIT_AS, &tight), 0);
+    QString message;
+    try {
+        ReadPlotData(store, content, QStringLiteral("huge%1.plt"));
+    } catch (const EOutOfMemory& e) {
+        message = e.Message();
+    }
+    ::setrlimit(RLIMIT_AS, &saved);
+
+    QCOMPARE(message, QStringLiteral("Out of memory while reading the file \"huge%1.plt\""));
+    QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
+#endif
 }
 
 QTEST_APPLESS_MAIN(TestPlotReader)

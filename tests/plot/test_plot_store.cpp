@@ -52,6 +52,18 @@ void TestPlotStore::polylineWithoutPointsKeepsEmptyBound()
     QVERIFY(p.Points.empty());
     QCOMPARE(p.Bound, EmptyBound);
     QCOMPARE(plt.Bound(), (TRect{3, 4, 3, 4}));
+
+    // The polylines around an empty one keep their own points.
+    plt.AddPolygon();
+    plt.AddPoint({5, 6});
+    plt.AddPoint({7, 8});
+    plt.ReadPolygon(0, p);
+    QCOMPARE(p.Points, (std::vector<TPoint>{{3, 4}}));
+    plt.ReadPolygon(1, p);
+    QVERIFY(p.Points.empty());
+    plt.ReadPolygon(2, p);
+    QCOMPARE(p.Points, (std::vector<TPoint>{{5, 6}, {7, 8}}));
+    QCOMPARE(p.Bound, (TRect{5, 8, 7, 6}));
 }
 
 void TestPlotStore::singlePointSetsAllFourSides()

@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <algorithm>
+
 Q_DECLARE_METATYPE(TRect)
 
 class TestSample : public QObject {
@@ -43,7 +45,7 @@ void TestSample::readsIntoClosedCircles()
     QCOMPARE(store.Polygons().front().Points.front(), (TPoint{1054, 3126}));
     QCOMPARE(store.Polygons().back().Points.front(), (TPoint{11117, 205}));
 
-    for (const TPolygon& p : store.Polygons()) {
+    for (const TPolygonView& p : store.Polygons()) {
         QCOMPARE(p.Points.size(), std::size_t(17));
         QCOMPARE(p.Points.back(), p.Points.front());
         // Counter-clockwise with y up: positive signed area.
@@ -68,8 +70,8 @@ void TestSample::textAndFileReadTheSame()
     ReadPlotData(fromData, text.toUtf8(), QStringLiteral("sample"));
     QCOMPARE(fromData.Bound(), fromLines.Bound());
     QCOMPARE(fromData.NPolygons(), fromLines.NPolygons());
-    for (qsizetype i = 0; i < fromLines.NPolygons(); ++i)
-        QVERIFY(fromData.Polygons()[std::size_t(i)].Points == fromLines.Polygons()[std::size_t(i)].Points);
+    for (std::size_t i = 0; i < fromLines.Polygons().size(); ++i)
+        QVERIFY(std::ranges::equal(fromData.Polygons()[i].Points, fromLines.Polygons()[i].Points));
 }
 
 QTEST_APPLESS_MAIN(TestSample)

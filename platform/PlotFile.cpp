@@ -1,0 +1,115 @@
+#include "platform/PlotFile.h"
+
+#include "common/Exceptions.h"
+#include "plot/PlotTextReader.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString SystemErrorText(int error)
+{
+    return TrimSystemText(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : FFd(fd) {}
+    ~FileDescriptor()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+private:
+    int FFd;
+};
+
+} // namespace
+
+QString PlotFileFullPath(const QString& FileName)
+{
+    return QFileInfo(FileName).absoluteFilePath();
+}
+
+QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
+{
+    const auto cannotOpen = [&](const QString& reason) {
+        return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(FullPath, reason));
+    };
+
+    const QByteArray native = QFile::encodeName(FileName);
+    int fd;
+    do {
+        // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw cannotOpen(SystemErrorText(errno));
+    const FileDescriptor file(fd);
+
+    // Pipes, devices and directories could block forever or never end.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw cannotOpen(SystemErrorText(errno));
+    if (S_ISDIR(info.st_mode))
+        throw cannotOpen(QStringLiteral("It is a directory, not a file"));
+    if (!S_ISREG(info.st_mode))
+        throw cannotOpen(QStringLiteral("It is not a regular file (a device, pipe or socket)"));
+
+    const auto tooLarge = [&] {
+        return EFileError(QStringLiteral("The file \"%1\" is too large to be a plot file (the limit is %2 MiB)")
+                              .arg(FullPath, QString::number(MaxPlotFileSize / (1024 * 1024))));
+    };
+    if (info.st_size > MaxPlotFileSize)
+        throw tooLarge();
+
+    try {
+        // Room for one byte more than announced, so that reaching end of file
+        // normally takes a single read; the file may still change under us.
+        QByteArray content;
+        content.resize(static_cast<qsizetype>(info.st_size) + 1);
+        qsizetype filled = 0;
+        for (;;) {
+            if (filled == content.size()) {
+                if (filled > MaxPlotFileSize)
+                    throw tooLarge();
+                content.resize(std::min<qsizetype>(filled * 2 + 4096, MaxPlotFileSize + 1));
+            }
+            const ssize_t got =
+                ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw EFileError(
+                    QStringLiteral("Cannot read file \"%1\". %2").arg(FullPath, SystemErrorText(errno)));
+            }
+            if (got == 0)
+                break;
+            filled += got;
+        }
+        content.truncate(filled);
+        return content;
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FullPath));
+    }
+}
+
+void ReadPlotFile(TPLT& Store, const QString& FileName)
+{
+    const QString fullPath = PlotFileFullPath(FileName);
+    const QByteArray content = LoadPlotFile(FileName, fullPath);
+    ReadPlotData(Store, content, fullPath);
+}
