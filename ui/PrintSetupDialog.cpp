@@ -309,6 +309,7 @@ void TPrintSetupDialog::FillSheets()
     FFilling = true;
     const bool driver = FSettings.Language == SendAs::Driver;
     int chosen = -1;
+    bool kept = false;
     if (driver) {
         FSheets = FDevices.at(FShown).Papers;
         for (std::size_t i = 0; i < FSheets.size() && chosen < 0; ++i)
@@ -321,6 +322,7 @@ void TPrintSetupDialog::FillSheets()
             ApplySheet(own, FSettings);
             FSheets.insert(FSheets.begin(), own);
             chosen = 0;
+            kept = true;
         }
     } else {
         FSheets = {A4Sheet, LetterSheet};
@@ -338,6 +340,8 @@ void TPrintSetupDialog::FillSheets()
     ui->PaperList->clear();
     for (const DeviceSettings& sheet : FSheets)
         ui->PaperList->addItem(SheetText(sheet, driver));
+    if (kept)
+        ui->PaperList->setItemText(0, ui->PaperList->itemText(0) + tr(" - as set"));
     if (!driver)
         ui->PaperList->addItem(tr("Custom (roll)"));
     ui->PaperList->setCurrentIndex(chosen);
