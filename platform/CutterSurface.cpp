@@ -2,6 +2,8 @@
 
 #include "common/Exceptions.h"
 
+#include <algorithm>
+
 CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink)
     : FPage(OrientPage(settings)), FDpi(dpi > 0 ? dpi : 1), FRotate90(settings.Rotate90),
       FMirrorX(settings.MirrorX), FMirrorY(settings.MirrorY), FMapping(dpi, dpi),
@@ -40,9 +42,50 @@ void CutterSurface::MoveTo(int x, int y)
     FCurrent = {x, y};
 }
 
-PlotterPoint CutterSurface::ToPlotter(TPoint logical) const
+namespace {
+
+// Cuts a to b down to the part on the sheet [0, w] x [0, h] (Liang-Barsky);
+// false when none of it is, or only a point where it grazes an edge.
+bool ClipToSheet(SheetPointMm& a, SheetPointMm& b, double w, double h)
 {
-    const SheetPointMm s = DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
+    const double dx = b.X - a.X, dy = b.Y - a.Y;
+    double t0 = 0, t1 = 1;
+    auto edge = [&](double p, double q) {
+        if (p == 0)
+            return q >= 0;
+        const double r = q / p;
+        if (p < 0) {
+            if (r > t1)
+                return false;
+            t0 = std::max(t0, r);
+        } else {
+            if (r < t0)
+                return false;
+            t1 = std::min(t1, r);
+        }
+        return true;
+    };
+    if (!edge(-dx, a.X) || !edge(dx, w - a.X) || !edge(-dy, a.Y) || !edge(dy, h - a.Y))
+        return false;
+    if (t0 >= t1 && (dx != 0 || dy != 0))
+        return false;
+    const SheetPointMm start = a;
+    if (t1 < 1)
+        b = {start.X + t1 * dx, start.Y + t1 * dy};
+    if (t0 > 0)
+        a = {start.X + t0 * dx, start.Y + t0 * dy};
+    return true;
+}
+
+} // namespace
+
+SheetPointMm CutterSurface::ToSheet(TPoint logical) const
+{
+    return DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
+}
+
+PlotterPoint CutterSurface::ToPlotter(SheetPointMm s) const
+{
     double x = s.X, y = s.Y;
     double extentX = FPage.WidthMm, extentY = FPage.HeightMm;
     if (FRotate90) {
@@ -64,9 +107,26 @@ void CutterSurface::Polyline(const TPoint* points, int count)
     // A single point would only plunge the blade: nothing to cut.
     if (FFinished || !points || count < 2)
         return;
-    FEncoder->MoveTo(ToPlotter(points[0]));
-    for (int i = 1; i < count; ++i)
-        FEncoder->CutTo(ToPlotter(points[i]));
+    // Only what falls on the sheet is cut, as only what falls on a page is
+    // printed: past its edges the blade would cut the cutter's own strip.
+    bool cutting = false;   // the tool is down at "at"
+    PlotterPoint at;
+    SheetPointMm from = ToSheet(points[0]);
+    for (int i = 1; i < count; ++i) {
+        const SheetPointMm to = ToSheet(points[i]);
+        SheetPointMm a = from, b = to;
+        from = to;
+        if (!ClipToSheet(a, b, FPage.WidthMm, FPage.HeightMm)) {
+            cutting = false;
+            continue;
+        }
+        const PlotterPoint start = ToPlotter(a);
+        if (!cutting || start != at)
+            FEncoder->MoveTo(start);
+        at = ToPlotter(b);
+        FEncoder->CutTo(at);
+        cutting = true;
+    }
 }
 
 void CutterSurface::Finish()

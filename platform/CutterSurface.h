@@ -5,6 +5,8 @@
 // rest. Same operations and meaning as the PDF surface, and every point lands
 // where the PDF page would have it, to the nearest plotter unit.
 //
+// Only what falls on the sheet is cut: lines are clipped at its edges.
+//
 // Plotter coordinates count from the sheet's lower-left corner, x to the
 // right, y up. For cutters whose axes differ, the device settings turn them,
 // in this order, each about the whole sheet so coordinates stay non-negative
@@ -47,7 +49,8 @@ public:
     double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
 
 private:
-    PlotterPoint ToPlotter(TPoint logical) const;
+    SheetPointMm ToSheet(TPoint logical) const;
+    PlotterPoint ToPlotter(SheetPointMm sheet) const;
 
     OrientedPage FPage;
     int FDpi;

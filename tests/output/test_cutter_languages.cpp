@@ -17,6 +17,8 @@
 Q_DECLARE_METATYPE(SendAs)
 Q_DECLARE_METATYPE(TPoint)
 Q_DECLARE_METATYPE(DeviceSettings)
+using Plot = std::vector<std::vector<TPoint>>;
+Q_DECLARE_METATYPE(Plot)
 
 namespace {
 
@@ -36,7 +38,7 @@ DeviceSettings Sheet(double w, double h, double l = 0, double b = 0, double r = 
 }
 
 // What printing a plot does to its surface, with the given window origin.
-void Print(DrawingSurface& surface, const OrientedPage& page, TPoint origin, const std::vector<std::vector<TPoint>>& plot)
+void Print(DrawingSurface& surface, const OrientedPage& page, TPoint origin, const Plot& plot)
 {
     const int pageH = PrintableHeightPx(page, Dpi);
     surface.SetMapMode(MM_HIMETRIC);
@@ -49,7 +51,7 @@ void Print(DrawingSurface& surface, const OrientedPage& page, TPoint origin, con
         surface.Polyline(line.data(), static_cast<int>(line.size()));
 }
 
-QByteArray CutterJob(DeviceSettings s, SendAs language, TPoint origin, const std::vector<std::vector<TPoint>>& plot)
+QByteArray CutterJob(DeviceSettings s, SendAs language, TPoint origin, const Plot& plot)
 {
     s.Language = language;
     QBuffer sink;
@@ -85,8 +87,7 @@ void TestCutterLanguages::landsWhereThePdfDoes_data()
         {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
     for (const auto& [name, language] : languages) {
         QTest::addRow("%s A4 margins centred", name) << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
-        // Partly off the sheet: negative plotter coordinates.
-        QTest::addRow("%s Letter landscape", name) << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{333, -2003};
+        QTest::addRow("%s Letter landscape", name) << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
     }
 }
 
@@ -95,8 +96,7 @@ void TestCutterLanguages::landsWhereThePdfDoes()
     QFETCH(SendAs, language);
     QFETCH(DeviceSettings, sheet);
     QFETCH(TPoint, origin);
-    const std::vector<std::vector<TPoint>> plot = {
-        {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
+    const Plot plot = {{{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
 
     vcups::PdfSurface pdf(sheet, Dpi, QString());
     Print(pdf, OrientPage(sheet), origin, plot);
@@ -125,26 +125,29 @@ void TestCutterLanguages::landsWhereThePdfDoes()
 void TestCutterLanguages::smallJobBytes_data()
 {
     QTest::addColumn<SendAs>("language");
-    QTest::addColumn<bool>("drawn");
+    QTest::addColumn<Plot>("plot");   // logical units from the sheet's lower-left corner
     QTest::addColumn<QByteArray>("bytes");
     // 10 mm right, then 5 mm up; polylines of one and no points cut nothing.
-    QTest::newRow("HPGL") << SendAs::HPGL << true << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0,400,200;\nPU;\nSP0;\n");
-    QTest::newRow("HPGL nothing to cut") << SendAs::HPGL << false << QByteArray("IN;\nSP1;\nPU;\nSP0;\n");
+    const Plot hook = {{{7, 7}}, {{0, 0}, {1000, 0}, {1000, 500}}, {}};
+    const Plot dots = {{{7, 7}}, {}};
+    QTest::newRow("HPGL") << SendAs::HPGL << hook << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0,400,200;\nPU;\nSP0;\n");
+    QTest::newRow("HPGL nothing to cut") << SendAs::HPGL << dots << QByteArray("IN;\nSP1;\nPU;\nSP0;\n");
     // 0.001 inch: 393.70 and 196.85 units.
-    QTest::newRow("DMPL") << SendAs::DMPL << true << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197\nU\nP0\n@\n");
-    QTest::newRow("GPGL") << SendAs::GPGL << true << QByteArray("H\x03M0,0\x03" "D200,0,200,100\x03M200,100\x03");
-    QTest::newRow("CAMMGL") << SendAs::CAMMGL << true << QByteArray("H\nM0,0\nD400,0,400,200\nM400,200\n");
-    QTest::newRow("CAMMGL nothing to cut") << SendAs::CAMMGL << false << QByteArray("H\n");
+    QTest::newRow("DMPL") << SendAs::DMPL << hook << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197\nU\nP0\n@\n");
+    QTest::newRow("GPGL") << SendAs::GPGL << hook << QByteArray("H\x03M0,0\x03" "D200,0,200,100\x03M200,100\x03");
+    QTest::newRow("CAMMGL") << SendAs::CAMMGL << hook << QByteArray("H\nM0,0\nD400,0,400,200\nM400,200\n");
+    QTest::newRow("CAMMGL nothing to cut") << SendAs::CAMMGL << dots << QByteArray("H\n");
+    // Across the left edge, down through the foot, back up: only the parts on the sheet.
+    QTest::newRow("HPGL clipped at the edges") << SendAs::HPGL
+        << Plot{{{-1000, 500}, {1000, 500}, {1000, -500}, {2000, -500}, {2000, 500}}, {{-10, -10}, {-20, 30000}}}
+        << QByteArray("IN;\nSP1;\nPU0,200;\nPD400,200,400,0;\nPU800,0;\nPD800,200;\nPU;\nSP0;\n");
 }
 
 void TestCutterLanguages::smallJobBytes()
 {
     QFETCH(SendAs, language);
-    QFETCH(bool, drawn);
+    QFETCH(Plot, plot);
     QFETCH(QByteArray, bytes);
-    std::vector<std::vector<TPoint>> plot = {{{7, 7}}, {}};
-    if (drawn)
-        plot.insert(plot.begin() + 1, {{0, 0}, {1000, 0}, {1000, 500}});
     QCOMPARE(CutterJob(Sheet(210, 297), language, {0, 0}, plot), bytes);
 }
 
@@ -173,10 +176,10 @@ void TestCutterLanguages::cutterAxes_data()
     // Landscape first: (10, 20) to (30, 20) mm on a sheet 297 wide, 210 high.
     QTest::newRow("landscape rotated") << with(Sheet(210, 297, 0, 0, 0, 0, true), true, false, false) << from << to
                                        << QByteArray("PU800,11480;\nPD800,10680;\n");
-    // 0.0625 mm right of the left edge and below the foot: 2.5 units each
-    // way round away from zero; 1.0625 mm is 42.5 units, up to 43.
-    QTest::newRow("halves away from zero") << Sheet(210, 297, 0.0625, 0, 0, 297.0625) << TPoint{0, 0} << TPoint{100, 0}
-                                           << QByteArray("PU3,-3;\nPD43,-3;\n");
+    // 0.0625 mm from the left edge and the foot: 2.5 units round up to 3,
+    // not down to the even 2; 1.0625 mm is 42.5 units, up to 43.
+    QTest::newRow("halves round up") << Sheet(210, 297, 0.0625, 0, 0, 296.9375) << TPoint{0, 0} << TPoint{100, 0}
+                                     << QByteArray("PU3,3;\nPD43,3;\n");
 }
 
 void TestCutterLanguages::cutterAxes()
