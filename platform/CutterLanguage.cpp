@@ -7,11 +7,14 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 // Bytes gathered before they go to the sink: few device writes, little memory.
-constexpr qsizetype FlushAt = 64 * 1024;
+constexpr size_t BufferSize = 64 * 1024;
+// The longest single piece put: a signed 64-bit number.
+constexpr size_t LongestPiece = 24;
 
 } // namespace
 
@@ -20,10 +23,7 @@ std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept
     return std::llround(mm * unitsPerMm);
 }
 
-CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink)
-{
-    FBuffer.reserve(FlushAt + 256);
-}
+CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink), FBuffer(new char[BufferSize]) {}
 
 CutterEncoder::~CutterEncoder() = default;
 
@@ -36,30 +36,20 @@ void CutterEncoder::End()
         Fail();
 }
 
-void CutterEncoder::Put(const char* text)
+void CutterEncoder::Put(std::string_view text)
 {
-    if (!FFailure.isEmpty())
-        Fail();
-    FBuffer.append(text);
-    if (FBuffer.size() >= FlushAt)
+    if (FUsed + text.size() > BufferSize)
         Flush();
-}
-
-void CutterEncoder::Put(char c)
-{
-    if (!FFailure.isEmpty())
-        Fail();
-    FBuffer.append(c);
-    if (FBuffer.size() >= FlushAt)
-        Flush();
+    std::memcpy(FBuffer.get() + FUsed, text.data(), text.size());
+    FUsed += text.size();
 }
 
 void CutterEncoder::PutNumber(std::int64_t v)
 {
-    char digits[24];
-    const auto r = std::to_chars(digits, digits + sizeof digits, v);
-    *r.ptr = '\0';
-    Put(digits);
+    if (FUsed + LongestPiece > BufferSize)
+        Flush();
+    char* at = FBuffer.get() + FUsed;
+    FUsed += static_cast<size_t>(std::to_chars(at, at + LongestPiece, v).ptr - at);
 }
 
 void CutterEncoder::PutPair(PlotterPoint p)
@@ -73,8 +63,8 @@ void CutterEncoder::Flush()
 {
     if (!FFailure.isEmpty())
         Fail();
-    const char* data = FBuffer.constData();
-    qint64 left = FBuffer.size();
+    const char* data = FBuffer.get();
+    qint64 left = static_cast<qint64>(FUsed);
     while (left > 0) {
         const qint64 n = FSink.write(data, left);
         if (n <= 0)
@@ -82,14 +72,14 @@ void CutterEncoder::Flush()
         data += n;
         left -= n;
     }
-    FBuffer.clear();
+    FUsed = 0;
 }
 
 void CutterEncoder::Fail()
 {
     if (FFailure.isEmpty()) {
         FFailure = QStringLiteral("Cannot write the cutter job: %1").arg(TrimSystemText(FSink.errorString()));
-        FBuffer.clear();
+        FUsed = 0;
     }
     throw EFileError(FFailure);
 }

@@ -6,10 +6,9 @@
 
 #include "platform/PrinterObject.h"
 
-#include <QByteArray>
-
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 class QIODevice;
 
@@ -40,13 +39,14 @@ public:
     virtual void CutTo(PlotterPoint p) = 0;
     // Lifts the tool, closes the job and hands everything to the sink.
     // Throws EFileError when the sink refuses bytes, here or in any call
-    // above; after a failure every call throws the same again.
+    // above (bytes go out in pieces while the job is drawn); after a failure
+    // nothing more is written and End throws the same again.
     void End();
 
 protected:
     virtual void Close() = 0;
-    void Put(const char* text);
-    void Put(char c);
+    void Put(std::string_view text);
+    void Put(char c) { Put(std::string_view(&c, 1)); }
     void PutNumber(std::int64_t v);
     void PutPair(PlotterPoint p);
 
@@ -55,7 +55,8 @@ private:
     [[noreturn]] void Fail();
 
     QIODevice& FSink;
-    QByteArray FBuffer;
+    std::unique_ptr<char[]> FBuffer;
+    size_t FUsed = 0;
     QString FFailure;
 };
 
