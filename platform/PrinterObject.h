@@ -61,8 +61,12 @@ public:
     virtual ~TPrinter() = default;
 
     // Throws EPrinter("There is no default printer currently selected") when
-    // there is no device at all.
+    // the server says there is no device at all, and EOSError when it cannot
+    // be asked. May ask the server: not for the window's thread.
     virtual void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) = 0;
+    // The device as far as it is known without asking anyone; false before
+    // the default device has been looked up. Safe on any thread.
+    virtual bool KnownPrinter(DeviceIdentity& identity, DeviceSettings& settings) = 0;
     // Makes the device current; drops any device context. Throws
     // EPrinter("Printing in progress") while a job is open.
     virtual void SetPrinter(const DeviceIdentity& identity, const DeviceSettings& settings) = 0;
@@ -70,6 +74,11 @@ public:
     // The printable area in device pixels.
     virtual int PageWidth() = 0;
     virtual int PageHeight() = 0;
+
+    // Where the next jobs go instead of the device: a file (written whole or
+    // not at all), "-" for standard output; empty for the device again.
+    // Existing files are replaced only with replace set.
+    virtual void SetOutputFile(const QString& path, bool replace) = 0;
 
     // Throws EPrinter("Printing in progress") when a job is already open and
     // EPrinter("Printer selected is not valid") when the device cannot be used.
@@ -81,5 +90,21 @@ public:
 };
 
 // The one printer object of the process. Until changed, its device is the
-// spooler's default destination.
+// user's default destination, as lp would choose it. Jobs may run on a
+// worker thread while the window asks KnownPrinter or Printing.
 TPrinter& Printer();
+// The backend's own printer object, which Printer() is unless substituted.
+TPrinter& SystemPrinter();
+
+// Puts another printer object in place of the process's one while it lives
+// (tests: a recording fake, no server needed).
+class ScopedPrinter {
+public:
+    explicit ScopedPrinter(TPrinter& substitute);
+    ~ScopedPrinter();
+    ScopedPrinter(const ScopedPrinter&) = delete;
+    ScopedPrinter& operator=(const ScopedPrinter&) = delete;
+
+private:
+    TPrinter* FPrevious;
+};

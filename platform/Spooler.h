@@ -1,10 +1,11 @@
 #pragma once
 
 // Spooler queries: open a device by name, its level-2 record, its jobs.
-// Every call is bounded in time so the GUI thread never waits long.
+// Every call is bounded in time; none is meant for the window's own thread.
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -36,6 +37,10 @@ std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle);
 // at most maxJobs. Returns nullopt on failure.
 std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
 
+// The code of a failure that may pass by itself: the server was not reached,
+// or did not answer in time. Any other code is the server's own answer.
+inline constexpr int SpoolerUnavailableCode = 0x0502;
+
 struct SpoolerError {
     int Code = 0;          // 0: the system reported no code
     QString Text;
@@ -51,3 +56,12 @@ struct DestinationInfo {
 // Throws EOSError when the server cannot be asked, so a list that is empty
 // because the server is down is never shown as "no printers".
 std::vector<DestinationInfo> ListDestinations();
+
+// The time limits of spooler calls: one query, and handing over one job.
+// Seconds by default, to suit a remote server; tests shorten them.
+struct SpoolerTimeLimits {
+    std::chrono::milliseconds Query{5000};
+    std::chrono::milliseconds Job{30000};
+};
+void SetSpoolerTimeLimits(const SpoolerTimeLimits& limits);
+SpoolerTimeLimits CurrentSpoolerTimeLimits();

@@ -5,12 +5,14 @@
 #include "output/PrinterStatus.h"
 #include "platform/PrinterObject.h"
 #include "platform/PlotFile.h"
+#include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "ui/Pictures.h"
 #include "ui/PrintSetupDialog.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFileDialog>
@@ -108,14 +110,18 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(CmbPosicion, &QComboBox::activated, this, [this] { RunGuarded([this] { CmbPosicionSelect(); }); });
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCutClick(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
-    connect(TimerEstado, &QTimer::timeout, this, [this] { FStatusReports.Run([this] { TimerEstadoTimer(); }); });
+    connect(TimerEstado, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerEstadoTimer(); }); });
+    // A mnemonic (Alt+C) would click only after a 100 ms animation, and
+    // presses within it merge into one: click at once, every time.
+    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades})
+        button->installEventFilter(this);
 
     if (QScreen* s = screen()) {
         const QRect area = s->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
 
-    FStatusReports.Run([this] { FormCreate(); });
+    RunGuarded([this] { FormCreate(); });
 }
 
 TFrmPrincipal::~TFrmPrincipal() = default;
@@ -131,24 +137,38 @@ int TFrmPrincipal::PositionIndex() const
 void TFrmPrincipal::FormCreate()
 {
     TimerEstado->start();
-    // Without any device the name query fails; the window is still finished
-    // (store and preview) so it stays usable, and the failure is reported at
-    // the end.
-    std::exception_ptr nameFailure;
-    try {
-        SetCaption(LImpresora, GetPrinterName());
-    } catch (...) {
-        nameFailure = std::current_exception();
-    }
-    IPLT = std::make_unique<TPLT>();
+    // The name arrives when the server answers; without any device that
+    // answer is a failure, reported once. The window is finished either way.
+    AskDeviceName();
+    IPLT = std::make_shared<TPLT>();
     ShowPreview(TopLeftPreview);
-    if (nameFailure)
-        std::rethrow_exception(nameFailure);
+}
+
+void TFrmPrincipal::AskDeviceName()
+{
+    const int generation = FDeviceGeneration;
+    FCalls.Start(
+        TSpoolerCalls::Name, [] { return GetPrinterName(); },
+        [this, generation](const QString& name) {
+            if (generation != FDeviceGeneration)
+                return;
+            SetCaption(LImpresora, name);
+            FNameKnown = !name.isEmpty();
+        },
+        [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
+            if (generation == FDeviceGeneration)
+                SpoolerFailed(message, definite, began);
+        });
+}
+
+void TFrmPrincipal::SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began)
+{
+    FStatusReports.Failed(message, definite, began);
 }
 
 void TFrmPrincipal::FormClose()
 {
-    std::unique_ptr<TPLT> store = std::move(IPLT);
+    std::shared_ptr<TPLT> store = std::move(IPLT);
     store.reset();
 }
 
@@ -159,21 +179,20 @@ void TFrmPrincipal::BtnCancelClick()
 
 void TFrmPrincipal::BtnPropiedadesClick()
 {
+    // Only what is known already: the dialog asks the server itself, off
+    // this thread. Without a device yet the user simply chooses one.
     DeviceIdentity identity;
     DeviceSettings settings;
-    bool haveDevice = true;
-    try {
-        Printer().GetPrinter(identity, settings);
-    } catch (const EPrinter&) {
-        // No default device: let the user choose one rather than refuse.
-        haveDevice = false;
-    }
+    const bool haveDevice = Printer().KnownPrinter(identity, settings);
     TPrintSetupDialog dialog(this);
     dialog.SetCurrent(haveDevice ? identity.Device : QString(), settings);
     if (dialog.exec() != QDialog::Accepted)
         return;
     Printer().SetPrinter(dialog.Identity(), dialog.Settings());
-    SetCaption(LImpresora, GetPrinterName());
+    ++FDeviceGeneration;
+    FNameKnown = false;
+    FStatusReports.Succeeded();
+    AskDeviceName();
 }
 
 void TFrmPrincipal::CmbPosicionSelect()
@@ -186,8 +205,27 @@ void TFrmPrincipal::BtnCutClick()
 {
     if (!IPLT)
         return;   // the window is closing
+    // Refused before the store is touched: the job being handed over still
+    // reads it.
+    if (FCalls.Busy(TSpoolerCalls::Job))
+        throw EPrinter(QStringLiteral("Printing in progress"));
     ReadPlotText(*IPLT, Memo1->toPlainText().split(QLatin1Char('\n')));
-    PrintPlot(*IPLT, PositionIndex());
+    StartPrint();
+}
+
+void TFrmPrincipal::StartPrint()
+{
+    std::shared_ptr<const TPLT> plot = IPLT;
+    const int position = PositionIndex();
+    FCalls.Start(
+        TSpoolerCalls::Job,
+        [plot, position] {
+            PrintPlot(*plot, position);
+            return QString();
+        },
+        [](const QString&) {},
+        // A failed job is the user's own action: reported at once, every time.
+        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
 }
 
 void TFrmPrincipal::Button1Click()
@@ -199,21 +237,63 @@ void TFrmPrincipal::Button1Click()
     // A typed name need not exist; the reader reports what cannot be opened.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Plt (*.plt)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !IPLT)
         return;
+    if (FCalls.Busy(TSpoolerCalls::Job))
+        throw EPrinter(QStringLiteral("Printing in progress"));
     ReadPlotFile(*IPLT, dialog.selectedFiles().constFirst());
-    PrintPlot(*IPLT, PositionIndex());
+    StartPrint();
 }
 
 void TFrmPrincipal::TimerEstadoTimer()
 {
-    SetCaption(LStatus, GetQueueStatus());
+    // The tick never waits: it asks, and the answer is shown when it comes.
+    // While an answer is outstanding the tick asks nothing more.
+    const int generation = FDeviceGeneration;
+    FCalls.Start(
+        TSpoolerCalls::Status, [] { return GetQueueStatus(); },
+        [this, generation](const QString& status) {
+            if (generation != FDeviceGeneration)
+                return;
+            SetCaption(LStatus, status);
+            FStatusReports.Succeeded();
+        },
+        [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
+            if (generation == FDeviceGeneration)
+                SpoolerFailed(message, definite, began);
+        });
+    if (!FNameKnown)
+        AskDeviceName();
 }
 
 void TFrmPrincipal::closeEvent(QCloseEvent* event)
 {
     RunGuarded([this] { FormClose(); });
     event->accept();
+}
+
+void TFrmPrincipal::keyPressEvent(QKeyEvent* event)
+{
+    // Return and Enter press the focused button, as in a dialog; buttons
+    // outside dialogs leave those keys to their window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TFrmPrincipal::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Shortcut) {
+        if (auto* button = qobject_cast<QPushButton*>(watched); button && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TFrmPrincipal::ShowPreview(int index)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/ErrorReport.h"
+#include "ui/SpoolerCalls.h"
 #include "ui_FrmPrincipal.h"
 
 #include <QPixmap>
@@ -25,6 +26,8 @@ private:
 
 // The program's one window. The handlers throw on failure like any other
 // code; they are connected through the error-report wrappers, never directly.
+// Everything that talks to the print server runs on worker threads (see
+// TSpoolerCalls); the handlers only start it and show its answers.
 class TFrmPrincipal : public QWidget, public Ui::TFrmPrincipal {
     Q_OBJECT
 public:
@@ -39,6 +42,7 @@ public:
     int PositionIndex() const;
     // The store Cut and Open read into; null only after the window closed.
     const TPLT* Store() const noexcept { return IPLT.get(); }
+    TSpoolerCalls& SpoolerCalls() noexcept { return FCalls; }
 
 public slots:
     void FormCreate();
@@ -52,12 +56,24 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void ShowPreview(int index);
+    void AskDeviceName();
+    void StartPrint();
+    void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
 
-    std::unique_ptr<TPLT> IPLT;
-    // The status timer and the start-up device query share one reporter, so a
+    // Shared with a job still being handed over when the window closes.
+    std::shared_ptr<TPLT> IPLT;
+    TSpoolerCalls FCalls;
+    // The status ticks and the device name query share one reporter, so a
     // missing device is reported once, not again on every tick.
     TRepeatedFailureReporter FStatusReports;
+    // Whether LImpresora shows the device's name; until it does, every tick
+    // asks again, so a printer set up after start-up appears.
+    bool FNameKnown = false;
+    // Answers about an earlier device are dropped once another is chosen.
+    int FDeviceGeneration = 0;
 };

@@ -181,13 +181,11 @@ IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
 
 } // namespace vcups
 
-// The capabilities are asked for from dialogs, not from the status timer, so
-// they get the longer budget.
 std::vector<DeviceSettings> SupportedPapers(const QString& device)
 {
     using namespace vcups;
     IppError err;
-    auto c = Connection::Open(Clock::now() + LongBudget, err);
+    auto c = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!c || device.isEmpty())
         return {};
     IppPtr attrs = QueryDevice(*c, device, err);
@@ -198,7 +196,7 @@ DeviceSettings DefaultSettings(const QString& device)
 {
     using namespace vcups;
     IppError err;
-    auto c = Connection::Open(Clock::now() + LongBudget, err);
+    auto c = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!c || device.isEmpty())
         return FallbackSettings();
     IppPtr attrs = QueryDevice(*c, device, err);

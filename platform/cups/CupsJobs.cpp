@@ -4,28 +4,75 @@
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
 
-namespace vcups {
+#include <algorithm>
+#include <optional>
 
-int SubmitPdf(const QString& device, const DeviceSettings& settings, const QString& title, const QByteArray& pdf)
+namespace vcups {
+namespace {
+
+// The highest id among this user's jobs on the device, finished ones
+// included; nullopt when the server cannot tell within the budget.
+std::optional<int> NewestOwnJob(const QString& device)
 {
     IppError err;
-    auto http = Connection::Open(Clock::now() + LongBudget, err);
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
+    if (!http)
+        return std::nullopt;
+    IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+    IppPtr response = http->Do(std::move(request), "/", err);
+    if (!response)
+        return err.Code == IPP_STATUS_ERROR_NOT_FOUND ? std::optional<int>(0) : std::nullopt;
+    int newest = 0;
+    for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a; a = ippNextAttribute(response.get()))
+        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
+            newest = std::max(newest, ippGetInteger(a, 0));
+    return newest;
+}
+
+// Failures where the server may have taken the job without our hearing so:
+// the answer timed out or the connection broke after sending began. An IPP
+// status from the server is a definite refusal.
+bool AnswerLost(const IppError& err)
+{
+    return err.Code == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+}
+
+} // namespace
+
+int SubmitJob(const QString& device, const DeviceSettings& settings, const QString& title, const char* format,
+              const QByteArray& document)
+{
+    const std::optional<int> before = NewestOwnJob(device);
+
+    IppError err;
+    auto http = Connection::Open(Clock::now() + JobBudget(), err);
     if (!http)
         throw EOSError::FromCode(err.Code, err.Text);
     IppPtr request = NewRequest(IPP_OP_PRINT_JOB, device);
     // The server keeps an empty job-name as given.
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.toUtf8().constData());
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "application/pdf");
-    ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, MediaKeyword(settings).constData());
-    ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
-                  settings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
-    // A cutter must get true sizes: never fit or fill the page.
-    ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
-    IppPtr response = http->Do(std::move(request), "/", err, pdf);
-    if (!response)
-        throw EOSError::FromCode(err.Code, err.Text);
-    ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-    return id ? ippGetInteger(id, 0) : 0;
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    if (qstrcmp(format, "application/pdf") == 0) {
+        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, MediaKeyword(settings).constData());
+        ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
+                      settings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
+        // A cutter must get true sizes: never fit or fill the page.
+        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
+    }
+    IppPtr response = http->Do(std::move(request), "/", err, document);
+    http.reset();
+    if (response) {
+        ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+        return id ? ippGetInteger(id, 0) : 0;
+    }
+    if (AnswerLost(err) && before) {
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > *before)
+            return *after;
+    }
+    throw EOSError::FromCode(err.Code, err.Text);
 }
 
 } // namespace vcups

@@ -1,6 +1,6 @@
 #pragma once
 
-// Handing a finished PDF job to the spooler.
+// Handing a finished job to the spooler.
 
 #include "platform/PrinterObject.h"
 
@@ -8,8 +8,15 @@
 
 namespace vcups {
 
-// One Print-Job: one document, nothing scaled to fit. Returns the job id;
-// throws EOSError with the server's status and message when refused.
-int SubmitPdf(const QString& device, const DeviceSettings& settings, const QString& title, const QByteArray& pdf);
+// One Print-Job: one document in the given format ("application/pdf", or
+// "application/vnd.cups-raw" for the cutter's own language), nothing scaled
+// to fit. Returns the job id; throws EOSError with the server's status and
+// message when refused.
+//
+// An answer that comes too late is not taken as a refusal: the queue is asked
+// whether it now holds a new job of ours, so one Cut never gives both a job
+// and an error.
+int SubmitJob(const QString& device, const DeviceSettings& settings, const QString& title, const char* format,
+              const QByteArray& document);
 
 } // namespace vcups

@@ -37,7 +37,7 @@ std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name)
         SetLastError({IPP_STATUS_ERROR_NOT_FOUND, QStringLiteral("The printer or class does not exist.")});
         return nullptr;
     }
-    auto http = Connection::Open(Clock::now() + StatusBudget, err);
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http) {
         SetLastError(err);
         return nullptr;
@@ -110,7 +110,7 @@ SpoolerError LastSpoolerError()
 std::vector<DestinationInfo> ListDestinations()
 {
     IppError err;
-    auto http = Connection::Open(Clock::now() + LongBudget, err);
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http) {
         SetLastError(err);
         throw EOSError::FromCode(err.Code, err.Text);

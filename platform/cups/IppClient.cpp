@@ -1,5 +1,9 @@
 #include "platform/cups/IppClient.h"
 
+#include "platform/Spooler.h"
+
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
@@ -133,7 +137,20 @@ bool IsNumeric(const std::string& host)
         && (host.find('.') != std::string::npos || host.find(':') != std::string::npos);
 }
 
+std::atomic<long long> QueryMs{SpoolerTimeLimits{}.Query.count()};
+std::atomic<long long> JobMs{SpoolerTimeLimits{}.Job.count()};
+
 } // namespace
+
+std::chrono::milliseconds QueryBudget()
+{
+    return std::chrono::milliseconds(QueryMs.load());
+}
+
+std::chrono::milliseconds JobBudget()
+{
+    return std::chrono::milliseconds(JobMs.load());
+}
 
 std::unique_ptr<Connection> Connection::Open(Clock::time_point deadline, IppError& err)
 {
@@ -156,9 +173,11 @@ std::unique_ptr<Connection> Connection::Open(Clock::time_point deadline, IppErro
     http_t* http = httpConnect2(host.c_str(), server.Port, nullptr, AF_UNSPEC,
                                 HTTP_ENCRYPTION_IF_REQUESTED, 1, ms, nullptr);
     if (!http) {
-        err = {ServiceUnavailable, QStringLiteral("Unable to connect to the print server")};
-        if (cupsLastError() != IPP_STATUS_OK && cupsLastErrorString())
-            err.Text = Text(cupsLastErrorString());
+        // The system's words for this ("Host is down", "No such file or
+        // directory") do not tell a user that the print server is the problem.
+        err = MsLeft(deadline) <= 0
+            ? TimedOut()
+            : IppError{ServiceUnavailable, QStringLiteral("The print server is not running or cannot be reached")};
         return nullptr;
     }
     return std::unique_ptr<Connection>(new Connection(http, deadline));
@@ -260,3 +279,14 @@ QString AttrText(ipp_t* response, const char* name, ipp_tag_t tag)
 }
 
 } // namespace vcups
+
+void SetSpoolerTimeLimits(const SpoolerTimeLimits& limits)
+{
+    vcups::QueryMs = limits.Query.count();
+    vcups::JobMs = limits.Job.count();
+}
+
+SpoolerTimeLimits CurrentSpoolerTimeLimits()
+{
+    return {vcups::QueryBudget(), vcups::JobBudget()};
+}

@@ -1,9 +1,10 @@
 #pragma once
 
-// Talking IPP to the CUPS server with a hard time limit on every exchange:
-// the status query runs on the GUI thread five times a second, so a server
-// that is down, unreachable or silent must cost a bounded wait, never a hang.
-// Only the server itself is asked; nothing goes through DNS-SD.
+// Talking IPP to the CUPS server with a hard time limit on every exchange, so
+// a server that is down, unreachable or silent costs a bounded wait, never a
+// hang. The window calls none of this on its own thread; the limits are sized
+// for a remote server behind a slow link. Only the server itself is asked;
+// nothing goes through DNS-SD.
 
 #include <cups/cups.h>
 
@@ -17,10 +18,11 @@ namespace vcups {
 
 using Clock = std::chrono::steady_clock;
 
-// Budget for one status query (open, count, close) on the GUI thread.
-inline constexpr std::chrono::milliseconds StatusBudget{80};
-// Budget for submitting a job or listing destinations for a dialog.
-inline constexpr std::chrono::milliseconds LongBudget{15000};
+// Budget for one query: a status tick (open, count, close), a device record,
+// the default destination, the destination list.
+std::chrono::milliseconds QueryBudget();
+// Budget for handing over one job, document included.
+std::chrono::milliseconds JobBudget();
 
 struct IppError {
     int Code = 0;      // IPP status, 0 when there is none

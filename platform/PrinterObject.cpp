@@ -1,0 +1,21 @@
+#include "platform/PrinterObject.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<TPrinter*> Substitute{nullptr};
+}
+
+TPrinter& Printer()
+{
+    if (TPrinter* p = Substitute.load())
+        return *p;
+    return SystemPrinter();
+}
+
+ScopedPrinter::ScopedPrinter(TPrinter& substitute) : FPrevious(Substitute.exchange(&substitute)) {}
+
+ScopedPrinter::~ScopedPrinter()
+{
+    Substitute.store(FPrevious);
+}
