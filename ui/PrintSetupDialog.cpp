@@ -89,7 +89,6 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TPrintSetupDialog>())
 {
     ui->setupUi(this);
-    ui->ButtonBox->button(QDialogButtonBox::Ok)->setAutoDefault(true);
     connect(ui->ButtonBox, &QDialogButtonBox::accepted, this, &TPrintSetupDialog::accept);
     connect(ui->PrinterList, &QComboBox::activated, this, &TPrintSetupDialog::Chosen);
     connect(ui->SendAsList, &QComboBox::currentIndexChanged, this, &TPrintSetupDialog::SendAsChosen);
@@ -179,11 +178,7 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
                                                  : tr("The printer could not be asked."));
         FShown.clear();
         UpdateControls();
-        try {
-            std::rethrow_exception(answer.Failure);
-        } catch (...) {
-            ShowErrorReport(CurrentExceptionMessage());
-        }
+        RunGuarded([&answer] { std::rethrow_exception(answer.Failure); });
         return;
     }
     ui->LoadingText->clear();
@@ -192,7 +187,7 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
     if (answer.WithList) {
         FDestinations = answer.Destinations;
         FFilling = true;
-        ui->PrinterList->setPlaceholderText(FDestinations.empty() ? tr("(no printers)") : QString());
+        ui->PrinterList->setPlaceholderText(FDestinations.empty() ? tr("(no printers)") : tr("(choose a printer)"));
         int current = -1;
         for (const DestinationInfo& d : FDestinations) {
             if (d.Name == FCurrentDevice)
