@@ -88,13 +88,11 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
                     throw tooLarge();
                 content.resize(std::min<qsizetype>(filled * 2 + 4096, MaxPlotFileSize + 1));
             }
-            const ssize_t got =
-                ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
+            const ssize_t got = ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw EFileError(
-                    QStringLiteral("Cannot read file \"%1\". %2").arg(FullPath, SystemErrorText(errno)));
+                throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FullPath, SystemErrorText(errno)));
             }
             if (got == 0)
                 break;

@@ -109,9 +109,9 @@ public:
     TPolygonRange Polygons() const noexcept { return TPolygonRange(*this); }
 
 private:
-    std::vector<TPoint> FPoints;         // every polyline's points, one after the other
-    std::vector<std::uint32_t> FStarts;  // index in FPoints of each polyline's first point
-    std::vector<TRect> FBounds;          // each polyline's bound
+    std::vector<TPoint> FPoints;        // every polyline's points, one after the other
+    std::vector<std::uint32_t> FStarts; // index in FPoints of each polyline's first point
+    std::vector<TRect> FBounds;         // each polyline's bound
     TRect FBound = EmptyBound;
     std::int32_t FContPolygon = 0;
     std::int32_t FContPoint = 0;
