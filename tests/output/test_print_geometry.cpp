@@ -1,5 +1,7 @@
 // Prints through a private CUPS server and checks the PDF the spooler
-// received: where every point lands, the sizes, and that nothing else is drawn.
+// received, or the bytes a raw queue passed on to its cutter: where every
+// point lands, the sizes, that nothing else is drawn, and that a job the
+// server will not take is an error and leaves nothing behind.
 
 #include "common/Exceptions.h"
 #include "output/PlotPrinting.h"
@@ -8,12 +10,15 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "tests/support/PdfStrokes.h"
+#include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 
 #include <QtTest>
 
 #include <cmath>
 #include <memory>
+
+Q_DECLARE_METATYPE(SendAs)
 
 namespace {
 
@@ -26,6 +31,9 @@ struct Sheet {
 };
 const Sheet A4{"TestCutter", 210.0, 297.0, 5.0, 7.5, 4.0, 6.0};
 const Sheet Letter{"LetterCutter", 215.9, 279.4, 6.0, 5.0, 3.0, 8.0};
+// A raw queue: the cutter's whole A4 sheet.
+const Sheet Raw{"RawCutter", 210.0, 297.0, 0, 0, 0, 0};
+const Sheet* const Sheets[] = {&A4, &Letter, &Raw};
 
 enum class Across { Left, Right, Middle };
 enum class Down { Bottom, Top, Halfway };
@@ -80,10 +88,12 @@ private slots:
     void emptyPlotGivesOneBlankPage();
     void noPositionMeasuresFromLowerLeft();
     void jobHasEmptyName();
-    void jobForRemovedDeviceFails();
+    void refusedJobLeavesNoJob_data();
+    void refusedJobLeavesNoJob();
 
 private:
     PdfContent PrintAndReadBack(const TPLT& plot, int position);
+    int ServerJobCount() const;
 
     std::unique_ptr<PrivateCupsServer> FServer;
     TPLT FSample;
@@ -95,6 +105,7 @@ void TestPrintGeometry::initTestCase()
     FServer = std::make_unique<PrivateCupsServer>();
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->addQueue(QStringLiteral("LetterCutter"), QStringLiteral("Letter")));
+    QVERIFY(FServer->addRawQueue(QStringLiteral("RawCutter")));
     ReadPlotText(FSample, BuiltInSampleLines());
     QCOMPARE(FSample.Bound(), (TRect{0, 3279, 11117, 0}));
 }
@@ -138,49 +149,86 @@ void TestPrintGeometry::devicePapers()
 void TestPrintGeometry::samplePlacement_data()
 {
     QTest::addColumn<int>("sheet");
+    QTest::addColumn<SendAs>("language");
     QTest::addColumn<int>("position");
-    for (int sheet = 0; sheet < 2; ++sheet)
+    const std::pair<const char*, SendAs> rows[] = {{"A4", SendAs::Driver},     {"Letter", SendAs::Driver},
+                                                   {"raw HPGL", SendAs::HPGL}, {"raw DMPL", SendAs::DMPL},
+                                                   {"raw GPGL", SendAs::GPGL}, {"raw CAMMGL", SendAs::CAMMGL}};
+    for (const auto& [name, language] : rows) {
+        const int sheet = language != SendAs::Driver ? 2 : name[0] == 'A' ? 0 : 1;
         for (const Position& p : Positions)
-            QTest::addRow("%s %s", sheet == 0 ? "A4" : "Letter", p.Name) << sheet << p.Index;
+            QTest::addRow("%s %s", name, p.Name) << sheet << language << p.Index;
+    }
 }
 
 void TestPrintGeometry::samplePlacement()
 {
     QFETCH(int, sheet);
+    QFETCH(SendAs, language);
     QFETCH(int, position);
-    const Sheet& s = sheet == 0 ? A4 : Letter;
+    const Sheet& s = *Sheets[sheet];
     const QString queue = QString::fromLatin1(s.Queue);
-    Printer().SetPrinter({queue, QStringLiteral("Vellico Test Cutter"), QString()}, DefaultSettings(queue));
+    DeviceSettings settings = DefaultSettings(queue);
+    // The margins a raw queue is given must be the ones the expectations use.
+    QCOMPARE(settings.MarginLeftMm + settings.MarginBottomMm + settings.MarginRightMm + settings.MarginTopMm,
+             s.L + s.B + s.R + s.T);
+    QCOMPARE(settings.Language, language == SendAs::Driver ? SendAs::Driver : SendAs::HPGL);
+    settings.Language = language;
+    Printer().SetPrinter({queue, QString(), QString()}, settings);
 
-    const PdfContent pdf = PrintAndReadBack(FSample, position);
-    QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
-    QCOMPARE(pdf.Pages.size(), 1);
-    const PdfPage& page = pdf.Pages.first();
-    QVERIFY2(page.OtherPainting.isEmpty(), qPrintable(page.OtherPainting.join(u' ')));
-    QCOMPARE(page.Strokes.size(), FSample.NPolygons());
-    for (double w : page.LineWidths)
-        QCOMPARE(w, 0.0);   // hairlines only
+    // Every cut in mm from the sheet's lower-left corner, and how far a
+    // point may be off: the placement truncates to 0.01 mm, a cutter rounds
+    // to its own unit.
+    std::vector<std::vector<QPointF>> cuts;
+    double tolerance = 0.01;
+    if (language == SendAs::Driver) {
+        const PdfContent pdf = PrintAndReadBack(FSample, position);
+        QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
+        QCOMPARE(pdf.Pages.size(), 1);
+        const PdfPage& page = pdf.Pages.first();
+        QVERIFY2(page.OtherPainting.isEmpty(), qPrintable(page.OtherPainting.join(u' ')));
+        for (double w : page.LineWidths)
+            QCOMPARE(w, 0.0);   // hairlines only
+        for (const auto& stroke : page.Strokes) {
+            cuts.emplace_back();
+            for (const QPointF& p : stroke)
+                cuts.back().push_back(p * PtToMm);
+        }
+    } else {
+        const int before = static_cast<int>(FServer->rawJobFiles().size());
+        PrintPlot(FSample, position);
+        QVERIFY2(FServer->waitForRawJobFiles(before + 1, 30000), "the raw queue passed on no job");
+        QFile file(FServer->rawJobFiles().last());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString error;
+        cuts = DecodePlotterJob(language, file.readAll(), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        tolerance += 0.5 / PlotterUnitsPerMm(language);
+    }
+    QCOMPARE(cuts.size(), static_cast<size_t>(FSample.NPolygons()));
 
     const QPointF origin = ExpectedOrigin(s, FSample.Bound(), Positions[position]);
     double worst = 0;
     double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
-    for (int i = 0; i < FSample.NPolygons(); ++i) {
-        const auto& expected = FSample.Polygons()[static_cast<size_t>(i)].Points;
-        const auto& got = page.Strokes[i];
-        QCOMPARE(got.size(), static_cast<qsizetype>(expected.size()));
-        for (qsizetype j = 0; j < got.size(); ++j) {
-            const double x = got[j].x() * PtToMm, y = got[j].y() * PtToMm;
-            const double ex = origin.x() + expected[static_cast<size_t>(j)].X / 100.0;
-            const double ey = origin.y() + expected[static_cast<size_t>(j)].Y / 100.0;
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const auto& expected = FSample.Polygons()[i].Points;
+        const auto& got = cuts[i];
+        QCOMPARE(got.size(), expected.size());
+        for (size_t j = 0; j < got.size(); ++j) {
+            const double x = got[j].x(), y = got[j].y();
+            const double ex = origin.x() + expected[j].X / 100.0;
+            const double ey = origin.y() + expected[j].Y / 100.0;
             worst = std::max({worst, std::abs(x - ex), std::abs(y - ey)});
             minX = std::min(minX, x), maxX = std::max(maxX, x);
             minY = std::min(minY, y), maxY = std::max(maxY, y);
         }
     }
     FWorstError = std::max(FWorstError, worst);
-    QVERIFY2(worst < 0.01, qPrintable(QStringLiteral("a point is %1 mm off").arg(worst)));
-    QVERIFY2(std::abs(maxX - minX - 111.17) < 0.005, qPrintable(QString::number(maxX - minX, 'f', 5)));
-    QVERIFY2(std::abs(maxY - minY - 32.79) < 0.005, qPrintable(QString::number(maxY - minY, 'f', 5)));
+    QVERIFY2(worst < tolerance, qPrintable(QStringLiteral("a point is %1 mm off").arg(worst)));
+    // Each end of a measure may round by half a unit.
+    const double sizeTolerance = 0.005 + 2 * (tolerance - 0.01);
+    QVERIFY2(std::abs(maxX - minX - 111.17) < sizeTolerance, qPrintable(QString::number(maxX - minX, 'f', 5)));
+    QVERIFY2(std::abs(maxY - minY - 32.79) < sizeTolerance, qPrintable(QString::number(maxY - minY, 'f', 5)));
 }
 
 void TestPrintGeometry::receivedPageIsTheSheet_data()
@@ -262,18 +310,70 @@ void TestPrintGeometry::jobHasEmptyName()
     QCOMPARE(lines[2].split(u' ', Qt::SkipEmptyParts).size(), 5);
 }
 
-void TestPrintGeometry::jobForRemovedDeviceFails()
+int TestPrintGeometry::ServerJobCount() const
 {
-    QVERIFY(FServer->addQueue(QStringLiteral("Gone")));
-    Printer().SetPrinter({QStringLiteral("Gone"), {}, {}}, DefaultSettings(QStringLiteral("Gone")));
-    QVERIFY(FServer->deleteQueue(QStringLiteral("Gone")));
+    QString out;
+    if (!FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o")}, &out))
+        return -1;
+    return static_cast<int>(out.split(u'\n', Qt::SkipEmptyParts).size());
+}
+
+enum class Refusal { Removed, RemovedWhileDrawing, NotAccepting };
+Q_DECLARE_METATYPE(Refusal)
+
+void TestPrintGeometry::refusedJobLeavesNoJob_data()
+{
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<Refusal>("refusal");
+    QTest::addColumn<QString>("message");
+    const QString notValid = QStringLiteral("Printer selected is not valid");
+    QTest::newRow("removed after choosing") << false << Refusal::Removed << notValid;
+    QTest::newRow("raw, removed after choosing") << true << Refusal::Removed << notValid;
+    // The server's own words, as the error box shows them.
+    QTest::newRow("raw, removed while the job is drawn")
+        << true << Refusal::RemovedWhileDrawing
+        << QStringLiteral("System Error.  Code: 1030.\r\nThe printer or class does not exist");
+    QTest::newRow("raw, not accepting jobs")
+        << true << Refusal::NotAccepting
+        << QStringLiteral("System Error.  Code: 1286.\r\nDestination \"Gone\" is not accepting jobs");
+}
+
+void TestPrintGeometry::refusedJobLeavesNoJob()
+{
+    // Every CUPS queue takes raw jobs, whatever its driver; one that refuses
+    // them refuses all jobs (cupsreject), or is no longer there.
+    QFETCH(bool, raw);
+    QFETCH(Refusal, refusal);
+    QFETCH(QString, message);
+    const QString queue = QStringLiteral("Gone");
+    QVERIFY(raw ? FServer->addRawQueue(queue) : FServer->addQueue(queue));
+    DeviceSettings settings = DefaultSettings(queue);
+    QCOMPARE(settings.Language, raw ? SendAs::HPGL : SendAs::Driver);
+    Printer().SetPrinter({queue, {}, {}}, settings);
+    const int jobs = ServerJobCount();
+    const qsizetype kept = FServer->jobFiles().size() + FServer->rawJobFiles().size();
+
     try {
-        PrintPlot(FSample, 2);
-        QFAIL("printed to a removed queue");
-    } catch (const EPrinter& e) {
-        QCOMPARE(e.Message(), QStringLiteral("Printer selected is not valid"));
+        if (refusal == Refusal::RemovedWhileDrawing) {
+            Printer().BeginDoc(QString());
+            const TPoint line[] = {{0, 0}, {1000, 1000}};
+            Printer().Canvas().Polyline(line, 2);
+            QVERIFY(FServer->deleteQueue(queue));
+            Printer().EndDoc();
+        } else {
+            QVERIFY(refusal == Refusal::Removed ? FServer->deleteQueue(queue) : FServer->rejectJobs(queue));
+            PrintPlot(FSample, 2);
+        }
+        QFAIL("the job was reported as sent");
+    } catch (const Exception& e) {
+        QCOMPARE(e.Message(), message);
+        QCOMPARE(dynamic_cast<const EOSError*>(&e) != nullptr, refusal != Refusal::Removed);
     }
     QVERIFY(!Printer().Printing());
+    FServer->deleteQueue(queue);
+    QCOMPARE(ServerJobCount(), jobs);
+    QTest::qWait(200);   // a job taken after all would be kept by now
+    QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), kept);
 }
 
 QTEST_GUILESS_MAIN(TestPrintGeometry)

@@ -69,23 +69,23 @@ bool PrivateCupsServer::run(const QString& program, const QStringList& args, QSt
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-QStringList PrivateCupsServer::jobFiles() const
+QStringList PrivateCupsServer::keptFiles(const QString& prefix) const
 {
     QDir d(jobsDir());
-    QStringList names = d.entryList({QStringLiteral("job-*")}, QDir::Files);
+    QStringList names = d.entryList({prefix + u'*'}, QDir::Files);
     // By job id: "job-10" comes after "job-9".
-    const auto id = [](const QString& n) { return n.mid(4).section(u'.', 0, 0).toInt(); };
+    const auto id = [&](const QString& n) { return n.mid(prefix.size()).section(u'.', 0, 0).toInt(); };
     std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) { return id(a) < id(b); });
     for (QString& n : names)
         n = d.filePath(n);
     return names;
 }
 
-bool PrivateCupsServer::waitForJobFiles(int n, int timeoutMs) const
+bool PrivateCupsServer::waitForKept(const QString& prefix, int n, int timeoutMs) const
 {
     QElapsedTimer t;
     t.start();
-    while (jobFiles().size() < n) {
+    while (keptFiles(prefix).size() < n) {
         if (t.elapsed() > timeoutMs)
             return false;
         QThread::msleep(10);
@@ -96,6 +96,11 @@ bool PrivateCupsServer::waitForJobFiles(int n, int timeoutMs) const
 bool PrivateCupsServer::addQueue(const QString& name, const QString& paper)
 {
     return harness({QStringLiteral("add-queue"), FDir.path(), name, paper});
+}
+
+bool PrivateCupsServer::addRawQueue(const QString& name)
+{
+    return harness({QStringLiteral("add-raw-queue"), FDir.path(), name});
 }
 
 bool PrivateCupsServer::deleteQueue(const QString& name)
@@ -111,6 +116,11 @@ bool PrivateCupsServer::disableQueue(const QString& name)
 bool PrivateCupsServer::enableQueue(const QString& name)
 {
     return run(QStringLiteral("cupsenable"), {name});
+}
+
+bool PrivateCupsServer::rejectJobs(const QString& name)
+{
+    return run(QStringLiteral("cupsreject"), {name});
 }
 
 bool PrivateCupsServer::cancelAll()

@@ -21,18 +21,25 @@ public:
     QString errorText() const { return FError; }
     QString dir() const { return FDir.path(); }
     QString socketPath() const { return FDir.path() + QStringLiteral("/cups.sock"); }
-    // Where the kept copy of every job lands: job-<id>.pdf.
+    // Where the kept copy of every job lands: job-<id>.pdf, or raw-<id>.bin
+    // from a raw queue.
     QString jobsDir() const { return FDir.path() + QStringLiteral("/jobs"); }
 
     // Kept job files, oldest job first.
-    QStringList jobFiles() const;
-    // Waits until at least n job files exist; false on timeout.
-    bool waitForJobFiles(int n, int timeoutMs = 10000) const;
+    QStringList jobFiles() const { return keptFiles(QStringLiteral("job-")); }
+    QStringList rawJobFiles() const { return keptFiles(QStringLiteral("raw-")); }
+    // Wait until at least n such files exist; false on timeout.
+    bool waitForJobFiles(int n, int timeoutMs = 10000) const { return waitForKept(QStringLiteral("job-"), n, timeoutMs); }
+    bool waitForRawJobFiles(int n, int timeoutMs = 10000) const { return waitForKept(QStringLiteral("raw-"), n, timeoutMs); }
 
     bool addQueue(const QString& name, const QString& paper = QStringLiteral("A4"));
+    // A raw queue, as a cutter is usually installed: "Local Raw Printer".
+    bool addRawQueue(const QString& name);
     bool deleteQueue(const QString& name);
     bool disableQueue(const QString& name);
     bool enableQueue(const QString& name);
+    // The queue stays but refuses every new job.
+    bool rejectJobs(const QString& name);
     bool cancelAll();
     bool setDefault(const QString& name);
     // Runs a CUPS command-line client against this server; true on exit 0.
@@ -42,6 +49,8 @@ public:
 
 private:
     bool harness(const QStringList& args, QString* output = nullptr) const;
+    QStringList keptFiles(const QString& prefix) const;
+    bool waitForKept(const QString& prefix, int n, int timeoutMs) const;
 
     QTemporaryDir FDir;
     bool FValid = false;
