@@ -322,9 +322,10 @@ void Cut(const Request& r)
                                  .arg(PlotFileFullPath(r.PlotFile)));
     }
 
-    PrinterStateGuard guard;
     const bool toFile = !r.Output.isEmpty();
     auto [identity, settings] = r.Device.isEmpty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
+    // After the lookup, so the active device is restored without this run's choices.
+    PrinterStateGuard guard;
     ApplyChoices(identity.Device, settings, r);
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
