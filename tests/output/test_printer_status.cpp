@@ -7,7 +7,9 @@
 #include "platform/PrinterObject.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
+#include "platform/cups/UserDefault.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/SlowProxy.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -25,6 +27,9 @@ private slots:
     void otherDeviceChosen();
     void deviceRemovedWhileInUse();
     void destinationsListed();
+    void userDefaultAsLpstatSees_data();
+    void userDefaultAsLpstatSees();
+    void slowServerIsNoFailure();
 
 private:
     void Select(const QString& queue);
@@ -150,6 +155,103 @@ void TestPrinterStatus::destinationsListed()
     QCOMPARE(names, (QStringList{QStringLiteral("Second"), QStringLiteral("TestCutter")}));
     QCOMPARE(defaultName, QStringLiteral("TestCutter"));
     QCOMPARE(list.front().Info.DriverName, QStringLiteral("Vellico Test Cutter"));
+}
+
+void TestPrinterStatus::userDefaultAsLpstatSees_data()
+{
+    QTest::addColumn<QString>("lpdest");
+    QTest::addColumn<QString>("printer");
+    QTest::addColumn<QString>("userOptions");
+    QTest::addColumn<QString>("systemOptions");
+    QTest::addColumn<QString>("expected");   // empty: the server's default
+    const QString none;
+    QTest::newRow("server's default") << none << none << none << none << none;
+    QTest::newRow("LPDEST first") << "Second" << "TestCutter" << "Default TestCutter\n" << none << "Second";
+    QTest::newRow("then PRINTER") << none << "Second" << "Default TestCutter\n" << none << "Second";
+    QTest::newRow("PRINTER=lp means nothing") << none << "lp" << none << none << none;
+    QTest::newRow("user's lpoptions, instance dropped")
+        << none << none << "Dest TestCutter media=a4\nDefault Second/wide sides=one-sided\n" << "Default TestCutter\n"
+        << "Second";
+    QTest::newRow("system's lpoptions") << none << none << none << "Default Second\n" << "Second";
+}
+
+// What lp and lpstat -d pick, the program picks: scripts/run decides by one,
+// the window shows the other.
+void TestPrinterStatus::userDefaultAsLpstatSees()
+{
+    QFETCH(QString, lpdest);
+    QFETCH(QString, printer);
+    QFETCH(QString, userOptions);
+    QFETCH(QString, systemOptions);
+    QFETCH(QString, expected);
+    if (!FServer->addQueue(QStringLiteral("Second")))
+        QVERIFY(ListDestinations().size() == 2);
+    QTemporaryDir home, serverRoot;
+    const auto write = [](const QString& path, const QString& text) {
+        if (text.isEmpty())
+            return;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    };
+    write(home.filePath(QStringLiteral(".cups/lpoptions")), userOptions);
+    write(serverRoot.filePath(QStringLiteral("lpoptions")), systemOptions);
+    const QList<QPair<const char*, QString>> env = {{"LPDEST", lpdest}, {"PRINTER", printer},
+                                                    {"HOME", home.path()}, {"CUPS_SERVERROOT", serverRoot.path()}};
+    QList<QPair<const char*, QByteArray>> saved;
+    for (const auto& [name, value] : env) {
+        saved.append({name, qgetenv(name)});
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toLocal8Bit());
+    }
+    const QString ours = vcups::UserDefaultDestination();
+    QString lpstat;
+    const bool ran = FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-d")}, &lpstat);
+    for (const auto& [name, value] : saved) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    QVERIFY2(ran, qPrintable(lpstat));
+    QCOMPARE(ours, expected);
+    const QString shown = expected.isEmpty() ? QStringLiteral("TestCutter") : expected;
+    // lpstat names the instance too; it prints on the same queue.
+    QCOMPARE(lpstat.trimmed().section(QLatin1Char('/'), 0, 0), QStringLiteral("system default destination: ") + shown);
+}
+
+// Remote servers and busy local ones answer in tens of milliseconds; a reply
+// to Print-Job may come after the job's limit. Neither is a failure.
+void TestPrinterStatus::slowServerIsNoFailure()
+{
+    SlowProxy proxy(FServer->socketPath());
+    QVERIFY(proxy.isValid());
+    const QByteArray direct = qgetenv("CUPS_SERVER");
+    qputenv("CUPS_SERVER", proxy.address().toLatin1());
+    const SpoolerTimeLimits defaults = CurrentSpoolerTimeLimits();
+    const int before = int(FServer->jobFiles().size());
+
+    proxy.setReplyDelayMs(90);
+    Select(QStringLiteral("TestCutter"));
+    QCOMPARE(GetPrinterName(), QStringLiteral("TestCutter"));
+    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    PrintPlot(FSample, 2);
+
+    // The job's answer comes after its limit: the queue is asked, and holds it.
+    proxy.setReplyDelayMs(700);
+    SetSpoolerTimeLimits({std::chrono::milliseconds(3000), std::chrono::milliseconds(400)});
+    QElapsedTimer t;
+    t.start();
+    PrintPlot(FSample, 2);
+    SetSpoolerTimeLimits(defaults);
+    qputenv("CUPS_SERVER", direct);
+    QVERIFY2(t.elapsed() >= 400, "the answer was not late");
+    QVERIFY(FServer->waitForJobFiles(before + 2));
+    QTest::qWait(300);
+    QCOMPARE(int(FServer->jobFiles().size()), before + 2);
 }
 
 QTEST_GUILESS_MAIN(TestPrinterStatus)

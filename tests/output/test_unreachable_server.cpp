@@ -1,6 +1,7 @@
 // A printer object with no device at all, and print servers that are gone or
-// never answer: every status and name query must come back within 100 ms.
-// Its own process, so the printer object has never seen a device.
+// never answer: every status and name query comes back within its limit and
+// says what is wrong. Its own process, so the printer object has never seen
+// a device.
 
 #include "common/Exceptions.h"
 #include "output/PlotPrinting.h"
@@ -28,21 +29,15 @@ namespace {
 
 const QString NoDefault = QStringLiteral("There is no default printer currently selected");
 
-// Each query has an 80 ms budget. On a shared, loaded machine a single tick
-// can overrun it by scheduling alone, so the 100 ms target is held by the
-// median tick, and any single tick only has to stay far below the tens of
-// seconds an unbounded libcups call would wait.
+// Queries here get a short limit; a tick must end soon after it, never hang
+// the way an unbounded libcups call would.
+constexpr auto QueryLimit = std::chrono::milliseconds(300);
+
 class TickTimes {
 public:
-    static constexpr qint64 TargetMs = 100;
-    static constexpr qint64 HangMs = 400;
+    static constexpr qint64 HangMs = 1000;
     void Add(qint64 ms) { FTimes.push_back(ms); }
-    bool Bounded() const
-    {
-        std::vector<qint64> sorted = FTimes;
-        std::sort(sorted.begin(), sorted.end());
-        return !sorted.empty() && sorted[sorted.size() / 2] < TargetMs && sorted.back() < HangMs;
-    }
+    bool Bounded() const { return !FTimes.empty() && *std::max_element(FTimes.begin(), FTimes.end()) < HangMs; }
     QString Describe() const
     {
         QStringList parts;
@@ -150,6 +145,7 @@ private:
 
 void TestUnreachableServer::initTestCase()
 {
+    SetSpoolerTimeLimits({QueryLimit, QueryLimit});
     FServer = std::make_unique<PrivateCupsServer>();
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
@@ -191,7 +187,7 @@ void TestUnreachableServer::destinationListFailsLoudly()
             ListDestinations();
             QFAIL("a server that is gone listed no destinations without an error");
         } catch (const EOSError& e) {
-            QVERIFY2(e.Message().startsWith(QStringLiteral("System Error.  Code: 1282.\r\n")), qPrintable(e.Message()));
+            QCOMPARE(e.Message(), QStringLiteral("System Error.  Code: 1282.\r\nThe print server is not running or cannot be reached"));
         }
     }
     FListener.reset();
@@ -201,11 +197,15 @@ void TestUnreachableServer::destinationListFailsLoudly()
 void TestUnreachableServer::Servers()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("unix socket that never answers") << int(SilentUnix);
-    QTest::newRow("loopback port that never answers") << int(SilentTcp);
-    QTest::newRow("socket path with no server") << int(GoneUnix);
-    QTest::newRow("loopback port with no server") << int(ClosedTcp);
-    QTest::newRow("host name that does not resolve") << int(UnknownHost);
+    QTest::addColumn<QString>("why");
+    const QString late = QStringLiteral("The print server did not answer in time");
+    const QString gone = QStringLiteral("The print server is not running or cannot be reached");
+    QTest::newRow("unix socket that never answers") << int(SilentUnix) << late;
+    QTest::newRow("loopback port that never answers") << int(SilentTcp) << late;
+    QTest::newRow("socket path with no server") << int(GoneUnix) << gone;
+    QTest::newRow("loopback port with no server") << int(ClosedTcp) << gone;
+    QTest::newRow("host name that does not resolve")
+        << int(UnknownHost) << QStringLiteral("The print server vellico-no-such-host.invalid cannot be found");
 }
 
 void TestUnreachableServer::UseServer(int kind)
@@ -229,13 +229,15 @@ void TestUnreachableServer::noServerNoDevice_data()
     Servers();
 }
 
+// A server that cannot be asked is not a server without printers.
 void TestUnreachableServer::noServerNoDevice()
 {
     QFETCH(int, kind);
+    QFETCH(QString, why);
     UseServer(kind);
     TickTimes times;
     for (const QString& message : FiveTicks(times))
-        QCOMPARE(message, NoDefault);
+        QCOMPARE(message, QStringLiteral("System Error.  Code: 1282.\r\n") + why);
     QVERIFY2(times.Bounded(), qPrintable(times.Describe()));
 }
 
@@ -247,11 +249,12 @@ void TestUnreachableServer::noServerChosenDevice_data()
 void TestUnreachableServer::noServerChosenDevice()
 {
     QFETCH(int, kind);
+    QFETCH(QString, why);
     UseServer(kind);
     Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DeviceSettings{});
     TickTimes times;
     for (const QString& message : FiveTicks(times))
-        QVERIFY2(message.startsWith(QStringLiteral("System Error.  Code: 1282.\r\n")), qPrintable(message));
+        QCOMPARE(message, QStringLiteral("System Error.  Code: 1282.\r\n") + why);
     QVERIFY2(times.Bounded(), qPrintable(times.Describe()));
     QString name = QStringLiteral("unset");
     const qint64 ms = Timed([&] { name = GetPrinterName(); });
