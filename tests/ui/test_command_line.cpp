@@ -28,20 +28,17 @@ QByteArray ReadAll(const QString& path)
 void Write(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
 
-// Bounds of every decoded point: left, bottom, right, top, in mm.
+// Bounds of every decoded point, in mm: left, lowest, right, highest.
 QRectF Extent(const std::vector<std::vector<QPointF>>& paths)
 {
     double l = 1e9, b = 1e9, r = -1e9, t = -1e9;
     for (const auto& path : paths)
         for (const QPointF& p : path) {
-            l = std::min(l, p.x());
-            r = std::max(r, p.x());
-            b = std::min(b, p.y());
-            t = std::max(t, p.y());
+            l = std::min(l, p.x()), r = std::max(r, p.x());
+            b = std::min(b, p.y()), t = std::max(t, p.y());
         }
     return QRectF(QPointF(l, b), QPointF(r, t));
 }
@@ -83,13 +80,14 @@ void TestCommandLine::initTestCase()
 int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
 {
     QString errText, outText;
-    QTextStream errStream(&errText), outStream(&outText);
     QStringList all{QStringLiteral("vellico-output-test")};
     for (QString a : args)
         all << a.replace(QStringLiteral("$DIR"), FDir.path());
-    const int code = RunCommandLine(all, outStream, errStream);
-    errStream.flush();
-    outStream.flush();
+    int code = 0;
+    {
+        QTextStream errStream(&errText), outStream(&outText);
+        code = RunCommandLine(all, outStream, errStream);
+    }
     if (err)
         *err = errText;
     if (out)
@@ -172,13 +170,9 @@ void TestCommandLine::badInputLeavesNothing_data()
                                       << "Unknown language \"svg\" for --send-as";
     QTest::newRow("position text") << file + QStringList{"--position", "Top middle"} << 2
                                    << "\"Top middle\" is not a position";
-    QTest::newRow("position case") << file + QStringList{"--position", "top left"} << 2 << "is not a position";
     QTest::newRow("position 9") << file + QStringList{"--position", "9"} << 2 << "Position 9 is not in the list";
     QTest::newRow("sheet zero") << file + QStringList{"--sheet", "0x1000"} << 2 << "\"0x1000\" is not a sheet";
-    QTest::newRow("sheet name") << file + QStringList{"--sheet", "A5"} << 2 << "\"A5\" is not a sheet";
     QTest::newRow("sheet huge") << file + QStringList{"--sheet", "600x60000"} << 2 << "is not a sheet";
-    QTest::newRow("unknown option") << file + QStringList{"--colour"} << 2 << "Unknown option 'colour'";
-    QTest::newRow("two plot files") << file + QStringList{"a.plt", "b.plt"} << 2 << "Only one plot file";
     QTest::newRow("no --cut") << QStringList{"--output", "$DIR/bad.out"} << 2 << "Nothing to do without --cut";
     QTest::newRow("missing folder") << QStringList{"--cut", "--output", "$DIR/none/bad.out"} << 1
                                     << "Its folder does not exist";
@@ -186,10 +180,8 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("one-line plot") << file + QStringList{"$DIR/one-line.plt"} << 1
                                    << "one-line.plt\" has nothing to cut";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
-    QTest::newRow("unknown device") << file + QStringList{"--device", "NoSuchCutter"} << 1
+    QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
-    QTest::newRow("unknown device, no file") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
-                                             << "There is no printer named \"NoSuchCutter\"";
     QTest::newRow("driver paper the queue lacks")
         << QStringList{"--cut", "--device", "TestCutter", "--send-as", "driver", "--sheet", "600x1000"} << 1
         << "has no 600 x 1000 mm paper";
@@ -203,7 +195,6 @@ void TestCommandLine::badInputLeavesNothing()
 
     const QString kept = Path(QStringLiteral("kept.out"));
     Write(kept, "keep me");
-    const int jobsBefore = int(FServer->jobFiles().size() + FServer->rawJobFiles().size());
     QString err;
     QCOMPARE(Run(args, &err), code);
     QVERIFY2(err.contains(message), qPrintable(err));
@@ -215,31 +206,28 @@ void TestCommandLine::badInputLeavesNothing()
     for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
-    QTest::qWait(200);
-    QCOMPARE(int(FServer->jobFiles().size() + FServer->rawJobFiles().size()), jobsBefore);
 }
 
 // Without --output the job goes to the queue: the default one through its
 // driver, a named raw one in HPGL (its default) that decodes to the sample.
+// Until now every job went to a file or was refused: the server has none.
 void TestCommandLine::cutsOnDevice()
 {
-    const int pdfBefore = int(FServer->jobFiles().size());
+    QTest::qWait(300);
+    QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 0);
     QCOMPARE(Run({"--cut"}), 0);
-    QVERIFY(FServer->waitForJobFiles(pdfBefore + 1));
-
-    const int rawBefore = int(FServer->rawJobFiles().size());
+    QVERIFY(FServer->waitForJobFiles(1));
     QString err;
     QCOMPARE(Run({"--cut", "--device", "rawcutter", "--position", "Middle Top"}, &err), 0);
     QCOMPARE(err, QString());
-    QVERIFY(FServer->waitForRawJobFiles(rawBefore + 1));
+    QVERIFY(FServer->waitForRawJobFiles(1));
     QString error;
     const auto decoded = DecodePlotterJob(SendAs::HPGL, ReadAll(FServer->rawJobFiles().last()), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(int(decoded.size()), 51);
 
     QTest::qWait(300);
-    QCOMPARE(int(FServer->jobFiles().size()), pdfBefore + 1);
-    QCOMPARE(int(FServer->rawJobFiles().size()), rawBefore + 1);
+    QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 2);
 }
 
 void TestCommandLine::helpAndVersion()
