@@ -11,7 +11,7 @@ namespace {
 // Words rather than enum values, so the file reads well and outlives a
 // reordered enum.
 constexpr std::pair<SendAs, const char*> LanguageWords[] = {
-    {SendAs::Driver, "driver"}, {SendAs::HPGL, "hpgl"}, {SendAs::DMPL, "dmpl"},
+    {SendAs::Driver, "driver"}, {SendAs::HPGL, "hpgl"},   {SendAs::DMPL, "dmpl"},
     {SendAs::GPGL, "gpgl"},     {SendAs::CAMMGL, "camm"},
 };
 
@@ -76,8 +76,7 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device)
     ok = ok && ReadMm(store.value(QStringLiteral("MarginRightMm")), 0, s.MarginRightMm);
     ok = ok && ReadMm(store.value(QStringLiteral("MarginTopMm")), 0, s.MarginTopMm);
     // Margins that leave nothing to draw on would place the sample off the sheet.
-    ok = ok && s.MarginLeftMm + s.MarginRightMm < s.PaperWidthMm
-         && s.MarginBottomMm + s.MarginTopMm < s.PaperHeightMm;
+    ok = ok && s.MarginLeftMm + s.MarginRightMm < s.PaperWidthMm && s.MarginBottomMm + s.MarginTopMm < s.PaperHeightMm;
     ok = ok && ReadBool(store.value(QStringLiteral("Landscape")), s.Landscape);
     ok = ok && ReadBool(store.value(QStringLiteral("Rotate90")), s.Rotate90);
     ok = ok && ReadBool(store.value(QStringLiteral("MirrorX")), s.MirrorX);

@@ -66,6 +66,17 @@ QString SheetText(const DeviceSettings& s, bool driver)
     return text + QLatin1Char(')');
 }
 
+QString MarginsText(const DeviceSettings& s)
+{
+    if (NoMargins(s))
+        return TPrintSetupDialog::tr("None");
+    return TPrintSetupDialog::tr("left %1, bottom %2, right %3, top %4 mm")
+        .arg(s.MarginLeftMm)
+        .arg(s.MarginBottomMm)
+        .arg(s.MarginRightMm)
+        .arg(s.MarginTopMm);
+}
+
 } // namespace
 
 QPoint SetupDialogPosition(const QRect& monitor, const QSize& dialog)
@@ -85,8 +96,7 @@ struct TPrintSetupDialog::TAnswer {
     std::exception_ptr Failure;
 };
 
-TPrintSetupDialog::TPrintSetupDialog(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TPrintSetupDialog>())
+TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TPrintSetupDialog>())
 {
     ui->setupUi(this);
     connect(ui->ButtonBox, &QDialogButtonBox::accepted, this, &TPrintSetupDialog::accept);
@@ -170,7 +180,7 @@ void TPrintSetupDialog::Ask(bool withList, const QString& device)
 void TPrintSetupDialog::Answered(const TAnswer& answer)
 {
     if (answer.Question != FQuestion)
-        return;   // the user has moved on to another device
+        return; // the user has moved on to another device
     FLoading = false;
     if (answer.Failure) {
         ui->PrinterList->setPlaceholderText(QString());
@@ -223,7 +233,7 @@ void TPrintSetupDialog::Chosen(int index)
     ShowDetails();
     const QString device = FDestinations[static_cast<std::size_t>(index)].Name;
     if (FDevices.count(device)) {
-        ++FQuestion;   // an answer still on its way is for another device
+        ++FQuestion; // an answer still on its way is for another device
         FLoading = false;
         ui->LoadingText->clear();
         ShowDevice(device);
@@ -327,7 +337,7 @@ void TPrintSetupDialog::FillSheets()
         if (chosen >= 0)
             ApplySheet(FSettings, FSheets[static_cast<std::size_t>(chosen)]);
         else
-            chosen = static_cast<int>(FSheets.size());   // custom
+            chosen = static_cast<int>(FSheets.size()); // custom
         // A cutter has no unprintable border.
         FSettings.MarginLeftMm = FSettings.MarginBottomMm = FSettings.MarginRightMm = FSettings.MarginTopMm = 0;
     }
@@ -382,15 +392,7 @@ void TPrintSetupDialog::UpdateControls()
     for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
                        static_cast<QWidget*>(ui->CustomLength)})
         w->setEnabled(custom);
-    ui->MarginsText->setText(
-        !ready ? QString()
-        : NoMargins(FSettings)
-            ? tr("None")
-            : tr("left %1, bottom %2, right %3, top %4 mm")
-                  .arg(FSettings.MarginLeftMm)
-                  .arg(FSettings.MarginBottomMm)
-                  .arg(FSettings.MarginRightMm)
-                  .arg(FSettings.MarginTopMm));
+    ui->MarginsText->setText(ready ? MarginsText(FSettings) : QString());
     ui->ButtonBox->button(QDialogButtonBox::Ok)->setEnabled(ready);
 }
 

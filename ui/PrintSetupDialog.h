@@ -82,10 +82,10 @@ private:
     // device (the current one above all) keeps what was set for it.
     std::map<QString, DeviceSettings> FChosen;
     QString FCurrentDevice;
-    QString FShown;            // the device the paper controls belong to
+    QString FShown; // the device the paper controls belong to
     DeviceSettings FSettings;
-    std::vector<DeviceSettings> FSheets;   // the paper list's items
-    int FQuestion = 0;         // only the latest answer counts
+    std::vector<DeviceSettings> FSheets; // the paper list's items
+    int FQuestion = 0;                   // only the latest answer counts
     bool FLoading = false;
-    bool FFilling = false;     // controls being set from FSettings
+    bool FFilling = false; // controls being set from FSettings
 };
