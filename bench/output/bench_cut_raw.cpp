@@ -21,8 +21,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -116,8 +116,8 @@ int main(int argc, char** argv)
                 aboveMiB, static_cast<double>(before) / 1024.0, aboveMiB / jobMiB,
                 reset ? "" : " [peak could not be reset]");
 
-    const QStringList lpArgs{QStringLiteral("-d"), queue, QStringLiteral("-o"), QStringLiteral("raw"),
-                             QStringLiteral("-t"), QString(), job};
+    const QStringList lpArgs{
+        QStringLiteral("-d"), queue, QStringLiteral("-o"), QStringLiteral("raw"), QStringLiteral("-t"), QString(), job};
     std::vector<double> cut, lp;
     QElapsedTimer t;
     for (int i = 0; i < runs; ++i) {
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
         }
     }
     const double c = Median(cut), l = Median(lp);
-    std::printf("Cut median %.1f ms, lp -o raw median %.1f ms over %d runs each: ratio %.2f (goal <= 1.5)\n", c, l, runs,
-                c / l);
+    std::printf("Cut median %.1f ms, lp -o raw median %.1f ms over %d runs each: ratio %.2f (goal <= 1.5)\n", c, l,
+                runs, c / l);
     return 0;
 }

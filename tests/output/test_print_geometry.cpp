@@ -313,7 +313,8 @@ void TestPrintGeometry::jobHasEmptyName()
 int TestPrintGeometry::ServerJobCount() const
 {
     QString out;
-    if (!FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o")}, &out))
+    const QStringList args{QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o")};
+    if (!FServer->run(QStringLiteral("lpstat"), args, &out))
         return -1;
     return static_cast<int>(out.split(u'\n', Qt::SkipEmptyParts).size());
 }

@@ -93,6 +93,16 @@ bool PrivateCupsServer::waitForKept(const QString& prefix, int n, int timeoutMs)
     return true;
 }
 
+bool PrivateCupsServer::waitForJobFiles(int n, int timeoutMs) const
+{
+    return waitForKept(QStringLiteral("job-"), n, timeoutMs);
+}
+
+bool PrivateCupsServer::waitForRawJobFiles(int n, int timeoutMs) const
+{
+    return waitForKept(QStringLiteral("raw-"), n, timeoutMs);
+}
+
 bool PrivateCupsServer::addQueue(const QString& name, const QString& paper)
 {
     return harness({QStringLiteral("add-queue"), FDir.path(), name, paper});

@@ -29,8 +29,8 @@ public:
     QStringList jobFiles() const { return keptFiles(QStringLiteral("job-")); }
     QStringList rawJobFiles() const { return keptFiles(QStringLiteral("raw-")); }
     // Wait until at least n such files exist; false on timeout.
-    bool waitForJobFiles(int n, int timeoutMs = 10000) const { return waitForKept(QStringLiteral("job-"), n, timeoutMs); }
-    bool waitForRawJobFiles(int n, int timeoutMs = 10000) const { return waitForKept(QStringLiteral("raw-"), n, timeoutMs); }
+    bool waitForJobFiles(int n, int timeoutMs = 10000) const;
+    bool waitForRawJobFiles(int n, int timeoutMs = 10000) const;
 
     bool addQueue(const QString& name, const QString& paper = QStringLiteral("A4"));
     // A raw queue, as a cutter is usually installed: "Local Raw Printer".
