@@ -19,7 +19,9 @@ struct CupsHandle final : SpoolerHandle {
 
 SpoolerError& LastError()
 {
-    static SpoolerError e;   // GUI thread only, like the calls that set it
+    // Per thread: the status, name and dialog look-ups run on workers of their
+    // own, and each reads back its own failure.
+    thread_local SpoolerError e;
     return e;
 }
 
