@@ -151,14 +151,15 @@ void TestPrintGeometry::samplePlacement_data()
     QTest::addColumn<int>("sheet");
     QTest::addColumn<SendAs>("language");
     QTest::addColumn<int>("position");
-    const std::pair<const char*, SendAs> rows[] = {{"A4", SendAs::Driver},     {"Letter", SendAs::Driver},
-                                                   {"raw HPGL", SendAs::HPGL}, {"raw DMPL", SendAs::DMPL},
-                                                   {"raw GPGL", SendAs::GPGL}, {"raw CAMMGL", SendAs::CAMMGL}};
-    for (const auto& [name, language] : rows) {
-        const int sheet = language != SendAs::Driver ? 2 : name[0] == 'A' ? 0 : 1;
+    const struct {
+        const char* Name;
+        int Sheet;
+        SendAs Language;
+    } rows[] = {{"A4", 0, SendAs::Driver},     {"Letter", 1, SendAs::Driver}, {"raw HPGL", 2, SendAs::HPGL},
+                {"raw DMPL", 2, SendAs::DMPL}, {"raw GPGL", 2, SendAs::GPGL}, {"raw CAMMGL", 2, SendAs::CAMMGL}};
+    for (const auto& row : rows)
         for (const Position& p : Positions)
-            QTest::addRow("%s %s", name, p.Name) << sheet << language << p.Index;
-    }
+            QTest::addRow("%s %s", row.Name, p.Name) << row.Sheet << row.Language << p.Index;
 }
 
 void TestPrintGeometry::samplePlacement()
@@ -169,11 +170,13 @@ void TestPrintGeometry::samplePlacement()
     const Sheet& s = *Sheets[sheet];
     const QString queue = QString::fromLatin1(s.Queue);
     DeviceSettings settings = DefaultSettings(queue);
-    // The margins a raw queue is given must be the ones the expectations use.
-    QCOMPARE(settings.MarginLeftMm + settings.MarginBottomMm + settings.MarginRightMm + settings.MarginTopMm,
-             s.L + s.B + s.R + s.T);
-    QCOMPARE(settings.Language, language == SendAs::Driver ? SendAs::Driver : SendAs::HPGL);
-    settings.Language = language;
+    if (language != SendAs::Driver) {
+        // A raw queue's own default: HPGL on the whole sheet.
+        QCOMPARE(settings.Language, SendAs::HPGL);
+        QVERIFY(settings.MarginLeftMm == 0 && settings.MarginBottomMm == 0 && settings.MarginRightMm == 0
+                && settings.MarginTopMm == 0);
+        settings.Language = language;
+    }
     Printer().SetPrinter({queue, QString(), QString()}, settings);
 
     // Every cut in mm from the sheet's lower-left corner, and how far a
