@@ -1,5 +1,7 @@
 #include "output/PagePlacement.h"
+#include "output/PlotPrinting.h"
 #include "plot/UPLT.h"
+#include "tests/support/RecordingPrinter.h"
 
 #include <QtTest>
 
@@ -14,6 +16,9 @@ private slots:
     void origin();
     void noPositionLeavesOriginAlone_data();
     void noPositionLeavesOriginAlone();
+    void jobAlwaysEnded_data();
+    void jobAlwaysEnded();
+    void secondJobRefused();
 };
 
 namespace {
@@ -95,6 +100,56 @@ void TestPagePlacement::noPositionLeavesOriginAlone()
     QVERIFY(!PlacementOrigin(Sample, 21000, -29700, index).has_value());
 }
 
+
+void TestPagePlacement::jobAlwaysEnded_data()
+{
+    QTest::addColumn<QStringList>("failAt");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("error");
+    const QStringList head = {"GetPrinter", "SetPrinter", "BeginDoc", "SetMapMode 3", "Viewport 0,29700",
+                              "Window 0,-26421", "MoveTo 0,0"};
+    QTest::newRow("printed") << QStringList() << head + QStringList{"Polyline 3", "Polyline 1", "EndDoc"} << QString();
+    QTest::newRow("drawing fails: the job still ends")
+        << QStringList{"Polyline"} << head + QStringList{"Polyline 3", "EndDoc"} << "failed at Polyline 3";
+    QTest::newRow("ending fails after drawing failed: the drawing failure is told")
+        << QStringList{"Polyline", "EndDoc"} << head + QStringList{"Polyline 3", "EndDoc"} << "failed at Polyline 3";
+    QTest::newRow("no job started: none ended") << QStringList{"BeginDoc"} << head.mid(0, 3) << "failed at BeginDoc";
+}
+
+void TestPagePlacement::jobAlwaysEnded()
+{
+    QFETCH(QStringList, failAt);
+    QFETCH(QStringList, log);
+    QFETCH(QString, error);
+    RecordingPrinter fake;
+    fake.FailAt = failAt;
+    ScopedPrinter use(fake);
+    TPLT plot;
+    plot.AddPolygon();
+    for (TPoint p : {TPoint{0, 0}, TPoint{11117, 0}, TPoint{0, 3279}})
+        plot.AddPoint(p);
+    plot.AddPolygon();
+    plot.AddPoint({5, 5});
+    QString got;
+    try {
+        PrintPlot(plot, 2);
+    } catch (const Exception& e) {
+        got = e.Message();
+    }
+    QCOMPARE(got, error);
+    QCOMPARE(fake.Log, log);
+    QVERIFY(!fake.Printing());
+}
+
+void TestPagePlacement::secondJobRefused()
+{
+    RecordingPrinter fake;
+    ScopedPrinter use(fake);
+    fake.JobOpen = true;
+    QVERIFY_THROWS_EXCEPTION(EPrinter, PrintPlot(TPLT(), 2));
+    QVERIFY(fake.Printing());   // the open job is left to its owner
+    QVERIFY(!fake.Log.contains(QStringLiteral("EndDoc")));
+}
 
 QTEST_APPLESS_MAIN(TestPagePlacement)
 #include "test_page_placement.moc"
