@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "output/Positions.h"
 #include "platform/PrinterObject.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -187,7 +188,10 @@ void TestMainWindow::windowFrame()
     QCOMPARE(FForm->font().pointSize(), 8);
 
     QVERIFY(FForm->CmbPosicion->isEditable());
-    QCOMPARE(FForm->CmbPosicion->count(), 9);
+    // The command line takes the same texts.
+    QCOMPARE(FForm->CmbPosicion->count(), int(PositionTexts.size()));
+    for (int i = 0; i < FForm->CmbPosicion->count(); ++i)
+        QCOMPARE(FForm->CmbPosicion->itemText(i).toStdString(), std::string(PositionTexts[size_t(i)]));
 
     QVERIFY(!FForm->Memo1->isEnabled());
     QCOMPARE(FForm->Memo1->toPlainText(), BuiltInSampleText());
