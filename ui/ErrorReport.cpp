@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <new>
+
 namespace {
 
 ErrorReportHook& Hook()
@@ -43,6 +45,9 @@ QString CurrentExceptionMessage()
         throw;
     } catch (const Exception& e) {
         return e.Message();
+    } catch (const std::bad_alloc&) {
+        // "std::bad_alloc" tells a user nothing.
+        return QStringLiteral("Out of memory: there is not enough memory to do this");
     } catch (const std::exception& e) {
         return QString::fromLocal8Bit(e.what());
     } catch (...) {

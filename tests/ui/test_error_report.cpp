@@ -16,6 +16,7 @@ private slots:
     void handlerFailuresAreReported();
     void repeatedFailures_data();
     void repeatedFailures();
+    void passingFailuresWaitTheirPatience();
     void noSecondReportWhileOneIsOpen();
 
 private:
@@ -71,6 +72,7 @@ void TestErrorReport::handlerFailuresAreReported_data()
     QTest::newRow("conversion") << 1 << "''1 2'' is not a valid integer value.";
     QTest::newRow("standard exception") << 2 << "bad thing.";
     QTest::newRow("anything else") << 3 << "Unknown error.";
+    QTest::newRow("out of memory") << 4 << "Out of memory: there is not enough memory to do this.";
 }
 
 void TestErrorReport::handlerFailuresAreReported()
@@ -82,6 +84,7 @@ void TestErrorReport::handlerFailuresAreReported()
         case 0: throw EPrinter(QStringLiteral("There is no default printer currently selected"));
         case 1: throw EConvertError(QStringLiteral("''1 2'' is not a valid integer value"));
         case 2: throw std::runtime_error("bad thing");
+        case 4: throw std::bad_alloc();
         default: throw 42;
         }
     });
@@ -116,6 +119,30 @@ void TestErrorReport::repeatedFailures()
     for (const QString& text : FTexts)
         got += text.left(1);
     QCOMPARE(got, reported);
+}
+
+// A server that is slow or out of reach for a moment raises no box; one that
+// stays so is reported once; the server's own answer is reported at once.
+void TestErrorReport::passingFailuresWaitTheirPatience()
+{
+    using namespace std::chrono;
+    TRepeatedFailureReporter reporter(milliseconds(1000));
+    const auto now = TRepeatedFailureReporter::Clock::now();
+    reporter.Failed(QStringLiteral("late"), false, now - milliseconds(300));
+    reporter.Failed(QStringLiteral("late"), false, now);
+    QCOMPARE(FTexts, QStringList());
+    reporter.Succeeded();
+    // A new episode starts its own clock: an old failure no longer counts.
+    reporter.Failed(QStringLiteral("late"), false, now);
+    QCOMPARE(FTexts, QStringList());
+    // The call that failed began long enough ago: reported, once.
+    reporter.Succeeded();
+    reporter.Failed(QStringLiteral("late"), false, now - milliseconds(1500));
+    reporter.Failed(QStringLiteral("late"), false, now);
+    QCOMPARE(FTexts, QStringList{QStringLiteral("late.")});
+    reporter.Succeeded();
+    reporter.Failed(QStringLiteral("answered"), true, now);
+    QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("answered.")}));
 }
 
 void TestErrorReport::noSecondReportWhileOneIsOpen()

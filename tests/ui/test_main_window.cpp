@@ -4,6 +4,7 @@
 #include "platform/PrinterObject.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "tests/support/PdfStrokes.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/SlowProxy.h"
 #include "ui/PrintSetupDialog.h"
@@ -39,7 +40,7 @@ private slots:
     void stalledServerNeverFreezesTheWindow();
 
 private:
-    QImage WaitForJobPage(int n);
+    PdfPage WaitForJobPage(int n);
     void WaitForJobHandedOver();
 
     std::unique_ptr<PrivateCupsServer> FServer;
@@ -91,12 +92,33 @@ void TestMainWindow::WaitForJobHandedOver()
     QTRY_VERIFY_WITH_TIMEOUT(!FForm->SpoolerCalls().Busy(TSpoolerCalls::Job), 20000);
 }
 
-QImage TestMainWindow::WaitForJobPage(int n)
+// The n-th job of this test, read back as strokes; empty when it never came.
+PdfPage TestMainWindow::WaitForJobPage(int n)
 {
     if (!FServer->waitForJobFiles(FJobsBefore + n, 20000))
         return {};
-    return RasterisePdf(FServer->jobFiles().at(FJobsBefore + n - 1));
+    const PdfContent job = ReadPdfStrokesFile(FServer->jobFiles().at(FJobsBefore + n - 1));
+    return job.Pages.size() == 1 ? job.Pages.front() : PdfPage{};
 }
+
+namespace {
+// Bounding box of every stroke's points, in points from the lower-left.
+QRectF StrokeBox(const PdfPage& page)
+{
+    double left = 1e9, bottom = 1e9, right = -1e9, top = -1e9;
+    for (const auto& stroke : page.Strokes)
+        for (const QPointF& p : stroke) {
+            left = std::min(left, p.x());
+            right = std::max(right, p.x());
+            bottom = std::min(bottom, p.y());
+            top = std::max(top, p.y());
+        }
+    // y up: the rectangle's top() is the lowest point.
+    return QRectF(QPointF(left, bottom), QPointF(right, top));
+}
+// Vertices land within 0.01 mm.
+constexpr double Tolerance = 0.01 * PointsPerMm;
+} // namespace
 
 void TestMainWindow::controls_data()
 {
@@ -219,27 +241,29 @@ void TestMainWindow::centeredShowsItsPreviewAndPrintsThere()
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
     QCOMPARE(FReports->Texts, QStringList());
     QCOMPARE(FForm->Store()->NPolygons(), 51);
-    const QImage page = WaitForJobPage(1);
-    QVERIFY(!page.isNull());
-    // The whole A4 sheet, rendered at 72 dpi (the renderer rounds up).
-    QCOMPARE(page.size(), QSize(qCeil(PageWidthMm * PointsPerMm), qCeil(PageHeightMm * PointsPerMm)));
+    const PdfPage page = WaitForJobPage(1);
+    QCOMPARE(page.Strokes.size(), 51);
+    // The whole A4 sheet.
+    QCOMPARE(page.MediaBox.size(), 4);
+    QVERIFY(qAbs(page.MediaBox[2] - PageWidthMm * PointsPerMm) < 0.001);
+    QVERIFY(qAbs(page.MediaBox[3] - PageHeightMm * PointsPerMm) < 0.001);
 
-    // Centred across the printable area, the top edge on its middle line.
-    const QRectF ink = QRectF(InkBox(page)).adjusted(0, 0, 1, 1);
+    // Centred across the printable area (the sample's R div 2 on its middle
+    // line), the top edge on its middle line.
+    const QRectF ink = StrokeBox(page);
     const double centreX = (PrintableLeftMm + PrintableWidthMm / 2) * PointsPerMm;
-    const double topY = (PageHeightMm - PrintableBottomMm - PrintableHeightMm / 2) * PointsPerMm;
-    const double tolerance = 2.5;   // hairlines rasterise a pixel wide on each edge
-    QVERIFY2(qAbs(ink.center().x() - centreX) <= tolerance, qPrintable(QString::number(ink.center().x())));
-    QVERIFY2(qAbs(ink.top() - topY) <= tolerance, qPrintable(QString::number(ink.top())));
+    const double topY = (PrintableBottomMm + PrintableHeightMm / 2) * PointsPerMm;
+    QVERIFY2(qAbs(ink.center().x() - centreX) <= Tolerance, qPrintable(QString::number(ink.center().x())));
+    QVERIFY2(qAbs(ink.bottom() - topY) <= Tolerance, qPrintable(QString::number(ink.bottom())));
     const QString size = QStringLiteral("%1 x %2 pt").arg(ink.width()).arg(ink.height());
-    QVERIFY2(qAbs(ink.width() - SampleWidthMm * PointsPerMm) <= tolerance, qPrintable(size));
-    QVERIFY2(qAbs(ink.height() - SampleHeightMm * PointsPerMm) <= tolerance, qPrintable(size));
+    QVERIFY2(qAbs(ink.width() - SampleWidthMm * PointsPerMm) <= Tolerance, qPrintable(size));
+    QVERIFY2(qAbs(ink.height() - SampleHeightMm * PointsPerMm) <= Tolerance, qPrintable(size));
 }
 
 void TestMainWindow::twoCutsGiveTwoIdenticalJobs()
 {
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
-    const QImage first = WaitForJobPage(1);
+    const PdfPage first = WaitForJobPage(1);
     WaitForJobHandedOver();
     // The second through the accelerator, as the keyboard user presses it.
     QApplication::setActiveWindow(FForm.get());
@@ -247,15 +271,15 @@ void TestMainWindow::twoCutsGiveTwoIdenticalJobs()
     QSignalSpy clicked(FForm->BtnCut, &QPushButton::clicked);
     QTest::keyClick(FForm.get(), Qt::Key_C, Qt::AltModifier);
     QCOMPARE(clicked.count(), 1);
-    const QImage second = WaitForJobPage(2);
+    const PdfPage second = WaitForJobPage(2);
     QCOMPARE(FReports->Texts, QStringList());
-    QVERIFY(!first.isNull());
-    QCOMPARE(second, first);
+    QCOMPARE(first.Strokes.size(), 51);
+    QCOMPARE(second.Strokes, first.Strokes);
     QCOMPARE(FForm->Store()->NPolygons(), 51);
     // "Top left": the sample's upper-left corner on the printable area's.
-    const QRect ink = InkBox(first);
-    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= 1.5);
-    QVERIFY(qAbs(ink.top() - 6.0 * PointsPerMm) <= 1.5);
+    const QRectF ink = StrokeBox(first);
+    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= Tolerance);
+    QVERIFY(qAbs(ink.bottom() - (PageHeightMm - 6.0) * PointsPerMm) <= Tolerance);
     QVERIFY(FReports->Texts.isEmpty());
 }
 
@@ -266,11 +290,11 @@ void TestMainWindow::typedPositionPrintsUnplaced()
     FForm->CmbPosicion->setEditText(QStringLiteral("Somewhere"));
     QCOMPARE(FForm->PositionIndex(), -1);
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
-    const QImage page = WaitForJobPage(1);
-    QVERIFY(!page.isNull());
-    const QRect ink = InkBox(page);
-    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= 1.5);
-    QVERIFY(qAbs(ink.bottom() + 1 - (PageHeightMm - PrintableBottomMm) * PointsPerMm) <= 1.5);
+    const PdfPage page = WaitForJobPage(1);
+    QCOMPARE(page.Strokes.size(), 51);
+    const QRectF ink = StrokeBox(page);
+    QVERIFY(qAbs(ink.left() - PrintableLeftMm * PointsPerMm) <= Tolerance);
+    QVERIFY(qAbs(ink.top() - PrintableBottomMm * PointsPerMm) <= Tolerance);
 }
 
 void TestMainWindow::openedFileIsPrintedOrReported()
@@ -301,8 +325,7 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     QCOMPARE(FReports->Texts.size(), 1);
     QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("Cannot open file \"%1\".").arg(missing)),
              qPrintable(FReports->Texts.at(0)));
-    const QImage page = WaitForJobPage(1);
-    QVERIFY(!page.isNull());
+    QCOMPARE(WaitForJobPage(1).Strokes.size(), 1);
     QCOMPARE(FForm->Store()->NPolygons(), 1);
     QTest::qWait(300);
     QCOMPARE(FServer->jobFiles().size(), FJobsBefore + 1);
@@ -356,8 +379,8 @@ void TestMainWindow::confirmedSetupSwitchesDevice()
 
     // Cut now goes to the new device: a Letter page.
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
-    const QImage page = WaitForJobPage(1);
-    QCOMPARE(page.size(), QSize(612, 792));
+    const PdfPage page = WaitForJobPage(1);
+    QCOMPARE(page.MediaBox, (QVector<double>{0, 0, 612, 792}));
 
     // Back to the test cutter for the tests that follow.
     WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
