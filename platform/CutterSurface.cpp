@@ -11,6 +11,7 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice&
 {
     if (!FEncoder)
         throw EPrinter(QStringLiteral("No cutter language is chosen for this device"));
+    FUnitsPerMm = FEncoder->UnitsPerMm();
     FEncoder->Begin();
 }
 
@@ -98,8 +99,7 @@ PlotterPoint CutterSurface::ToPlotter(SheetPointMm s) const
         x = extentX - x;
     if (FMirrorY)
         y = extentY - y;
-    const double perMm = FEncoder->UnitsPerMm();
-    return {ToPlotterUnits(x, perMm), ToPlotterUnits(y, perMm)};
+    return {ToPlotterUnits(x, FUnitsPerMm), ToPlotterUnits(y, FUnitsPerMm)};
 }
 
 void CutterSurface::Polyline(const TPoint* points, int count)
@@ -109,20 +109,29 @@ void CutterSurface::Polyline(const TPoint* points, int count)
         return;
     // Only what falls on the sheet is cut, as only what falls on a page is
     // printed: past its edges the blade would cut the cutter's own strip.
+    const double w = FPage.WidthMm, h = FPage.HeightMm;
+    const auto onSheet = [w, h](SheetPointMm p) { return p.X >= 0 && p.X <= w && p.Y >= 0 && p.Y <= h; };
     bool cutting = false;   // the tool is down at "at"
     PlotterPoint at;
     SheetPointMm from = ToSheet(points[0]);
+    bool fromOnSheet = onSheet(from);
     for (int i = 1; i < count; ++i) {
         const SheetPointMm to = ToSheet(points[i]);
+        const bool toOnSheet = onSheet(to);
         SheetPointMm a = from, b = to;
+        const bool whole = fromOnSheet && toOnSheet;   // the usual case: nothing to clip
         from = to;
-        if (!ClipToSheet(a, b, FPage.WidthMm, FPage.HeightMm)) {
+        fromOnSheet = toOnSheet;
+        if (!whole && !ClipToSheet(a, b, w, h)) {
             cutting = false;
             continue;
         }
-        const PlotterPoint start = ToPlotter(a);
-        if (!cutting || start != at)
-            FEncoder->MoveTo(start);
+        // An unclipped segment starts where the last one ended, on the sheet.
+        if (!cutting || !whole) {
+            const PlotterPoint start = ToPlotter(a);
+            if (!cutting || start != at)
+                FEncoder->MoveTo(start);
+        }
         at = ToPlotter(b);
         FEncoder->CutTo(at);
         cutting = true;

@@ -59,6 +59,7 @@ private:
     bool FMirrorY;
     DeviceMapping FMapping;
     std::unique_ptr<CutterEncoder> FEncoder;
+    double FUnitsPerMm = 1;
     TPoint FCurrent;
     bool FFinished = false;
 };
