@@ -40,6 +40,30 @@ bool AnswerLost(const IppError& err)
     return err.Code == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
 }
 
+// The job id from the answer to Print-Job; a lost answer is checked against
+// the queue before it counts as a failure.
+int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& device, std::optional<int> before)
+{
+    if (response) {
+        ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+        return id ? ippGetInteger(id, 0) : 0;
+    }
+    if (AnswerLost(err) && before) {
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > *before)
+            return *after;
+    }
+    throw EOSError::FromCode(err.Code, err.Text);
+}
+
+IppPtr PrintJobRequest(const QString& device, const QString& title, const char* format)
+{
+    IppPtr request = NewRequest(IPP_OP_PRINT_JOB, device);
+    // The server keeps an empty job-name as given.
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.toUtf8().constData());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    return request;
+}
+
 } // namespace
 
 int SubmitJob(const QString& device, const DeviceSettings& settings, const QString& title, const char* format,
@@ -51,10 +75,7 @@ int SubmitJob(const QString& device, const DeviceSettings& settings, const QStri
     auto http = Connection::Open(Clock::now() + JobBudget(), err);
     if (!http)
         throw EOSError::FromCode(err.Code, err.Text);
-    IppPtr request = NewRequest(IPP_OP_PRINT_JOB, device);
-    // The server keeps an empty job-name as given.
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.toUtf8().constData());
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    IppPtr request = PrintJobRequest(device, title, format);
     if (qstrcmp(format, "application/pdf") == 0) {
         ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, MediaKeyword(settings).constData());
         ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
@@ -64,15 +85,42 @@ int SubmitJob(const QString& device, const DeviceSettings& settings, const QStri
     }
     IppPtr response = http->Do(std::move(request), "/", err, document);
     http.reset();
-    if (response) {
-        ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-        return id ? ippGetInteger(id, 0) : 0;
+    return JobFromAnswer(response, err, device, before);
+}
+
+RawJobStream::RawJobStream(const QString& device, const QString& title) : FDevice(device), FBefore(NewestOwnJob(device))
+{
+    IppError err;
+    FHttp = Connection::Open(Clock::now() + JobBudget(), err);
+    if (!FHttp || !FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
+                               Connection::UnknownLength))
+        throw EOSError::FromCode(err.Code, err.Text);
+    open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+}
+
+RawJobStream::~RawJobStream() = default;
+
+qint64 RawJobStream::writeData(const char* data, qint64 size)
+{
+    IppError err;
+    if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
+        if (FFailure.isEmpty()) {
+            FFailureCode = err.Code;
+            FFailure = err.Text;
+            setErrorString(err.Text);
+        }
+        return -1;
     }
-    if (AnswerLost(err) && before) {
-        if (const std::optional<int> after = NewestOwnJob(device); after && *after > *before)
-            return *after;
-    }
-    throw EOSError::FromCode(err.Code, err.Text);
+    return size;
+}
+
+int RawJobStream::Finish()
+{
+    close();
+    IppError err{FFailureCode, FFailure};
+    IppPtr response = FFailure.isEmpty() ? FHttp->Answer(err) : IppPtr();
+    FHttp.reset();
+    return JobFromAnswer(response, err, FDevice, FBefore);
 }
 
 } // namespace vcups

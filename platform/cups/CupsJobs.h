@@ -5,6 +5,10 @@
 #include "platform/PrinterObject.h"
 
 #include <QByteArray>
+#include <QIODevice>
+
+#include <memory>
+#include <optional>
 
 namespace vcups {
 
@@ -18,5 +22,31 @@ namespace vcups {
 // and an error.
 int SubmitJob(const QString& device, const DeviceSettings& settings, const QString& title, const char* format,
               const QByteArray& document);
+
+class Connection;
+
+// A raw job (the cutter's own language) whose bytes go to the server while
+// they are drawn, so a large job is neither held in memory nor waited for
+// twice. Opening starts the Print-Job; Finish ends the document and takes
+// the answer as SubmitJob does. Dropped unfinished, the connection closes
+// and the server keeps nothing.
+class RawJobStream final : public QIODevice {
+public:
+    // Throws EOSError when the server cannot be reached or refuses at once.
+    RawJobStream(const QString& device, const QString& title);
+    ~RawJobStream() override;
+    int Finish();
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override;
+    qint64 readData(char*, qint64) override { return -1; }
+
+private:
+    QString FDevice;
+    std::optional<int> FBefore;
+    std::unique_ptr<Connection> FHttp;
+    int FFailureCode = 0;
+    QString FFailure;
+};
 
 } // namespace vcups

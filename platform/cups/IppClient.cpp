@@ -188,48 +188,79 @@ Connection::~Connection()
     httpClose(FHttp);
 }
 
+IppPtr Connection::Fail(IppError e, IppError& err)
+{
+    err = std::move(e);
+    // The connection's state is unknown now; no further request on it.
+    httpShutdown(FHttp);
+    return IppPtr();
+}
+
 // cupsDoRequest is not used: it waits up to a second for "100 Continue" and
 // reconnects with 30-second limits, neither of which fits a bounded call.
 IppPtr Connection::Do(IppPtr request, const char* resource, IppError& err, const QByteArray& document)
 {
-    const auto fail = [&](IppError e) {
-        err = std::move(e);
-        // The connection's state is unknown now; no further request on it.
-        httpShutdown(FHttp);
+    if (!Send(std::move(request), resource, err, document.size())
+        || (!document.isEmpty() && !Write(document.constData(), document.size(), err)))
         return IppPtr();
-    };
+    return Answer(err);
+}
+
+bool Connection::Send(IppPtr request, const char* resource, IppError& err, qint64 documentLength)
+{
     const int ms = MsLeft(FDeadline);
     if (ms <= 0)
-        return fail(TimedOut());
+        return !Fail(TimedOut(), err);
     httpSetTimeout(FHttp, ms / 1000.0, NoMoreWaiting, nullptr);
 
     httpClearFields(FHttp);
     httpSetField(FHttp, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
-    httpSetLength(FHttp, ippLength(request.get()) + static_cast<size_t>(document.size()));
+    // Length 0 asks for chunks.
+    FChunked = documentLength == UnknownLength;
+    httpSetLength(FHttp, FChunked ? 0 : ippLength(request.get()) + static_cast<size_t>(documentLength));
+    const IppError sendFailed{ServiceUnavailable, QStringLiteral("Unable to send the request to the print server")};
     if (httpPost(FHttp, resource))
-        return fail({ServiceUnavailable, QStringLiteral("Unable to send the request to the print server")});
+        return !Fail(sendFailed, err);
     ippSetState(request.get(), IPP_STATE_IDLE);
     for (;;) {
         const ipp_state_t state = ippWrite(FHttp, request.get());
         if (state == IPP_STATE_DATA)
-            break;
+            return true;
         if (state == IPP_STATE_ERROR)
-            return fail({ServiceUnavailable, QStringLiteral("Unable to send the request to the print server")});
+            return !Fail(sendFailed, err);
     }
-    if (!document.isEmpty() && httpWrite2(FHttp, document.constData(), static_cast<size_t>(document.size())) < 0)
-        return fail({ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")});
+}
 
+bool Connection::Write(const char* data, qint64 size, IppError& err)
+{
+    if (size <= 0)
+        return true;
+    if (MsLeft(FDeadline) <= 0)
+        return !Fail(TimedOut(), err);
+    if (httpWrite2(FHttp, data, static_cast<size_t>(size)) < 0)
+        return !Fail(MsLeft(FDeadline) <= 0
+                         ? TimedOut()
+                         : IppError{ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")},
+                     err);
+    return true;
+}
+
+IppPtr Connection::Answer(IppError& err)
+{
+    // Ends a chunked document; nothing for one of known length.
+    if (FChunked && httpWrite2(FHttp, "", 0) < 0)
+        return Fail({ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")}, err);
     http_status_t status;
     do {
         status = httpUpdate(FHttp);
     } while (status == HTTP_STATUS_CONTINUE && MsLeft(FDeadline) > 0);
     if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_ERROR) {
         if (MsLeft(FDeadline) <= 0 || httpError(FHttp) == ETIMEDOUT)
-            return fail(TimedOut());
-        return fail({ServiceUnavailable, QStringLiteral("The print server closed the connection")});
+            return Fail(TimedOut(), err);
+        return Fail({ServiceUnavailable, QStringLiteral("The print server closed the connection")}, err);
     }
     if (status != HTTP_STATUS_OK)
-        return fail({ServiceUnavailable, Text(httpStatus(status))});
+        return Fail({ServiceUnavailable, Text(httpStatus(status))}, err);
 
     IppPtr response(ippNew());
     for (;;) {
@@ -237,8 +268,10 @@ IppPtr Connection::Do(IppPtr request, const char* resource, IppError& err, const
         if (state == IPP_STATE_DATA)
             break;
         if (state == IPP_STATE_ERROR)
-            return fail(MsLeft(FDeadline) <= 0 ? TimedOut()
-                                               : IppError{ServiceUnavailable, QStringLiteral("Unable to read the print server's answer")});
+            return Fail(MsLeft(FDeadline) <= 0
+                            ? TimedOut()
+                            : IppError{ServiceUnavailable, QStringLiteral("Unable to read the print server's answer")},
+                        err);
     }
     if (httpGetState(FHttp) != HTTP_STATE_WAITING)
         httpFlush(FHttp);

@@ -49,10 +49,21 @@ public:
     IppPtr Do(IppPtr request, const char* resource, IppError& err,
               const QByteArray& document = QByteArray());
 
+    // The same in steps, for a document written while it is produced: Send
+    // puts the request (the document follows in chunks of any size), Write
+    // adds to the document, Answer ends it and reads the response. A
+    // connection dropped before Answer leaves the server nothing to print.
+    static constexpr qint64 UnknownLength = -1;
+    bool Send(IppPtr request, const char* resource, IppError& err, qint64 documentLength);
+    bool Write(const char* data, qint64 size, IppError& err);
+    IppPtr Answer(IppError& err);
+
 private:
+    IppPtr Fail(IppError e, IppError& err);
     Connection(http_t* http, Clock::time_point deadline) : FHttp(http), FDeadline(deadline) {}
     http_t* FHttp;
     Clock::time_point FDeadline;
+    bool FChunked = false;
 };
 
 // "ipp://localhost/printers/<name>", the form the server expects from a

@@ -509,8 +509,9 @@ void TestMainWindow::stalledServerNeverFreezesTheWindow()
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
     const qint64 pressMs = press.elapsed();
     const qint64 delay = longestEventDelay(1500);
-    QVERIFY2(pressMs < 100, qPrintable(QString::number(pressMs)));
-    QVERIFY2(delay < 100, qPrintable(QString::number(delay)));
+    // Blocking would take the whole stall; the margin is for a loaded machine.
+    QVERIFY2(pressMs < 500, qPrintable(QString::number(pressMs)));
+    QVERIFY2(delay < 500, qPrintable(QString::number(delay)));
     QCOMPARE(FReports->Texts, QStringList{QStringLiteral("Printing in progress.")});
     QCOMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
 
