@@ -85,6 +85,13 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device)
     const int dpi = store.value(QStringLiteral("ResolutionDpi")).toInt(&number);
     ok = ok && number && dpi >= 0 && dpi <= 100000;
     s.ResolutionDpi = dpi;
+    // Entries kept before ports were offered have no line: the defaults.
+    const QVariant line = store.value(QStringLiteral("Line"));
+    if (ok && line.isValid()) {
+        const auto parsed = ParsePortSettings(line.toString());
+        ok = parsed.has_value();
+        s.Line = parsed.value_or(PortSettings{});
+    }
     if (!ok)
         return std::nullopt;
     return s;
@@ -111,4 +118,6 @@ void RememberSettings(const QString& device, const DeviceSettings& s)
     store.setValue(QStringLiteral("MirrorX"), s.MirrorX);
     store.setValue(QStringLiteral("MirrorY"), s.MirrorY);
     store.setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
+    if (IsPortDevice(device))
+        store.setValue(QStringLiteral("Line"), PortSettingsText(s.Line));
 }

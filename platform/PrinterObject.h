@@ -5,6 +5,7 @@
 // in the interface, so another backend can sit beside the CUPS one.
 
 #include "common/Types.h"
+#include "platform/PortSettings.h"
 
 #include <QString>
 
@@ -30,6 +31,8 @@ struct DeviceSettings {
     bool Rotate90 = false;      // plotter x runs along the sheet's y axis
     bool MirrorX = false;
     bool MirrorY = false;
+    // Devices that are ports only (see IsPortDevice): the serial line.
+    PortSettings Line{};
     friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
 };
 

@@ -5,6 +5,7 @@
 #include "output/PrinterStatus.h"
 #include "platform/PrinterObject.h"
 #include "platform/PlotFile.h"
+#include "platform/serial/PortSender.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -124,7 +125,12 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     RunGuarded([this] { FormCreate(); });
 }
 
-TFrmPrincipal::~TFrmPrincipal() = default;
+TFrmPrincipal::~TFrmPrincipal()
+{
+    // A job on a port ends after its current chunk rather than keep the
+    // program alive to the end of the cut (FCalls waits for it).
+    StopPortJobs();
+}
 
 int TFrmPrincipal::PositionIndex() const
 {
@@ -168,6 +174,7 @@ void TFrmPrincipal::SpoolerFailed(const QString& message, bool definite, TSpoole
 
 void TFrmPrincipal::FormClose()
 {
+    StopPortJobs();
     std::shared_ptr<TPLT> store = std::move(IPLT);
     store.reset();
 }

@@ -1,4 +1,5 @@
 #include "platform/cups/CupsDevices.h"
+#include "platform/serial/PortDevices.h"
 
 #include "platform/DeviceCapabilities.h"
 
@@ -184,6 +185,8 @@ IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
 std::vector<DeviceSettings> SupportedPapers(const QString& device)
 {
     using namespace vcups;
+    if (IsPortDevice(device))
+        return {};   // a port has no driver and so no papers of its own
     IppError err;
     auto c = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!c || device.isEmpty())
@@ -195,6 +198,8 @@ std::vector<DeviceSettings> SupportedPapers(const QString& device)
 DeviceSettings DefaultSettings(const QString& device)
 {
     using namespace vcups;
+    if (IsPortDevice(device))
+        return DefaultPortSettings();
     IppError err;
     auto c = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!c || device.isEmpty())

@@ -13,6 +13,8 @@
 #include "platform/cups/IppClient.h"
 #include "platform/cups/PdfSurface.h"
 #include "platform/cups/UserDefault.h"
+#include "platform/serial/PortDevices.h"
+#include "platform/serial/PortSender.h"
 
 #include <QBuffer>
 
@@ -42,6 +44,10 @@ struct OpenJob {
     QByteArray CutterBytes;
     QBuffer CutterSink{&CutterBytes};
     std::unique_ptr<CutterSurface> Cutter;
+    // A cutter on a port: held open from the start, so a missing or busy
+    // port is reported before anything is drawn.
+    std::unique_ptr<TPortLink> Port;
+    PortSettings Line;
 
     DrawingSurface& Canvas()
     {
@@ -133,8 +139,9 @@ public:
         } release{*this};
 
         QString device, outputFile;
-        DeviceSettings settings;
         bool replace = false;
+        std::unique_ptr<TPortLink> port;
+        PortSettings line;
         {
             std::lock_guard lock(FMutex);
             outputFile = FOutputFile;
@@ -145,7 +152,12 @@ public:
             {
                 std::lock_guard lock(FMutex);
                 device = FIdentity->Device;
+                line = FSettings.Line;
             }
+            if (IsPortDevice(device))
+                port = OpenPort(device, line);
+        }
+        if (outputFile.isEmpty() && !port) {
             // The device must exist on the server before anything is drawn.
             IppError err;
             auto http = Connection::Open(Clock::now() + QueryBudget(), err);
@@ -156,7 +168,7 @@ public:
                     throw EOSError::FromCode(err.Code, err.Text);
                 throw EPrinter(NotValid);
             }
-        } else {
+        } else if (!outputFile.isEmpty()) {
             // A file needs no device; the sheet is the chosen one, or A4.
             CheckJobFile(outputFile, replace);
         }
@@ -167,13 +179,20 @@ public:
             FSettings = FallbackSettings();
         }
         auto job = std::make_unique<OpenJob>();
-        job->Language = FSettings.Language;
+        DeviceSettings drawn = FSettings;
+        if (port) {
+            drawn.Language = PortLanguage(drawn);
+            drawn.Line = line;
+        }
+        job->Language = drawn.Language;
         if (job->Language == SendAs::Driver) {
-            job->Pdf = std::make_unique<PdfSurface>(FSettings, SurfaceDpi, title);
+            job->Pdf = std::make_unique<PdfSurface>(drawn, SurfaceDpi, title);
         } else {
             job->CutterSink.open(QIODevice::WriteOnly);
-            job->Cutter = std::make_unique<CutterSurface>(FSettings, SurfaceDpi, job->CutterSink);
+            job->Cutter = std::make_unique<CutterSurface>(drawn, SurfaceDpi, job->CutterSink);
         }
+        job->Port = std::move(port);
+        job->Line = line;
         FTitle = title;
         FJobDevice = device;
         FJobSettings = FSettings;
@@ -195,6 +214,10 @@ public:
         // reported rather than passed off as a printed job.
         const QByteArray document = job->Finish();
         const SendAs language = job->Language;
+        if (job->Port) {
+            SendToPort(*job->Port, job->Line, document);
+            return;
+        }
         job.reset();
         if (!FJobFile.isEmpty()) {
             WriteJobFile(FJobFile, FJobReplace, document);

@@ -7,6 +7,8 @@
 
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
+#include "platform/serial/PortDevices.h"
+#include "platform/serial/PortSender.h"
 
 namespace {
 
@@ -39,6 +41,12 @@ std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name)
         SetLastError({IPP_STATUS_ERROR_NOT_FOUND, QStringLiteral("The printer or class does not exist.")});
         return nullptr;
     }
+    // A port needs no server: its record and jobs are the program's own.
+    if (IsPortDevice(name)) {
+        auto port = std::make_unique<PortHandle>();
+        port->Path = name;
+        return port;
+    }
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http) {
         SetLastError(err);
@@ -64,6 +72,8 @@ void ClosePrinter(std::unique_ptr<SpoolerHandle>& handle)
 
 std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle)
 {
+    if (const auto* port = dynamic_cast<const PortHandle*>(&handle))
+        return PortRecord(port->Path);
     auto& h = static_cast<CupsHandle&>(handle);
     IppError err;
     IppPtr attrs = QueryDevice(*h.Http, h.Name, err);
@@ -76,9 +86,11 @@ std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle)
 
 std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
 {
-    auto& h = static_cast<CupsHandle&>(handle);
     if (firstJob < 0 || maxJobs < 0)
         return std::nullopt;
+    if (const auto* port = dynamic_cast<const PortHandle*>(&handle))
+        return firstJob == 0 && maxJobs > 0 && PortSending(port->Path) ? 1 : 0;
+    auto& h = static_cast<CupsHandle&>(handle);
     IppPtr request = NewRequest(IPP_OP_GET_JOBS, h.Name);
     // Every user's jobs in any state that is not finished: pending, held,
     // processing and stopped.

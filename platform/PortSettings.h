@@ -1,0 +1,32 @@
+#pragma once
+
+// How a cutter on a serial line is spoken to, and which devices are ports
+// rather than spooler destinations. Plain values and text only: the port
+// code itself lives in platform/serial/.
+
+#include <QString>
+
+#include <optional>
+
+enum class FlowControl { None, XonXoff, RtsCts };
+
+struct PortSettings {
+    int Baud = 9600;
+    int DataBits = 8;
+    char Parity = 'N'; // 'N', 'E' or 'O'
+    int StopBits = 1;
+    // XON/XOFF costs nothing with a cutter that never sends XOFF, and saves
+    // the job with one that does; most cutters speak it out of the box.
+    FlowControl Flow = FlowControl::XonXoff;
+    friend bool operator==(const PortSettings&, const PortSettings&) = default;
+};
+
+// A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
+// program writes itself; any other name is a spooler destination.
+bool IsPortDevice(const QString& device);
+
+// "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control
+// (none, xonxoff or rtscts). Parsing is case-blind; nullopt for anything a
+// serial line cannot be set to.
+QString PortSettingsText(const PortSettings& settings);
+std::optional<PortSettings> ParsePortSettings(const QString& text);

@@ -1,0 +1,364 @@
+#include "platform/serial/PortSender.h"
+
+#include "common/Exceptions.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr char XOFF = 0x13;
+constexpr char XON = 0x11;
+
+// How often a held job looks again at the cutter, the stop flag and the clock.
+constexpr milliseconds PollStep{20};
+
+std::atomic<unsigned> StopCount{0};
+
+std::mutex LimitsMutex;
+PortTimeLimits Limits;
+
+std::mutex OpenMutex;
+std::map<QString, int> OpenPorts; // path -> links holding it
+
+// About 50 ms of line time: little enough that a cutter's XOFF is obeyed
+// within a few hundred bytes, enough that a fast line is not all syscalls.
+qint64 ChunkBytes(int baud)
+{
+    return std::clamp<qint64>(baud / 10 / 20, 16, 4096);
+}
+
+speed_t SpeedCode(int baud)
+{
+    switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    default: return B9600;
+    }
+}
+
+QString SystemText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// What the user can do about a port that would not open.
+[[noreturn]] void ThrowOpenFailure(const QString& path, int code)
+{
+    if (code == EACCES || code == EPERM) {
+        QString owners = QStringLiteral("dialout");
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+            if (const struct group* g = ::getgrgid(st.st_gid))
+                owners = QString::fromLocal8Bit(g->gr_name);
+            else
+                owners = QString::number(st.st_gid);
+        }
+        throw EPrinter(QStringLiteral("No permission to open the port %1. Its users are the group \"%2\": join it "
+                                      "with \"sudo usermod -aG %2 $USER\", then log out and in again")
+                           .arg(path, owners));
+    }
+    if (code == EBUSY || code == EWOULDBLOCK)
+        throw EPrinter(
+            QStringLiteral("The port %1 is in use by another program; close that program and try again").arg(path));
+    if (code == ENOENT || code == ENODEV || code == ENXIO)
+        throw EPrinter(QStringLiteral("The port %1 is not there: is the cutter (or its USB adapter) plugged in and "
+                                      "switched on?")
+                           .arg(path));
+    throw EOSError::FromCode(code, SystemText(code));
+}
+
+tcflag_t DataBitsFlag(int bits)
+{
+    switch (bits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+// A port as a file descriptor: termios for a serial line, plain writes for
+// a USB printer node (its flow control is the USB protocol's own).
+class FdLink final : public TPortLink {
+public:
+    FdLink(QString path, int fd, bool tty, qint64 queueLimit)
+        : FPath(std::move(path)), FFd(fd), FTty(tty), FQueueLimit(queueLimit)
+    {
+        std::lock_guard lock(OpenMutex);
+        ++OpenPorts[FPath];
+    }
+    ~FdLink() override
+    {
+        if (FTty)
+            ::ioctl(FFd, TIOCNXCL);
+        ::close(FFd);
+        std::lock_guard lock(OpenMutex);
+        if (--OpenPorts[FPath] <= 0)
+            OpenPorts.erase(FPath);
+    }
+
+    int Wait(bool wantWrite, milliseconds wait) override
+    {
+        // A serial line's own queue is kept short too, so what follows an
+        // XOFF is at most a chunk or two, not the whole kernel buffer.
+        bool room = true;
+        if (wantWrite && FTty) {
+            int queued = 0;
+            if (::ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > FQueueLimit) {
+                room = false;
+                wait = std::min(wait, milliseconds(5));
+            }
+        }
+        pollfd p{FFd, static_cast<short>((FTty ? POLLIN : 0) | (wantWrite && room ? POLLOUT : 0)), 0};
+        const int n = ::poll(&p, 1, static_cast<int>(wait.count()));
+        if (n <= 0)
+            return 0;
+        int ready = 0;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+            ready |= HungUp;
+        if (p.revents & POLLIN)
+            ready |= Readable;
+        if (p.revents & POLLOUT)
+            ready |= Writable;
+        return ready;
+    }
+
+    qint64 Write(const char* data, qint64 size) override
+    {
+        const ssize_t n = ::write(FFd, data, static_cast<size_t>(size));
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR ? 0 : -1;
+        return n;
+    }
+
+    qint64 Read(char* data, qint64 size) override
+    {
+        const ssize_t n = ::read(FFd, data, static_cast<size_t>(size));
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR ? 0 : -1;
+        // A terminal reads 0 bytes only once its other end has gone.
+        return n == 0 ? -1 : n;
+    }
+
+    bool ClearToSend() override
+    {
+        int lines = 0;
+        if (!FTty || ::ioctl(FFd, TIOCMGET, &lines) != 0)
+            return true;
+        return (lines & TIOCM_CTS) != 0;
+    }
+
+    Drained Drain(milliseconds limit) override
+    {
+        if (!FTty)
+            return Drained::Yes;
+        // tcdrain alone could wait for ever on a line held by CTS.
+        const auto deadline = Clock::now() + limit;
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(FFd, TIOCOUTQ, &queued) != 0 || queued == 0)
+                break;
+            if (Clock::now() >= deadline)
+                return Drained::TimedOut;
+            pollfd p{FFd, 0, 0};
+            if (::poll(&p, 1, 10) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                return Drained::Lost;
+        }
+        return ::tcdrain(FFd) == 0 || errno == ENOTTY ? Drained::Yes : Drained::Lost;
+    }
+
+    QString Name() const override { return FPath; }
+
+private:
+    QString FPath;
+    int FFd;
+    bool FTty;
+    qint64 FQueueLimit;
+};
+
+void SetUpLine(int fd, const QString& path, const PortSettings& s)
+{
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) {
+        const int code = errno;
+        ::close(fd);
+        throw EOSError::FromCode(code, SystemText(code));
+    }
+    ::cfmakeraw(&t);
+    // XON/XOFF is read by the sender itself; the driver must pass it through.
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | DataBitsFlag(s.DataBits);
+    if (s.Parity != 'N')
+        t.c_cflag |= PARENB | (s.Parity == 'O' ? PARODD : 0);
+    if (s.StopBits == 2)
+        t.c_cflag |= CSTOPB;
+    if (s.Flow == FlowControl::RtsCts)
+        t.c_cflag |= CRTSCTS;
+    ::cfsetispeed(&t, SpeedCode(s.Baud));
+    ::cfsetospeed(&t, SpeedCode(s.Baud));
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+        const int code = errno;
+        ::close(fd);
+        if (code == EINVAL)
+            throw EPrinter(QStringLiteral("The port %1 cannot be set to %2").arg(path, PortSettingsText(s)));
+        throw EOSError::FromCode(code, SystemText(code));
+    }
+}
+
+[[noreturn]] void NotCompleted(const TPortLink& link, const QString& why, qint64 sent, qint64 total)
+{
+    throw EPrinter(QStringLiteral("The job to %1 was not completed (%2 of %3 bytes sent): %4")
+                       .arg(link.Name())
+                       .arg(sent)
+                       .arg(total)
+                       .arg(why));
+}
+
+} // namespace
+
+TPortLink::TPortLink() : FStopMark(StopCount.load())
+{}
+
+bool TPortLink::Stopped() const
+{
+    return StopCount.load() != FStopMark;
+}
+
+std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings)
+{
+    const QByteArray node = QFile::encodeName(path);
+    const int fd = ::open(node.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        ThrowOpenFailure(path, errno);
+    // Another job of ours, or a program that locks the same way, has it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        ::close(fd);
+        ThrowOpenFailure(path, code);
+    }
+    const bool tty = ::isatty(fd) == 1;
+    if (tty) {
+        // Terminal programs that do not lock still find the port busy.
+        ::ioctl(fd, TIOCEXCL);
+        SetUpLine(fd, path, settings);
+        ::tcflush(fd, TCIOFLUSH);
+    }
+    return std::make_unique<FdLink>(path, fd, tty, ChunkBytes(settings.Baud));
+}
+
+void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job)
+{
+    const milliseconds limit = CurrentPortTimeLimits().Hold;
+    const qint64 chunk = ChunkBytes(settings.Baud);
+    const qint64 total = job.size();
+    const QString seconds = QString::number(static_cast<double>(limit.count()) / 1000.0);
+    qint64 sent = 0;
+    bool held = false;
+    auto heldSince = Clock::now();
+    auto lastProgress = Clock::now();
+    char input[256];
+    while (sent < total) {
+        if (link.Stopped())
+            NotCompleted(link, QStringLiteral("it was stopped"), sent, total);
+        const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
+        const int ready = link.Wait(!held && clear, PollStep);
+        if (ready & TPortLink::Readable) {
+            const qint64 n = link.Read(input, sizeof input);
+            if (n < 0)
+                NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+            // The last of XON and XOFF in what arrived is the cutter's word.
+            for (qint64 i = 0; settings.Flow == FlowControl::XonXoff && i < n; ++i) {
+                if (input[i] == XOFF && !held) {
+                    held = true;
+                    heldSince = Clock::now();
+                } else if (input[i] == XON && held) {
+                    held = false;
+                    lastProgress = Clock::now();
+                }
+            }
+        }
+        if (ready & TPortLink::HungUp)
+            NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+        const auto now = Clock::now();
+        if (held) {
+            if (now - heldSince > limit)
+                NotCompleted(link, QStringLiteral("the cutter held it (XOFF) for more than %1 s").arg(seconds), sent,
+                             total);
+            continue;
+        }
+        if (clear && (ready & TPortLink::Writable)) {
+            const qint64 n = link.Write(job.constData() + sent, std::min(chunk, total - sent));
+            if (n < 0)
+                NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+            if (n > 0) {
+                sent += n;
+                lastProgress = now;
+                continue;
+            }
+        }
+        if (now - lastProgress > limit)
+            NotCompleted(link,
+                         clear ? QStringLiteral("the port took nothing for %1 s").arg(seconds)
+                               : QStringLiteral("the cutter held it (CTS) for more than %1 s").arg(seconds),
+                         sent, total);
+    }
+    switch (link.Drain(limit)) {
+    case TPortLink::Drained::Yes: return;
+    case TPortLink::Drained::TimedOut:
+        NotCompleted(link, QStringLiteral("its last bytes did not leave the port within %1 s").arg(seconds), sent,
+                     total);
+    case TPortLink::Drained::Lost: NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+    }
+}
+
+void SetPortTimeLimits(const PortTimeLimits& limits)
+{
+    std::lock_guard lock(LimitsMutex);
+    Limits = limits;
+}
+
+PortTimeLimits CurrentPortTimeLimits()
+{
+    std::lock_guard lock(LimitsMutex);
+    return Limits;
+}
+
+void StopPortJobs()
+{
+    ++StopCount;
+}
+
+bool PortSending(const QString& path)
+{
+    std::lock_guard lock(OpenMutex);
+    return OpenPorts.count(path) > 0;
+}

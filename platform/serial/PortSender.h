@@ -1,0 +1,72 @@
+#pragma once
+
+// Writing a job to a cutter on a serial line or a USB printer port, as the
+// port accepts it: in chunks of about 50 ms of line time, holding while the
+// cutter says XOFF (read here, not left to the terminal driver) or drops
+// CTS, and drained before the port is closed so the last bytes are not lost.
+// Blocking, with every wait bounded: for a worker thread, never the window's.
+
+#include "platform/PortSettings.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+// The byte channel to one cutter. The sender sees the port only through
+// this, so flow control the tests cannot fake on a pseudo-terminal (CTS) can
+// be driven by a substitute.
+class TPortLink {
+public:
+    enum Ready { Writable = 1, Readable = 2, HungUp = 4 };
+    enum class Drained { Yes, TimedOut, Lost };
+
+    TPortLink();
+    virtual ~TPortLink() = default;
+    TPortLink(const TPortLink&) = delete;
+    TPortLink& operator=(const TPortLink&) = delete;
+
+    // Waits at most wait for the port to take bytes (only when wantWrite),
+    // for the cutter to have sent something, or for a hang-up; Ready bits.
+    virtual int Wait(bool wantWrite, std::chrono::milliseconds wait) = 0;
+    // Bytes taken or read, possibly 0; -1 when the port failed.
+    virtual qint64 Write(const char* data, qint64 size) = 0;
+    virtual qint64 Read(char* data, qint64 size) = 0;
+    // The cutter's CTS line; true where the port has none to report.
+    virtual bool ClearToSend() = 0;
+    // Waits until what the port still holds has gone out on the line.
+    virtual Drained Drain(std::chrono::milliseconds limit) = 0;
+    virtual QString Name() const = 0;
+
+    // Whether StopPortJobs was called since this link was made.
+    bool Stopped() const;
+
+private:
+    unsigned FStopMark;
+};
+
+// Opens and sets up a port for one job (exclusively: a port another program
+// holds is refused). Throws EPrinter with what the user can do: no
+// permission (naming the node's group and the command that joins it), a
+// port in use, a port that is not there; EOSError for anything else.
+std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings);
+
+// Sends the whole job or throws EPrinter saying it was not completed: the
+// cutter went away, held XOFF or took nothing (CTS down, a full port) for
+// longer than the limit, or the job was stopped.
+void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job);
+
+// How long a cutter may hold the job before it counts as failed (30 s by
+// default; tests shorten it).
+struct PortTimeLimits {
+    std::chrono::milliseconds Hold{30000};
+};
+void SetPortTimeLimits(const PortTimeLimits& limits);
+PortTimeLimits CurrentPortTimeLimits();
+
+// Every job on a port stops after the chunk it is writing (the window closes).
+void StopPortJobs();
+
+// Whether a job holds the port open now (the status line's "Print").
+bool PortSending(const QString& path);

@@ -1,0 +1,437 @@
+// Cutters on a serial line, played by a pseudo-terminal pair: the program
+// writes the terminal's slave side as it would a /dev/ttyUSB0, the test reads
+// the master side as the cutter and answers with XON/XOFF or a hang-up.
+// CTS cannot be dropped on a pseudo-terminal: that is driven through a
+// substitute link.
+
+#include "common/Exceptions.h"
+#include "output/PlotPrinting.h"
+#include "output/PrinterStatus.h"
+#include "platform/PrinterObject.h"
+#include "platform/serial/PortDevices.h"
+#include "platform/serial/PortSender.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
+#include "tests/support/PlotterDecoder.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(SendAs)
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr char XOFF = 0x13;
+constexpr char XON = 0x11;
+
+// A pseudo-terminal pair; the test keeps the slave open too, so the cutter
+// sees no hang-up when the program closes the port after a job.
+struct Pty {
+    int Master = -1;
+    int Slave = -1;
+    QString Path;
+    Pty()
+    {
+        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0)
+            return;
+        Path = QString::fromLocal8Bit(::ptsname(Master));
+        Slave = ::open(::ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        ::tcgetattr(Slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(Slave, TCSANOW, &t);
+    }
+    ~Pty()
+    {
+        HangUp();
+        if (Slave >= 0)
+            ::close(Slave);
+    }
+    void HangUp()
+    {
+        if (Master >= 0)
+            ::close(Master);
+        Master = -1;
+    }
+    bool Valid() const { return Slave >= 0; }
+    // Reads what has arrived, waiting at most wait for the first byte.
+    QByteArray Read(std::chrono::milliseconds wait, qint64 most = 65536) const
+    {
+        pollfd p{Master, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0 || !(p.revents & POLLIN))
+            return {};
+        QByteArray b(static_cast<qsizetype>(most), '\0');
+        const ssize_t n = ::read(Master, b.data(), static_cast<size_t>(most));
+        b.resize(n > 0 ? n : 0);
+        return b;
+    }
+    void Say(char c) const { (void)!::write(Master, &c, 1); }
+};
+
+// A job far larger than a pseudo-terminal buffers, so a sender that ignored
+// XOFF would be seen writing through the hold.
+QByteArray LargeJob()
+{
+    QByteArray job;
+    for (int i = 0; job.size() < 4 * 1024 * 1024; ++i)
+        job += "PD" + QByteArray::number(i) + ',' + QByteArray::number(i % 7919) + ";\n";
+    return job;
+}
+
+PortSettings Line(const char* text)
+{
+    return ParsePortSettings(QString::fromLatin1(text)).value();
+}
+
+// A port with a CTS line the test drives: down from the 100th byte for
+// downFor, then up; every write is checked against it.
+class CtsLink final : public TPortLink {
+public:
+    explicit CtsLink(std::chrono::milliseconds downFor) : FDownFor(downFor) {}
+    QByteArray Received;
+    int WritesWhileDown = 0;
+
+    int Wait(bool wantWrite, std::chrono::milliseconds wait) override
+    {
+        if (wantWrite)
+            return Writable;
+        std::this_thread::sleep_for(wait);
+        return 0;
+    }
+    qint64 Write(const char* data, qint64 size) override
+    {
+        if (!ClearToSend())
+            ++WritesWhileDown;
+        Received.append(data, static_cast<qsizetype>(size));
+        if (Received.size() >= 100 && FDownAt == Clock::time_point{})
+            FDownAt = Clock::now();
+        return size;
+    }
+    qint64 Read(char*, qint64) override { return 0; }
+    bool ClearToSend() override { return FDownAt == Clock::time_point{} || Clock::now() - FDownAt >= FDownFor; }
+    Drained Drain(std::chrono::milliseconds) override { return Drained::Yes; }
+    QString Name() const override { return QStringLiteral("fake"); }
+
+private:
+    std::chrono::milliseconds FDownFor;
+    Clock::time_point FDownAt;
+};
+
+} // namespace
+
+class TestSerialPort : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cutterGetsExactlyTheJob_data();
+    void cutterGetsExactlyTheJob();
+    void xoffHoldsTheJobUntilXon();
+    void cutterTroubleIsNeverDone_data();
+    void cutterTroubleIsNeverDone();
+    void rtsCtsHoldsTheJob_data();
+    void rtsCtsHoldsTheJob();
+    void openFailuresSayWhatToDo_data();
+    void openFailuresSayWhatToDo();
+    void lineSettingsText_data();
+    void lineSettingsText();
+
+private:
+    TPLT FSample;
+    QTemporaryDir FDir;
+};
+
+void TestSerialPort::initTestCase()
+{
+    ReadPlotText(FSample, BuiltInSampleLines());
+    QVERIFY(FDir.isValid());
+}
+
+void TestSerialPort::cutterGetsExactlyTheJob_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("HPGL, XON/XOFF") << SendAs::HPGL << "9600,8,N,1,xonxoff";
+    QTest::newRow("GP-GL, RTS/CTS") << SendAs::GPGL << "19200,7,E,2,rtscts";
+    QTest::newRow("no driver on a port: HPGL") << SendAs::Driver << "115200,8,O,1,none";
+}
+
+// Through the printer object, as the window's Cut goes: the cutter receives
+// the same bytes the job file holds, and they decode to the sample.
+void TestSerialPort::cutterGetsExactlyTheJob()
+{
+    QFETCH(SendAs, language);
+    QFETCH(QString, line);
+    Pty cutter;
+    QVERIFY(cutter.Valid());
+    DeviceSettings s = DefaultPortSettings();
+    s.Language = language;
+    s.Line = ParsePortSettings(line).value();
+    Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
+
+    const QString file = FDir.filePath(QStringLiteral("job.bin"));
+    Printer().SetOutputFile(file, true);
+    s.Language = PortLanguage(s);
+    Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
+    PrintPlot(FSample, 4);
+    Printer().SetOutputFile(QString(), false);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray expected = f.readAll();
+
+    s.Language = language;
+    Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
+    QByteArray received;
+    std::thread reader([&] {
+        for (QByteArray b; received.size() < expected.size() && !(b = cutter.Read(2000ms)).isEmpty();)
+            received += b;
+    });
+    PrintPlot(FSample, 4);
+    reader.join();
+    QCOMPARE(received, expected);
+    QString error;
+    const auto paths = DecodePlotterJob(PortLanguage(s), received, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(static_cast<int>(paths.size()), FSample.NPolygons());
+    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+}
+
+// The cutter says XOFF after 100 bytes and XON a second later: it gets the
+// whole job in order, and after what was already on its way nothing comes
+// while it holds. The status line reads "Print" meanwhile.
+void TestSerialPort::xoffHoldsTheJobUntilXon()
+{
+    Pty cutter;
+    QVERIFY(cutter.Valid());
+    const QByteArray job = LargeJob();
+    const PortSettings line = Line("9600,8,N,1,xonxoff");
+    Printer().SetPrinter({cutter.Path, {}, cutter.Path}, DefaultPortSettings());
+    auto link = OpenPort(cutter.Path, line);
+
+    QByteArray received;
+    qint64 lateInHold = 0;
+    QString statusInHold;
+    std::thread reader([&] {
+        while (received.size() < 100)
+            received += cutter.Read(2000ms, 100 - received.size());
+        cutter.Say(XOFF);
+        const auto xoff = Clock::now();
+        while (Clock::now() - xoff < 1s) {
+            const QByteArray b = cutter.Read(50ms);
+            received += b;
+            if (Clock::now() - xoff > 200ms)
+                lateInHold += b.size();
+        }
+        statusInHold = GetQueueStatus();
+        cutter.Say(XON);
+        for (QByteArray b; received.size() < job.size() && !(b = cutter.Read(2000ms)).isEmpty();)
+            received += b;
+    });
+    const auto began = Clock::now();
+    SendToPort(*link, line, job);
+    const auto took = Clock::now() - began;
+    link.reset();
+    reader.join();
+    QCOMPARE(lateInHold, qint64(0));
+    QCOMPARE(received.size(), job.size());
+    QVERIFY(received == job);
+    QVERIFY(took >= 1s);
+    QCOMPARE(statusInHold, QStringLiteral("Print"));
+}
+
+void TestSerialPort::cutterTroubleIsNeverDone_data()
+{
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("hang-up mid-job") << "hangup"
+                                     << "the cutter was disconnected";
+    QTest::newRow("XOFF past the limit") << "hold"
+                                         << "held it (XOFF) for more than 0.3 s";
+    QTest::newRow("window closed") << "stop"
+                                   << "it was stopped";
+}
+
+// Each stops the job after the first bytes; each is a failure naming its
+// cause, never a job reported as sent.
+void TestSerialPort::cutterTroubleIsNeverDone()
+{
+    QFETCH(QString, trouble);
+    QFETCH(QString, reason);
+    Pty cutter;
+    QVERIFY(cutter.Valid());
+    const PortSettings line = Line("9600,8,N,1,xonxoff");
+    SetPortTimeLimits({300ms});
+    auto link = OpenPort(cutter.Path, line);
+    std::thread reader([&] {
+        QByteArray b;
+        while (b.size() < 100)
+            b += cutter.Read(2000ms, 100 - b.size());
+        cutter.Say(XOFF);
+        std::this_thread::sleep_for(100ms);
+        if (trouble == QLatin1String("hangup"))
+            cutter.HangUp();
+        else if (trouble == QLatin1String("stop"))
+            StopPortJobs();
+    });
+    QString message;
+    try {
+        SendToPort(*link, line, LargeJob());
+    } catch (const EPrinter& e) {
+        message = e.Message();
+    }
+    reader.join();
+    SetPortTimeLimits({});
+    QVERIFY2(message.contains(QLatin1String("was not completed")), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+}
+
+void TestSerialPort::rtsCtsHoldsTheJob_data()
+{
+    QTest::addColumn<int>("downMs");
+    QTest::addColumn<bool>("completes");
+    QTest::newRow("CTS down a while") << 200 << true;
+    QTest::newRow("CTS down past the limit") << 5000 << false;
+}
+
+void TestSerialPort::rtsCtsHoldsTheJob()
+{
+    QFETCH(int, downMs);
+    QFETCH(bool, completes);
+    SetPortTimeLimits({500ms});
+    CtsLink link{std::chrono::milliseconds(downMs)};
+    const QByteArray job(3000, 'x');
+    QString message;
+    try {
+        SendToPort(link, Line("9600,8,N,1,rtscts"), job);
+    } catch (const EPrinter& e) {
+        message = e.Message();
+    }
+    SetPortTimeLimits({});
+    QCOMPARE(link.WritesWhileDown, 0);
+    QCOMPARE(message.isEmpty(), completes);
+    if (completes)
+        QCOMPARE(link.Received, job);
+    else
+        QVERIFY2(message.contains(QLatin1String("(CTS) for more than 0.5 s")), qPrintable(message));
+}
+
+void TestSerialPort::openFailuresSayWhatToDo_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("missing") << "missing" << QStringList{"is not there", "plugged in"};
+    QTest::newRow("in use") << "busy" << QStringList{"in use by another program"};
+    QTest::newRow("no permission") << "permission"
+                                   << QStringList{"No permission", "group \"dialout\"",
+                                                  "sudo usermod -aG dialout $USER", "log out and in again"};
+}
+
+void TestSerialPort::openFailuresSayWhatToDo()
+{
+    QFETCH(QString, cause);
+    QFETCH(QStringList, said);
+    Pty cutter;
+    QVERIFY(cutter.Valid());
+    QString path = cutter.Path;
+    QString message;
+    auto open = [&] {
+        try {
+            OpenPort(path, PortSettings{});
+        } catch (const Exception& e) {
+            message = e.Message();
+        }
+    };
+    if (cause == QLatin1String("missing")) {
+        path = QStringLiteral("/dev/ttyUSB-vellico-unplugged");
+        open();
+    } else if (cause == QLatin1String("busy")) {
+        QCOMPARE(::flock(cutter.Slave, LOCK_EX | LOCK_NB), 0);
+        open();
+    } else {
+        // Root opens anything: the attempt runs in a child as "nobody",
+        // against a node owned by root:dialout with mode 0660.
+        if (::geteuid() != 0)
+            QSKIP("needs root to hand the port to another user");
+        const struct group* dialout = ::getgrnam("dialout");
+        if (!dialout)
+            QSKIP("no dialout group on this system");
+        const QByteArray node = path.toLocal8Bit();
+        QCOMPARE(::chown(node.constData(), 0, dialout->gr_gid), 0);
+        QCOMPARE(::chmod(node.constData(), 0660), 0);
+        int pipeFds[2];
+        QCOMPARE(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(pipeFds[0]);
+            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+                open();
+            else
+                message = QStringLiteral("could not become nobody");
+            const QByteArray text = message.toUtf8();
+            (void)!::write(pipeFds[1], text.constData(), static_cast<size_t>(text.size()));
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        QByteArray text;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        ::close(pipeFds[0]);
+        ::waitpid(child, nullptr, 0);
+        message = QString::fromUtf8(text);
+    }
+    for (const QString& words : said)
+        QVERIFY2(message.contains(words), qPrintable(message));
+}
+
+void TestSerialPort::lineSettingsText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read"); // empty: refused
+    QTest::newRow("usual") << "9600,8,N,1,xonxoff"
+                           << "9600,8,N,1,xonxoff";
+    QTest::newRow("case and blanks") << " 19200, 7,e, 2 ,RtsCts"
+                                     << "19200,7,E,2,rtscts";
+    QTest::newRow("odd, no flow") << "115200,8,o,1,none"
+                                  << "115200,8,O,1,none";
+    QTest::newRow("speed no line has") << "9601,8,N,1,none"
+                                       << "";
+    QTest::newRow("nine data bits") << "9600,9,N,1,none"
+                                    << "";
+    QTest::newRow("mark parity") << "9600,8,M,1,none"
+                                 << "";
+    QTest::newRow("1.5 stop bits") << "9600,8,N,1.5,none"
+                                   << "";
+    QTest::newRow("unknown flow") << "9600,8,N,1,dtrdsr"
+                                  << "";
+    QTest::newRow("missing field") << "9600,8,N,1"
+                                   << "";
+}
+
+void TestSerialPort::lineSettingsText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    const auto parsed = ParsePortSettings(text);
+    QCOMPARE(parsed ? PortSettingsText(*parsed) : QString(), read);
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "test_serial_port.moc"
