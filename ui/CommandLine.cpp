@@ -9,6 +9,7 @@
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
+#include "platform/serial/PortDevices.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -35,7 +36,7 @@ public:
 };
 
 constexpr std::pair<const char*, SendAs> LanguageWords[] = {
-    {"driver", SendAs::Driver}, {"hpgl", SendAs::HPGL}, {"dmpl", SendAs::DMPL},
+    {"driver", SendAs::Driver}, {"hpgl", SendAs::HPGL},   {"dmpl", SendAs::DMPL},
     {"gpgl", SendAs::GPGL},     {"camm", SendAs::CAMMGL},
 };
 
@@ -78,7 +79,8 @@ SendAs ParseSendAs(const QString& word)
     for (const auto& [name, language] : LanguageWords)
         if (word.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
             return language;
-    throw EUsage(QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm").arg(word));
+    throw EUsage(
+        QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm").arg(word));
 }
 
 int ParsePosition(const QString& text)
@@ -95,7 +97,8 @@ int ParsePosition(const QString& text)
     }
     QStringList names;
     for (std::size_t i = 0; i < PositionTexts.size(); ++i) {
-        const QString name = QString::fromLatin1(PositionTexts[i].data(), static_cast<qsizetype>(PositionTexts[i].size()));
+        const QString name =
+            QString::fromLatin1(PositionTexts[i].data(), static_cast<qsizetype>(PositionTexts[i].size()));
         if (text == name)
             return static_cast<int>(i);
         names << QLatin1Char('"') + name + QLatin1Char('"');
@@ -138,6 +141,7 @@ struct Request {
     QString Output;
     bool Replace = false;
     QString PlotFile;
+    std::optional<PortSettings> Line;
 };
 
 QString VersionText()
@@ -174,7 +178,12 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "sending it to the device."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace});
+    const QCommandLineOption portSettings(
+        QStringLiteral("port-settings"),
+        QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
+                       "9600,8,N,1,xonxoff; FLOW is none, xonxoff or rtscts (default: the port's)."),
+        QStringLiteral("LINE"));
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: HPGL, one PU or PD per line."),
                                  QStringLiteral("[PLOTFILE]"));
@@ -212,12 +221,22 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
     r.PlotFile = files.value(0);
+    if (parser.isSet(portSettings)) {
+        r.Line = ParsePortSettings(parser.value(portSettings));
+        if (!r.Line)
+            throw EUsage(QStringLiteral("\"%1\" is not a port setting; use SPEED,BITS,PARITY,STOP,FLOW such as "
+                                        "9600,8,N,1,xonxoff")
+                             .arg(parser.value(portSettings)));
+    }
     return r;
 }
 
 // The device the job is for, with its remembered or default settings.
 std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
 {
+    // A port needs no server; whether it is there shows when it is opened.
+    if (IsPortDevice(name))
+        return {{name, PortRecord(name).DriverName, name}, RememberedSettings(name).value_or(DefaultPortSettings())};
     for (const DestinationInfo& d : ListDestinations()) {
         if (d.Name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
@@ -256,7 +275,7 @@ DeviceSettings DriverPaper(const QString& device, const DeviceSettings& sheet, b
     if (!mustExist)
         return DefaultSettings(device);
     if (papers.empty())
-        return sheet;   // the device lists no papers; the driver decides
+        return sheet; // the device lists no papers; the driver decides
     throw EPrinter(QStringLiteral("The printer \"%1\" has no %2 x %3 mm paper; choose one of its papers or a cutter "
                                   "language with --send-as")
                        .arg(device)
@@ -268,6 +287,14 @@ DeviceSettings DriverPaper(const QString& device, const DeviceSettings& sheet, b
 // draws on the whole sheet, a driver on the device's own paper.
 void ApplyChoices(const QString& device, DeviceSettings& s, const Request& r)
 {
+    if (IsPortDevice(device)) {
+        if (r.Language == SendAs::Driver)
+            throw EUsage(QStringLiteral("A cutter on a port takes a cutter language: hpgl, dmpl, gpgl or camm"));
+        s.Line = r.Line.value_or(s.Line);
+        s.Language = PortLanguage(s);
+    } else if (r.Line) {
+        throw EUsage(QStringLiteral("--port-settings is for a cutter on a port, such as --device /dev/ttyUSB0"));
+    }
     const bool wasDriver = s.Language == SendAs::Driver;
     s.Language = r.Language.value_or(s.Language);
     if (s.Language != SendAs::Driver) {

@@ -2,12 +2,14 @@
 
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/serial/PortDevices.h"
 #include "ui/ErrorReport.h"
 #include "ui_PrintSetupDialog.h"
 
 #include <QFutureWatcher>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardItemModel>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
@@ -117,6 +119,30 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
                 FSettings.*field = on;
         });
     }
+    for (const int baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+        ui->SpeedList->addItem(QString::number(baud), baud);
+    for (const int bits : {8, 7, 6, 5})
+        ui->BitsList->addItem(QString::number(bits), bits);
+    ui->ParityList->addItem(tr("None"), int('N'));
+    ui->ParityList->addItem(tr("Even"), int('E'));
+    ui->ParityList->addItem(tr("Odd"), int('O'));
+    ui->StopList->addItem(QStringLiteral("1"), 1);
+    ui->StopList->addItem(QStringLiteral("2"), 2);
+    ui->FlowList->addItem(tr("None"), int(FlowControl::None));
+    ui->FlowList->addItem(tr("XON/XOFF"), int(FlowControl::XonXoff));
+    ui->FlowList->addItem(tr("RTS/CTS"), int(FlowControl::RtsCts));
+    for (QComboBox* list : {ui->SpeedList, ui->BitsList, ui->ParityList, ui->StopList, ui->FlowList}) {
+        connect(list, &QComboBox::currentIndexChanged, this, [this] {
+            if (FFilling)
+                return;
+            PortSettings& line = FSettings.Line;
+            line.Baud = ui->SpeedList->currentData().toInt();
+            line.DataBits = ui->BitsList->currentData().toInt();
+            line.Parity = static_cast<char>(ui->ParityList->currentData().toInt());
+            line.StopBits = ui->StopList->currentData().toInt();
+            line.Flow = static_cast<FlowControl>(ui->FlowList->currentData().toInt());
+        });
+    }
     UpdateControls();
 }
 
@@ -163,8 +189,15 @@ void TPrintSetupDialog::Ask(bool withList, const QString& device)
         answer.WithList = withList;
         answer.Device = device;
         try {
-            if (withList)
+            if (withList) {
                 answer.Destinations = ListDestinations();
+                // The ports after the spooler's destinations.
+                for (const PortInfo& port : ListPorts()) {
+                    DestinationInfo d{port.Path, PortRecord(port.Path), false};
+                    d.Info.Comment = port.Description;
+                    answer.Destinations.push_back(std::move(d));
+                }
+            }
             if (!device.isEmpty()) {
                 answer.Choices.Papers = SupportedPapers(device);
                 answer.Choices.Defaults = DefaultSettings(device);
@@ -261,6 +294,8 @@ void TPrintSetupDialog::SendAsChosen(int index)
 {
     if (FFilling || FShown.isEmpty() || index < 0)
         return;
+    if (IsPortDevice(FShown) && index == static_cast<int>(SendAs::Driver))
+        return;
     const bool wasDriver = FSettings.Language == SendAs::Driver;
     FSettings.Language = static_cast<SendAs>(index);
     const bool driver = FSettings.Language == SendAs::Driver;
@@ -341,7 +376,16 @@ void TPrintSetupDialog::FillSheets()
         // A cutter has no unprintable border.
         FSettings.MarginLeftMm = FSettings.MarginBottomMm = FSettings.MarginRightMm = FSettings.MarginTopMm = 0;
     }
+    // A port has no driver to draw for.
+    if (auto* languages = qobject_cast<QStandardItemModel*>(ui->SendAsList->model()))
+        languages->item(static_cast<int>(SendAs::Driver))->setEnabled(!IsPortDevice(FShown));
     ui->SendAsList->setCurrentIndex(static_cast<int>(FSettings.Language));
+    const PortSettings& line = FSettings.Line;
+    ui->SpeedList->setCurrentIndex(ui->SpeedList->findData(line.Baud));
+    ui->BitsList->setCurrentIndex(ui->BitsList->findData(line.DataBits));
+    ui->ParityList->setCurrentIndex(ui->ParityList->findData(int(line.Parity)));
+    ui->StopList->setCurrentIndex(ui->StopList->findData(line.StopBits));
+    ui->FlowList->setCurrentIndex(ui->FlowList->findData(int(line.Flow)));
     ui->PaperList->clear();
     for (const DeviceSettings& sheet : FSheets)
         ui->PaperList->addItem(SheetText(sheet, driver));
@@ -388,6 +432,8 @@ void TPrintSetupDialog::UpdateControls()
     ui->PrinterList->setEnabled(!FDestinations.empty());
     ui->GrpPaper->setEnabled(ready);
     ui->GrpAxes->setEnabled(ready && cutter);
+    // A USB printer node has no line to set.
+    ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.startsWith(QLatin1String("/dev/usb/")));
     const bool custom = ready && CustomChosen();
     for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
                        static_cast<QWidget*>(ui->CustomLength)})

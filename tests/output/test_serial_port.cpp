@@ -211,6 +211,7 @@ void TestSerialPort::cutterGetsExactlyTheJob()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(static_cast<int>(paths.size()), FSample.NPolygons());
     QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    QCOMPARE(GetPrinterName(), cutter.Path);
 }
 
 // The cutter says XOFF after 100 bytes and XON a second later: it gets the

@@ -12,6 +12,11 @@
 #include <algorithm>
 #include <memory>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(SendAs)
 
 namespace {
@@ -54,6 +59,7 @@ private slots:
     void badInputLeavesNothing_data();
     void badInputLeavesNothing();
     void cutsOnDevice();
+    void cutsOnPort();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
@@ -185,6 +191,15 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("driver paper the queue lacks")
         << QStringList{"--cut", "--device", "TestCutter", "--send-as", "driver", "--sheet", "600x1000"} << 1
         << "has no 600 x 1000 mm paper";
+    const QStringList port{"--cut", "--device", "/dev/ttyUSB-vellico-unplugged"};
+    QTest::newRow("unplugged port") << port << 1 << "is not there";
+    QTest::newRow("port line with 9 bits") << port + QStringList{"--port-settings", "9600,9,N,1,none"} << 2
+                                           << "\"9600,9,N,1,none\" is not a port setting";
+    QTest::newRow("port line for a queue")
+        << QStringList{"--cut", "--device", "RawCutter", "--port-settings", "9600,8,N,1,none"} << 2
+        << "--port-settings is for a cutter on a port";
+    QTest::newRow("driver on a port") << port + QStringList{"--send-as", "driver"} << 2
+                                      << "A cutter on a port takes a cutter language";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -228,6 +243,38 @@ void TestCommandLine::cutsOnDevice()
 
     QTest::qWait(300);
     QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 2);
+}
+
+// A pseudo-terminal as the cutter: the sample arrives in HPGL (a port's
+// default) and the line is left as --port-settings set it.
+void TestCommandLine::cutsOnPort()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString path = QString::fromLocal8Bit(::ptsname(master));
+    // Held open, so the master keeps what was sent after the program closes.
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(slave >= 0);
+    QString err;
+    const int code = Run({"--cut", "--device", path, "--port-settings", "19200,7,E,2,none"}, &err);
+    termios line{};
+    ::tcgetattr(slave, &line);
+    QByteArray job;
+    char buffer[4096];
+    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 200) > 0 && (p.revents & POLLIN);) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        job.append(buffer, n > 0 ? n : 0);
+    }
+    ::close(slave);
+    ::close(master);
+    QCOMPARE(code, 0);
+    QCOMPARE(err, QString());
+    QString error;
+    QCOMPARE(int(DecodePlotterJob(SendAs::HPGL, job, &error).size()), 51);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
+    // A pseudo-terminal keeps the speed and stop bits; it forces 8 bits, no parity.
+    QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(CSTOPB));
 }
 
 void TestCommandLine::helpAndVersion()

@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 
 #include "platform/DeviceSettingsStore.h"
+#include "platform/serial/PortDevices.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/PrintSetupDialog.h"
 
@@ -250,7 +251,11 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
     QCOMPARE(FDialog->PrinterList()->count(), 0);
     QVERIFY(!Ok()->isEnabled());
     QTRY_VERIFY(!FDialog->Loading());
-    QCOMPARE(FDialog->PrinterList()->count(), 3);
+    // The machine's ports follow the server's destinations.
+    const std::vector<PortInfo> ports = ListPorts();
+    QCOMPARE(FDialog->PrinterList()->count(), 3 + int(ports.size()));
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        QCOMPARE(FDialog->PrinterList()->itemText(3 + int(i)), ports[i].Path);
     QVERIFY(Ok()->isEnabled());
     QVERIFY(FDialog->Settings() == inUse);
     QCOMPARE(Find<QComboBox>("PaperList")->currentIndex(), 0);   // not among the device's own: kept first
@@ -262,6 +267,14 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
     Choose(QStringLiteral("TestCutter"));
     QVERIFY(FDialog->Settings() == inUse);
     QVERIFY(Find<QRadioButton>("Landscape")->isChecked());
+    // A port (where the machine has one) takes no driver and has a line to set.
+    if (!ports.empty() && !ports[0].Path.startsWith(QLatin1String("/dev/usb/"))) {
+        Choose(ports[0].Path);
+        QCOMPARE(FDialog->Settings().Language, SendAs::HPGL);
+        QVERIFY(Find<QWidget>("GrpLine")->isEnabled());
+        Find<QComboBox>("SpeedList")->setCurrentText(QStringLiteral("19200"));
+        QCOMPARE(FDialog->Settings().Line.Baud, 19200);
+    }
     QVERIFY(FReports->Texts.isEmpty());
 }
 
