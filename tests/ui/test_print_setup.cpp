@@ -274,6 +274,8 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
         QVERIFY(Find<QWidget>("GrpLine")->isEnabled());
         Find<QComboBox>("SpeedList")->setCurrentText(QStringLiteral("19200"));
         QCOMPARE(FDialog->Settings().Line.Baud, 19200);
+        FDialog->accept();
+        QCOMPARE(RememberedSettings(ports[0].Path).value_or(DeviceSettings{}).Line.Baud, 19200);
     }
     QVERIFY(FReports->Texts.isEmpty());
 }
