@@ -88,7 +88,7 @@ QString SystemText(int code)
     if (code == EBUSY || code == EWOULDBLOCK)
         throw EPrinter(
             QStringLiteral("The port %1 is in use by another program; close that program and try again").arg(path));
-    if (code == ENOENT || code == ENODEV || code == ENXIO)
+    if (code == ENOENT || code == ENODEV || code == ENXIO || code == EIO)
         throw EPrinter(QStringLiteral("The port %1 is not there: is the cutter (or its USB adapter) plugged in and "
                                       "switched on?")
                            .arg(path));
