@@ -43,6 +43,8 @@ struct OpenJob {
     std::unique_ptr<PdfSurface> Pdf;
     QByteArray CutterBytes;
     QBuffer CutterSink{&CutterBytes};
+    // A raw job on a queue goes to the server as it is drawn.
+    std::unique_ptr<RawJobStream> Stream;
     std::unique_ptr<CutterSurface> Cutter;
     // A cutter on a port: held open from the start, so a missing or busy
     // port is reported before anything is drawn.
@@ -55,7 +57,8 @@ struct OpenJob {
             return *Cutter;
         return *Pdf;
     }
-    // Ends drawing; the finished document.
+    // Ends drawing; the finished document (empty for a stream, which holds
+    // none).
     QByteArray Finish()
     {
         if (Cutter) {
@@ -172,6 +175,14 @@ public:
             // A file needs no device; the sheet is the chosen one, or A4.
             CheckJobFile(outputFile, replace);
         }
+        std::unique_ptr<RawJobStream> stream;
+        if (outputFile.isEmpty() && !port) {
+            std::unique_lock lock(FMutex);
+            const bool raw = FSettings.Language != SendAs::Driver;
+            lock.unlock();
+            if (raw)
+                stream = std::make_unique<RawJobStream>(device, title);
+        }
 
         std::lock_guard lock(FMutex);
         if (!outputFile.isEmpty() && !FIdentity) {
@@ -187,6 +198,9 @@ public:
         job->Language = drawn.Language;
         if (job->Language == SendAs::Driver) {
             job->Pdf = std::make_unique<PdfSurface>(drawn, SurfaceDpi, title);
+        } else if (stream) {
+            job->Stream = std::move(stream);
+            job->Cutter = std::make_unique<CutterSurface>(drawn, SurfaceDpi, *job->Stream);
         } else {
             job->CutterSink.open(QIODevice::WriteOnly);
             job->Cutter = std::make_unique<CutterSurface>(drawn, SurfaceDpi, job->CutterSink);
@@ -212,8 +226,14 @@ public:
         }
         // The job is closed whatever happens next; a refusal is still
         // reported rather than passed off as a printed job.
+        std::unique_ptr<RawJobStream> stream = std::move(job->Stream);
         const QByteArray document = job->Finish();
         const SendAs language = job->Language;
+        if (stream) {
+            job.reset();
+            stream->Finish();
+            return;
+        }
         if (job->Port) {
             SendToPort(*job->Port, job->Line, document);
             return;
