@@ -33,3 +33,40 @@ SheetPointMm DeviceToSheetMm(const OrientedPage& p, int dpi, DevicePointF d)
 {
     return {p.MarginLeftMm + d.X * 25.4 / dpi, (p.HeightMm - p.MarginTopMm) - d.Y * 25.4 / dpi};
 }
+
+DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm)
+{
+    DeviceSettings s;
+    s.PaperName = name;
+    s.PaperWidthMm = widthMm;
+    s.PaperHeightMm = heightMm;
+    return s;
+}
+
+const DeviceSettings& A4CutterSheet()
+{
+    static const DeviceSettings sheet = CutterSheet(QStringLiteral("A4"), 210, 297);
+    return sheet;
+}
+
+const DeviceSettings& LetterCutterSheet()
+{
+    static const DeviceSettings sheet = CutterSheet(QStringLiteral("Letter"), 215.9, 279.4);
+    return sheet;
+}
+
+bool SameSheetSize(const DeviceSettings& a, const DeviceSettings& b)
+{
+    return std::abs(a.PaperWidthMm - b.PaperWidthMm) < 0.05 && std::abs(a.PaperHeightMm - b.PaperHeightMm) < 0.05;
+}
+
+void TakeSheet(DeviceSettings& s, const DeviceSettings& sheet)
+{
+    s.PaperName = sheet.PaperName;
+    s.PaperWidthMm = sheet.PaperWidthMm;
+    s.PaperHeightMm = sheet.PaperHeightMm;
+    s.MarginLeftMm = sheet.MarginLeftMm;
+    s.MarginBottomMm = sheet.MarginBottomMm;
+    s.MarginRightMm = sheet.MarginRightMm;
+    s.MarginTopMm = sheet.MarginTopMm;
+}

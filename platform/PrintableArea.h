@@ -33,3 +33,15 @@ struct SheetPointMm {
 // top-left corner) as a sheet position. Every surface places points through
 // this, so the PDF and the cutter languages put a plot in the same place.
 SheetPointMm DeviceToSheetMm(const OrientedPage& page, int dpi, DevicePointF device);
+
+// Sheets for cutter-language jobs: the whole sheet, no unprintable margins.
+DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm);
+const DeviceSettings& A4CutterSheet();
+const DeviceSettings& LetterCutterSheet();
+
+// Same width and height, allowing for sizes kept in hundredths of a mm.
+bool SameSheetSize(const DeviceSettings& a, const DeviceSettings& b);
+
+// Takes the sheet and its margins; language, orientation, axes and the
+// resolution stay as chosen.
+void TakeSheet(DeviceSettings& settings, const DeviceSettings& sheet);

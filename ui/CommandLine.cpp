@@ -7,6 +7,7 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
+#include "platform/PrintableArea.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/serial/PortDevices.h"
@@ -44,35 +45,6 @@ constexpr std::pair<const char*, SendAs> LanguageWords[] = {
 constexpr double MinSheetMm = 10;
 constexpr double MaxSheetWidthMm = 5000;
 constexpr double MaxSheetLengthMm = 50000;
-
-DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm)
-{
-    DeviceSettings s;
-    s.PaperName = name;
-    s.PaperWidthMm = widthMm;
-    s.PaperHeightMm = heightMm;
-    return s;
-}
-const DeviceSettings A4Sheet = CutterSheet(QStringLiteral("A4"), 210, 297);
-const DeviceSettings LetterSheet = CutterSheet(QStringLiteral("Letter"), 215.9, 279.4);
-
-bool SameSize(const DeviceSettings& a, const DeviceSettings& b)
-{
-    // Sizes come from hundredths of a millimetre.
-    return std::abs(a.PaperWidthMm - b.PaperWidthMm) < 0.05 && std::abs(a.PaperHeightMm - b.PaperHeightMm) < 0.05;
-}
-
-// The sheet and its margins; language, orientation and axes stay.
-void TakeSheet(DeviceSettings& s, const DeviceSettings& sheet)
-{
-    s.PaperName = sheet.PaperName;
-    s.PaperWidthMm = sheet.PaperWidthMm;
-    s.PaperHeightMm = sheet.PaperHeightMm;
-    s.MarginLeftMm = sheet.MarginLeftMm;
-    s.MarginBottomMm = sheet.MarginBottomMm;
-    s.MarginRightMm = sheet.MarginRightMm;
-    s.MarginTopMm = sheet.MarginTopMm;
-}
 
 SendAs ParseSendAs(const QString& word)
 {
@@ -113,9 +85,9 @@ int ParsePosition(const QString& text)
 DeviceSettings ParseSheet(const QString& text)
 {
     if (text.compare(QLatin1String("A4"), Qt::CaseInsensitive) == 0)
-        return A4Sheet;
+        return A4CutterSheet();
     if (text.compare(QLatin1String("Letter"), Qt::CaseInsensitive) == 0)
-        return LetterSheet;
+        return LetterCutterSheet();
     static const QRegularExpression size(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)[xX]([0-9]+(?:\\.[0-9]+)?)(?:mm)?$"));
     const QRegularExpressionMatch m = size.match(text);
     if (m.hasMatch()) {
@@ -270,7 +242,7 @@ DeviceSettings DriverPaper(const QString& device, const DeviceSettings& sheet, b
         return sheet;
     const std::vector<DeviceSettings> papers = SupportedPapers(device);
     for (const DeviceSettings& paper : papers)
-        if (SameSize(paper, sheet))
+        if (SameSheetSize(paper, sheet))
             return paper;
     if (!mustExist)
         return DefaultSettings(device);
@@ -301,7 +273,7 @@ void ApplyChoices(const QString& device, DeviceSettings& s, const Request& r)
         if (r.Sheet)
             TakeSheet(s, *r.Sheet);
         else if (wasDriver)
-            TakeSheet(s, SameSize(s, LetterSheet) ? LetterSheet : A4Sheet);
+            TakeSheet(s, SameSheetSize(s, LetterCutterSheet()) ? LetterCutterSheet() : A4CutterSheet());
     } else if (r.Sheet) {
         TakeSheet(s, DriverPaper(device, *r.Sheet, true));
     } else if (!wasDriver && !device.isEmpty()) {

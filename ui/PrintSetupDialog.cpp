@@ -1,6 +1,7 @@
 #include "ui/PrintSetupDialog.h"
 
 #include "platform/DeviceCapabilities.h"
+#include "platform/PrintableArea.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
 #include "ui/ErrorReport.h"
@@ -17,42 +18,11 @@
 
 namespace {
 
-// The sheets a cutter-language job can name besides a custom roll length.
-DeviceSettings CutterSheet(const char* name, double widthMm, double heightMm)
-{
-    DeviceSettings s;
-    s.PaperName = QString::fromLatin1(name);
-    s.PaperWidthMm = widthMm;
-    s.PaperHeightMm = heightMm;
-    return s;
-}
-const DeviceSettings A4Sheet = CutterSheet("A4", 210, 297);
-const DeviceSettings LetterSheet = CutterSheet("Letter", 215.9, 279.4);
-
-bool SameSize(const DeviceSettings& a, const DeviceSettings& b)
-{
-    // Sizes come from hundredths of a millimetre.
-    return std::abs(a.PaperWidthMm - b.PaperWidthMm) < 0.05 && std::abs(a.PaperHeightMm - b.PaperHeightMm) < 0.05;
-}
-
 bool SameSheet(const DeviceSettings& a, const DeviceSettings& b)
 {
     return a.PaperName == b.PaperName && a.PaperWidthMm == b.PaperWidthMm && a.PaperHeightMm == b.PaperHeightMm
            && a.MarginLeftMm == b.MarginLeftMm && a.MarginBottomMm == b.MarginBottomMm
            && a.MarginRightMm == b.MarginRightMm && a.MarginTopMm == b.MarginTopMm;
-}
-
-// Takes the sheet and its margins; language, orientation, axes and
-// resolution stay as chosen.
-void ApplySheet(DeviceSettings& s, const DeviceSettings& sheet)
-{
-    s.PaperName = sheet.PaperName;
-    s.PaperWidthMm = sheet.PaperWidthMm;
-    s.PaperHeightMm = sheet.PaperHeightMm;
-    s.MarginLeftMm = sheet.MarginLeftMm;
-    s.MarginBottomMm = sheet.MarginBottomMm;
-    s.MarginRightMm = sheet.MarginRightMm;
-    s.MarginTopMm = sheet.MarginTopMm;
 }
 
 bool NoMargins(const DeviceSettings& s)
@@ -304,15 +274,15 @@ void TPrintSetupDialog::SendAsChosen(int index)
         const TDeviceChoices& choices = FDevices.at(FShown);
         DeviceSettings sheet = choices.Defaults;
         for (const DeviceSettings& paper : choices.Papers) {
-            if (SameSize(paper, FSettings)) {
+            if (SameSheetSize(paper, FSettings)) {
                 sheet = paper;
                 break;
             }
         }
-        ApplySheet(FSettings, sheet);
+        TakeSheet(FSettings, sheet);
     } else if (!driver && wasDriver) {
         // A cutter draws on the whole sheet; A4 unless the paper was Letter.
-        ApplySheet(FSettings, SameSize(FSettings, LetterSheet) ? LetterSheet : A4Sheet);
+        TakeSheet(FSettings, SameSheetSize(FSettings, LetterCutterSheet()) ? LetterCutterSheet() : A4CutterSheet());
     }
     FillSheets();
     UpdateControls();
@@ -323,7 +293,7 @@ void TPrintSetupDialog::SheetChosen(int index)
     if (FFilling || FShown.isEmpty() || index < 0)
         return;
     if (index < static_cast<int>(FSheets.size()))
-        ApplySheet(FSettings, FSheets[static_cast<std::size_t>(index)]);
+        TakeSheet(FSettings, FSheets[static_cast<std::size_t>(index)]);
     else
         CustomChanged();
     UpdateControls();
@@ -335,7 +305,7 @@ void TPrintSetupDialog::CustomChanged()
         return;
     const double width = ui->CustomWidth->value();
     const double length = ui->CustomLength->value();
-    ApplySheet(FSettings, DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length), width, length});
+    TakeSheet(FSettings, DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length), width, length});
 }
 
 bool TPrintSetupDialog::CustomChosen() const
@@ -359,18 +329,18 @@ void TPrintSetupDialog::FillSheets()
             // A paper the device no longer lists (or could not list) stays
             // choosable rather than being swapped silently.
             DeviceSettings own;
-            ApplySheet(own, FSettings);
+            TakeSheet(own, FSettings);
             FSheets.insert(FSheets.begin(), own);
             chosen = 0;
             kept = true;
         }
     } else {
-        FSheets = {A4Sheet, LetterSheet};
+        FSheets = {A4CutterSheet(), LetterCutterSheet()};
         for (std::size_t i = 0; i < FSheets.size() && chosen < 0; ++i)
-            if (SameSize(FSheets[i], FSettings))
+            if (SameSheetSize(FSheets[i], FSettings))
                 chosen = static_cast<int>(i);
         if (chosen >= 0)
-            ApplySheet(FSettings, FSheets[static_cast<std::size_t>(chosen)]);
+            TakeSheet(FSettings, FSheets[static_cast<std::size_t>(chosen)]);
         else
             chosen = static_cast<int>(FSheets.size()); // custom
         // A cutter has no unprintable border.
