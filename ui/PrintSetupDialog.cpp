@@ -160,15 +160,20 @@ void TPrintSetupDialog::Ask(bool withList, const QString& device)
         answer.Device = device;
         try {
             if (withList) {
-                answer.Destinations = ListDestinations();
-                // The ports after the spooler's destinations.
+                // A print server that cannot be asked still leaves the ports:
+                // a cutter on a cable needs no server.
+                try {
+                    answer.Destinations = ListDestinations();
+                } catch (...) {
+                    answer.Failure = std::current_exception();
+                }
                 for (const PortInfo& port : ListPorts()) {
                     DestinationInfo d{port.Path, PortRecord(port.Path), false};
                     d.Info.Comment = port.Description;
                     answer.Destinations.push_back(std::move(d));
                 }
             }
-            if (!device.isEmpty()) {
+            if (!device.isEmpty() && !answer.Failure) {
                 answer.Choices.Papers = SupportedPapers(device);
                 answer.Choices.Defaults = DefaultSettings(device);
                 answer.Choices.Remembered = RememberedSettings(device);
@@ -185,7 +190,10 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
     if (answer.Question != FQuestion)
         return; // the user has moved on to another device
     FLoading = false;
-    if (answer.Failure) {
+    if (answer.Failure && answer.WithList && !answer.Destinations.empty()) {
+        // Only the server failed: say so once, and offer the ports.
+        RunGuarded([&answer] { std::rethrow_exception(answer.Failure); });
+    } else if (answer.Failure) {
         ui->PrinterList->setPlaceholderText(QString());
         ui->LoadingText->setText(answer.WithList ? tr("The printers could not be listed.")
                                                  : tr("The printer could not be asked."));
@@ -194,7 +202,7 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
         RunGuarded([&answer] { std::rethrow_exception(answer.Failure); });
         return;
     }
-    ui->LoadingText->clear();
+    ui->LoadingText->setText(answer.Failure ? tr("The printers could not be listed; ports only.") : QString());
     if (!answer.Device.isEmpty())
         FDevices[answer.Device] = answer.Choices;
     if (answer.WithList) {
