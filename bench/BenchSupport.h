@@ -3,7 +3,11 @@
 // Small pieces shared by the benchmarks that run against a private print
 // server.
 
+#include "plot/SampleText.h"
 #include "tests/support/PrivateCupsServer.h"
+
+#include <QByteArray>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,4 +36,16 @@ inline bool ServerStarted(const PrivateCupsServer& server, const char* program)
         return true;
     std::fprintf(stderr, "%s: %s\n", program, qPrintable(server.errorText()));
     return false;
+}
+
+// A large plot: the sample's circles over and over, framed by "IN;" and
+// "SP0;", lines lines in all.
+inline QByteArray SampleLayout(int lines)
+{
+    const QStringList sample = BuiltInSampleLines();
+    const QStringList body = sample.mid(1, sample.size() - 2);
+    QByteArray text = "IN;\n";
+    for (int i = 0; i < lines - 2; ++i)
+        text += body.at(i % body.size()).toLatin1() + '\n';
+    return text + "SP0;\n";
 }

@@ -35,16 +35,6 @@ namespace {
 
 constexpr int LineCount = 1'000'000;
 
-// The sample's circles over and over, framed by "IN;" and "SP0;".
-QByteArray SampleLayout(int lines)
-{
-    const QStringList sample = BuiltInSampleLines();
-    const QStringList body = sample.mid(1, sample.size() - 2);
-    QByteArray text = "IN;\n";
-    for (int i = 0; i < lines - 2; ++i)
-        text += body.at(i % body.size()).toLatin1() + '\n';
-    return text + "SP0;\n";
-}
 
 // Runs send while a thread reads the terminal's master side; milliseconds
 // until every one of expected bytes was read, or -1.
