@@ -35,7 +35,6 @@ namespace {
 
 constexpr int LineCount = 1'000'000;
 
-
 // Runs send while a thread reads the terminal's master side; milliseconds
 // until every one of expected bytes was read, or -1.
 template <class Send>
