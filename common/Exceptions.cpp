@@ -1,8 +1,10 @@
 #include "common/Exceptions.h"
 
-Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toUtf8()) {}
+Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toUtf8())
+{}
 
-EOSError::EOSError(QString message, int code) : Exception(std::move(message)), FCode(code) {}
+EOSError::EOSError(QString message, int code) : Exception(std::move(message)), FCode(code)
+{}
 
 EOSError EOSError::FromCode(int code, const QString& systemText)
 {

@@ -26,7 +26,7 @@ void PrintPlot(const TPLT& IPLT, int PositionIndex)
         TPoint page[2] = {{0, 0}, {pageWidth, pageHeight}};
         canvas.DPtoLP(page, 2);
         const std::int32_t W = page[1].X;
-        const std::int32_t H = page[1].Y;   // negative: y grows upward
+        const std::int32_t H = page[1].Y; // negative: y grows upward
 
         canvas.SetViewportOrgEx(0, pageHeight);
         if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex))

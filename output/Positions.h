@@ -7,6 +7,6 @@
 #include <string_view>
 
 inline constexpr std::array<std::string_view, 9> PositionTexts = {
-    "Bottom left",   "Bottom right", "Top left",    "Top right", "Middle Bottom",
-    "Middle Top",    "Middle left",  "Middle right", "Centered",
+    "Bottom left", "Bottom right", "Top left",     "Top right", "Middle Bottom",
+    "Middle Top",  "Middle left",  "Middle right", "Centered",
 };

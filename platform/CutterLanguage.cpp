@@ -23,7 +23,8 @@ std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept
     return std::llround(mm * unitsPerMm);
 }
 
-CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink), FBuffer(new char[BufferSize]) {}
+CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink), FBuffer(new char[BufferSize])
+{}
 
 CutterEncoder::~CutterEncoder() = default;
 
@@ -175,8 +176,7 @@ class MoveCutEncoder final : public CutterEncoder {
 public:
     MoveCutEncoder(QIODevice& sink, double unitsPerMm, char terminator)
         : CutterEncoder(sink), FUnitsPerMm(unitsPerMm), FTerminator(terminator)
-    {
-    }
+    {}
     double UnitsPerMm() const noexcept override { return FUnitsPerMm; }
     void Begin() override
     {

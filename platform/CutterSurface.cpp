@@ -5,9 +5,8 @@
 #include <algorithm>
 
 CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink)
-    : FPage(OrientPage(settings)), FDpi(dpi > 0 ? dpi : 1), FRotate90(settings.Rotate90),
-      FMirrorX(settings.MirrorX), FMirrorY(settings.MirrorY), FMapping(dpi, dpi),
-      FEncoder(MakeCutterEncoder(settings.Language, sink))
+    : FPage(OrientPage(settings)), FDpi(dpi > 0 ? dpi : 1), FRotate90(settings.Rotate90), FMirrorX(settings.MirrorX),
+      FMirrorY(settings.MirrorY), FMapping(dpi, dpi), FEncoder(MakeCutterEncoder(settings.Language, sink))
 {
     if (!FEncoder)
         throw EPrinter(QStringLiteral("No cutter language is chosen for this device"));
@@ -111,7 +110,7 @@ void CutterSurface::Polyline(const TPoint* points, int count)
     // printed: past its edges the blade would cut the cutter's own strip.
     const double w = FPage.WidthMm, h = FPage.HeightMm;
     const auto onSheet = [w, h](SheetPointMm p) { return p.X >= 0 && p.X <= w && p.Y >= 0 && p.Y <= h; };
-    bool cutting = false;   // the tool is down at "at"
+    bool cutting = false; // the tool is down at "at"
     PlotterPoint at;
     SheetPointMm from = ToSheet(points[0]);
     bool fromOnSheet = onSheet(from);
@@ -119,7 +118,7 @@ void CutterSurface::Polyline(const TPoint* points, int count)
         const SheetPointMm to = ToSheet(points[i]);
         const bool toOnSheet = onSheet(to);
         SheetPointMm a = from, b = to;
-        const bool whole = fromOnSheet && toOnSheet;   // the usual case: nothing to clip
+        const bool whole = fromOnSheet && toOnSheet; // the usual case: nothing to clip
         from = to;
         fromOnSheet = toOnSheet;
         if (!whole && !ClipToSheet(a, b, w, h)) {

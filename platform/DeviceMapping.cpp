@@ -29,8 +29,7 @@ std::int64_t DivRound(std::int64_t num, std::int64_t den) noexcept
 
 DeviceMapping::DeviceMapping(int dpiX, int dpiY)
     : FDpiX(dpiX > 0 ? dpiX : 1), FDpiY(dpiY > 0 ? dpiY : 1), FMode(MM_TEXT)
-{
-}
+{}
 
 bool DeviceMapping::SetMapMode(int mode)
 {

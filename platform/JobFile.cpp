@@ -44,7 +44,8 @@ void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
 {
     CheckJobFile(path, replace);
     if (IsStandardOutput(path)) {
-        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout) != static_cast<size_t>(bytes.size())
+        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout)
+                != static_cast<size_t>(bytes.size())
             || std::fflush(stdout) != 0)
             CannotWrite(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(errno)));
         return;

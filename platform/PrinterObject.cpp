@@ -13,7 +13,8 @@ TPrinter& Printer()
     return SystemPrinter();
 }
 
-ScopedPrinter::ScopedPrinter(TPrinter& substitute) : FPrevious(Substitute.exchange(&substitute)) {}
+ScopedPrinter::ScopedPrinter(TPrinter& substitute) : FPrevious(Substitute.exchange(&substitute))
+{}
 
 ScopedPrinter::~ScopedPrinter()
 {

@@ -15,20 +15,20 @@ enum class SendAs { Driver, HPGL, DMPL, GPGL, CAMMGL };
 
 // The settings block that travels with a device.
 struct DeviceSettings {
-    QString PaperName;          // media keyword the device knows: "A4", "Letter", ...
-    double PaperWidthMm = 0;    // portrait width of the sheet
-    double PaperHeightMm = 0;   // portrait height of the sheet
+    QString PaperName;        // media keyword the device knows: "A4", "Letter", ...
+    double PaperWidthMm = 0;  // portrait width of the sheet
+    double PaperHeightMm = 0; // portrait height of the sheet
     // Unprintable margins (the device's imageable area), portrait, in mm.
     double MarginLeftMm = 0;
     double MarginBottomMm = 0;
     double MarginRightMm = 0;
     double MarginTopMm = 0;
     bool Landscape = false;
-    int ResolutionDpi = 0;      // device pixels per inch
+    int ResolutionDpi = 0; // device pixels per inch
     // Cutter language jobs only: the sheet above is the cutter's (no margins
     // unless set), and the cutter's axes may differ from the sheet's.
     SendAs Language = SendAs::Driver;
-    bool Rotate90 = false;      // plotter x runs along the sheet's y axis
+    bool Rotate90 = false; // plotter x runs along the sheet's y axis
     bool MirrorX = false;
     bool MirrorY = false;
     // Devices that are ports only (see IsPortDevice): the serial line.
@@ -45,7 +45,7 @@ struct DeviceIdentity {
 };
 
 inline constexpr int MM_TEXT = 1;
-inline constexpr int MM_HIMETRIC = 3;   // 0.01 mm per logical unit, y up
+inline constexpr int MM_HIMETRIC = 3; // 0.01 mm per logical unit, y up
 
 // A job's drawing surface, with the meaning GDI gives these operations.
 class DrawingSurface {

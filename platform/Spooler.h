@@ -18,11 +18,11 @@ public:
 
 struct PrinterInfo2 {
     std::optional<QString> PrinterName;
-    QString DriverName;    // make and model
-    QString PortName;      // device URI
+    QString DriverName; // make and model
+    QString PortName;   // device URI
     QString Location;
     QString Comment;
-    QString StatusText;    // "Ready", "Paused", "Printing", ...
+    QString StatusText; // "Ready", "Paused", "Printing", ...
 };
 
 // Open / close. OpenPrinter returns null on failure; the failure's code and
@@ -42,7 +42,7 @@ std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
 inline constexpr int SpoolerUnavailableCode = 0x0502;
 
 struct SpoolerError {
-    int Code = 0;          // 0: the system reported no code
+    int Code = 0; // 0: the system reported no code
     QString Text;
 };
 SpoolerError LastSpoolerError();

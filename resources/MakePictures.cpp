@@ -34,15 +34,16 @@ constexpr int PreviewHeight = 170;
 constexpr int SheetHeightPx = 166;
 constexpr int BarHeight = 4;
 constexpr int BarLeft = 6;
-constexpr std::int32_t PageW = 21000;    // 210 mm
-constexpr std::int32_t PageH = -29700;   // the page's bottom edge, y up
+constexpr std::int32_t PageW = 21000;  // 210 mm
+constexpr std::int32_t PageH = -29700; // the page's bottom edge, y up
 
 // Each of the sample's circles becomes one dot at its centre.
 std::vector<QPointF> CircleCentres(const TPLT& plt)
 {
     std::vector<QPointF> centres;
     for (const TPolygonView& p : plt.Polygons())
-        centres.emplace_back((double(p.Bound.Left) + p.Bound.Right) / 2.0, (double(p.Bound.Top) + p.Bound.Bottom) / 2.0);
+        centres.emplace_back((double(p.Bound.Left) + p.Bound.Right) / 2.0,
+                             (double(p.Bound.Top) + p.Bound.Bottom) / 2.0);
     return centres;
 }
 
@@ -87,16 +88,17 @@ QImage SizePicture(const TPLT& plt)
     painter.setPen(Qt::NoPen);
     painter.setBrush(DotGrey);
     for (const QPointF& c : CircleCentres(plt))
-        painter.drawEllipse(QPointF(lettering.left() + (c.x() - b.Left) * scale,
-                                    lettering.bottom() - (c.y() - b.Bottom) * scale),
-                            1.2, 1.2);
+        painter.drawEllipse(
+            QPointF(lettering.left() + (c.x() - b.Left) * scale, lettering.bottom() - (c.y() - b.Bottom) * scale), 1.2,
+            1.2);
 
     QPen line(QColor(64, 64, 64));
     line.setWidthF(1.0);
     painter.setPen(line);
     painter.setRenderHint(QPainter::Antialiasing, false);
     DimensionTicks(painter, {lettering.left(), 13}, {lettering.right(), 13}, true);
-    DimensionTicks(painter, {lettering.right() + 5, lettering.top()}, {lettering.right() + 5, lettering.bottom()}, false);
+    DimensionTicks(painter, {lettering.right() + 5, lettering.top()}, {lettering.right() + 5, lettering.bottom()},
+                   false);
 
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(9);
@@ -149,7 +151,10 @@ QByteArray Ico(const std::vector<QImage>& images)
 {
     QByteArray out;
     auto u16 = [&out](int v) { out.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
-    auto u32 = [&](qint64 v) { u16(int(v & 0xffff)); u16(int((v >> 16) & 0xffff)); };
+    auto u32 = [&](qint64 v) {
+        u16(int(v & 0xffff));
+        u16(int((v >> 16) & 0xffff));
+    };
     std::vector<QByteArray> pngs;
     for (const QImage& i : images)
         pngs.push_back(Png(i));

@@ -25,8 +25,8 @@ QString CurrentExceptionMessage();
 // Shows the report for an already formatted text. By default a modal critical
 // box with an OK button; tests replace it to count reports without blocking.
 using ErrorReportHook = std::function<void(const QString& title, const QString& text)>;
-void SetErrorReportHook(ErrorReportHook hook);   // empty: back to the box
-void ShowErrorReport(const QString& message);    // formats, then shows
+void SetErrorReportHook(ErrorReportHook hook); // empty: back to the box
+void ShowErrorReport(const QString& message);  // formats, then shows
 
 // True while a report is being shown (its modal loop may run timer ticks).
 bool ErrorReportShowing();
@@ -57,8 +57,7 @@ public:
     using Clock = std::chrono::steady_clock;
     explicit TRepeatedFailureReporter(std::chrono::milliseconds patience = std::chrono::milliseconds(1000))
         : FPatience(patience)
-    {
-    }
+    {}
 
     // Runs f; what it throws counts as a definite failure.
     template <class F>

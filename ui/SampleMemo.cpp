@@ -2,7 +2,8 @@
 
 #include <utility>
 
-TSampleMemo::TSampleMemo(QWidget* parent) : QPlainTextEdit(parent) {}
+TSampleMemo::TSampleMemo(QWidget* parent) : QPlainTextEdit(parent)
+{}
 
 void TSampleMemo::SetTextOnFirstUse(std::function<QString()> text)
 {

@@ -3,8 +3,8 @@
 #include "common/Exceptions.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
-#include "platform/PrinterObject.h"
 #include "platform/PlotFile.h"
+#include "platform/PrinterObject.h"
 #include "platform/serial/PortSender.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
@@ -13,10 +13,10 @@
 #include "ui/PrintSetupDialog.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
@@ -211,7 +211,7 @@ void TFrmPrincipal::CmbPosicionSelect()
 void TFrmPrincipal::BtnCutClick()
 {
     if (!IPLT)
-        return;   // the window is closing
+        return; // the window is closing
     // Refused before the store is touched: the job being handed over still
     // reads it.
     if (FCalls.Busy(TSpoolerCalls::Job))

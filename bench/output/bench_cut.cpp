@@ -2,10 +2,10 @@
 // the job) against `lp` submitting that same job's PDF to the same queue,
 // alternating in the same run. Prints the medians and their ratio.
 
+#include "bench/BenchSupport.h"
 #include "output/PlotPrinting.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
-#include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,6 +51,7 @@ int main(int argc, char** argv)
         lp.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
     const double c = Median(cut), l = Median(lp);
-    std::printf("Cut median %.2f ms, lp median %.2f ms over %d runs each: ratio %.2f (goal <= 1.5)\n", c, l, runs, c / l);
+    std::printf("Cut median %.2f ms, lp median %.2f ms over %d runs each: ratio %.2f (goal <= 1.5)\n", c, l, runs,
+                c / l);
     return 0;
 }

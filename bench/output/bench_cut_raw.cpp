@@ -30,7 +30,6 @@ namespace {
 
 constexpr int LineCount = 1'000'000;
 
-
 // A field of /proc/self/status in KiB; -1 when it cannot be read.
 long StatusKiB(const char* field)
 {

@@ -40,12 +40,12 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    PrivateCupsServer server;   // the program queries its device at start-up
+    PrivateCupsServer server; // the program queries its device at start-up
     if (!ServerStarted(server, "bench_ui_startup"))
         return 1;
     const QString probe = QStringLiteral(PROBE);
     const QString bare = QStringLiteral(BARE);
-    TimeToShown(probe);   // warm the file cache for both
+    TimeToShown(probe); // warm the file cache for both
     TimeToShown(bare);
 
     constexpr int Runs = 15;

@@ -29,9 +29,8 @@ int main(int argc, char** argv)
         idleSeconds = std::atoi(argv[2]);
     int qtArgc = 1;
     // A box would wait for a click; the figures only need to know.
-    SetErrorReportHook([](const QString&, const QString& text) {
-        std::fprintf(stderr, "error report: %s\n", qPrintable(text));
-    });
+    SetErrorReportHook(
+        [](const QString&, const QString& text) { std::fprintf(stderr, "error report: %s\n", qPrintable(text)); });
     return RunOutputTest(qtArgc, argv, [idleSeconds](TFrmPrincipal&) {
         std::printf("shown\n");
         std::fflush(stdout);

@@ -8,9 +8,18 @@
 namespace vcups {
 
 const char* const DeviceAttributes[] = {
-    "printer-name", "printer-make-and-model", "device-uri", "printer-uri-supported",
-    "printer-location", "printer-info", "printer-state", "printer-is-accepting-jobs",
-    "media-col-default", "media-col-database", "media-default", "printer-resolution-default",
+    "printer-name",
+    "printer-make-and-model",
+    "device-uri",
+    "printer-uri-supported",
+    "printer-location",
+    "printer-info",
+    "printer-state",
+    "printer-is-accepting-jobs",
+    "media-col-default",
+    "media-col-database",
+    "media-default",
+    "printer-resolution-default",
     "document-format-supported",
 };
 const int DeviceAttributeCount = static_cast<int>(sizeof DeviceAttributes / sizeof DeviceAttributes[0]);
@@ -64,8 +73,7 @@ int ResolutionOf(ipp_t* attrs)
 
 DeviceIdentity IdentityFrom(ipp_t* attrs)
 {
-    return {AttrText(attrs, "printer-name"), AttrText(attrs, "printer-make-and-model"),
-            AttrText(attrs, "device-uri")};
+    return {AttrText(attrs, "printer-name"), AttrText(attrs, "printer-make-and-model"), AttrText(attrs, "device-uri")};
 }
 
 PrinterInfo2 InfoFrom(ipp_t* attrs)
@@ -114,7 +122,7 @@ bool TakesCutterLanguage(ipp_t* attrs)
         return true;
     ipp_attribute_t* formats = ippFindAttribute(attrs, "document-format-supported", IPP_TAG_MIMETYPE);
     if (!formats)
-        return false;   // a server that does not say is trusted with PDF
+        return false; // a server that does not say is trusted with PDF
     for (int i = 0, n = ippGetCount(formats); i < n; ++i)
         if (qstrcmp(ippGetString(formats, i, nullptr), "application/pdf") == 0)
             return false;
@@ -173,10 +181,10 @@ QByteArray MediaKeyword(const DeviceSettings& s)
 
 IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
 {
-    IppPtr request = name.isEmpty() ? NewRequest(IPP_OP_CUPS_GET_DEFAULT)
-                                    : NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
-    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  DeviceAttributeCount, nullptr, DeviceAttributes);
+    IppPtr request =
+        name.isEmpty() ? NewRequest(IPP_OP_CUPS_GET_DEFAULT) : NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", DeviceAttributeCount,
+                  nullptr, DeviceAttributes);
     return connection.Do(std::move(request), "/", err);
 }
 
@@ -186,7 +194,7 @@ std::vector<DeviceSettings> SupportedPapers(const QString& device)
 {
     using namespace vcups;
     if (IsPortDevice(device))
-        return {};   // a port has no driver and so no papers of its own
+        return {}; // a port has no driver and so no papers of its own
     IppError err;
     auto c = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!c || device.isEmpty())

@@ -92,8 +92,9 @@ RawJobStream::RawJobStream(const QString& device, const QString& title) : FDevic
 {
     IppError err;
     FHttp = Connection::Open(Clock::now() + JobBudget(), err);
-    if (!FHttp || !FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
-                               Connection::UnknownLength))
+    if (!FHttp
+        || !FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
+                        Connection::UnknownLength))
         throw EOSError::FromCode(err.Code, err.Text);
     open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }

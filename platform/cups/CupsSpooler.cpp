@@ -134,8 +134,8 @@ std::vector<DestinationInfo> ListDestinations()
         defaultName = AttrText(def.get(), "printer-name");
 
     IppPtr request = NewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  DeviceAttributeCount, nullptr, DeviceAttributes);
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", DeviceAttributeCount,
+                  nullptr, DeviceAttributes);
     IppPtr response = http->Do(std::move(request), "/", err);
     if (!response) {
         SetLastError(err);

@@ -45,7 +45,7 @@ const char* NoPassword(const char*, http_t*, const char*, const char*, void*)
 }
 
 struct ServerName {
-    std::string Host;   // socket path, or host name / address
+    std::string Host; // socket path, or host name / address
     int Port = 631;
 };
 
@@ -66,8 +66,7 @@ ServerName CurrentServer()
     // host:port, [v6]:port
     const auto colon = name.rfind(':');
     const auto bracket = name.rfind(']');
-    if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)
-        && name.find(':') == colon) {
+    if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket) && name.find(':') == colon) {
         s.Port = std::atoi(name.c_str() + colon + 1);
         name.erase(colon);
     }
@@ -93,7 +92,8 @@ public:
                 slot = std::make_shared<Entry>();
                 std::thread([e = slot, host = s.Host, port = s.Port] {
                     std::string address;
-                    if (http_addrlist_t* list = httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str())) {
+                    if (http_addrlist_t* list =
+                            httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str())) {
                         char buf[256];
                         if (httpAddrString(&list->addr, buf, sizeof buf))
                             address = buf;
@@ -127,14 +127,14 @@ private:
 
 Resolver& TheResolver()
 {
-    static auto* r = new Resolver;   // outlives any detached look-up
+    static auto* r = new Resolver; // outlives any detached look-up
     return *r;
 }
 
 bool IsNumeric(const std::string& host)
 {
     return host.find_first_not_of("0123456789.:abcdefABCDEF") == std::string::npos
-        && (host.find('.') != std::string::npos || host.find(':') != std::string::npos);
+           && (host.find('.') != std::string::npos || host.find(':') != std::string::npos);
 }
 
 std::atomic<long long> QueryMs{SpoolerTimeLimits{}.Query.count()};
@@ -170,14 +170,14 @@ std::unique_ptr<Connection> Connection::Open(Clock::time_point deadline, IppErro
         err = TimedOut();
         return nullptr;
     }
-    http_t* http = httpConnect2(host.c_str(), server.Port, nullptr, AF_UNSPEC,
-                                HTTP_ENCRYPTION_IF_REQUESTED, 1, ms, nullptr);
+    http_t* http =
+        httpConnect2(host.c_str(), server.Port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, ms, nullptr);
     if (!http) {
         // The system's words for this ("Host is down", "No such file or
         // directory") do not tell a user that the print server is the problem.
-        err = MsLeft(deadline) <= 0
-            ? TimedOut()
-            : IppError{ServiceUnavailable, QStringLiteral("The print server is not running or cannot be reached")};
+        err = MsLeft(deadline) <= 0 ? TimedOut()
+                                    : IppError{ServiceUnavailable,
+                                               QStringLiteral("The print server is not running or cannot be reached")};
         return nullptr;
     }
     return std::unique_ptr<Connection>(new Connection(http, deadline));
@@ -238,10 +238,11 @@ bool Connection::Write(const char* data, qint64 size, IppError& err)
     if (MsLeft(FDeadline) <= 0)
         return !Fail(TimedOut(), err);
     if (httpWrite2(FHttp, data, static_cast<size_t>(size)) < 0)
-        return !Fail(MsLeft(FDeadline) <= 0
-                         ? TimedOut()
-                         : IppError{ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")},
-                     err);
+        return !Fail(
+            MsLeft(FDeadline) <= 0
+                ? TimedOut()
+                : IppError{ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")},
+            err);
     return true;
 }
 
@@ -290,8 +291,8 @@ IppPtr Connection::Answer(IppError& err)
 QByteArray PrinterUri(const QString& name)
 {
     char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                     "/printers/%s", name.toUtf8().constData());
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     name.toUtf8().constData());
     return QByteArray(uri);
 }
 

@@ -25,7 +25,7 @@ std::chrono::milliseconds QueryBudget();
 std::chrono::milliseconds JobBudget();
 
 struct IppError {
-    int Code = 0;      // IPP status, 0 when there is none
+    int Code = 0; // IPP status, 0 when there is none
     QString Text;
 };
 
@@ -46,8 +46,7 @@ public:
 
     // Sends request (with optional document data after it) and returns the
     // response; null on any failure, including an IPP error status.
-    IppPtr Do(IppPtr request, const char* resource, IppError& err,
-              const QByteArray& document = QByteArray());
+    IppPtr Do(IppPtr request, const char* resource, IppError& err, const QByteArray& document = QByteArray());
 
     // The same in steps, for a document written while it is produced: Send
     // puts the request (the document follows in chunks of any size), Write

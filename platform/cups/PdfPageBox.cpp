@@ -17,8 +17,8 @@ bool IsWhite(char c)
 
 bool IsDelimiter(char c)
 {
-    return IsWhite(c) || c == '/' || c == '[' || c == ']' || c == '<' || c == '>' || c == '(' || c == ')'
-        || c == '{' || c == '}' || c == '%';
+    return IsWhite(c) || c == '/' || c == '[' || c == ']' || c == '<' || c == '>' || c == '(' || c == ')' || c == '{'
+           || c == '}' || c == '%';
 }
 
 bool IsDigit(char c)
@@ -59,13 +59,13 @@ std::vector<qsizetype> FindName(const QByteArray& s, const char* name)
 }
 
 struct InUseEntry {
-    qsizetype FieldAt;   // the entry's 10-digit offset field
+    qsizetype FieldAt; // the entry's 10-digit offset field
     qint64 Offset;
 };
 
 struct ClassicXref {
-    qint64 Start = 0;                  // where "xref" begins
-    qsizetype StartxrefValueAt = 0;    // the digits after "startxref"
+    qint64 Start = 0;               // where "xref" begins
+    qsizetype StartxrefValueAt = 0; // the digits after "startxref"
     qsizetype StartxrefValueEnd = 0;
     std::vector<InUseEntry> InUse;
 };
@@ -178,8 +178,8 @@ QByteArray SetMediaBox(const QByteArray& pdf, double widthPt, double heightPt)
             return pdf;
     }
 
-    const QByteArray newBox = "[0 0 " + QByteArray::number(widthPt, 'f', 3) + ' '
-        + QByteArray::number(heightPt, 'f', 3) + ']';
+    const QByteArray newBox =
+        "[0 0 " + QByteArray::number(widthPt, 'f', 3) + ' ' + QByteArray::number(heightPt, 'f', 3) + ']';
     const qsizetype end = close + 1;
     const qsizetype delta = newBox.size() - (end - open);
     const auto moved = [&](qint64 p) { return p > open ? p + delta : p; };

@@ -43,7 +43,7 @@ private:
     QBuffer FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
     std::unique_ptr<QPainter> FPainter;
-    double FFlipHeightPt = 0;   // the page height Qt flips its y axis about
+    double FFlipHeightPt = 0; // the page height Qt flips its y axis about
     TPoint FCurrent;
 };
 

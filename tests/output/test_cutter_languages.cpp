@@ -86,8 +86,10 @@ void TestCutterLanguages::landsWhereThePdfDoes_data()
     const std::pair<const char*, SendAs> languages[] = {
         {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
     for (const auto& [name, language] : languages) {
-        QTest::addRow("%s A4 margins centred", name) << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
-        QTest::addRow("%s Letter landscape", name) << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
+        QTest::addRow("%s A4 margins centred", name)
+            << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
+        QTest::addRow("%s Letter landscape", name)
+            << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
     }
 }
 
@@ -96,7 +98,8 @@ void TestCutterLanguages::landsWhereThePdfDoes()
     QFETCH(SendAs, language);
     QFETCH(DeviceSettings, sheet);
     QFETCH(TPoint, origin);
-    const Plot plot = {{{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
+    const Plot plot = {
+        {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
 
     vcups::PdfSurface pdf(sheet, Dpi, QString());
     Print(pdf, OrientPage(sheet), origin, plot);
@@ -117,7 +120,12 @@ void TestCutterLanguages::landsWhereThePdfDoes()
             const QPointF d = cuts[i][k] - want;
             QVERIFY2(qAbs(d.x()) <= tolerance && qAbs(d.y()) <= tolerance,
                      qPrintable(QStringLiteral("path %1 point %2: (%3, %4) mm, the PDF has (%5, %6)")
-                                    .arg(i).arg(k).arg(cuts[i][k].x()).arg(cuts[i][k].y()).arg(want.x()).arg(want.y())));
+                                    .arg(i)
+                                    .arg(k)
+                                    .arg(cuts[i][k].x())
+                                    .arg(cuts[i][k].y())
+                                    .arg(want.x())
+                                    .arg(want.y())));
         }
     }
 }
@@ -125,7 +133,7 @@ void TestCutterLanguages::landsWhereThePdfDoes()
 void TestCutterLanguages::smallJobBytes_data()
 {
     QTest::addColumn<SendAs>("language");
-    QTest::addColumn<Plot>("plot");   // logical units from the sheet's lower-left corner
+    QTest::addColumn<Plot>("plot"); // logical units from the sheet's lower-left corner
     QTest::addColumn<QByteArray>("bytes");
     // 10 mm right, then 5 mm up; polylines of one and no points cut nothing.
     const Plot hook = {{{7, 7}}, {{0, 0}, {1000, 0}, {1000, 500}}, {}};
@@ -134,11 +142,14 @@ void TestCutterLanguages::smallJobBytes_data()
     QTest::newRow("HPGL nothing to cut") << SendAs::HPGL << dots << QByteArray("IN;\nSP1;\nPU;\nSP0;\n");
     // 0.001 inch: 393.70 and 196.85 units.
     QTest::newRow("DMPL") << SendAs::DMPL << hook << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197\nU\nP0\n@\n");
-    QTest::newRow("GPGL") << SendAs::GPGL << hook << QByteArray("H\x03M0,0\x03" "D200,0,200,100\x03M200,100\x03");
+    QTest::newRow("GPGL") << SendAs::GPGL << hook
+                          << QByteArray("H\x03M0,0\x03"
+                                        "D200,0,200,100\x03M200,100\x03");
     QTest::newRow("CAMMGL") << SendAs::CAMMGL << hook << QByteArray("H\nM0,0\nD400,0,400,200\nM400,200\n");
     QTest::newRow("CAMMGL nothing to cut") << SendAs::CAMMGL << dots << QByteArray("H\n");
     // Across the left edge, down through the foot, back up: only the parts on the sheet.
-    QTest::newRow("HPGL clipped at the edges") << SendAs::HPGL
+    QTest::newRow("HPGL clipped at the edges")
+        << SendAs::HPGL
         << Plot{{{-1000, 500}, {1000, 500}, {1000, -500}, {2000, -500}, {2000, 500}}, {{-10, -10}, {-20, 30000}}}
         << QByteArray("IN;\nSP1;\nPU0,200;\nPD400,200,400,0;\nPU800,0;\nPD800,200;\nPU;\nSP0;\n");
 }
@@ -154,7 +165,7 @@ void TestCutterLanguages::smallJobBytes()
 void TestCutterLanguages::cutterAxes_data()
 {
     QTest::addColumn<DeviceSettings>("sheet");
-    QTest::addColumn<TPoint>("from");   // device pixels of 0.01 mm from the printable area's top-left corner
+    QTest::addColumn<TPoint>("from"); // device pixels of 0.01 mm from the printable area's top-left corner
     QTest::addColumn<TPoint>("to");
     QTest::addColumn<QByteArray>("cut");
     auto with = [](DeviceSettings s, bool rotate, bool mirrorX, bool mirrorY) {
@@ -167,12 +178,14 @@ void TestCutterLanguages::cutterAxes_data()
     const DeviceSettings a4 = Sheet(210, 297);
     const TPoint from{1000, 19000}, to{3000, 19000};
     QTest::newRow("as on the sheet") << a4 << from << to << QByteArray("PU400,4280;\nPD1200,4280;\n");
-    QTest::newRow("rotated: x up the sheet, y from its right edge") << with(a4, true, false, false) << from << to
-                                                                  << QByteArray("PU4280,8000;\nPD4280,7200;\n");
-    QTest::newRow("mirror x") << with(a4, false, true, false) << from << to << QByteArray("PU8000,4280;\nPD7200,4280;\n");
-    QTest::newRow("mirror y") << with(a4, false, false, true) << from << to << QByteArray("PU400,7600;\nPD1200,7600;\n");
-    QTest::newRow("rotated, both mirrored: three quarter turns") << with(a4, true, true, true) << from << to
-                                                               << QByteArray("PU7600,400;\nPD7600,1200;\n");
+    QTest::newRow("rotated: x up the sheet, y from its right edge")
+        << with(a4, true, false, false) << from << to << QByteArray("PU4280,8000;\nPD4280,7200;\n");
+    QTest::newRow("mirror x") << with(a4, false, true, false) << from << to
+                              << QByteArray("PU8000,4280;\nPD7200,4280;\n");
+    QTest::newRow("mirror y") << with(a4, false, false, true) << from << to
+                              << QByteArray("PU400,7600;\nPD1200,7600;\n");
+    QTest::newRow("rotated, both mirrored: three quarter turns")
+        << with(a4, true, true, true) << from << to << QByteArray("PU7600,400;\nPD7600,1200;\n");
     // Landscape first: (10, 20) to (30, 20) mm on a sheet 297 wide, 210 high.
     QTest::newRow("landscape rotated") << with(Sheet(210, 297, 0, 0, 0, 0, true), true, false, false) << from << to
                                        << QByteArray("PU800,11480;\nPD800,10680;\n");
@@ -228,15 +241,24 @@ void TestCutterLanguages::decoderReadsWhatTheLanguagesAllow_data()
 {
     QTest::addColumn<SendAs>("language");
     QTest::addColumn<QByteArray>("job");
-    QTest::addColumn<QString>("result");   // cuts as "x,y x,y|..." in mm, or the error's start
+    QTest::addColumn<QString>("result"); // cuts as "x,y x,y|..." in mm, or the error's start
     const QString square = QStringLiteral("0,0 1,0 1,1 0,1");
-    QTest::newRow("HPGL lower case, blanks, relative") << SendAs::HPGL << QByteArray("in;sp1;pu 0 0;pd 40,0 40 40;pr;pd-40,0;pu;sp0;") << square;
-    QTest::newRow("HPGL cut with no pen") << SendAs::HPGL << QByteArray("IN;PU0,0;PD40,0;PU;") << QStringLiteral("HP-GL: PD with no pen selected at byte 9");
-    QTest::newRow("HPGL odd coordinates") << SendAs::HPGL << QByteArray("IN;SP1;PD40;PU;") << QStringLiteral("HP-GL: an odd number of coordinates at byte 7");
-    QTest::newRow("DMPL blanks and commas") << SendAs::DMPL << QByteArray(" ;: EC1,A U 0,0 D 1000,0\r\n0 0, 0 0\n U @ ") << QStringLiteral("0,0 25.4,0 0,0 0,0");
-    QTest::newRow("DMPL without its end") << SendAs::DMPL << QByteArray(";:ECM U0,0 D10,10 U") << QStringLiteral("DM/PL: the job does not end with \"@\" at byte 19");
-    QTest::newRow("GPGL terminators") << SendAs::GPGL << QByteArray("H\r\nM0,0,D20,0,20,20\x03" "D0,20\nM0,20\x03") << square;
-    QTest::newRow("CAMMGL left cutting") << SendAs::CAMMGL << QByteArray("H\nM 0,0\r\nD 40,0\n") << QStringLiteral("CAMM-GL: the job ends with the tool down at byte 16");
+    QTest::newRow("HPGL lower case, blanks, relative")
+        << SendAs::HPGL << QByteArray("in;sp1;pu 0 0;pd 40,0 40 40;pr;pd-40,0;pu;sp0;") << square;
+    QTest::newRow("HPGL cut with no pen") << SendAs::HPGL << QByteArray("IN;PU0,0;PD40,0;PU;")
+                                          << QStringLiteral("HP-GL: PD with no pen selected at byte 9");
+    QTest::newRow("HPGL odd coordinates") << SendAs::HPGL << QByteArray("IN;SP1;PD40;PU;")
+                                          << QStringLiteral("HP-GL: an odd number of coordinates at byte 7");
+    QTest::newRow("DMPL blanks and commas") << SendAs::DMPL << QByteArray(" ;: EC1,A U 0,0 D 1000,0\r\n0 0, 0 0\n U @ ")
+                                            << QStringLiteral("0,0 25.4,0 0,0 0,0");
+    QTest::newRow("DMPL without its end") << SendAs::DMPL << QByteArray(";:ECM U0,0 D10,10 U")
+                                          << QStringLiteral("DM/PL: the job does not end with \"@\" at byte 19");
+    QTest::newRow("GPGL terminators") << SendAs::GPGL
+                                      << QByteArray("H\r\nM0,0,D20,0,20,20\x03"
+                                                    "D0,20\nM0,20\x03")
+                                      << square;
+    QTest::newRow("CAMMGL left cutting") << SendAs::CAMMGL << QByteArray("H\nM 0,0\r\nD 40,0\n")
+                                         << QStringLiteral("CAMM-GL: the job ends with the tool down at byte 16");
 }
 
 void TestCutterLanguages::decoderReadsWhatTheLanguagesAllow()

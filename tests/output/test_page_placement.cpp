@@ -53,8 +53,10 @@ void TestPagePlacement::origin_data()
     QTest::newRow("odd H centered") << Sample << 21001 << -29701 << 8 << 5558 - 10500 << 3279 - 14850;
     // A plot not starting at 0: middle uses L and the half width; Centered
     // keeps using R div 2 (which centres only plots with L = 0).
-    QTest::newRow("offset middle bottom") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << 1000 - 5000 + 1000 << -200;
-    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << 1500 - 5000 << 500 - 2500;
+    QTest::newRow("offset middle bottom")
+        << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << 1000 - 5000 + 1000 << -200;
+    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << 1500 - 5000
+                                     << 500 - 2500;
     QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8 << -3 - 5000 << 10 - 2500;
 
     // Extreme inputs stay defined.
@@ -100,14 +102,13 @@ void TestPagePlacement::noPositionLeavesOriginAlone()
     QVERIFY(!PlacementOrigin(Sample, 21000, -29700, index).has_value());
 }
 
-
 void TestPagePlacement::jobAlwaysEnded_data()
 {
     QTest::addColumn<QStringList>("failAt");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QString>("error");
-    const QStringList head = {"GetPrinter", "SetPrinter", "BeginDoc", "SetMapMode 3", "Viewport 0,29700",
-                              "Window 0,-26421", "MoveTo 0,0"};
+    const QStringList head = {"GetPrinter",       "SetPrinter",      "BeginDoc",  "SetMapMode 3",
+                              "Viewport 0,29700", "Window 0,-26421", "MoveTo 0,0"};
     QTest::newRow("printed") << QStringList() << head + QStringList{"Polyline 3", "Polyline 1", "EndDoc"} << QString();
     QTest::newRow("drawing fails: the job still ends")
         << QStringList{"Polyline"} << head + QStringList{"Polyline 3", "EndDoc"} << "failed at Polyline 3";
@@ -147,7 +148,7 @@ void TestPagePlacement::secondJobRefused()
     ScopedPrinter use(fake);
     fake.JobOpen = true;
     QVERIFY_THROWS_EXCEPTION(EPrinter, PrintPlot(TPLT(), 2));
-    QVERIFY(fake.Printing());   // the open job is left to its owner
+    QVERIFY(fake.Printing()); // the open job is left to its owner
     QVERIFY(!fake.Log.contains(QStringLiteral("EndDoc")));
 }
 

@@ -55,7 +55,7 @@ QByteArray BuildPdf(const QList<QByteArray>& objects, const QByteArray& trailerE
     for (qsizetype o : offsets)
         pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n" + eol;
     pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R" + trailerExtra
-        + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+           + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
 
@@ -67,11 +67,13 @@ const QByteArray Page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>
 // points at its own "n g obj"; otherwise what is wrong.
 QString XrefProblem(const QByteArray& pdf)
 {
-    const auto tail = QRegularExpression(QStringLiteral("startxref\\s+(\\d+)\\s+%%EOF\\s*$")).match(QString::fromLatin1(pdf));
+    const auto tail =
+        QRegularExpression(QStringLiteral("startxref\\s+(\\d+)\\s+%%EOF\\s*$")).match(QString::fromLatin1(pdf));
     if (!tail.hasMatch())
         return QStringLiteral("no startxref at the end");
     const qsizetype at = tail.captured(1).toLongLong();
-    const auto head = QRegularExpression(QStringLiteral("^xref\\s+(\\d+) (\\d+)\\s+")).match(QString::fromLatin1(pdf.mid(at, 40)));
+    const auto head =
+        QRegularExpression(QStringLiteral("^xref\\s+(\\d+) (\\d+)\\s+")).match(QString::fromLatin1(pdf.mid(at, 40)));
     if (!head.hasMatch())
         return QStringLiteral("startxref %1 is not at an xref table").arg(at);
     const int first = head.captured(1).toInt();
@@ -81,9 +83,12 @@ QString XrefProblem(const QByteArray& pdf)
         if (entry.size() != 20 || entry[17] == 'f')
             continue;
         const qsizetype offset = entry.left(10).toLongLong();
-        const QByteArray obj = QByteArray::number(first + k) + ' ' + QByteArray::number(entry.mid(11, 5).toInt()) + " obj";
+        const QByteArray obj =
+            QByteArray::number(first + k) + ' ' + QByteArray::number(entry.mid(11, 5).toInt()) + " obj";
         if (pdf.mid(offset, obj.size()) != obj)
-            return QStringLiteral("entry %1 points at \"%2\"").arg(first + k).arg(QString::fromLatin1(pdf.mid(offset, 12)));
+            return QStringLiteral("entry %1 points at \"%2\"")
+                .arg(first + k)
+                .arg(QString::fromLatin1(pdf.mid(offset, 12)));
     }
     return {};
 }
@@ -120,16 +125,16 @@ void TestPdfPageBox::writesExactBox_data()
 
     QTest::newRow("A4: longer box") << QtPdf(210, 297) << 210 * PtPerMm << 297 * PtPerMm
                                     << QStringLiteral("[0 0 595.276 841.890]");
-    QTest::newRow("Letter: whole points, shorter box") << QtPdf(215.9, 279.4) << 215.9 * PtPerMm << 279.4 * PtPerMm
-                                                       << QStringLiteral("[0 0 612.000 792.000]");
+    QTest::newRow("Letter: whole points, shorter box")
+        << QtPdf(215.9, 279.4) << 215.9 * PtPerMm << 279.4 * PtPerMm << QStringLiteral("[0 0 612.000 792.000]");
     QTest::newRow("A4 landscape") << QtPdf(297, 210) << 297 * PtPerMm << 210 * PtPerMm
                                   << QStringLiteral("[0 0 841.890 595.276]");
     // Padded so that the xref table starts at 9999 and gains a digit.
     const qsizetype unpadded = BuildPdf({Catalog, OnePageTree, Page, {}}).indexOf("\nxref\n") + 1;
     const QByteArray padded = BuildPdf({Catalog, OnePageTree, Page, QByteArray(9999 - unpadded, ' ')});
     QVERIFY(padded.contains("startxref\n9999\n"));
-    QTest::newRow("startxref grows a digit") << padded << 595.2756 << 841.8898
-                                             << QStringLiteral("[0 0 595.276 841.890]");
+    QTest::newRow("startxref grows a digit")
+        << padded << 595.2756 << 841.8898 << QStringLiteral("[0 0 595.276 841.890]");
     QTest::newRow("CR LF entries") << BuildPdf({Catalog, OnePageTree, Page}, {}, "\r\n") << 100.0 << 200.0
                                    << QStringLiteral("[0 0 100.000 200.000]");
 }
@@ -204,9 +209,9 @@ void TestPdfPageBox::leavesOtherShapesAlone_data()
 
     QTest::newRow("two pages") << BuildPdf({Catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", Page, Page})
                                << a4;
-    QTest::newRow("two pages, one box")
-        << BuildPdf({Catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", Page, "<< /Type /Page /Parent 2 0 R >>"})
-        << a4;
+    QTest::newRow("two pages, one box") << BuildPdf(
+        {Catalog, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", Page, "<< /Type /Page /Parent 2 0 R >>"})
+                                        << a4;
     QTest::newRow("box inherited from the page tree")
         << BuildPdf({Catalog, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 595 842] >>",
                      "<< /Type /Page /Parent 2 0 R >>"})

@@ -45,10 +45,10 @@ struct Position {
     Down Y;
 };
 const Position Positions[] = {
-    {0, "Bottom left", Across::Left, Down::Bottom},   {1, "Bottom right", Across::Right, Down::Bottom},
-    {2, "Top left", Across::Left, Down::Top},         {3, "Top right", Across::Right, Down::Top},
+    {0, "Bottom left", Across::Left, Down::Bottom},     {1, "Bottom right", Across::Right, Down::Bottom},
+    {2, "Top left", Across::Left, Down::Top},           {3, "Top right", Across::Right, Down::Top},
     {4, "Middle Bottom", Across::Middle, Down::Bottom}, {5, "Middle Top", Across::Middle, Down::Top},
-    {6, "Middle left", Across::Left, Down::Halfway},  {7, "Middle right", Across::Right, Down::Halfway},
+    {6, "Middle left", Across::Left, Down::Halfway},    {7, "Middle right", Across::Right, Down::Halfway},
     {8, "Centered", Across::Middle, Down::Halfway},
 };
 
@@ -191,7 +191,7 @@ void TestPrintGeometry::samplePlacement()
         const PdfPage& page = pdf.Pages.first();
         QVERIFY2(page.OtherPainting.isEmpty(), qPrintable(page.OtherPainting.join(u' ')));
         for (double w : page.LineWidths)
-            QCOMPARE(w, 0.0);   // hairlines only
+            QCOMPARE(w, 0.0); // hairlines only
         for (const auto& stroke : page.Strokes) {
             cuts.emplace_back();
             for (const QPointF& p : stroke)
@@ -376,7 +376,7 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
     QVERIFY(!Printer().Printing());
     FServer->deleteQueue(queue);
     QCOMPARE(ServerJobCount(), jobs);
-    QTest::qWait(200);   // a job taken after all would be kept by now
+    QTest::qWait(200); // a job taken after all would be kept by now
     QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), kept);
 }
 

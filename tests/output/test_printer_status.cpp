@@ -5,9 +5,9 @@
 #include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/PrinterObject.h"
+#include "platform/cups/UserDefault.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
-#include "platform/cups/UserDefault.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/SlowProxy.h"
 
@@ -81,7 +81,8 @@ void TestPrinterStatus::queueWithJobs_data()
     // held on a running one: any job in any state counts.
     QTest::newRow("pending on a stopped queue") << QStringList() << true;
     QTest::newRow("held") << QStringList{QStringLiteral("-U"), QStringLiteral("someoneelse"), QStringLiteral("-H"),
-                                         QStringLiteral("indefinite")} << false;
+                                         QStringLiteral("indefinite")}
+                          << false;
 }
 
 void TestPrinterStatus::queueWithJobs()
@@ -99,7 +100,8 @@ void TestPrinterStatus::queueWithJobs()
         ps.write("%!PS\nshowpage\n");
         ps.close();
         QString out;
-        QVERIFY2(FServer->run(QStringLiteral("lp"), lpArgs + QStringList{QStringLiteral("-d"), QStringLiteral("TestCutter"), file}, &out),
+        QVERIFY2(FServer->run(QStringLiteral("lp"),
+                              lpArgs + QStringList{QStringLiteral("-d"), QStringLiteral("TestCutter"), file}, &out),
                  qPrintable(out));
     }
     QCOMPARE(TimedStatus(), QStringLiteral("Print"));
@@ -133,7 +135,7 @@ void TestPrinterStatus::deviceRemovedWhileInUse()
             TimedStatus();
             QFAIL("status of a removed queue");
         } catch (const EOSError& e) {
-            QCOMPARE(e.ErrorCode(), 0x0406);   // client-error-not-found
+            QCOMPARE(e.ErrorCode(), 0x0406); // client-error-not-found
             QCOMPARE(e.Message(), QStringLiteral("System Error.  Code: 1030.\r\nThe printer or class does not exist"));
         }
     }
@@ -163,16 +165,23 @@ void TestPrinterStatus::userDefaultAsLpstatSees_data()
     QTest::addColumn<QString>("printer");
     QTest::addColumn<QString>("userOptions");
     QTest::addColumn<QString>("systemOptions");
-    QTest::addColumn<QString>("expected");   // empty: the server's default
+    QTest::addColumn<QString>("expected"); // empty: the server's default
     const QString none;
     QTest::newRow("server's default") << none << none << none << none << none;
-    QTest::newRow("LPDEST first") << "Second" << "TestCutter" << "Default TestCutter\n" << none << "Second";
-    QTest::newRow("then PRINTER") << none << "Second" << "Default TestCutter\n" << none << "Second";
+    QTest::newRow("LPDEST first") << "Second"
+                                  << "TestCutter"
+                                  << "Default TestCutter\n"
+                                  << none << "Second";
+    QTest::newRow("then PRINTER") << none << "Second"
+                                  << "Default TestCutter\n"
+                                  << none << "Second";
     QTest::newRow("PRINTER=lp means nothing") << none << "lp" << none << none << none;
     QTest::newRow("user's lpoptions, instance dropped")
-        << none << none << "Dest TestCutter media=a4\nDefault Second/wide sides=one-sided\n" << "Default TestCutter\n"
+        << none << none << "Dest TestCutter media=a4\nDefault Second/wide sides=one-sided\n"
+        << "Default TestCutter\n"
         << "Second";
-    QTest::newRow("system's lpoptions") << none << none << none << "Default Second\n" << "Second";
+    QTest::newRow("system's lpoptions") << none << none << none << "Default Second\n"
+                                        << "Second";
 }
 
 // What lp and lpstat -d pick, the program picks: scripts/run decides by one,
@@ -197,8 +206,8 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
     };
     write(home.filePath(QStringLiteral(".cups/lpoptions")), userOptions);
     write(serverRoot.filePath(QStringLiteral("lpoptions")), systemOptions);
-    const QList<QPair<const char*, QString>> env = {{"LPDEST", lpdest}, {"PRINTER", printer},
-                                                    {"HOME", home.path()}, {"CUPS_SERVERROOT", serverRoot.path()}};
+    const QList<QPair<const char*, QString>> env = {
+        {"LPDEST", lpdest}, {"PRINTER", printer}, {"HOME", home.path()}, {"CUPS_SERVERROOT", serverRoot.path()}};
     QList<QPair<const char*, QByteArray>> saved;
     for (const auto& [name, value] : env) {
         saved.append({name, qgetenv(name)});

@@ -29,13 +29,19 @@ void TestSurfaceMapping::deviceToLogical_data()
     QTest::addColumn<TPoint>("logical");
 
     // The page corner as printing asks for it: y comes out negative.
-    QTest::newRow("A4 page at 2540 dpi") << 2540 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{20100, 28350} << TPoint{20100, -28350};
+    QTest::newRow("A4 page at 2540 dpi") << 2540 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{20100, 28350}
+                                         << TPoint{20100, -28350};
     // 600 dpi: 1 px = 4.2333 units; 1000 px = 4233.33 -> 4233, 3 px = 12.7 -> 13.
-    QTest::newRow("600 dpi rounds") << 600 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{1000, 3} << TPoint{4233, -13};
-    QTest::newRow("600 dpi negative halves away") << 600 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{-3, 3} << TPoint{-13, -13};
-    QTest::newRow("origins applied") << 2540 << MM_HIMETRIC << TPoint{0, 29700} << TPoint{-9883, -26421} << TPoint{0, 0} << TPoint{-9883, 29700 - 26421};
-    QTest::newRow("text mode is identity plus origins") << 600 << MM_TEXT << TPoint{5, 7} << TPoint{100, 200} << TPoint{15, 17} << TPoint{110, 210};
-    QTest::newRow("clamped, not wrapped") << 1 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{std::numeric_limits<int>::max(), std::numeric_limits<int>::min()}
+    QTest::newRow("600 dpi rounds") << 600 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{1000, 3}
+                                    << TPoint{4233, -13};
+    QTest::newRow("600 dpi negative halves away")
+        << 600 << MM_HIMETRIC << TPoint{} << TPoint{} << TPoint{-3, 3} << TPoint{-13, -13};
+    QTest::newRow("origins applied") << 2540 << MM_HIMETRIC << TPoint{0, 29700} << TPoint{-9883, -26421} << TPoint{0, 0}
+                                     << TPoint{-9883, 29700 - 26421};
+    QTest::newRow("text mode is identity plus origins")
+        << 600 << MM_TEXT << TPoint{5, 7} << TPoint{100, 200} << TPoint{15, 17} << TPoint{110, 210};
+    QTest::newRow("clamped, not wrapped") << 1 << MM_HIMETRIC << TPoint{} << TPoint{}
+                                          << TPoint{std::numeric_limits<int>::max(), std::numeric_limits<int>::min()}
                                           << TPoint{std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
 }
 

@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <functional>
-#include <vector>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -75,7 +75,7 @@ public:
             bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
             listen(FFd, 16);
         }
-        if (!keepListening) {   // a port or path where nobody listens any more
+        if (!keepListening) { // a port or path where nobody listens any more
             ::close(FFd);
             FFd = -1;
         }
@@ -187,7 +187,9 @@ void TestUnreachableServer::destinationListFailsLoudly()
             ListDestinations();
             QFAIL("a server that is gone listed no destinations without an error");
         } catch (const EOSError& e) {
-            QCOMPARE(e.Message(), QStringLiteral("System Error.  Code: 1282.\r\nThe print server is not running or cannot be reached"));
+            QCOMPARE(
+                e.Message(),
+                QStringLiteral("System Error.  Code: 1282.\r\nThe print server is not running or cannot be reached"));
         }
     }
     FListener.reset();

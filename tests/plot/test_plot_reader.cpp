@@ -226,15 +226,17 @@ void TestPlotReader::fileDecoding_data()
     QTest::newRow("NUL between CR and LF") << QByteArray("a\r\0\nb", 5) << QStringList{"a"};
     QTest::newRow("NUL first") << QByteArray("\0a", 2) << QStringList{};
     QTest::newRow("no mark, UTF-8 locale") << QString("SP%1;").arg(e).toUtf8() << QStringList{"SP" + e + ";"};
-    QTest::newRow("no mark, undecodable byte")
-        << QByteArray("\xFF" "a") << QStringList{QString(QChar::ReplacementCharacter) + "a"};
-    QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBFPU1 2;\r\n" "\xF0\x9F\x98\x80")
+    QTest::newRow("no mark, undecodable byte") << QByteArray("\xFF"
+                                                             "a")
+                                               << QStringList{QString(QChar::ReplacementCharacter) + "a"};
+    QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBFPU1 2;\r\n"
+                                              "\xF0\x9F\x98\x80")
                                 << QStringList{"PU1 2;", QStringLiteral("\U0001F600")};
     QTest::newRow("UTF-8 mark only") << QByteArray("\xEF\xBB\xBF") << QStringList{};
     QTest::newRow("UTF-16LE") << Utf16("PU1 2;\r\nx" + e, true) << QStringList{"PU1 2;", "x" + e};
     QTest::newRow("UTF-16BE") << Utf16("PU1 2;\nx" + e + "\n", false) << QStringList{"PU1 2;", "x" + e};
-    QTest::newRow("UTF-16 ends at NUL unit") << Utf16(QStringLiteral("a\nb") + QChar(0) + "c", true)
-                                             << QStringList{"a", "b"};
+    QTest::newRow("UTF-16 ends at NUL unit")
+        << Utf16(QStringLiteral("a\nb") + QChar(0) + "c", true) << QStringList{"a", "b"};
     // FF FE is taken first, so a UTF-32LE mark reads as UTF-16 whose first
     // unit is NUL.
     QTest::newRow("UTF-32LE mark") << QByteArray("\xFF\xFE\0\0P\0\0\0", 8) << QStringList{};
@@ -265,9 +267,11 @@ void TestPlotReader::fileConversionErrors_data()
     QTest::newRow("no mark, non-ASCII text") << QByteArray("PU1 2;\nPU\xC3\xA9 1;") << NotInteger("\u00E9");
     // Named as the whole text would decode, not byte by byte.
     const QString stray = QString::fromUtf8("PU\xE2\x82 1;");
-    QTest::newRow("no mark, stray bytes") << QByteArray("PU\xE2\x82 1;") << NotInteger(stray.mid(2, stray.indexOf(u' ') - 2));
-    QTest::newRow("U+FEFF inside a line is text")
-        << QByteArray("PU\xEF\xBB\xBF" "5 1;") << NotInteger(QChar(0xFEFF) + QStringLiteral("5"));
+    QTest::newRow("no mark, stray bytes")
+        << QByteArray("PU\xE2\x82 1;") << NotInteger(stray.mid(2, stray.indexOf(u' ') - 2));
+    QTest::newRow("U+FEFF inside a line is text") << QByteArray("PU\xEF\xBB\xBF"
+                                                                "5 1;")
+                                                  << NotInteger(QChar(0xFEFF) + QStringLiteral("5"));
     QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBFPU1 \xE2\x82\xAC;") << NotInteger("\u20AC");
     QTest::newRow("UTF-16BE") << Utf16("PU\u0661 1;", false) << NotInteger("\u0661");
     QTest::newRow("range on CRLF line") << QByteArray("PU1 1;\r\nPU1 900000000;\r\n") << OutOfRange("900000000");
@@ -350,10 +354,14 @@ void TestPlotReader::unreadablePaths_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("directory") << "directory" << "It is a directory, not a file";
-    QTest::newRow("FIFO without writer") << "fifo" << "It is not a regular file (a device, pipe or socket)";
-    QTest::newRow("endless device") << "/dev/zero" << "It is not a regular file (a device, pipe or socket)";
-    QTest::newRow("no permission") << "mode 000" << "Permission denied";
+    QTest::newRow("directory") << "directory"
+                               << "It is a directory, not a file";
+    QTest::newRow("FIFO without writer") << "fifo"
+                                         << "It is not a regular file (a device, pipe or socket)";
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "It is not a regular file (a device, pipe or socket)";
+    QTest::newRow("no permission") << "mode 000"
+                                   << "Permission denied";
 }
 
 void TestPlotReader::unreadablePaths()

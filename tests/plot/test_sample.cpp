@@ -51,8 +51,8 @@ void TestSample::readsIntoClosedCircles()
         // Counter-clockwise with y up: positive signed area.
         std::int64_t twiceArea = 0;
         for (std::size_t i = 0; i + 1 < p.Points.size(); ++i)
-            twiceArea += std::int64_t(p.Points[i].X) * p.Points[i + 1].Y
-                         - std::int64_t(p.Points[i + 1].X) * p.Points[i].Y;
+            twiceArea +=
+                std::int64_t(p.Points[i].X) * p.Points[i + 1].Y - std::int64_t(p.Points[i + 1].X) * p.Points[i].Y;
         QVERIFY(twiceArea > 0);
         // Diameter 120 plot units, about 304 logical units.
         QVERIFY(p.Bound.Right - p.Bound.Left >= 303 && p.Bound.Right - p.Bound.Left <= 305);

@@ -112,9 +112,9 @@ void Interpret(const QByteArray& content, PdfPage& page)
             path.clear();
         } else if (t == "n") {
             path.clear();
-        } else if (t == "f" || t == "F" || t == "f*" || t == "B" || t == "B*" || t == "b" || t == "b*"
-                   || t == "BT" || t == "Do" || t == "BI" || t == "sh" || t == "W" || t == "W*" || t == "re"
-                   || t == "c" || t == "v" || t == "y") {
+        } else if (t == "f" || t == "F" || t == "f*" || t == "B" || t == "B*" || t == "b" || t == "b*" || t == "BT"
+                   || t == "Do" || t == "BI" || t == "sh" || t == "W" || t == "W*" || t == "re" || t == "c" || t == "v"
+                   || t == "y") {
             page.OtherPainting << QString::fromLatin1(t);
             path.clear();
         }
@@ -144,11 +144,13 @@ PdfContent ReadPdfStrokes(const QByteArray& pdf)
         const auto m = it.next();
         const QByteArray obj = Object(pdf, m.captured(1).toInt());
         PdfPage page;
-        const auto box = QRegularExpression(QStringLiteral("/MediaBox \\[([^\\]]*)\\]")).match(QString::fromLatin1(obj));
+        const auto box =
+            QRegularExpression(QStringLiteral("/MediaBox \\[([^\\]]*)\\]")).match(QString::fromLatin1(obj));
         if (box.hasMatch())
             for (const QString& v : box.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
                 page.MediaBox << v.toDouble();
-        const auto contents = QRegularExpression(QStringLiteral("/Contents (\\d+) 0 R")).match(QString::fromLatin1(obj));
+        const auto contents =
+            QRegularExpression(QStringLiteral("/Contents (\\d+) 0 R")).match(QString::fromLatin1(obj));
         if (contents.hasMatch())
             Interpret(StreamOf(pdf, Object(pdf, contents.captured(1).toInt())), page);
         result.Pages.push_back(page);

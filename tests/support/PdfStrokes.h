@@ -11,16 +11,16 @@
 #include <QVector>
 
 struct PdfPage {
-    QVector<double> MediaBox;                 // llx lly urx ury, points
-    QVector<QVector<QPointF>> Strokes;        // each stroked subpath, points from the lower-left
-    QVector<double> LineWidths;               // the width set for each stroke
-    QStringList OtherPainting;                // fill, text, image or clip operators seen
+    QVector<double> MediaBox;          // llx lly urx ury, points
+    QVector<QVector<QPointF>> Strokes; // each stroked subpath, points from the lower-left
+    QVector<double> LineWidths;        // the width set for each stroke
+    QStringList OtherPainting;         // fill, text, image or clip operators seen
 };
 
 struct PdfContent {
     QVector<PdfPage> Pages;
-    QString Title;                            // the Info dictionary's /Title, decoded
-    QString Error;                            // set when the file could not be read
+    QString Title; // the Info dictionary's /Title, decoded
+    QString Error; // set when the file could not be read
 };
 
 PdfContent ReadPdfStrokes(const QByteArray& pdf);

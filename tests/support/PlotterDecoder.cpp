@@ -208,7 +208,10 @@ std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job)
             continue;
         }
         switch (s.Next()) {
-        case 'H': tool.Lift(); tool.Go(0, 0, false); break;
+        case 'H':
+            tool.Lift();
+            tool.Go(0, 0, false);
+            break;
         case 'A': relative = false; break;
         case 'R': relative = true; break;
         case 'U': tool.Lift(); break;

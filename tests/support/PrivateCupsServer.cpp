@@ -16,7 +16,7 @@ PrivateCupsServer::PrivateCupsServer() : FDir(QDir::tempPath() + QStringLiteral(
         return;
     }
     QString out;
-    FRunning = true;   // the script may have started cupsd even if it later fails
+    FRunning = true; // the script may have started cupsd even if it later fails
     if (!harness({QStringLiteral("start"), FDir.path()}, &out)) {
         FError = QStringLiteral("cups-harness start failed: ") + out;
         stop();

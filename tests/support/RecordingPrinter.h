@@ -12,7 +12,7 @@
 class RecordingPrinter final : public TPrinter, private DrawingSurface {
 public:
     QStringList Log;
-    QStringList FailAt;   // steps starting with any of these throw
+    QStringList FailAt; // steps starting with any of these throw
     bool JobOpen = false;
 
     void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) override

@@ -126,8 +126,8 @@ void SlowProxy::Pass(int client)
             if (n <= 0)
                 serverOpen = false;
             else
-                held.push_back({Clock::now() + std::chrono::milliseconds(FDelayMs.load()),
-                                std::vector<char>(buf, buf + n)});
+                held.push_back(
+                    {Clock::now() + std::chrono::milliseconds(FDelayMs.load()), std::vector<char>(buf, buf + n)});
         }
     }
     if (server >= 0)

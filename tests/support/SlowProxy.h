@@ -20,7 +20,7 @@ public:
     SlowProxy& operator=(const SlowProxy&) = delete;
 
     bool isValid() const { return FListen >= 0; }
-    QString address() const;   // "127.0.0.1:<port>"
+    QString address() const; // "127.0.0.1:<port>"
 
     // Each reply reaches the client this long after the server sent it.
     void setReplyDelayMs(int ms) { FDelayMs = ms; }

@@ -121,9 +121,8 @@ void TestCommandLine::cutsToFile_data()
         << QStringList{"--send-as", "hpgl", "--sheet", "600x1000", "--position", "Top right"} << SendAs::HPGL << 51
         << sample << QPointF(600 - SampleW, 1000);
     // The top edge of a centred plot sits at half the sheet's height.
-    QTest::newRow("gpgl, centred")
-        << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51 << sample
-        << QPointF((210 - SampleW) / 2, 297.0 / 2);
+    QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
+                                   << sample << QPointF((210 - SampleW) / 2, 297.0 / 2);
     QTest::newRow("plot file, replacing a file")
         << QStringList{"--send-as", "camm", "--position", "0", "--replace", "$DIR/box.plt"} << SendAs::CAMMGL << 1
         << QSizeF(50.8, 25.4) << QPointF(0, 25.4);
@@ -159,7 +158,8 @@ void TestCommandLine::cutsToFile()
     const QRectF e = Extent(decoded);
     QVERIFY2(std::abs(e.width() - size.width()) <= unit && std::abs(e.height() - size.height()) <= unit,
              qPrintable(QStringLiteral("%1 x %2 mm").arg(e.width()).arg(e.height())));
-    QVERIFY2(std::abs(e.left() - leftTop.x()) <= unit / 2 + 0.01 && std::abs(e.bottom() - leftTop.y()) <= unit / 2 + 0.01,
+    QVERIFY2(std::abs(e.left() - leftTop.x()) <= unit / 2 + 0.01
+                 && std::abs(e.bottom() - leftTop.y()) <= unit / 2 + 0.01,
              qPrintable(QStringLiteral("left %1, top %2").arg(e.left()).arg(e.bottom())));
 }
 
@@ -193,8 +193,8 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "has no 600 x 1000 mm paper";
     const QStringList port{"--cut", "--device", "/dev/ttyUSB-vellico-unplugged"};
     QTest::newRow("unplugged port") << port << 1 << "is not there";
-    QTest::newRow("port line with 9 bits") << port + QStringList{"--port-settings", "9600,9,N,1,none"} << 2
-                                           << "\"9600,9,N,1,none\" is not a port setting";
+    QTest::newRow("port line with 9 bits")
+        << port + QStringList{"--port-settings", "9600,9,N,1,none"} << 2 << "\"9600,9,N,1,none\" is not a port setting";
     QTest::newRow("port line for a queue")
         << QStringList{"--cut", "--device", "RawCutter", "--port-settings", "9600,8,N,1,none"} << 2
         << "--port-settings is for a cutter on a port";

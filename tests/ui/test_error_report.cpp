@@ -43,18 +43,25 @@ void TestErrorReport::fullStopRule_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("letter") << "Printing in progress" << "Printing in progress.";
-    QTest::newRow("full stop") << "Done." << "Done.";
-    QTest::newRow("space") << "Trailing " << "Trailing ";
-    QTest::newRow("comma, below the full stop") << "a," << "a,";
-    QTest::newRow("slash, above the full stop") << "a/" << "a/.";
-    QTest::newRow("colon") << "Reason:" << "Reason:.";
-    QTest::newRow("double quote, below the full stop") << "Cannot open file \"x.plt\"" << "Cannot open file \"x.plt\"";
+    QTest::newRow("letter") << "Printing in progress"
+                            << "Printing in progress.";
+    QTest::newRow("full stop") << "Done."
+                               << "Done.";
+    QTest::newRow("space") << "Trailing "
+                           << "Trailing ";
+    QTest::newRow("comma, below the full stop") << "a,"
+                                                << "a,";
+    QTest::newRow("slash, above the full stop") << "a/"
+                                                << "a/.";
+    QTest::newRow("colon") << "Reason:"
+                           << "Reason:.";
+    QTest::newRow("double quote, below the full stop") << "Cannot open file \"x.plt\""
+                                                       << "Cannot open file \"x.plt\"";
     QTest::newRow("non-ASCII letter") << QString::fromUtf8("Año") << QString::fromUtf8("Año.");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("system error with line break")
-        << "System Error.  Code: 2.\r\nNo such file or directory"
-        << "System Error.  Code: 2.\r\nNo such file or directory.";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("system error with line break") << "System Error.  Code: 2.\r\nNo such file or directory"
+                                                  << "System Error.  Code: 2.\r\nNo such file or directory.";
 }
 
 void TestErrorReport::fullStopRule()
@@ -98,11 +105,16 @@ void TestErrorReport::repeatedFailures_data()
 {
     QTest::addColumn<QString>("ticks");
     QTest::addColumn<QString>("reported");
-    QTest::newRow("all fine") << "...." << "";
-    QTest::newRow("same failure every tick") << "AAAAAA" << "A";
-    QTest::newRow("recovers, then fails again") << "AA.AA" << "AA";
-    QTest::newRow("failure changes") << "AABBA" << "ABA";
-    QTest::newRow("fails after running fine") << "..A.A" << "AA";
+    QTest::newRow("all fine") << "...."
+                              << "";
+    QTest::newRow("same failure every tick") << "AAAAAA"
+                                             << "A";
+    QTest::newRow("recovers, then fails again") << "AA.AA"
+                                                << "AA";
+    QTest::newRow("failure changes") << "AABBA"
+                                     << "ABA";
+    QTest::newRow("fails after running fine") << "..A.A"
+                                              << "AA";
 }
 
 void TestErrorReport::repeatedFailures()

@@ -124,7 +124,7 @@ void TestMainWindow::controls_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("parentName");
-    QTest::addColumn<QRect>("geometry");   // width -1: sized to its text
+    QTest::addColumn<QRect>("geometry"); // width -1: sized to its text
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("visible");
     const QString w = QStringLiteral("FrmPrincipal");
@@ -147,9 +147,9 @@ void TestMainWindow::controls_data()
     QTest::newRow("ImagenHoja") << "ImagenHoja" << grp2 << QRect(137, 17, 121, 170) << "" << true;
     QTest::newRow("LTexto1") << "LTexto1" << w << QRect(287, 97, 234, 26)
                              << "Use Select Printer/Cutter to select and setup the device you want to test" << true;
-    QTest::newRow("Ltexto2") << "Ltexto2" << w << QRect(287, 143, 232, 26)
-                             << "Press Cut and check the output. You should get a pattern like the one shown at the left."
-                             << true;
+    QTest::newRow("Ltexto2")
+        << "Ltexto2" << w << QRect(287, 143, 232, 26)
+        << "Press Cut and check the output. You should get a pattern like the one shown at the left." << true;
     QTest::newRow("BtnCut") << "BtnCut" << w << QRect(351, 264, 75, 25) << "&Cut" << true;
     QTest::newRow("BtnCancel") << "BtnCancel" << w << QRect(446, 264, 75, 25) << "Close" << true;
 }
@@ -415,7 +415,7 @@ void TestMainWindow::failingStatusIsReportedOnce()
     // The active device disappears: every tick fails the same way.
     QVERIFY(FServer->deleteQueue(QStringLiteral("TestCutter")));
     QTRY_COMPARE_WITH_TIMEOUT(FReports->Texts.size(), 1, 3000);
-    QTest::qWait(1500);   // seven more ticks
+    QTest::qWait(1500); // seven more ticks
     QCOMPARE(FReports->Texts.size(), 1);
     QCOMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
     QVERIFY(FForm->TimerEstado->isActive());

@@ -13,7 +13,7 @@ private slots:
 
 namespace {
 
-constexpr int Sheet = 166;          // the sheet's height in the picture
+constexpr int Sheet = 166;           // the sheet's height in the picture
 constexpr double SheetWidth = 117.4; // A4 at that height
 
 QRect Ink(const QImage& image)
@@ -56,7 +56,8 @@ void TestPreviews::letteringWherePositionPutsIt()
     QFETCH(double, right);
     QFETCH(double, top);
     QFETCH(double, bottom);
-    const QImage image = QImage(QStringLiteral(":/pictures/preview-%1.png").arg(index)).convertToFormat(QImage::Format_ARGB32);
+    const QImage image =
+        QImage(QStringLiteral(":/pictures/preview-%1.png").arg(index)).convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(image.size(), QSize(120, 170));
 
     const QRect ink = Ink(image);

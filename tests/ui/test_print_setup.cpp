@@ -75,9 +75,9 @@ void TestPrintSetup::initTestCase()
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->addQueue(QStringLiteral("Second"), QStringLiteral("Letter")));
     // A raw queue, as cutters are usually installed.
-    QVERIFY(FServer->run(QStringLiteral("lpadmin"), {QStringLiteral("-p"), QStringLiteral("Raw"), QStringLiteral("-E"),
-                                                      QStringLiteral("-v"), QStringLiteral("file:///dev/null"),
-                                                      QStringLiteral("-m"), QStringLiteral("raw")}));
+    QVERIFY(FServer->run(QStringLiteral("lpadmin"),
+                         {QStringLiteral("-p"), QStringLiteral("Raw"), QStringLiteral("-E"), QStringLiteral("-v"),
+                          QStringLiteral("file:///dev/null"), QStringLiteral("-m"), QStringLiteral("raw")}));
 }
 
 void TestPrintSetup::init()
@@ -117,7 +117,8 @@ void TestPrintSetup::rememberedRoundTrip_data()
     QTest::newRow("driver paper with margins") << "TestCutter" << Settings("A4", 210, 297, 5.5, SendAs::Driver);
     QTest::newRow("roll, landscape, axes turned")
         << "Raw" << Settings("Custom.600x12500mm", 600, 12500, 0, SendAs::CAMMGL, true);
-    QTest::newRow("name QSettings would split") << "cut/ter\\one two" << Settings("Letter", 215.9, 279.4, 0, SendAs::GPGL);
+    QTest::newRow("name QSettings would split")
+        << "cut/ter\\one two" << Settings("Letter", 215.9, 279.4, 0, SendAs::GPGL);
 }
 
 void TestPrintSetup::rememberedRoundTrip()
@@ -135,13 +136,20 @@ void TestPrintSetup::damagedEntryIsIgnored_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("unknown language") << "SendAs" << "pdf";
-    QTest::newRow("no paper name") << "Paper" << "";
-    QTest::newRow("width not a number") << "WidthMm" << "wide";
-    QTest::newRow("infinite length") << "LengthMm" << "inf";
-    QTest::newRow("margins wider than the sheet") << "MarginLeftMm" << "300";
-    QTest::newRow("orientation neither way") << "Landscape" << "maybe";
-    QTest::newRow("no mirror flag") << "MirrorY" << "";
+    QTest::newRow("unknown language") << "SendAs"
+                                      << "pdf";
+    QTest::newRow("no paper name") << "Paper"
+                                   << "";
+    QTest::newRow("width not a number") << "WidthMm"
+                                        << "wide";
+    QTest::newRow("infinite length") << "LengthMm"
+                                     << "inf";
+    QTest::newRow("margins wider than the sheet") << "MarginLeftMm"
+                                                  << "300";
+    QTest::newRow("orientation neither way") << "Landscape"
+                                             << "maybe";
+    QTest::newRow("no mirror flag") << "MirrorY"
+                                    << "";
 }
 
 void TestPrintSetup::damagedEntryIsIgnored()
@@ -166,7 +174,7 @@ void TestPrintSetup::damagedEntryIsIgnored()
 void TestPrintSetup::sendAsFollowsTheDevice_data()
 {
     QTest::addColumn<QString>("device");
-    QTest::addColumn<int>("sendAs");      // -1: as the device suggests
+    QTest::addColumn<int>("sendAs"); // -1: as the device suggests
     QTest::addColumn<QString>("shownAs");
     QTest::addColumn<QStringList>("papers");
     QTest::addColumn<QString>("paper");
@@ -210,7 +218,9 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     // Back to the driver: the device's own paper again, with its margins.
     sendAsList->setCurrentIndex(int(SendAs::Driver));
     QCOMPARE(FDialog->Settings().PaperName, paper);
-    QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0 : paper == QLatin1String("A4") ? 5.0 : 6.0);
+    QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0
+                                               : paper == QLatin1String("A4") ? 5.0
+                                                                              : 6.0);
 }
 
 void TestPrintSetup::customSheetIsRemembered()
@@ -258,7 +268,7 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
         QCOMPARE(FDialog->PrinterList()->itemText(3 + int(i)), ports[i].Path);
     QVERIFY(Ok()->isEnabled());
     QVERIFY(FDialog->Settings() == inUse);
-    QCOMPARE(Find<QComboBox>("PaperList")->currentIndex(), 0);   // not among the device's own: kept first
+    QCOMPARE(Find<QComboBox>("PaperList")->currentIndex(), 0); // not among the device's own: kept first
     Choose(QStringLiteral("TestCutter"));
     QVERIFY(FDialog->Settings() == inUse);
     Choose(QStringLiteral("Second"));
