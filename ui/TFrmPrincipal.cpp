@@ -220,13 +220,17 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
-void TFrmPrincipal::StartPrint()
+void TFrmPrincipal::StartPrint(const QString& plotFile)
 {
-    std::shared_ptr<const TPLT> plot = IPLT;
+    std::shared_ptr<TPLT> plot = IPLT;
     const int position = PositionIndex();
     FCalls.Start(
         TSpoolerCalls::Job,
-        [plot, position] {
+        // A plot file is read here too: a large file or a slow disk must not
+        // hold the window. Nothing is printed when the read fails.
+        [plot, position, plotFile] {
+            if (!plotFile.isEmpty())
+                ReadPlotFile(*plot, plotFile);
             PrintPlot(*plot, position);
             return QString();
         },
@@ -248,8 +252,7 @@ void TFrmPrincipal::Button1Click()
         return;
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
-    ReadPlotFile(*IPLT, dialog.selectedFiles().constFirst());
-    StartPrint();
+    StartPrint(dialog.selectedFiles().constFirst());
 }
 
 void TFrmPrincipal::TimerEstadoTimer()

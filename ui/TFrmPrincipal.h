@@ -62,7 +62,9 @@ protected:
 private:
     void ShowPreview(int index);
     void AskDeviceName();
-    void StartPrint();
+    // Prints the store on the job worker, after reading plotFile into it
+    // when one is given.
+    void StartPrint(const QString& plotFile = QString());
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
 
     // Shared with a job still being handed over when the window closes.

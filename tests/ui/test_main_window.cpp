@@ -321,6 +321,7 @@ void TestMainWindow::openedFileIsPrintedOrReported()
             static_cast<QDialog&>(dialog).accept();
         });
         FForm->Button1->click();
+        WaitForJobHandedOver();
     }
     QCOMPARE(FReports->Texts.size(), 1);
     QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("Cannot open file \"%1\".").arg(missing)),
