@@ -8,13 +8,6 @@
 
 namespace {
 
-// Words rather than enum values, so the file reads well and outlives a
-// reordered enum.
-constexpr std::pair<SendAs, const char*> LanguageWords[] = {
-    {SendAs::Driver, "driver"}, {SendAs::HPGL, "hpgl"},   {SendAs::DMPL, "dmpl"},
-    {SendAs::GPGL, "gpgl"},     {SendAs::CAMMGL, "camm"},
-};
-
 // Longer than any roll a cutter takes; anything beyond is a damaged entry.
 constexpr double MaxSheetMm = 100000;
 
@@ -59,14 +52,9 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device)
     store.beginGroup(GroupOf(device));
     DeviceSettings s;
 
-    const QString word = store.value(QStringLiteral("SendAs")).toString();
-    bool known = false;
-    for (const auto& [language, name] : LanguageWords) {
-        if (word == QLatin1String(name)) {
-            s.Language = language;
-            known = true;
-        }
-    }
+    const std::optional<SendAs> language = SendAsFromWord(store.value(QStringLiteral("SendAs")).toString());
+    const bool known = language.has_value();
+    s.Language = language.value_or(SendAs::Driver);
     s.PaperName = store.value(QStringLiteral("Paper")).toString();
     bool ok = known && !s.PaperName.isEmpty();
     ok = ok && ReadMm(store.value(QStringLiteral("WidthMm")), 1, s.PaperWidthMm);
@@ -103,9 +91,7 @@ void RememberSettings(const QString& device, const DeviceSettings& s)
         return;
     QSettings store = Store();
     store.beginGroup(GroupOf(device));
-    for (const auto& [language, name] : LanguageWords)
-        if (language == s.Language)
-            store.setValue(QStringLiteral("SendAs"), QString::fromLatin1(name));
+    store.setValue(QStringLiteral("SendAs"), QString(SendAsWord(s.Language)));
     store.setValue(QStringLiteral("Paper"), s.PaperName);
     store.setValue(QStringLiteral("WidthMm"), s.PaperWidthMm);
     store.setValue(QStringLiteral("LengthMm"), s.PaperHeightMm);

@@ -9,9 +9,16 @@
 
 #include <QString>
 
+#include <optional>
+
 // How a job reaches the device: drawn as a page for the printing system's
 // driver, or written in the cutter's own command language and sent raw.
 enum class SendAs { Driver, HPGL, DMPL, GPGL, CAMMGL };
+
+// A language's word in settings files and on the command line ("driver",
+// "hpgl", "dmpl", "gpgl", "camm"), and back (any case; nullopt for none).
+QLatin1String SendAsWord(SendAs language);
+std::optional<SendAs> SendAsFromWord(const QString& word);
 
 // The settings block that travels with a device.
 struct DeviceSettings {

@@ -36,11 +36,6 @@ public:
     using Exception::Exception;
 };
 
-constexpr std::pair<const char*, SendAs> LanguageWords[] = {
-    {"driver", SendAs::Driver}, {"hpgl", SendAs::HPGL},   {"dmpl", SendAs::DMPL},
-    {"gpgl", SendAs::GPGL},     {"camm", SendAs::CAMMGL},
-};
-
 // The Print Setup dialog's custom roll limits.
 constexpr double MinSheetMm = 10;
 constexpr double MaxSheetWidthMm = 5000;
@@ -48,9 +43,8 @@ constexpr double MaxSheetLengthMm = 50000;
 
 SendAs ParseSendAs(const QString& word)
 {
-    for (const auto& [name, language] : LanguageWords)
-        if (word.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-            return language;
+    if (const std::optional<SendAs> language = SendAsFromWord(word))
+        return *language;
     throw EUsage(
         QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm").arg(word));
 }
