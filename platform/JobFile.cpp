@@ -3,17 +3,24 @@
 #include "common/Exceptions.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+std::function<void()>& BeforeCommit()
+{
+    static std::function<void()> hook;
+    return hook;
+}
 
 bool IsStandardOutput(const QString& path)
 {
@@ -25,9 +32,16 @@ QString SystemText(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+[[noreturn]] void AlreadyExists(const QString& path)
+{
+    throw EFileError(QStringLiteral("The file \"") + Quoted(path)
+                     + QStringLiteral("\" already exists; it is replaced only when you ask for that"));
+}
+
 [[noreturn]] void CannotWrite(const QString& path, const QString& why)
 {
-    throw EFileError(QStringLiteral("Cannot write file \"") + path + QStringLiteral("\". ") + TrimSystemText(why));
+    throw EFileError(QStringLiteral("Cannot write file \"") + Quoted(path) + QStringLiteral("\". ")
+                     + TrimSystemText(why));
 }
 
 // How the job reaches what the path names (its target, for a link).
@@ -95,7 +109,85 @@ void WriteStream(const QString& path, const QByteArray& bytes)
         CannotWrite(path, SystemText(errno));
 }
 
+// The file a link leads to is the one written, as an editor saving would.
+QString FinalName(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? info.symLinkTarget() : target;
+}
+
+// The whole job goes to a new file beside the target, then takes the
+// target's name in one step: without replace, a file that appeared since
+// the check is kept (rename without replacing, or link where the file
+// system has no such rename), and reported like any existing one.
+void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes)
+{
+    const QString final = FinalName(path);
+    const QFileInfo info(final);
+    const QByteArray finalName = QFile::encodeName(final);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = QFile::encodeName(
+            info.absolutePath() + QStringLiteral("/.") + info.fileName()
+            + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            CannotWrite(path, SystemText(errno));
+    }
+    if (fd < 0)
+        CannotWrite(path, SystemText(EEXIST));
+    struct Cleanup {
+        const QByteArray& Name;
+        bool Keep = false;
+        ~Cleanup()
+        {
+            if (!Keep)
+                ::unlink(Name.constData());
+        }
+    } cleanup{temporary};
+    // A replaced file keeps who may read it.
+    struct stat old {};
+    if (replace && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
+    WriteAll(fd, path, bytes);
+    if (::fsync(fd) != 0 || ::close(fd) != 0)
+        CannotWrite(path, SystemText(errno));
+    if (BeforeCommit())
+        BeforeCommit()();
+    if (replace) {
+        // Still only a file is replaced: a node that took its place stays.
+        struct stat now {};
+        if (::stat(finalName.constData(), &now) == 0 && !S_ISREG(now.st_mode)) {
+            TargetOf(path, now); // a folder, a disk or a socket says what it is
+            CannotWrite(path, QStringLiteral("It changed while the job was made"));
+        }
+        if (::rename(temporary.constData(), finalName.constData()) != 0)
+            CannotWrite(path, SystemText(errno));
+    } else if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, finalName.constData(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST)
+            AlreadyExists(path);
+        if (errno != EINVAL && errno != ENOSYS)
+            CannotWrite(path, SystemText(errno));
+        if (::link(temporary.constData(), finalName.constData()) != 0) {
+            if (errno == EEXIST)
+                AlreadyExists(path);
+            CannotWrite(path, SystemText(errno));
+        }
+        ::unlink(temporary.constData());
+    }
+    cleanup.Keep = true;
+}
+
 } // namespace
+
+void SetJobFileCommitHook(std::function<void()> hook)
+{
+    BeforeCommit() = std::move(hook);
+}
 
 void CheckJobFile(const QString& path, bool replace)
 {
@@ -105,8 +197,7 @@ void CheckJobFile(const QString& path, bool replace)
     if (target == Target::Stream)
         return;
     if (target == Target::File && !replace)
-        throw EFileError(QStringLiteral("The file \"") + path
-                         + QStringLiteral("\" already exists; it is replaced only when you ask for that"));
+        AlreadyExists(path);
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.isDir())
         CannotWrite(path, QStringLiteral("Its folder does not exist"));
@@ -128,11 +219,5 @@ void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
         WriteStream(path, bytes);
         return;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        CannotWrite(path, file.errorString());
-    if (file.write(bytes) != bytes.size())
-        CannotWrite(path, file.errorString());
-    if (!file.commit())
-        CannotWrite(path, file.errorString());
+    WriteRegularFile(path, replace, bytes);
 }

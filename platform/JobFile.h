@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // "-" is standard output. A regular file (or a name not yet taken) gets
 // the bytes under a temporary name that is renamed at the end, so a failure
 // leaves nothing behind; an existing one is replaced only with replace set.
@@ -14,3 +16,6 @@
 // is refused. Links are followed. Throws EFileError.
 void CheckJobFile(const QString& path, bool replace);
 void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes);
+
+// Tests: runs between writing the job and giving it its name.
+void SetJobFileCommitHook(std::function<void()> hook);
