@@ -13,6 +13,14 @@ EOSError EOSError::FromCode(int code, const QString& systemText)
     return EOSError(QStringLiteral("System Error.  Code: %1.\r\n%2").arg(code).arg(TrimSystemText(systemText)), code);
 }
 
+QString Quoted(const QString& text)
+{
+    constexpr qsizetype Most = 64;
+    if (text.size() <= Most)
+        return text;
+    return text.left(text.at(Most - 1).isHighSurrogate() ? Most - 1 : Most) + QChar(0x2026);
+}
+
 QString TrimSystemText(const QString& text)
 {
     qsizetype end = text.size();

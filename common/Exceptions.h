@@ -64,3 +64,7 @@ public:
 // Removes trailing blanks and full stops, as system error texts are quoted
 // inside our own sentences.
 QString TrimSystemText(const QString& text);
+
+// A value the user gave, cut to 64 characters with an ellipsis for quoting in
+// a message: a value megabytes long would otherwise flood the error report.
+QString Quoted(const QString& text);

@@ -35,35 +35,41 @@ QString PortSettingsText(const PortSettings& s)
         .arg(flow);
 }
 
-std::optional<PortSettings> ParsePortSettings(const QString& text)
+std::optional<PortSettings> ParsePortSettings(const QString& text, QString* wrong)
 {
+    const auto refuse = [wrong](const QString& why) -> std::optional<PortSettings> {
+        if (wrong)
+            *wrong = why;
+        return std::nullopt;
+    };
     const QStringList parts = text.trimmed().split(QLatin1Char(','));
     if (parts.size() != 5)
-        return std::nullopt;
+        return refuse(QStringLiteral("it needs five fields, not %1").arg(parts.size()));
     PortSettings s;
     bool ok = false;
     s.Baud = parts[0].trimmed().toInt(&ok);
-    if (!ok || std::find(Bauds.begin(), Bauds.end(), s.Baud) == Bauds.end())
-        return std::nullopt;
+    if (!ok || std::find(Bauds.begin(), Bauds.end(), s.Baud) == Bauds.end()) {
+        QStringList speeds;
+        for (int baud : Bauds)
+            speeds << QString::number(baud);
+        return refuse(QStringLiteral("the speed is not one of ") + speeds.join(QStringLiteral(", ")));
+    }
     s.DataBits = parts[1].trimmed().toInt(&ok);
     if (!ok || s.DataBits < 5 || s.DataBits > 8)
-        return std::nullopt;
+        return refuse(QStringLiteral("the data bits are not 5 to 8"));
     const QString parity = parts[2].trimmed().toUpper();
     if (parity != QLatin1String("N") && parity != QLatin1String("E") && parity != QLatin1String("O"))
-        return std::nullopt;
+        return refuse(QStringLiteral("the parity is not N, E or O"));
     s.Parity = parity.at(0).toLatin1();
     s.StopBits = parts[3].trimmed().toInt(&ok);
     if (!ok || (s.StopBits != 1 && s.StopBits != 2))
-        return std::nullopt;
+        return refuse(QStringLiteral("the stop bits are not 1 or 2"));
     const QString flow = parts[4].trimmed().toLower();
-    bool known = false;
     for (const auto& [value, word] : FlowWords) {
         if (flow == QLatin1String(word)) {
             s.Flow = value;
-            known = true;
+            return s;
         }
     }
-    if (!known)
-        return std::nullopt;
-    return s;
+    return refuse(QStringLiteral("the flow control is not none, xonxoff or rtscts"));
 }

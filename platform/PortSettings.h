@@ -28,6 +28,6 @@ bool IsPortDevice(const QString& device);
 
 // "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control
 // (none, xonxoff or rtscts). Parsing is case-blind; nullopt for anything a
-// serial line cannot be set to.
+// serial line cannot be set to, with the field that is wrong in *wrong.
 QString PortSettingsText(const PortSettings& settings);
-std::optional<PortSettings> ParsePortSettings(const QString& text);
+std::optional<PortSettings> ParsePortSettings(const QString& text, QString* wrong = nullptr);

@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -45,8 +46,8 @@ SendAs ParseSendAs(const QString& word)
 {
     if (const std::optional<SendAs> language = SendAsFromWord(word))
         return *language;
-    throw EUsage(
-        QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm").arg(word));
+    throw EUsage(QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm")
+                     .arg(Quoted(word)));
 }
 
 int ParsePosition(const QString& text)
@@ -58,19 +59,20 @@ int ParsePosition(const QString& text)
         if (ok && index >= 0 && index < static_cast<int>(PositionTexts.size()))
             return index;
         throw EUsage(QStringLiteral("Position %1 is not in the list; use 0 to %2 or one of its texts")
-                         .arg(text)
+                         .arg(Quoted(text))
                          .arg(PositionTexts.size() - 1));
     }
     QStringList names;
     for (std::size_t i = 0; i < PositionTexts.size(); ++i) {
         const QString name =
             QString::fromLatin1(PositionTexts[i].data(), static_cast<qsizetype>(PositionTexts[i].size()));
-        if (text == name)
+        // Whole texts only, as the list offers them; case does not matter.
+        if (text.compare(name, Qt::CaseInsensitive) == 0)
             return static_cast<int>(i);
         names << QLatin1Char('"') + name + QLatin1Char('"');
     }
     throw EUsage(QStringLiteral("\"%1\" is not a position; use 0 to %2 or one of %3")
-                     .arg(text)
+                     .arg(Quoted(text))
                      .arg(PositionTexts.size() - 1)
                      .arg(names.join(QStringLiteral(", "))));
 }
@@ -93,7 +95,7 @@ DeviceSettings ParseSheet(const QString& text)
     }
     throw EUsage(QStringLiteral("\"%1\" is not a sheet; use A4, Letter or WIDTHxLENGTH in mm (width %2 to %3, "
                                 "length %2 to %4)")
-                     .arg(text)
+                     .arg(Quoted(text))
                      .arg(MinSheetMm)
                      .arg(MaxSheetWidthMm)
                      .arg(MaxSheetLengthMm));
@@ -194,11 +196,12 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     r.Replace = parser.isSet(replace);
     r.PlotFile = files.value(0);
     if (parser.isSet(portSettings)) {
-        r.Line = ParsePortSettings(parser.value(portSettings));
+        QString wrong;
+        r.Line = ParsePortSettings(parser.value(portSettings), &wrong);
         if (!r.Line)
-            throw EUsage(QStringLiteral("\"%1\" is not a port setting; use SPEED,BITS,PARITY,STOP,FLOW such as "
+            throw EUsage(QStringLiteral("\"%1\" is not a port setting: %2; use SPEED,BITS,PARITY,STOP,FLOW such as "
                                         "9600,8,N,1,xonxoff")
-                             .arg(parser.value(portSettings)));
+                             .arg(Quoted(parser.value(portSettings)), wrong));
     }
     return r;
 }
@@ -217,7 +220,7 @@ std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
             return {identity, *remembered};
         return {identity, DefaultSettings(d.Name)};
     }
-    throw EPrinter(QStringLiteral("There is no printer named \"%1\"").arg(name));
+    throw EPrinter(QStringLiteral("There is no printer named \"%1\"").arg(Quoted(name)));
 }
 
 std::pair<DeviceIdentity, DeviceSettings> ActiveDevice(bool toFile)
@@ -338,15 +341,54 @@ QString ReportText(const QString& message)
 
 } // namespace
 
+namespace {
+
+// Qt's own options, which the window takes (as "-name" or "--name"), and
+// whether each takes the next argument as its value.
+int QtOptionLength(const char* arg, const char* next)
+{
+    static constexpr std::pair<const char*, bool> Options[] = {{"platform", true},
+                                                               {"platformpluginpath", true},
+                                                               {"platformtheme", true},
+                                                               {"plugin", true},
+                                                               {"qwindowgeometry", true},
+                                                               {"geometry", true},
+                                                               {"qwindowtitle", true},
+                                                               {"title", true},
+                                                               {"qwindowicon", true},
+                                                               {"icon", true},
+                                                               {"display", true},
+                                                               {"style", true},
+                                                               {"stylesheet", true},
+                                                               {"session", true},
+                                                               {"name", true},
+                                                               {"reverse", false},
+                                                               {"widgetcount", false},
+                                                               {"nograb", false},
+                                                               {"dograb", false},
+                                                               {"sync", false}};
+    if (arg[0] != '-')
+        return 0;
+    const char* word = arg[1] == '-' ? arg + 2 : arg + 1;
+    if (std::strncmp(word, "qmljsdebugger=", 14) == 0)
+        return 1;
+    for (const auto& [name, valued] : Options)
+        if (std::strcmp(word, name) == 0)
+            return valued && next ? 2 : 1;
+    return 0;
+}
+
+} // namespace
+
 bool WantsCommandLine(int argc, char** argv)
 {
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--") == 0)
-            break;
-        for (const char* word : {"--cut", "--help", "--help-all", "-h", "-?", "--version", "-v"})
-            if (std::strcmp(a, word) == 0)
-                return true;
+    // Any argument but Qt's own is for the command line, so a mistyped
+    // option is reported instead of opening a window that ignores it.
+    for (int i = 1; i < argc && argv[i];) {
+        const int qt = QtOptionLength(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
+        if (qt == 0)
+            return true;
+        i += qt;
     }
     return false;
 }
@@ -375,7 +417,14 @@ int RunCommandLineProgram(int& argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLICO_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const int code = RunCommandLine(QCoreApplication::arguments(), out, err);
+    QStringList args{QCoreApplication::arguments().value(0)};
+    for (int i = 1; i < argc && argv[i];) {
+        const int qt = QtOptionLength(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
+        if (qt == 0)
+            args << QString::fromLocal8Bit(argv[i]);
+        i += std::max(qt, 1);
+    }
+    const int code = RunCommandLine(args, out, err);
     out.flush();
     err.flush();
     return code;

@@ -84,15 +84,18 @@ QString SystemText(int code)
         }
         throw EPrinter(QStringLiteral("No permission to open the port %1. Its users are the group \"%2\": join it "
                                       "with \"sudo usermod -aG %2 $USER\", then log out and in again")
-                           .arg(path, owners));
+                           .arg(Quoted(path), owners));
     }
     if (code == EBUSY || code == EWOULDBLOCK)
-        throw EPrinter(
-            QStringLiteral("The port %1 is in use by another program; close that program and try again").arg(path));
+        throw EPrinter(QStringLiteral("The port %1 is in use by another program; close that program and try again")
+                           .arg(Quoted(path)));
     if (code == ENOENT || code == ENODEV || code == ENXIO || code == EIO)
-        throw EPrinter(QStringLiteral("The port %1 is not there: is the cutter (or its USB adapter) plugged in and "
-                                      "switched on?")
-                           .arg(path));
+        throw EPrinter(QStringLiteral("The port %1 is not there: check that the cutter (or its USB adapter) is "
+                                      "plugged in and switched on")
+                           .arg(Quoted(path)));
+    if (code == ENAMETOOLONG)
+        throw EPrinter(
+            QStringLiteral("The port name %1 is longer than the system allows for a file name").arg(Quoted(path)));
     throw EOSError::FromCode(code, SystemText(code));
 }
 
@@ -117,7 +120,7 @@ QString NodeKind(const struct stat& st)
     throw EPrinter(QStringLiteral("%1 is not a port: it is %2. A cutter's port is a serial line (such as "
                                   "/dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a printer port (/dev/usb/lp0, "
                                   "/dev/lp0)")
-                       .arg(path, NodeKind(st)));
+                       .arg(Quoted(path), NodeKind(st)));
 }
 
 // Parallel printer ports (major 6) and USB printer-class nodes (major 180,

@@ -337,7 +337,7 @@ void TestSerialPort::openFailuresSayWhatToDo_data()
 {
     QTest::addColumn<QString>("cause");
     QTest::addColumn<QStringList>("said");
-    QTest::newRow("missing") << "missing" << QStringList{"is not there", "plugged in"};
+    QTest::newRow("missing") << "missing" << QStringList{"is not there", "switched on"};
     QTest::newRow("in use") << "busy" << QStringList{"in use by another program"};
     QTest::newRow("not a terminal or printer port")
         << "device" << QStringList{"is not a port: it is a character device", "/dev/ttyUSB0"};

@@ -1,6 +1,7 @@
 // The command line against a private CUPS server: jobs written to files and
 // decoded back, jobs on a queue, and bad input that must leave nothing.
 
+#include "platform/JobFile.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/CommandLine.h"
@@ -64,11 +65,14 @@ private slots:
     void cutsOnDevice();
     void cutsOnPort();
     void writesPipesAndDevicesAsTheyAre();
+    void aFileMadeDuringTheCutIsKept();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
 private:
     int Run(const QStringList& args, QString* err = nullptr, QString* out = nullptr);
+    // The installed program, with no display and no platform plugin named.
+    int RunProgram(const QStringList& args, QString* err, QByteArray* out = nullptr);
     QString Path(const QString& name) const { return FDir.filePath(name); }
 
     std::unique_ptr<PrivateCupsServer> FServer;
@@ -112,6 +116,25 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     return code;
 }
 
+int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArray* out)
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(env);
+    QStringList all;
+    for (QString a : args)
+        all << a.replace(QStringLiteral("$DIR"), FDir.path());
+    program.start(QStringLiteral(VELLICO_PROGRAM), all);
+    if (!program.waitForFinished(30000))
+        return -1;
+    *err = QString::fromLocal8Bit(program.readAllStandardError());
+    if (out)
+        *out = program.readAllStandardOutput();
+    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+}
+
 // Each job is decoded back: the sample's (or the file's) paths and size, and
 // the corner the position puts on the chosen sheet, with no margins.
 void TestCommandLine::cutsToFile_data()
@@ -129,7 +152,7 @@ void TestCommandLine::cutsToFile_data()
         << QStringList{"--send-as", "HPGL", "--sheet", "Letter", "--position", "3"} << SendAs::HPGL << 51 << sample
         << QPointF(215.9 - SampleW, 279.4);
     QTest::newRow("roll, top right by text")
-        << QStringList{"--send-as", "hpgl", "--sheet", "600x1000", "--position", "Top right"} << SendAs::HPGL << 51
+        << QStringList{"--send-as", "hpgl", "--sheet", "600x1000", "--position", "TOP right"} << SendAs::HPGL << 51
         << sample << QPointF(600 - SampleW, 1000);
     // The top edge of a centred plot sits at half the sheet's height.
     QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
@@ -190,7 +213,22 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("position 9") << file + QStringList{"--position", "9"} << 2 << "Position 9 is not in the list";
     QTest::newRow("sheet zero") << file + QStringList{"--sheet", "0x1000"} << 2 << "\"0x1000\" is not a sheet";
     QTest::newRow("sheet huge") << file + QStringList{"--sheet", "600x60000"} << 2 << "is not a sheet";
-    QTest::newRow("no --cut") << QStringList{"--output", "$DIR/bad.out"} << 2 << "Nothing to do without --cut";
+    QTest::newRow("position beginning") << file + QStringList{"--position", "top"} << 2 << "\"top\" is not a position";
+    // The program itself, with no display: a mistyped form never opens the window.
+    QTest::newRow("program: --cutt") << QStringList{"--cutt"} << 2 << "Unknown option 'cutt'";
+    QTest::newRow("program: --CUT") << QStringList{"--CUT", "--output", "$DIR/bad.out"} << 2 << "Unknown option 'CUT'";
+    QTest::newRow("program: --cut=yes") << QStringList{"--cut=yes", "--output", "$DIR/bad.out"} << 2
+                                        << "Unexpected value after '--cut'";
+    QTest::newRow("program: no --cut") << QStringList{"--send-as", "hpgl", "--output", "$DIR/bad.out"} << 2
+                                       << "Nothing to do without --cut";
+    // Values are quoted up to 64 characters.
+    const QString huge(100000, QLatin1Char('9'));
+    QTest::newRow("huge sheet") << file + QStringList{"--sheet", huge} << 2
+                                << QString(64, QLatin1Char('9')) + QChar(0x2026) + "\" is not a sheet";
+    QTest::newRow("huge device") << QStringList{"--cut", "--device", huge} << 1
+                                 << "named \"" + QString(64, QLatin1Char('9')) + QChar(0x2026) + "\"";
+    QTest::newRow("port name too long") << QStringList{"--cut", "--device", "/dev/" + huge} << 1
+                                        << "is longer than the system allows";
     QTest::newRow("missing folder") << QStringList{"--cut", "--output", "$DIR/none/bad.out"} << 1
                                     << "Its folder does not exist";
     QTest::newRow("existing file") << QStringList{"--cut", "--output", "$DIR/kept.out"} << 1 << "already exists";
@@ -203,9 +241,13 @@ void TestCommandLine::badInputLeavesNothing_data()
         << QStringList{"--cut", "--device", "TestCutter", "--send-as", "driver", "--sheet", "600x1000"} << 1
         << "has no 600 x 1000 mm paper";
     const QStringList port{"--cut", "--device", "/dev/ttyUSB-vellico-unplugged"};
-    QTest::newRow("unplugged port") << port << 1 << "is not there";
-    QTest::newRow("port line with 9 bits")
-        << port + QStringList{"--port-settings", "9600,9,N,1,none"} << 2 << "\"9600,9,N,1,none\" is not a port setting";
+    QTest::newRow("unplugged port") << port << 1
+                                    << "is not there: check that the cutter (or its USB adapter) is "
+                                       "plugged in and switched on.\n";
+    QTest::newRow("port line with 9 bits") << port + QStringList{"--port-settings", "9600,9,N,1,none"} << 2
+                                           << "\"9600,9,N,1,none\" is not a port setting: the data bits are not 5 to 8";
+    QTest::newRow("port line at 9601 baud")
+        << port + QStringList{"--port-settings", "9601,8,N,1,none"} << 2 << "the speed is not one of 300, 600";
     QTest::newRow("port line for a queue")
         << QStringList{"--cut", "--device", "RawCutter", "--port-settings", "9600,8,N,1,none"} << 2
         << "--port-settings is for a cutter on a port";
@@ -231,8 +273,9 @@ void TestCommandLine::badInputLeavesNothing()
     const QString kept = Path(QStringLiteral("kept.out"));
     Write(kept, "keep me");
     QString err;
-    QCOMPARE(Run(args, &err), code);
-    QVERIFY2(err.contains(message), qPrintable(err));
+    const bool program = QByteArray(QTest::currentDataTag()).startsWith("program:");
+    QCOMPARE(program ? RunProgram(args, &err) : Run(args, &err), code);
+    QVERIFY2(err.contains(message), qPrintable(err.left(1000)));
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
     QCOMPARE(ReadAll(kept), QByteArray("keep me"));
@@ -334,6 +377,23 @@ void TestCommandLine::writesPipesAndDevicesAsTheyAre()
     QFile::remove(device);
 }
 
+// Another program makes the file after the check, while the job is drawn:
+// its file stays, and the cut is reported like any existing file.
+void TestCommandLine::aFileMadeDuringTheCutIsKept()
+{
+    const QString out = Path(QStringLiteral("race.out"));
+    SetJobFileCommitHook([&] { Write(out, "made meanwhile"); });
+    QString err;
+    const int code = Run({"--cut", "--send-as", "hpgl", "--output", out}, &err);
+    SetJobFileCommitHook({});
+    QCOMPARE(code, 1);
+    QVERIFY2(err.contains(QStringLiteral("race.out\" already exists")), qPrintable(err));
+    QCOMPARE(ReadAll(out), QByteArray("made meanwhile"));
+    QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral("*race*")}, QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("race.out")});
+    QFile::remove(out);
+}
+
 void TestCommandLine::helpAndVersion()
 {
     QString out;
@@ -343,21 +403,15 @@ void TestCommandLine::helpAndVersion()
     QCOMPARE(out, QStringLiteral("Vellico Output Test 1.02\n"));
 }
 
-// The installed program, with no display and no platform plugin named: the
-// job comes out on standard output, and the window never starts.
+// The job comes out on standard output, and the window never starts.
 void TestCommandLine::programNeedsNoDisplay()
 {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        env.remove(QString::fromLatin1(name));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(VELLICO_PROGRAM), {"--cut", "--send-as", "dmpl", "--output", "-"});
-    QVERIFY(program.waitForFinished(30000));
-    QCOMPARE(program.readAllStandardError(), QByteArray());
-    QCOMPARE(program.exitCode(), 0);
+    QString err;
+    QByteArray out;
+    QCOMPARE(RunProgram({"--cut", "--send-as", "dmpl", "--output", "-"}, &err, &out), 0);
+    QCOMPARE(err, QString());
     QString error;
-    QCOMPARE(int(DecodePlotterJob(SendAs::DMPL, program.readAllStandardOutput(), &error).size()), 51);
+    QCOMPARE(int(DecodePlotterJob(SendAs::DMPL, out, &error).size()), 51);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
