@@ -26,8 +26,7 @@ enum PlacementPosition : int {
 // window origin, or nothing when the index is not a position (the origin is
 // then left as it is).
 //
-// The arithmetic is that of 32-bit integers: every sum and difference wraps
-// modulo 2^32 and halving truncates toward zero. Real pages and plots never
-// come near the limits; the wrap only keeps the result defined (and equal to
-// what 32-bit code computes) for extreme bounds such as an empty plot's.
-std::optional<TPoint> PlacementOrigin(const TRect& Bound, std::int32_t W, std::int32_t H, int PositionIndex);
+// The sums are done in 64 bits, so a plot near the 32-bit limits is placed
+// as the arithmetic says instead of wrapping around; halving truncates
+// toward zero.
+std::optional<TOrigin> PlacementOrigin(const TRect& Bound, std::int32_t W, std::int32_t H, int PositionIndex);

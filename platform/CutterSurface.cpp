@@ -32,7 +32,7 @@ void CutterSurface::SetViewportOrgEx(int x, int y)
     FMapping.SetViewportOrg(x, y);
 }
 
-void CutterSurface::SetWindowOrgEx(int x, int y)
+void CutterSurface::SetWindowOrgEx(std::int64_t x, std::int64_t y)
 {
     FMapping.SetWindowOrg(x, y);
 }

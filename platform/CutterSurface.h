@@ -37,7 +37,7 @@ public:
     void SetMapMode(int mode) override;
     void DPtoLP(TPoint* points, int count) override;
     void SetViewportOrgEx(int x, int y) override;
-    void SetWindowOrgEx(int x, int y) override;
+    void SetWindowOrgEx(std::int64_t x, std::int64_t y) override;
     void MoveTo(int x, int y) override;
     void Polyline(const TPoint* points, int count) override;
 

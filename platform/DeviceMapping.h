@@ -21,9 +21,9 @@ public:
     bool SetMapMode(int mode);
     int MapMode() const noexcept { return FMode; }
     void SetViewportOrg(int x, int y) noexcept { FViewportOrg = {x, y}; }
-    void SetWindowOrg(int x, int y) noexcept { FWindowOrg = {x, y}; }
+    void SetWindowOrg(std::int64_t x, std::int64_t y) noexcept { FWindowOrg = {x, y}; }
     TPoint ViewportOrg() const noexcept { return FViewportOrg; }
-    TPoint WindowOrg() const noexcept { return FWindowOrg; }
+    TOrigin WindowOrg() const noexcept { return FWindowOrg; }
 
     // Device to logical, rounded to the nearest logical unit (halves away
     // from zero) and clamped to the 32-bit range.
@@ -36,5 +36,5 @@ private:
     int FDpiY;
     int FMode;
     TPoint FViewportOrg;
-    TPoint FWindowOrg;
+    TOrigin FWindowOrg;
 };

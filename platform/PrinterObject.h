@@ -61,7 +61,7 @@ public:
     virtual void SetMapMode(int mode) = 0;
     virtual void DPtoLP(TPoint* points, int count) = 0;
     virtual void SetViewportOrgEx(int x, int y) = 0;
-    virtual void SetWindowOrgEx(int x, int y) = 0;
+    virtual void SetWindowOrgEx(std::int64_t x, std::int64_t y) = 0;
     virtual void MoveTo(int x, int y) = 0;
     virtual void Polyline(const TPoint* points, int count) = 0;
 };

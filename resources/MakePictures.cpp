@@ -54,9 +54,9 @@ QImage Preview(const TPLT& plt, int index)
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const double scale = double(SheetHeightPx) / -PageH;
-    const std::optional<TPoint> origin = PlacementOrigin(plt.Bound(), PageW, PageH, index);
-    const double x0 = origin ? origin->X : 0;
-    const double y0 = origin ? origin->Y : 0;
+    const auto origin = PlacementOrigin(plt.Bound(), PageW, PageH, index);
+    const double x0 = origin ? static_cast<double>(origin->X) : 0;
+    const double y0 = origin ? static_cast<double>(origin->Y) : 0;
     painter.setPen(Qt::NoPen);
     painter.setBrush(DotGrey);
     for (const QPointF& c : CircleCentres(plt)) {

@@ -62,7 +62,7 @@ void PdfSurface::SetViewportOrgEx(int x, int y)
     FMapping.SetViewportOrg(x, y);
 }
 
-void PdfSurface::SetWindowOrgEx(int x, int y)
+void PdfSurface::SetWindowOrgEx(std::int64_t x, std::int64_t y)
 {
     FMapping.SetWindowOrg(x, y);
 }

@@ -34,43 +34,40 @@ void TestPagePlacement::origin_data()
     QTest::addColumn<int>("w");
     QTest::addColumn<int>("h");
     QTest::addColumn<int>("index");
-    QTest::addColumn<int>("x0");
-    QTest::addColumn<int>("y0");
+    QTest::addColumn<qint64>("x0");
+    QTest::addColumn<qint64>("y0");
 
     // The sample on a full A4 page (W 21000, H -29700).
-    QTest::newRow("A4 bottom left") << Sample << 21000 << -29700 << 0 << 0 << 0;
-    QTest::newRow("A4 bottom right") << Sample << 21000 << -29700 << 1 << -9883 << 0;
-    QTest::newRow("A4 top left") << Sample << 21000 << -29700 << 2 << 0 << -26421;
-    QTest::newRow("A4 top right") << Sample << 21000 << -29700 << 3 << -9883 << -26421;
-    QTest::newRow("A4 middle bottom") << Sample << 21000 << -29700 << 4 << -4942 << 0;
-    QTest::newRow("A4 middle top") << Sample << 21000 << -29700 << 5 << -4942 << -26421;
-    QTest::newRow("A4 middle left") << Sample << 21000 << -29700 << 6 << 0 << -11571;
-    QTest::newRow("A4 middle right") << Sample << 21000 << -29700 << 7 << -9883 << -11571;
-    QTest::newRow("A4 centered") << Sample << 21000 << -29700 << 8 << -4942 << -11571;
+    QTest::newRow("A4 bottom left") << Sample << 21000 << -29700 << 0 << qint64(0) << qint64(0);
+    QTest::newRow("A4 bottom right") << Sample << 21000 << -29700 << 1 << qint64(-9883) << qint64(0);
+    QTest::newRow("A4 top left") << Sample << 21000 << -29700 << 2 << qint64(0) << qint64(-26421);
+    QTest::newRow("A4 top right") << Sample << 21000 << -29700 << 3 << qint64(-9883) << qint64(-26421);
+    QTest::newRow("A4 middle bottom") << Sample << 21000 << -29700 << 4 << qint64(-4942) << qint64(0);
+    QTest::newRow("A4 middle top") << Sample << 21000 << -29700 << 5 << qint64(-4942) << qint64(-26421);
+    QTest::newRow("A4 middle left") << Sample << 21000 << -29700 << 6 << qint64(0) << qint64(-11571);
+    QTest::newRow("A4 middle right") << Sample << 21000 << -29700 << 7 << qint64(-9883) << qint64(-11571);
+    QTest::newRow("A4 centered") << Sample << 21000 << -29700 << 8 << qint64(-4942) << qint64(-11571);
 
     // Odd negative halves truncate toward zero: -29701 div 2 = -14850.
-    QTest::newRow("odd H middle left") << Sample << 21000 << -29701 << 6 << 0 << 3279 - 14850;
-    QTest::newRow("odd H centered") << Sample << 21001 << -29701 << 8 << 5558 - 10500 << 3279 - 14850;
+    QTest::newRow("odd H middle left") << Sample << 21000 << -29701 << 6 << qint64(0) << qint64(3279 - 14850);
+    QTest::newRow("odd H centered") << Sample << 21001 << -29701 << 8 << qint64(5558 - 10500) << qint64(3279 - 14850);
     // A plot not starting at 0: middle uses L and the half width; Centered
     // keeps using R div 2 (which centres only plots with L = 0).
     QTest::newRow("offset middle bottom")
-        << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << 1000 - 5000 + 1000 << -200;
-    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << 1500 - 5000
-                                     << 500 - 2500;
-    QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8 << -3 - 5000 << 10 - 2500;
+        << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << qint64(1000 - 5000 + 1000) << qint64(-200);
+    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << qint64(1500 - 5000)
+                                     << qint64(500 - 2500);
+    QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8 << qint64(-3 - 5000)
+                                         << qint64(10 - 2500);
 
-    // Extreme inputs stay defined.
-    // Results are those of 32-bit wrapping sums. The empty plot's bound:
-    // R - L wraps to 2, so the middle X is L - W div 2 + 1.
-    QTest::newRow("empty middle top") << Empty << 21000 << -29700 << 5 << 2147473148 << 2147453949;
-    QTest::newRow("empty bottom right") << Empty << 21000 << -29700 << 1 << 2147462649 << Max;
-    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -1073752323 << 2147468799;
-    // T + H below INT32_MIN wraps around to the top of the range.
-    QTest::newRow("top wraps") << TRect{0, Min + 5, 0, Min} << 0 << -10 << 2 << 0 << Max - 4;
-    // R - W above INT32_MAX wraps to the bottom.
-    QTest::newRow("right wraps") << TRect{0, 0, Max, 0} << -1 << 0 << 1 << Min << 0;
-    // Halving INT32_MIN and a width that wraps to -1.
-    QTest::newRow("all extremes middle") << TRect{Min, Max, Max, Min} << Min << Min << 4 << -1073741824 << Min;
+    // Near the 32-bit limits the sums go past them instead of wrapping. The
+    // empty plot's bound (R - L is -2^32 + 2):
+    QTest::newRow("empty middle top") << Empty << 21000 << -29700 << 5 << -10500LL << -2147513347LL;
+    QTest::newRow("empty bottom right") << Empty << 21000 << -29700 << 1 << -2147504647LL << qint64(Max);
+    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -1073752323LL << -2147498497LL;
+    QTest::newRow("top below the range") << TRect{0, Min + 5, 0, Min} << 0 << -10 << 2 << 0LL << -2147483653LL;
+    QTest::newRow("right above the range") << TRect{0, 0, Max, 0} << -1 << 0 << 1 << 2147483648LL << 0LL;
+    QTest::newRow("all extremes middle") << TRect{Min, Max, Max, Min} << Min << Min << 4 << 1073741823LL << qint64(Min);
 }
 
 void TestPagePlacement::origin()
@@ -79,8 +76,8 @@ void TestPagePlacement::origin()
     QFETCH(int, w);
     QFETCH(int, h);
     QFETCH(int, index);
-    QFETCH(int, x0);
-    QFETCH(int, y0);
+    QFETCH(qint64, x0);
+    QFETCH(qint64, y0);
     const auto o = PlacementOrigin(bound, w, h, index);
     QVERIFY(o.has_value());
     QCOMPARE(o->X, x0);

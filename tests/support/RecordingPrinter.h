@@ -61,7 +61,7 @@ private:
             points[i].Y = -points[i].Y;
     }
     void SetViewportOrgEx(int x, int y) override { Step(QStringLiteral("Viewport %1,%2").arg(x).arg(y)); }
-    void SetWindowOrgEx(int x, int y) override { Step(QStringLiteral("Window %1,%2").arg(x).arg(y)); }
+    void SetWindowOrgEx(std::int64_t x, std::int64_t y) override { Step(QStringLiteral("Window %1,%2").arg(x).arg(y)); }
     void MoveTo(int x, int y) override { Step(QStringLiteral("MoveTo %1,%2").arg(x).arg(y)); }
     void Polyline(const TPoint*, int count) override { Step(QStringLiteral("Polyline %1").arg(count)); }
 };

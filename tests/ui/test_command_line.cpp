@@ -92,6 +92,12 @@ void TestCommandLine::initTestCase()
     Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU0,0;PD1000,0;PD1000,1000;SP0;\n");
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
+    // A 10.01 mm square at the far corner of the 32-bit range, and two lines
+    // across it that cross at the origin.
+    Write(Path(QStringLiteral("far.plt")), "PU-845466000 -845466000;\nPD-845465606 -845466000;\n"
+                                           "PD-845465606 -845465606;\nPD-845466000 -845465606;\n"
+                                           "PD-845466000 -845466000;\n");
+    Write(Path(QStringLiteral("cross.plt")), "PU-800000000 0;\nPD800000000 0;\nPU0 -800000000;\nPD0 800000000;\n");
     QVERIFY(FDev.isValid());
     Write(FDev.filePath(QStringLiteral("precious.db")), "precious");
     // A major number no driver has: nothing could be written even by mistake.
@@ -157,6 +163,22 @@ void TestCommandLine::cutsToFile_data()
     // The top edge of a centred plot sits at half the sheet's height.
     QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
                                    << sample << QPointF((210 - SampleW) / 2, 297.0 / 2);
+    // Placed near the 32-bit limits as the placement's sums say, on A4. The
+    // far square's right edge is R div 2 at "Centered": off the sheet.
+    const QSizeF far(10.01, 10.01);
+    const std::pair<int, QPointF> farCorners[] = {{0, {0, 10.01}},    {1, {199.99, 10.01}}, {2, {0, 297}},
+                                                  {3, {199.99, 297}}, {4, {100, 10.01}},    {5, {100, 297}},
+                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}};
+    for (const auto& [position, corner] : farCorners)
+        QTest::addRow("far square at %d", position)
+            << QStringList{"--send-as", "hpgl", "--position", QString::number(position), "$DIR/far.plt"} << SendAs::HPGL
+            << 1 << far << corner;
+    // Only the middle positions bring the crossing on the sheet: the upright
+    // line, cut across the whole sheet at its middle.
+    for (int position : {4, 5})
+        QTest::addRow("crossing lines at %d", position)
+            << QStringList{"--send-as", "hpgl", "--position", QString::number(position), "$DIR/cross.plt"}
+            << SendAs::HPGL << 1 << QSizeF(0, 297) << QPointF(105, 297);
     QTest::newRow("plot file, replacing a file")
         << QStringList{"--send-as", "camm", "--position", "0", "--replace", "$DIR/box.plt"} << SendAs::CAMMGL << 1
         << QSizeF(50.8, 25.4) << QPointF(0, 25.4);
@@ -284,7 +306,7 @@ void TestCommandLine::badInputLeavesNothing()
     QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt"})
+    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "far.plt", "cross.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
 }
