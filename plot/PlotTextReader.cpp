@@ -120,37 +120,29 @@ constexpr qsizetype MaxQuoted = 64;
 template <typename Ch>
 constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuoted + 1;
 
-QString Shortened(QString text)
-{
-    if (text.size() <= MaxQuoted)
-        return text;
-    qsizetype keep = MaxQuoted;
-    if (text.at(keep - 1).isHighSurrogate())
-        --keep;
-    text.truncate(keep);
-    text += QChar(0x2026);
-    return text;
-}
-
 [[noreturn]] void ThrowNotInteger(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(Shortened(text)));
+    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(ShortenedForMessage(text)));
 }
 
 [[noreturn]] void ThrowOutOfRange(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(Shortened(text)));
+    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(ShortenedForMessage(text)));
 }
 
 // ---------------------------------------------------------------------------
 // One line
 
-// Decode turns a slice of the line into text for an error message.
-template <typename Ch, typename Decode>
-void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
+// Where a line's parts are: its first "PU", first "PD" (ASCII letters in
+// either case), first space and first semicolon, -1 for none. The search
+// stops once a PU, a space and a semicolon are found: a PD no longer counts.
+struct LineParts {
+    qsizetype Pu = -1, Pd = -1, Space = -1, Semicolon = -1;
+};
+
+template <typename Ch>
+LineParts FindLineParts(const Ch* p, qsizetype n)
 {
-    // First "PU", first "PD" (ASCII letters in either case), first space and
-    // first semicolon of the whole line.
     qsizetype pu = -1, pd = -1, space = -1, semicolon = -1;
     for (qsizetype i = 0; i < n; ++i) {
         const char32_t c = Unit(p[i]);
@@ -170,7 +162,14 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
         if (pu >= 0 && space >= 0 && semicolon >= 0)
             break;
     }
+    return {pu, pd, space, semicolon};
+}
 
+// Decode turns a slice of the line into text for an error message.
+template <typename Ch, typename Decode>
+void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
+{
+    const auto [pu, pd, space, semicolon] = FindLineParts(p, n);
     const bool penUp = pu >= 0;
     const qsizetype c = penUp ? pu : pd;
     if (c < 0 || space < 0 || semicolon < 0)
@@ -181,7 +180,8 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
     const qsizetype yStart = space + 1;
     const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
 
-    // Only the start of a slice is decoded for a message; see Shortened.
+    // Only the start of a slice is decoded for a message; see
+    // ShortenedForMessage.
     const auto quoted = [&](qsizetype start, qsizetype count) {
         return decode(p + start, std::min(count, QuotedUnits<Ch>));
     };
@@ -409,4 +409,50 @@ QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
         ForEachLine(text, size, [&](const auto* line, qsizetype count) { lines.append(decode(line, count)); });
     });
     return lines;
+}
+
+QString ShortenedForMessage(QString Text)
+{
+    if (Text.size() <= MaxQuoted)
+        return Text;
+    qsizetype keep = MaxQuoted;
+    if (Text.at(keep - 1).isHighSurrogate())
+        --keep;
+    Text.truncate(keep);
+    Text += QChar(0x2026);
+    return Text;
+}
+
+namespace {
+
+// One line against the sample's layout, found the way ReadLine finds its
+// parts. state: 0 before any PU or PD line, 1 after a PU, -1 once a line is
+// out of the layout.
+template <typename Ch>
+void CheckLayoutLine(const Ch* p, qsizetype n, int& state)
+{
+    const auto [pu, pd, space, semicolon] = FindLineParts(p, n);
+    const qsizetype c = pu >= 0 ? pu : pd;
+    if (c < 0)
+        return;
+    // A pen-down line before any pen-up line would be dropped; the rest would
+    // be skipped or misread.
+    bool ok = c == 0 && space > 2 && semicolon > space && (pu == 0 || state == 1);
+    for (qsizetype i = semicolon + 1; ok && i < n; ++i)
+        ok = Unit(p[i]) == ' ' || Unit(p[i]) == '\t';
+    state = ok ? 1 : -1;
+}
+
+} // namespace
+
+bool InSampleLayout(QByteArrayView Data, const QString& FileName)
+{
+    int state = 0;
+    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto&) {
+        ForEachLine(text, size, [&](const auto* line, qsizetype count) {
+            if (state >= 0)
+                CheckLayoutLine(line, count, state);
+        });
+    });
+    return state == 1;
 }
