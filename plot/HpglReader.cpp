@@ -11,11 +11,6 @@
 #include <new>
 #include <numbers>
 
-// The file is read twice with the same code: once to check it whole and count
-// what the store will hold, then into a store of exactly that size. A bad file
-// therefore changes nothing, and a plot's arrays never regrow (a regrow holds
-// the old and the new array at once).
-
 namespace {
 
 // 40 plotter units per mm, 100 store units per mm.
@@ -136,43 +131,45 @@ const char* RefusalReason(int code)
     }
 }
 
-// Counts what a read adds, holding it to the memory the file allows.
-class Counter {
+// Fills the store, holding it to the memory the file allows.
+class Filler {
 public:
-    static constexpr bool Counting = true;
-    Counter(std::uint64_t budget, const QString& fileName) : FBudget(budget), FFileName(fileName) {}
-    void NewPolygon() { Add(1, 0); }
-    void Point(TPoint) { Add(0, 1); }
-    void Points(std::uint64_t n) { Add(0, n); }
-    std::uint64_t Polygons() const { return FPolygons; }
-    std::uint64_t AllPoints() const { return FPoints; }
-
-private:
-    void Add(std::uint64_t polygons, std::uint64_t points)
+    Filler(TPLT& store, std::uint64_t budget, const QString& fileName)
+        : FStore(store), FBudget(budget), FFileName(fileName)
+    {}
+    void NewPolygon()
     {
-        FPolygons += polygons;
-        FPoints += points;
-        if (FPolygons * PolygonBytes + FPoints * PointBytes > FBudget)
+        Count(1, 0);
+        FStore.AddPolygon();
+    }
+    void Point(TPoint p)
+    {
+        Count(0, 1);
+        FStore.AddPoint(p);
+    }
+    // Checked before a curve's points are made: a few bytes can ask for
+    // millions.
+    void Afford(std::uint64_t points) const
+    {
+        if (FPolygons * PolygonBytes + (FPoints + points) * PointBytes > FBudget)
             throw EFileError(QStringLiteral("The plot in \"%1\" is too large to cut: its lines and curves need "
                                             "more than %2 MiB")
                                  .arg(FFileName, QString::number(FBudget / (1024 * 1024))));
     }
+
+private:
+    void Count(std::uint64_t polygons, std::uint64_t points)
+    {
+        FPolygons += polygons;
+        FPoints += points;
+        Afford(0);
+    }
+
+    TPLT& FStore;
     std::uint64_t FBudget;
     const QString& FFileName;
     std::uint64_t FPolygons = 0;
     std::uint64_t FPoints = 0;
-};
-
-class Filler {
-public:
-    static constexpr bool Counting = false;
-    explicit Filler(TPLT& store) : FStore(store) {}
-    void NewPolygon() { FStore.AddPolygon(); }
-    void Point(TPoint p) { FStore.AddPoint(p); }
-    void Points(std::uint64_t) {}
-
-private:
-    TPLT& FStore;
 };
 
 struct Position {
@@ -180,10 +177,9 @@ struct Position {
     double Y = 0;
 };
 
-template <typename Sink>
 class Parser {
 public:
-    Parser(QByteArrayView text, std::span<const int> pens, Sink& sink) : FText(text), FPens(pens), FSink(sink) {}
+    Parser(QByteArrayView text, std::span<const int> pens, Filler& sink) : FText(text), FPens(pens), FSink(sink) {}
 
     void Run()
     {
@@ -296,17 +292,14 @@ private:
         const std::uint64_t n = std::max<std::uint64_t>(Chords(radius, 2 * std::numbers::pi), 4);
         const double start = r < 0 ? std::numbers::pi : 0;
         StartPolyline();
-        if constexpr (Sink::Counting) {
-            FSink.Points(n + 1);
-        } else {
-            const TPoint first = ToStore({FTool.X + radius * std::cos(start), FTool.Y + radius * std::sin(start)});
-            FSink.Point(first);
-            for (std::uint64_t k = 1; k < n; ++k) {
-                const double a = start + 2 * std::numbers::pi * double(k) / double(n);
-                FSink.Point(ToStore({FTool.X + radius * std::cos(a), FTool.Y + radius * std::sin(a)}));
-            }
-            FSink.Point(first);
+        FSink.Afford(n + 1);
+        const TPoint first = ToStore({FTool.X + radius * std::cos(start), FTool.Y + radius * std::sin(start)});
+        FSink.Point(first);
+        for (std::uint64_t k = 1; k < n; ++k) {
+            const double a = start + 2 * std::numbers::pi * double(k) / double(n);
+            FSink.Point(ToStore({FTool.X + radius * std::cos(a), FTool.Y + radius * std::sin(a)}));
         }
+        FSink.Point(first);
     }
 
     void Arc(bool relative)
@@ -332,18 +325,9 @@ private:
         }
         CheckReach(centre, radius);
         const std::uint64_t n = Chords(radius, std::abs(turn));
-        if constexpr (Sink::Counting) {
-            if (!FOpen) {
-                StartPolyline();
-                FSink.Points(1);
-            }
-            FSink.Points(n);
-            FOpen = true;
-            FTool = at(from + turn);
-        } else {
-            for (std::uint64_t k = 1; k <= n; ++k)
-                Go(at(from + turn * double(k) / double(n)), true);
-        }
+        FSink.Afford(n);
+        for (std::uint64_t k = 1; k <= n; ++k)
+            Go(at(from + turn * double(k) / double(n)), true);
     }
 
     // Chords for a turn of the given angle on a circle of this radius (in
@@ -381,12 +365,15 @@ private:
     bool PenChosen() const { return FPens.empty() || std::ranges::find(FPens, FPen) != FPens.end(); }
 
     // Nearest store unit; a point that does not fit 32 bits is refused.
-    TPoint ToStore(Position p)
+    TPoint ToStore(Position p) { return {ToStore(p.X), ToStore(p.Y)}; }
+    std::int32_t ToStore(double units)
     {
-        const double x = std::round(p.X * StorePerUnit), y = std::round(p.Y * StorePerUnit);
-        if (!(std::abs(x) <= INT32_MAX && std::abs(y) <= INT32_MAX))
+        // Halves away from zero, without a library call per coordinate.
+        const double v = std::abs(units * StorePerUnit) + 0.5;
+        if (!(v < double(INT32_MAX) + 1))
             OutOfRange();
-        return {static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
+        const auto magnitude = static_cast<std::int32_t>(v);
+        return units < 0 ? -magnitude : magnitude;
     }
 
     // A curve around centre of this radius stays within reach of the store.
@@ -416,33 +403,37 @@ private:
         }
         if (AtInstructionEnd())
             return false;
+        // [sign] digits [. digits], or [sign] . digits, up to a separator or
+        // the instruction's end.
         const qsizetype start = FAt;
-        qsizetype i = FAt;
-        while (i < End() && !IsBlank(Byte(i)) && Byte(i) != ',' && Byte(i) != ';' && !IsLetter(Byte(i))
-               && Byte(i) != 0x1B)
-            ++i;
-        FAt = i;
-        // [sign] digits [. digits], or [sign] . digits
-        qsizetype k = start;
+        qsizetype k = FAt;
         bool negative = false;
-        if (k < i && (Byte(k) == '+' || Byte(k) == '-'))
+        if (k < End() && (Byte(k) == '+' || Byte(k) == '-'))
             negative = Byte(k++) == '-';
-        double v = 0;
+        std::uint64_t whole = 0;
         int digits = 0;
-        for (; k < i && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits)
-            v = v * 10 + (Byte(k) - '0');
-        if (k < i && Byte(k) == '.') {
+        for (; k < End() && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits)
+            whole = digits < 19 ? whole * 10 + (Byte(k) - '0') : whole;
+        double v = digits < 19 ? double(whole) : 1e300; // too long is out of range below
+        if (k < End() && Byte(k) == '.') {
             double scale = 0.1;
-            for (++k; k < i && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits, scale /= 10)
+            for (++k; k < End() && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits, scale /= 10)
                 v += (Byte(k) - '0') * scale;
         }
-        if (digits == 0 || k != i)
-            MalformedNumber(start, i);
+        FAt = k;
+        if (digits == 0 || !(FAt >= End() || IsSeparator(Byte(FAt)))) {
+            while (FAt < End() && !IsSeparator(Byte(FAt)))
+                ++FAt;
+            MalformedNumber(start, FAt);
+        }
         if (v > LargestNumber)
             OutOfRange();
         value = negative ? -v : v;
         return true;
     }
+
+    // What may follow a number.
+    static bool IsSeparator(unsigned char c) { return IsBlank(c) || c == ',' || c == ';' || IsLetter(c) || c == 0x1B; }
 
     [[noreturn]] void MalformedNumber(qsizetype from, qsizetype to)
     {
@@ -555,7 +546,7 @@ private:
 
     QByteArrayView FText;
     std::span<const int> FPens;
-    Sink& FSink;
+    Filler& FSink;
     qsizetype FAt = 0;    // next byte to read
     qsizetype FStart = 0; // where the current instruction began
     qsizetype FPageAt = -1;
@@ -601,13 +592,17 @@ void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std
     try {
         QByteArray converted;
         const QByteArrayView text = Text(Data, FileName, converted);
-        Counter counter(HpglStoreBudget(Data.size()), FileName);
-        Parser<Counter>(text, Pens, counter).Run();
-
+        // Room for every polyline and point that moves can write in this
+        // many bytes ("PD0,0PU" for a polyline, "0,0," for a point), so the
+        // arrays never regrow for them; pages never written cost nothing.
+        // Curves beyond that grow the arrays under the budget.
+        const auto size = static_cast<std::size_t>(text.size());
         TPLT fresh;
-        fresh.Reserve(counter.Polygons(), counter.AllPoints());
-        Filler filler(fresh);
-        Parser<Filler>(text, Pens, filler).Run();
+        fresh.Reserve(size / 7 + 1, size / 4 + size / 7 + 2);
+        Filler filler(fresh, HpglStoreBudget(Data.size()), FileName);
+        Parser(text, Pens, filler).Run();
+        fresh.Squeeze();
+        // Only a whole read replaces the store.
         Store = std::move(fresh);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FileName));

@@ -133,16 +133,12 @@ constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuo
 // ---------------------------------------------------------------------------
 // One line
 
-// Where a line's parts are: its first "PU", first "PD" (ASCII letters in
-// either case), first space and first semicolon, -1 for none. The search
-// stops once a PU, a space and a semicolon are found: a PD no longer counts.
-struct LineParts {
-    qsizetype Pu = -1, Pd = -1, Space = -1, Semicolon = -1;
-};
-
-template <typename Ch>
-LineParts FindLineParts(const Ch* p, qsizetype n)
+// Decode turns a slice of the line into text for an error message.
+template <typename Ch, typename Decode>
+void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
 {
+    // First "PU", first "PD" (ASCII letters in either case), first space and
+    // first semicolon of the whole line.
     qsizetype pu = -1, pd = -1, space = -1, semicolon = -1;
     for (qsizetype i = 0; i < n; ++i) {
         const char32_t c = Unit(p[i]);
@@ -162,14 +158,7 @@ LineParts FindLineParts(const Ch* p, qsizetype n)
         if (pu >= 0 && space >= 0 && semicolon >= 0)
             break;
     }
-    return {pu, pd, space, semicolon};
-}
 
-// Decode turns a slice of the line into text for an error message.
-template <typename Ch, typename Decode>
-void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
-{
-    const auto [pu, pd, space, semicolon] = FindLineParts(p, n);
     const bool penUp = pu >= 0;
     const qsizetype c = penUp ? pu : pd;
     if (c < 0 || space < 0 || semicolon < 0)
@@ -180,8 +169,7 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
     const qsizetype yStart = space + 1;
     const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
 
-    // Only the start of a slice is decoded for a message; see
-    // ShortenedForMessage.
+    // Only the start of a slice is decoded for a message; see ShortenedForMessage.
     const auto quoted = [&](qsizetype start, qsizetype count) {
         return decode(p + start, std::min(count, QuotedUnits<Ch>));
     };
@@ -425,34 +413,71 @@ QString ShortenedForMessage(QString Text)
 
 namespace {
 
-// One line against the sample's layout, found the way ReadLine finds its
-// parts. state: 0 before any PU or PD line, 1 after a PU, -1 once a line is
-// out of the layout.
+// Whether decoded text is in the sample's layout, lines found as
+// ForEachLine finds them, each as ReadLine would see it. Stops at the first
+// line out of the layout: a file of HP-GL on one line is not walked twice.
 template <typename Ch>
-void CheckLayoutLine(const Ch* p, qsizetype n, int& state)
+bool TextInSampleLayout(const Ch* text, qsizetype n)
 {
-    const auto [pu, pd, space, semicolon] = FindLineParts(p, n);
-    const qsizetype c = pu >= 0 ? pu : pd;
-    if (c < 0)
-        return;
-    // A pen-down line before any pen-up line would be dropped; the rest would
-    // be skipped or misread.
-    bool ok = c == 0 && space > 2 && semicolon > space && (pu == 0 || state == 1);
-    for (qsizetype i = semicolon + 1; ok && i < n; ++i)
-        ok = Unit(p[i]) == ' ' || Unit(p[i]) == '\t';
-    state = ok ? 1 : -1;
+    // The text ends at its first NUL, found as the walk reaches it: a line
+    // out of the layout ends the walk long before.
+    const Ch* end = text + n;
+    const auto lineEnd = [&end](const Ch* q) {
+        if (Unit(*q) == 0)
+            end = q;
+        return Unit(*q) == '\r' || Unit(*q) == '\n' || Unit(*q) == 0;
+    };
+    // 'u' or 'd' where "PU" or "PD" starts (either case), else 0.
+    const auto move = [&end](const Ch* q) -> char32_t {
+        if (q + 1 >= end || (Unit(q[0]) | 0x20) != 'p')
+            return 0;
+        const char32_t c = Unit(q[1]) | 0x20;
+        return c == 'u' || c == 'd' ? c : 0;
+    };
+    bool penUp = false; // a pen-up line came before
+    const Ch* p = text;
+    while (p < end) {
+        const Ch* q = p;
+        if (const char32_t first = move(p)) {
+            // A pen-down line before any pen-up line would be dropped, and
+            // one holding a PU is a pen-up line that starts elsewhere.
+            if (first == 'd' && !penUp)
+                return false;
+            const Ch *space = nullptr, *semicolon = nullptr;
+            for (q = p + 2; q < end && !lineEnd(q); ++q) {
+                if (semicolon) {
+                    if (Unit(*q) != ' ' && Unit(*q) != '\t')
+                        return false;
+                } else if (Unit(*q) == ';') {
+                    semicolon = q;
+                } else if (Unit(*q) == ' ') {
+                    space = space ? space : q;
+                } else if (first == 'd' && move(q) == 'u') {
+                    return false;
+                }
+            }
+            if (!space || space == p + 2 || !semicolon)
+                return false;
+            penUp = true;
+        } else {
+            for (; q < end && !lineEnd(q); ++q) {
+                if (move(q))
+                    return false;
+            }
+        }
+        if (q == end)
+            break;
+        p = q + (Unit(*q) == '\r' && q + 1 < end && Unit(q[1]) == '\n' ? 2 : 1);
+    }
+    return penUp;
 }
 
 } // namespace
 
 bool InSampleLayout(QByteArrayView Data, const QString& FileName)
 {
-    int state = 0;
-    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto&) {
-        ForEachLine(text, size, [&](const auto* line, qsizetype count) {
-            if (state >= 0)
-                CheckLayoutLine(line, count, state);
-        });
-    });
-    return state == 1;
+    bool inLayout = false;
+    WithText(Data, FileName,
+             [&](const auto* text, qsizetype size, const auto&) { inLayout = TextInSampleLayout(text, size); });
+    return inLayout;
 }

@@ -515,6 +515,9 @@ void TestPlotReader::hpglFiles_data()
         "The HPGL instruction \"PD858993459,0\" at line 1, column 7 goes out of range for a plot coordinate");
     row("not an instruction", "PU0,0;\n 1,2;", "",
         "Unexpected \"1,\" at line 2, column 2: an HPGL instruction starts with two letters");
+    // Circles from a few bytes each, beyond what a small file may take.
+    row("curves too large", QByteArray("CI800000000;").repeated(50), "",
+        "is too large to cut: its lines and curves need more than 64 MiB");
     row("long instruction cut", "PD1," + QByteArray(100, '2') + ".5.", "",
         "The HPGL instruction \"PD1," + QString(60, u'2') + QChar(0x2026)
             + "\" at line 1, column 1 has a malformed "
@@ -538,6 +541,9 @@ void TestPlotReader::hpglFiles()
         QCOMPARE(Describe(store), plot);
     } catch (const EConvertError& e) {
         QCOMPARE(e.Message(), error);
+        QCOMPARE(Describe(store), before);
+    } catch (const EFileError& e) {
+        QVERIFY2(!error.isEmpty() && e.Message().endsWith(error), qPrintable(e.Message()));
         QCOMPARE(Describe(store), before);
     }
 }
