@@ -14,9 +14,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -160,6 +163,7 @@ private slots:
     void ownHpglJobsCutAgainAlike();
     void cutsOnDevice();
     void cutsOnPort();
+    void writesPipesAndDevicesAsTheyAre();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
@@ -169,6 +173,9 @@ private:
 
     std::unique_ptr<PrivateCupsServer> FServer;
     QTemporaryDir FDir;
+    // Under /dev, where any name passes for a port: a user's file, and a
+    // disk's node where nodes can be made.
+    QTemporaryDir FDev{QStringLiteral("/dev/shm/vellico-XXXXXX")};
 };
 
 void TestCommandLine::initTestCase()
@@ -182,6 +189,10 @@ void TestCommandLine::initTestCase()
     Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0,100;PU0,0;PD10,10;\n");
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
+    QVERIFY(FDev.isValid());
+    Write(FDev.filePath(QStringLiteral("precious.db")), "precious");
+    // A major number no driver has: nothing could be written even by mistake.
+    ::mknod(QFile::encodeName(FDev.filePath(QStringLiteral("disk"))).constData(), S_IFBLK | 0600, ::makedev(240, 0));
 }
 
 int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
@@ -189,7 +200,7 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     QString errText, outText;
     QStringList all{QStringLiteral("vellico-output-test")};
     for (QString a : args)
-        all << a.replace(QStringLiteral("$DIR"), FDir.path());
+        all << a.replace(QStringLiteral("$DIR"), FDir.path()).replace(QStringLiteral("$DEV"), FDev.path());
     int code = 0;
     {
         QTextStream errStream(&errText), outStream(&outText);
@@ -303,6 +314,12 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "--port-settings is for a cutter on a port";
     QTest::newRow("driver on a port") << port + QStringList{"--send-as", "driver"} << 2
                                       << "A cutter on a port takes a cutter language";
+    QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1
+                                               << "precious.db is not a port: it is a regular file";
+    QTest::newRow("disk as a port") << QStringList{"--cut", "--device", "$DEV/disk"} << 1
+                                    << "disk is not a port: it is a block device";
+    QTest::newRow("disk as output") << file.mid(0, 4) + QStringList{"$DEV/disk"} << 1 << "It is a block device";
+    QTest::newRow("folder as output") << file.mid(0, 4) + QStringList{"$DIR"} << 1 << "It is a folder";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -310,6 +327,9 @@ void TestCommandLine::badInputLeavesNothing()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, message);
+    const QString disk = FDev.filePath(QStringLiteral("disk"));
+    if (args.join(' ').contains(QLatin1String("$DEV/disk")) && !QFileInfo::exists(disk))
+        QSKIP("making device nodes is not permitted here");
 
     const QString kept = Path(QStringLiteral("kept.out"));
     Write(kept, "keep me");
@@ -319,6 +339,9 @@ void TestCommandLine::badInputLeavesNothing()
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
     QCOMPARE(ReadAll(kept), QByteArray("keep me"));
+    QCOMPARE(ReadAll(FDev.filePath(QStringLiteral("precious.db"))), QByteArray("precious"));
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
     for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt"})
@@ -462,6 +485,40 @@ void TestCommandLine::cutsOnPort()
     QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
     // A pseudo-terminal keeps the speed and stop bits; it forces 8 bits, no parity.
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+}
+
+// A named pipe hands its reader the whole job; a device node (/dev/null's
+// numbers) takes it and stays a node. Neither needs --replace.
+void TestCommandLine::writesPipesAndDevicesAsTheyAre()
+{
+    const QString pipe = Path(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QByteArray received;
+    std::thread reader([&] {
+        QFile f(pipe);
+        if (f.open(QIODevice::ReadOnly))
+            received = f.readAll();
+    });
+    QString err;
+    const int code = Run({"--cut", "--send-as", "hpgl", "--output", pipe}, &err);
+    reader.join();
+    QCOMPARE(code, 0);
+    QCOMPARE(err, QString());
+    QString error;
+    QCOMPARE(int(DecodePlotterJob(SendAs::HPGL, received, &error).size()), 51);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+    QFile::remove(pipe);
+
+    const QString device = Path(QStringLiteral("null"));
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        QSKIP("making device nodes is not permitted here");
+    QCOMPARE(Run({"--cut", "--send-as", "hpgl", "--output", device}, &err), 0);
+    QCOMPARE(err, QString());
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(device).constData(), &st), 0);
+    QVERIFY(S_ISCHR(st.st_mode) && st.st_rdev == ::makedev(1, 3));
+    QFile::remove(device);
 }
 
 void TestCommandLine::helpAndVersion()
