@@ -159,7 +159,9 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         QStringLiteral("LINE"));
     parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
-                                 QStringLiteral("Plot to cut instead of the sample: HPGL, one PU or PD per line."),
+                                 QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
+                                                "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
+                                                "sample's own layout) is read in thousandths of an inch."),
                                  QStringLiteral("[PLOTFILE]"));
 
     if (!parser.parse(args))
