@@ -17,10 +17,11 @@
 //   MirrorX:  x -> (extent along x) - x.
 //   MirrorY:  y -> (extent along y) - y.
 
-#include "platform/CutterLanguage.h"
-#include "platform/DeviceMapping.h"
-#include "platform/PrintableArea.h"
-#include "platform/PrinterObject.h"
+#include "cutter/CutterLanguage.h"
+#include "cutter/DeviceMapping.h"
+#include "cutter/DeviceSettings.h"
+#include "cutter/DrawingSurface.h"
+#include "cutter/PrintableArea.h"
 
 #include <memory>
 
