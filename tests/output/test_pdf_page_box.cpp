@@ -3,8 +3,8 @@
 // exactly as they were; and the cutter languages cut every point where the
 // PDF page puts it, to half a plotter unit.
 
-#include "platform/cups/PdfPageBox.h"
-#include "platform/cups/PdfSurface.h"
+#include "platform/pdf/PdfPageBox.h"
+#include "platform/pdf/PdfSurface.h"
 #include "tests/support/PdfStrokes.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/SurfaceDrawing.h"
@@ -21,8 +21,6 @@
 
 #include <cmath>
 #include <limits>
-
-using vcups::SetMediaBox;
 
 namespace {
 
@@ -261,7 +259,7 @@ void TestPdfPageBox::landsWhereThePdfDoes()
     const Plot plot = {
         {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
 
-    vcups::PdfSurface pdf(sheet, Dpi, QString());
+    PdfSurface pdf(sheet, Dpi, QString());
     Print(pdf, OrientPage(sheet), origin, plot);
     const PdfContent expected = ReadPdfStrokes(pdf.Finish());
     QCOMPARE(expected.Pages.size(), 1);
