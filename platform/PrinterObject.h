@@ -58,7 +58,8 @@ public:
 // user's default destination, as lp would choose it. Jobs may run on a
 // worker thread while the window asks KnownPrinter or Printing.
 TPrinter& Printer();
-// The backend's own printer object, which Printer() is unless substituted.
+// The program's own printer object (routing each job to a file, a port or
+// the spooler backend), which Printer() is unless substituted.
 TPrinter& SystemPrinter();
 
 // Puts another printer object in place of the process's one while it lives

@@ -34,17 +34,6 @@ double Timed(const QString& program, const QStringList& args)
     return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
-// Waits for the raw queue to pass the job on, then drops the kept copy, so
-// neither side's job is still being processed while the other is timed.
-bool Drain(const PrivateCupsServer& server)
-{
-    if (!server.waitForRawJobFiles(1, 30000))
-        return false;
-    for (const QString& f : server.rawJobFiles())
-        QFile::remove(f);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -75,10 +64,10 @@ int main(int argc, char** argv)
     std::vector<double> ours, lp;
     for (int i = 0; i <= runs; ++i) {
         const double a = Timed(program, cut);
-        if (a < 0 || !Drain(server))
+        if (a < 0 || !DrainRawJobs(server, 30000))
             return 1;
         const double b = Timed(QStringLiteral("lp"), lpArgs);
-        if (b < 0 || !Drain(server))
+        if (b < 0 || !DrainRawJobs(server, 30000))
             return 1;
         if (i == 0)
             continue; // warming up
