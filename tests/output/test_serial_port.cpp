@@ -257,9 +257,10 @@ void TestSerialPort::xoffHoldsTheJobUntilXon()
     reader.join();
     QVERIFY(quiet);
     QCOMPARE(lateInHold, qint64(0));
-    // What the pseudo-terminal itself holds (some 4 KiB) and a few chunks:
-    // a sender that looked at the cutter's input less often would overrun it.
-    QVERIFY2(beforeXon <= 100 + 8 * 1024, qPrintable(QString::number(beforeXon)));
+    // What the pseudo-terminal itself holds (4 to 15 KiB, as the kernel
+    // hands it on) and a few chunks: a sender that looked at the cutter's
+    // input less often would overrun it.
+    QVERIFY2(beforeXon <= 100 + 24 * 1024, qPrintable(QString::number(beforeXon)));
     QCOMPARE(received.size(), job.size());
     QVERIFY(received == job);
     QVERIFY(took >= 1s);
