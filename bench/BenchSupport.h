@@ -7,6 +7,7 @@
 #include "tests/support/PrivateCupsServer.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -36,6 +37,17 @@ inline bool ServerStarted(const PrivateCupsServer& server, const char* program)
         return true;
     std::fprintf(stderr, "%s: %s\n", program, qPrintable(server.errorText()));
     return false;
+}
+
+// Waits for the raw queue to pass a job on, then drops the kept copies, so
+// neither side's job is still being processed while the other is timed.
+inline bool DrainRawJobs(const PrivateCupsServer& server, int timeoutMs)
+{
+    if (!server.waitForRawJobFiles(1, timeoutMs))
+        return false;
+    for (const QString& f : server.rawJobFiles())
+        QFile::remove(f);
+    return true;
 }
 
 // A large plot: the sample's circles over and over, framed by "IN;" and

@@ -4,6 +4,8 @@
 
 #include "platform/PrinterObject.h"
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 // One entry per paper size the device supports, portrait, with the device's
@@ -13,3 +15,11 @@ std::vector<DeviceSettings> SupportedPapers(const QString& device);
 
 // The device's own default settings; falls back to A4 with no margins.
 DeviceSettings DefaultSettings(const QString& device);
+
+// A4 portrait with no margins: what a device that tells nothing gets.
+DeviceSettings FallbackSettings();
+
+// A device named by the user (a port, or a queue in any case) with its own
+// settings; nullopt when there is no such queue. Throws EOSError when the
+// server cannot be asked.
+std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const QString& name);

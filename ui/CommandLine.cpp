@@ -1,13 +1,13 @@
 #include "ui/CommandLine.h"
 
 #include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
-#include "platform/PrintableArea.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/serial/PortDevices.h"
@@ -211,16 +211,11 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
 // The device the job is for, with its remembered or default settings.
 std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
 {
-    // A port needs no server; whether it is there shows when it is opened.
-    if (IsPortDevice(name))
-        return {{name, PortRecord(name).DriverName, name}, RememberedSettings(name).value_or(DefaultPortSettings())};
-    for (const DestinationInfo& d : ListDestinations()) {
-        if (d.Name.compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        const DeviceIdentity identity{d.Name, d.Info.DriverName, d.Info.PortName};
-        if (auto remembered = RememberedSettings(d.Name))
-            return {identity, *remembered};
-        return {identity, DefaultSettings(d.Name)};
+    auto found = FindDevice(name);
+    if (found) {
+        if (auto remembered = RememberedSettings(found->first.Device))
+            found->second = *remembered;
+        return *found;
     }
     throw EPrinter(QStringLiteral("There is no printer named \"%1\"").arg(Quoted(name)));
 }

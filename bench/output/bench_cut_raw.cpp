@@ -48,17 +48,6 @@ bool ResetPeak()
     return StatusKiB("VmHWM") == StatusKiB("VmRSS");
 }
 
-// Waits for the raw queue to pass the job on, then drops the kept copy, so
-// neither path's job is still being processed while the other is timed.
-bool Drain(const PrivateCupsServer& server)
-{
-    if (!server.waitForRawJobFiles(1, 60000))
-        return false;
-    for (const QString& f : server.rawJobFiles())
-        QFile::remove(f);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -96,7 +85,7 @@ int main(int argc, char** argv)
     const long before = StatusKiB("VmRSS");
     PrintPlot(plot, 2);
     const double aboveMiB = static_cast<double>(StatusKiB("VmHWM") - before) / 1024.0;
-    if (!Drain(server)) {
+    if (!DrainRawJobs(server, 60000)) {
         std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");
         return 1;
     }
@@ -113,7 +102,7 @@ int main(int argc, char** argv)
         t.start();
         PrintPlot(plot, 2);
         cut.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-        if (!Drain(server)) {
+        if (!DrainRawJobs(server, 60000)) {
             std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");
             return 1;
         }
@@ -124,7 +113,7 @@ int main(int argc, char** argv)
             return 1;
         }
         lp.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-        if (!Drain(server)) {
+        if (!DrainRawJobs(server, 60000)) {
             std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no lp job\n");
             return 1;
         }

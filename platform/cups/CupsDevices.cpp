@@ -1,7 +1,9 @@
 #include "platform/cups/CupsDevices.h"
-#include "platform/serial/PortDevices.h"
 
+#include "common/Exceptions.h"
 #include "platform/DeviceCapabilities.h"
+#include "platform/SpoolerBackend.h"
+#include "platform/cups/UserDefault.h"
 
 #include <cmath>
 
@@ -129,16 +131,6 @@ bool TakesCutterLanguage(ipp_t* attrs)
     return true;
 }
 
-DeviceSettings FallbackSettings()
-{
-    DeviceSettings s;
-    s.PaperName = QStringLiteral("A4");
-    s.PaperWidthMm = 210;
-    s.PaperHeightMm = 297;
-    s.ResolutionDpi = 600;
-    return s;
-}
-
 DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
 {
     DeviceSettings s = FallbackSettings();
@@ -190,28 +182,64 @@ IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
 
 } // namespace vcups
 
-std::vector<DeviceSettings> SupportedPapers(const QString& device)
+std::vector<DeviceSettings> QueuePapers(const QString& name)
 {
     using namespace vcups;
-    if (IsPortDevice(device))
-        return {}; // a port has no driver and so no papers of its own
     IppError err;
     auto c = Connection::Open(Clock::now() + QueryBudget(), err);
-    if (!c || device.isEmpty())
+    if (!c)
         return {};
-    IppPtr attrs = QueryDevice(*c, device, err);
+    IppPtr attrs = QueryDevice(*c, name, err);
     return attrs ? PapersFrom(attrs.get()) : std::vector<DeviceSettings>{};
 }
 
-DeviceSettings DefaultSettings(const QString& device)
+DeviceSettings QueueDefaults(const QString& name)
 {
     using namespace vcups;
-    if (IsPortDevice(device))
-        return DefaultPortSettings();
     IppError err;
     auto c = Connection::Open(Clock::now() + QueryBudget(), err);
-    if (!c || device.isEmpty())
+    if (!c)
         return FallbackSettings();
-    IppPtr attrs = QueryDevice(*c, device, err);
+    IppPtr attrs = QueryDevice(*c, name, err);
     return attrs ? DefaultSettingsFrom(attrs.get()) : FallbackSettings();
+}
+
+QueueDevice DefaultQueue()
+{
+    using namespace vcups;
+    const QString chosen = UserDefaultDestination();
+    IppError err;
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
+    if (!http)
+        throw EOSError::FromCode(err.Code, err.Text);
+    IppPtr attrs = QueryDevice(*http, chosen, err);
+    QueueDevice found{{}, FallbackSettings()};
+    if (attrs) {
+        found = {IdentityFrom(attrs.get()), DefaultSettingsFrom(attrs.get())};
+    } else if (err.Code != IPP_STATUS_ERROR_NOT_FOUND) {
+        throw EOSError::FromCode(err.Code, err.Text);
+    } else if (!chosen.isEmpty()) {
+        // Named by the user but unknown to the server: still the device
+        // lp would use, so the window shows its failures, not another's.
+        found.Identity.Device = chosen;
+    }
+    return found;
+}
+
+std::optional<QueueDevice> FindQueue(const QString& name)
+{
+    using namespace vcups;
+    if (name.isEmpty())
+        return std::nullopt;
+    IppError err;
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
+    if (!http)
+        throw EOSError::FromCode(err.Code, err.Text);
+    IppPtr attrs = QueryDevice(*http, name, err);
+    if (!attrs) {
+        if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
+            return std::nullopt;
+        throw EOSError::FromCode(err.Code, err.Text);
+    }
+    return QueueDevice{IdentityFrom(attrs.get()), DefaultSettingsFrom(attrs.get())};
 }

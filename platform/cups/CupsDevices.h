@@ -24,9 +24,6 @@ DeviceSettings DefaultSettingsFrom(ipp_t* printerAttrs);
 // one that does not take PDF.
 bool TakesCutterLanguage(ipp_t* printerAttrs);
 
-// A4 portrait with no margins: what a device that tells nothing gets.
-DeviceSettings FallbackSettings();
-
 // The PWG media keyword for a settings block ("iso_a4_210x297mm").
 QByteArray MediaKeyword(const DeviceSettings& settings);
 

@@ -1,8 +1,17 @@
-#include "platform/cups/CupsJobs.h"
+// Jobs on a CUPS queue: a PDF page through the queue's driver, submitted
+// once drawn, or the cutter's own language streamed to the server while it
+// is drawn. One connection asks what the job needs before drawing: whether
+// the queue is there and the newest of our jobs on it; a raw job goes on the
+// same connection.
 
 #include "common/Exceptions.h"
+#include "cutter/CutterSurface.h"
+#include "platform/DrawnJob.h"
+#include "platform/SpoolerBackend.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
+
+#include <QIODevice>
 
 #include <algorithm>
 #include <optional>
@@ -10,26 +19,40 @@
 namespace vcups {
 namespace {
 
+const QString NotValid = QStringLiteral("Printer selected is not valid");
+
 // The highest id among this user's jobs on the device, finished ones
-// included; nullopt when the server cannot tell within the budget.
+// included (0 for none); null with err filled in when not answered.
+IppPtr AskNewestOwnJob(Connection& http, const QString& device, IppError& err)
+{
+    IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+    return http.Do(std::move(request), "/", err);
+}
+
+int NewestIn(ipp_t* response)
+{
+    int newest = 0;
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response))
+        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
+            newest = std::max(newest, ippGetInteger(a, 0));
+    return newest;
+}
+
+// After a lost answer: the newest job now, on a connection of its own;
+// nullopt when the server cannot tell within the budget.
 std::optional<int> NewestOwnJob(const QString& device)
 {
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
         return std::nullopt;
-    IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-    ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
-    IppPtr response = http->Do(std::move(request), "/", err);
+    IppPtr response = AskNewestOwnJob(*http, device, err);
     if (!response)
-        return err.Code == IPP_STATUS_ERROR_NOT_FOUND ? std::optional<int>(0) : std::nullopt;
-    int newest = 0;
-    for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a; a = ippNextAttribute(response.get()))
-        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
-            newest = std::max(newest, ippGetInteger(a, 0));
-    return newest;
+        return std::nullopt;
+    return NewestIn(response.get());
 }
 
 // Failures where the server may have taken the job without our hearing so:
@@ -41,15 +64,16 @@ bool AnswerLost(const IppError& err)
 }
 
 // The job id from the answer to Print-Job; a lost answer is checked against
-// the queue before it counts as a failure.
-int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& device, std::optional<int> before)
+// the queue before it counts as a failure, so one Cut never gives both a job
+// and an error, nor an error passed off as a job.
+int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& device, int before)
 {
     if (response) {
         ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
         return id ? ippGetInteger(id, 0) : 0;
     }
-    if (AnswerLost(err) && before) {
-        if (const std::optional<int> after = NewestOwnJob(device); after && *after > *before)
+    if (AnswerLost(err)) {
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before)
             return *after;
     }
     throw EOSError::FromCode(err.Code, err.Text);
@@ -64,64 +88,133 @@ IppPtr PrintJobRequest(const QString& device, const QString& title, const char* 
     return request;
 }
 
-} // namespace
-
-int SubmitJob(const QString& device, const DeviceSettings& settings, const QString& title, const char* format,
-              const QByteArray& document)
-{
-    const std::optional<int> before = NewestOwnJob(device);
-
-    IppError err;
-    auto http = Connection::Open(Clock::now() + JobBudget(), err);
-    if (!http)
-        throw EOSError::FromCode(err.Code, err.Text);
-    IppPtr request = PrintJobRequest(device, title, format);
-    if (qstrcmp(format, "application/pdf") == 0) {
-        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, MediaKeyword(settings).constData());
+// A page for the queue's driver: drawn whole, then one Print-Job.
+class PdfQueueJob final : public JobDestination {
+public:
+    PdfQueueJob(const QString& device, const DeviceSettings& settings, const QString& title, int before)
+        : FDevice(device), FSettings(settings), FTitle(title), FBefore(before), FJob(settings, title)
+    {}
+    DrawingSurface& Canvas() override { return FJob.Canvas(); }
+    void Finish() override
+    {
+        const QByteArray document = FJob.Finish();
+        IppError err;
+        auto http = Connection::Open(Clock::now() + JobBudget(), err);
+        if (!http)
+            throw EOSError::FromCode(err.Code, err.Text);
+        IppPtr request = PrintJobRequest(FDevice, FTitle, "application/pdf");
+        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
+                     MediaKeyword(FSettings).constData());
         ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
-                      settings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
+                      FSettings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
         // A cutter must get true sizes: never fit or fill the page.
         ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
+        IppPtr response = http->Do(std::move(request), "/", err, document);
+        http.reset();
+        JobFromAnswer(response, err, FDevice, FBefore);
     }
-    IppPtr response = http->Do(std::move(request), "/", err, document);
-    http.reset();
-    return JobFromAnswer(response, err, device, before);
-}
 
-RawJobStream::RawJobStream(const QString& device, const QString& title) : FDevice(device), FBefore(NewestOwnJob(device))
-{
-    IppError err;
-    FHttp = Connection::Open(Clock::now() + JobBudget(), err);
-    if (!FHttp
-        || !FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
-                        Connection::UnknownLength))
-        throw EOSError::FromCode(err.Code, err.Text);
-    open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-}
+private:
+    QString FDevice;
+    DeviceSettings FSettings;
+    QString FTitle;
+    int FBefore;
+    DrawnJob FJob;
+};
 
-RawJobStream::~RawJobStream() = default;
+// The raw job's document: bytes go to the server as they are drawn, so a
+// large job is neither held in memory nor waited for twice. Dropped
+// unfinished, the connection closes and the server keeps nothing.
+class RawJobStream final : public QIODevice {
+public:
+    // Starts the Print-Job; throws EOSError when it cannot be sent.
+    RawJobStream(std::unique_ptr<Connection> http, const QString& device, const QString& title, int before)
+        : FDevice(device), FBefore(before), FHttp(std::move(http))
+    {
+        IppError err;
+        FHttp->SetDeadline(Clock::now() + JobBudget());
+        if (!FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
+                         Connection::UnknownLength))
+            throw EOSError::FromCode(err.Code, err.Text);
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
 
-qint64 RawJobStream::writeData(const char* data, qint64 size)
-{
-    IppError err;
-    if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
-        if (FFailure.isEmpty()) {
-            FFailureCode = err.Code;
-            FFailure = err.Text;
-            setErrorString(err.Text);
+    // Ends the document and takes the answer.
+    void Finish()
+    {
+        close();
+        IppError err{FFailureCode, FFailure};
+        IppPtr response = FFailure.isEmpty() ? FHttp->Answer(err) : IppPtr();
+        FHttp.reset();
+        JobFromAnswer(response, err, FDevice, FBefore);
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        IppError err;
+        if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
+            if (FFailure.isEmpty()) {
+                FFailureCode = err.Code;
+                FFailure = err.Text;
+                setErrorString(err.Text);
+            }
+            return -1;
         }
-        return -1;
+        return size;
     }
-    return size;
-}
+    qint64 readData(char*, qint64) override { return -1; }
 
-int RawJobStream::Finish()
-{
-    close();
-    IppError err{FFailureCode, FFailure};
-    IppPtr response = FFailure.isEmpty() ? FHttp->Answer(err) : IppPtr();
-    FHttp.reset();
-    return JobFromAnswer(response, err, FDevice, FBefore);
-}
+private:
+    QString FDevice;
+    int FBefore;
+    std::unique_ptr<Connection> FHttp;
+    int FFailureCode = 0;
+    QString FFailure;
+};
 
+class RawQueueJob final : public JobDestination {
+public:
+    RawQueueJob(std::unique_ptr<Connection> http, const QString& device, const DeviceSettings& settings,
+                const QString& title, int before)
+        : FStream(std::move(http), device, title, before),
+          FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FStream))
+    {}
+    DrawingSurface& Canvas() override { return *FCutter; }
+    void Finish() override
+    {
+        FCutter->Finish();
+        FCutter.reset();
+        FStream.Finish();
+    }
+
+private:
+    RawJobStream FStream;
+    std::unique_ptr<CutterSurface> FCutter;
+};
+
+} // namespace
 } // namespace vcups
+
+std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const DeviceSettings& settings,
+                                             const QString& title)
+{
+    using namespace vcups;
+    if (device.isEmpty())
+        throw EPrinter(NotValid);
+    IppError err;
+    auto http = Connection::Open(Clock::now() + QueryBudget(), err);
+    if (!http)
+        throw EOSError::FromCode(err.Code, err.Text);
+    // The queue must exist on the server before anything is drawn.
+    IppPtr jobs = AskNewestOwnJob(*http, device, err);
+    if (!jobs) {
+        if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
+            throw EPrinter(NotValid);
+        throw EOSError::FromCode(err.Code, err.Text);
+    }
+    const int before = NewestIn(jobs.get());
+    if (settings.Language == SendAs::Driver)
+        return std::make_unique<PdfQueueJob>(device, settings, title, before);
+    return std::make_unique<RawQueueJob>(std::move(http), device, settings, title, before);
+}

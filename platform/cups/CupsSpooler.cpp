@@ -1,14 +1,12 @@
 // The spooler queries over IPP. A handle holds one connection to the server
 // and the deadline of the whole open..close sequence.
 
-#include "platform/Spooler.h"
-
 #include "common/Exceptions.h"
-
+#include "platform/SpoolerBackend.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
-#include "platform/serial/PortDevices.h"
-#include "platform/serial/PortSender.h"
+
+#include <iterator>
 
 namespace {
 
@@ -17,35 +15,28 @@ using namespace vcups;
 struct CupsHandle final : SpoolerHandle {
     QString Name;
     std::unique_ptr<Connection> Http;
+    // The record as opening found it, for the first GetPrinter2: asking for
+    // the name alone and then for the record would ask twice.
+    IppPtr Record;
 };
 
-SpoolerError& LastError()
-{
-    // Per thread: the status, name and dialog look-ups run on workers of their
-    // own, and each reads back its own failure.
-    thread_local SpoolerError e;
-    return e;
-}
+// What opening asks for: enough for the record, little for a status tick.
+const char* const RecordAttributes[] = {"printer-name",     "printer-make-and-model", "device-uri",
+                                        "printer-location", "printer-info",           "printer-state"};
 
 void SetLastError(const IppError& err)
 {
-    LastError() = {err.Code, err.Text};
+    SetLastSpoolerError({err.Code, err.Text});
 }
 
 } // namespace
 
-std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name)
+std::unique_ptr<SpoolerHandle> OpenQueue(const QString& name)
 {
     IppError err;
     if (name.isEmpty()) {
         SetLastError({IPP_STATUS_ERROR_NOT_FOUND, QStringLiteral("The printer or class does not exist.")});
         return nullptr;
-    }
-    // A port needs no server: its record and jobs are the program's own.
-    if (IsPortDevice(name)) {
-        auto port = std::make_unique<PortHandle>();
-        port->Path = name;
-        return port;
     }
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http) {
@@ -54,29 +45,25 @@ std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name)
     }
     // Opening succeeds only for a destination the server knows.
     IppPtr request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
-    if (!http->Do(std::move(request), "/", err)) {
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(RecordAttributes)), nullptr, RecordAttributes);
+    IppPtr record = http->Do(std::move(request), "/", err);
+    if (!record) {
         SetLastError(err);
         return nullptr;
     }
     auto handle = std::make_unique<CupsHandle>();
     handle->Name = name;
     handle->Http = std::move(http);
+    handle->Record = std::move(record);
     return handle;
 }
 
-void ClosePrinter(std::unique_ptr<SpoolerHandle>& handle)
+std::optional<PrinterInfo2> QueueRecord(SpoolerHandle& handle)
 {
-    handle.reset();
-}
-
-std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle)
-{
-    if (const auto* port = dynamic_cast<const PortHandle*>(&handle))
-        return PortRecord(port->Path);
     auto& h = static_cast<CupsHandle&>(handle);
     IppError err;
-    IppPtr attrs = QueryDevice(*h.Http, h.Name, err);
+    IppPtr attrs = h.Record ? std::move(h.Record) : QueryDevice(*h.Http, h.Name, err);
     if (!attrs) {
         SetLastError(err);
         return std::nullopt;
@@ -84,12 +71,8 @@ std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle)
     return InfoFrom(attrs.get());
 }
 
-std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
+std::optional<int> QueueJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
 {
-    if (firstJob < 0 || maxJobs < 0)
-        return std::nullopt;
-    if (const auto* port = dynamic_cast<const PortHandle*>(&handle))
-        return firstJob == 0 && maxJobs > 0 && PortSending(port->Path) ? 1 : 0;
     auto& h = static_cast<CupsHandle&>(handle);
     IppPtr request = NewRequest(IPP_OP_GET_JOBS, h.Name);
     // Every user's jobs in any state that is not finished: pending, held,
@@ -114,11 +97,6 @@ std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
     if (count < 0)
         count = 0;
     return count < maxJobs ? count : maxJobs;
-}
-
-SpoolerError LastSpoolerError()
-{
-    return LastError();
 }
 
 std::vector<DestinationInfo> ListDestinations()

@@ -44,6 +44,9 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // A new deadline for the requests still to come (a job after a query).
+    void SetDeadline(Clock::time_point deadline) noexcept { FDeadline = deadline; }
+
     // Sends request (with optional document data after it) and returns the
     // response; null on any failure, including an IPP error status.
     IppPtr Do(IppPtr request, const char* resource, IppError& err, const QByteArray& document = QByteArray());

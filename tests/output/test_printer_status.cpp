@@ -233,7 +233,8 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
 }
 
 // Remote servers and busy local ones answer in tens of milliseconds; a reply
-// to Print-Job may come after the job's limit. Neither is a failure.
+// to Print-Job may come after the job's limit. Neither is a failure, unless
+// the queue holds no new job then.
 void TestPrinterStatus::slowServerIsNoFailure()
 {
     SlowProxy proxy(FServer->socketPath());
@@ -242,12 +243,17 @@ void TestPrinterStatus::slowServerIsNoFailure()
     qputenv("CUPS_SERVER", proxy.address().toLatin1());
     const SpoolerTimeLimits defaults = CurrentSpoolerTimeLimits();
     const int before = int(FServer->jobFiles().size());
+    QVERIFY(FServer->addQueue(QStringLiteral("Refusing")) && FServer->rejectJobs(QStringLiteral("Refusing")));
 
     proxy.setReplyDelayMs(90);
     Select(QStringLiteral("TestCutter"));
     QCOMPARE(GetPrinterName(), QStringLiteral("TestCutter"));
     QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
     PrintPlot(FSample, 2);
+    // The device answered, its jobs too late: reported, never an empty queue.
+    proxy.setReplyDelayMs(600);
+    SetSpoolerTimeLimits({std::chrono::milliseconds(1000), defaults.Job});
+    QVERIFY_THROWS_EXCEPTION(EOSError, GetQueueStatus());
 
     // The job's answer comes after its limit: the queue is asked, and holds it.
     proxy.setReplyDelayMs(700);
@@ -255,9 +261,19 @@ void TestPrinterStatus::slowServerIsNoFailure()
     QElapsedTimer t;
     t.start();
     PrintPlot(FSample, 2);
+    const qint64 late = t.elapsed();
+    // A late answer with no new job of ours on the queue is a failure.
+    Select(QStringLiteral("Refusing"));
+    QString refused;
+    try {
+        PrintPlot(FSample, 2);
+    } catch (const EOSError& e) {
+        refused = e.Message();
+    }
     SetSpoolerTimeLimits(defaults);
     qputenv("CUPS_SERVER", direct);
-    QVERIFY2(t.elapsed() >= 400, "the answer was not late");
+    QVERIFY2(late >= 400, "the answer was not late");
+    QVERIFY2(refused.contains(QLatin1String("did not answer in time")), qPrintable(refused));
     QVERIFY(FServer->waitForJobFiles(before + 2));
     QTest::qWait(300);
     QCOMPARE(int(FServer->jobFiles().size()), before + 2);

@@ -294,12 +294,23 @@ void TestCommandLine::cutsToFile()
     QFETCH(QPointF, leftTop);
 
     const QString out = Path(QStringLiteral("job.out"));
+    const QString link = Path(QStringLiteral("job.link"));
     QFile::remove(out);
-    if (args.contains(QStringLiteral("--replace")))
+    QFile::remove(link);
+    const bool replacing = args.contains(QStringLiteral("--replace"));
+    if (replacing) {
         Write(out, "an older job");
+        QCOMPARE(::link(qPrintable(out), qPrintable(link)), 0);
+    }
     QString err;
     QCOMPARE(Run(QStringList{"--cut", "--output", out} + args, &err), 0);
     QCOMPARE(err, QString());
+    // Replaced by a new file renamed over the old: never written in place,
+    // so a failure cannot leave half a job, and a link keeps the old one.
+    if (replacing) {
+        QCOMPARE(ReadAll(link), QByteArray("an older job"));
+        QFile::remove(link);
+    }
 
     const QByteArray job = ReadAll(out);
     if (language == SendAs::HPGL)
@@ -333,6 +344,8 @@ void TestCommandLine::badInputLeavesNothing_data()
                                       << "Unknown language \"svg\" for --send-as";
     QTest::newRow("position text") << file + QStringList{"--position", "Top middle"} << 2
                                    << "\"Top middle\" is not a position";
+    QTest::newRow("beginning of a position")
+        << file + QStringList{"--position", "Top"} << 2 << "\"Top\" is not a position";
     QTest::newRow("position 9") << file + QStringList{"--position", "9"} << 2 << "Position 9 is not in the list";
     QTest::newRow("sheet zero") << file + QStringList{"--sheet", "0x1000"} << 2 << "\"0x1000\" is not a sheet";
     QTest::newRow("sheet huge") << file + QStringList{"--sheet", "600x60000"} << 2 << "is not a sheet";

@@ -1,6 +1,7 @@
 #include "common/Exceptions.h"
 #include "ui/ErrorReport.h"
 
+#include <QMessageBox>
 #include <QtTest>
 
 #include <stdexcept>
@@ -18,6 +19,7 @@ private slots:
     void repeatedFailures();
     void passingFailuresWaitTheirPatience();
     void noSecondReportWhileOneIsOpen();
+    void boxShowsTheTextAsWritten();
 
 private:
     QStringList FTitles;
@@ -152,9 +154,16 @@ void TestErrorReport::passingFailuresWaitTheirPatience()
     reporter.Failed(QStringLiteral("late"), false, now - milliseconds(1500));
     reporter.Failed(QStringLiteral("late"), false, now);
     QCOMPARE(FTexts, QStringList{QStringLiteral("late.")});
+    // Every tick fails quickly, but failing has lasted the patience since the
+    // first: reported.
+    reporter.Succeeded();
+    reporter.Failed(QStringLiteral("again"), false, TRepeatedFailureReporter::Clock::now() - milliseconds(600));
+    QTest::qSleep(500);
+    reporter.Failed(QStringLiteral("again"), false, TRepeatedFailureReporter::Clock::now());
+    QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("again.")}));
     reporter.Succeeded();
     reporter.Failed(QStringLiteral("answered"), true, now);
-    QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("answered.")}));
+    QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("again."), QStringLiteral("answered.")}));
 }
 
 void TestErrorReport::noSecondReportWhileOneIsOpen()
@@ -175,6 +184,25 @@ void TestErrorReport::noSecondReportWhileOneIsOpen()
     ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
     ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
     QCOMPARE(FTexts, (QStringList{QStringLiteral("Printing in progress."), QStringLiteral("B.")}));
+}
+
+// A file or queue name with markup in it is shown as written, not rendered.
+void TestErrorReport::boxShowsTheTextAsWritten()
+{
+    SetErrorReportHook({});
+    Qt::TextFormat format = Qt::RichText;
+    QString text;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                format = box->textFormat();
+                text = box->text();
+                box->accept();
+            }
+    });
+    ShowErrorReport(QStringLiteral("Cannot open file \"<b>x</b>.plt\""));
+    QCOMPARE(format, Qt::PlainText);
+    QVERIFY2(text.contains(QLatin1String("<b>x</b>")), qPrintable(text));
 }
 
 QTEST_MAIN(TestErrorReport)

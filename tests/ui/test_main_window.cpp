@@ -400,6 +400,7 @@ void TestMainWindow::confirmedSetupSwitchesDevice()
 
 void TestMainWindow::statusFollowsQueue()
 {
+    QCOMPARE(FForm->TimerEstado->interval(), 200);
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);

@@ -221,6 +221,16 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0
                                                : paper == QLatin1String("A4") ? 5.0
                                                                               : 6.0);
+    if (device == QLatin1String("Raw"))
+        return;
+    // The other sheet in a cutter's language, then back: the device's own
+    // paper of that sheet.
+    sendAsList->setCurrentIndex(int(SendAs::DMPL));
+    const bool wasA4 = paper == QLatin1String("A4");
+    paperList->setCurrentIndex(wasA4 ? 1 : 0);
+    sendAsList->setCurrentIndex(int(SendAs::Driver));
+    QCOMPARE(FDialog->Settings().PaperName, wasA4 ? QStringLiteral("Letter") : QStringLiteral("A4"));
+    QVERIFY(FDialog->Settings().MarginLeftMm > 0);
 }
 
 void TestPrintSetup::customSheetIsRemembered()
@@ -254,6 +264,8 @@ void TestPrintSetup::customSheetIsRemembered()
 
 void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
 {
+    // Opened across the monitor's middle, a third of the way down.
+    QCOMPARE(SetupDialogPosition(QRect(1920, 100, 1200, 900), QSize(400, 300)), QPoint(2320, 300));
     const DeviceSettings inUse = Settings("Letter", 215.9, 279.4, 0, SendAs::Driver, true);
     // Returns before the server is asked, and fills in once it answers.
     FDialog->SetCurrent(QStringLiteral("TestCutter"), inUse);

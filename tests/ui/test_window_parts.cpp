@@ -1,8 +1,11 @@
 #include "plot/SampleText.h"
 #include "ui/Pictures.h"
 #include "ui/SampleMemo.h"
+#include "ui/SpoolerCalls.h"
 
 #include <QtTest>
+
+#include <atomic>
 
 // Pieces the main window is built from, on their own.
 class TestWindowParts : public QObject {
@@ -11,6 +14,7 @@ private slots:
     void memoHoldsItsTextForEveryReader();
     void memoShownShowsItsText();
     void picturesLoad();
+    void spoolerCallsOfOneKindNeverOverlap();
 };
 
 // Whoever reads first gets the whole sample, line by line, and the text is
@@ -54,6 +58,32 @@ void TestWindowParts::picturesLoad()
     const QList<QSize> sizes = ApplicationIcon().availableSizes();
     for (int edge : {16, 24, 32, 48})
         QVERIFY2(sizes.contains(QSize(edge, edge)), qPrintable(QString::number(edge)));
+}
+
+// A second status tick while the first still waits on the server runs
+// nothing; another kind of call runs beside it.
+void TestWindowParts::spoolerCallsOfOneKindNeverOverlap()
+{
+    TSpoolerCalls calls;
+    std::atomic<bool> release{false};
+    int done = 0;
+    const auto count = [&](const QString&) { ++done; };
+    const auto failed = [](const QString&, bool, TSpoolerCalls::Clock::time_point) {};
+    QVERIFY(calls.Start(
+        TSpoolerCalls::Status,
+        [&] {
+            while (!release)
+                QThread::msleep(1);
+            return QString();
+        },
+        count, failed));
+    QVERIFY(!calls.Start(
+        TSpoolerCalls::Status, [] { return QString(); }, count, failed));
+    QVERIFY(calls.Start(
+        TSpoolerCalls::Name, [] { return QString(); }, count, failed));
+    release = true;
+    QTRY_COMPARE(done, 2);
+    QVERIFY(!calls.Busy(TSpoolerCalls::Status));
 }
 
 QTEST_MAIN(TestWindowParts)

@@ -17,16 +17,14 @@
 //   MirrorX:  x -> (extent along x) - x.
 //   MirrorY:  y -> (extent along y) - y.
 
-#include "platform/CutterLanguage.h"
-#include "platform/DeviceMapping.h"
-#include "platform/PrintableArea.h"
-#include "platform/PrinterObject.h"
+#include "cutter/CutterLanguage.h"
+#include "cutter/MappedSurface.h"
 
 #include <memory>
 
 class QIODevice;
 
-class CutterSurface final : public DrawingSurface {
+class CutterSurface final : public MappedSurface {
 public:
     // dpi is the surface's device resolution: the unit of DPtoLP and the
     // viewport origin. Writes the job's opening to sink (buffered). Throws
@@ -34,11 +32,6 @@ public:
     CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink);
     ~CutterSurface() override;
 
-    void SetMapMode(int mode) override;
-    void DPtoLP(TPoint* points, int count) override;
-    void SetViewportOrgEx(int x, int y) override;
-    void SetWindowOrgEx(std::int64_t x, std::int64_t y) override;
-    void MoveTo(int x, int y) override;
     void Polyline(const TPoint* points, int count) override;
 
     // Lifts the tool and ends the job; the surface draws no more. A surface
@@ -49,17 +42,12 @@ public:
     double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
 
 private:
-    SheetPointMm ToSheet(TPoint logical) const;
     PlotterPoint ToPlotter(SheetPointMm sheet) const;
 
-    OrientedPage FPage;
-    int FDpi;
     bool FRotate90;
     bool FMirrorX;
     bool FMirrorY;
-    DeviceMapping FMapping;
     std::unique_ptr<CutterEncoder> FEncoder;
     double FUnitsPerMm = 1;
-    TPoint FCurrent;
     bool FFinished = false;
 };

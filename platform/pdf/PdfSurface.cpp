@@ -1,6 +1,6 @@
-#include "platform/cups/PdfSurface.h"
+#include "platform/pdf/PdfSurface.h"
 
-#include "platform/cups/PdfPageBox.h"
+#include "platform/pdf/PdfPageBox.h"
 
 #include <QPageLayout>
 #include <QPainter>
@@ -8,14 +8,11 @@
 
 #include <vector>
 
-namespace vcups {
-
 namespace {
 constexpr double PtPerMm = 72.0 / 25.4;
 }
 
-PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
-    : FPage(OrientPage(settings)), FDpi(dpi), FMapping(dpi, dpi)
+PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title) : MappedSurface(settings, dpi)
 {
     FBuffer.open(QIODevice::WriteOnly);
     FWriter = std::make_unique<QPdfWriter>(&FBuffer);
@@ -27,7 +24,7 @@ PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& t
     // (A4 becomes 595 x 842), so nothing below trusts its page rectangle:
     // every position is measured from the sheet's lower-left corner, where the
     // PDF's own origin is, and Finish writes the exact size into the file.
-    const QPageSize size(QSizeF(FPage.WidthMm, FPage.HeightMm), QPageSize::Millimeter, QString(),
+    const QPageSize size(QSizeF(Page().WidthMm, Page().HeightMm), QPageSize::Millimeter, QString(),
                          QPageSize::ExactMatch);
     FWriter->setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
     FFlipHeightPt = FWriter->pageLayout().fullRectPoints().height();
@@ -46,35 +43,9 @@ PdfSurface::~PdfSurface()
         FPainter->end();
 }
 
-void PdfSurface::SetMapMode(int mode)
-{
-    FMapping.SetMapMode(mode);
-}
-
-void PdfSurface::DPtoLP(TPoint* points, int count)
-{
-    for (int i = 0; i < count; ++i)
-        points[i] = FMapping.DPtoLP(points[i]);
-}
-
-void PdfSurface::SetViewportOrgEx(int x, int y)
-{
-    FMapping.SetViewportOrg(x, y);
-}
-
-void PdfSurface::SetWindowOrgEx(std::int64_t x, std::int64_t y)
-{
-    FMapping.SetWindowOrg(x, y);
-}
-
-void PdfSurface::MoveTo(int x, int y)
-{
-    FCurrent = {x, y};
-}
-
 QPointF PdfSurface::ToPdf(TPoint logical) const
 {
-    const SheetPointMm s = DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
+    const SheetPointMm s = ToSheet(logical);
     return {s.X * PtPerMm, FFlipHeightPt - s.Y * PtPerMm};
 }
 
@@ -95,7 +66,5 @@ QByteArray PdfSurface::Finish()
     FWriter.reset();
     FBuffer.close();
     // The page as drawn: a landscape page is already the wide way round.
-    return SetMediaBox(FBuffer.data(), FPage.WidthMm * PtPerMm, FPage.HeightMm * PtPerMm);
+    return SetMediaBox(FBuffer.data(), Page().WidthMm * PtPerMm, Page().HeightMm * PtPerMm);
 }
-
-} // namespace vcups

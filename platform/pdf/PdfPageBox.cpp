@@ -1,12 +1,10 @@
-#include "platform/cups/PdfPageBox.h"
+#include "platform/pdf/PdfPageBox.h"
 
 #include <QList>
 
 #include <cmath>
 #include <optional>
 #include <vector>
-
-namespace vcups {
 
 namespace {
 
@@ -199,5 +197,3 @@ QByteArray SetMediaBox(const QByteArray& pdf, double widthPt, double heightPt)
     out.replace(at, moved(xref->StartxrefValueEnd) - at, QByteArray::number(moved(xref->Start)));
     return out;
 }
-
-} // namespace vcups

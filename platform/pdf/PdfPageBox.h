@@ -6,8 +6,6 @@
 
 #include <QByteArray>
 
-namespace vcups {
-
 // pdf with its one page's MediaBox set to [0 0 widthPt heightPt] (three
 // decimals, well under 0.001 mm) and its cross-reference table and startxref
 // moved to match.
@@ -18,5 +16,3 @@ namespace vcups {
 // not a positive finite number, comes back unchanged: a rounded box costs a
 // fraction of a millimetre, a broken file costs the job.
 QByteArray SetMediaBox(const QByteArray& pdf, double widthPt, double heightPt);
-
-} // namespace vcups

@@ -1,12 +1,12 @@
-#include "platform/CutterSurface.h"
+#include "cutter/CutterSurface.h"
 
 #include "common/Exceptions.h"
 
 #include <algorithm>
 
 CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink)
-    : FPage(OrientPage(settings)), FDpi(dpi > 0 ? dpi : 1), FRotate90(settings.Rotate90), FMirrorX(settings.MirrorX),
-      FMirrorY(settings.MirrorY), FMapping(dpi, dpi), FEncoder(MakeCutterEncoder(settings.Language, sink))
+    : MappedSurface(settings, dpi), FRotate90(settings.Rotate90), FMirrorX(settings.MirrorX),
+      FMirrorY(settings.MirrorY), FEncoder(MakeCutterEncoder(settings.Language, sink))
 {
     if (!FEncoder)
         throw EPrinter(QStringLiteral("No cutter language is chosen for this device"));
@@ -15,32 +15,6 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice&
 }
 
 CutterSurface::~CutterSurface() = default;
-
-void CutterSurface::SetMapMode(int mode)
-{
-    FMapping.SetMapMode(mode);
-}
-
-void CutterSurface::DPtoLP(TPoint* points, int count)
-{
-    for (int i = 0; i < count; ++i)
-        points[i] = FMapping.DPtoLP(points[i]);
-}
-
-void CutterSurface::SetViewportOrgEx(int x, int y)
-{
-    FMapping.SetViewportOrg(x, y);
-}
-
-void CutterSurface::SetWindowOrgEx(std::int64_t x, std::int64_t y)
-{
-    FMapping.SetWindowOrg(x, y);
-}
-
-void CutterSurface::MoveTo(int x, int y)
-{
-    FCurrent = {x, y};
-}
 
 namespace {
 
@@ -79,20 +53,15 @@ bool ClipToSheet(SheetPointMm& a, SheetPointMm& b, double w, double h)
 
 } // namespace
 
-SheetPointMm CutterSurface::ToSheet(TPoint logical) const
-{
-    return DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
-}
-
 PlotterPoint CutterSurface::ToPlotter(SheetPointMm s) const
 {
     double x = s.X, y = s.Y;
-    double extentX = FPage.WidthMm, extentY = FPage.HeightMm;
+    double extentX = Page().WidthMm, extentY = Page().HeightMm;
     if (FRotate90) {
         x = s.Y;
-        y = FPage.WidthMm - s.X;
-        extentX = FPage.HeightMm;
-        extentY = FPage.WidthMm;
+        y = Page().WidthMm - s.X;
+        extentX = Page().HeightMm;
+        extentY = Page().WidthMm;
     }
     if (FMirrorX)
         x = extentX - x;
@@ -108,7 +77,7 @@ void CutterSurface::Polyline(const TPoint* points, int count)
         return;
     // Only what falls on the sheet is cut, as only what falls on a page is
     // printed: past its edges the blade would cut the cutter's own strip.
-    const double w = FPage.WidthMm, h = FPage.HeightMm;
+    const double w = Page().WidthMm, h = Page().HeightMm;
     const auto onSheet = [w, h](SheetPointMm p) { return p.X >= 0 && p.X <= w && p.Y >= 0 && p.Y <= h; };
     bool cutting = false; // the tool is down at "at"
     PlotterPoint at;

@@ -1,0 +1,39 @@
+// What each device offers, a port or a queue alike.
+
+#include "platform/DeviceCapabilities.h"
+#include "platform/SpoolerBackend.h"
+#include "platform/serial/PortDevices.h"
+
+std::vector<DeviceSettings> SupportedPapers(const QString& device)
+{
+    if (IsPortDevice(device))
+        return {}; // a port has no driver and so no papers of its own
+    return device.isEmpty() ? std::vector<DeviceSettings>{} : QueuePapers(device);
+}
+
+DeviceSettings DefaultSettings(const QString& device)
+{
+    if (IsPortDevice(device))
+        return DefaultPortSettings();
+    return device.isEmpty() ? FallbackSettings() : QueueDefaults(device);
+}
+
+DeviceSettings FallbackSettings()
+{
+    DeviceSettings s;
+    s.PaperName = QStringLiteral("A4");
+    s.PaperWidthMm = 210;
+    s.PaperHeightMm = 297;
+    s.ResolutionDpi = 600;
+    return s;
+}
+
+std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const QString& name)
+{
+    // A port needs no server; whether it is there shows when it is opened.
+    if (IsPortDevice(name))
+        return std::pair{DeviceIdentity{name, PortRecord(name).DriverName, name}, DefaultPortSettings()};
+    if (auto queue = FindQueue(name))
+        return std::pair{queue->Identity, queue->Settings};
+    return std::nullopt;
+}

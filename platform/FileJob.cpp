@@ -1,0 +1,30 @@
+// A job written to a file: checked before drawing, written when finished.
+
+#include "platform/DrawnJob.h"
+#include "platform/JobDestination.h"
+#include "platform/JobFile.h"
+
+namespace {
+
+class FileJob final : public JobDestination {
+public:
+    FileJob(const QString& path, bool replace, const DeviceSettings& settings, const QString& title)
+        : FPath(path), FReplace(replace), FJob(settings, title)
+    {}
+    DrawingSurface& Canvas() override { return FJob.Canvas(); }
+    void Finish() override { WriteJobFile(FPath, FReplace, FJob.Finish()); }
+
+private:
+    QString FPath;
+    bool FReplace;
+    DrawnJob FJob;
+};
+
+} // namespace
+
+std::unique_ptr<JobDestination> OpenFileJob(const QString& path, bool replace, const DeviceSettings& settings,
+                                            const QString& title)
+{
+    CheckJobFile(path, replace);
+    return std::make_unique<FileJob>(path, replace, settings, title);
+}

@@ -1,0 +1,198 @@
+// The process's printer object: the current device with its settings, and
+// each job sent to one of three destinations: a file when one is set, the
+// device's port when the device is a port, else the spooler backend's queue.
+
+#include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
+#include "platform/DeviceCapabilities.h"
+#include "platform/DeviceSettingsStore.h"
+#include "platform/JobDestination.h"
+#include "platform/PrinterObject.h"
+#include "platform/SpoolerBackend.h"
+#include "platform/serial/PortJob.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+const QString NoDefault = QStringLiteral("There is no default printer currently selected");
+const QString InProgress = QStringLiteral("Printing in progress");
+const QString NotPrinting = QStringLiteral("Printer is not currently printing");
+
+class SystemPrinterObject final : public TPrinter {
+public:
+    void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
+    {
+        EnsureDevice();
+        std::lock_guard lock(FMutex);
+        identity = *FIdentity;
+        settings = FSettings;
+    }
+
+    bool KnownPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
+    {
+        std::lock_guard lock(FMutex);
+        if (!FIdentity)
+            return false;
+        identity = *FIdentity;
+        settings = FSettings;
+        return true;
+    }
+
+    void SetPrinter(const DeviceIdentity& identity, const DeviceSettings& settings) override
+    {
+        std::lock_guard lock(FMutex);
+        if (FJob)
+            throw EPrinter(InProgress);
+        FIdentity = identity;
+        FSettings = settings;
+    }
+
+    int PageWidth() override
+    {
+        EnsureDevice();
+        std::lock_guard lock(FMutex);
+        return PrintableWidthPx(OrientPage(FSettings), SurfaceDpi);
+    }
+
+    int PageHeight() override
+    {
+        EnsureDevice();
+        std::lock_guard lock(FMutex);
+        return PrintableHeightPx(OrientPage(FSettings), SurfaceDpi);
+    }
+
+    void SetOutputFile(const QString& path, bool replace) override
+    {
+        std::lock_guard lock(FMutex);
+        if (FJob)
+            throw EPrinter(InProgress);
+        FOutputFile = path;
+        FReplaceFile = replace;
+    }
+
+    void BeginDoc(const QString& title) override
+    {
+        {
+            // Claimed before anything slow, so a second job is refused at once.
+            std::lock_guard lock(FMutex);
+            if (FJob || FStarting)
+                throw EPrinter(InProgress);
+            FStarting = true;
+        }
+        struct Release {
+            SystemPrinterObject& P;
+            ~Release()
+            {
+                std::lock_guard lock(P.FMutex);
+                P.FStarting = false;
+            }
+        } release{*this};
+
+        QString outputFile;
+        bool replace = false;
+        {
+            std::lock_guard lock(FMutex);
+            outputFile = FOutputFile;
+            replace = FReplaceFile;
+        }
+        std::unique_ptr<JobDestination> job;
+        if (!outputFile.isEmpty()) {
+            // A file needs no device; the sheet is the chosen one, or A4.
+            DeviceSettings settings;
+            {
+                std::lock_guard lock(FMutex);
+                settings = FIdentity ? FSettings : FallbackSettings();
+            }
+            job = OpenFileJob(outputFile, replace, settings, title);
+            std::lock_guard lock(FMutex);
+            if (!FIdentity) {
+                FIdentity = DeviceIdentity{};
+                FSettings = FallbackSettings();
+            }
+        } else {
+            EnsureDevice();
+            QString device;
+            DeviceSettings settings;
+            {
+                std::lock_guard lock(FMutex);
+                device = FIdentity->Device;
+                settings = FSettings;
+            }
+            job = IsPortDevice(device) ? OpenPortJob(device, settings, title) : OpenQueueJob(device, settings, title);
+        }
+        std::lock_guard lock(FMutex);
+        FJob = std::move(job);
+    }
+
+    void EndDoc() override
+    {
+        std::unique_ptr<JobDestination> job;
+        {
+            std::lock_guard lock(FMutex);
+            if (!FJob)
+                throw EPrinter(NotPrinting);
+            job = std::move(FJob);
+        }
+        // The job is closed whatever happens next; a refusal is still
+        // reported rather than passed off as a printed job.
+        job->Finish();
+    }
+
+    bool Printing() const override
+    {
+        std::lock_guard lock(FMutex);
+        return FJob != nullptr;
+    }
+
+    DrawingSurface& Canvas() override
+    {
+        std::lock_guard lock(FMutex);
+        if (!FJob)
+            throw EPrinter(NotPrinting);
+        return FJob->Canvas();
+    }
+
+private:
+    // Until a device is chosen the object follows the user's default
+    // destination, asked once it exists; with none it keeps asking, so a
+    // printer added later is found. The server is asked without the lock
+    // held, so the window's KnownPrinter never waits on the network.
+    void EnsureDevice()
+    {
+        {
+            std::lock_guard lock(FMutex);
+            if (FIdentity)
+                return;
+        }
+        QueueDevice found = DefaultQueue();
+        if (found.Identity.Device.isEmpty())
+            throw EPrinter(NoDefault);
+        if (const auto remembered = RememberedSettings(found.Identity.Device))
+            found.Settings = *remembered;
+        std::lock_guard lock(FMutex);
+        if (!FIdentity) {
+            FIdentity = std::move(found.Identity);
+            FSettings = found.Settings;
+        }
+    }
+
+    mutable std::mutex FMutex;
+    std::optional<DeviceIdentity> FIdentity;
+    DeviceSettings FSettings;
+    std::unique_ptr<JobDestination> FJob;
+    bool FStarting = false;
+    QString FOutputFile;
+    bool FReplaceFile = false;
+};
+
+} // namespace
+
+TPrinter& SystemPrinter()
+{
+    // Never destroyed: a job thread may still be finishing as the program ends.
+    static auto* printer = new SystemPrinterObject;
+    return *printer;
+}

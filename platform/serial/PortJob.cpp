@@ -1,0 +1,34 @@
+#include "platform/serial/PortJob.h"
+
+#include "platform/DrawnJob.h"
+#include "platform/serial/PortDevices.h"
+#include "platform/serial/PortSender.h"
+
+namespace {
+
+DeviceSettings PortDrawing(DeviceSettings settings)
+{
+    settings.Language = PortLanguage(settings);
+    return settings;
+}
+
+class PortJob final : public JobDestination {
+public:
+    PortJob(std::unique_ptr<TPortLink> port, const DeviceSettings& settings, const QString& title)
+        : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
+    {}
+    DrawingSurface& Canvas() override { return FJob.Canvas(); }
+    void Finish() override { SendToPort(*FPort, FLine, FJob.Finish()); }
+
+private:
+    std::unique_ptr<TPortLink> FPort;
+    PortSettings FLine;
+    DrawnJob FJob;
+};
+
+} // namespace
+
+std::unique_ptr<JobDestination> OpenPortJob(const QString& path, const DeviceSettings& settings, const QString& title)
+{
+    return std::make_unique<PortJob>(OpenPort(path, settings.Line), settings, title);
+}
