@@ -5,6 +5,7 @@
 // in the interface, so another backend can sit beside the CUPS one.
 
 #include "common/Types.h"
+#include "cutter/CutterCorrections.h"
 #include "platform/PortSettings.h"
 
 #include <QString>
@@ -40,6 +41,9 @@ struct DeviceSettings {
     bool MirrorY = false;
     // Devices that are ports only (see IsPortDevice): the serial line.
     PortSettings Line{};
+    // What calibration found for this device: all of it for cutter-language
+    // jobs, the scale alone for jobs through a driver.
+    CutterCorrections Corrections{};
     friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
 };
 

@@ -15,7 +15,8 @@ constexpr double PtPerMm = 72.0 / 25.4;
 }
 
 PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
-    : FPage(OrientPage(settings)), FDpi(dpi), FMapping(dpi, dpi)
+    : FPage(OrientPage(settings)), FDpi(dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
+      FScaleY(settings.Corrections.ScaleYPercent / 100), FMapping(dpi, dpi)
 {
     FBuffer.open(QIODevice::WriteOnly);
     FWriter = std::make_unique<QPdfWriter>(&FBuffer);
@@ -75,7 +76,9 @@ void PdfSurface::MoveTo(int x, int y)
 QPointF PdfSurface::ToPdf(TPoint logical) const
 {
     const SheetPointMm s = DeviceToSheetMm(FPage, FDpi, FMapping.LPtoDP(logical));
-    return {s.X * PtPerMm, FFlipHeightPt - s.Y * PtPerMm};
+    // The driver keeps blade offset and overcut; only the scale is ours,
+    // about the sheet's corner (times exactly 1 when uncorrected).
+    return {s.X * FScaleX * PtPerMm, FFlipHeightPt - s.Y * FScaleY * PtPerMm};
 }
 
 void PdfSurface::Polyline(const TPoint* points, int count)

@@ -39,6 +39,8 @@ private:
 
     OrientedPage FPage;
     int FDpi;
+    double FScaleX;
+    double FScaleY;
     DeviceMapping FMapping;
     QBuffer FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
