@@ -2,7 +2,7 @@
 
 #include "common/Exceptions.h"
 #include "output/PlotPrinting.h"
-#include "platform/PrintableArea.h"
+#include "cutter/PrintableArea.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 

@@ -1,51 +1,17 @@
 #pragma once
 
-// The application's printer object and its drawing surface: the operations
-// printing and status need from the platform, with no CUPS or Qt print types
-// in the interface, so another backend can sit beside the CUPS one.
+// The application's printer object: the operations printing and status need
+// from the platform, with no CUPS or Qt print types in the interface, so
+// another backend can sit beside the CUPS one.
 
-#include "common/Types.h"
-#include "cutter/CutterCorrections.h"
-#include "platform/PortSettings.h"
+#include "cutter/DeviceSettings.h"
+#include "cutter/DrawingSurface.h"
 
 #include <QString>
 
-#include <optional>
-
-// How a job reaches the device: drawn as a page for the printing system's
-// driver, or written in the cutter's own command language and sent raw.
-enum class SendAs { Driver, HPGL, DMPL, GPGL, CAMMGL };
-
-// A language's word in settings files and on the command line ("driver",
-// "hpgl", "dmpl", "gpgl", "camm"), and back (any case; nullopt for none).
-QLatin1String SendAsWord(SendAs language);
-std::optional<SendAs> SendAsFromWord(const QString& word);
-
-// The settings block that travels with a device.
-struct DeviceSettings {
-    QString PaperName;        // media keyword the device knows: "A4", "Letter", ...
-    double PaperWidthMm = 0;  // portrait width of the sheet
-    double PaperHeightMm = 0; // portrait height of the sheet
-    // Unprintable margins (the device's imageable area), portrait, in mm.
-    double MarginLeftMm = 0;
-    double MarginBottomMm = 0;
-    double MarginRightMm = 0;
-    double MarginTopMm = 0;
-    bool Landscape = false;
-    int ResolutionDpi = 0; // device pixels per inch
-    // Cutter language jobs only: the sheet above is the cutter's (no margins
-    // unless set), and the cutter's axes may differ from the sheet's.
-    SendAs Language = SendAs::Driver;
-    bool Rotate90 = false; // plotter x runs along the sheet's y axis
-    bool MirrorX = false;
-    bool MirrorY = false;
-    // Devices that are ports only (see IsPortDevice): the serial line.
-    PortSettings Line{};
-    // What calibration found for this device: all of it for cutter-language
-    // jobs, the scale alone for jobs through a driver.
-    CutterCorrections Corrections{};
-    friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
-};
+// A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
+// program writes itself; any other name is a spooler destination.
+bool IsPortDevice(const QString& device);
 
 // Device name, driver and port. On CUPS: queue name, make-and-model, device URI.
 struct DeviceIdentity {
@@ -53,21 +19,6 @@ struct DeviceIdentity {
     QString Driver;
     QString Port;
     friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
-};
-
-inline constexpr int MM_TEXT = 1;
-inline constexpr int MM_HIMETRIC = 3; // 0.01 mm per logical unit, y up
-
-// A job's drawing surface, with the meaning GDI gives these operations.
-class DrawingSurface {
-public:
-    virtual ~DrawingSurface() = default;
-    virtual void SetMapMode(int mode) = 0;
-    virtual void DPtoLP(TPoint* points, int count) = 0;
-    virtual void SetViewportOrgEx(int x, int y) = 0;
-    virtual void SetWindowOrgEx(int x, int y) = 0;
-    virtual void MoveTo(int x, int y) = 0;
-    virtual void Polyline(const TPoint* points, int count) = 0;
 };
 
 class TPrinter {

@@ -1,6 +1,7 @@
 #include "ui/CommandLine.h"
 
 #include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
@@ -8,7 +9,6 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
-#include "platform/PrintableArea.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/serial/PortDevices.h"

@@ -1,8 +1,8 @@
 #include "ui/PrintSetupDialog.h"
 
+#include "cutter/PrintableArea.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
-#include "platform/PrintableArea.h"
 #include "platform/serial/PortDevices.h"
 #include "ui/ErrorReport.h"
 #include "ui_PrintSetupDialog.h"

@@ -3,10 +3,10 @@
 // as one Print-Job each (or written to a file).
 
 #include "common/Exceptions.h"
-#include "platform/CutterSurface.h"
+#include "cutter/CutterSurface.h"
+#include "cutter/PrintableArea.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
-#include "platform/PrintableArea.h"
 #include "platform/PrinterObject.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/CupsJobs.h"

@@ -3,8 +3,8 @@
 // A job's drawing surface rendered as one PDF page by Qt: single hairline
 // strokes in solid black, no fill, no text, nothing scaled.
 
-#include "platform/DeviceMapping.h"
-#include "platform/PrintableArea.h"
+#include "cutter/DeviceMapping.h"
+#include "cutter/PrintableArea.h"
 #include "platform/PrinterObject.h"
 
 #include <QBuffer>

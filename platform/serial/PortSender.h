@@ -6,7 +6,7 @@
 // CTS, and drained before the port is closed so the last bytes are not lost.
 // Blocking, with every wait bounded: for a worker thread, never the window's.
 
-#include "platform/PortSettings.h"
+#include "cutter/PortSettings.h"
 
 #include <QByteArray>
 #include <QString>

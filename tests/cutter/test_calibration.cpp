@@ -1,84 +1,45 @@
 // Calibration: scale composed from measurements, the patterns, and the
 // corrections as a cutter receives them: scaled lines that measure true in
-// every language and through the driver, a drag knife that meets the
-// corners once compensated (and misses them without), and overcut on closed
-// paths only.
+// every language (the driver's PDF is held to the same cuts elsewhere), a
+// drag knife that meets the corners once compensated (and misses them
+// without), and overcut on closed paths only.
 
 #include "common/Exceptions.h"
 #include "cutter/CalibrationPatterns.h"
 #include "cutter/CutterCorrections.h"
-#include "platform/CutterSurface.h"
-#include "platform/cups/PdfSurface.h"
 #include "tests/support/DragKnife.h"
-#include "tests/support/PdfStrokes.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/SurfaceDrawing.h"
 
-#include <QBuffer>
 #include <QtTest>
 
 #include <cmath>
 #include <numbers>
 
-Q_DECLARE_METATYPE(SendAs)
-Q_DECLARE_METATYPE(TPoint)
-using Lines = std::vector<std::vector<TPoint>>;
-Q_DECLARE_METATYPE(Lines)
-
 namespace {
-
-constexpr int Dpi = 2540;
 
 const std::pair<const char*, SendAs> Languages[] = {
     {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
 
-// The plot drawn as PrintPlot draws it, its coordinates measured from the
-// sheet's lower-left corner (window origin 0, 0) on a 300 x 300 mm sheet.
-void Draw(DrawingSurface& surface, const TPLT& plot)
+Plot Lines(const TPLT& plt)
 {
-    const int side = 30000;
-    surface.SetMapMode(MM_HIMETRIC);
-    surface.SetViewportOrgEx(0, side);
-    surface.MoveTo(0, 0);
-    TPolygon polygon;
-    for (std::int32_t i = 0; i < plot.NPolygons(); ++i) {
-        plot.ReadPolygon(i, polygon);
-        surface.Polyline(polygon.Points.data(), static_cast<int>(polygon.Points.size()));
-    }
+    Plot lines;
+    for (const TPolygonView polygon : TPolygonRange(plt))
+        lines.emplace_back(polygon.Points.begin(), polygon.Points.end());
+    return lines;
 }
 
-DeviceSettings Sheet(SendAs language, const CutterCorrections& c)
+// The cuts of the plot with its coordinates measured from the lower-left
+// corner of a 300 x 300 mm sheet.
+std::vector<std::vector<QPointF>> CutPaths(SendAs language, const CutterCorrections& c, const Plot& plot)
 {
-    DeviceSettings s;
-    s.PaperWidthMm = 300;
-    s.PaperHeightMm = 300;
-    s.Language = language;
+    DeviceSettings s = Sheet(300, 300);
     s.Corrections = c;
-    return s;
-}
-
-std::vector<std::vector<QPointF>> CutPaths(SendAs language, const CutterCorrections& c, const TPLT& plot)
-{
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
-    CutterSurface surface(Sheet(language, c), Dpi, sink);
-    Draw(surface, plot);
-    surface.Finish();
     QString error;
-    auto paths = DecodePlotterJob(language, sink.data(), &error);
+    auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, plot), &error);
     if (!error.isEmpty())
         qWarning() << error;
     return paths;
-}
-
-TPLT Plot(const std::vector<std::vector<TPoint>>& lines)
-{
-    TPLT plot;
-    for (const auto& line : lines) {
-        plot.AddPolygon();
-        for (TPoint p : line)
-            plot.AddPoint(p);
-    }
-    return plot;
 }
 
 double PathLength(const std::vector<QPointF>& path)
@@ -213,7 +174,6 @@ void TestCalibration::scaledLinesMeasureTrue_data()
         QTest::addRow("%s measured", name) << language << 80.0 << 125.0;
         QTest::addRow("%s step size", name) << language << 200.0 << 99.73;
     }
-    QTest::addRow("driver") << SendAs::Driver << 80.0 << 125.0;
 }
 
 void TestCalibration::scaledLinesMeasureTrue()
@@ -232,22 +192,8 @@ void TestCalibration::scaledLinesMeasureTrue()
     CutterCorrections c;
     c.ScaleXPercent = x;
     c.ScaleYPercent = y;
-    std::vector<std::vector<QPointF>> paths;
-    double tolerance = 0.01;
-    if (language == SendAs::Driver) {
-        vcups::PdfSurface pdf(Sheet(language, c), Dpi, QString());
-        Draw(pdf, plot);
-        const PdfContent content = ReadPdfStrokes(pdf.Finish());
-        QCOMPARE(content.Pages.size(), 1);
-        for (const auto& stroke : content.Pages[0].Strokes) {
-            paths.emplace_back();
-            for (const QPointF& p : stroke)
-                paths.back().push_back(p * (25.4 / 72));
-        }
-    } else {
-        paths = CutPaths(language, c, plot);
-        tolerance = 0.5 / PlotterUnitsPerMm(language);
-    }
+    const auto paths = CutPaths(language, c, Lines(plot));
+    const double tolerance = 0.5 / PlotterUnitsPerMm(language);
     QCOMPARE(paths.size(), size_t(plot.NPolygons()));
     // Every point scaled about the cutter's origin, so the lines are
     // nominal x scale long and lie where the corrected cutter puts them.
@@ -278,17 +224,15 @@ void TestCalibration::knifeMeetsTheCorners()
     QFETCH(SendAs, language);
     QFETCH(double, offset);
     QFETCH(TPoint, at);
-    TPLT plot, square;
+    TPLT square;
     MakeTestCutPattern(square);
-    TPolygon polygon;
+    Plot plot = Lines(square);
     std::vector<std::vector<QPointF>> outline;
-    for (std::int32_t i = 0; i < square.NPolygons(); ++i) {
-        square.ReadPolygon(i, polygon);
-        plot.AddPolygon();
+    for (auto& line : plot) {
         outline.emplace_back();
-        for (TPoint p : polygon.Points) {
-            plot.AddPoint({p.X + at.X, p.Y + at.Y});
-            outline.back().push_back(QPointF(p.X + at.X, p.Y + at.Y) / 100);
+        for (TPoint& p : line) {
+            p = {p.X + at.X, p.Y + at.Y};
+            outline.back().push_back(QPointF(p.X, p.Y) / 100);
         }
     }
 
@@ -327,20 +271,20 @@ void TestCalibration::knifeMeetsTheCorners()
 
 void TestCalibration::overcutClosesClosedPathsOnly_data()
 {
-    QTest::addColumn<Lines>("lines");
+    QTest::addColumn<Plot>("lines");
     QTest::addColumn<double>("extra"); // mm cut past the start
-    QTest::newRow("square") << Lines{{{1000, 1000}, {2000, 1000}, {2000, 2000}, {1000, 2000}, {1000, 1000}}} << 1.0;
+    QTest::newRow("square") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}, {1000, 2000}, {1000, 1000}}} << 1.0;
     QTest::newRow("shorter than the overcut")
-        << Lines{{{1000, 1000}, {1020, 1000}, {1020, 1020}, {1000, 1020}, {1000, 1000}}} << 1.0;
-    QTest::newRow("open") << Lines{{{1000, 1000}, {2000, 1000}, {2000, 2000}}} << 0.0;
-    QTest::newRow("back and forth") << Lines{{{1000, 1000}, {2000, 1000}, {1000, 1000}}} << 1.0;
+        << Plot{{{1000, 1000}, {1020, 1000}, {1020, 1020}, {1000, 1020}, {1000, 1000}}} << 1.0;
+    QTest::newRow("open") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}}} << 0.0;
+    QTest::newRow("back and forth") << Plot{{{1000, 1000}, {2000, 1000}, {1000, 1000}}} << 1.0;
 }
 
 void TestCalibration::overcutClosesClosedPathsOnly()
 {
-    QFETCH(Lines, lines);
+    QFETCH(Plot, lines);
     QFETCH(double, extra);
-    const TPLT plot = Plot(lines);
+    const Plot& plot = lines;
     CutterCorrections c;
     c.OvercutMm = 1;
     const auto plain = CutPaths(SendAs::HPGL, {}, plot);

@@ -1,12 +1,10 @@
-// Jobs in the cutters' own languages: every point where the PDF page puts it,
-// to half a plotter unit; the exact bytes of small jobs; the cutter's axes;
-// a sink that fails; and the test decoder on hand-written jobs.
+// Jobs in the cutters' own languages: the exact bytes of small jobs; the
+// cutter's axes; a sink that fails; and the test decoder on hand-written jobs.
+// Where the cuts land against the PDF page: test_pdf_page_box.
 
 #include "common/Exceptions.h"
-#include "platform/CutterSurface.h"
-#include "platform/cups/PdfSurface.h"
-#include "tests/support/PdfStrokes.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/SurfaceDrawing.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -14,61 +12,9 @@
 
 #include <vector>
 
-Q_DECLARE_METATYPE(SendAs)
-Q_DECLARE_METATYPE(TPoint)
-Q_DECLARE_METATYPE(DeviceSettings)
-using Plot = std::vector<std::vector<TPoint>>;
-Q_DECLARE_METATYPE(Plot)
-
-namespace {
-
-constexpr int Dpi = 2540;
-
-DeviceSettings Sheet(double w, double h, double l = 0, double b = 0, double r = 0, double t = 0, bool landscape = false)
-{
-    DeviceSettings s;
-    s.PaperWidthMm = w;
-    s.PaperHeightMm = h;
-    s.MarginLeftMm = l;
-    s.MarginBottomMm = b;
-    s.MarginRightMm = r;
-    s.MarginTopMm = t;
-    s.Landscape = landscape;
-    return s;
-}
-
-// What printing a plot does to its surface, with the given window origin.
-void Print(DrawingSurface& surface, const OrientedPage& page, TPoint origin, const Plot& plot)
-{
-    const int pageH = PrintableHeightPx(page, Dpi);
-    surface.SetMapMode(MM_HIMETRIC);
-    TPoint corners[2] = {{0, 0}, {PrintableWidthPx(page, Dpi), pageH}};
-    surface.DPtoLP(corners, 2);
-    surface.SetViewportOrgEx(0, pageH);
-    surface.SetWindowOrgEx(origin.X, origin.Y);
-    surface.MoveTo(0, 0);
-    for (const auto& line : plot)
-        surface.Polyline(line.data(), static_cast<int>(line.size()));
-}
-
-QByteArray CutterJob(DeviceSettings s, SendAs language, TPoint origin, const Plot& plot)
-{
-    s.Language = language;
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
-    CutterSurface surface(s, Dpi, sink);
-    Print(surface, OrientPage(s), origin, plot);
-    surface.Finish();
-    return sink.data();
-}
-
-} // namespace
-
 class TestCutterLanguages : public QObject {
     Q_OBJECT
 private slots:
-    void landsWhereThePdfDoes_data();
-    void landsWhereThePdfDoes();
     void smallJobBytes_data();
     void smallJobBytes();
     void cutterAxes_data();
@@ -77,58 +23,6 @@ private slots:
     void decoderReadsWhatTheLanguagesAllow_data();
     void decoderReadsWhatTheLanguagesAllow();
 };
-
-void TestCutterLanguages::landsWhereThePdfDoes_data()
-{
-    QTest::addColumn<SendAs>("language");
-    QTest::addColumn<DeviceSettings>("sheet");
-    QTest::addColumn<TPoint>("origin");
-    const std::pair<const char*, SendAs> languages[] = {
-        {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
-    for (const auto& [name, language] : languages) {
-        QTest::addRow("%s A4 margins centred", name)
-            << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
-        QTest::addRow("%s Letter landscape", name)
-            << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
-    }
-}
-
-void TestCutterLanguages::landsWhereThePdfDoes()
-{
-    QFETCH(SendAs, language);
-    QFETCH(DeviceSettings, sheet);
-    QFETCH(TPoint, origin);
-    const Plot plot = {
-        {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
-
-    vcups::PdfSurface pdf(sheet, Dpi, QString());
-    Print(pdf, OrientPage(sheet), origin, plot);
-    const PdfContent expected = ReadPdfStrokes(pdf.Finish());
-    QCOMPARE(expected.Pages.size(), 1);
-
-    QString error;
-    const auto cuts = DecodePlotterJob(language, CutterJob(sheet, language, origin, plot), &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    const auto& strokes = expected.Pages[0].Strokes;
-    QCOMPARE(cuts.size(), size_t(strokes.size()));
-    // Half a unit, and what the PDF's own number precision adds.
-    const double tolerance = 0.5 / PlotterUnitsPerMm(language) + 0.001;
-    for (size_t i = 0; i < cuts.size(); ++i) {
-        QCOMPARE(cuts[i].size(), size_t(strokes[qsizetype(i)].size()));
-        for (size_t k = 0; k < cuts[i].size(); ++k) {
-            const QPointF want = strokes[qsizetype(i)][qsizetype(k)] * (25.4 / 72.0);
-            const QPointF d = cuts[i][k] - want;
-            QVERIFY2(qAbs(d.x()) <= tolerance && qAbs(d.y()) <= tolerance,
-                     qPrintable(QStringLiteral("path %1 point %2: (%3, %4) mm, the PDF has (%5, %6)")
-                                    .arg(i)
-                                    .arg(k)
-                                    .arg(cuts[i][k].x())
-                                    .arg(cuts[i][k].y())
-                                    .arg(want.x())
-                                    .arg(want.y())));
-        }
-    }
-}
 
 void TestCutterLanguages::smallJobBytes_data()
 {

@@ -1,9 +1,13 @@
 // The exact page size written into Qt's PDF: the box itself, every offset of
 // the cross-reference table after the edit, and files of any other shape left
-// exactly as they were.
+// exactly as they were; and the cutter languages cut every point where the
+// PDF page puts it, to half a plotter unit.
 
 #include "platform/cups/PdfPageBox.h"
+#include "platform/cups/PdfSurface.h"
 #include "tests/support/PdfStrokes.h"
+#include "tests/support/PlotterDecoder.h"
+#include "tests/support/SurfaceDrawing.h"
 
 #include <QBuffer>
 #include <QPageLayout>
@@ -114,6 +118,8 @@ private slots:
     void popplerReadsTheRewrittenFile();
     void leavesOtherShapesAlone_data();
     void leavesOtherShapesAlone();
+    void landsWhereThePdfDoes_data();
+    void landsWhereThePdfDoes();
 };
 
 void TestPdfPageBox::writesExactBox_data()
@@ -230,6 +236,63 @@ void TestPdfPageBox::leavesOtherShapesAlone()
     QFETCH(QByteArray, pdf);
     QFETCH(double, widthPt);
     QCOMPARE(SetMediaBox(pdf, widthPt, 841.89), pdf);
+}
+
+void TestPdfPageBox::landsWhereThePdfDoes_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<DeviceSettings>("sheet");
+    QTest::addColumn<TPoint>("origin");
+    const std::pair<const char*, SendAs> languages[] = {
+        {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
+    for (const auto& [name, language] : languages) {
+        QTest::addRow("%s A4 margins centred", name)
+            << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
+        QTest::addRow("%s Letter landscape", name)
+            << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
+        // The driver takes the scale correction too, about the same corner.
+        DeviceSettings scaled = Sheet(210, 297, 5, 7.5, 4, 6);
+        scaled.Corrections.ScaleXPercent = 80;
+        scaled.Corrections.ScaleYPercent = 125;
+        QTest::addRow("%s A4 scaled", name) << language << scaled << TPoint{-4942, -11571};
+    }
+}
+
+void TestPdfPageBox::landsWhereThePdfDoes()
+{
+    QFETCH(SendAs, language);
+    QFETCH(DeviceSettings, sheet);
+    QFETCH(TPoint, origin);
+    const Plot plot = {
+        {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
+
+    vcups::PdfSurface pdf(sheet, Dpi, QString());
+    Print(pdf, OrientPage(sheet), origin, plot);
+    const PdfContent expected = ReadPdfStrokes(pdf.Finish());
+    QCOMPARE(expected.Pages.size(), 1);
+
+    QString error;
+    const auto cuts = DecodePlotterJob(language, CutterJob(sheet, language, origin, plot), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const auto& strokes = expected.Pages[0].Strokes;
+    QCOMPARE(cuts.size(), size_t(strokes.size()));
+    // Half a unit, and what the PDF's own number precision adds.
+    const double tolerance = 0.5 / PlotterUnitsPerMm(language) + 0.001;
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        QCOMPARE(cuts[i].size(), size_t(strokes[qsizetype(i)].size()));
+        for (size_t k = 0; k < cuts[i].size(); ++k) {
+            const QPointF want = strokes[qsizetype(i)][qsizetype(k)] * (25.4 / 72.0);
+            const QPointF d = cuts[i][k] - want;
+            QVERIFY2(qAbs(d.x()) <= tolerance && qAbs(d.y()) <= tolerance,
+                     qPrintable(QStringLiteral("path %1 point %2: (%3, %4) mm, the PDF has (%5, %6)")
+                                    .arg(i)
+                                    .arg(k)
+                                    .arg(cuts[i][k].x())
+                                    .arg(cuts[i][k].y())
+                                    .arg(want.x())
+                                    .arg(want.y())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPdfPageBox)

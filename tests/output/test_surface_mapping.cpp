@@ -1,5 +1,5 @@
-#include "platform/DeviceMapping.h"
-#include "platform/PrintableArea.h"
+#include "cutter/DeviceMapping.h"
+#include "cutter/PrintableArea.h"
 #include "platform/PrinterObject.h"
 
 #include <QtTest>

@@ -8,7 +8,7 @@
 // with the tool down, HP-GL cutting with no pen selected, DM/PL without its
 // ";:" opening, its unit or its closing "@".
 
-#include "platform/PrinterObject.h"
+#include "cutter/DeviceSettings.h"
 
 #include <QByteArray>
 #include <QPointF>

@@ -1,4 +1,4 @@
-#include "platform/PortSettings.h"
+#include "cutter/PortSettings.h"
 
 #include <QStringList>
 
@@ -15,11 +15,6 @@ constexpr std::pair<FlowControl, const char*> FlowWords[] = {
     {FlowControl::None, "none"}, {FlowControl::XonXoff, "xonxoff"}, {FlowControl::RtsCts, "rtscts"}};
 
 } // namespace
-
-bool IsPortDevice(const QString& device)
-{
-    return device.startsWith(QLatin1String("/dev/"));
-}
 
 QString PortSettingsText(const PortSettings& s)
 {

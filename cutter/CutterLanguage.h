@@ -4,7 +4,7 @@
 // its own syntax, streamed to a device as it is produced, so a plot of any
 // size never sits in memory as a whole job.
 
-#include "platform/PrinterObject.h"
+#include "cutter/DeviceSettings.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "platform/PrintableArea.h"
+#include "cutter/PrintableArea.h"
 
 #include <cmath>
 

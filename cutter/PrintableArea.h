@@ -2,8 +2,8 @@
 
 // The sheet and its printable area as the job sees them, after orientation.
 
-#include "platform/DeviceMapping.h"
-#include "platform/PrinterObject.h"
+#include "cutter/DeviceMapping.h"
+#include "cutter/DeviceSettings.h"
 
 struct OrientedPage {
     double WidthMm = 0;

@@ -1,6 +1,6 @@
-#include "platform/DeviceMapping.h"
+#include "cutter/DeviceMapping.h"
 
-#include "platform/PrinterObject.h"
+#include "cutter/DrawingSurface.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "platform/CutterSurface.h"
+#include "cutter/CutterSurface.h"
 
 #include "common/Exceptions.h"
 

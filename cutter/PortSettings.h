@@ -1,8 +1,7 @@
 #pragma once
 
-// How a cutter on a serial line is spoken to, and which devices are ports
-// rather than spooler destinations. Plain values and text only: the port
-// code itself lives in platform/serial/.
+// How a cutter on a serial line is spoken to. Plain values and text only:
+// the port code itself lives in platform/serial/.
 
 #include <QString>
 
@@ -20,10 +19,6 @@ struct PortSettings {
     FlowControl Flow = FlowControl::XonXoff;
     friend bool operator==(const PortSettings&, const PortSettings&) = default;
 };
-
-// A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
-// program writes itself; any other name is a spooler destination.
-bool IsPortDevice(const QString& device);
 
 // "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control
 // (none, xonxoff or rtscts). Parsing is case-blind; nullopt for anything a

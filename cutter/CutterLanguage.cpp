@@ -1,4 +1,4 @@
-#include "platform/CutterLanguage.h"
+#include "cutter/CutterLanguage.h"
 
 #include "common/Exceptions.h"
 

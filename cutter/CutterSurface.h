@@ -22,11 +22,12 @@
 // compensation, with the overcut added to closed paths before it so the
 // knife follows that too.
 
+#include "cutter/CutterLanguage.h"
+#include "cutter/DeviceMapping.h"
+#include "cutter/DeviceSettings.h"
+#include "cutter/DrawingSurface.h"
+#include "cutter/PrintableArea.h"
 #include "cutter/ToolPath.h"
-#include "platform/CutterLanguage.h"
-#include "platform/DeviceMapping.h"
-#include "platform/PrintableArea.h"
-#include "platform/PrinterObject.h"
 
 #include <memory>
 #include <vector>
