@@ -1,8 +1,8 @@
 #include "output/Calibration.h"
 
 #include "common/Exceptions.h"
-#include "output/PlotPrinting.h"
 #include "cutter/PrintableArea.h"
+#include "output/PlotPrinting.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 
