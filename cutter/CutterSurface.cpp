@@ -177,15 +177,19 @@ void CutterSurface::ReshapedPolyline(const TPoint* points, int count)
     }
     if (points[0] == points[count - 1])
         AppendOvercut(FPath, FCorrections.OvercutMm);
+    const double w = FPage.WidthMm, h = FPage.HeightMm;
+    const auto onSheet = [w, h](PointMm p) { return p.X >= 0 && p.X <= w && p.Y >= 0 && p.Y <= h; };
     bool cutting = false;
     PointMm at;
     for (size_t i = 1; i < FPath.size(); ++i) {
         SheetPointMm a{FPath[i - 1].X, FPath[i - 1].Y}, b{FPath[i].X, FPath[i].Y};
-        if (!ClipToSheet(a, b, FPage.WidthMm, FPage.HeightMm)) {
+        const bool whole = onSheet(FPath[i - 1]) && onSheet(FPath[i]); // nothing to clip
+        if (!whole && !ClipToSheet(a, b, w, h)) {
             cutting = false;
             continue;
         }
-        const PointMm start = ToPlotterMm(a);
+        // An unclipped segment starts where the last one ended.
+        const PointMm start = whole && cutting ? at : ToPlotterMm(a);
         if (!cutting || !(start == at)) {
             if (FCompensation)
                 FCompensation->MoveTo(start);

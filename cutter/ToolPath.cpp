@@ -20,7 +20,7 @@ PointMm operator*(PointMm a, double k)
 }
 double Length(PointMm v)
 {
-    return std::hypot(v.X, v.Y);
+    return std::sqrt(v.X * v.X + v.Y * v.Y);
 }
 
 // Shorter than any cutter's step: a move of no length.
@@ -31,6 +31,19 @@ constexpr double NoLengthMm = 1e-9;
 BladeCompensation::BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm)
     : FSink(sink), FWidth(widthMm), FHeight(heightMm), FStrokeOffset(strokeOffsetMm)
 {}
+
+void BladeCompensation::SetOffset(double mm)
+{
+    if (mm == FOffset)
+        return;
+    FOffset = mm;
+    if (mm <= 0)
+        return;
+    // The chord of angle a lies r(1 - cos(a/2)) inside the arc at most.
+    const double ratio = std::clamp(1 - ChordToleranceMm / mm, -1.0, 1.0);
+    FMaxStep = std::max(2 * std::acos(ratio), 1e-3);
+    FCosMaxStep = std::cos(FMaxStep);
+}
 
 void BladeCompensation::MoveTo(PointMm p) noexcept
 {
@@ -67,15 +80,16 @@ void BladeCompensation::Swivel(PointMm centre, PointMm from, PointMm to)
 {
     const double cross = from.X * to.Y - from.Y * to.X;
     const double dot = from.X * to.X + from.Y * to.Y;
-    const double turn = std::atan2(cross, dot);
     // A turn this small is within the tolerance of the straight line on to
     // the next point: no arc (smooth curves would double their points).
-    if (std::abs(turn) * FOffset <= ChordToleranceMm)
+    if (dot > 0 && std::abs(cross) * FOffset <= ChordToleranceMm)
         return;
-    // The chord of angle a lies r(1 - cos(a/2)) inside the arc at most.
-    const double ratio = std::clamp(1 - ChordToleranceMm / FOffset, -1.0, 1.0);
-    const double maxStep = std::max(2 * std::acos(ratio), 1e-3);
-    const int steps = std::max(1, static_cast<int>(std::ceil(std::abs(turn) / maxStep)));
+    if (dot >= FCosMaxStep) { // one chord: the common case, without trigonometry
+        FSink.Cut(centre + to * FOffset);
+        return;
+    }
+    const double turn = std::atan2(cross, dot);
+    const int steps = std::max(1, static_cast<int>(std::ceil(std::abs(turn) / FMaxStep)));
     const double start = std::atan2(from.Y, from.X);
     for (int i = 1; i < steps; ++i) {
         const double a = start + turn * i / steps;

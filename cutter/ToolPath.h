@@ -38,7 +38,7 @@ public:
 
     // For the paths that follow; 0 cuts them as drawn (the blade's direction
     // is still followed).
-    void SetOffset(double mm) noexcept { FOffset = mm; }
+    void SetOffset(double mm);
     // The tip's next path starts at p.
     void MoveTo(PointMm p) noexcept;
     // The tip cuts a straight line to p.
@@ -53,6 +53,9 @@ private:
     double FHeight;
     double FStrokeOffset;
     double FOffset = 0;
+    // The widest turn one chord may take at this offset, and its cosine.
+    double FMaxStep = 0;
+    double FCosMaxStep = 1;
     PointMm FTip;
     PointMm FDirection{1, 0};
     bool FAligned = false;
