@@ -10,7 +10,8 @@
 #include <QString>
 
 // A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
-// program writes itself; any other name is a spooler destination.
+// program writes itself (opening it refuses a node that is not one); any
+// other name is a spooler destination.
 bool IsPortDevice(const QString& device);
 
 // Device name, driver and port. On CUPS: queue name, make-and-model, device URI.
