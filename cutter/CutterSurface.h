@@ -16,15 +16,22 @@
 //             the extents become H along x and W along y.
 //   MirrorX:  x -> (extent along x) - x.
 //   MirrorY:  y -> (extent along y) - y.
+//
+// The device's corrections then apply on the cutter's axes: the scale about
+// the cutter's own origin (where its error starts), then the blade-offset
+// compensation, with the overcut added to closed paths before it so the
+// knife follows that too.
 
 #include "cutter/CutterLanguage.h"
 #include "cutter/MappedSurface.h"
+#include "cutter/ToolPath.h"
 
 #include <memory>
+#include <vector>
 
 class QIODevice;
 
-class CutterSurface final : public MappedSurface {
+class CutterSurface final : public MappedSurface, private ToolPathSink {
 public:
     // dpi is the surface's device resolution: the unit of DPtoLP and the
     // viewport origin. Writes the job's opening to sink (buffered). Throws
@@ -42,11 +49,24 @@ public:
     double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
 
 private:
+    PointMm ToPlotterMm(SheetPointMm sheet) const;
     PlotterPoint ToPlotter(SheetPointMm sheet) const;
+    void ReshapedPolyline(const TPoint* points, int count);
+    void ToolUp(PointMm to) override;
+    void Cut(PointMm to) override;
 
     bool FRotate90;
     bool FMirrorX;
     bool FMirrorY;
+    // Scale on the plotter's own axes.
+    double FScaleX;
+    double FScaleY;
+    CutterCorrections FCorrections;
+    bool FReshape;
+    std::unique_ptr<BladeCompensation> FCompensation;
+    std::vector<PointMm> FPath;
+    size_t FPathIndex = 0;
+    PlotterPoint FAt; // the reshaped path's tool position
     std::unique_ptr<CutterEncoder> FEncoder;
     double FUnitsPerMm = 1;
     bool FFinished = false;

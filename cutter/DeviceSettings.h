@@ -4,6 +4,7 @@
 // sent to it, and how a cutter's axes lie. Plain values, shared by every
 // layer from the cutter output up.
 
+#include "cutter/CutterCorrections.h"
 #include "cutter/PortSettings.h"
 
 #include <QString>
@@ -38,5 +39,8 @@ struct DeviceSettings {
     bool MirrorY = false;
     // Devices that are ports only (see IsPortDevice): the serial line.
     PortSettings Line{};
+    // What calibration found for this device: all of it for cutter-language
+    // jobs, the scale alone for jobs through a driver.
+    CutterCorrections Corrections{};
     friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
 };

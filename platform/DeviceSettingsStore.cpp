@@ -42,6 +42,17 @@ bool ReadMm(const QVariant& v, double low, double& out)
     return ok && std::isfinite(out) && out >= low && out <= MaxSheetMm;
 }
 
+// A correction kept with the device; an entry from before calibration has
+// none, which is the correction's default (off).
+bool ReadCorrection(const QVariant& v, double& out)
+{
+    if (!v.isValid())
+        return true;
+    bool ok = false;
+    out = v.toDouble(&ok);
+    return ok;
+}
+
 } // namespace
 
 std::optional<DeviceSettings> RememberedSettings(const QString& device)
@@ -80,6 +91,12 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device)
         ok = parsed.has_value();
         s.Line = parsed.value_or(PortSettings{});
     }
+    CutterCorrections& c = s.Corrections;
+    ok = ok && ReadCorrection(store.value(QStringLiteral("ScaleXPercent")), c.ScaleXPercent);
+    ok = ok && ReadCorrection(store.value(QStringLiteral("ScaleYPercent")), c.ScaleYPercent);
+    ok = ok && ReadCorrection(store.value(QStringLiteral("BladeOffsetMm")), c.BladeOffsetMm);
+    ok = ok && ReadCorrection(store.value(QStringLiteral("OvercutMm")), c.OvercutMm);
+    ok = ok && CorrectionsProblem(c).isEmpty();
     if (!ok)
         return std::nullopt;
     return s;
@@ -106,4 +123,9 @@ void RememberSettings(const QString& device, const DeviceSettings& s)
     store.setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
     if (IsPortDevice(device))
         store.setValue(QStringLiteral("Line"), PortSettingsText(s.Line));
+    // The ladder's own offsets are for its one job, never kept.
+    store.setValue(QStringLiteral("ScaleXPercent"), s.Corrections.ScaleXPercent);
+    store.setValue(QStringLiteral("ScaleYPercent"), s.Corrections.ScaleYPercent);
+    store.setValue(QStringLiteral("BladeOffsetMm"), s.Corrections.BladeOffsetMm);
+    store.setValue(QStringLiteral("OvercutMm"), s.Corrections.OvercutMm);
 }

@@ -2,6 +2,7 @@
 
 #include "common/Exceptions.h"
 #include "cutter/PrintableArea.h"
+#include "output/Calibration.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
@@ -101,6 +102,42 @@ DeviceSettings ParseSheet(const QString& text)
                      .arg(MaxSheetLengthMm));
 }
 
+// Numbers of a list "A[,B]", each with an optional unit; one number stands
+// for both.
+std::pair<double, double> ParsePair(const QString& text, const QString& option, QLatin1String unit)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    double values[2] = {0, 0};
+    bool ok = parts.size() == 1 || parts.size() == 2;
+    for (qsizetype i = 0; ok && i < parts.size(); ++i) {
+        QString part = parts[i].trimmed();
+        if (part.endsWith(unit, Qt::CaseInsensitive))
+            part.chop(unit.size());
+        values[i] = part.toDouble(&ok);
+        ok = ok && std::isfinite(values[i]);
+    }
+    if (!ok)
+        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; use X%3 or X%3,Y%3").arg(text, option, unit));
+    return {values[0], parts.size() == 2 ? values[1] : values[0]};
+}
+
+double ParseMm(const QString& text, const QString& option)
+{
+    if (text.contains(QLatin1Char(',')))
+        throw EUsage(QStringLiteral("--%1 takes one length in mm").arg(option));
+    return ParsePair(text, option, QLatin1String("mm")).first;
+}
+
+// The corrections asked for on the command line; each unset one keeps the
+// device's.
+struct CorrectionChoices {
+    std::optional<std::pair<double, double>> ScalePercent;
+    std::optional<std::pair<double, double>> MeasuredMm;
+    std::optional<double> BladeOffsetMm;
+    std::optional<double> OvercutMm;
+    bool Save = false;
+};
+
 struct Request {
     QString Device;
     std::optional<SendAs> Language;
@@ -110,6 +147,9 @@ struct Request {
     bool Replace = false;
     QString PlotFile;
     std::optional<PortSettings> Line;
+    bool Cut = false;
+    CalibrationCut Pattern;
+    CorrectionChoices Corrections;
 };
 
 QString VersionText()
@@ -157,7 +197,38 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
                        "9600,8,N,1,xonxoff; FLOW is none, xonxoff or rtscts (default: the port's)."),
         QStringLiteral("LINE"));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings});
+    const QCommandLineOption pattern(QStringLiteral("pattern"),
+                                     QStringLiteral("What to cut: sample, scale (two lines to measure), ladder "
+                                                    "(squares at stepped blade offsets) or test-cut (default: "
+                                                    "sample)."),
+                                     QStringLiteral("PATTERN"));
+    const QCommandLineOption length(QStringLiteral("length"),
+                                    QStringLiteral("Length of the scale lines in mm, from 50 to what the sheet "
+                                                   "takes (default: 200)."),
+                                    QStringLiteral("MM"));
+    const QCommandLineOption offsets(QStringLiteral("offsets"),
+                                     QStringLiteral("The ladder's blade offsets in mm (default: 0:0.5:0.05)."),
+                                     QStringLiteral("FROM:TO:STEP"));
+    const QCommandLineOption scale(QStringLiteral("scale"),
+                                   QStringLiteral("Scale correction along x and y, 25% to 400%; one value for "
+                                                  "both."),
+                                   QStringLiteral("X%[,Y%]"));
+    const QCommandLineOption measured(QStringLiteral("measured"),
+                                      QStringLiteral("The scale lines as measured (cut with the device's current "
+                                                     "corrections and --length); sets the scale that makes them "
+                                                     "true."),
+                                      QStringLiteral("XMM[,YMM]"));
+    const QCommandLineOption bladeOffset(QStringLiteral("blade-offset"),
+                                         QStringLiteral("Drag knife blade offset, 0 (off) to 1.5 mm."),
+                                         QStringLiteral("MM"));
+    const QCommandLineOption overcut(QStringLiteral("overcut"),
+                                     QStringLiteral("Cut closed shapes again past their start, 0 to 5 mm."),
+                                     QStringLiteral("MM"));
+    const QCommandLineOption save(QStringLiteral("save"),
+                                  QStringLiteral("Keep the corrections for the device (without it they apply to "
+                                                 "this cut only); with no --cut, only keeps them."));
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings, pattern, length, offsets,
+                       scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -174,8 +245,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         out << VersionText();
         return std::nullopt;
     }
-    if (!parser.isSet(cut))
-        throw EUsage(QStringLiteral("Nothing to do without --cut"));
+    if (!parser.isSet(cut) && !parser.isSet(save))
+        throw EUsage(QStringLiteral("Nothing to do without --cut or --save"));
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
         throw EUsage(QStringLiteral("Only one plot file can be cut at a time"));
@@ -205,7 +276,76 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                         "9600,8,N,1,xonxoff")
                              .arg(Quoted(parser.value(portSettings)), wrong));
     }
+    r.Cut = parser.isSet(cut);
+    if (parser.isSet(pattern)) {
+        const auto chosen = PatternFromWord(parser.value(pattern));
+        if (!chosen)
+            throw EUsage(QStringLiteral("Unknown pattern \"%1\"; use sample, scale, ladder or test-cut")
+                             .arg(parser.value(pattern)));
+        if (!r.PlotFile.isEmpty())
+            throw EUsage(QStringLiteral("Cut either a pattern or a plot file"));
+        r.Pattern.Pattern = *chosen;
+    }
+    if (parser.isSet(length)) {
+        if (r.Pattern.Pattern != CalibrationPattern::Scale && !parser.isSet(measured))
+            throw EUsage(QStringLiteral("--length is for --pattern scale and --measured"));
+        r.Pattern.LengthMm = ParseMm(parser.value(length), QStringLiteral("length"));
+        if (!(r.Pattern.LengthMm >= MinScaleLengthMm))
+            throw EUsage(QStringLiteral("--length takes %1 mm or more").arg(MinScaleLengthMm));
+    }
+    try {
+        if (parser.isSet(offsets)) {
+            if (r.Pattern.Pattern != CalibrationPattern::Ladder)
+                throw EUsage(QStringLiteral("--offsets is for --pattern ladder"));
+            r.Pattern.Offsets = ParseLadderSteps(parser.value(offsets));
+            LadderOffsets(r.Pattern.Offsets);
+        }
+    } catch (const EConvertError& e) {
+        throw EUsage(e.Message());
+    }
+    CorrectionChoices& c = r.Corrections;
+    if (parser.isSet(scale) && parser.isSet(measured))
+        throw EUsage(QStringLiteral("Give either --scale or --measured"));
+    if (parser.isSet(scale))
+        c.ScalePercent = ParsePair(parser.value(scale), QStringLiteral("scale"), QLatin1String("%"));
+    if (parser.isSet(measured))
+        c.MeasuredMm = ParsePair(parser.value(measured), QStringLiteral("measured"), QLatin1String("mm"));
+    if (parser.isSet(bladeOffset))
+        c.BladeOffsetMm = ParseMm(parser.value(bladeOffset), QStringLiteral("blade-offset"));
+    if (parser.isSet(overcut))
+        c.OvercutMm = ParseMm(parser.value(overcut), QStringLiteral("overcut"));
+    c.Save = parser.isSet(save);
+    if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm)
+        throw EUsage(QStringLiteral("--save keeps corrections: give --scale, --measured, --blade-offset or --overcut"));
+    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output)))
+        throw EUsage(QStringLiteral("Nothing is cut without --cut"));
     return r;
+}
+
+// The device's corrections with the request's in their place; the scale
+// from measured lines is composed with the current one, which the measured
+// cut had. Throws EUsage for values out of range.
+CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
+{
+    const CorrectionChoices& choice = r.Corrections;
+    try {
+        if (choice.ScalePercent) {
+            c.ScaleXPercent = choice.ScalePercent->first;
+            c.ScaleYPercent = choice.ScalePercent->second;
+        }
+        if (choice.MeasuredMm) {
+            c.ScaleXPercent = ComposedScalePercent(c.ScaleXPercent, r.Pattern.LengthMm, choice.MeasuredMm->first);
+            c.ScaleYPercent = ComposedScalePercent(c.ScaleYPercent, r.Pattern.LengthMm, choice.MeasuredMm->second);
+        }
+    } catch (const EConvertError& e) {
+        throw EUsage(e.Message());
+    }
+    c.BladeOffsetMm = choice.BladeOffsetMm.value_or(c.BladeOffsetMm);
+    c.OvercutMm = choice.OvercutMm.value_or(c.OvercutMm);
+    c = RoundedCorrections(c);
+    if (const QString problem = CorrectionsProblem(c); !problem.isEmpty())
+        throw EUsage(problem);
+    return c;
 }
 
 // The device the job is for, with its remembered or default settings.
@@ -311,9 +451,7 @@ void Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
     TPLT plot;
-    if (r.PlotFile.isEmpty()) {
-        ReadPlotText(plot, BuiltInSampleLines());
-    } else {
+    if (!r.PlotFile.isEmpty()) {
         ReadPlotFile(plot, r.PlotFile);
         if (plot.NPolygons() == 0)
             throw EFileError(QStringLiteral("The plot file \"%1\" has nothing to cut: it needs one PU or PD "
@@ -325,10 +463,33 @@ void Cut(const Request& r)
     auto [identity, settings] = r.Device.isEmpty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     // After the lookup, so the active device is restored without this run's choices.
     PrinterStateGuard guard;
+    const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
+    settings.Corrections = ChosenCorrections(settings.Corrections, r);
+    // Everything is checked before anything is kept or cut.
+    std::vector<double> pathOffsets;
+    if (r.Cut && r.PlotFile.isEmpty() && r.Pattern.Pattern != CalibrationPattern::Sample) {
+        try {
+            PatternPlot(r.Pattern, settings, pathOffsets);
+        } catch (const EConvertError& e) {
+            throw EUsage(e.Message());
+        }
+    }
+    if (r.Corrections.Save) {
+        if (identity.Device.isEmpty())
+            throw EUsage(QStringLiteral("--save keeps corrections for a device; name it with --device"));
+        DeviceSettings remembered = kept;
+        remembered.Corrections = settings.Corrections;
+        RememberSettings(identity.Device, remembered);
+    }
+    if (!r.Cut)
+        return;
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
-    PrintPlot(plot, r.Position);
+    if (r.PlotFile.isEmpty())
+        PrintPattern(r.Pattern, r.Position);
+    else
+        PrintPlot(plot, r.Position);
 }
 
 QString ReportText(const QString& message)

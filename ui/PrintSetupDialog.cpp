@@ -89,6 +89,18 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
                 FSettings.*field = on;
         });
     }
+    const std::pair<QDoubleSpinBox*, double CutterCorrections::*> corrections[] = {
+        {ui->ScaleX, &CutterCorrections::ScaleXPercent},
+        {ui->ScaleY, &CutterCorrections::ScaleYPercent},
+        {ui->BladeOffset, &CutterCorrections::BladeOffsetMm},
+        {ui->Overcut, &CutterCorrections::OvercutMm},
+    };
+    for (const auto& [box, field] : corrections) {
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this, field = field](double value) {
+            if (!FFilling)
+                FSettings.Corrections.*field = value;
+        });
+    }
     for (const int baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
         ui->SpeedList->addItem(QString::number(baud), baud);
     for (const int bits : {8, 7, 6, 5})
@@ -378,6 +390,10 @@ void TPrintSetupDialog::FillSheets()
     ui->Rotate90->setChecked(FSettings.Rotate90);
     ui->MirrorX->setChecked(FSettings.MirrorX);
     ui->MirrorY->setChecked(FSettings.MirrorY);
+    ui->ScaleX->setValue(FSettings.Corrections.ScaleXPercent);
+    ui->ScaleY->setValue(FSettings.Corrections.ScaleYPercent);
+    ui->BladeOffset->setValue(FSettings.Corrections.BladeOffsetMm);
+    ui->Overcut->setValue(FSettings.Corrections.OvercutMm);
     FFilling = false;
     // A custom size outside the fields' range is taken as the fields show it.
     CustomChanged();
@@ -410,6 +426,13 @@ void TPrintSetupDialog::UpdateControls()
     ui->PrinterList->setEnabled(!FDestinations.empty());
     ui->GrpPaper->setEnabled(ready);
     ui->GrpAxes->setEnabled(ready && cutter);
+    ui->GrpCorrections->setEnabled(ready);
+    for (QWidget* w : {static_cast<QWidget*>(ui->BladeOffsetLabel), static_cast<QWidget*>(ui->BladeOffset),
+                       static_cast<QWidget*>(ui->OvercutLabel), static_cast<QWidget*>(ui->Overcut)})
+        w->setEnabled(cutter);
+    ui->CorrectionsNote->setText(cutter ? tr("0 is off: a cutter that compensates the blade itself needs none here.")
+                                        : tr("Through the printer driver only the scale applies; blade offset and "
+                                             "overcut belong to the driver."));
     // A USB printer node has no line to set.
     ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.startsWith(QLatin1String("/dev/usb/")));
     const bool custom = ready && CustomChosen();

@@ -1,6 +1,7 @@
 #include "ui/TFrmPrincipal.h"
 
 #include "common/Exceptions.h"
+#include "output/Calibration.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/PlotFile.h"
@@ -9,9 +10,11 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "ui/CalibrateDialog.h"
 #include "ui/Pictures.h"
 #include "ui/PrintSetupDialog.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -112,6 +115,15 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCutClick(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
     connect(TimerEstado, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerEstadoTimer(); }); });
+    // Calibrate keeps the window's controls as they are: it lives in the
+    // window's context menu, with a shortcut.
+    auto* calibrate = new QAction(tr("Ca&librate..."), this);
+    calibrate->setObjectName(QStringLiteral("ActCalibrate"));
+    calibrate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    calibrate->setShortcutContext(Qt::WindowShortcut);
+    addAction(calibrate);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(calibrate, &QAction::triggered, this, [this] { RunGuarded([this] { CalibrateClick(); }); });
     // A mnemonic (Alt+C) would click only after a 100 ms animation, and
     // presses within it merge into one: click at once, every time.
     for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades})
@@ -237,6 +249,32 @@ void TFrmPrincipal::StartPrint(const QString& plotFile)
         [](const QString&) {},
         // A failed job is the user's own action: reported at once, every time.
         [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+}
+
+void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
+{
+    if (FCalls.Busy(TSpoolerCalls::Job))
+        throw EPrinter(QStringLiteral("Printing in progress"));
+    const int position = PositionIndex();
+    FCalls.Start(
+        TSpoolerCalls::Job,
+        [cut, position] {
+            PrintPattern(cut, position);
+            return QString();
+        },
+        [](const QString&) {},
+        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+}
+
+void TFrmPrincipal::CalibrateClick()
+{
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    if (!Printer().KnownPrinter(identity, settings) || identity.Device.isEmpty())
+        throw EPrinter(QStringLiteral("Choose a device in Print Setup first"));
+    TCalibrateDialog dialog(
+        identity, settings, [this](const CalibrationCut& cut) { StartPattern(cut); }, this);
+    dialog.exec();
 }
 
 void TFrmPrincipal::Button1Click()

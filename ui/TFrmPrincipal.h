@@ -11,6 +11,7 @@
 #include <memory>
 
 class TPLT;
+struct CalibrationCut;
 
 // The nine position previews, in the order of the position list. Each is
 // decoded the first time it is shown, which keeps start-up short.
@@ -53,6 +54,8 @@ public slots:
     void BtnCutClick();
     void Button1Click();
     void TimerEstadoTimer();
+    // Opens Calibrate for the active device (Ctrl+K, or the window's menu).
+    void CalibrateClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,6 +68,8 @@ private:
     // Prints the store on the job worker, after reading plotFile into it
     // when one is given.
     void StartPrint(const QString& plotFile = QString());
+    // Cuts a calibration pattern on the job worker, as Cut cuts the sample.
+    void StartPattern(const CalibrationCut& cut);
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
 
     // Shared with a job still being handed over when the window closes.

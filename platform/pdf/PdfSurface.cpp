@@ -12,7 +12,9 @@ namespace {
 constexpr double PtPerMm = 72.0 / 25.4;
 }
 
-PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title) : MappedSurface(settings, dpi)
+PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
+    : MappedSurface(settings, dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
+      FScaleY(settings.Corrections.ScaleYPercent / 100)
 {
     FBuffer.open(QIODevice::WriteOnly);
     FWriter = std::make_unique<QPdfWriter>(&FBuffer);
@@ -46,7 +48,9 @@ PdfSurface::~PdfSurface()
 QPointF PdfSurface::ToPdf(TPoint logical) const
 {
     const SheetPointMm s = ToSheet(logical);
-    return {s.X * PtPerMm, FFlipHeightPt - s.Y * PtPerMm};
+    // The driver keeps blade offset and overcut; only the scale is ours,
+    // about the sheet's corner (times exactly 1 when uncorrected).
+    return {s.X * FScaleX * PtPerMm, FFlipHeightPt - s.Y * FScaleY * PtPerMm};
 }
 
 void PdfSurface::Polyline(const TPoint* points, int count)

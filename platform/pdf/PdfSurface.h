@@ -28,6 +28,8 @@ public:
 private:
     QPointF ToPdf(TPoint logical) const;
 
+    double FScaleX;
+    double FScaleY;
     QBuffer FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
     std::unique_ptr<QPainter> FPainter;

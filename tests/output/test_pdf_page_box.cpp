@@ -248,6 +248,11 @@ void TestPdfPageBox::landsWhereThePdfDoes_data()
             << language << Sheet(210, 297, 5, 7.5, 4, 6) << TPoint{-4942, -11571};
         QTest::addRow("%s Letter landscape", name)
             << language << Sheet(215.9, 279.4, 6, 5, 3, 8, true) << TPoint{-3000, -4000};
+        // The driver takes the scale correction too, about the same corner.
+        DeviceSettings scaled = Sheet(210, 297, 5, 7.5, 4, 6);
+        scaled.Corrections.ScaleXPercent = 80;
+        scaled.Corrections.ScaleYPercent = 125;
+        QTest::addRow("%s A4 scaled", name) << language << scaled << TPoint{-4942, -11571};
     }
 }
 

@@ -1,6 +1,7 @@
 // The command line against a private CUPS server: jobs written to files and
 // decoded back, jobs on a queue, and bad input that must leave nothing.
 
+#include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
@@ -158,6 +159,7 @@ private slots:
     void cutsToFile();
     void badInputLeavesNothing_data();
     void badInputLeavesNothing();
+    void correctionsKeptOnlyWithSave();
     void hpglFilesCutAsHp2xxDrawsThem_data();
     void hpglFilesCutAsHp2xxDrawsThem();
     void ownHpglJobsCutAgainAlike_data();
@@ -283,6 +285,19 @@ void TestCommandLine::cutsToFile_data()
     QTest::newRow("plot file, replacing a file")
         << QStringList{"--send-as", "camm", "--position", "0", "--replace", "$DIR/box.plt"} << SendAs::CAMMGL << 1
         << QSizeF(50.8, 25.4) << QPointF(0, 25.4);
+    // Corrections for this cut only, about the cutter's origin; 100 mm lines
+    // measured 125 and 80 mm give 80 % and 125 %.
+    QTest::newRow("sample at twice the size") << QStringList{"--send-as", "hpgl", "--position", "0", "--scale", "200%"}
+                                              << SendAs::HPGL << 51 << sample * 2 << QPointF(0, 2 * SampleH);
+    QTest::newRow("scale lines, measured")
+        << QStringList{"--send-as", "hpgl",     "--position", "0",          "--pattern",
+                       "scale",     "--length", "100",        "--measured", "125,80mm"}
+        << SendAs::HPGL << 10 << QSizeF(106 * 0.8, 108 * 1.25) << QPointF(0, 108 * 1.25);
+    QTest::newRow("test cut") << QStringList{"--send-as", "dmpl", "--pattern", "test-cut"} << SendAs::DMPL << 2
+                              << QSizeF(10, 10) << QPointF(0, 297);
+    QTest::newRow("ladder of one square")
+        << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
+        << QSizeF(10, 16) << QPointF(0, 297);
 }
 
 void TestCommandLine::cutsToFile()
@@ -391,6 +406,17 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "--port-settings is for a cutter on a port";
     QTest::newRow("driver on a port") << port + QStringList{"--send-as", "driver"} << 2
                                       << "A cutter on a port takes a cutter language";
+    QTest::newRow("measured 50 % off") << file + QStringList{"--pattern", "scale", "--measured", "99", "--save"} << 2
+                                       << "more than 50 % off";
+    QTest::newRow("scale lines past the sheet")
+        << file + QStringList{"--pattern", "scale", "--length", "250"} << 2 << "do not fit";
+    QTest::newRow("ladder past the sheet")
+        << file + QStringList{"--pattern", "ladder", "--sheet", "60x100", "--save", "--overcut", "1"} << 2
+        << "does not fit";
+    QTest::newRow("offset out of range") << file + QStringList{"--blade-offset", "1.6", "--save"} << 2
+                                         << "blade offset must be from 0 to 1.5";
+    QTest::newRow("scale and measured") << file + QStringList{"--scale", "101", "--measured", "200"} << 2
+                                        << "either --scale or --measured";
     QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1
                                                << "precious.db is not a port: it is a regular file";
     QTest::newRow("disk as a port") << QStringList{"--cut", "--device", "$DEV/disk"} << 1
@@ -425,6 +451,42 @@ void TestCommandLine::badInputLeavesNothing()
     for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "far.plt", "cross.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
+}
+
+// --save keeps corrections with their device, for every later run; without
+// it they apply to one cut. A kept scale applies once, and the next
+// measurement composes with it.
+void TestCommandLine::correctionsKeptOnlyWithSave()
+{
+    const QStringList raw{"--device", "RawCutter"};
+    const QString out = Path(QStringLiteral("saved.out"));
+    const auto extent = [&](const QStringList& args) {
+        QFile::remove(out);
+        QString err;
+        if (Run(QStringList{"--cut", "--position", "0", "--output", out} + raw + args, &err) != 0)
+            qWarning() << err;
+        QString error;
+        return Extent(DecodePlotterJob(SendAs::HPGL, ReadAll(out), &error)).size();
+    };
+    QCOMPARE(Run(QStringList{"--save", "--scale", "100", "--blade-offset", "0", "--overcut", "0"} + raw), 0);
+    const QSizeF plain = extent({});
+    QVERIFY(std::abs(extent({"--scale", "50%,100%"}).width() - plain.width() / 2) <= 0.05);
+    QCOMPARE(extent({}), plain);
+
+    // Lines of 200 mm measured 202 and 198 mm, then a second round.
+    QCOMPARE(Run(QStringList{"--save", "--measured", "202,198"} + raw), 0);
+    QCOMPARE(Run(QStringList{"--save", "--measured", "200.2,199.8", "--overcut", "1.5"} + raw), 0);
+    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter")).value().Corrections;
+    QCOMPARE(kept.ScaleXPercent, 98.91);  // 100 x 200/202 = 99.01, x 200/200.2
+    QCOMPARE(kept.ScaleYPercent, 101.11); // 101.01 x 200/199.8
+    QCOMPARE(kept.OvercutMm, 1.5);
+    QCOMPARE(kept.BladeOffsetMm, 0.0);
+    const QSizeF corrected = extent({});
+    QVERIFY(std::abs(corrected.width() - plain.width() * 0.9891) <= 0.05);
+    QVERIFY(std::abs(corrected.height() - plain.height() * 1.0111) <= 0.05);
+    QCOMPARE(Run(QStringList{"--save", "--scale", "100", "--overcut", "0"} + raw), 0);
+    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter")).value().Corrections, CutterCorrections{});
+    QCOMPARE(Run(QStringList{"--save"} + raw), 2);
 }
 
 // HP-GL files in the styles drawing programs write, cut to a file and decoded,

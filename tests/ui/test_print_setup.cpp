@@ -5,6 +5,8 @@
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/PrintSetupDialog.h"
 
+#include "ui/CalibrateDialog.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -14,6 +16,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QThreadPool>
+#include <QUrl>
 #include <QtTest>
 
 #include <memory>
@@ -35,6 +38,7 @@ private slots:
     void customSheetIsRemembered();
     void opensAtOnceAndRechosenDeviceKeepsItsSettings();
     void unreachableServerIsReportedOnce();
+    void calibrateFromTheKeyboard();
 
 private:
     template <class T>
@@ -119,6 +123,9 @@ void TestPrintSetup::rememberedRoundTrip_data()
         << "Raw" << Settings("Custom.600x12500mm", 600, 12500, 0, SendAs::CAMMGL, true);
     QTest::newRow("name QSettings would split")
         << "cut/ter\\one two" << Settings("Letter", 215.9, 279.4, 0, SendAs::GPGL);
+    DeviceSettings corrected = Settings("A4", 210, 297, 0, SendAs::DMPL);
+    corrected.Corrections = {99.87, 250.5, 0.25, 1.5, {}};
+    QTest::newRow("calibrated cutter") << "Calibrated" << corrected;
 }
 
 void TestPrintSetup::rememberedRoundTrip()
@@ -129,6 +136,15 @@ void TestPrintSetup::rememberedRoundTrip()
     RememberSettings(device, settings);
     QVERIFY(RememberedSettings(device) == settings);
     QVERIFY(!RememberedSettings(device + QLatin1Char('x')));
+    // An entry kept before calibration existed: no corrections, all off.
+    {
+        QSettings store(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test"));
+        store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
+        for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm"})
+            store.remove(QLatin1String(key));
+    }
+    settings.Corrections = {};
+    QVERIFY(RememberedSettings(device) == settings);
 }
 
 // One good entry, then one key spoiled or removed (empty value: removed).
@@ -150,6 +166,10 @@ void TestPrintSetup::damagedEntryIsIgnored_data()
                                              << "maybe";
     QTest::newRow("no mirror flag") << "MirrorY"
                                     << "";
+    QTest::newRow("blade offset out of range") << "BladeOffsetMm"
+                                               << "1.6";
+    QTest::newRow("scale not a number") << "ScaleYPercent"
+                                        << "big";
 }
 
 void TestPrintSetup::damagedEntryIsIgnored()
@@ -323,6 +343,50 @@ void TestPrintSetup::unreachableServerIsReportedOnce()
     QVERIFY(!Find<QLabel>("LoadingText")->text().isEmpty());
     QTest::qWait(100);
     QCOMPARE(FReports->Texts.size(), 1);
+}
+
+// Calibrate without a mouse: cut the scale lines, type a measurement, see
+// the old and the new scale, keep it (composed with the kept one); then the
+// ladder's best square becomes the blade offset.
+void TestPrintSetup::calibrateFromTheKeyboard()
+{
+    DeviceSettings settings = Settings("A4", 210, 297, 0, SendAs::HPGL);
+    settings.Corrections.ScaleXPercent = 99.5;
+    std::vector<CalibrationCut> cuts;
+    TCalibrateDialog dialog({QStringLiteral("Raw"), {}, {}}, settings,
+                            [&cuts](const CalibrationCut& cut) { cuts.push_back(cut); });
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    const auto type = [&dialog](Qt::Key mnemonic, const char* text) {
+        QTest::keyClick(&dialog, mnemonic, Qt::AltModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QLatin1String(text));
+    };
+
+    // A mnemonic clicks its button after a short animation.
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(cuts.size(), size_t(1));
+    QCOMPARE(cuts[0].Pattern, CalibrationPattern::Scale);
+    type(Qt::Key_X, "199");
+    QVERIFY2(dialog.Change->text().contains(QStringLiteral("99.50 % → 100.00 %")), qPrintable(dialog.Change->text()));
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    QTRY_COMPARE(dialog.Settings().Corrections.ScaleXPercent, 100.0);
+    QCOMPARE(RememberedSettings(QStringLiteral("Raw")).value().Corrections.ScaleXPercent, 100.0);
+
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QVERIFY2(dialog.Order->text().contains(QStringLiteral("11 squares")), qPrintable(dialog.Order->text()));
+    type(Qt::Key_B, "3");
+    QVERIFY2(dialog.Change->text().contains(QStringLiteral("off → 0.10 mm")), qPrintable(dialog.Change->text()));
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    QTRY_COMPARE(dialog.Settings().Corrections.BladeOffsetMm, 0.1);
+    const CutterCorrections kept = RememberedSettings(QStringLiteral("Raw")).value().Corrections;
+    QCOMPARE(kept.BladeOffsetMm, 0.1);
+    QCOMPARE(kept.ScaleXPercent, 100.0);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(cuts.size(), size_t(2));
+    QCOMPARE(cuts[1].Pattern, CalibrationPattern::Ladder);
 }
 
 QTEST_MAIN(TestPrintSetup)

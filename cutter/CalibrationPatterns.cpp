@@ -1,0 +1,174 @@
+#include "cutter/CalibrationPatterns.h"
+
+#include "common/Exceptions.h"
+#include "cutter/CutterCorrections.h"
+
+#include <QStringList>
+
+#include <array>
+#include <cmath>
+#include <initializer_list>
+
+namespace {
+
+constexpr std::array<const char*, 4> PatternWords = {"sample", "scale", "ladder", "test-cut"};
+
+// Hundredths of a mm.
+std::int32_t Units(double mm)
+{
+    return static_cast<std::int32_t>(std::lround(mm * 100));
+}
+
+void Path(TPLT& plot, std::initializer_list<TPoint> points)
+{
+    plot.AddPolygon();
+    for (const TPoint& p : points)
+        plot.AddPoint(p);
+}
+
+// Square and triangle with the square's lower-left corner at (x, y). Both are
+// cut anticlockwise from a lower-left corner, so the outside of the first
+// edge is below it, where the blade's aligning stroke can go.
+void SquareWithTriangle(TPLT& plot, std::int32_t x, std::int32_t y)
+{
+    const std::int32_t s = Units(TestSquareMm);
+    Path(plot, {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}, {x, y}});
+    Path(plot, {{x + 200, y + 200}, {x + 800, y + 200}, {x + 500, y + 800}, {x + 200, y + 200}});
+}
+
+// Scale pattern layout (hundredths of a mm): the x line at y 3 mm, from x 6 mm;
+// the y line at x 3 mm, from y 8 mm; 6 mm ticks across each end.
+constexpr std::int32_t XLineStart = 600, XLineY = 300, YLineStart = 800, YLineX = 300, Tick = 600;
+
+double Parse(const QString& text, bool& ok)
+{
+    return text.trimmed().toDouble(&ok);
+}
+
+} // namespace
+
+QLatin1String PatternWord(CalibrationPattern pattern)
+{
+    return QLatin1String(PatternWords[static_cast<size_t>(pattern)]);
+}
+
+std::optional<CalibrationPattern> PatternFromWord(const QString& word)
+{
+    for (size_t i = 0; i < PatternWords.size(); ++i)
+        if (word.compare(QLatin1String(PatternWords[i]), Qt::CaseInsensitive) == 0)
+            return static_cast<CalibrationPattern>(i);
+    return std::nullopt;
+}
+
+LadderSteps ParseLadderSteps(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool ok = parts.size() == 3;
+    LadderSteps steps;
+    bool each = false;
+    if (ok) {
+        steps.FromMm = Parse(parts[0], each);
+        ok = each;
+        steps.ToMm = Parse(parts[1], each);
+        ok = ok && each;
+        steps.StepMm = Parse(parts[2], each);
+        ok = ok && each;
+    }
+    if (!ok)
+        throw EConvertError(
+            QStringLiteral("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05").arg(text));
+    return steps;
+}
+
+std::vector<double> LadderOffsets(const LadderSteps& s)
+{
+    const auto inRange = [](double v) { return std::isfinite(v) && v >= 0 && v <= MaxBladeOffsetMm; };
+    if (!inRange(s.FromMm) || !inRange(s.ToMm))
+        throw EConvertError(QStringLiteral("The offsets must lie from 0 to %1 mm; %2 to %3 does not")
+                                .arg(MaxBladeOffsetMm)
+                                .arg(s.FromMm)
+                                .arg(s.ToMm));
+    if (s.ToMm < s.FromMm || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
+        throw EConvertError(QStringLiteral("The offsets must rise from FROM to TO in steps of at least 0.01 mm"));
+    const double span = (s.ToMm - s.FromMm) / s.StepMm;
+    const long gaps = std::lround(span);
+    if (std::abs(span - static_cast<double>(gaps)) > 1e-6)
+        throw EConvertError(
+            QStringLiteral("Steps of %1 mm do not lead from %2 to %3 mm").arg(s.StepMm).arg(s.FromMm).arg(s.ToMm));
+    if (gaps + 1 > MaxLadderSquares)
+        throw EConvertError(QStringLiteral("%1 squares are too many for one ladder; at most %2 fit its numbering")
+                                .arg(gaps + 1)
+                                .arg(MaxLadderSquares));
+    std::vector<double> offsets;
+    for (long i = 0; i <= gaps; ++i)
+        offsets.push_back(std::round((s.FromMm + s.StepMm * static_cast<double>(i)) * 100) / 100);
+    return offsets;
+}
+
+double ScalePatternWidthMm(double lengthMm)
+{
+    return XLineStart / 100.0 + lengthMm;
+}
+
+double ScalePatternHeightMm(double lengthMm)
+{
+    return YLineStart / 100.0 + lengthMm;
+}
+
+void MakeScalePattern(TPLT& plot, double lengthMm)
+{
+    plot.Reset();
+    const std::int32_t l = Units(lengthMm);
+    const std::int32_t xEnd = XLineStart + l, yEnd = YLineStart + l;
+    Path(plot, {{XLineStart, XLineY}, {xEnd, XLineY}});
+    Path(plot, {{XLineStart, 0}, {XLineStart, Tick}});
+    Path(plot, {{xEnd, 0}, {xEnd, Tick}});
+    const std::int32_t xMid = XLineStart + l / 2;
+    Path(plot, {{xMid - 200, 500}, {xMid + 200, 900}}); // X, above the x line
+    Path(plot, {{xMid - 200, 900}, {xMid + 200, 500}});
+
+    Path(plot, {{YLineX, YLineStart}, {YLineX, yEnd}});
+    Path(plot, {{0, YLineStart}, {Tick, YLineStart}});
+    Path(plot, {{0, yEnd}, {Tick, yEnd}});
+    const std::int32_t yMid = YLineStart + l / 2;
+    Path(plot, {{500, yMid + 200}, {700, yMid}, {900, yMid + 200}}); // Y, beside the y line
+    Path(plot, {{700, yMid}, {700, yMid - 200}});
+}
+
+void MakeLadderPattern(TPLT& plot, const std::vector<double>& offsets, std::vector<double>& pathOffsets)
+{
+    plot.Reset();
+    pathOffsets.clear();
+    constexpr std::int32_t Pitch = 1500, SquareBottom = 600, TickGap = 100, Short = 200, Long = 400;
+    for (size_t k = 0; k < offsets.size(); ++k) {
+        const std::int32_t x = static_cast<std::int32_t>(k) * Pitch;
+        SquareWithTriangle(plot, x, SquareBottom);
+        const int number = static_cast<int>(k) + 1;
+        const int marks = number / 5 + number % 5;
+        for (int i = 0; i < marks; ++i) {
+            const std::int32_t tx = x + TickGap * (i + 1);
+            Path(plot, {{tx, 0}, {tx, i < number / 5 ? Long : Short}});
+        }
+        pathOffsets.insert(pathOffsets.end(), static_cast<size_t>(2 + marks), offsets[k]);
+    }
+}
+
+void MakeTestCutPattern(TPLT& plot)
+{
+    plot.Reset();
+    SquareWithTriangle(plot, 0, 0);
+}
+
+void CheckPatternFits(const TPLT& plot, const QString& what, double widthMm, double heightMm)
+{
+    const TRect b = plot.Bound();
+    const double w = (static_cast<double>(b.Right) - b.Left) / 100, h = (static_cast<double>(b.Top) - b.Bottom) / 100;
+    if (w <= widthMm + 1e-9 && h <= heightMm + 1e-9)
+        return;
+    throw EConvertError(QStringLiteral("The %1 (%2 x %3 mm) does not fit the sheet's %4 x %5 mm")
+                            .arg(what)
+                            .arg(w)
+                            .arg(h)
+                            .arg(widthMm)
+                            .arg(heightMm));
+}

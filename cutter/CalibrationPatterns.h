@@ -1,0 +1,53 @@
+#pragma once
+
+// The plots cut to calibrate a cutter, in hundredths of a mm like every plot:
+//   scale:    a line along x and one along y to measure, each of a chosen
+//             length between ticks at its ends, told apart by an X and a Y;
+//   ladder:   a row of 10 mm squares, each with a triangle inside, each cut
+//             with its own blade offset and numbered by tally ticks under it
+//             (a long tick for five, a short one for one);
+//   test cut: one such square with its triangle.
+
+#include "plot/UPLT.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+enum class CalibrationPattern { Sample, Scale, Ladder, TestCut };
+
+// "sample", "scale", "ladder", "test-cut" and back (nullopt for none).
+QLatin1String PatternWord(CalibrationPattern pattern);
+std::optional<CalibrationPattern> PatternFromWord(const QString& word);
+
+inline constexpr double DefaultScaleLengthMm = 200;
+inline constexpr double MinScaleLengthMm = 50;
+inline constexpr double TestSquareMm = 10;
+inline constexpr int MaxLadderSquares = 25;
+
+struct LadderSteps {
+    double FromMm = 0;
+    double ToMm = 0.5;
+    double StepMm = 0.05;
+    friend bool operator==(const LadderSteps&, const LadderSteps&) = default;
+};
+
+// "FROM:TO:STEP" in mm. Throws EConvertError for anything else.
+LadderSteps ParseLadderSteps(const QString& text);
+// The offset of each square, first to last; throws EConvertError for offsets
+// out of range, a step that does not divide the span or too many squares.
+std::vector<double> LadderOffsets(const LadderSteps& steps);
+
+// The scale pattern's size, for a line of lengthMm.
+double ScalePatternWidthMm(double lengthMm);
+double ScalePatternHeightMm(double lengthMm);
+
+void MakeScalePattern(TPLT& plot, double lengthMm);
+// pathOffsets gets the blade offset of each polyline in order.
+void MakeLadderPattern(TPLT& plot, const std::vector<double>& offsets, std::vector<double>& pathOffsets);
+void MakeTestCutPattern(TPLT& plot);
+
+// Throws EConvertError, saying by how much, when the plot's bound is larger
+// than widthMm x heightMm.
+void CheckPatternFits(const TPLT& plot, const QString& what, double widthMm, double heightMm);

@@ -1,0 +1,68 @@
+#pragma once
+
+// Reworking a cut path for a drag knife, in mm on the cutter's own axes.
+//
+// A drag knife's tip trails its swivel axis (where the cutter moves) by the
+// blade offset r, so moving the axis along the drawing rounds every corner.
+// The compensated path runs the axis r ahead of the tip: each segment is
+// extended past its corner by r and joined to the next by an arc of radius r
+// around the corner, on which the blade swivels in place. A lifted blade does
+// not turn, so after a tool-up move the tip lands r behind the axis in the
+// last cut's direction. The job starts with a short stroke off the drawing
+// that sets the blade's direction, which is unknown until then.
+
+#include <vector>
+
+struct PointMm {
+    double X = 0;
+    double Y = 0;
+    friend bool operator==(const PointMm&, const PointMm&) = default;
+};
+
+// Where the corrected path goes.
+class ToolPathSink {
+public:
+    virtual ~ToolPathSink() = default;
+    virtual void ToolUp(PointMm to) = 0;
+    virtual void Cut(PointMm to) = 0;
+};
+
+class BladeCompensation {
+public:
+    // Arcs are cut in chords no more than this from the true arc.
+    static constexpr double ChordToleranceMm = 0.01;
+
+    // widthMm x heightMm: the area the aligning stroke is kept in; strokeOffsetMm:
+    // the offset that stroke is sized for (the job's largest).
+    BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm);
+
+    // For the paths that follow; 0 cuts them as drawn (the blade's direction
+    // is still followed).
+    void SetOffset(double mm);
+    // The tip's next path starts at p.
+    void MoveTo(PointMm p) noexcept;
+    // The tip cuts a straight line to p.
+    void CutTo(PointMm p);
+
+private:
+    void Align(PointMm start, PointMm along);
+    void Swivel(PointMm centre, PointMm from, PointMm to);
+
+    ToolPathSink& FSink;
+    double FWidth;
+    double FHeight;
+    double FStrokeOffset;
+    double FOffset = 0;
+    // The widest turn one chord may take at this offset, and its cosine.
+    double FMaxStep = 0;
+    double FCosMaxStep = 1;
+    PointMm FTip;
+    PointMm FDirection{1, 0};
+    bool FAligned = false;
+    bool FUp = true;
+};
+
+// Extends a closed path (last point on the first) to be cut again from its
+// start for lengthMm along its own course; the nick at the start closes.
+// Open paths, and paths of no length, stay as they are.
+void AppendOvercut(std::vector<PointMm>& path, double lengthMm);

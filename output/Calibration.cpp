@@ -1,0 +1,67 @@
+#include "output/Calibration.h"
+
+#include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
+#include "output/PlotPrinting.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
+
+#include <algorithm>
+#include <cmath>
+
+TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets)
+{
+    pathOffsets.clear();
+    const OrientedPage page = OrientPage(settings);
+    const double w = page.WidthMm - page.MarginLeftMm - page.MarginRightMm;
+    const double h = page.HeightMm - page.MarginBottomMm - page.MarginTopMm;
+    TPLT plot;
+    switch (cut.Pattern) {
+    case CalibrationPattern::Sample: ReadPlotText(plot, BuiltInSampleLines()); return plot;
+    case CalibrationPattern::Scale: {
+        const double longest = std::floor(std::min(w - ScalePatternWidthMm(0), h - ScalePatternHeightMm(0)));
+        if (!std::isfinite(cut.LengthMm) || cut.LengthMm < MinScaleLengthMm || cut.LengthMm > longest)
+            throw EConvertError(
+                longest < MinScaleLengthMm
+                    ? QStringLiteral("The sheet (%1 x %2 mm) is too small for scale lines of %3 mm or more")
+                          .arg(w)
+                          .arg(h)
+                          .arg(MinScaleLengthMm)
+                    : QStringLiteral("Scale lines of %1 mm do not fit; this sheet takes %2 to %3 mm")
+                          .arg(cut.LengthMm)
+                          .arg(MinScaleLengthMm)
+                          .arg(longest));
+        MakeScalePattern(plot, cut.LengthMm);
+        break;
+    }
+    case CalibrationPattern::Ladder: MakeLadderPattern(plot, LadderOffsets(cut.Offsets), pathOffsets); break;
+    case CalibrationPattern::TestCut: MakeTestCutPattern(plot); break;
+    }
+    CheckPatternFits(plot, QString(PatternWord(cut.Pattern)) + QStringLiteral(" pattern"), w, h);
+    return plot;
+}
+
+void PrintPattern(const CalibrationCut& cut, int position)
+{
+    TPrinter& printer = Printer();
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    printer.GetPrinter(identity, settings);
+    std::vector<double> pathOffsets;
+    const TPLT plot = PatternPlot(cut, settings, pathOffsets);
+    if (pathOffsets.empty()) {
+        PrintPlot(plot, position);
+        return;
+    }
+    // The ladder's offsets are for its one job: the device gets its own back.
+    DeviceSettings ladder = settings;
+    ladder.Corrections.PathOffsetsMm = std::move(pathOffsets);
+    printer.SetPrinter(identity, ladder);
+    try {
+        PrintPlot(plot, position);
+    } catch (...) {
+        printer.SetPrinter(identity, settings);
+        throw;
+    }
+    printer.SetPrinter(identity, settings);
+}

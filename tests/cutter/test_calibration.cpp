@@ -1,0 +1,303 @@
+// Calibration: scale composed from measurements, the patterns, and the
+// corrections as a cutter receives them: scaled lines that measure true in
+// every language (the driver's PDF is held to the same cuts elsewhere), a
+// drag knife that meets the corners once compensated (and misses them
+// without), and overcut on closed paths only.
+
+#include "common/Exceptions.h"
+#include "cutter/CalibrationPatterns.h"
+#include "cutter/CutterCorrections.h"
+#include "tests/support/DragKnife.h"
+#include "tests/support/PlotterDecoder.h"
+#include "tests/support/SurfaceDrawing.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+const std::pair<const char*, SendAs> Languages[] = {
+    {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
+
+Plot Lines(const TPLT& plt)
+{
+    Plot lines;
+    for (const TPolygonView polygon : TPolygonRange(plt))
+        lines.emplace_back(polygon.Points.begin(), polygon.Points.end());
+    return lines;
+}
+
+// The cuts of the plot with its coordinates measured from the lower-left
+// corner of a 300 x 300 mm sheet.
+std::vector<std::vector<QPointF>> CutPaths(SendAs language, const CutterCorrections& c, const Plot& plot)
+{
+    DeviceSettings s = Sheet(300, 300);
+    s.Corrections = c;
+    QString error;
+    auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, plot), &error);
+    if (!error.isEmpty())
+        qWarning() << error;
+    return paths;
+}
+
+double PathLength(const std::vector<QPointF>& path)
+{
+    double length = 0;
+    for (size_t i = 1; i < path.size(); ++i)
+        length += std::hypot(path[i].x() - path[i - 1].x(), path[i].y() - path[i - 1].y());
+    return length;
+}
+
+} // namespace
+
+class TestCalibration : public QObject {
+    Q_OBJECT
+private slots:
+    void scaleComposesWithTheCurrentOne_data();
+    void scaleComposesWithTheCurrentOne();
+    void ladderSteps_data();
+    void ladderSteps();
+    void ladderSquaresDifferOnlyInOffset();
+    void scaledLinesMeasureTrue_data();
+    void scaledLinesMeasureTrue();
+    void knifeMeetsTheCorners_data();
+    void knifeMeetsTheCorners();
+    void overcutClosesClosedPathsOnly_data();
+    void overcutClosesClosedPathsOnly();
+};
+
+void TestCalibration::scaleComposesWithTheCurrentOne_data()
+{
+    QTest::addColumn<double>("current");
+    QTest::addColumn<double>("measured"); // on a 200 mm line
+    QTest::addColumn<double>("expected"); // 0: refused
+    QTest::newRow("long") << 100.0 << 201.0 << 99.50;
+    QTest::newRow("second round composes") << 99.50 << 199.5 << 99.75;
+    QTest::newRow("half the step size") << 100.0 << 100.0 << 200.0;
+    QTest::newRow("exact stays") << 123.45 << 200.0 << 123.45;
+    QTest::newRow("more than 50 % short") << 100.0 << 99.0 << 0.0;
+    QTest::newRow("more than 50 % long") << 100.0 << 300.5 << 0.0;
+    QTest::newRow("beyond the range") << 300.0 << 140.0 << 0.0;
+    QTest::newRow("not a number") << 100.0 << qQNaN() << 0.0;
+}
+
+void TestCalibration::scaleComposesWithTheCurrentOne()
+{
+    QFETCH(double, current);
+    QFETCH(double, measured);
+    QFETCH(double, expected);
+    if (expected == 0) {
+        QVERIFY_THROWS_EXCEPTION(EConvertError, ComposedScalePercent(current, 200, measured));
+        return;
+    }
+    QCOMPARE(ComposedScalePercent(current, 200, measured), expected);
+}
+
+void TestCalibration::ladderSteps_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("squares"); // 0: refused
+    QTest::addColumn<double>("last");
+    QTest::newRow("default") << "0:0.5:0.05" << 11 << 0.5;
+    QTest::newRow("one square") << "0.3:0.3:0.1" << 1 << 0.3;
+    QTest::newRow("fine steps") << "0.2:0.3:0.01" << 11 << 0.3;
+    QTest::newRow("past the range") << "0:1.6:0.1" << 0 << 0.0;
+    QTest::newRow("falling") << "0.5:0:0.05" << 0 << 0.0;
+    QTest::newRow("step does not divide") << "0:0.5:0.03" << 0 << 0.0;
+    QTest::newRow("too many squares") << "0:1.5:0.05" << 0 << 0.0;
+    QTest::newRow("two numbers") << "0:0.5" << 0 << 0.0;
+    QTest::newRow("words") << "a:b:c" << 0 << 0.0;
+}
+
+void TestCalibration::ladderSteps()
+{
+    QFETCH(QString, text);
+    QFETCH(int, squares);
+    QFETCH(double, last);
+    if (squares == 0) {
+        QVERIFY_THROWS_EXCEPTION(EConvertError, LadderOffsets(ParseLadderSteps(text)));
+        return;
+    }
+    const std::vector<double> offsets = LadderOffsets(ParseLadderSteps(text));
+    QCOMPARE(int(offsets.size()), squares);
+    QCOMPARE(offsets.back(), last);
+}
+
+void TestCalibration::ladderSquaresDifferOnlyInOffset()
+{
+    const std::vector<double> offsets = LadderOffsets({0, 0.6, 0.05}); // 13 squares: tallies past two fives
+    TPLT ladder;
+    std::vector<double> pathOffsets;
+    MakeLadderPattern(ladder, offsets, pathOffsets);
+    QCOMPARE(pathOffsets.size(), size_t(ladder.NPolygons()));
+
+    // Walk the squares: a square, its triangle, then tally ticks (5 or 1).
+    TPolygon first[2], polygon;
+    ladder.ReadPolygon(0, first[0]);
+    ladder.ReadPolygon(1, first[1]);
+    std::int32_t i = 0;
+    for (size_t k = 0; k < offsets.size(); ++k) {
+        const std::int32_t dx = first[0].Bound.Left - [&] {
+            ladder.ReadPolygon(i, polygon);
+            return polygon.Bound.Left;
+        }();
+        for (int shape = 0; shape < 2; ++shape, ++i) {
+            ladder.ReadPolygon(i, polygon);
+            QCOMPARE(pathOffsets[size_t(i)], offsets[k]);
+            QCOMPARE(polygon.Points.size(), first[shape].Points.size());
+            for (size_t p = 0; p < polygon.Points.size(); ++p)
+                QCOMPARE(polygon.Points[p].X + dx, first[shape].Points[p].X);
+        }
+        int tally = 0;
+        for (; i < ladder.NPolygons(); ++i) {
+            ladder.ReadPolygon(i, polygon);
+            if (polygon.Points.size() != 2)
+                break; // the next square
+            QCOMPARE(pathOffsets[size_t(i)], offsets[k]);
+            const std::int32_t height = polygon.Bound.Top - polygon.Bound.Bottom;
+            tally += height > 300 ? 5 : 1;
+        }
+        QCOMPARE(tally, int(k) + 1);
+    }
+    QCOMPARE(i, ladder.NPolygons());
+}
+
+void TestCalibration::scaledLinesMeasureTrue_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<double>("x"); // percent, as measurement leaves them
+    QTest::addColumn<double>("y");
+    for (const auto& [name, language] : Languages) {
+        // 200 mm lines measured 250 and 160 mm: 80 % and 125 %.
+        QTest::addRow("%s measured", name) << language << 80.0 << 125.0;
+        QTest::addRow("%s step size", name) << language << 200.0 << 99.73;
+    }
+}
+
+void TestCalibration::scaledLinesMeasureTrue()
+{
+    QFETCH(SendAs, language);
+    QFETCH(double, x);
+    QFETCH(double, y);
+    TPLT plot;
+    MakeScalePattern(plot, 200);
+    TPolygon xLine, yLine;
+    plot.ReadPolygon(0, xLine);
+    plot.ReadPolygon(5, yLine);
+    QCOMPARE(xLine.Points[1].X - xLine.Points[0].X, 20000);
+    QCOMPARE(yLine.Points[1].Y - yLine.Points[0].Y, 20000);
+
+    CutterCorrections c;
+    c.ScaleXPercent = x;
+    c.ScaleYPercent = y;
+    const auto paths = CutPaths(language, c, Lines(plot));
+    const double tolerance = 0.5 / PlotterUnitsPerMm(language);
+    QCOMPARE(paths.size(), size_t(plot.NPolygons()));
+    // Every point scaled about the cutter's origin, so the lines are
+    // nominal x scale long and lie where the corrected cutter puts them.
+    for (const auto* line : {&xLine, &yLine}) {
+        const auto& cut = paths[line == &xLine ? 0 : 5];
+        QCOMPARE(cut.size(), size_t(2));
+        for (size_t k = 0; k < 2; ++k) {
+            QVERIFY(std::abs(cut[k].x() - line->Points[k].X / 100.0 * x / 100) <= tolerance + 1e-9);
+            QVERIFY(std::abs(cut[k].y() - line->Points[k].Y / 100.0 * y / 100) <= tolerance + 1e-9);
+        }
+    }
+}
+
+void TestCalibration::knifeMeetsTheCorners_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<TPoint>("at"); // the test cut's lower-left corner, 0.01 mm
+    for (const auto& [name, language] : Languages)
+        for (double offset : {0.25, 0.5})
+            QTest::addRow("%s %.2f", name, offset) << language << offset << TPoint{5000, 5000};
+    // At the sheet's corner the aligning stroke must find room elsewhere.
+    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0};
+}
+
+void TestCalibration::knifeMeetsTheCorners()
+{
+    QFETCH(SendAs, language);
+    QFETCH(double, offset);
+    QFETCH(TPoint, at);
+    TPLT square;
+    MakeTestCutPattern(square);
+    Plot plot = Lines(square);
+    std::vector<std::vector<QPointF>> outline;
+    for (auto& line : plot) {
+        outline.emplace_back();
+        for (TPoint& p : line) {
+            p = {p.X + at.X, p.Y + at.Y};
+            outline.back().push_back(QPointF(p.X, p.Y) / 100);
+        }
+    }
+
+    CutterCorrections c;
+    c.BladeOffsetMm = offset;
+    const auto compensated = CutPaths(language, c, plot);
+    const auto plain = CutPaths(language, {}, plot);
+    // One more path than drawn: the stroke that aligns the blade.
+    QCOMPARE(compensated.size(), plain.size() + 1);
+    double worstPlain = 0;
+    for (double start : {0.0, 90.0, 170.0, 260.0}) {
+        auto tip = DragKnifeTip(compensated, offset, start * std::numbers::pi / 180);
+        const auto plainTip = DragKnifeTip(plain, offset, start * std::numbers::pi / 180);
+        tip.erase(tip.begin());
+        for (const auto& line : outline) {
+            for (const QPointF& corner : line) {
+                const double miss = ClosestApproach(tip, corner);
+                QVERIFY2(miss <= 0.05, qPrintable(QStringLiteral("corner (%1, %2) missed by %3 mm, blade at %4°")
+                                                      .arg(corner.x())
+                                                      .arg(corner.y())
+                                                      .arg(miss)
+                                                      .arg(start)));
+                worstPlain = std::max(worstPlain, ClosestApproach(plainTip, corner));
+            }
+        }
+        // Nor does the tip stray from the drawing between the corners.
+        double stray = 0;
+        for (const auto& path : tip)
+            for (const QPointF& p : path)
+                stray = std::max(stray, DistanceToLines(outline, p));
+        QVERIFY2(stray <= 0.05, qPrintable(QStringLiteral("%1 mm off the drawing").arg(stray)));
+    }
+    // The model bites: cut as drawn, the knife rounds the corners off.
+    QVERIFY2(worstPlain >= 0.5 * offset, qPrintable(QString::number(worstPlain)));
+}
+
+void TestCalibration::overcutClosesClosedPathsOnly_data()
+{
+    QTest::addColumn<Plot>("lines");
+    QTest::addColumn<double>("extra"); // mm cut past the start
+    QTest::newRow("square") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}, {1000, 2000}, {1000, 1000}}} << 1.0;
+    QTest::newRow("shorter than the overcut")
+        << Plot{{{1000, 1000}, {1020, 1000}, {1020, 1020}, {1000, 1020}, {1000, 1000}}} << 1.0;
+    QTest::newRow("open") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}}} << 0.0;
+    QTest::newRow("back and forth") << Plot{{{1000, 1000}, {2000, 1000}, {1000, 1000}}} << 1.0;
+}
+
+void TestCalibration::overcutClosesClosedPathsOnly()
+{
+    QFETCH(Plot, lines);
+    QFETCH(double, extra);
+    const Plot& plot = lines;
+    CutterCorrections c;
+    c.OvercutMm = 1;
+    const auto plain = CutPaths(SendAs::HPGL, {}, plot);
+    const auto over = CutPaths(SendAs::HPGL, c, plot);
+    QCOMPARE(over.size(), plain.size());
+    for (size_t i = 0; i < over.size(); ++i) {
+        QCOMPARE(PathLength(over[i]), PathLength(plain[i]) + extra);
+        // Along the path's own course: the plain cut is where the overcut
+        // one starts.
+        for (size_t k = 0; k < plain[i].size(); ++k)
+            QCOMPARE(over[i][k], plain[i][k]);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCalibration)
+#include "test_calibration.moc"

@@ -1,0 +1,274 @@
+#include "ui/CalibrateDialog.h"
+
+#include "common/Exceptions.h"
+#include "platform/DeviceSettingsStore.h"
+#include "ui/ErrorReport.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QDoubleSpinBox* MmBox(double low, double high, double value, int decimals)
+{
+    auto* box = new QDoubleSpinBox;
+    box->setRange(low, high);
+    box->setDecimals(decimals);
+    box->setSingleStep(decimals > 1 ? 0.01 : 0.1);
+    box->setSuffix(QStringLiteral(" mm"));
+    box->setValue(value);
+    return box;
+}
+
+QString Percent(double v)
+{
+    return QStringLiteral("%1 %").arg(v, 0, 'f', 2);
+}
+
+QString Mm(double v)
+{
+    return v > 0 ? QStringLiteral("%1 mm").arg(v, 0, 'f', 2) : QObject::tr("off");
+}
+
+} // namespace
+
+TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceSettings& settings,
+                                   std::function<void(const CalibrationCut&)> cut, QWidget* parent)
+    : QDialog(parent), FIdentity(identity), FSettings(settings), FCut(std::move(cut))
+{
+    setWindowTitle(tr("Calibrate"));
+    auto* layout = new QVBoxLayout(this);
+    auto* device = new QLabel;
+    device->setTextFormat(Qt::PlainText);
+    device->setText(tr("Device: %1").arg(identity.Device));
+    layout->addWidget(device);
+
+    // 1. The pattern and its size.
+    auto* choose = new QGroupBox(tr("1. Pattern"));
+    auto* chooseForm = new QFormLayout(choose);
+    PatternList = new QComboBox;
+    PatternList->addItem(tr("Scale lines"), int(CalibrationPattern::Scale));
+    PatternList->addItem(tr("Blade offset ladder"), int(CalibrationPattern::Ladder));
+    PatternList->addItem(tr("Test cut (force)"), int(CalibrationPattern::TestCut));
+    PatternList->addItem(tr("Sample"), int(CalibrationPattern::Sample));
+    auto* patternLabel = new QLabel(tr("&Pattern:"));
+    patternLabel->setBuddy(PatternList);
+    chooseForm->addRow(patternLabel, PatternList);
+    FChoices = new QStackedWidget;
+    auto* scalePage = new QWidget;
+    auto* scaleForm = new QFormLayout(scalePage);
+    scaleForm->setContentsMargins(0, 0, 0, 0);
+    Length = MmBox(MinScaleLengthMm, 5000, DefaultScaleLengthMm, 1);
+    auto* lengthLabel = new QLabel(tr("Line &length:"));
+    lengthLabel->setBuddy(Length);
+    scaleForm->addRow(lengthLabel, Length);
+    auto* ladderPage = new QWidget;
+    auto* ladderForm = new QFormLayout(ladderPage);
+    ladderForm->setContentsMargins(0, 0, 0, 0);
+    const LadderSteps steps;
+    From = MmBox(0, MaxBladeOffsetMm, steps.FromMm, 2);
+    To = MmBox(0, MaxBladeOffsetMm, steps.ToMm, 2);
+    Step = MmBox(0.01, MaxBladeOffsetMm, steps.StepMm, 2);
+    auto* fromLabel = new QLabel(tr("Offsets &from:"));
+    fromLabel->setBuddy(From);
+    auto* toLabel = new QLabel(tr("&to:"));
+    toLabel->setBuddy(To);
+    auto* stepLabel = new QLabel(tr("in st&eps of:"));
+    stepLabel->setBuddy(Step);
+    ladderForm->addRow(fromLabel, From);
+    ladderForm->addRow(toLabel, To);
+    ladderForm->addRow(stepLabel, Step);
+    FChoices->addWidget(scalePage);
+    FChoices->addWidget(ladderPage);
+    FChoices->addWidget(new QWidget);
+    chooseForm->addRow(FChoices);
+    layout->addWidget(choose);
+
+    // 2. Cut.
+    auto* cutBox = new QGroupBox(tr("2. Cut"));
+    auto* cutLayout = new QVBoxLayout(cutBox);
+    Order = new QLabel;
+    Order->setWordWrap(true);
+    Order->setTextFormat(Qt::PlainText);
+    cutLayout->addWidget(Order);
+    BtnCut = new QPushButton(tr("&Cut"));
+    cutLayout->addWidget(BtnCut, 0, Qt::AlignLeft);
+    layout->addWidget(cutBox);
+
+    // 3. What was measured, and the correction it gives.
+    auto* measureBox = new QGroupBox(tr("3. Measured"));
+    auto* measureLayout = new QVBoxLayout(measureBox);
+    FMeasure = new QStackedWidget;
+    auto* linesPage = new QWidget;
+    auto* linesForm = new QFormLayout(linesPage);
+    linesForm->setContentsMargins(0, 0, 0, 0);
+    MeasuredX = MmBox(1, 10000, DefaultScaleLengthMm, 2);
+    MeasuredY = MmBox(1, 10000, DefaultScaleLengthMm, 2);
+    auto* xLabel = new QLabel(tr("Line &X:"));
+    xLabel->setBuddy(MeasuredX);
+    auto* yLabel = new QLabel(tr("Line &Y:"));
+    yLabel->setBuddy(MeasuredY);
+    linesForm->addRow(xLabel, MeasuredX);
+    linesForm->addRow(yLabel, MeasuredY);
+    auto* squarePage = new QWidget;
+    auto* squareForm = new QFormLayout(squarePage);
+    squareForm->setContentsMargins(0, 0, 0, 0);
+    BestSquare = new QSpinBox;
+    BestSquare->setRange(1, MaxLadderSquares);
+    auto* bestLabel = new QLabel(tr("&Best square:"));
+    bestLabel->setBuddy(BestSquare);
+    squareForm->addRow(bestLabel, BestSquare);
+    FMeasure->addWidget(linesPage);
+    FMeasure->addWidget(squarePage);
+    FMeasure->addWidget(new QWidget);
+    measureLayout->addWidget(FMeasure);
+    Change = new QLabel;
+    Change->setWordWrap(true);
+    Change->setTextFormat(Qt::PlainText);
+    Change->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    measureLayout->addWidget(Change);
+    BtnKeep = new QPushButton(tr("&Keep correction"));
+    measureLayout->addWidget(BtnKeep, 0, Qt::AlignLeft);
+    layout->addWidget(measureBox);
+
+    auto* note = new QLabel(tr("4. Cut again to check: the next cut has the kept correction."));
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    layout->addWidget(buttons);
+
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
+    connect(PatternList, &QComboBox::currentIndexChanged, this, [this] { PatternChosen(); });
+    for (QDoubleSpinBox* box : {Length, From, To, Step, MeasuredX, MeasuredY})
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { PatternChosen(); });
+    connect(BestSquare, &QSpinBox::valueChanged, this, [this] { ShowChange(); });
+    connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { CutClick(); }); });
+    connect(BtnKeep, &QPushButton::clicked, this, [this] { RunGuarded([this] { KeepClick(); }); });
+    // Enter in a field must not close the dialog: it has no default button.
+    for (QPushButton* b : {BtnCut, BtnKeep})
+        b->setAutoDefault(false);
+    PatternChosen();
+}
+
+CalibrationCut TCalibrateDialog::Pattern() const
+{
+    CalibrationCut cut;
+    cut.Pattern = static_cast<CalibrationPattern>(PatternList->currentData().toInt());
+    cut.LengthMm = Length->value();
+    cut.Offsets = {From->value(), To->value(), Step->value()};
+    return cut;
+}
+
+CutterCorrections TCalibrateDialog::Proposed() const
+{
+    const CalibrationCut cut = Pattern();
+    CutterCorrections c = FSettings.Corrections;
+    if (cut.Pattern == CalibrationPattern::Scale) {
+        c.ScaleXPercent = ComposedScalePercent(c.ScaleXPercent, cut.LengthMm, MeasuredX->value());
+        c.ScaleYPercent = ComposedScalePercent(c.ScaleYPercent, cut.LengthMm, MeasuredY->value());
+    } else if (cut.Pattern == CalibrationPattern::Ladder) {
+        const std::vector<double> offsets = LadderOffsets(cut.Offsets);
+        const int best = BestSquare->value();
+        if (best < 1 || best > static_cast<int>(offsets.size()))
+            throw EConvertError(tr("The ladder has squares 1 to %1").arg(offsets.size()));
+        c.BladeOffsetMm = offsets[static_cast<size_t>(best - 1)];
+    }
+    return c;
+}
+
+void TCalibrateDialog::PatternChosen()
+{
+    const CalibrationCut cut = Pattern();
+    const int page = cut.Pattern == CalibrationPattern::Scale ? 0 : cut.Pattern == CalibrationPattern::Ladder ? 1 : 2;
+    FChoices->setCurrentIndex(page);
+    FMeasure->setCurrentIndex(page);
+    const bool driver = FSettings.Language == SendAs::Driver;
+    QString order;
+    switch (cut.Pattern) {
+    case CalibrationPattern::Scale:
+        order = tr("Measure each line between the ticks at its ends. The line marked X runs along x, the one "
+                   "marked Y along y.");
+        break;
+    case CalibrationPattern::Ladder:
+        try {
+            const std::vector<double> offsets = LadderOffsets(cut.Offsets);
+            BestSquare->setMaximum(static_cast<int>(offsets.size()));
+            order = tr("%1 squares, left to right; the ticks under each count its number (a long tick is five). "
+                       "Square 1 is cut with %2, the last with %3. Pick the one whose corners are sharp and "
+                       "without loops.")
+                        .arg(offsets.size())
+                        .arg(Mm(offsets.front()), Mm(offsets.back()));
+        } catch (const Exception& e) {
+            order = e.Message();
+        }
+        if (driver)
+            order += tr(" Through the printer driver, blade offset belongs to the driver: the squares come out "
+                        "alike.");
+        break;
+    case CalibrationPattern::TestCut:
+        order = tr("Triangle not cut through: more force. Backing scored: less force. Rounded corners: more blade "
+                   "offset.");
+        break;
+    case CalibrationPattern::Sample: order = tr("The sample, with the device's corrections."); break;
+    }
+    Order->setText(order);
+    ShowChange();
+}
+
+void TCalibrateDialog::ShowChange()
+{
+    const CutterCorrections& old = FSettings.Corrections;
+    QString text;
+    bool can = false;
+    try {
+        const CutterCorrections c = Proposed();
+        switch (Pattern().Pattern) {
+        case CalibrationPattern::Scale:
+            text = tr("Scale x: %1 → %2, y: %3 → %4")
+                       .arg(Percent(old.ScaleXPercent), Percent(c.ScaleXPercent), Percent(old.ScaleYPercent),
+                            Percent(c.ScaleYPercent));
+            can = true;
+            break;
+        case CalibrationPattern::Ladder:
+            text = tr("Blade offset: %1 → %2").arg(Mm(old.BladeOffsetMm), Mm(c.BladeOffsetMm));
+            can = FSettings.Language != SendAs::Driver;
+            break;
+        default: text = tr("Nothing to measure: this cut checks the corrections as kept."); break;
+        }
+    } catch (const Exception& e) {
+        text = e.Message();
+    }
+    Change->setText(text);
+    BtnKeep->setEnabled(can);
+}
+
+void TCalibrateDialog::CutClick()
+{
+    CalibrationCut cut = Pattern();
+    std::vector<double> unused;
+    PatternPlot(cut, FSettings, unused); // a pattern that does not fit is reported before any job
+    FCut(cut);
+}
+
+void TCalibrateDialog::KeepClick()
+{
+    DeviceSettings s = FSettings;
+    s.Corrections = RoundedCorrections(Proposed());
+    if (const QString problem = CorrectionsProblem(s.Corrections); !problem.isEmpty())
+        throw EConvertError(problem);
+    Printer().SetPrinter(FIdentity, s);
+    RememberSettings(FIdentity.Device, s);
+    FSettings = s;
+    // The next measurement is taken on a cut with this correction.
+    MeasuredX->setValue(Length->value());
+    MeasuredY->setValue(Length->value());
+    ShowChange();
+}
