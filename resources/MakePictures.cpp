@@ -1,7 +1,9 @@
 // Draws the window's pictures from the built-in sample and the page placement
 // the program really prints with, so the previews cannot drift from the
-// output: the size picture, the nine position previews and the icon (PNG per
-// size, plus a Windows .ico).
+// output: the size picture and the nine position previews, each at one, two
+// and three device pixels per window pixel (NAME.png, NAME@2x.png,
+// NAME@3x.png) so dense screens get them sharp, and the icon (PNG per size,
+// plus a Windows .ico).
 //
 //   make-pictures OUTDIR
 
@@ -47,10 +49,19 @@ std::vector<QPointF> CircleCentres(const TPLT& plt)
     return centres;
 }
 
-QImage Preview(const TPLT& plt, int index)
+// A transparent picture of the given size in window pixels, density device
+// pixels to each: the painter draws in window pixels whatever the density.
+QImage Canvas(int width, int height, int density)
 {
-    QImage image(PreviewWidth, PreviewHeight, QImage::Format_ARGB32);
+    QImage image(width * density, height * density, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(density);
     image.fill(Qt::transparent);
+    return image;
+}
+
+QImage Preview(const TPLT& plt, int index, int density)
+{
+    QImage image = Canvas(PreviewWidth, PreviewHeight, density);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const double scale = double(SheetHeightPx) / -PageH;
@@ -76,10 +87,9 @@ void DimensionTicks(QPainter& p, QPointF a, QPointF b, bool horizontal)
     p.drawLine(b - d, b + d);
 }
 
-QImage SizePicture(const TPLT& plt)
+QImage SizePicture(const TPLT& plt, int density)
 {
-    QImage image(119, 51, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
+    QImage image = Canvas(119, 51, density);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const TRect b = plt.Bound();
@@ -201,9 +211,13 @@ int main(int argc, char** argv)
     TPLT plt;
     ReadPlotText(plt, BuiltInSampleLines());
 
-    bool ok = Write(out.filePath(QStringLiteral("size.png")), Png(SizePicture(plt)));
-    for (int i = 0; i < 9; ++i)
-        ok = ok && Write(out.filePath(QStringLiteral("preview-%1.png").arg(i)), Png(Preview(plt, i)));
+    bool ok = true;
+    for (int scale : {1, 2, 3}) {
+        const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@%1x.png").arg(scale);
+        ok = ok && Write(out.filePath(QStringLiteral("size") + suffix), Png(SizePicture(plt, scale)));
+        for (int i = 0; i < 9; ++i)
+            ok = ok && Write(out.filePath(QStringLiteral("preview-%1").arg(i) + suffix), Png(Preview(plt, i, scale)));
+    }
     std::vector<QImage> icons;
     for (int size : {48, 32, 24, 16}) {
         icons.push_back(Icon(size));

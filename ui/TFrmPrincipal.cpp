@@ -75,15 +75,25 @@ QPixmap TImageList::Image(int index) const
         return {};
     QPixmap& image = FImages[index];
     if (image.isNull())
-        image = LoadPicture(QStringLiteral(":/pictures/preview-%1.png").arg(index));
+        image = LoadPicture(QStringLiteral(":/pictures/preview-%1.png").arg(index), FRatio);
     return image;
+}
+
+void TImageList::SetDevicePixelRatio(qreal ratio)
+{
+    if (ratio == FRatio)
+        return;
+    FRatio = ratio;
+    for (QPixmap& image : FImages)
+        image = QPixmap();
 }
 
 TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 {
     UseTahomaWhereInstalled();
     setupUi(this);
-    ImagenMedidas->setPixmap(LoadPicture(QStringLiteral(":/pictures/size.png")));
+    ListaDeImagenes.SetDevicePixelRatio(devicePixelRatioF());
+    ImagenMedidas->setPixmap(LoadPicture(QStringLiteral(":/pictures/size.png"), devicePixelRatioF()));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // The layout puts content where the classic group box has its client

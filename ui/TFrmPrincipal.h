@@ -20,8 +20,12 @@ public:
     static constexpr int Count = 9;
     // A null pixmap for an index outside 0..8.
     QPixmap Image(int index) const;
+    // The screen's device pixels per window pixel: the previews are read in
+    // the density drawn for it.
+    void SetDevicePixelRatio(qreal ratio);
 
 private:
+    qreal FRatio = 1.0;
     mutable QPixmap FImages[Count];
 };
 

@@ -40,6 +40,14 @@ void TestNoPrinter::startsWholeAndReportsOnce()
     QVERIFY(form.Store());
     QCOMPARE(form.ImagenHoja->pixmap().toImage(), form.ListaDeImagenes.Image(2).toImage());
     QCOMPARE(form.LImpresora->text(), QString());
+    // Also run at QT_SCALE_FACTOR=2: the pictures carry the screen's pixels.
+    const qreal ratio = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+    QCOMPARE(form.devicePixelRatioF(), ratio);
+    for (const auto& [shown, name] : {std::pair{form.ImagenHoja, "preview-2"}, {form.ImagenMedidas, "size"}}) {
+        const QPixmap plain(QStringLiteral(":/pictures/%1.png").arg(QLatin1String(name)));
+        QCOMPARE(shown->pixmap().size(), plain.size() * ratio);
+        QCOMPARE(shown->pixmap().deviceIndependentSize(), QSizeF(plain.size()));
+    }
 
     // The timer fails on every tick the same way; nothing more is shown.
     QTest::qWait(1200);

@@ -16,10 +16,10 @@ namespace {
 constexpr int Sheet = 166;           // the sheet's height in the picture
 constexpr double SheetWidth = 117.4; // A4 at that height
 
-QRect Ink(const QImage& image)
+QRect Ink(const QImage& image, int scale = 1)
 {
     QRect box;
-    for (int y = 0; y < Sheet; ++y)
+    for (int y = 0; y < Sheet * scale; ++y)
         for (int x = 0; x < image.width(); ++x)
             if (qAlpha(image.pixel(x, y)) > 64)
                 box |= QRect(x, y, 1, 1);
@@ -83,6 +83,17 @@ void TestPreviews::letteringWherePositionPutsIt()
     }
     // Everything else is transparent, so the group box shows through.
     QCOMPARE(qAlpha(image.pixel(119, 0)), 0);
+
+    // Dense screens: the same picture drawn at twice the pixels, not moved.
+    const QImage dense =
+        QImage(QStringLiteral(":/pictures/preview-%1@2x.png").arg(index)).convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(dense.size(), image.size() * 2);
+    const QRect denseInk = Ink(dense, 2);
+    for (const auto& [edge, twice] : {std::pair{ink.left() * 2, denseInk.left()},
+                                      {(ink.right() + 1) * 2, denseInk.right() + 1},
+                                      {ink.top() * 2, denseInk.top()},
+                                      {(ink.bottom() + 1) * 2, denseInk.bottom() + 1}})
+        QVERIFY2(qAbs(edge - twice) <= 2, qPrintable(QStringLiteral("%1 at 2x, %2 at 1x").arg(twice).arg(edge)));
 }
 
 QTEST_MAIN(TestPreviews)
