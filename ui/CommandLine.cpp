@@ -4,6 +4,7 @@
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
+#include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
@@ -19,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <cmath>
 #include <cstring>
@@ -106,6 +108,7 @@ struct Request {
     int Position = TopLeft;
     QString Output;
     bool Replace = false;
+    bool Wait = false;
     QString PlotFile;
     std::optional<PortSettings> Line;
 };
@@ -144,12 +147,15 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "sending it to the device."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("Wait until the queue has printed the job; fail with the server's "
+                                                 "reason when it is aborted or canceled or the queue stops."));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
                        "9600,8,N,1,xonxoff; FLOW is none, xonxoff or rtscts (default: the port's)."),
         QStringLiteral("LINE"));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, portSettings});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: HPGL, one PU or PD per line."),
                                  QStringLiteral("[PLOTFILE]"));
@@ -186,6 +192,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     if (parser.isSet(output) && r.Output.isEmpty())
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
+    r.Wait = parser.isSet(wait);
     r.PlotFile = files.value(0);
     if (parser.isSet(portSettings)) {
         r.Line = ParsePortSettings(parser.value(portSettings));
@@ -301,6 +308,27 @@ private:
     DeviceSettings FSettings;
 };
 
+// Follows the job as the window's status does, until it ends or the queue
+// stops with it. A server that cannot be asked for a while is waited out.
+void WaitForJob(const HandedJob& job)
+{
+    for (;;) {
+        QThread::msleep(200);
+        TJobOutcome outcome;
+        try {
+            outcome = FollowJob(job);
+        } catch (const EOSError& e) {
+            if (e.ErrorCode() != SpoolerUnavailableCode)
+                throw;
+            continue;
+        }
+        if (outcome.State == TJobOutcome::Completed)
+            return;
+        if (outcome.State != TJobOutcome::OnItsWay)
+            throw EPrinter(outcome.Message);
+    }
+}
+
 void Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
@@ -322,7 +350,11 @@ void Cut(const Request& r)
     ApplyChoices(identity.Device, settings, r);
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
+    TakeHandedJob();
     PrintPlot(plot, r.Position);
+    // A file or a port is done when written; only a queue's job has more to go.
+    if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
+        WaitForJob(job);
 }
 
 QString ReportText(const QString& message)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/PrinterStatus.h"
+#include "platform/Spooler.h"
 #include "ui/ErrorReport.h"
 #include "ui/SpoolerCalls.h"
 #include "ui_FrmPrincipal.h"
@@ -9,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class TPLT;
 
@@ -70,6 +73,10 @@ private:
     // when one is given.
     void StartPrint(const QString& plotFile = QString());
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
+    // The status text to show, after taking in what became of the followed
+    // job: its end ends the following, its trouble is reported once.
+    QString JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
+                        const std::optional<TJobOutcome>& outcome);
 
     // Shared with a job still being handed over when the window closes.
     std::shared_ptr<TPLT> IPLT;
@@ -82,4 +89,12 @@ private:
     bool FNameKnown = false;
     // Answers about an earlier device are dropped once another is chosen.
     int FDeviceGeneration = 0;
+    // The last job handed to a queue, followed by the status ticks until it
+    // ends; its trouble is reported once.
+    struct FollowedJob {
+        HandedJob Job;
+        int DeviceGeneration = 0;
+        bool Reported = false;
+    };
+    std::optional<FollowedJob> FFollowed;
 };

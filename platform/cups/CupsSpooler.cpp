@@ -10,6 +10,8 @@
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortSender.h"
 
+#include <utility>
+
 namespace {
 
 using namespace vcups;
@@ -114,6 +116,53 @@ std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
     if (count < 0)
         count = 0;
     return count < maxJobs ? count : maxJobs;
+}
+
+std::optional<JobRecord> GetJob(SpoolerHandle& handle, int jobId)
+{
+    if (dynamic_cast<const PortHandle*>(&handle) || jobId <= 0)
+        return std::nullopt;
+    auto& h = static_cast<CupsHandle&>(handle);
+    IppPtr request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, h.Name);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    static const char* const wanted[] = {"job-state", "job-printer-state-message"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+    IppError err;
+    IppPtr response = h.Http->Do(std::move(request), "/", err);
+    if (!response) {
+        SetLastError(err);
+        return std::nullopt;
+    }
+    JobRecord job;
+    ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+    switch (state ? ippGetInteger(state, 0) : IPP_JSTATE_PENDING) {
+    case IPP_JSTATE_HELD: job.State = JobState::Held; break;
+    case IPP_JSTATE_PROCESSING: job.State = JobState::Processing; break;
+    case IPP_JSTATE_STOPPED: job.State = JobState::Stopped; break;
+    case IPP_JSTATE_CANCELED: job.State = JobState::Canceled; break;
+    case IPP_JSTATE_ABORTED: job.State = JobState::Aborted; break;
+    case IPP_JSTATE_COMPLETED: job.State = JobState::Completed; break;
+    default: job.State = JobState::Pending; break;
+    }
+    job.DeviceMessage = AttrText(response.get(), "job-printer-state-message");
+    return job;
+}
+
+static HandedJob& LastHanded()
+{
+    // Per thread: the job is taken by the code that printed it, on its thread.
+    thread_local HandedJob job;
+    return job;
+}
+
+HandedJob TakeHandedJob()
+{
+    return std::exchange(LastHanded(), HandedJob{});
+}
+
+void NoteHandedJob(const HandedJob& job)
+{
+    LastHanded() = job;
 }
 
 SpoolerError LastSpoolerError()
