@@ -1,10 +1,12 @@
 #include "platform/JobFile.h"
 
 #include "common/Exceptions.h"
+#include "platform/JobProgress.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,18 +45,40 @@ void CheckJobFile(const QString& path, bool replace)
 void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
 {
     CheckJobFile(path, replace);
+    // In chunks, so a long write shows its progress and can be stopped.
+    const TStopMark stop;
+    BeginJobProgress(bytes.size());
+    struct ProgressEnd {
+        ~ProgressEnd() { EndJobProgress(); }
+    } progressEnd;
+    constexpr qint64 Chunk = 256 * 1024;
     if (IsStandardOutput(path)) {
-        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout)
-                != static_cast<size_t>(bytes.size())
-            || std::fflush(stdout) != 0)
+        for (qint64 sent = 0; sent < bytes.size(); sent += Chunk) {
+            if (stop.Stopped())
+                ThrowJobStopped(sent, bytes.size());
+            const auto n = static_cast<size_t>(std::min<qint64>(Chunk, bytes.size() - sent));
+            if (std::fwrite(bytes.constData() + sent, 1, n, stdout) != n)
+                CannotWrite(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(errno)));
+            AddJobProgress(static_cast<qint64>(n));
+        }
+        if (std::fflush(stdout) != 0)
             CannotWrite(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
+    // Written under a temporary name: a stopped or failed job leaves no file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         CannotWrite(path, file.errorString());
-    if (file.write(bytes) != bytes.size())
-        CannotWrite(path, file.errorString());
+    for (qint64 sent = 0; sent < bytes.size(); sent += Chunk) {
+        if (stop.Stopped()) {
+            file.cancelWriting();
+            ThrowJobStopped(sent, bytes.size());
+        }
+        const qint64 n = std::min<qint64>(Chunk, bytes.size() - sent);
+        if (file.write(bytes.constData() + sent, n) != n)
+            CannotWrite(path, file.errorString());
+        AddJobProgress(n);
+    }
     if (!file.commit())
         CannotWrite(path, file.errorString());
 }

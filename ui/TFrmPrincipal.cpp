@@ -3,9 +3,9 @@
 #include "common/Exceptions.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
+#include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
-#include "platform/serial/PortSender.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -119,12 +119,20 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(BtnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCancelClick(); }); });
     connect(BtnPropiedades, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnPropiedadesClick(); }); });
     connect(CmbPosicion, &QComboBox::activated, this, [this] { RunGuarded([this] { CmbPosicionSelect(); }); });
+    // Shown only while a job is being sent, beside Cut.
+    BtnStop = new QPushButton(QStringLiteral("S&top"), this);
+    BtnStop->setObjectName(QStringLiteral("BtnStop"));
+    BtnStop->setAutoDefault(false);
+    BtnStop->setGeometry(BtnCut->x() - 64, BtnCut->y(), 56, BtnCut->height());
+    BtnStop->hide();
+
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCutClick(); }); });
+    connect(BtnStop, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnStopClick(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
     connect(TimerEstado, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerEstadoTimer(); }); });
     // A mnemonic (Alt+C) would click only after a 100 ms animation, and
     // presses within it merge into one: click at once, every time.
-    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades})
+    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades, BtnStop})
         button->installEventFilter(this);
 
     if (QScreen* s = screen()) {
@@ -137,9 +145,9 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 
 TFrmPrincipal::~TFrmPrincipal()
 {
-    // A job on a port ends after its current chunk rather than keep the
+    // A job being sent ends after its current chunk rather than keep the
     // program alive to the end of the cut (FCalls waits for it).
-    StopPortJobs();
+    StopJobs();
 }
 
 int TFrmPrincipal::PositionIndex() const
@@ -184,7 +192,7 @@ void TFrmPrincipal::SpoolerFailed(const QString& message, bool definite, TSpoole
 
 void TFrmPrincipal::FormClose()
 {
-    StopPortJobs();
+    StopJobs();
     std::shared_ptr<TPLT> store = std::move(IPLT);
     store.reset();
 }
@@ -236,6 +244,7 @@ void TFrmPrincipal::StartPrint(const QString& plotFile)
     const int position = PositionIndex();
     auto handed = std::make_shared<HandedJob>();
     const int generation = FDeviceGeneration;
+    FStopNote.clear();
     FCalls.Start(
         TSpoolerCalls::Job,
         // A plot file is read here too: a large file or a slow disk must not
@@ -244,11 +253,25 @@ void TFrmPrincipal::StartPrint(const QString& plotFile)
             TakeHandedJob();
             if (!plotFile.isEmpty())
                 ReadPlotFile(*plot, plotFile);
-            PrintPlot(*plot, position);
+            const TStopMark stop;
+            try {
+                PrintPlot(*plot, position);
+            } catch (...) {
+                // Stopped on request: not a failure, and told as what it is.
+                if (!stop.Stopped())
+                    throw;
+                const JobProgress progress = CurrentJobProgress();
+                return QStringLiteral("stopped, ")
+                       + JobProgressText(progress)
+                             .section(QStringLiteral(": "), -1)
+                             .section(QStringLiteral(", "), 0, 0);
+            }
             *handed = TakeHandedJob();
             return QString();
         },
-        [this, handed, generation](const QString&) {
+        [this, handed, generation](const QString& stopped) {
+            FStopNote = stopped;
+            ShowStatus();
             if (handed->Id > 0)
                 FFollowed = FollowedJob{*handed, generation, false};
         },
@@ -297,7 +320,8 @@ void TFrmPrincipal::TimerEstadoTimer()
         [this, generation, followed, outcome](const QString& status) {
             if (generation != FDeviceGeneration)
                 return;
-            SetCaption(LStatus, JobFollowed(status, followed, *outcome));
+            FServerStatus = JobFollowed(status, followed, *outcome);
+            ShowStatus();
             FStatusReports.Succeeded();
         },
         [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
@@ -306,6 +330,27 @@ void TFrmPrincipal::TimerEstadoTimer()
         });
     if (!FNameKnown)
         AskDeviceName();
+    // The job's progress needs no server: shown on every tick.
+    ShowStatus();
+}
+
+void TFrmPrincipal::ShowStatus()
+{
+    const JobProgress progress = CurrentJobProgress();
+    BtnStop->setVisible(progress.Sending);
+    if (progress.Sending) {
+        SetCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress));
+        return;
+    }
+    if (FServerStatus.isEmpty())
+        return; // the server has not answered yet
+    SetCaption(LStatus,
+               FStopNote.isEmpty() ? FServerStatus : FServerStatus + QStringLiteral(" (job ") + FStopNote + u')');
+}
+
+void TFrmPrincipal::BtnStopClick()
+{
+    StopJobs();
 }
 
 QString TFrmPrincipal::JobFollowed(const QString& status, const std::optional<HandedJob>& asked,

@@ -42,6 +42,7 @@ public:
     ~TFrmPrincipal() override;
 
     QTimer* TimerEstado = nullptr;
+    QPushButton* BtnStop = nullptr;
     TImageList ListaDeImagenes;
 
     // The position the next print uses: the list's selected item, or -1 when
@@ -60,6 +61,7 @@ public slots:
     void BtnCutClick();
     void Button1Click();
     void TimerEstadoTimer();
+    void BtnStopClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,6 +77,9 @@ private:
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
     // The status text to show, after taking in what became of the followed
     // job: its end ends the following, its trouble is reported once.
+    // LStatus: the job's progress while one is being sent, otherwise the
+    // server's answer with what became of a job that was stopped.
+    void ShowStatus();
     QString JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
                         const std::optional<TJobOutcome>& outcome);
 
@@ -97,4 +102,7 @@ private:
         bool Reported = false;
     };
     std::optional<FollowedJob> FFollowed;
+    QString FServerStatus;
+    // "stopped, 4.5 of 9.9 KiB sent" after the user stopped the last job.
+    QString FStopNote;
 };

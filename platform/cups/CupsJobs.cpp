@@ -5,11 +5,15 @@
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
 
+#include "platform/JobProgress.h"
+
 #include <algorithm>
 #include <optional>
 
 namespace vcups {
 namespace {
+
+constexpr qint64 UploadChunk = 64 * 1024;
 
 // The highest id among this user's jobs on the device, finished ones
 // included; nullopt when the server cannot tell within the budget.
@@ -88,7 +92,29 @@ int SubmitJob(const QString& device, const DeviceSettings& settings, const QStri
         // A cutter must get true sizes: never fit or fill the page.
         ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
     }
-    IppPtr response = http->Do(std::move(request), "/", err, document);
+    // The document goes in chunks, so a long upload shows its progress and
+    // can be stopped; a connection closed short of the whole document leaves
+    // the server nothing to print.
+    const TStopMark stop;
+    IppPtr response;
+    if (http->Send(std::move(request), "/", err, document.size())) {
+        BeginJobProgress(document.size());
+        struct ProgressEnd {
+            ~ProgressEnd() { EndJobProgress(); }
+        } progressEnd;
+        qint64 sent = 0;
+        bool written = true;
+        while (written && sent < document.size()) {
+            if (stop.Stopped())
+                ThrowJobStopped(sent, document.size());
+            const qint64 n = std::min<qint64>(UploadChunk, document.size() - sent);
+            written = http->Write(document.constData() + sent, n, err);
+            sent += n;
+            AddJobProgress(n);
+        }
+        if (written)
+            response = http->Answer(err);
+    }
     http.reset();
     return JobFromAnswer(response, err, device, before);
 }
@@ -102,13 +128,24 @@ RawJobStream::RawJobStream(const QString& device, const QString& title) : FDevic
                         Connection::UnknownLength))
         throw EOSError::FromCode(err.Code, err.Text);
     open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    BeginJobProgress(-1);
 }
 
-RawJobStream::~RawJobStream() = default;
+RawJobStream::~RawJobStream()
+{
+    EndJobProgress();
+}
 
 qint64 RawJobStream::writeData(const char* data, qint64 size)
 {
     IppError err;
+    if (FFailure.isEmpty() && FStop.Stopped()) {
+        // Given up before the end: Finish drops the connection unanswered.
+        FFailureCode = 0;
+        FFailure = QStringLiteral("the job was stopped");
+        setErrorString(FFailure);
+        return -1;
+    }
     if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
         if (FFailure.isEmpty()) {
             FFailureCode = err.Code;
@@ -117,6 +154,7 @@ qint64 RawJobStream::writeData(const char* data, qint64 size)
         }
         return -1;
     }
+    AddJobProgress(size);
     return size;
 }
 

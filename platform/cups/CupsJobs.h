@@ -2,6 +2,7 @@
 
 // Handing a finished job to the spooler.
 
+#include "platform/JobProgress.h"
 #include "platform/PrinterObject.h"
 
 #include <QByteArray>
@@ -47,6 +48,7 @@ private:
     std::unique_ptr<Connection> FHttp;
     int FFailureCode = 0;
     QString FFailure;
+    TStopMark FStop;
 };
 
 } // namespace vcups
