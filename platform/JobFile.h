@@ -6,8 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
-// "-" is standard output. Throws EFileError when the file exists and
-// replace is false, or when it cannot be written; nothing is left behind
-// then, since the bytes go to a temporary name that is renamed at the end.
+// "-" is standard output. A regular file (or a name not yet taken) gets
+// the bytes under a temporary name that is renamed at the end, so a failure
+// leaves nothing behind; an existing one is replaced only with replace set.
+// A pipe or a character device (/dev/null, a /dev/fd/N of the shell) is
+// written as it is, never renamed over. A folder, a block device or a socket
+// is refused. Links are followed. Throws EFileError.
 void CheckJobFile(const QString& path, bool replace);
 void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes);

@@ -1,6 +1,7 @@
 #include "platform/PlotFile.h"
 
 #include "common/Exceptions.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 
 #include <QFile>
@@ -105,9 +106,12 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
     }
 }
 
-void ReadPlotFile(TPLT& Store, const QString& FileName)
+void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens)
 {
     const QString fullPath = PlotFileFullPath(FileName);
     const QByteArray content = LoadPlotFile(FileName, fullPath);
-    ReadPlotData(Store, content, fullPath);
+    if (InSampleLayout(content, fullPath))
+        ReadPlotData(Store, content, fullPath);
+    else
+        ReadHpglData(Store, content, fullPath, Pens);
 }

@@ -1,17 +1,23 @@
 #pragma once
 
 // Plot files on disk: the operating-system side of reading them. The text
-// itself is read by plot/PlotTextReader.
+// itself is read by plot/PlotTextReader when it is in the built-in sample's
+// own layout (its units are thousandths of an inch), and by plot/HpglReader
+// otherwise (40 plotter units per mm).
 
 #include "plot/UPLT.h"
 
 #include <QByteArray>
 #include <QString>
 
-// Reads a plot file into Store (the file is only read, never written).
-// Throws EFOpenError / EFileError for a file that cannot be opened, read or
-// decoded, EOutOfMemory, and EConvertError as ReadPlotText does.
-void ReadPlotFile(TPLT& Store, const QString& FileName);
+#include <span>
+
+// Reads a plot file into Store (the file is only read, never written). Pens
+// chooses the pens whose lines are cut, every pen when empty; files in the
+// sample's layout have no pens. Throws EFOpenError / EFileError for a file
+// that cannot be opened, read or decoded, EOutOfMemory, and EConvertError as
+// the reader does.
+void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens = {});
 
 // The whole content of a plot file. Directories, pipes, devices and files
 // larger than MaxPlotFileSize are refused before anything is read. FullPath

@@ -22,7 +22,8 @@ struct PortSettings {
 };
 
 // A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
-// program writes itself; any other name is a spooler destination.
+// program writes itself (opening it refuses a node that is not one); any
+// other name is a spooler destination.
 bool IsPortDevice(const QString& device);
 
 // "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control

@@ -120,26 +120,14 @@ constexpr qsizetype MaxQuoted = 64;
 template <typename Ch>
 constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuoted + 1;
 
-QString Shortened(QString text)
-{
-    if (text.size() <= MaxQuoted)
-        return text;
-    qsizetype keep = MaxQuoted;
-    if (text.at(keep - 1).isHighSurrogate())
-        --keep;
-    text.truncate(keep);
-    text += QChar(0x2026);
-    return text;
-}
-
 [[noreturn]] void ThrowNotInteger(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(Shortened(text)));
+    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(ShortenedForMessage(text)));
 }
 
 [[noreturn]] void ThrowOutOfRange(const QString& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(Shortened(text)));
+    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(ShortenedForMessage(text)));
 }
 
 // ---------------------------------------------------------------------------
@@ -181,7 +169,7 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
     const qsizetype yStart = space + 1;
     const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
 
-    // Only the start of a slice is decoded for a message; see Shortened.
+    // Only the start of a slice is decoded for a message; see ShortenedForMessage.
     const auto quoted = [&](qsizetype start, qsizetype count) {
         return decode(p + start, std::min(count, QuotedUnits<Ch>));
     };
@@ -409,4 +397,87 @@ QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
         ForEachLine(text, size, [&](const auto* line, qsizetype count) { lines.append(decode(line, count)); });
     });
     return lines;
+}
+
+QString ShortenedForMessage(QString Text)
+{
+    if (Text.size() <= MaxQuoted)
+        return Text;
+    qsizetype keep = MaxQuoted;
+    if (Text.at(keep - 1).isHighSurrogate())
+        --keep;
+    Text.truncate(keep);
+    Text += QChar(0x2026);
+    return Text;
+}
+
+namespace {
+
+// Whether decoded text is in the sample's layout, lines found as
+// ForEachLine finds them, each as ReadLine would see it. Stops at the first
+// line out of the layout: a file of HP-GL on one line is not walked twice.
+template <typename Ch>
+bool TextInSampleLayout(const Ch* text, qsizetype n)
+{
+    // The text ends at its first NUL, found as the walk reaches it: a line
+    // out of the layout ends the walk long before.
+    const Ch* end = text + n;
+    const auto lineEnd = [&end](const Ch* q) {
+        if (Unit(*q) == 0)
+            end = q;
+        return Unit(*q) == '\r' || Unit(*q) == '\n' || Unit(*q) == 0;
+    };
+    // 'u' or 'd' where "PU" or "PD" starts (either case), else 0.
+    const auto move = [&end](const Ch* q) -> char32_t {
+        if (q + 1 >= end || (Unit(q[0]) | 0x20) != 'p')
+            return 0;
+        const char32_t c = Unit(q[1]) | 0x20;
+        return c == 'u' || c == 'd' ? c : 0;
+    };
+    bool penUp = false; // a pen-up line came before
+    const Ch* p = text;
+    while (p < end) {
+        const Ch* q = p;
+        if (const char32_t first = move(p)) {
+            // A pen-down line before any pen-up line would be dropped, and
+            // one holding a PU is a pen-up line that starts elsewhere.
+            if (first == 'd' && !penUp)
+                return false;
+            const Ch *space = nullptr, *semicolon = nullptr;
+            for (q = p + 2; q < end && !lineEnd(q); ++q) {
+                if (semicolon) {
+                    if (Unit(*q) != ' ' && Unit(*q) != '\t')
+                        return false;
+                } else if (Unit(*q) == ';') {
+                    semicolon = q;
+                } else if (Unit(*q) == ' ') {
+                    space = space ? space : q;
+                } else if (first == 'd' && move(q) == 'u') {
+                    return false;
+                }
+            }
+            if (!space || space == p + 2 || !semicolon)
+                return false;
+            penUp = true;
+        } else {
+            for (; q < end && !lineEnd(q); ++q) {
+                if (move(q))
+                    return false;
+            }
+        }
+        if (q == end)
+            break;
+        p = q + (Unit(*q) == '\r' && q + 1 < end && Unit(q[1]) == '\n' ? 2 : 1);
+    }
+    return penUp;
+}
+
+} // namespace
+
+bool InSampleLayout(QByteArrayView Data, const QString& FileName)
+{
+    bool inLayout = false;
+    WithText(Data, FileName,
+             [&](const auto* text, qsizetype size, const auto&) { inLayout = TextInSampleLayout(text, size); });
+    return inLayout;
 }

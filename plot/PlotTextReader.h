@@ -26,6 +26,17 @@ void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName);
 // them.
 QStringList PlotDataLines(QByteArrayView Data, const QString& FileName);
 
+// True when file content is in the built-in sample's own layout, which only
+// ReadPlotData reads right: at least one PU or PD line, the first a PU, and
+// every such line "PU" or "PD" at its start, X, one space, Y and ";" (nothing
+// but blanks after it). Lines without PU or PD do not count. Throws
+// EFileError for content that cannot be decoded, as ReadPlotData does.
+bool InSampleLayout(QByteArrayView Data, const QString& FileName);
+
+// Offending text as error messages quote it: up to 64 characters, then an
+// ellipsis, never cutting a surrogate pair.
+QString ShortenedForMessage(QString Text);
+
 // Largest plot file accepted; anything bigger is refused before reading. At
 // worst every line is a one-point polyline ("PU0 0;" and a line end, 7 bytes)
 // which the store keeps in 28 bytes, so reading needs up to 5 times the file:

@@ -138,7 +138,10 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption cut(QStringLiteral("cut"), QStringLiteral("Cut the sample (or PLOTFILE)."));
     const QCommandLineOption device(QStringLiteral("device"),
-                                    QStringLiteral("Printer or cutter queue (default: the active device)."),
+                                    QStringLiteral("Printer or cutter queue, or a port: a serial line "
+                                                   "(/dev/ttyUSB0, /dev/ttyACM0, /dev/ttyS0) or a printer port "
+                                                   "(/dev/usb/lp0, /dev/lp0); any other file is refused "
+                                                   "(default: the active device)."),
                                     QStringLiteral("NAME"));
     const QCommandLineOption position(QStringLiteral("position"),
                                       QStringLiteral("Place on the sheet: 0 to 8, or a text of the window's list "
@@ -153,7 +156,10 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                    QStringLiteral("SHEET"));
     const QCommandLineOption output(QStringLiteral("output"),
                                     QStringLiteral("Write the job to FILE (\"-\": standard output) instead of "
-                                                   "sending it to the device."),
+                                                   "sending it to the device. A file is written whole or not at "
+                                                   "all, and an existing one only replaced with --replace; a pipe "
+                                                   "or a device such as /dev/null is written as it is; a folder, "
+                                                   "a disk or a socket is refused."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
@@ -168,7 +174,9 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         QStringLiteral("LINE"));
     parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, portSettings});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
-                                 QStringLiteral("Plot to cut instead of the sample: HPGL, one PU or PD per line."),
+                                 QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
+                                                "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
+                                                "sample's own layout) is read in thousandths of an inch."),
                                  QStringLiteral("[PLOTFILE]"));
 
     if (!parser.parse(args))

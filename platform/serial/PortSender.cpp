@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -92,6 +93,62 @@ QString SystemText(int code)
                                       "switched on?")
                            .arg(path));
     throw EOSError::FromCode(code, SystemText(code));
+}
+
+// What a node is, for a refusal that says why it is not a port.
+QString NodeKind(const struct stat& st)
+{
+    if (S_ISREG(st.st_mode))
+        return QStringLiteral("a regular file");
+    if (S_ISBLK(st.st_mode))
+        return QStringLiteral("a block device (a disk or a partition)");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("a character device that is neither a serial line nor a printer port");
+}
+
+[[noreturn]] void NotAPort(const QString& path, const struct stat& st)
+{
+    throw EPrinter(QStringLiteral("%1 is not a port: it is %2. A cutter's port is a serial line (such as "
+                                  "/dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a printer port (/dev/usb/lp0, "
+                                  "/dev/lp0)")
+                       .arg(path, NodeKind(st)));
+}
+
+// Parallel printer ports (major 6) and USB printer-class nodes (major 180,
+// the first 16 minors): the kernel's own numbers for them.
+bool PrinterPortNode(const struct stat& st)
+{
+    const unsigned kind = major(st.st_rdev);
+    return S_ISCHR(st.st_mode) && (kind == 6 || (kind == 180 && minor(st.st_rdev) < 16));
+}
+
+// The kernel's word for a character device, where it has one ("tty",
+// "mem", "watchdog", ...); empty for nodes it lists nowhere (pseudo-terminals).
+QString DeviceSubsystem(const struct stat& st)
+{
+    const QString link = QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    const QString target = QFile::symLinkTarget(link);
+    return target.isEmpty() ? QString() : target.section(QLatin1Char('/'), -1);
+}
+
+// Refuses, before it is opened, a node that cannot be a port: opening some
+// devices does something by itself (a watchdog starts counting).
+void CheckPortNode(const QString& path, const QByteArray& node)
+{
+    struct stat st {};
+    if (::stat(node.constData(), &st) != 0)
+        ThrowOpenFailure(path, errno);
+    if (!S_ISCHR(st.st_mode))
+        NotAPort(path, st);
+    const QString subsystem = DeviceSubsystem(st);
+    if (!subsystem.isEmpty() && subsystem != QLatin1String("tty") && subsystem != QLatin1String("usbmisc")
+        && subsystem != QLatin1String("printer"))
+        NotAPort(path, st);
 }
 
 tcflag_t DataBitsFlag(int bits)
@@ -258,16 +315,23 @@ bool TPortLink::Stopped() const
 std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings)
 {
     const QByteArray node = QFile::encodeName(path);
+    CheckPortNode(path, node);
     const int fd = ::open(node.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         ThrowOpenFailure(path, errno);
+    // Judged again on what was opened: the path may have changed since.
+    struct stat st {};
+    const bool tty = ::isatty(fd) == 1;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || (!tty && !PrinterPortNode(st))) {
+        ::close(fd);
+        NotAPort(path, st);
+    }
     // Another job of ours, or a program that locks the same way, has it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
         ::close(fd);
         ThrowOpenFailure(path, code);
     }
-    const bool tty = ::isatty(fd) == 1;
     if (tty) {
         // Terminal programs that do not lock still find the port busy.
         ::ioctl(fd, TIOCEXCL);

@@ -28,6 +28,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -397,6 +398,8 @@ void TestSerialPort::openFailuresSayWhatToDo_data()
     QTest::addColumn<QStringList>("said");
     QTest::newRow("missing") << "missing" << QStringList{"is not there", "plugged in"};
     QTest::newRow("in use") << "busy" << QStringList{"in use by another program"};
+    QTest::newRow("not a terminal or printer port")
+        << "device" << QStringList{"is not a port: it is a character device", "/dev/ttyUSB0"};
     QTest::newRow("no permission") << "permission"
                                    << QStringList{"No permission", "group \"dialout\"",
                                                   "sudo usermod -aG dialout $USER", "log out and in again"};
@@ -419,6 +422,13 @@ void TestSerialPort::openFailuresSayWhatToDo()
     };
     if (cause == QLatin1String("missing")) {
         path = QStringLiteral("/dev/ttyUSB-vellico-unplugged");
+        open();
+    } else if (cause == QLatin1String("device")) {
+        // A node of /dev/null's numbers, in a folder of the test's own.
+        QTemporaryDir dir;
+        path = dir.filePath(QStringLiteral("null"));
+        if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+            QSKIP("making device nodes is not permitted here");
         open();
     } else if (cause == QLatin1String("busy")) {
         QCOMPARE(::flock(cutter.Slave, LOCK_EX | LOCK_NB), 0);

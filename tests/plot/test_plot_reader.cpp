@@ -1,5 +1,6 @@
 #include "common/Exceptions.h"
 #include "platform/PlotFile.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "tests/support/PlotFileLines.h"
 
@@ -84,6 +85,11 @@ private slots:
     void unreadablePaths();
     void oversizedFileIsRefusedUnread();
     void outOfMemoryKeepsTheStore();
+
+    void hpglFiles_data();
+    void hpglFiles();
+    void curvesAreCutWithinAHundredth_data();
+    void curvesAreCutWithinAHundredth();
 
 private:
     QString WriteFile(const QByteArray& content, const QString& name = QStringLiteral("plot.plt"));
@@ -187,10 +193,10 @@ void TestPlotReader::lines()
     QCOMPARE(ConvertFailure([&] { ReadPlotText(store, lines); }), error);
     QCOMPARE(Describe(store), plot);
 
-    // The same lines read from a file go through the byte-level parser.
+    // The same lines as file content go through the byte-level parser.
     TPLT fromFile;
-    const QString path = WriteFile(lines.join(u'\n').toUtf8());
-    QCOMPARE(ConvertFailure([&] { ReadPlotFile(fromFile, path); }), error);
+    const QByteArray content = lines.join(u'\n').toUtf8();
+    QCOMPARE(ConvertFailure([&] { ReadPlotData(fromFile, content, QStringLiteral("plot.plt")); }), error);
     QCOMPARE(Describe(fromFile), plot);
     QCOMPARE(fromFile.Bound(), store.Bound());
 }
@@ -254,7 +260,7 @@ void TestPlotReader::fileDecoding()
     // Reading the file in place must agree with reading its decoded lines.
     TPLT fromFile, fromLines;
     fromFile.AddPolygon();
-    ReadPlotFile(fromFile, path);
+    ReadPlotData(fromFile, LoadPlotFile(path, path), path);
     ReadPlotText(fromLines, lines);
     QCOMPARE(Describe(fromFile), Describe(fromLines));
 }
@@ -439,6 +445,161 @@ void TestPlotReader::outOfMemoryKeepsTheStore()
     QCOMPARE(message, QStringLiteral("Out of memory while reading the file \"huge%1.plt\""));
     QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
 #endif
+}
+
+// Files not in the sample's layout are HP-GL: 40 plotter units per mm, so
+// 1000 units are 2500 hundredths of a millimetre. A bad file names what and
+// where, and leaves the store as it was.
+void TestPlotReader::hpglFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<int>>("pens");
+    QTest::addColumn<QString>("plot");
+    QTest::addColumn<QString>("error");
+
+    const auto row = [](const char* name, const QByteArray& content, const char* plot, const QString& error = {},
+                        QList<int> pens = {}) {
+        QTest::newRow(name) << content << pens << QString::fromUtf8(plot) << error;
+    };
+    const QString unsupported = QStringLiteral("The HPGL instruction \"%1\" at line %2 is not supported: %3");
+
+    // Which reader: only a file wholly in the sample's layout keeps its units.
+    row("sample layout", "IN;\nPU415 1231;\npd-10 -20;  \nSP0;\n", "(1054,3126)(-25,-50)");
+    row("all on one line", "IN;VS10;FS50;SP1;PU1000,1000;PD2000,1000,2000,2000;PU;SP0;",
+        "(2500,2500)(5000,2500)(5000,5000)");
+    row("one per line with commas, CR LF, no final semicolon", "IN\r\nPU1000,1000\r\nPD2000,1000\r\nPU",
+        "(2500,2500)(5000,2500)");
+    // A sample-layout file with one malformed line would lose that line
+    // there; as HP-GL it is read whole.
+    row("sample layout with a comma", "PU0 0;\nPD100 0;\nPD100,100;\n", "(0,0)(250,0)(250,250)");
+    row("sample layout without a semicolon", "PU0 0;\nPD100 100\n", "(0,0)(250,250)");
+    row("pen down before pen up", "PD10 10;\nPU0 0;\nPD100 0;\n", "(0,0)(25,25)|(0,0)(250,0)");
+    row("two instructions on a line", "SP1;PU415 1231;\nPD0 0;", "(1038,3078)(0,0)");
+    row("no PU or PD at all", "IN;SP1;PA40,0;ZZ;", "",
+        unsupported.arg("ZZ", "1, column 15", "it is not an instruction this program reads"));
+
+    // Moves, modes, numbers and pens.
+    row("PA and PR mixed, blanks", "IN;PA100 100;PD;PR100 0 0 100;PA0 0;PU;PR10,10;PD10,0",
+        "(250,250)(500,250)(500,500)(0,0)|(25,25)(50,25)");
+    row("signs and decimals", "PU-10.5,+.4;PD-.4,10.,1 2", "(-26,1)(-1,25)(3,5)");
+    row("lower case, trailing comma", "pu0,0;pd4,0,;", "(0,0)(10,0)");
+    row("pen changes end a polyline", "SP1;PU0,0;PD10,0;SP2;PD20,0;SP1;PD30,0;",
+        "(0,0)(25,0)|(25,0)(50,0)|(50,0)(75,0)");
+    row("only the chosen pen", "SP1;PU0,0;PD10,0;SP2;PD20,0;SP1;PD30,0;", "(25,0)(50,0)", {}, {2});
+    row("no pen chosen yet is the first", "PU0,0;PD10,0;SP2;PD20,0", "(0,0)(25,0)", {}, {1});
+    row("IN goes home", "PU40,40;IN;PD40,0", "(0,0)(100,0)");
+    row("settings passed over", "IN;DF;LT;PW0.35;VS20;CO\"a;b\";DT*;ESC.@;PU0,0;PD4,0;PG;", "(0,0)(10,0)");
+    row("device control passed over", "\x1B.(;\x1B.I81;;17:PU0,0PD4,0\x1B%-12345X", "(0,0)(10,0)");
+    row("largest coordinates", "PU0,0;PD858993458,-858993458", "(0,0)(2147483645,-2147483645)");
+
+    // Refused, with the instruction and where it stands.
+    row("scaling", "IN;SP1;\r\nPU0,0;SC0,100,0,100;PD4,4;", "",
+        unsupported.arg("SC", "2, column 7", "it scales the plot"));
+    row("input window", "IW0,0,10,10", "", unsupported.arg("IW", "1, column 1", "it clips the plot to a window"));
+    row("rotation", "\nRO90;", "", unsupported.arg("RO", "2, column 1", "it rotates the plot"));
+    row("label", "PU0,0;LBtext\x03", "", unsupported.arg("LB", "1, column 7", "it draws text"));
+    row("unknown", "PU0,0;ZZ1;", "",
+        unsupported.arg("ZZ", "1, column 7", "it is not an instruction this program reads"));
+    row("new sheet before more cutting", "PU0,0;PD4,0;PG;PU0,0;PD4,0;", "",
+        unsupported.arg("PG", "1, column 13", "it starts a new sheet, and the plot goes on after it"));
+    row("malformed number", "PU0,0;PD1.2.3,4;", "",
+        "The HPGL instruction \"PD1.2.3,4\" at line 1, column 7 has a malformed number: \"1.2.3\"");
+    row("two commas", "PD1,,2;", "",
+        "The HPGL instruction \"PD1,,2\" at line 1, column 1 has a malformed number: \",\"");
+    row("lone coordinate", "PU0,0;PD10,20,30;", "",
+        "The HPGL instruction \"PD10,20,30\" at line 1, column 7 has an X coordinate without its Y");
+    row("circle without radius", "CI;", "", "The HPGL instruction \"CI\" at line 1, column 1 needs a radius");
+    row("too many numbers", "CI1,2,3;", "",
+        "The HPGL instruction \"CI1,2,3\" at line 1, column 1 has more numbers than it takes");
+    row("out of range", "PU0,0;PD858993459,0", "",
+        "The HPGL instruction \"PD858993459,0\" at line 1, column 7 goes out of range for a plot coordinate");
+    row("not an instruction", "PU0,0;\n 1,2;", "",
+        "Unexpected \"1,\" at line 2, column 2: an HPGL instruction starts with two letters");
+    // Circles from a few bytes each, beyond what a small file may take.
+    row("curves too large", QByteArray("CI800000000;").repeated(50), "",
+        "is too large to cut: its lines and curves need more than 64 MiB");
+    row("long instruction cut", "PD1," + QByteArray(100, '2') + ".5.", "",
+        "The HPGL instruction \"PD1," + QString(60, u'2') + QChar(0x2026)
+            + "\" at line 1, column 1 has a malformed "
+              "number: \""
+            + QString(64, u'2') + QChar(0x2026) + "\"");
+}
+
+void TestPlotReader::hpglFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QList<int>, pens);
+    QFETCH(QString, plot);
+    QFETCH(QString, error);
+
+    TPLT store;
+    ReadPlotText(store, {"PU1 1;"});
+    const QString before = Describe(store);
+    try {
+        ReadPlotFile(store, WriteFile(content.replace("ESC", "\x1B")), std::span<const int>(pens.data(), pens.size()));
+        QCOMPARE(QString(), error);
+        QCOMPARE(Describe(store), plot);
+    } catch (const EConvertError& e) {
+        QCOMPARE(e.Message(), error);
+        QCOMPARE(Describe(store), before);
+    } catch (const EFileError& e) {
+        QVERIFY2(!error.isEmpty() && e.Message().endsWith(error), qPrintable(e.Message()));
+        QCOMPARE(Describe(store), before);
+    }
+}
+
+// Every chord of a circle or arc lies within 0.01 mm of the true curve, the
+// curve runs the right way and ends where it should.
+void TestPlotReader::curvesAreCutWithinAHundredth_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QPointF>("centre"); // plotter units
+    QTest::addColumn<double>("radius");  // plotter units
+    QTest::addColumn<QPointF>("start");  // plotter units
+    QTest::addColumn<double>("sweep");   // degrees, counter-clockwise
+    QTest::newRow("small circle") << QByteArray("PA100,100;CI8") << QPointF(100, 100) << 8.0 << QPointF(108, 100)
+                                  << 360.0;
+    QTest::newRow("large circle") << QByteArray("PA0,0;CI40000,5") << QPointF(0, 0) << 40000.0 << QPointF(40000, 0)
+                                  << 360.0;
+    QTest::newRow("negative radius starts opposite")
+        << QByteArray("PA0,0;CI-400") << QPointF(0, 0) << 400.0 << QPointF(-400, 0) << 360.0;
+    QTest::newRow("absolute arc") << QByteArray("PU400,0;PD;AA0,0,90") << QPointF(0, 0) << 400.0 << QPointF(400, 0)
+                                  << 90.0;
+    QTest::newRow("relative arc, clockwise") << QByteArray("PU400,0;PD;AR-400,-400,-135") << QPointF(0, -400)
+                                             << 400.0 * std::sqrt(2.0) << QPointF(400, 0) << -135.0;
+    QTest::newRow("sweep beyond a turn") << QByteArray("PU400,0;PD;AA0,0,500") << QPointF(0, 0) << 400.0
+                                         << QPointF(400, 0) << 360.0;
+}
+
+void TestPlotReader::curvesAreCutWithinAHundredth()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QPointF, centre);
+    QFETCH(double, radius);
+    QFETCH(QPointF, start);
+    QFETCH(double, sweep);
+
+    TPLT store;
+    ReadPlotFile(store, WriteFile(content));
+    QCOMPARE(store.NPolygons(), 1);
+    const auto points = store.Polygons()[0].Points;
+    QVERIFY(points.size() >= 5);
+    const auto mm = [](QPointF units) { return units / 40; };
+    const auto at = [](TPoint p) { return QPointF(p.X, p.Y) / 100; };
+    const QPointF c = mm(centre);
+    const double r = radius / 40;
+    double worst = 0;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        const QPointF a = at(points[i]), b = at(points[i + 1]);
+        worst = std::max({worst, std::abs(QLineF(c, a).length() - r), std::abs(QLineF(c, (a + b) / 2).length() - r)});
+        // Each step turns the same way as the sweep.
+        const double cross = (a.x() - c.x()) * (b.y() - c.y()) - (a.y() - c.y()) * (b.x() - c.x());
+        QVERIFY(sweep > 0 ? cross > 0 : cross < 0);
+    }
+    QVERIFY2(worst <= 0.01, qPrintable(QString::number(worst)));
+    const double end = std::atan2(start.y() - centre.y(), start.x() - centre.x()) + sweep * M_PI / 180;
+    QVERIFY(QLineF(at(points.front()), mm(start)).length() <= 0.0075);
+    QVERIFY(QLineF(at(points.back()), c + r * QPointF(std::cos(end), std::sin(end))).length() <= 0.0075);
 }
 
 QTEST_APPLESS_MAIN(TestPlotReader)

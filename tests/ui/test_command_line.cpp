@@ -1,20 +1,26 @@
 // The command line against a private CUPS server: jobs written to files and
 // decoded back, jobs on a queue, and bad input that must leave nothing.
 
+#include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/CommandLine.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -50,6 +56,99 @@ QRectF Extent(const std::vector<std::vector<QPointF>>& paths)
     return QRectF(QPointF(l, b), QPointF(r, t));
 }
 
+using Paths = std::vector<std::vector<QPointF>>;
+
+double Distance(QPointF p, QPointF a, QPointF b)
+{
+    const QPointF d = b - a;
+    const double length2 = QPointF::dotProduct(d, d);
+    const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(p - a, d) / length2, 0.0, 1.0) : 0.0;
+    return QLineF(p, a + t * d).length();
+}
+
+// How far the farthest point of one drawing lies from every line of the
+// other, in mm. Lines are looked up through a grid of 2 mm cells.
+double Farthest(const Paths& from, const Paths& to)
+{
+    constexpr double cell = 2, pad = 0.1;
+    const auto index = [](double v) { return int(std::floor(v / cell)); };
+    const auto key = [](int x, int y) { return (quint64(quint32(x)) << 32) | quint32(y); };
+    QHash<quint64, QList<QLineF>> grid;
+    for (const auto& path : to)
+        for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+            const QRectF box = QRectF(path[i], path[i + 1]).normalized().adjusted(-pad, -pad, pad, pad);
+            for (int x = index(box.left()); x <= index(box.right()); ++x)
+                for (int y = index(box.top()); y <= index(box.bottom()); ++y)
+                    grid[key(x, y)].append(QLineF(path[i], path[i + 1]));
+        }
+    double worst = 0;
+    for (const auto& path : from)
+        for (const QPointF& p : path) {
+            double best = 1e9;
+            for (const QLineF& l : grid.value(key(index(p.x()), index(p.y()))))
+                best = std::min(best, Distance(p, l.p1(), l.p2()));
+            worst = std::max(worst, best);
+        }
+    return worst;
+}
+
+// What hp2xx draws from an HP-GL file: its lines in mm at true size, moved
+// so that the lowest, leftmost corner of the drawing is the origin.
+Paths DrawnByHp2xx(const QString& file)
+{
+    QProcess hp2xx;
+    hp2xx.start(QStringLiteral("hp2xx"),
+                {"-q", "-t", "-x", "-40", "-y", "-40", "-X", "40000", "-Y", "40000", "-m", "gpt", "-f", "-", file});
+    if (!hp2xx.waitForFinished(60000))
+        return {};
+    Paths paths;
+    bool penDown = false;
+    for (const QByteArray& line : hp2xx.readAllStandardOutput().split('\n')) {
+        if (line.startsWith('#')) {
+            penDown = line.startsWith("#PD");
+            continue;
+        }
+        const QList<QByteArray> xy = line.simplified().split(' ');
+        if (xy.size() != 2)
+            continue;
+        const QPointF p(xy[0].toDouble(), xy[1].toDouble());
+        if (!penDown || paths.empty())
+            paths.push_back({});
+        paths.back().push_back(p);
+    }
+    std::erase_if(paths, [](const auto& path) { return path.size() < 2; });
+    const QRectF e = Extent(paths);
+    for (auto& path : paths)
+        for (QPointF& p : path)
+            p -= e.topLeft();
+    return paths;
+}
+
+// Moves with the pen up and down at random, in short steps, absolute and
+// relative, blanks or commas between the numbers.
+QByteArray RandomPlot(int instructions)
+{
+    QRandomGenerator random(15);
+    QByteArray text = "IN;SP1;PU400,400;PD440,400;";
+    int x = 400, y = 400;
+    for (int i = 0; i < instructions; ++i) {
+        const int dx = random.bounded(-400, 401), dy = random.bounded(-400, 401);
+        const bool inside = x + dx >= 400 && x + dx <= 8400 && y + dy >= 400 && y + dy <= 8400;
+        const char separator = random.bounded(2) ? ',' : ' ';
+        if (!inside || random.bounded(8) == 0) {
+            x = random.bounded(400, 8401), y = random.bounded(400, 8401);
+            text += "PU" + QByteArray::number(x) + separator + QByteArray::number(y) + ";";
+        } else if (random.bounded(2)) {
+            x += dx, y += dy;
+            text += "PD" + QByteArray::number(x) + separator + QByteArray::number(y) + ";";
+        } else {
+            x += dx, y += dy;
+            text += "PR;PD" + QByteArray::number(dx) + separator + QByteArray::number(dy) + ";PA;";
+        }
+    }
+    return text + "PU;SP0;";
+}
+
 } // namespace
 
 class TestCommandLine : public QObject {
@@ -60,12 +159,17 @@ private slots:
     void cutsToFile();
     void badInputLeavesNothing_data();
     void badInputLeavesNothing();
+    void hpglFilesCutAsHp2xxDrawsThem_data();
+    void hpglFilesCutAsHp2xxDrawsThem();
+    void ownHpglJobsCutAgainAlike_data();
+    void ownHpglJobsCutAgainAlike();
     void cutsOnDevice();
     void waitsForTheJob_data();
     void waitsForTheJob();
     void cutsOnPort();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
+    void writesPipesAndDevicesAsTheyAre();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
@@ -75,6 +179,9 @@ private:
 
     std::unique_ptr<PrivateCupsServer> FServer;
     QTemporaryDir FDir;
+    // Under /dev, where any name passes for a port: a user's file, and a
+    // disk's node where nodes can be made.
+    QTemporaryDir FDev{QStringLiteral("/dev/shm/vellico-XXXXXX")};
 };
 
 void TestCommandLine::initTestCase()
@@ -83,10 +190,15 @@ void TestCommandLine::initTestCase()
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->addRawQueue(QStringLiteral("RawCutter")));
     QVERIFY(FDir.isValid());
-    // Several instructions to a line: the reader takes none of them.
-    Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU0,0;PD1000,0;PD1000,1000;SP0;\n");
+    // Instructions, but none that cuts.
+    Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU1000,1000;SP0;\n");
+    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0,100;PU0,0;PD10,10;\n");
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
+    QVERIFY(FDev.isValid());
+    Write(FDev.filePath(QStringLiteral("precious.db")), "precious");
+    // A major number no driver has: nothing could be written even by mistake.
+    ::mknod(QFile::encodeName(FDev.filePath(QStringLiteral("disk"))).constData(), S_IFBLK | 0600, ::makedev(240, 0));
 }
 
 int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
@@ -94,7 +206,7 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     QString errText, outText;
     QStringList all{QStringLiteral("vellico-output-test")};
     for (QString a : args)
-        all << a.replace(QStringLiteral("$DIR"), FDir.path());
+        all << a.replace(QStringLiteral("$DIR"), FDir.path()).replace(QStringLiteral("$DEV"), FDev.path());
     int code = 0;
     {
         QTextStream errStream(&errText), outStream(&outText);
@@ -189,8 +301,10 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("missing folder") << QStringList{"--cut", "--output", "$DIR/none/bad.out"} << 1
                                     << "Its folder does not exist";
     QTest::newRow("existing file") << QStringList{"--cut", "--output", "$DIR/kept.out"} << 1 << "already exists";
-    QTest::newRow("one-line plot") << file + QStringList{"$DIR/one-line.plt"} << 1
-                                   << "one-line.plt\" has nothing to cut";
+    QTest::newRow("plot that cuts nothing")
+        << file + QStringList{"$DIR/one-line.plt"} << 1 << "one-line.plt\" has nothing to cut";
+    QTest::newRow("plot with scaling") << file + QStringList{"$DIR/scaled.plt"} << 1
+                                       << "The HPGL instruction \"SC\" at line 1, column 8 is not supported";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
@@ -206,6 +320,12 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "--port-settings is for a cutter on a port";
     QTest::newRow("driver on a port") << port + QStringList{"--send-as", "driver"} << 2
                                       << "A cutter on a port takes a cutter language";
+    QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1
+                                               << "precious.db is not a port: it is a regular file";
+    QTest::newRow("disk as a port") << QStringList{"--cut", "--device", "$DEV/disk"} << 1
+                                    << "disk is not a port: it is a block device";
+    QTest::newRow("disk as output") << file.mid(0, 4) + QStringList{"$DEV/disk"} << 1 << "It is a block device";
+    QTest::newRow("folder as output") << file.mid(0, 4) + QStringList{"$DIR"} << 1 << "It is a folder";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -213,6 +333,9 @@ void TestCommandLine::badInputLeavesNothing()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, message);
+    const QString disk = FDev.filePath(QStringLiteral("disk"));
+    if (args.join(' ').contains(QLatin1String("$DEV/disk")) && !QFileInfo::exists(disk))
+        QSKIP("making device nodes is not permitted here");
 
     const QString kept = Path(QStringLiteral("kept.out"));
     Write(kept, "keep me");
@@ -222,11 +345,98 @@ void TestCommandLine::badInputLeavesNothing()
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
     QCOMPARE(ReadAll(kept), QByteArray("keep me"));
+    QCOMPARE(ReadAll(FDev.filePath(QStringLiteral("precious.db"))), QByteArray("precious"));
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt"})
+    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
+}
+
+// HP-GL files in the styles drawing programs write, cut to a file and decoded,
+// against what an independent interpreter draws from the same file: within
+// half a plotter unit on each axis plus the tolerance of a curve's chords.
+void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // Each file's lowest, leftmost point is a line's end, not on a curve, so
+    // both drawings share their origin.
+    QTest::newRow("one line, speed and force")
+        << QByteArray("IN;VS10;FS50;SP1;PU400,400;PD2400,400,2400,1600,400,1600,400,400;PU800,800;PD1200,1200;PU;SP0;");
+    QTest::newRow("one per line, CR LF, no final semicolon")
+        << QByteArray("IN\r\nSP1\r\nPU400,400\r\nPD2000,400\r\nPD2000,2000\r\nPD1000,3000\r\nPU\r\n");
+    QTest::newRow("PA and PR mixed, blanks")
+        << QByteArray("IN;SP1;PA400 400;PD;PR800 0 0 800 -800 0;PA400 400;PU;PR100 100;PD50.5 0 0 50.5;PU;");
+    QTest::newRow("circles and arcs") << QByteArray(
+        "IN;SP1;PU400,400;PD440,400;PA1000,1000;CI400,1;CI-1500,1;PU1400,600;PD;AA1000,600,90,1;"
+        "AR-100,0,-180,1;PU;");
+    QTest::newRow("pen changes") << QByteArray(
+        "IN;SP1;PU400,400;PD800,400;SP2;PD800,800;SP3;PU1200,400;PD1200,800;SP0;");
+    QTest::newRow("large random file") << RandomPlot(5000);
+}
+
+void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem()
+{
+    QFETCH(QByteArray, content);
+    if (QStandardPaths::findExecutable(QStringLiteral("hp2xx")).isEmpty())
+        QSKIP("hp2xx is not installed (scripts/setup installs it)");
+    const QString plot = Path(QStringLiteral("drawing.plt")), out = Path(QStringLiteral("job.out"));
+    Write(plot, content);
+    QFile::remove(out);
+    QString err;
+    QCOMPARE(
+        Run({"--cut", "--send-as", "hpgl", "--sheet", "1000x1000", "--position", "Bottom left", "--output", out, plot},
+            &err),
+        0);
+    QCOMPARE(err, QString());
+    QString error;
+    const Paths cut = DecodePlotterJob(SendAs::HPGL, ReadAll(out), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const Paths drawn = DrawnByHp2xx(plot);
+    QVERIFY(!drawn.empty());
+    const double tolerance = std::hypot(0.5, 0.5) / 40 + 0.01;
+    const double missing = Farthest(drawn, cut), extra = Farthest(cut, drawn);
+    QVERIFY2(missing <= tolerance && extra <= tolerance,
+             qPrintable(
+                 QStringLiteral("hp2xx's drawing %1 mm from the cut, the cut %2 mm from it").arg(missing).arg(extra)));
+}
+
+// The program's own HP-GL job, cut again at the same place, is the same job.
+void TestCommandLine::ownHpglJobsCutAgainAlike_data()
+{
+    QTest::addColumn<QStringList>("place");
+    QTest::addColumn<int>("lines"); // of a plot in the sample's layout; 0 for the sample
+
+    QTest::newRow("sample, top left") << QStringList{"--sheet", "A4"} << 0;
+    QTest::newRow("sample, middle left on Letter")
+        << QStringList{"--sheet", "Letter", "--position", "Middle left"} << 0;
+    QTest::newRow("sample, bottom right of a roll") << QStringList{"--sheet", "600x1000", "--position", "1"} << 0;
+    QTest::newRow("10,000 lines, middle top") << QStringList{"--sheet", "A4", "--position", "Middle Top"} << 10000;
+}
+
+void TestCommandLine::ownHpglJobsCutAgainAlike()
+{
+    QFETCH(QStringList, place);
+    QFETCH(int, lines);
+
+    QStringList first = QStringList{"--cut", "--send-as", "hpgl", "--replace", "--output", Path("first.plt")} + place;
+    if (lines > 0) {
+        const QStringList sample = BuiltInSampleLines();
+        QByteArray text = "IN;\n";
+        for (int i = 0; i < lines - 2; ++i)
+            text += sample.at(1 + i % (sample.size() - 2)).toLatin1() + '\n';
+        Write(Path("large.plt"), text + "SP0;\n");
+        first << Path("large.plt");
+    }
+    QCOMPARE(Run(first), 0);
+    QCOMPARE(Run(QStringList{"--cut", "--send-as", "hpgl", "--replace", "--output", Path("again.plt")} + place
+                 + QStringList{Path("first.plt")}),
+             0);
+    const QByteArray job = ReadAll(Path("first.plt"));
+    QVERIFY(job.size() > 1000);
+    QCOMPARE(ReadAll(Path("again.plt")), job);
 }
 
 // Without --output the job goes to the queue: the default one through its
@@ -384,6 +594,40 @@ void TestCommandLine::progressOnlyOnATerminal()
     } else {
         QCOMPARE(shownText, QByteArray());
     }
+}
+
+// A named pipe hands its reader the whole job; a device node (/dev/null's
+// numbers) takes it and stays a node. Neither needs --replace.
+void TestCommandLine::writesPipesAndDevicesAsTheyAre()
+{
+    const QString pipe = Path(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QByteArray received;
+    std::thread reader([&] {
+        QFile f(pipe);
+        if (f.open(QIODevice::ReadOnly))
+            received = f.readAll();
+    });
+    QString err;
+    const int code = Run({"--cut", "--send-as", "hpgl", "--output", pipe}, &err);
+    reader.join();
+    QCOMPARE(code, 0);
+    QCOMPARE(err, QString());
+    QString error;
+    QCOMPARE(int(DecodePlotterJob(SendAs::HPGL, received, &error).size()), 51);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+    QFile::remove(pipe);
+
+    const QString device = Path(QStringLiteral("null"));
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        QSKIP("making device nodes is not permitted here");
+    QCOMPARE(Run({"--cut", "--send-as", "hpgl", "--output", device}, &err), 0);
+    QCOMPARE(err, QString());
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(device).constData(), &st), 0);
+    QVERIFY(S_ISCHR(st.st_mode) && st.st_rdev == ::makedev(1, 3));
+    QFile::remove(device);
 }
 
 void TestCommandLine::helpAndVersion()

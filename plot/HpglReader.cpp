@@ -1,0 +1,610 @@
+#include "plot/HpglReader.h"
+
+#include "common/Exceptions.h"
+#include "plot/PlotTextReader.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <numbers>
+
+namespace {
+
+// 40 plotter units per mm, 100 store units per mm.
+constexpr double StorePerUnit = 2.5;
+// No point of a curve strays further from the true curve than this, in mm;
+// with the store's rounding (at most 0.0071 mm) a chord stays within 0.01 mm.
+constexpr double ChordSagMm = 0.0025;
+// Numbers beyond this (in plotter units) are refused as they are read, so
+// that positions summed over a whole file stay finite.
+constexpr double LargestNumber = 1e12;
+// A polyline costs its start index and bound, a point its two coordinates.
+constexpr std::uint64_t PolygonBytes = sizeof(std::uint32_t) + sizeof(TRect);
+constexpr std::uint64_t PointBytes = sizeof(TPoint);
+
+constexpr int Code(char a, char b)
+{
+    return (a << 8) | b;
+}
+
+bool IsLetter(unsigned char c)
+{
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+bool IsBlank(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Why an instruction is refused, or nullptr when it is passed over: it does
+// not change what is cut.
+const char* RefusalReason(int code)
+{
+    switch (code) {
+    case Code('S', 'C'):
+    case Code('I', 'P'):
+    case Code('I', 'R'): return "it scales the plot";
+    case Code('R', 'O'): return "it rotates the plot";
+    case Code('I', 'W'): return "it clips the plot to a window";
+    case Code('L', 'B'):
+    case Code('C', 'P'):
+    case Code('B', 'L'):
+    case Code('P', 'B'): return "it draws text";
+    case Code('S', 'M'): return "it draws a symbol at every point";
+    case Code('E', 'A'):
+    case Code('E', 'R'):
+    case Code('E', 'P'):
+    case Code('E', 'W'):
+    case Code('F', 'P'):
+    case Code('R', 'A'):
+    case Code('R', 'R'):
+    case Code('W', 'G'):
+    case Code('P', 'M'):
+    case Code('B', 'R'):
+    case Code('B', 'Z'):
+    case Code('A', 'T'):
+    case Code('R', 'T'):
+    case Code('P', 'E'): return "this program does not draw that shape";
+    case Code('V', 'S'): // speed
+    case Code('F', 'S'): // force
+    case Code('A', 'S'): // acceleration
+    case Code('L', 'T'): // line type: a knife has no dashes
+    case Code('P', 'W'):
+    case Code('P', 'T'):
+    case Code('W', 'U'):
+    case Code('N', 'P'):
+    case Code('P', 'C'):
+    case Code('M', 'C'):
+    case Code('T', 'R'):
+    case Code('C', 'R'):
+    case Code('C', 'T'): // chord tolerance: curves are always cut finer
+    case Code('D', 'F'):
+    case Code('B', 'P'):
+    case Code('P', 'S'):
+    case Code('F', 'T'):
+    case Code('U', 'L'):
+    case Code('R', 'F'):
+    case Code('A', 'C'):
+    case Code('L', 'A'):
+    case Code('C', 'F'):
+    case Code('C', 'O'):
+    case Code('C', 'V'):
+    case Code('D', 'T'):
+    case Code('D', 'I'):
+    case Code('D', 'R'):
+    case Code('D', 'V'):
+    case Code('E', 'S'):
+    case Code('L', 'O'):
+    case Code('S', 'I'):
+    case Code('S', 'L'):
+    case Code('S', 'R'):
+    case Code('S', 'A'):
+    case Code('S', 'S'):
+    case Code('C', 'S'):
+    case Code('C', 'A'):
+    case Code('S', 'D'):
+    case Code('A', 'D'):
+    case Code('T', 'D'):
+    case Code('M', 'G'):
+    case Code('K', 'Y'):
+    case Code('E', 'C'):
+    case Code('Q', 'L'):
+    case Code('N', 'R'):
+    case Code('O', 'A'):
+    case Code('O', 'C'):
+    case Code('O', 'D'):
+    case Code('O', 'E'):
+    case Code('O', 'F'):
+    case Code('O', 'H'):
+    case Code('O', 'I'):
+    case Code('O', 'O'):
+    case Code('O', 'P'):
+    case Code('O', 'S'):
+    case Code('O', 'T'):
+    case Code('O', 'W'):
+    case Code('I', 'M'): return nullptr;
+    default: return "it is not an instruction this program reads";
+    }
+}
+
+// Fills the store, holding it to the memory the file allows.
+class Filler {
+public:
+    Filler(TPLT& store, std::uint64_t budget, const QString& fileName)
+        : FStore(store), FBudget(budget), FFileName(fileName)
+    {}
+    void NewPolygon()
+    {
+        Count(1, 0);
+        FStore.AddPolygon();
+    }
+    void Point(TPoint p)
+    {
+        Count(0, 1);
+        FStore.AddPoint(p);
+    }
+    // Checked before a curve's points are made: a few bytes can ask for
+    // millions.
+    void Afford(std::uint64_t points) const
+    {
+        if (FPolygons * PolygonBytes + (FPoints + points) * PointBytes > FBudget)
+            throw EFileError(QStringLiteral("The plot in \"%1\" is too large to cut: its lines and curves need "
+                                            "more than %2 MiB")
+                                 .arg(FFileName, QString::number(FBudget / (1024 * 1024))));
+    }
+
+private:
+    void Count(std::uint64_t polygons, std::uint64_t points)
+    {
+        FPolygons += polygons;
+        FPoints += points;
+        Afford(0);
+    }
+
+    TPLT& FStore;
+    std::uint64_t FBudget;
+    const QString& FFileName;
+    std::uint64_t FPolygons = 0;
+    std::uint64_t FPoints = 0;
+};
+
+struct Position {
+    double X = 0;
+    double Y = 0;
+};
+
+class Parser {
+public:
+    Parser(QByteArrayView text, std::span<const int> pens, Filler& sink) : FText(text), FPens(pens), FSink(sink) {}
+
+    void Run()
+    {
+        while (SkipSeparators(), FAt < End()) {
+            FStart = FAt;
+            const unsigned char a = Byte(FAt);
+            if (a == ';') {
+                ++FAt;
+                continue;
+            }
+            if (a == 0x1B) {
+                SkipEscape();
+                continue;
+            }
+            if (!IsLetter(a) || FAt + 1 >= End() || !IsLetter(Byte(FAt + 1)))
+                Fail(QStringLiteral("Unexpected \"%1\" at %2: an HPGL instruction starts with two letters")
+                         .arg(Quote(FAt, std::min<qsizetype>(FAt + 2, End())), Where(FAt)));
+            const int code = Code(char(a & ~0x20), char(Byte(FAt + 1) & ~0x20));
+            FAt += 2;
+            Instruction(code);
+        }
+    }
+
+private:
+    qsizetype End() const { return FText.size(); }
+    unsigned char Byte(qsizetype i) const { return static_cast<unsigned char>(FText[i]); }
+
+    void Instruction(int code)
+    {
+        switch (code) {
+        case Code('I', 'N'):
+            FAbsolute = true;
+            FPenDown = false;
+            FTool = {};
+            FOpen = false;
+            SkipParameters();
+            return;
+        case Code('P', 'U'):
+            FPenDown = false;
+            FOpen = false;
+            Moves();
+            return;
+        case Code('P', 'D'):
+            FPenDown = true;
+            Moves();
+            return;
+        case Code('P', 'A'):
+            FAbsolute = true;
+            Moves();
+            return;
+        case Code('P', 'R'):
+            FAbsolute = false;
+            Moves();
+            return;
+        case Code('S', 'P'): {
+            double pen = 0;
+            Number(pen);
+            FPen = static_cast<int>(std::clamp(pen, -1e9, 1e9));
+            FOpen = false;
+            break;
+        }
+        case Code('C', 'I'): Circle(); break;
+        case Code('A', 'A'):
+        case Code('A', 'R'): Arc(code == Code('A', 'R')); break;
+        case Code('P', 'G'):
+        case Code('F', 'R'):
+            // A new sheet: harmless at the end of a file, refused before more
+            // cutting, which would land on the first sheet.
+            if (FPageAt < 0)
+                FPageAt = FStart;
+            SkipParameters();
+            return;
+        default:
+            if (const char* reason = RefusalReason(code))
+                Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 is not supported: %3")
+                         .arg(Quote(FStart, FStart + 2), Where(FStart), QLatin1String(reason)));
+            if (code == Code('D', 'T') && FAt < End())
+                ++FAt; // the label terminator, any character
+            SkipParameters();
+            return;
+        }
+        EndInstruction();
+    }
+
+    // PU, PD, PA and PR: pairs, each a move with the pen as it is.
+    void Moves()
+    {
+        double x = 0, y = 0;
+        while (Number(x)) {
+            if (!Number(y))
+                Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has an X coordinate without its Y")
+                         .arg(InstructionText(), Where(FStart)));
+            Go(FAbsolute ? Position{x, y} : Position{FTool.X + x, FTool.Y + y}, FPenDown && PenChosen());
+        }
+        EndInstruction();
+    }
+
+    void Circle()
+    {
+        double r = 0, chord = 0;
+        if (!Number(r))
+            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 needs a radius")
+                     .arg(InstructionText(), Where(FStart)));
+        Number(chord); // its own chord angle: curves are always cut finer
+        FOpen = false;
+        const double radius = std::abs(r);
+        if (!PenChosen() || radius == 0)
+            return;
+        CheckReach(FTool, radius);
+        const std::uint64_t n = std::max<std::uint64_t>(Chords(radius, 2 * std::numbers::pi), 4);
+        const double start = r < 0 ? std::numbers::pi : 0;
+        StartPolyline();
+        FSink.Afford(n + 1);
+        const TPoint first = ToStore({FTool.X + radius * std::cos(start), FTool.Y + radius * std::sin(start)});
+        FSink.Point(first);
+        for (std::uint64_t k = 1; k < n; ++k) {
+            const double a = start + 2 * std::numbers::pi * double(k) / double(n);
+            FSink.Point(ToStore({FTool.X + radius * std::cos(a), FTool.Y + radius * std::sin(a)}));
+        }
+        FSink.Point(first);
+    }
+
+    void Arc(bool relative)
+    {
+        double cx = 0, cy = 0, sweep = 0, chord = 0;
+        if (!Number(cx) || !Number(cy) || !Number(sweep))
+            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 needs a centre and an angle")
+                     .arg(InstructionText(), Where(FStart)));
+        Number(chord);
+        const Position centre = relative ? Position{FTool.X + cx, FTool.Y + cy} : Position{cx, cy};
+        const double radius = std::hypot(FTool.X - centre.X, FTool.Y - centre.Y);
+        if (radius == 0)
+            return;
+        const double from = std::atan2(FTool.Y - centre.Y, FTool.X - centre.X);
+        const double turn = std::clamp(sweep, -360.0, 360.0) * std::numbers::pi / 180;
+        const auto at = [&](double a) {
+            return Position{centre.X + radius * std::cos(a), centre.Y + radius * std::sin(a)};
+        };
+        const bool cut = FPenDown && PenChosen();
+        if (!cut) {
+            Go(at(from + turn), false);
+            return;
+        }
+        CheckReach(centre, radius);
+        const std::uint64_t n = Chords(radius, std::abs(turn));
+        FSink.Afford(n);
+        for (std::uint64_t k = 1; k <= n; ++k)
+            Go(at(from + turn * double(k) / double(n)), true);
+    }
+
+    // Chords for a turn of the given angle on a circle of this radius (in
+    // plotter units), each within ChordSagMm of the curve.
+    std::uint64_t Chords(double radius, double turn)
+    {
+        const double s = std::min(1.0, std::sqrt(ChordSagMm * 40 / (2 * radius)));
+        const double step = 4 * std::asin(s);
+        return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::ceil(turn / step)));
+    }
+
+    // The tool to p, cutting or not.
+    void Go(Position p, bool cut)
+    {
+        if (cut) {
+            if (!FOpen) {
+                StartPolyline();
+                FSink.Point(ToStore(FTool));
+            }
+            FSink.Point(ToStore(p));
+        }
+        FOpen = cut;
+        FTool = p;
+    }
+
+    void StartPolyline()
+    {
+        if (FPageAt >= 0)
+            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 is not supported: it starts a new sheet, and "
+                                "the plot goes on after it")
+                     .arg(Quote(FPageAt, FPageAt + 2), Where(FPageAt)));
+        FSink.NewPolygon();
+    }
+
+    bool PenChosen() const { return FPens.empty() || std::ranges::find(FPens, FPen) != FPens.end(); }
+
+    // Nearest store unit; a point that does not fit 32 bits is refused.
+    TPoint ToStore(Position p) { return {ToStore(p.X), ToStore(p.Y)}; }
+    std::int32_t ToStore(double units)
+    {
+        // Halves away from zero, without a library call per coordinate.
+        const double v = std::abs(units * StorePerUnit) + 0.5;
+        if (!(v < double(INT32_MAX) + 1))
+            OutOfRange();
+        const auto magnitude = static_cast<std::int32_t>(v);
+        return units < 0 ? -magnitude : magnitude;
+    }
+
+    // A curve around centre of this radius stays within reach of the store.
+    void CheckReach(Position centre, double radius)
+    {
+        const double reach = (std::max(std::abs(centre.X), std::abs(centre.Y)) + radius) * StorePerUnit;
+        if (!(reach <= double(INT32_MAX) - 1))
+            OutOfRange();
+    }
+
+    [[noreturn]] void OutOfRange()
+    {
+        Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 goes out of range for a plot coordinate")
+                 .arg(InstructionText(), Where(FStart)));
+    }
+
+    // The next number of the instruction's parameters; false at its end.
+    bool Number(double& value)
+    {
+        SkipSeparators();
+        if (FAt < End() && Byte(FAt) == ',') {
+            ++FAt;
+            SkipSeparators();
+            // A trailing comma before the end is harmless; two in a row are not.
+            if (FAt < End() && Byte(FAt) == ',')
+                MalformedNumber(FAt, FAt + 1);
+        }
+        if (AtInstructionEnd())
+            return false;
+        // [sign] digits [. digits], or [sign] . digits, up to a separator or
+        // the instruction's end.
+        const qsizetype start = FAt;
+        qsizetype k = FAt;
+        bool negative = false;
+        if (k < End() && (Byte(k) == '+' || Byte(k) == '-'))
+            negative = Byte(k++) == '-';
+        std::uint64_t whole = 0;
+        int digits = 0;
+        for (; k < End() && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits)
+            whole = digits < 19 ? whole * 10 + (Byte(k) - '0') : whole;
+        double v = digits < 19 ? double(whole) : 1e300; // too long is out of range below
+        if (k < End() && Byte(k) == '.') {
+            double scale = 0.1;
+            for (++k; k < End() && Byte(k) >= '0' && Byte(k) <= '9'; ++k, ++digits, scale /= 10)
+                v += (Byte(k) - '0') * scale;
+        }
+        FAt = k;
+        if (digits == 0 || !(FAt >= End() || IsSeparator(Byte(FAt)))) {
+            while (FAt < End() && !IsSeparator(Byte(FAt)))
+                ++FAt;
+            MalformedNumber(start, FAt);
+        }
+        if (v > LargestNumber)
+            OutOfRange();
+        value = negative ? -v : v;
+        return true;
+    }
+
+    // What may follow a number.
+    static bool IsSeparator(unsigned char c) { return IsBlank(c) || c == ',' || c == ';' || IsLetter(c) || c == 0x1B; }
+
+    [[noreturn]] void MalformedNumber(qsizetype from, qsizetype to)
+    {
+        Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has a malformed number: \"%3\"")
+                 .arg(InstructionText(), Where(FStart), Quote(from, to)));
+    }
+
+    bool AtInstructionEnd() const
+    {
+        return FAt >= End() || Byte(FAt) == ';' || IsLetter(Byte(FAt)) || Byte(FAt) == 0x1B;
+    }
+
+    void EndInstruction()
+    {
+        SkipSeparators();
+        if (FAt < End() && Byte(FAt) == ',')
+            ++FAt, SkipSeparators();
+        if (!AtInstructionEnd())
+            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has more numbers than it takes")
+                     .arg(InstructionText(), Where(FStart)));
+        if (FAt < End() && Byte(FAt) == ';')
+            ++FAt;
+    }
+
+    // Parameters of an instruction passed over: up to its end, strings in
+    // double quotes taken whole.
+    void SkipParameters()
+    {
+        while (FAt < End() && Byte(FAt) != ';' && !IsLetter(Byte(FAt)) && Byte(FAt) != 0x1B) {
+            if (Byte(FAt) == '"') {
+                const qsizetype close = FText.indexOf('"', FAt + 1);
+                FAt = close < 0 ? End() : close;
+            }
+            ++FAt;
+        }
+        if (FAt < End() && Byte(FAt) == ';')
+            ++FAt;
+    }
+
+    // Device control (ESC . letter [parameters :]) and the printer language
+    // around HP-GL/2 (ESC % [-]digits letter, ESC E): none of it draws.
+    void SkipEscape()
+    {
+        const qsizetype start = FAt++;
+        const unsigned char kind = FAt < End() ? Byte(FAt++) : 0;
+        if (kind == '.' && FAt < End()) {
+            ++FAt;
+            qsizetype i = FAt;
+            while (i < End() && ((Byte(i) >= '0' && Byte(i) <= '9') || Byte(i) == ';' || IsBlank(Byte(i))))
+                ++i;
+            if (i < End() && Byte(i) == ':')
+                FAt = i + 1;
+            return;
+        }
+        if (kind == '%') {
+            if (FAt < End() && (Byte(FAt) == '-' || Byte(FAt) == '+'))
+                ++FAt;
+            while (FAt < End() && Byte(FAt) >= '0' && Byte(FAt) <= '9')
+                ++FAt;
+            if (FAt < End() && IsLetter(Byte(FAt))) {
+                ++FAt;
+                return;
+            }
+        } else if (kind == 'E') {
+            return;
+        }
+        Fail(QStringLiteral("The escape sequence at %1 is not one this program reads").arg(Where(start)));
+    }
+
+    void SkipSeparators()
+    {
+        while (FAt < End() && IsBlank(Byte(FAt)))
+            ++FAt;
+    }
+
+    // The instruction being read, as written, up to its end.
+    QString InstructionText() const
+    {
+        qsizetype i = FStart + 2;
+        while (i < End() && Byte(i) != ';' && Byte(i) != 0x1B && !IsLetter(Byte(i)) && Byte(i) != '\r'
+               && Byte(i) != '\n')
+            ++i;
+        return Quote(FStart, i);
+    }
+
+    QString Quote(qsizetype from, qsizetype to) const
+    {
+        // Enough bytes for the characters a message shows.
+        const qsizetype n = std::min<qsizetype>(to - from, 4 * 65);
+        return ShortenedForMessage(QString::fromUtf8(FText.sliced(from, n)));
+    }
+
+    // "line L, column C", counting lines as the file's lines and columns in
+    // characters, both from 1.
+    QString Where(qsizetype offset) const
+    {
+        qsizetype line = 1, lineStart = 0;
+        for (qsizetype i = 0; i < offset; ++i) {
+            const unsigned char c = Byte(i);
+            if (c == '\n' || (c == '\r' && !(i + 1 < offset && Byte(i + 1) == '\n'))) {
+                ++line;
+                lineStart = i + 1;
+            }
+        }
+        const qsizetype column = QString::fromUtf8(FText.sliced(lineStart, offset - lineStart)).size() + 1;
+        return QStringLiteral("line %1, column %2").arg(line).arg(column);
+    }
+
+    [[noreturn]] void Fail(const QString& message) const { throw EConvertError(message); }
+
+    QByteArrayView FText;
+    std::span<const int> FPens;
+    Filler& FSink;
+    qsizetype FAt = 0;    // next byte to read
+    qsizetype FStart = 0; // where the current instruction began
+    qsizetype FPageAt = -1;
+    Position FTool; // where the tool is, in plotter units
+    bool FAbsolute = true;
+    bool FPenDown = false;
+    bool FOpen = false; // the store's last polyline ends where the tool is
+    int FPen = 1;       // files that never choose a pen are cut with the first
+};
+
+// The text as bytes: a UTF-8 mark is skipped, UTF-16 is turned into UTF-8,
+// and the text ends at the first NUL, as for plot files in the sample's
+// layout.
+QByteArrayView Text(QByteArrayView data, const QString& fileName, QByteArray& converted)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    if (data.size() >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+        if (data.size() % 2 != 0)
+            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
+                                            "character")
+                                 .arg(fileName));
+        QStringDecoder decoder(b[0] == 0xFF ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        converted = QString(decoder(data.sliced(2))).toUtf8();
+        data = converted;
+    } else if (data.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        data = data.sliced(3);
+    }
+    const qsizetype nul = data.indexOf('\0');
+    return nul < 0 ? data : data.first(nul);
+}
+
+} // namespace
+
+std::size_t HpglStoreBudget(qsizetype FileSize)
+{
+    // With the file itself, a read stays under six times the file; small
+    // files may still hold sizeable curves.
+    return std::max<std::size_t>(5 * static_cast<std::size_t>(FileSize), std::size_t(64) * 1024 * 1024);
+}
+
+void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std::span<const int> Pens)
+{
+    try {
+        QByteArray converted;
+        const QByteArrayView text = Text(Data, FileName, converted);
+        // Room for every polyline and point that moves can write in this
+        // many bytes ("PD0,0PU" for a polyline, "0,0," for a point), so the
+        // arrays never regrow for them; pages never written cost nothing.
+        // Curves beyond that grow the arrays under the budget.
+        const auto size = static_cast<std::size_t>(text.size());
+        TPLT fresh;
+        fresh.Reserve(size / 7 + 1, size / 4 + size / 7 + 2);
+        Filler filler(fresh, HpglStoreBudget(Data.size()), FileName);
+        Parser(text, Pens, filler).Run();
+        fresh.Squeeze();
+        // Only a whole read replaces the store.
+        Store = std::move(fresh);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FileName));
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+// Reads HP-GL plot files as drawing programs write them (and as this
+// program's own jobs are written) into a plot store: any number of
+// instructions to a line, numbers separated by commas or blanks, 40 plotter
+// units per mm scaled to hundredths of a millimetre.
+//
+// Read: IN, PU, PD, PA, PR, SP, CI, AA, AR. Instructions that do not change
+// what is cut (speed, force, line type, pen width, labels' settings, ...) are
+// passed over. Anything else is refused, naming the instruction and where it
+// stands: a plot cut at another scale or place than drawn is worse than none.
+
+#include "plot/UPLT.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <span>
+
+// Resets Store and reads file content already in memory into it. Pens lists
+// the pens whose lines are cut; empty means every pen. FileName only names
+// the file in error messages. Throws EConvertError for malformed or
+// unsupported content, EFileError for content that cannot be decoded or whose
+// curves would need more memory than the file allows, EOutOfMemory; on any
+// failure Store is left as it was.
+void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std::span<const int> Pens = {});
+
+// The most memory the store may take for a file of this size: curves can be
+// far larger than the text that asks for them.
+std::size_t HpglStoreBudget(qsizetype FileSize);
