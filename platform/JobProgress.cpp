@@ -63,7 +63,7 @@ QString JobProgressText(const JobProgress& p)
     // Both amounts in the total's unit: "4.5 of 9.9 KiB".
     const double unit = p.Total < 1024 ? 1.0 : p.Total < 1024 * 1024 ? 1024.0 : 1024.0 * 1024;
     const QString sent = unit == 1.0 ? QString::number(p.Sent) : QString::number(double(p.Sent) / unit, 'f', 1);
-    QString text = QStringLiteral("%1 %: %2 of %3 sent").arg(p.Sent * 100 / p.Total).arg(sent, Amount(p.Total));
+    QString text = QStringLiteral("%1 %: %2 of %3").arg(p.Sent * 100 / p.Total).arg(sent, Amount(p.Total));
     if (p.SecondsLeft >= 0) {
         const qint64 s = qRound64(p.SecondsLeft);
         text += QStringLiteral(", %1:%2 left").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));

@@ -22,7 +22,7 @@ void AddJobProgress(qint64 bytes);
 void EndJobProgress();
 JobProgress CurrentJobProgress();
 
-// "45 %: 4.5 of 9.9 KiB sent, 0:05 left", or "1.2 MiB sent" with no total.
+// "45 %: 4.5 of 9.9 KiB, 0:05 left", or "1.2 MiB sent" with no total yet.
 QString JobProgressText(const JobProgress& progress);
 
 // Every job being sent stops after its current chunk: a port is left idle,

@@ -261,7 +261,7 @@ void TFrmPrincipal::StartPrint(const QString& plotFile)
                 if (!stop.Stopped())
                     throw;
                 const JobProgress progress = CurrentJobProgress();
-                return QStringLiteral("stopped, ")
+                return QStringLiteral("stopped after ")
                        + JobProgressText(progress)
                              .section(QStringLiteral(": "), -1)
                              .section(QStringLiteral(", "), 0, 0);

@@ -103,6 +103,6 @@ private:
     };
     std::optional<FollowedJob> FFollowed;
     QString FServerStatus;
-    // "stopped, 4.5 of 9.9 KiB sent" after the user stopped the last job.
+    // "stopped after 4.5 of 9.9 KiB" after the user stopped the last job.
     QString FStopNote;
 };

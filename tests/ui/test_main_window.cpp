@@ -527,11 +527,12 @@ void TestMainWindow::stopEndsTheJobWithoutFailure()
     });
     FForm->Button1->click();
     QTRY_VERIFY_WITH_TIMEOUT(FForm->BtnStop->isVisible(), 5000);
-    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String(" KiB sent")), qPrintable(FForm->LStatus->text()));
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String(" KiB")), qPrintable(FForm->LStatus->text()));
     QVERIFY2(FForm->LStatus->text().startsWith(QLatin1String("Print: ")), qPrintable(FForm->LStatus->text()));
     QTest::mouseClick(FForm->BtnStop, Qt::LeftButton);
     WaitForJobHandedOver();
-    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String("(job stopped, ")), qPrintable(FForm->LStatus->text()));
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String("(job stopped after ")),
+                 qPrintable(FForm->LStatus->text()));
     QVERIFY(!FForm->BtnStop->isVisible());
     QVERIFY2(FReports->Texts.isEmpty(), qPrintable(FReports->Texts.join(u'\n')));
 }
