@@ -39,15 +39,19 @@ inline bool ServerStarted(const PrivateCupsServer& server, const char* program)
     return false;
 }
 
-// Waits for the raw queue to pass a job on, then drops the kept copies, so
+// Waits for the raw queue to pass a job on and returns the size of what it
+// passed on, -1 when nothing came in time. The kept copies are dropped, so
 // neither side's job is still being processed while the other is timed.
-inline bool DrainRawJobs(const PrivateCupsServer& server, int timeoutMs)
+inline qint64 DrainRawJobs(const PrivateCupsServer& server, int timeoutMs)
 {
     if (!server.waitForRawJobFiles(1, timeoutMs))
-        return false;
-    for (const QString& f : server.rawJobFiles())
+        return -1;
+    qint64 size = 0;
+    for (const QString& f : server.rawJobFiles()) {
+        size += QFile(f).size();
         QFile::remove(f);
-    return true;
+    }
+    return size;
 }
 
 // A large plot: the sample's circles over and over, framed by "IN;" and

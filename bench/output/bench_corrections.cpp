@@ -22,20 +22,6 @@ namespace {
 
 constexpr int LineCount = 1'000'000;
 
-// Waits for the raw queue to pass the job on and returns its size; -1 when
-// none came. The kept copy is dropped so the next Cut is timed alone.
-qint64 Drain(const PrivateCupsServer& server)
-{
-    if (!server.waitForRawJobFiles(1, 120000))
-        return -1;
-    qint64 size = 0;
-    for (const QString& f : server.rawJobFiles()) {
-        size += QFile(f).size();
-        QFile::remove(f);
-    }
-    return size;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,7 +54,7 @@ int main(int argc, char** argv)
             t.start();
             PrintPlot(plot, 2);
             const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-            sizes[k] = Drain(server);
+            sizes[k] = DrainRawJobs(server, 120000);
             if (sizes[k] < 0) {
                 std::fprintf(stderr, "bench_corrections: the raw queue passed on no job\n");
                 return 1;

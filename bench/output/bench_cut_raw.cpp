@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     const long before = StatusKiB("VmRSS");
     PrintPlot(plot, 2);
     const double aboveMiB = static_cast<double>(StatusKiB("VmHWM") - before) / 1024.0;
-    if (!DrainRawJobs(server, 60000)) {
+    if (DrainRawJobs(server, 60000) < 0) {
         std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");
         return 1;
     }
@@ -102,7 +102,7 @@ int main(int argc, char** argv)
         t.start();
         PrintPlot(plot, 2);
         cut.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-        if (!DrainRawJobs(server, 60000)) {
+        if (DrainRawJobs(server, 60000) < 0) {
             std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");
             return 1;
         }
@@ -113,7 +113,7 @@ int main(int argc, char** argv)
             return 1;
         }
         lp.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-        if (!DrainRawJobs(server, 60000)) {
+        if (DrainRawJobs(server, 60000) < 0) {
             std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no lp job\n");
             return 1;
         }

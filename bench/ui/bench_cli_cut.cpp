@@ -64,10 +64,10 @@ int main(int argc, char** argv)
     std::vector<double> ours, lp;
     for (int i = 0; i <= runs; ++i) {
         const double a = Timed(program, cut);
-        if (a < 0 || !DrainRawJobs(server, 30000))
+        if (a < 0 || DrainRawJobs(server, 30000) < 0)
             return 1;
         const double b = Timed(QStringLiteral("lp"), lpArgs);
-        if (b < 0 || !DrainRawJobs(server, 30000))
+        if (b < 0 || DrainRawJobs(server, 30000) < 0)
             return 1;
         if (i == 0)
             continue; // warming up
