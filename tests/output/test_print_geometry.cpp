@@ -87,7 +87,8 @@ private slots:
     void receivedPageIsTheSheet();
     void emptyPlotGivesOneBlankPage();
     void noPositionMeasuresFromLowerLeft();
-    void jobHasEmptyName();
+    void queuedJobNameAndFormat_data();
+    void queuedJobNameAndFormat();
     void refusedJobLeavesNoJob_data();
     void refusedJobLeavesNoJob();
 
@@ -297,20 +298,41 @@ void TestPrintGeometry::noPositionMeasuresFromLowerLeft()
     QVERIFY(std::abs((stroke[1].x() - stroke[0].x()) * PtToMm - 500) < 0.005);
 }
 
-void TestPrintGeometry::jobHasEmptyName()
+void TestPrintGeometry::queuedJobNameAndFormat_data()
 {
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("PDF for the driver") << SendAs::Driver << QStringLiteral("application/pdf");
+    // Any other type would be run through the queue's driver.
+    QTest::newRow("HPGL on a driver's queue") << SendAs::HPGL << QStringLiteral("application/vnd.cups-raw");
+}
+
+void TestPrintGeometry::queuedJobNameAndFormat()
+{
+    QFETCH(SendAs, language);
+    QFETCH(QString, format);
     // Keep the job in the queue so its attributes can be read.
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
-    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    DeviceSettings settings = DefaultSettings(QStringLiteral("TestCutter"));
+    settings.Language = language;
+    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, settings);
     PrintPlot(FSample, 2);
-    QString out;
+    QString out, attributes;
     QVERIFY(FServer->run(QStringLiteral("lpq"), {QStringLiteral("-P"), QStringLiteral("TestCutter")}, &out));
-    QVERIFY(FServer->cancelAll());
-    QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
     // "1st  root  <id>  <name>  <size> bytes": an empty name leaves 5 fields.
     const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.size() == 3 && lines[2].startsWith(QStringLiteral("1st")), qPrintable(out));
-    QCOMPARE(lines[2].split(u' ', Qt::SkipEmptyParts).size(), 5);
+    const QStringList fields = lines[2].split(u' ', Qt::SkipEmptyParts);
+    const QString job = QStringLiteral("ipp://%1/jobs/%2")
+                            .arg(QString::fromLatin1(QUrl::toPercentEncoding(FServer->socketPath())), fields[2]);
+    const bool asked =
+        FServer->run(QStringLiteral("ipptool"), {QStringLiteral("-tv"), job, QStringLiteral("get-job-attributes.test")},
+                     &attributes);
+    QVERIFY(FServer->cancelAll());
+    QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
+    QCOMPARE(fields.size(), 5);
+    QVERIFY2(asked, qPrintable(attributes));
+    QVERIFY2(attributes.contains("document-format (mimeMediaType) = " + format + '\n'), qPrintable(attributes));
 }
 
 int TestPrintGeometry::ServerJobCount() const

@@ -83,7 +83,8 @@ private slots:
     void missingFileNamesFullPath();
     void unreadablePaths_data();
     void unreadablePaths();
-    void oversizedFileIsRefusedUnread();
+    void sizeLimit_data();
+    void sizeLimit();
     void outOfMemoryKeepsTheStore();
 
     void hpglFiles_data();
@@ -401,16 +402,28 @@ void TestPlotReader::unreadablePaths()
     QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
 }
 
-void TestPlotReader::oversizedFileIsRefusedUnread()
+void TestPlotReader::sizeLimit_data()
 {
-    // Sparse, so the test costs no disk; refused on its size alone.
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("exactly the limit") << MaxPlotFileSize;
+    QTest::newRow("one byte more") << MaxPlotFileSize + 1;
+}
+
+void TestPlotReader::sizeLimit()
+{
+    // Sparse, so the test costs no disk. The text ends at its first NUL: a
+    // file of the limit is the one move before the zeros; one byte more is
+    // refused on its size alone, unread.
+    QFETCH(qint64, size);
     const QString path = WriteFile("PU1 1;\n", QStringLiteral("big%1.plt"));
-    QVERIFY(QFile::resize(path, MaxPlotFileSize + 1));
+    QVERIFY(QFile::resize(path, size));
+    TPLT store;
     try {
-        TPLT store;
         ReadPlotFile(store, path);
-        QFAIL("no error raised");
+        QCOMPARE(size, MaxPlotFileSize);
+        QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
     } catch (const EFileError& e) {
+        QCOMPARE(size, MaxPlotFileSize + 1);
         QCOMPARE(e.Message(), "The file \"" + path + "\" is too large to be a plot file (the limit is 160 MiB)");
     }
 }

@@ -15,11 +15,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -57,6 +59,35 @@ QRectF Extent(const std::vector<std::vector<QPointF>>& paths)
 }
 
 using Paths = std::vector<std::vector<QPointF>>;
+
+// Writes of this process past bytes fail with EFBIG while it lives, instead
+// of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (bytes == RLIM_INFINITY || ::getrlimit(RLIMIT_FSIZE, &FSaved) != 0)
+            return;
+        FSignal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = FSaved;
+        small.rlim_cur = bytes;
+        FSet = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (!FSet)
+            return;
+        ::setrlimit(RLIMIT_FSIZE, &FSaved);
+        std::signal(SIGXFSZ, FSignal);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit FSaved{};
+    void (*FSignal)(int) = SIG_DFL;
+    bool FSet = false;
+};
 
 double Distance(QPointF p, QPointF a, QPointF b)
 {
@@ -423,6 +454,10 @@ void TestCommandLine::badInputLeavesNothing_data()
                                     << "disk is not a port: it is a block device";
     QTest::newRow("disk as output") << file.mid(0, 4) + QStringList{"$DEV/disk"} << 1 << "It is a block device";
     QTest::newRow("folder as output") << file.mid(0, 4) + QStringList{"$DIR"} << 1 << "It is a folder";
+    // Writes that fail part way (at the file size limit, as on a full disk):
+    // the file to be replaced stays whole.
+    QTest::newRow("full: replacing a file")
+        << file.mid(0, 4) + QStringList{"$DIR/kept.out", "--replace"} << 1 << "kept.out\". File too large";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -438,7 +473,12 @@ void TestCommandLine::badInputLeavesNothing()
     Write(kept, "keep me");
     QString err;
     const bool program = QByteArray(QTest::currentDataTag()).startsWith("program:");
-    QCOMPARE(program ? RunProgram(args, &err) : Run(args, &err), code);
+    int got = 0;
+    {
+        const FileSizeLimit limit(QByteArray(QTest::currentDataTag()).startsWith("full:") ? 1024 : RLIM_INFINITY);
+        got = program ? RunProgram(args, &err) : Run(args, &err);
+    }
+    QCOMPARE(got, code);
     QVERIFY2(err.contains(message), qPrintable(err.left(1000)));
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
