@@ -1,11 +1,13 @@
 #include "platform/DrawnJob.h"
 
 #include "platform/JobDestination.h"
+#include "platform/ProgramLibrary.h"
 
 DrawnJob::DrawnJob(const DeviceSettings& settings, const QString& title)
 {
     if (settings.Language == SendAs::Driver) {
-        FPdf = std::make_unique<PdfSurface>(settings, SurfaceDpi, title);
+        const auto newPdf = ProgramFunction<decltype(NewPdfSurface)>(VELLICO_PDF_LIBRARY, "NewPdfSurface");
+        FPdf.reset(newPdf(settings, SurfaceDpi, title));
         return;
     }
     FSink.open(QIODevice::WriteOnly);

@@ -20,7 +20,7 @@ public:
     QByteArray Finish();
 
 private:
-    std::unique_ptr<PdfSurface> FPdf;
+    std::unique_ptr<PageSurface> FPdf;
     QByteArray FBytes;
     QBuffer FSink{&FBytes};
     std::unique_ptr<CutterSurface> FCutter;

@@ -15,7 +15,7 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
-#include "ui/ErrorReport.h"
+#include "ui/ErrorText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -4,6 +4,8 @@
 // exception away from Qt: a handler that fails is reported in a modal box and
 // the window carries on.
 
+#include "ui/ErrorText.h"
+
 #include <QString>
 
 #include <chrono>
@@ -11,16 +13,6 @@
 #include <functional>
 #include <optional>
 #include <utility>
-
-// The title of the taskbar entry and of every error box.
-inline constexpr auto ApplicationTitle = "Vellico Output Test";
-
-// The box text: the message, with a full stop appended when its last
-// character sorts above '.' (letters, digits, most punctuation).
-QString ErrorReportText(const QString& message);
-
-// The text of the exception being handled; call only inside a catch block.
-QString CurrentExceptionMessage();
 
 // Shows the report for an already formatted text. By default a modal critical
 // box with an OK button; tests replace it to count reports without blocking.

@@ -22,3 +22,8 @@ int RunOutputTest(int& argc, char** argv, const std::function<void(TFrmPrincipal
         QTimer::singleShot(0, &FrmPrincipal, [&FrmPrincipal, &shown] { shown(FrmPrincipal); });
     return QApplication::exec();
 }
+
+int RunOutputTestWindow(int* argc, char** argv)
+{
+    return RunOutputTest(*argc, argv);
+}

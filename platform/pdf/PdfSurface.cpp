@@ -12,8 +12,13 @@ namespace {
 constexpr double PtPerMm = 72.0 / 25.4;
 }
 
+PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
+{
+    return new PdfSurface(settings, dpi, title);
+}
+
 PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
-    : MappedSurface(settings, dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
+    : PageSurface(settings, dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
       FScaleY(settings.Corrections.ScaleYPercent / 100)
 {
     FBuffer.open(QIODevice::WriteOnly);

@@ -13,7 +13,17 @@
 class QPainter;
 class QPdfWriter;
 
-class PdfSurface final : public MappedSurface {
+// A driver's job: one page, handed over whole as a document.
+class PageSurface : public MappedSurface {
+public:
+    // Ends the page and returns the document; the surface draws no more.
+    virtual QByteArray Finish() = 0;
+
+protected:
+    using MappedSurface::MappedSurface;
+};
+
+class PdfSurface final : public PageSurface {
 public:
     // dpi is the surface's device resolution: the unit of PageWidth/Height,
     // DPtoLP and the viewport origin.
@@ -22,8 +32,7 @@ public:
 
     void Polyline(const TPoint* points, int count) override;
 
-    // Ends the page and returns the document; the surface draws no more.
-    QByteArray Finish();
+    QByteArray Finish() override;
 
 private:
     QPointF ToPdf(TPoint logical) const;
@@ -35,3 +44,7 @@ private:
     std::unique_ptr<QPainter> FPainter;
     double FFlipHeightPt = 0; // the page height Qt flips its y axis about
 };
+
+// The PDF surface needs Qt Gui, so it lives in a library of its own that only
+// a driver's job loads (ProgramLibrary.h), and is made through this function.
+extern "C" PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const QString& title);
