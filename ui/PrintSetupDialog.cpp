@@ -4,6 +4,7 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
+#include "platform/serial/PortList.h"
 #include "ui/ErrorReport.h"
 #include "ui_PrintSetupDialog.h"
 

@@ -4,7 +4,8 @@
 // queue, each a process of its own, in turn in the same run. Prints the
 // medians and their ratio.
 //
-//   bench_cli_cut [runs]        runs defaults to 21
+//   bench_cli_cut [runs [program]]   runs defaults to 21; program to time
+//                                    another build of it (an older one)
 
 #include "bench/BenchSupport.h"
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv)
     // Nothing remembered from the user's own choices.
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
     const int runs = RunCount(argc, argv, 21);
-    const QString program = QStringLiteral(VELLICO_PROGRAM);
+    const QString program = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(VELLICO_PROGRAM);
 
     // The same job's bytes for lp, written by the program itself.
     const QString job = dir.filePath(QStringLiteral("job.hpgl"));
@@ -75,8 +76,8 @@ int main(int argc, char** argv)
         lp.push_back(b);
     }
     const double c = Median(ours), l = Median(lp);
-    std::printf("vellico-output-test --cut --device %s: median %.1f ms; lp -o raw: median %.1f ms; over %d runs "
-                "each: ratio %.2f (goal <= 1.3)\n",
-                qPrintable(queue), c, l, runs, c / l);
+    std::printf("%s --cut --device %s: median %.1f ms; lp -o raw: median %.1f ms; over %d runs each: ratio %.2f "
+                "(goal <= 1.3)\n",
+                qPrintable(program), qPrintable(queue), c, l, runs, c / l);
     return 0;
 }

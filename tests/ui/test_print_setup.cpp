@@ -2,6 +2,7 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
+#include "platform/serial/PortList.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/PrintSetupDialog.h"
 
