@@ -6,6 +6,7 @@
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
+#include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
@@ -20,6 +21,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -145,6 +147,7 @@ struct Request {
     int Position = TopLeft;
     QString Output;
     bool Replace = false;
+    bool Wait = false;
     QString PlotFile;
     std::optional<PortSettings> Line;
     bool Cut = false;
@@ -192,6 +195,9 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "a disk or a socket is refused."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("Wait until the queue has printed the job; fail with the server's "
+                                                 "reason when it is aborted or canceled or the queue stops."));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
@@ -227,8 +233,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings, pattern, length, offsets,
-                       scale, measured, bladeOffset, overcut, save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, portSettings, pattern, length,
+                       offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -267,6 +273,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     if (parser.isSet(output) && r.Output.isEmpty())
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
+    r.Wait = parser.isSet(wait);
     r.PlotFile = files.value(0);
     if (parser.isSet(portSettings)) {
         QString wrong;
@@ -317,7 +324,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     c.Save = parser.isSet(save);
     if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm)
         throw EUsage(QStringLiteral("--save keeps corrections: give --scale, --measured, --blade-offset or --overcut"));
-    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output)))
+    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output) || r.Wait))
         throw EUsage(QStringLiteral("Nothing is cut without --cut"));
     return r;
 }
@@ -447,6 +454,27 @@ private:
     DeviceSettings FSettings;
 };
 
+// Follows the job as the window's status does, until it ends or the queue
+// stops with it. A server that cannot be asked for a while is waited out.
+void WaitForJob(const HandedJob& job)
+{
+    for (;;) {
+        QThread::msleep(200);
+        TJobOutcome outcome;
+        try {
+            outcome = FollowJob(job);
+        } catch (const EOSError& e) {
+            if (e.ErrorCode() != SpoolerUnavailableCode)
+                throw;
+            continue;
+        }
+        if (outcome.State == TJobOutcome::Completed)
+            return;
+        if (outcome.State != TJobOutcome::OnItsWay)
+            throw EPrinter(outcome.Message);
+    }
+}
+
 void Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
@@ -486,10 +514,14 @@ void Cut(const Request& r)
         return;
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
+    TakeHandedJob();
     if (r.PlotFile.isEmpty())
         PrintPattern(r.Pattern, r.Position);
     else
         PrintPlot(plot, r.Position);
+    // A file or a port is done when written; only a queue's job has more to go.
+    if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
+        WaitForJob(job);
 }
 
 QString ReportText(const QString& message)

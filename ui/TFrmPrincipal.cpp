@@ -242,23 +242,37 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
+void TFrmPrincipal::StartJob(std::function<void()> job)
+{
+    auto handed = std::make_shared<HandedJob>();
+    const int generation = FDeviceGeneration;
+    FCalls.Start(
+        TSpoolerCalls::Job,
+        [job = std::move(job), handed] {
+            TakeHandedJob();
+            job();
+            *handed = TakeHandedJob();
+            return QString();
+        },
+        [this, handed, generation](const QString&) {
+            if (handed->Id > 0)
+                FFollowed = FollowedJob{*handed, generation, false};
+        },
+        // A failed job is the user's own action: reported at once, every time.
+        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+}
+
 void TFrmPrincipal::StartPrint(const QString& plotFile)
 {
     std::shared_ptr<TPLT> plot = IPLT;
     const int position = PositionIndex();
-    FCalls.Start(
-        TSpoolerCalls::Job,
-        // A plot file is read here too: a large file or a slow disk must not
-        // hold the window. Nothing is printed when the read fails.
-        [plot, position, plotFile] {
-            if (!plotFile.isEmpty())
-                ReadPlotFile(*plot, plotFile);
-            PrintPlot(*plot, position);
-            return QString();
-        },
-        [](const QString&) {},
-        // A failed job is the user's own action: reported at once, every time.
-        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+    // A plot file is read here too: a large file or a slow disk must not
+    // hold the window. Nothing is printed when the read fails.
+    StartJob([plot, position, plotFile] {
+        if (!plotFile.isEmpty())
+            ReadPlotFile(*plot, plotFile);
+        PrintPlot(*plot, position);
+    });
 }
 
 void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
@@ -266,14 +280,7 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
     const int position = PositionIndex();
-    FCalls.Start(
-        TSpoolerCalls::Job,
-        [cut, position] {
-            PrintPattern(cut, position);
-            return QString();
-        },
-        [](const QString&) {},
-        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+    StartJob([cut, position] { PrintPattern(cut, position); });
 }
 
 void TFrmPrincipal::CalibrateClick()
@@ -306,14 +313,29 @@ void TFrmPrincipal::Button1Click()
 void TFrmPrincipal::TimerEstadoTimer()
 {
     // The tick never waits: it asks, and the answer is shown when it comes.
-    // While an answer is outstanding the tick asks nothing more.
+    // While an answer is outstanding the tick asks nothing more. A job of
+    // ours handed to a queue is asked about in the same call, and only then.
     const int generation = FDeviceGeneration;
+    const std::optional<HandedJob> followed =
+        FFollowed ? std::optional<HandedJob>(FFollowed->Job) : std::optional<HandedJob>();
+    auto outcome = std::make_shared<std::optional<TJobOutcome>>();
     FCalls.Start(
-        TSpoolerCalls::Status, [] { return GetQueueStatus(); },
-        [this, generation](const QString& status) {
+        TSpoolerCalls::Status,
+        [followed, outcome] {
+            const QString status = GetQueueStatus();
+            if (followed) {
+                try {
+                    *outcome = FollowJob(*followed);
+                } catch (const Exception&) {
+                    // Asked again next tick; the status has its own reports.
+                }
+            }
+            return status;
+        },
+        [this, generation, followed, outcome](const QString& status) {
             if (generation != FDeviceGeneration)
                 return;
-            SetCaption(LStatus, status);
+            SetCaption(LStatus, JobFollowed(status, followed, *outcome));
             FStatusReports.Succeeded();
         },
         [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
@@ -322,6 +344,37 @@ void TFrmPrincipal::TimerEstadoTimer()
         });
     if (!FNameKnown)
         AskDeviceName();
+}
+
+QString TFrmPrincipal::JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
+                                   const std::optional<TJobOutcome>& outcome)
+{
+    if (!outcome || !asked || !FFollowed || FFollowed->Job.Id != asked->Id || FFollowed->Job.Device != asked->Device)
+        return status;
+    const bool sameDevice = FFollowed->DeviceGeneration == FDeviceGeneration;
+    switch (outcome->State) {
+    case TJobOutcome::Completed: FFollowed.reset(); return status;
+    case TJobOutcome::Failed: {
+        // Reported once: a queue that stopped with it has said so already.
+        // Settled before the box, whose loop runs further ticks.
+        const bool report = !FFollowed->Reported;
+        FFollowed.reset();
+        if (report)
+            ShowErrorReport(outcome->Message);
+        return status;
+    }
+    case TJobOutcome::Stuck:
+        if (!FFollowed->Reported) {
+            FFollowed->Reported = true;
+            ShowErrorReport(outcome->Message);
+        }
+        break;
+    case TJobOutcome::OnItsWay: break;
+    }
+    // The reason stands beside the queue's state, for the queue it is about.
+    if (!sameDevice || outcome->Reason.isEmpty())
+        return status;
+    return status + QStringLiteral(" (") + outcome->Reason + QLatin1Char(')');
 }
 
 void TFrmPrincipal::closeEvent(QCloseEvent* event)

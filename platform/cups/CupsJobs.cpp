@@ -70,11 +70,15 @@ int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& de
 {
     if (response) {
         ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-        return id ? ippGetInteger(id, 0) : 0;
+        const int job = id ? ippGetInteger(id, 0) : 0;
+        NoteHandedJob({device, job});
+        return job;
     }
     if (AnswerLost(err)) {
-        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before)
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before) {
+            NoteHandedJob({device, *after});
             return *after;
+        }
     }
     throw EOSError::FromCode(err.Code, err.Text);
 }

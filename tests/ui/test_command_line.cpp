@@ -165,6 +165,8 @@ private slots:
     void ownHpglJobsCutAgainAlike_data();
     void ownHpglJobsCutAgainAlike();
     void cutsOnDevice();
+    void waitsForTheJob_data();
+    void waitsForTheJob();
     void cutsOnPort();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
@@ -593,6 +595,36 @@ void TestCommandLine::cutsOnDevice()
 
     QTest::qWait(300);
     QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 2);
+}
+
+void TestCommandLine::waitsForTheJob_data()
+{
+    QTest::addColumn<QString>("policy"); // empty: the queue that keeps its jobs
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory.\n");
+    QTest::newRow("aborted") << "abort-job" << 1 << QStringLiteral("was aborted: ") + missing;
+    QTest::newRow("queue stopped") << "stop-printer" << 1 << QStringLiteral("inside: ") + missing;
+    QTest::newRow("completed") << "" << 0 << "";
+}
+
+// --wait follows the job on the queue to its end: the server's reason when
+// the cutter is not there, success only once the job is done.
+void TestCommandLine::waitsForTheJob()
+{
+    QFETCH(QString, policy);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : policy;
+    if (!policy.isEmpty())
+        QVERIFY(FServer->addRawQueue(queue, QStringLiteral("serial:/dev/ttyVellicoNone"), policy));
+    const int kept = int(FServer->rawJobFiles().size());
+    QString err;
+    QCOMPARE(Run({"--cut", "--wait", "--device", queue}, &err), code);
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.endsWith(message), qPrintable(err));
+    // Done means done: the job is already at the cutter.
+    QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
+    FServer->cancelAll();
 }
 
 // A pseudo-terminal as the cutter: the sample arrives in HPGL (a port's

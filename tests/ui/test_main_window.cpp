@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 
 #include "output/Positions.h"
+#include "platform/DeviceCapabilities.h"
 #include "platform/PrinterObject.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -35,6 +36,8 @@ private slots:
     void confirmedSetupSwitchesDevice();
     void statusFollowsQueue();
     void failingStatusIsReportedOnce();
+    void jobOutcomeShownAndReportedOnce_data();
+    void jobOutcomeShownAndReportedOnce();
     void everyCutPrintedOrRefused_data();
     void everyCutPrintedOrRefused();
     void stalledServerNeverFreezesTheWindow();
@@ -404,11 +407,15 @@ void TestMainWindow::statusFollowsQueue()
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("Print"), 5000);
+    // Our job on a paused queue waits, with the server's word for why.
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("Print (Paused)"), 5000);
+    QVERIFY(FReports->Texts.isEmpty());
     QVERIFY(FServer->cancelAll());
     QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
     QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
-    QVERIFY(FReports->Texts.isEmpty());
+    // Canceled on the server, it will never be cut: the user hears so.
+    QTRY_COMPARE(FReports->Texts.size(), 1);
+    QVERIFY2(FReports->Texts.front().contains(QLatin1String(" was canceled")), qPrintable(FReports->Texts.front()));
 }
 
 void TestMainWindow::failingStatusIsReportedOnce()
@@ -433,6 +440,56 @@ void TestMainWindow::failingStatusIsReportedOnce()
 
     QVERIFY(FServer->addQueue(QStringLiteral("TestCutter")));
     QVERIFY(FServer->setDefault(QStringLiteral("TestCutter")));
+}
+
+void TestMainWindow::jobOutcomeShownAndReportedOnce_data()
+{
+    QTest::addColumn<QString>("policy"); // empty: a device that takes the job
+    QTest::addColumn<QString>("status"); // while the queue holds the job
+    QTest::addColumn<QString>("report"); // empty: none
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory");
+    QTest::newRow("abort-job") << "abort-job"
+                               << "No jobs in queue" << QStringLiteral("was aborted: ") + missing + u'.';
+    QTest::newRow("stop-printer") << "stop-printer" << QStringLiteral("Print (%1)").arg(missing)
+                                  << QStringLiteral("inside: ") + missing + u'.';
+    QTest::newRow("completed") << ""
+                               << "No jobs in queue"
+                               << "";
+}
+
+// After the hand-over the window follows its job: a cutter that is not
+// there is shown and reported once, a job that is cut is not reported.
+void TestMainWindow::jobOutcomeShownAndReportedOnce()
+{
+    QFETCH(QString, policy);
+    QFETCH(QString, status);
+    QFETCH(QString, report);
+    const QString queue = policy.isEmpty() ? QStringLiteral("Kept") : policy;
+    QVERIFY(FServer->addRawQueue(queue, policy.isEmpty() ? QString() : QStringLiteral("serial:/dev/ttyVellicoNone"),
+                                 policy));
+    const int kept = int(FServer->rawJobFiles().size());
+    Printer().SetPrinter({queue, {}, {}}, DefaultSettings(queue));
+    const auto restore = qScopeGuard([] {
+        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    });
+
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    WaitForJobHandedOver();
+    if (report.isEmpty()) {
+        QVERIFY(FServer->waitForRawJobFiles(kept + 1));
+        QTest::qWait(1000);
+        QVERIFY2(FReports->Texts.isEmpty(), qPrintable(FReports->Texts.join(u'\n')));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(FReports->Texts.size(), 1, 10000);
+        QVERIFY2(FReports->Texts.front().endsWith(report), qPrintable(FReports->Texts.front()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), status, 5000);
+    // A canceled job that was reported stuck is not reported again.
+    QTest::qWait(600);
+    FServer->cancelAll();
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
+    QTest::qWait(600);
+    QCOMPARE(FReports->Texts.size(), report.isEmpty() ? 0 : 1);
 }
 
 void TestMainWindow::everyCutPrintedOrRefused_data()
