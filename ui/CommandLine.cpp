@@ -9,6 +9,7 @@
 #include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
@@ -24,10 +25,17 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -148,6 +156,7 @@ struct Request {
     QString Output;
     bool Replace = false;
     bool Wait = false;
+    bool Quiet = false;
     QString PlotFile;
     std::optional<PortSettings> Line;
     bool Cut = false;
@@ -198,6 +207,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Wait until the queue has printed the job; fail with the server's "
                                                  "reason when it is aborted or canceled or the queue stops."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress line on the terminal while the job is sent."));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
@@ -233,8 +244,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, portSettings, pattern, length,
-                       offsets, scale, measured, bladeOffset, overcut, save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, portSettings, pattern,
+                       length, offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -274,6 +285,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
     r.Wait = parser.isSet(wait);
+    r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
     if (parser.isSet(portSettings)) {
         QString wrong;
@@ -454,6 +466,45 @@ private:
     DeviceSettings FSettings;
 };
 
+// The job's progress on one line of a terminal's standard error, a few
+// times a second while it is sent, wiped when it ends (before any message).
+class ProgressLine {
+public:
+    ProgressLine() : FTicker([this](std::stop_token stop) { Run(stop); }) {}
+    ~ProgressLine()
+    {
+        FTicker.request_stop();
+        FTicker.join();
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+private:
+    static void Put(const QByteArray& text) { (void)!::write(STDERR_FILENO, text.constData(), text.size()); }
+
+    void Run(std::stop_token stop)
+    {
+        bool shown = false;
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FWake.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; });
+            if (stop.stop_requested())
+                break;
+            const JobProgress p = CurrentJobProgress();
+            if (!p.Sending)
+                continue;
+            Put("\r" + (QStringLiteral("Sending: ") + JobProgressText(p)).toLocal8Bit() + "\033[K");
+            shown = true;
+        }
+        if (shown)
+            Put("\r\033[K");
+    }
+
+    std::mutex FMutex;
+    std::condition_variable_any FWake;
+    std::jthread FTicker;
+};
+
 // Follows the job as the window's status does, until it ends or the queue
 // stops with it. A server that cannot be asked for a while is waited out.
 void WaitForJob(const HandedJob& job)
@@ -515,10 +566,14 @@ void Cut(const Request& r)
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
     TakeHandedJob();
+    std::optional<ProgressLine> progress;
+    if (!r.Quiet && ::isatty(STDERR_FILENO) == 1)
+        progress.emplace();
     if (r.PlotFile.isEmpty())
         PrintPattern(r.Pattern, r.Position);
     else
         PrintPlot(plot, r.Position);
+    progress.reset();
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
         WaitForJob(job);

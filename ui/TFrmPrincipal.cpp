@@ -4,9 +4,9 @@
 #include "output/Calibration.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
+#include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
-#include "platform/serial/PortSender.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -122,7 +122,15 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(BtnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCancelClick(); }); });
     connect(BtnPropiedades, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnPropiedadesClick(); }); });
     connect(CmbPosicion, &QComboBox::activated, this, [this] { RunGuarded([this] { CmbPosicionSelect(); }); });
+    // Shown only while a job is being sent, beside Cut.
+    BtnStop = new QPushButton(QStringLiteral("S&top"), this);
+    BtnStop->setObjectName(QStringLiteral("BtnStop"));
+    BtnStop->setAutoDefault(false);
+    BtnStop->setGeometry(BtnCut->x() - 64, BtnCut->y(), 56, BtnCut->height());
+    BtnStop->hide();
+
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCutClick(); }); });
+    connect(BtnStop, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnStopClick(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
     connect(TimerEstado, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerEstadoTimer(); }); });
     // Calibrate keeps the window's controls as they are: it lives in the
@@ -136,7 +144,7 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(calibrate, &QAction::triggered, this, [this] { RunGuarded([this] { CalibrateClick(); }); });
     // A mnemonic (Alt+C) would click only after a 100 ms animation, and
     // presses within it merge into one: click at once, every time.
-    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades})
+    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades, BtnStop})
         button->installEventFilter(this);
 
     if (QScreen* s = screen()) {
@@ -149,9 +157,9 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 
 TFrmPrincipal::~TFrmPrincipal()
 {
-    // A job on a port ends after its current chunk rather than keep the
+    // A job being sent ends after its current chunk rather than keep the
     // program alive to the end of the cut (FCalls waits for it).
-    StopPortJobs();
+    StopJobs();
 }
 
 int TFrmPrincipal::PositionIndex() const
@@ -196,7 +204,7 @@ void TFrmPrincipal::SpoolerFailed(const QString& message, bool definite, TSpoole
 
 void TFrmPrincipal::FormClose()
 {
-    StopPortJobs();
+    StopJobs();
     std::shared_ptr<TPLT> store = std::move(IPLT);
     store.reset();
 }
@@ -246,15 +254,29 @@ void TFrmPrincipal::StartJob(std::function<void()> job)
 {
     auto handed = std::make_shared<HandedJob>();
     const int generation = FDeviceGeneration;
+    FStopNote.clear();
     FCalls.Start(
         TSpoolerCalls::Job,
         [job = std::move(job), handed] {
             TakeHandedJob();
-            job();
+            const TStopMark stop;
+            try {
+                job();
+            } catch (...) {
+                // Stopped on request: not a failure, and told as what it is.
+                if (!stop.Stopped())
+                    throw;
+                return QStringLiteral("stopped after ")
+                       + JobProgressText(CurrentJobProgress())
+                             .section(QStringLiteral(": "), -1)
+                             .section(QStringLiteral(", "), 0, 0);
+            }
             *handed = TakeHandedJob();
             return QString();
         },
-        [this, handed, generation](const QString&) {
+        [this, handed, generation](const QString& stopped) {
+            FStopNote = stopped;
+            ShowStatus();
             if (handed->Id > 0)
                 FFollowed = FollowedJob{*handed, generation, false};
         },
@@ -335,7 +357,8 @@ void TFrmPrincipal::TimerEstadoTimer()
         [this, generation, followed, outcome](const QString& status) {
             if (generation != FDeviceGeneration)
                 return;
-            SetCaption(LStatus, JobFollowed(status, followed, *outcome));
+            FServerStatus = JobFollowed(status, followed, *outcome);
+            ShowStatus();
             FStatusReports.Succeeded();
         },
         [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
@@ -344,6 +367,27 @@ void TFrmPrincipal::TimerEstadoTimer()
         });
     if (!FNameKnown)
         AskDeviceName();
+    // The job's progress needs no server: shown on every tick.
+    ShowStatus();
+}
+
+void TFrmPrincipal::ShowStatus()
+{
+    const JobProgress progress = CurrentJobProgress();
+    BtnStop->setVisible(progress.Sending);
+    if (progress.Sending) {
+        SetCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress));
+        return;
+    }
+    if (FServerStatus.isEmpty())
+        return; // the server has not answered yet
+    SetCaption(LStatus,
+               FStopNote.isEmpty() ? FServerStatus : FServerStatus + QStringLiteral(" (job ") + FStopNote + u')');
+}
+
+void TFrmPrincipal::BtnStopClick()
+{
+    StopJobs();
 }
 
 QString TFrmPrincipal::JobFollowed(const QString& status, const std::optional<HandedJob>& asked,

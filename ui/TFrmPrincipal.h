@@ -44,6 +44,7 @@ public:
     ~TFrmPrincipal() override;
 
     QTimer* TimerEstado = nullptr;
+    QPushButton* BtnStop = nullptr;
     TImageList ListaDeImagenes;
 
     // The position the next print uses: the list's selected item, or -1 when
@@ -62,6 +63,7 @@ public slots:
     void BtnCutClick();
     void Button1Click();
     void TimerEstadoTimer();
+    void BtnStopClick();
     // Opens Calibrate for the active device (Ctrl+K, or the window's menu).
     void CalibrateClick();
 
@@ -81,6 +83,9 @@ private:
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
     // Runs a job on the job worker; a job handed to a queue is then followed.
     void StartJob(std::function<void()> job);
+    // LStatus: the job's progress while one is being sent, otherwise the
+    // server's answer with what became of a job that was stopped.
+    void ShowStatus();
     // The status text to show, after taking in what became of the followed
     // job: its end ends the following, its trouble is reported once.
     QString JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
@@ -105,4 +110,7 @@ private:
         bool Reported = false;
     };
     std::optional<FollowedJob> FFollowed;
+    QString FServerStatus;
+    // "stopped after 4.5 of 9.9 KiB" after the user stopped the last job.
+    QString FStopNote;
 };

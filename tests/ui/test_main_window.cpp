@@ -3,6 +3,7 @@
 #include "output/Positions.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/PrinterObject.h"
+#include "platform/serial/PortDevices.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "tests/support/PdfStrokes.h"
@@ -17,6 +18,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -38,6 +42,7 @@ private slots:
     void failingStatusIsReportedOnce();
     void jobOutcomeShownAndReportedOnce_data();
     void jobOutcomeShownAndReportedOnce();
+    void stopEndsTheJobWithoutFailure();
     void everyCutPrintedOrRefused_data();
     void everyCutPrintedOrRefused();
     void stalledServerNeverFreezesTheWindow();
@@ -490,6 +495,47 @@ void TestMainWindow::jobOutcomeShownAndReportedOnce()
     QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
     QTest::qWait(600);
     QCOMPARE(FReports->Texts.size(), report.isEmpty() ? 0 : 1);
+}
+
+// A cutter on a port that reads nothing: the status shows how far the job
+// got, and Stop ends it as stopped, which is no failure.
+void TestMainWindow::stopEndsTheJobWithoutFailure()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString port = QString::fromLocal8Bit(::ptsname(master));
+    // Held open: the cutter is there, only slow.
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const auto restore = qScopeGuard([master, slave] {
+        ::close(slave);
+        ::close(master);
+        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    });
+    Printer().SetPrinter({port, {}, port}, DefaultPortSettings());
+    // Far more than the terminal buffers.
+    QTemporaryDir dir;
+    const QString plot = dir.filePath(QStringLiteral("large.plt"));
+    QFile file(plot);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 50000; ++i)
+        file.write(QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                   + ";\n");
+    file.close();
+
+    WhenModal<QFileDialog>(this, [plot](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(plot);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    FForm->Button1->click();
+    QTRY_VERIFY_WITH_TIMEOUT(FForm->BtnStop->isVisible(), 5000);
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String(" KiB")), qPrintable(FForm->LStatus->text()));
+    QVERIFY2(FForm->LStatus->text().startsWith(QLatin1String("Print: ")), qPrintable(FForm->LStatus->text()));
+    QTest::mouseClick(FForm->BtnStop, Qt::LeftButton);
+    WaitForJobHandedOver();
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String("(job stopped after ")),
+                 qPrintable(FForm->LStatus->text()));
+    QVERIFY(!FForm->BtnStop->isVisible());
+    QVERIFY2(FReports->Texts.isEmpty(), qPrintable(FReports->Texts.join(u'\n')));
 }
 
 void TestMainWindow::everyCutPrintedOrRefused_data()
