@@ -56,6 +56,21 @@ void SetCaption(QLabel* label, const QString& text)
     label->adjustSize();
 }
 
+// The status may carry the server's reason: a text too long for the room
+// left of the button beside it wraps onto a second line instead of running
+// under the button.
+void SetStatusCaption(QLabel* label, const QString& text, int room)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    label->setWordWrap(label->fontMetrics().horizontalAdvance(text) > room);
+    if (label->wordWrap())
+        label->resize(room, label->heightForWidth(room));
+    else
+        label->adjustSize();
+}
+
 // A substitute for Tahoma may be wider than the designed label; widen the
 // label rather than clip its caption.
 void FitCaption(QLabel* label, bool keepRightEdge)
@@ -374,15 +389,17 @@ void TFrmPrincipal::TimerEstadoTimer()
 void TFrmPrincipal::ShowStatus()
 {
     const JobProgress progress = CurrentJobProgress();
+    const int room = BtnPropiedades->x() - LStatus->x() - 6;
     BtnStop->setVisible(progress.Sending);
     if (progress.Sending) {
-        SetCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress));
+        SetStatusCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress), room);
         return;
     }
     if (FServerStatus.isEmpty())
         return; // the server has not answered yet
-    SetCaption(LStatus,
-               FStopNote.isEmpty() ? FServerStatus : FServerStatus + QStringLiteral(" (job ") + FStopNote + u')');
+    SetStatusCaption(LStatus,
+                     FStopNote.isEmpty() ? FServerStatus : FServerStatus + QStringLiteral(" (job ") + FStopNote + u')',
+                     room);
 }
 
 void TFrmPrincipal::BtnStopClick()

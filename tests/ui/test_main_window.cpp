@@ -489,6 +489,8 @@ void TestMainWindow::jobOutcomeShownAndReportedOnce()
         QVERIFY2(FReports->Texts.front().endsWith(report), qPrintable(FReports->Texts.front()));
     }
     QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), status, 5000);
+    // A long reason wraps rather than run under Select Printer/Cutter.
+    QVERIFY(FForm->LStatus->geometry().right() < FForm->BtnPropiedades->x());
     // A canceled job that was reported stuck is not reported again.
     QTest::qWait(600);
     FServer->cancelAll();
