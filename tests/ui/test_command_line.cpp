@@ -3,6 +3,7 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
+#include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
@@ -707,6 +708,15 @@ void TestCommandLine::aFileMadeDuringTheCutIsKept()
 // written under their own bytes, never under a look-alike.
 void TestCommandLine::fileNamesKeepTheirBytes()
 {
+    // Every byte string comes back as it was; UTF-8 reads as UTF-8 (a
+    // supplementary character's low half is no escaped byte).
+    for (const QByteArray& bytes :
+         {QByteArray("caf\xc3\xa9 \xf0\x90\x82\x80.plt"), QByteArray("\xc0\x80 overlong"),
+          QByteArray("\xed\xa0\x80 surrogate"), QByteArray("cut short \xe2\x82"), QByteArray("\x80\xff\xf5")}) {
+        const QString name = FileNameFromNative(bytes);
+        QCOMPARE(NativeFileName(name), bytes);
+        QCOMPARE(name == QString::fromUtf8(bytes), bytes.isValidUtf8());
+    }
     const QByteArray dir = QFile::encodeName(FDir.path());
     const QByteArray out = dir + "/x\xff.plt", lookAlike = dir + "/x\xef\xbf\xbd.plt";
     const auto write = [](const QByteArray& name, const QByteArray& bytes) {
