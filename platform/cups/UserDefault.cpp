@@ -105,7 +105,7 @@ QString NotValidMessage(const QString& device)
 {
     QString message = QStringLiteral("Printer selected is not valid");
     const UserDefault chosen = UserDefaultDestination();
-    if (!chosen.Origin.isEmpty() && device.compare(chosen.Name, Qt::CaseInsensitive) == 0)
+    if (!device.isEmpty() && !chosen.Origin.isEmpty() && device.compare(chosen.Name, Qt::CaseInsensitive) == 0)
         message += QStringLiteral(": \"%1\", named by %2, is not a printer on the server")
                        .arg(Quoted(device), OriginText(chosen));
     return message;
