@@ -170,8 +170,8 @@ void TestPrintSetup::rememberedRoundTrip()
     QCOMPARE(FNotes, QStringList());
 }
 
-// One good entry, then one key changed or removed (an invalid value:
-// removed): that key alone falls back to the device's defaults, and is
+// One good entry, then one key changed or removed (no value: removed):
+// that key alone falls back to the device's defaults, and a bad one is
 // noted once; the natural spellings of a flag and a line written unquoted
 // (which QSettings reads as a list) are taken as meant.
 void TestPrintSetup::eachKeyReadOnItsOwn_data()
