@@ -11,6 +11,7 @@
 #include "platform/SpoolerBackend.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
+#include "platform/cups/UserDefault.h"
 
 #include <QIODevice>
 
@@ -19,8 +20,6 @@
 
 namespace vcups {
 namespace {
-
-const QString NotValid = QStringLiteral("Printer selected is not valid");
 
 constexpr qint64 UploadChunk = 64 * 1024;
 
@@ -241,7 +240,7 @@ std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const Device
 {
     using namespace vcups;
     if (device.isEmpty())
-        throw EPrinter(NotValid);
+        throw EPrinter(NotValidMessage(device));
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
@@ -250,7 +249,7 @@ std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const Device
     IppPtr jobs = AskNewestOwnJob(*http, device, err);
     if (!jobs) {
         if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
-            throw EPrinter(NotValid);
+            throw EPrinter(NotValidMessage(device));
         throw EOSError::FromCode(err.Code, err.Text);
     }
     const int before = NewestIn(jobs.get());
