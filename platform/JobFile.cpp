@@ -1,12 +1,17 @@
 #include "platform/JobFile.h"
 
 #include "common/Exceptions.h"
+#include "platform/JobProgress.h"
+#include "platform/NativeFileName.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -15,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Little enough that a stop is taken soon, large enough to cost nothing.
+constexpr qint64 Chunk = 256 * 1024;
 
 std::function<void()>& BeforeCommit()
 {
@@ -69,17 +77,24 @@ Target TargetOf(const QString& path, const struct stat& st)
 Target LookUp(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+    if (::stat(NativeFileName(path).constData(), &st) == 0)
         return TargetOf(path, st);
     if (errno != ENOENT)
         CannotWrite(path, SystemText(errno));
     return Target::NewFile;
 }
 
-void WriteAll(int fd, const QString& path, const QByteArray& bytes)
+// In chunks, so a long write shows its progress and takes a stop between
+// writes.
+void WriteAll(int fd, const QString& path, const QByteArray& bytes, const TStopMark& stop)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (stop.Stopped()) {
+            ::close(fd);
+            ThrowJobStopped(done, bytes.size());
+        }
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(std::min<qsizetype>(Chunk, bytes.size() - done)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -88,13 +103,14 @@ void WriteAll(int fd, const QString& path, const QByteArray& bytes)
             CannotWrite(path, SystemText(code));
         }
         done += n;
+        AddJobProgress(n);
     }
 }
 
 // A pipe waits here for its reader, as it would for a shell's ">".
-void WriteStream(const QString& path, const QByteArray& bytes)
+void WriteStream(const QString& path, const QByteArray& bytes, const TStopMark& stop)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(NativeFileName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         CannotWrite(path, SystemText(errno));
     // What was opened is judged, not what was looked at: never truncate or
@@ -104,35 +120,48 @@ void WriteStream(const QString& path, const QByteArray& bytes)
         ::close(fd);
         CannotWrite(path, QStringLiteral("It changed while the job was made"));
     }
-    WriteAll(fd, path, bytes);
+    WriteAll(fd, path, bytes, stop);
     if (::close(fd) != 0 && errno != EINTR)
         CannotWrite(path, SystemText(errno));
 }
 
 // The file a link leads to is the one written, as an editor saving would.
+// Asked of the system by the name's own bytes, which need not be UTF-8.
 QString FinalName(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
+    const QByteArray native = NativeFileName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
-    const QString target = info.canonicalFilePath();
-    return target.isEmpty() ? info.symLinkTarget() : target;
+    if (char* target = ::realpath(native.constData(), nullptr)) {
+        const QString resolved = FileNameFromNative(QByteArray(target));
+        std::free(target);
+        return resolved;
+    }
+    // A dangling link: the file is made where it points.
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(native.constData(), target.data(), static_cast<size_t>(target.size()));
+    if (n <= 0)
+        return path;
+    target.truncate(n);
+    const QString name = FileNameFromNative(target);
+    return name.startsWith(QLatin1Char('/')) ? name : QFileInfo(path).path() + QLatin1Char('/') + name;
 }
 
 // The whole job goes to a new file beside the target, then takes the
 // target's name in one step: without replace, a file that appeared since
 // the check is kept (rename without replacing, or link where the file
 // system has no such rename), and reported like any existing one.
-void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes)
+void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes, const TStopMark& stop)
 {
     const QString final = FinalName(path);
     const QFileInfo info(final);
-    const QByteArray finalName = QFile::encodeName(final);
+    const QByteArray finalName = NativeFileName(final);
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = QFile::encodeName(
-            info.absolutePath() + QStringLiteral("/.") + info.fileName()
+        temporary = NativeFileName(
+            info.path() + QStringLiteral("/.") + info.fileName()
             + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
@@ -153,7 +182,8 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
     struct stat old {};
     if (replace && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
-    WriteAll(fd, path, bytes);
+    // A stopped job leaves no file: the temporary one goes.
+    WriteAll(fd, path, bytes, stop);
     if (::fsync(fd) != 0 || ::close(fd) != 0)
         CannotWrite(path, SystemText(errno));
     if (BeforeCommit())
@@ -198,26 +228,38 @@ void CheckJobFile(const QString& path, bool replace)
         return;
     if (target == Target::File && !replace)
         AlreadyExists(path);
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir())
+    const QByteArray folder = NativeFileName(QFileInfo(path).path());
+    struct stat st {};
+    if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         CannotWrite(path, QStringLiteral("Its folder does not exist"));
-    if (!folder.isWritable())
+    if (::access(folder.constData(), W_OK) != 0)
         CannotWrite(path, SystemText(EACCES));
 }
 
 void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
 {
     CheckJobFile(path, replace);
+    const TStopMark stop;
+    BeginJobProgress(bytes.size());
+    struct ProgressEnd {
+        ~ProgressEnd() { EndJobProgress(); }
+    } progressEnd;
     if (IsStandardOutput(path)) {
-        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout)
-                != static_cast<size_t>(bytes.size())
-            || std::fflush(stdout) != 0)
+        for (qint64 sent = 0; sent < bytes.size(); sent += Chunk) {
+            if (stop.Stopped())
+                ThrowJobStopped(sent, bytes.size());
+            const auto n = static_cast<size_t>(std::min<qint64>(Chunk, bytes.size() - sent));
+            if (std::fwrite(bytes.constData() + sent, 1, n, stdout) != n)
+                CannotWrite(QStringLiteral("standard output"), SystemText(errno));
+            AddJobProgress(static_cast<qint64>(n));
+        }
+        if (std::fflush(stdout) != 0)
             CannotWrite(QStringLiteral("standard output"), SystemText(errno));
         return;
     }
     if (LookUp(path) == Target::Stream) {
-        WriteStream(path, bytes);
+        WriteStream(path, bytes, stop);
         return;
     }
-    WriteRegularFile(path, replace, bytes);
+    WriteRegularFile(path, replace, bytes, stop);
 }

@@ -6,8 +6,11 @@
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
+#include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/JobProgress.h"
+#include "platform/NativeFileName.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
@@ -20,12 +23,20 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -145,6 +156,8 @@ struct Request {
     int Position = TopLeft;
     QString Output;
     bool Replace = false;
+    bool Wait = false;
+    bool Quiet = false;
     QString PlotFile;
     std::optional<PortSettings> Line;
     bool Cut = false;
@@ -192,6 +205,11 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "a disk or a socket is refused."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("Wait until the queue has printed the job; fail with the server's "
+                                                 "reason when it is aborted or canceled or the queue stops."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress line on the terminal while the job is sent."));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
@@ -227,8 +245,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings, pattern, length, offsets,
-                       scale, measured, bladeOffset, overcut, save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, portSettings, pattern,
+                       length, offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -267,6 +285,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     if (parser.isSet(output) && r.Output.isEmpty())
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
+    r.Wait = parser.isSet(wait);
+    r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
     if (parser.isSet(portSettings)) {
         QString wrong;
@@ -317,7 +337,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     c.Save = parser.isSet(save);
     if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm)
         throw EUsage(QStringLiteral("--save keeps corrections: give --scale, --measured, --blade-offset or --overcut"));
-    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output)))
+    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output) || r.Wait))
         throw EUsage(QStringLiteral("Nothing is cut without --cut"));
     return r;
 }
@@ -353,7 +373,7 @@ std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
 {
     auto found = FindDevice(name);
     if (found) {
-        if (auto remembered = RememberedSettings(found->first.Device))
+        if (auto remembered = RememberedSettings(found->first.Device, found->second))
             found->second = *remembered;
         return *found;
     }
@@ -447,6 +467,66 @@ private:
     DeviceSettings FSettings;
 };
 
+// The job's progress on one line of a terminal's standard error, a few
+// times a second while it is sent, wiped when it ends (before any message).
+class ProgressLine {
+public:
+    ProgressLine() : FTicker([this](std::stop_token stop) { Run(stop); }) {}
+    ~ProgressLine()
+    {
+        FTicker.request_stop();
+        FTicker.join();
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+private:
+    static void Put(const QByteArray& text) { (void)!::write(STDERR_FILENO, text.constData(), text.size()); }
+
+    void Run(std::stop_token stop)
+    {
+        bool shown = false;
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FWake.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; });
+            if (stop.stop_requested())
+                break;
+            const JobProgress p = CurrentJobProgress();
+            if (!p.Sending)
+                continue;
+            Put("\r" + (QStringLiteral("Sending: ") + JobProgressText(p)).toLocal8Bit() + "\033[K");
+            shown = true;
+        }
+        if (shown)
+            Put("\r\033[K");
+    }
+
+    std::mutex FMutex;
+    std::condition_variable_any FWake;
+    std::jthread FTicker;
+};
+
+// Follows the job as the window's status does, until it ends or the queue
+// stops with it. A server that cannot be asked for a while is waited out.
+void WaitForJob(const HandedJob& job)
+{
+    for (;;) {
+        QThread::msleep(200);
+        TJobOutcome outcome;
+        try {
+            outcome = FollowJob(job);
+        } catch (const EOSError& e) {
+            if (e.ErrorCode() != SpoolerUnavailableCode)
+                throw;
+            continue;
+        }
+        if (outcome.State == TJobOutcome::Completed)
+            return;
+        if (outcome.State != TJobOutcome::OnItsWay)
+            throw EPrinter(outcome.Message);
+    }
+}
+
 void Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
@@ -486,10 +566,18 @@ void Cut(const Request& r)
         return;
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
+    TakeHandedJob();
+    std::optional<ProgressLine> progress;
+    if (!r.Quiet && ::isatty(STDERR_FILENO) == 1)
+        progress.emplace();
     if (r.PlotFile.isEmpty())
         PrintPattern(r.Pattern, r.Position);
     else
         PrintPlot(plot, r.Position);
+    progress.reset();
+    // A file or a port is done when written; only a queue's job has more to go.
+    if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
+        WaitForJob(job);
 }
 
 QString ReportText(const QString& message)
@@ -553,6 +641,11 @@ bool WantsCommandLine(int argc, char** argv)
 
 int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
+    // Kept settings that cannot be used are said, and the cut goes on.
+    SetSettingsNoteHook([&err](const QString& note) { err << ReportText(note) << '\n'; });
+    struct Unhook {
+        ~Unhook() { SetSettingsNoteHook({}); }
+    } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
         if (request)
@@ -579,7 +672,7 @@ int RunCommandLineProgram(int& argc, char** argv)
     for (int i = 1; i < argc && argv[i];) {
         const int qt = QtOptionLength(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
         if (qt == 0)
-            args << QString::fromLocal8Bit(argv[i]);
+            args << FileNameFromNative(QByteArray(argv[i]));
         i += std::max(qt, 1);
     }
     const int code = RunCommandLine(args, out, err);

@@ -17,6 +17,8 @@ const char* const DeviceAttributes[] = {
     "printer-location",
     "printer-info",
     "printer-state",
+    "printer-state-message",
+    "printer-state-reasons",
     "printer-is-accepting-jobs",
     "media-col-default",
     "media-col-database",
@@ -94,6 +96,12 @@ PrinterInfo2 InfoFrom(ipp_t* attrs)
     case IPP_PSTATE_STOPPED: info.StatusText = QStringLiteral("Paused"); break;
     default: break;
     }
+    info.Stopped = state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+    info.StateMessage = AttrText(attrs, "printer-state-message");
+    if (ipp_attribute_t* reasons = ippFindAttribute(attrs, "printer-state-reasons", IPP_TAG_KEYWORD))
+        for (int i = 0; i < ippGetCount(reasons); ++i)
+            if (const char* r = ippGetString(reasons, i, nullptr); r && qstrcmp(r, "none") != 0)
+                info.StateReasons << QString::fromUtf8(r);
     return info;
 }
 
@@ -207,21 +215,23 @@ DeviceSettings QueueDefaults(const QString& name)
 QueueDevice DefaultQueue()
 {
     using namespace vcups;
-    const QString chosen = UserDefaultDestination();
+    const UserDefault chosen = UserDefaultDestination();
+    // A value that names no queue is refused, never read as "the default".
+    CheckUserDefault(chosen);
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
         throw EOSError::FromCode(err.Code, err.Text);
-    IppPtr attrs = QueryDevice(*http, chosen, err);
+    IppPtr attrs = QueryDevice(*http, chosen.Name, err);
     QueueDevice found{{}, FallbackSettings()};
     if (attrs) {
         found = {IdentityFrom(attrs.get()), DefaultSettingsFrom(attrs.get())};
     } else if (err.Code != IPP_STATUS_ERROR_NOT_FOUND) {
         throw EOSError::FromCode(err.Code, err.Text);
-    } else if (!chosen.isEmpty()) {
+    } else if (!chosen.Name.isEmpty()) {
         // Named by the user but unknown to the server: still the device
         // lp would use, so the window shows its failures, not another's.
-        found.Identity.Device = chosen;
+        found.Identity.Device = chosen.Name;
     }
     return found;
 }

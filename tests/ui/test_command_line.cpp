@@ -3,6 +3,7 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
+#include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
@@ -10,20 +11,24 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -196,9 +201,14 @@ private slots:
     void ownHpglJobsCutAgainAlike_data();
     void ownHpglJobsCutAgainAlike();
     void cutsOnDevice();
+    void waitsForTheJob_data();
+    void waitsForTheJob();
     void cutsOnPort();
+    void progressOnlyOnATerminal_data();
+    void progressOnlyOnATerminal();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
+    void fileNamesKeepTheirBytes();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
@@ -262,10 +272,15 @@ int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArra
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
-    program.setProcessEnvironment(env);
     QStringList all;
-    for (QString a : args)
-        all << a.replace(QStringLiteral("$DIR"), FDir.path());
+    for (QString a : args) {
+        // Leading NAME=value words are the program's environment.
+        if (all.isEmpty() && !a.startsWith(QLatin1Char('-')) && a.contains(QLatin1Char('=')))
+            env.insert(a.section(QLatin1Char('='), 0, 0), a.section(QLatin1Char('='), 1));
+        else
+            all << a.replace(QStringLiteral("$DIR"), FDir.path());
+    }
+    program.setProcessEnvironment(env);
     program.start(QStringLiteral(VELLICO_PROGRAM), all);
     if (!program.waitForFinished(30000))
         return -1;
@@ -421,6 +436,12 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
+    // The variables name queues, as for lp: never a port, nor the default queue instead.
+    QTest::newRow("program: LPDEST a port's path") << QStringList{"LPDEST=/dev/ttyUSB0", "--cut"} << 1
+                                                   << "\"/dev/ttyUSB0\", named by LPDEST, is not the name of a printer";
+    QTest::newRow("program: PRINTER a queue the server lacks")
+        << QStringList{"PRINTER=NoSuchCutter", "--cut"} << 1
+        << "Printer selected is not valid: \"NoSuchCutter\", named by PRINTER, is not a printer on the server";
     QTest::newRow("driver paper the queue lacks")
         << QStringList{"--cut", "--device", "TestCutter", "--send-as", "driver", "--sheet", "600x1000"} << 1
         << "has no 600 x 1000 mm paper";
@@ -516,7 +537,7 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     // Lines of 200 mm measured 202 and 198 mm, then a second round.
     QCOMPARE(Run(QStringList{"--save", "--measured", "202,198"} + raw), 0);
     QCOMPARE(Run(QStringList{"--save", "--measured", "200.2,199.8", "--overcut", "1.5"} + raw), 0);
-    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter")).value().Corrections;
+    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections;
     QCOMPARE(kept.ScaleXPercent, 98.91);  // 100 x 200/202 = 99.01, x 200/200.2
     QCOMPARE(kept.ScaleYPercent, 101.11); // 101.01 x 200/199.8
     QCOMPARE(kept.OvercutMm, 1.5);
@@ -525,8 +546,19 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     QVERIFY(std::abs(corrected.width() - plain.width() * 0.9891) <= 0.05);
     QVERIFY(std::abs(corrected.height() - plain.height() * 1.0111) <= 0.05);
     QCOMPARE(Run(QStringList{"--save", "--scale", "100", "--overcut", "0"} + raw), 0);
-    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter")).value().Corrections, CutterCorrections{});
+    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections, CutterCorrections{});
     QCOMPARE(Run(QStringList{"--save"} + raw), 2);
+
+    // A key spoiled by hand is said once, and the rest still applies.
+    QCOMPARE(Run(QStringList{"--save", "--scale", "50%,100%"} + raw), 0);
+    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(QStringLiteral("Devices/RawCutter/MirrorX"), "sure");
+    QString err;
+    QFile::remove(out);
+    QCOMPARE(Run(QStringList{"--cut", "--position", "0", "--output", out} + raw, &err), 0);
+    QCOMPARE(err.count(QStringLiteral("MirrorX \"sure\"")), 1);
+    QString error;
+    QVERIFY(std::abs(Extent(DecodePlotterJob(SendAs::HPGL, ReadAll(out), &error)).width() - plain.width() / 2) <= 0.05);
+    QCOMPARE(Run(QStringList{"--save", "--scale", "100"} + raw), 0);
 }
 
 // HP-GL files in the styles drawing programs write, cut to a file and decoded,
@@ -635,6 +667,36 @@ void TestCommandLine::cutsOnDevice()
     QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 2);
 }
 
+void TestCommandLine::waitsForTheJob_data()
+{
+    QTest::addColumn<QString>("policy"); // empty: the queue that keeps its jobs
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory.\n");
+    QTest::newRow("aborted") << "abort-job" << 1 << QStringLiteral("was aborted: ") + missing;
+    QTest::newRow("queue stopped") << "stop-printer" << 1 << QStringLiteral("inside: ") + missing;
+    QTest::newRow("completed") << "" << 0 << "";
+}
+
+// --wait follows the job on the queue to its end: the server's reason when
+// the cutter is not there, success only once the job is done.
+void TestCommandLine::waitsForTheJob()
+{
+    QFETCH(QString, policy);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : policy;
+    if (!policy.isEmpty())
+        QVERIFY(FServer->addRawQueue(queue, QStringLiteral("serial:/dev/ttyVellicoNone"), policy));
+    const int kept = int(FServer->rawJobFiles().size());
+    QString err;
+    QCOMPARE(Run({"--cut", "--wait", "--device", queue}, &err), code);
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.endsWith(message), qPrintable(err));
+    // Done means done: the job is already at the cutter.
+    QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
+    FServer->cancelAll();
+}
+
 // A pseudo-terminal as the cutter: the sample arrives in HPGL (a port's
 // default) and the line is left as --port-settings set it.
 void TestCommandLine::cutsOnPort()
@@ -665,6 +727,85 @@ void TestCommandLine::cutsOnPort()
     QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
     // A pseudo-terminal keeps the speed and stop bits; it forces 8 bits, no parity.
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+}
+
+void TestCommandLine::progressOnlyOnATerminal_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("terminal") << QStringList() << true;
+    QTest::newRow("--quiet") << QStringList{"--quiet"} << false;
+}
+
+// The program itself, its standard error on a terminal, cutting on a port
+// that reads nothing for a while: one progress line, wiped at the end.
+void TestCommandLine::progressOnlyOnATerminal()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(bool, shown);
+    const QString plot = Path(QStringLiteral("large.plt"));
+    if (!QFile::exists(plot)) {
+        QByteArray text;
+        for (int i = 0; i < 50000; ++i)
+            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                    + ";\n";
+        Write(plot, text);
+    }
+    int cutter[2], terminal[2]; // master, slave
+    for (int* pty : {cutter, terminal}) {
+        pty[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(pty[0] >= 0 && ::grantpt(pty[0]) == 0 && ::unlockpt(pty[0]) == 0);
+        pty[1] = ::open(::ptsname(pty[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(pty[1] >= 0);
+    }
+    QList<QByteArray> args{VELLICO_PROGRAM,      "--cut",           "--device",
+                           ::ptsname(cutter[0]), "--port-settings", "115200,8,N,1,none"};
+    for (const QString& a : extra + QStringList{plot})
+        args << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, terminal[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    QCOMPARE(spawned, 0);
+
+    // The terminal is read throughout.
+    QByteArray shownText;
+    char buffer[65536];
+    int status = 0;
+    QElapsedTimer t;
+    t.start();
+    qint64 firstByte = -1;
+    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000) {
+        for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN);)
+            shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+        // The cutter takes nothing for 800 ms from the job's first byte,
+        // however long the program took to get there.
+        pollfd p{cutter[0], POLLIN, 0};
+        if (firstByte < 0 && ::poll(&p, 1, 0) > 0)
+            firstByte = t.elapsed();
+        if (firstByte >= 0 && t.elapsed() > firstByte + 800)
+            while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
+                (void)!::read(cutter[0], buffer, sizeof buffer);
+    }
+    for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);)
+        shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+    for (int* pty : {cutter, terminal})
+        ::close(pty[1]), ::close(pty[0]);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(shownText.contains("\rSending: "), shown);
+    if (shown) {
+        QVERIFY2(shownText.contains(" KiB"), shownText.constData());
+        QVERIFY(shownText.endsWith("\r\033[K"));
+    } else {
+        QCOMPARE(shownText, QByteArray());
+    }
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's
@@ -716,6 +857,48 @@ void TestCommandLine::aFileMadeDuringTheCutIsKept()
     QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral("*race*")}, QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("race.out")});
     QFile::remove(out);
+}
+
+// Names that are not UTF-8 are the user's files all the same: read and
+// written under their own bytes, never under a look-alike.
+void TestCommandLine::fileNamesKeepTheirBytes()
+{
+    // Every byte string comes back as it was; UTF-8 reads as UTF-8 (a
+    // supplementary character's low half is no escaped byte).
+    for (const QByteArray& bytes :
+         {QByteArray("caf\xc3\xa9 \xf0\x90\x82\x80.plt"), QByteArray("\xc0\x80 overlong"),
+          QByteArray("\xed\xa0\x80 surrogate"), QByteArray("cut short \xe2\x82"), QByteArray("\x80\xff\xf5")}) {
+        const QString name = FileNameFromNative(bytes);
+        QCOMPARE(NativeFileName(name), bytes);
+        QCOMPARE(name == QString::fromUtf8(bytes), bytes.isValidUtf8());
+    }
+    const QByteArray dir = QFile::encodeName(FDir.path());
+    const QByteArray out = dir + "/x\xff.plt", lookAlike = dir + "/x\xef\xbf\xbd.plt";
+    const auto write = [](const QByteArray& name, const QByteArray& bytes) {
+        std::FILE* f = std::fopen(name.constData(), "wb");
+        return f && std::fwrite(bytes.constData(), 1, bytes.size(), f) == size_t(bytes.size()) && std::fclose(f) == 0;
+    };
+    if (!write(dir + "/pl\xff.plt", ReadAll(Path(QStringLiteral("box.plt")))))
+        QSKIP("this file system takes only UTF-8 names");
+    QVERIFY(write(out, "an older job") && write(lookAlike, "someone else's"));
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec \"$0\" --cut --send-as hpgl --replace --output "
+                                "\"$1/x$(printf '\\377').plt\" \"$1/pl$(printf '\\377').plt\""),
+                 QStringLiteral(VELLICO_PROGRAM), FDir.path()});
+    QVERIFY(shell.waitForFinished(30000));
+    QVERIFY2(shell.exitCode() == 0, shell.readAllStandardError().constData());
+    std::FILE* f = std::fopen(out.constData(), "rb");
+    QVERIFY(f);
+    QByteArray job(1 << 16, '\0');
+    job.truncate(qsizetype(std::fread(job.data(), 1, job.size(), f)));
+    std::fclose(f);
+    QString error;
+    QCOMPARE(int(DecodePlotterJob(SendAs::HPGL, job, &error).size()), 1);
+    QCOMPARE(ReadAll(QFile::decodeName(lookAlike)), QByteArray("someone else's"));
+    for (const QByteArray& name : {dir + "/pl\xff.plt", out, lookAlike})
+        QCOMPARE(::unlink(name.constData()), 0);
 }
 
 void TestCommandLine::helpAndVersion()
