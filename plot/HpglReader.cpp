@@ -3,7 +3,9 @@
 #include "common/Exceptions.h"
 #include "plot/PlotTextReader.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +26,8 @@ constexpr double LargestNumber = 1e12;
 // A polyline costs its start index and bound, a point its two coordinates.
 constexpr std::uint64_t PolygonBytes = sizeof(std::uint32_t) + sizeof(TRect);
 constexpr std::uint64_t PointBytes = sizeof(TPoint);
+// Pen numbers are told apart up to this.
+constexpr int MaxPenNumber = 1000000000;
 
 constexpr int Code(char a, char b)
 {
@@ -237,7 +241,7 @@ private:
         case Code('S', 'P'): {
             double pen = 0;
             Number(pen);
-            FPen = static_cast<int>(std::clamp(pen, -1e9, 1e9));
+            FPen = static_cast<int>(std::clamp(pen, -double(MaxPenNumber), double(MaxPenNumber)));
             FOpen = false;
             break;
         }
@@ -607,4 +611,31 @@ void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FileName));
     }
+}
+
+std::optional<std::vector<int>> PensFromText(const QString& Text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    const QString trimmed = Text.trimmed();
+    std::vector<int> pens;
+    if (trimmed.isEmpty() || trimmed.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        return pens;
+    for (const QString& word : trimmed.split(separators, Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int pen = word.toInt(&ok);
+        // Pen numbers past those the reader tells apart would match nothing.
+        if (!ok || pen < 0 || pen > MaxPenNumber || word.startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        if (std::ranges::find(pens, pen) == pens.end())
+            pens.push_back(pen);
+    }
+    return pens;
+}
+
+QString PensText(std::span<const int> Pens)
+{
+    QStringList words;
+    for (int pen : Pens)
+        words << QString::number(pen);
+    return words.join(QStringLiteral(", "));
 }

@@ -12,6 +12,7 @@
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/serial/PortDevices.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -146,6 +147,7 @@ struct Request {
     QString Output;
     bool Replace = false;
     QString PlotFile;
+    std::vector<int> Pens; // every pen when empty
     std::optional<PortSettings> Line;
     bool Cut = false;
     CalibrationCut Pattern;
@@ -192,6 +194,10 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "a disk or a socket is refused."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
+    const QCommandLineOption pens(QStringLiteral("pens"),
+                                  QStringLiteral("Cut only the lines of these pens of PLOTFILE (SP), such as 2 or "
+                                                 "1,3 (default: every pen; a file in the sample's layout is pen 1)."),
+                                  QStringLiteral("LIST"));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
@@ -227,8 +233,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, portSettings, pattern, length, offsets,
-                       scale, measured, bladeOffset, overcut, save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, pens, portSettings, pattern, length,
+                       offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -268,6 +274,15 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
     r.PlotFile = files.value(0);
+    if (parser.isSet(pens)) {
+        if (r.PlotFile.isEmpty())
+            throw EUsage(QStringLiteral("--pens chooses lines of a plot file; name the file"));
+        const auto chosen = PensFromText(parser.value(pens));
+        if (!chosen)
+            throw EUsage(QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3")
+                             .arg(Quoted(parser.value(pens))));
+        r.Pens = *chosen;
+    }
     if (parser.isSet(portSettings)) {
         QString wrong;
         r.Line = ParsePortSettings(parser.value(portSettings), &wrong);
@@ -447,16 +462,15 @@ private:
     DeviceSettings FSettings;
 };
 
-void Cut(const Request& r)
+// Cuts as asked; what the user is to be told of a plot cut only in part.
+QString Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
     TPLT plot;
     if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, r.PlotFile);
+        ReadPlotFile(plot, r.PlotFile, r.Pens);
         if (plot.NPolygons() == 0)
-            throw EFileError(QStringLiteral("The plot file \"%1\" has nothing to cut: it needs one PU or PD "
-                                            "instruction per line")
-                                 .arg(PlotFileFullPath(r.PlotFile)));
+            throw EFileError(NothingToCutMessage(r.PlotFile));
     }
 
     const bool toFile = !r.Output.isEmpty();
@@ -483,13 +497,10 @@ void Cut(const Request& r)
         RememberSettings(identity.Device, remembered);
     }
     if (!r.Cut)
-        return;
+        return {};
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
-    if (r.PlotFile.isEmpty())
-        PrintPattern(r.Pattern, r.Position);
-    else
-        PrintPlot(plot, r.Position);
+    return LeftOutNotice(r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position));
 }
 
 QString ReportText(const QString& message)
@@ -555,8 +566,9 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     try {
         const std::optional<Request> request = Parse(args, out);
-        if (request)
-            Cut(*request);
+        // A plot cut only in part is still cut: told, not failed.
+        if (const QString notice = request ? Cut(*request) : QString(); !notice.isEmpty())
+            err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {
         err << ReportText(e.Message()) << "\nTry \"vellico-output-test --help\" for the options.\n";

@@ -7,6 +7,7 @@
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/serial/PortSender.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -19,7 +20,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
@@ -65,6 +68,13 @@ void FitCaption(QLabel* label, bool keepRightEdge)
         return;
     const int grow = wanted - label->width();
     label->setGeometry(keepRightEdge ? label->x() - grow : label->x(), label->y(), wanted, label->height());
+}
+
+// A job's answer is what the user is told of a plot cut only in part.
+void ReportLeftOut(const QString& notice)
+{
+    if (!notice.isEmpty())
+        ShowErrorReport(notice);
 }
 
 } // namespace
@@ -242,7 +252,7 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
-void TFrmPrincipal::StartPrint(const QString& plotFile)
+void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& pens)
 {
     std::shared_ptr<TPLT> plot = IPLT;
     const int position = PositionIndex();
@@ -250,13 +260,12 @@ void TFrmPrincipal::StartPrint(const QString& plotFile)
         TSpoolerCalls::Job,
         // A plot file is read here too: a large file or a slow disk must not
         // hold the window. Nothing is printed when the read fails.
-        [plot, position, plotFile] {
+        [plot, position, plotFile, pens] {
             if (!plotFile.isEmpty())
-                ReadPlotFile(*plot, plotFile);
-            PrintPlot(*plot, position);
-            return QString();
+                ReadPlotFile(*plot, plotFile, pens);
+            return LeftOutNotice(PrintPlot(*plot, position));
         },
-        [](const QString&) {},
+        ReportLeftOut,
         // A failed job is the user's own action: reported at once, every time.
         [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
 }
@@ -267,12 +276,7 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
         throw EPrinter(QStringLiteral("Printing in progress"));
     const int position = PositionIndex();
     FCalls.Start(
-        TSpoolerCalls::Job,
-        [cut, position] {
-            PrintPattern(cut, position);
-            return QString();
-        },
-        [](const QString&) {},
+        TSpoolerCalls::Job, [cut, position] { return LeftOutNotice(PrintPattern(cut, position)); }, ReportLeftOut,
         [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
 }
 
@@ -296,11 +300,32 @@ void TFrmPrincipal::Button1Click()
     // A typed name need not exist; the reader reports what cannot be opened.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Plt (*.plt)"));
+    // The pens to cut belong with the file: a row of the dialog's own, so
+    // the dialog is Qt's on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* pens = new QLineEdit(FPensText, &dialog);
+    pens->setObjectName(QStringLiteral("pensEdit"));
+    pens->setPlaceholderText(QStringLiteral("all"));
+    pens->setToolTip(QStringLiteral("The pens (SP) whose lines are cut, such as 2 or 1,3; empty: every pen"));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        auto* label = new QLabel(QStringLiteral("&Pens:"), &dialog);
+        label->setBuddy(pens);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(pens, row, 1);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !IPLT)
         return;
+    FPensText = pens->text().trimmed();
+    const auto chosen = PensFromText(FPensText);
+    if (!chosen)
+        throw EConvertError(
+            QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3, or leave it empty for "
+                           "every pen")
+                .arg(Quoted(FPensText)));
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
-    StartPrint(dialog.selectedFiles().constFirst());
+    StartPrint(dialog.selectedFiles().constFirst(), *chosen);
 }
 
 void TFrmPrincipal::TimerEstadoTimer()

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class TPLT;
 struct CalibrationCut;
@@ -70,8 +71,8 @@ private:
     void ShowPreview(int index);
     void AskDeviceName();
     // Prints the store on the job worker, after reading plotFile into it
-    // when one is given.
-    void StartPrint(const QString& plotFile = QString());
+    // (the lines of these pens, every pen when empty) when one is given.
+    void StartPrint(const QString& plotFile = QString(), const std::vector<int>& pens = {});
     // Cuts a calibration pattern on the job worker, as Cut cuts the sample.
     void StartPattern(const CalibrationCut& cut);
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
@@ -87,4 +88,6 @@ private:
     bool FNameKnown = false;
     // Answers about an earlier device are dropped once another is chosen.
     int FDeviceGeneration = 0;
+    // The pens last typed for Open, offered again with the next file.
+    QString FPensText;
 };
