@@ -5,12 +5,24 @@
 
 #include "platform/PrinterObject.h"
 
+#include <functional>
 #include <optional>
 
-// What was last confirmed for this device; nullopt when nothing usable is
-// kept (never chosen, or an entry that is missing fields or out of range).
-std::optional<DeviceSettings> RememberedSettings(const QString& device);
+// What was last confirmed for this device, key by key over defaults (the
+// device's own settings): a key that is missing keeps the default, and so
+// does one whose value cannot be used, which is noted. nullopt when nothing
+// is kept for the device.
+std::optional<DeviceSettings> RememberedSettings(const QString& device, const DeviceSettings& defaults);
 
 // Keeps the settings for the next run. Best effort: a configuration folder
 // that cannot be written only means the choice is not remembered.
 void RememberSettings(const QString& device, const DeviceSettings& settings);
+
+// The file they are kept in (QSettings' own place for Vellico's
+// vellico-output-test); empty when the user has no configuration folder.
+QString SettingsFilePath();
+
+// Where notes on kept settings that cannot be used go (standard error on the
+// command line, the error report in the window); each is given once per
+// hook, and dropped without one. Called on whichever thread reads settings.
+void SetSettingsNoteHook(std::function<void(const QString& note)> hook);

@@ -1,12 +1,15 @@
 #include "platform/JobFile.h"
 
 #include "common/Exceptions.h"
+#include "platform/NativeFileName.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -69,7 +72,7 @@ Target TargetOf(const QString& path, const struct stat& st)
 Target LookUp(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+    if (::stat(NativeFileName(path).constData(), &st) == 0)
         return TargetOf(path, st);
     if (errno != ENOENT)
         CannotWrite(path, SystemText(errno));
@@ -94,7 +97,7 @@ void WriteAll(int fd, const QString& path, const QByteArray& bytes)
 // A pipe waits here for its reader, as it would for a shell's ">".
 void WriteStream(const QString& path, const QByteArray& bytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(NativeFileName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         CannotWrite(path, SystemText(errno));
     // What was opened is judged, not what was looked at: never truncate or
@@ -110,13 +113,26 @@ void WriteStream(const QString& path, const QByteArray& bytes)
 }
 
 // The file a link leads to is the one written, as an editor saving would.
+// Asked of the system by the name's own bytes, which need not be UTF-8.
 QString FinalName(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
+    const QByteArray native = NativeFileName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
-    const QString target = info.canonicalFilePath();
-    return target.isEmpty() ? info.symLinkTarget() : target;
+    if (char* target = ::realpath(native.constData(), nullptr)) {
+        const QString resolved = FileNameFromNative(QByteArray(target));
+        std::free(target);
+        return resolved;
+    }
+    // A dangling link: the file is made where it points.
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(native.constData(), target.data(), static_cast<size_t>(target.size()));
+    if (n <= 0)
+        return path;
+    target.truncate(n);
+    const QString name = FileNameFromNative(target);
+    return name.startsWith(QLatin1Char('/')) ? name : QFileInfo(path).path() + QLatin1Char('/') + name;
 }
 
 // The whole job goes to a new file beside the target, then takes the
@@ -127,12 +143,12 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
 {
     const QString final = FinalName(path);
     const QFileInfo info(final);
-    const QByteArray finalName = QFile::encodeName(final);
+    const QByteArray finalName = NativeFileName(final);
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = QFile::encodeName(
-            info.absolutePath() + QStringLiteral("/.") + info.fileName()
+        temporary = NativeFileName(
+            info.path() + QStringLiteral("/.") + info.fileName()
             + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
@@ -198,10 +214,11 @@ void CheckJobFile(const QString& path, bool replace)
         return;
     if (target == Target::File && !replace)
         AlreadyExists(path);
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir())
+    const QByteArray folder = NativeFileName(QFileInfo(path).path());
+    struct stat st {};
+    if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         CannotWrite(path, QStringLiteral("Its folder does not exist"));
-    if (!folder.isWritable())
+    if (::access(folder.constData(), W_OK) != 0)
         CannotWrite(path, SystemText(EACCES));
 }
 

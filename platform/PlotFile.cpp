@@ -1,6 +1,7 @@
 #include "platform/PlotFile.h"
 
 #include "common/Exceptions.h"
+#include "platform/NativeFileName.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 
@@ -51,7 +52,7 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
         return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(FullPath, reason));
     };
 
-    const QByteArray native = QFile::encodeName(FileName);
+    const QByteArray native = NativeFileName(FileName);
     int fd;
     do {
         // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.

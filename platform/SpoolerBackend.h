@@ -20,7 +20,9 @@ struct QueueDevice {
 // The queue the user's print commands go to when they name none, with its
 // settings. A queue named by the user but unknown to the server is still
 // returned (by name, A4 settings); Device is empty when there is none at all.
-// Throws EOSError when the server cannot be asked.
+// Throws EPrinter when LPDEST, PRINTER or an lpoptions file gives a value
+// that names no queue (empty, or a path), and EOSError when the server cannot
+// be asked.
 QueueDevice DefaultQueue();
 // One queue by name (any case, as the server matches names); nullopt when
 // the server has none of that name. Throws EOSError when it cannot be asked.
@@ -41,6 +43,7 @@ void SetLastSpoolerError(const SpoolerError& error);
 // A job on the queue, drawn as the settings say: a PDF page for the driver,
 // or the cutter's language passed through unchanged. Throws
 // EPrinter("Printer selected is not valid") for a queue the server does not
-// have, before anything is drawn.
+// have, before anything is drawn; the message names the queue and where it
+// was named when it is the user's default destination.
 std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const DeviceSettings& settings,
                                              const QString& title);

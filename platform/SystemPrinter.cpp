@@ -182,7 +182,7 @@ private:
         QueueDevice found = DefaultQueue();
         if (found.Identity.Device.isEmpty())
             throw EPrinter(NoDefault);
-        if (const auto remembered = RememberedSettings(found.Identity.Device))
+        if (const auto remembered = RememberedSettings(found.Identity.Device, found.Settings))
             found.Settings = *remembered;
         std::lock_guard lock(FMutex);
         if (!FIdentity) {

@@ -8,6 +8,7 @@
 #include "output/Positions.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/NativeFileName.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
@@ -368,7 +369,7 @@ std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
 {
     auto found = FindDevice(name);
     if (found) {
-        if (auto remembered = RememberedSettings(found->first.Device))
+        if (auto remembered = RememberedSettings(found->first.Device, found->second))
             found->second = *remembered;
         return *found;
     }
@@ -564,6 +565,11 @@ bool WantsCommandLine(int argc, char** argv)
 
 int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
+    // Kept settings that cannot be used are said, and the cut goes on.
+    SetSettingsNoteHook([&err](const QString& note) { err << ReportText(note) << '\n'; });
+    struct Unhook {
+        ~Unhook() { SetSettingsNoteHook({}); }
+    } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
         // A plot cut only in part is still cut: told, not failed.
@@ -591,7 +597,7 @@ int RunCommandLineProgram(int& argc, char** argv)
     for (int i = 1; i < argc && argv[i];) {
         const int qt = QtOptionLength(argv[i], i + 1 < argc ? argv[i + 1] : nullptr);
         if (qt == 0)
-            args << QString::fromLocal8Bit(argv[i]);
+            args << FileNameFromNative(QByteArray(argv[i]));
         i += std::max(qt, 1);
     }
     const int code = RunCommandLine(args, out, err);

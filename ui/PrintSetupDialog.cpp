@@ -188,7 +188,7 @@ void TPrintSetupDialog::Ask(bool withList, const QString& device)
             if (!device.isEmpty() && !answer.Failure) {
                 answer.Choices.Papers = SupportedPapers(device);
                 answer.Choices.Defaults = DefaultSettings(device);
-                answer.Choices.Remembered = RememberedSettings(device);
+                answer.Choices.Remembered = RememberedSettings(device, answer.Choices.Defaults);
             }
         } catch (...) {
             answer.Failure = std::current_exception();

@@ -4,6 +4,7 @@
 #include "output/Calibration.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
+#include "platform/DeviceSettingsStore.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/serial/PortSender.h"
@@ -16,6 +17,7 @@
 #include "ui/PrintSetupDialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -154,11 +156,19 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
 
+    // Kept settings that cannot be used are read on workers; each is said
+    // once, in the error report, and the window carries on.
+    SetSettingsNoteHook([](const QString& note) {
+        QMetaObject::invokeMethod(
+            qApp, [note] { ShowErrorReport(note); }, Qt::QueuedConnection);
+    });
+
     RunGuarded([this] { FormCreate(); });
 }
 
 TFrmPrincipal::~TFrmPrincipal()
 {
+    SetSettingsNoteHook({});
     // A job on a port ends after its current chunk rather than keep the
     // program alive to the end of the cut (FCalls waits for it).
     StopPortJobs();

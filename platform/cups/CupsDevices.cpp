@@ -207,21 +207,23 @@ DeviceSettings QueueDefaults(const QString& name)
 QueueDevice DefaultQueue()
 {
     using namespace vcups;
-    const QString chosen = UserDefaultDestination();
+    const UserDefault chosen = UserDefaultDestination();
+    // A value that names no queue is refused, never read as "the default".
+    CheckUserDefault(chosen);
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
         throw EOSError::FromCode(err.Code, err.Text);
-    IppPtr attrs = QueryDevice(*http, chosen, err);
+    IppPtr attrs = QueryDevice(*http, chosen.Name, err);
     QueueDevice found{{}, FallbackSettings()};
     if (attrs) {
         found = {IdentityFrom(attrs.get()), DefaultSettingsFrom(attrs.get())};
     } else if (err.Code != IPP_STATUS_ERROR_NOT_FOUND) {
         throw EOSError::FromCode(err.Code, err.Text);
-    } else if (!chosen.isEmpty()) {
+    } else if (!chosen.Name.isEmpty()) {
         // Named by the user but unknown to the server: still the device
         // lp would use, so the window shows its failures, not another's.
-        found.Identity.Device = chosen;
+        found.Identity.Device = chosen.Name;
     }
     return found;
 }

@@ -10,6 +10,7 @@
 #include "platform/SpoolerBackend.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
+#include "platform/cups/UserDefault.h"
 
 #include <QIODevice>
 
@@ -18,8 +19,6 @@
 
 namespace vcups {
 namespace {
-
-const QString NotValid = QStringLiteral("Printer selected is not valid");
 
 // The highest id among this user's jobs on the device, finished ones
 // included (0 for none); null with err filled in when not answered.
@@ -201,7 +200,7 @@ std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const Device
 {
     using namespace vcups;
     if (device.isEmpty())
-        throw EPrinter(NotValid);
+        throw EPrinter(NotValidMessage(device));
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
@@ -210,7 +209,7 @@ std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const Device
     IppPtr jobs = AskNewestOwnJob(*http, device, err);
     if (!jobs) {
         if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
-            throw EPrinter(NotValid);
+            throw EPrinter(NotValidMessage(device));
         throw EOSError::FromCode(err.Code, err.Text);
     }
     const int before = NewestIn(jobs.get());

@@ -5,6 +5,7 @@
 #include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/PrinterObject.h"
+#include "platform/SpoolerBackend.h"
 #include "platform/cups/UserDefault.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
@@ -15,6 +16,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
+
+#include <sys/stat.h>
 
 class TestPrinterStatus : public QObject {
     Q_OBJECT
@@ -161,31 +165,45 @@ void TestPrinterStatus::destinationsListed()
 
 void TestPrinterStatus::userDefaultAsLpstatSees_data()
 {
-    QTest::addColumn<QString>("lpdest");
+    QTest::addColumn<QString>("lpdest"); // null: unset
     QTest::addColumn<QString>("printer");
-    QTest::addColumn<QString>("userOptions");
+    QTest::addColumn<QString>("userOptions"); // "<fifo>": a named pipe in its place
     QTest::addColumn<QString>("systemOptions");
     QTest::addColumn<QString>("expected"); // empty: the server's default
+    QTest::addColumn<QString>("refusal");  // what a value naming no queue is told
     const QString none;
-    QTest::newRow("server's default") << none << none << none << none << none;
+    QTest::newRow("server's default") << none << none << none << none << none << none;
     QTest::newRow("LPDEST first") << "Second"
                                   << "TestCutter"
                                   << "Default TestCutter\n"
-                                  << none << "Second";
+                                  << none << "Second" << none;
     QTest::newRow("then PRINTER") << none << "Second"
                                   << "Default TestCutter\n"
-                                  << none << "Second";
-    QTest::newRow("PRINTER=lp means nothing") << none << "lp" << none << none << none;
+                                  << none << "Second" << none;
+    QTest::newRow("PRINTER=lp means nothing") << none << "lp" << none << none << none << none;
     QTest::newRow("user's lpoptions, instance dropped")
         << none << none << "Dest TestCutter media=a4\nDefault Second/wide sides=one-sided\n"
         << "Default TestCutter\n"
-        << "Second";
+        << "Second" << none;
     QTest::newRow("system's lpoptions") << none << none << none << "Default Second\n"
-                                        << "Second";
+                                        << "Second" << none;
+    QTest::newRow("a pipe for lpoptions is passed over") << none << none << "<fifo>"
+                                                         << "Default Second\n"
+                                                         << "Second" << none;
+    // Queues, never a port, and never the server's default instead.
+    QTest::newRow("LPDEST a port's path") << "/dev/ttyUSB0" << none << none << none << none
+                                          << "\"/dev/ttyUSB0\", named by LPDEST, is not the name of a printer";
+    QTest::newRow("PRINTER empty") << none << "" << none << "Default Second\n" << none << "PRINTER is empty";
+    QTest::newRow("lpoptions naming a path") << none << none << "Default /dev/usb/lp0\n"
+                                             << none << none << "named by the Default line of ";
+    // Still the active device, as for lp; a job on it names it.
+    QTest::newRow("LPDEST a queue the server lacks")
+        << "Gone" << none << none << none << "Gone"
+        << "Printer selected is not valid: \"Gone\", named by LPDEST, is not a printer on the server";
 }
 
 // What lp and lpstat -d pick, the program picks: scripts/run decides by one,
-// the window shows the other.
+// the window shows the other. What they refuse, it refuses.
 void TestPrinterStatus::userDefaultAsLpstatSees()
 {
     QFETCH(QString, lpdest);
@@ -193,6 +211,7 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
     QFETCH(QString, userOptions);
     QFETCH(QString, systemOptions);
     QFETCH(QString, expected);
+    QFETCH(QString, refusal);
     if (!FServer->addQueue(QStringLiteral("Second")))
         QVERIFY(ListDestinations().size() == 2);
     QTemporaryDir home, serverRoot;
@@ -200,6 +219,10 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
         if (text.isEmpty())
             return;
         QDir().mkpath(QFileInfo(path).path());
+        if (text == QLatin1String("<fifo>")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            return;
+        }
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text.toUtf8());
@@ -208,26 +231,45 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
     write(serverRoot.filePath(QStringLiteral("lpoptions")), systemOptions);
     const QList<QPair<const char*, QString>> env = {
         {"LPDEST", lpdest}, {"PRINTER", printer}, {"HOME", home.path()}, {"CUPS_SERVERROOT", serverRoot.path()}};
-    QList<QPair<const char*, QByteArray>> saved;
+    QList<QPair<const char*, std::optional<QByteArray>>> saved;
     for (const auto& [name, value] : env) {
-        saved.append({name, qgetenv(name)});
-        if (value.isEmpty())
+        saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
+        if (value.isNull())
             qunsetenv(name);
         else
             qputenv(name, value.toLocal8Bit());
     }
-    const QString ours = vcups::UserDefaultDestination();
-    QString lpstat;
-    const bool ran = FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-d")}, &lpstat);
+    const vcups::UserDefault ours = vcups::UserDefaultDestination();
+    QString refused;
+    QString device;
+    try {
+        device = DefaultQueue().Identity.Device;
+        OpenQueueJob(device, DefaultSettings(QStringLiteral("TestCutter")), QString());
+    } catch (const EPrinter& e) {
+        refused = e.Message();
+    }
+    // lpstat itself would wait on the pipe: the system's line speaks for it.
+    QString lpstat = QStringLiteral("system default destination: ") + expected;
+    const bool ran = userOptions == QLatin1String("<fifo>")
+                     || FServer->run(QStringLiteral("lpstat"), {QStringLiteral("-d")}, &lpstat);
     for (const auto& [name, value] : saved) {
-        if (value.isEmpty())
-            qunsetenv(name);
+        if (value)
+            qputenv(name, *value);
         else
-            qputenv(name, value);
+            qunsetenv(name);
     }
     QVERIFY2(ran, qPrintable(lpstat));
-    QCOMPARE(ours, expected);
+    QCOMPARE(ours.Name, expected);
+    QCOMPARE(refused.isEmpty(), refusal.isEmpty());
+    QVERIFY2(refused.contains(refusal), qPrintable(refused));
+    if (!refusal.isEmpty()) {
+        // lpstat too, for the variables; for an lpoptions path it shows the
+        // server's default with the path as an instance, which we refuse.
+        QVERIFY2(lpstat.contains(QLatin1String("error")) || !userOptions.isEmpty(), qPrintable(lpstat));
+        return;
+    }
     const QString shown = expected.isEmpty() ? QStringLiteral("TestCutter") : expected;
+    QCOMPARE(device, shown);
     // lpstat names the instance too; it prints on the same queue.
     QCOMPARE(lpstat.trimmed().section(QLatin1Char('/'), 0, 0), QStringLiteral("system default destination: ") + shown);
 }

@@ -3,6 +3,7 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
+#include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
@@ -10,11 +11,13 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -168,6 +171,7 @@ private slots:
     void cutsOnPort();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
+    void fileNamesKeepTheirBytes();
     void helpAndVersion();
     void programNeedsNoDisplay();
 
@@ -233,10 +237,15 @@ int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArra
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
-    program.setProcessEnvironment(env);
     QStringList all;
-    for (QString a : args)
-        all << a.replace(QStringLiteral("$DIR"), FDir.path());
+    for (QString a : args) {
+        // Leading NAME=value words are the program's environment.
+        if (all.isEmpty() && !a.startsWith(QLatin1Char('-')) && a.contains(QLatin1Char('=')))
+            env.insert(a.section(QLatin1Char('='), 0, 0), a.section(QLatin1Char('='), 1));
+        else
+            all << a.replace(QStringLiteral("$DIR"), FDir.path());
+    }
+    program.setProcessEnvironment(env);
     program.start(QStringLiteral(VELLICO_PROGRAM), all);
     if (!program.waitForFinished(30000))
         return -1;
@@ -425,6 +434,12 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
+    // The variables name queues, as for lp: never a port, nor the default queue instead.
+    QTest::newRow("program: LPDEST a port's path") << QStringList{"LPDEST=/dev/ttyUSB0", "--cut"} << 1
+                                                   << "\"/dev/ttyUSB0\", named by LPDEST, is not the name of a printer";
+    QTest::newRow("program: PRINTER a queue the server lacks")
+        << QStringList{"PRINTER=NoSuchCutter", "--cut"} << 1
+        << "Printer selected is not valid: \"NoSuchCutter\", named by PRINTER, is not a printer on the server";
     QTest::newRow("driver paper the queue lacks")
         << QStringList{"--cut", "--device", "TestCutter", "--send-as", "driver", "--sheet", "600x1000"} << 1
         << "has no 600 x 1000 mm paper";
@@ -512,7 +527,7 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     // Lines of 200 mm measured 202 and 198 mm, then a second round.
     QCOMPARE(Run(QStringList{"--save", "--measured", "202,198"} + raw), 0);
     QCOMPARE(Run(QStringList{"--save", "--measured", "200.2,199.8", "--overcut", "1.5"} + raw), 0);
-    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter")).value().Corrections;
+    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections;
     QCOMPARE(kept.ScaleXPercent, 98.91);  // 100 x 200/202 = 99.01, x 200/200.2
     QCOMPARE(kept.ScaleYPercent, 101.11); // 101.01 x 200/199.8
     QCOMPARE(kept.OvercutMm, 1.5);
@@ -521,8 +536,19 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     QVERIFY(std::abs(corrected.width() - plain.width() * 0.9891) <= 0.05);
     QVERIFY(std::abs(corrected.height() - plain.height() * 1.0111) <= 0.05);
     QCOMPARE(Run(QStringList{"--save", "--scale", "100", "--overcut", "0"} + raw), 0);
-    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter")).value().Corrections, CutterCorrections{});
+    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections, CutterCorrections{});
     QCOMPARE(Run(QStringList{"--save"} + raw), 2);
+
+    // A key spoiled by hand is said once, and the rest still applies.
+    QCOMPARE(Run(QStringList{"--save", "--scale", "50%,100%"} + raw), 0);
+    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(QStringLiteral("Devices/RawCutter/MirrorX"), "sure");
+    QString err;
+    QFile::remove(out);
+    QCOMPARE(Run(QStringList{"--cut", "--position", "0", "--output", out} + raw, &err), 0);
+    QCOMPARE(err.count(QStringLiteral("MirrorX \"sure\"")), 1);
+    QString error;
+    QVERIFY(std::abs(Extent(DecodePlotterJob(SendAs::HPGL, ReadAll(out), &error)).width() - plain.width() / 2) <= 0.05);
+    QCOMPARE(Run(QStringList{"--save", "--scale", "100"} + raw), 0);
 }
 
 // HP-GL files in the styles drawing programs write, cut to a file and decoded,
@@ -712,6 +738,48 @@ void TestCommandLine::aFileMadeDuringTheCutIsKept()
     QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral("*race*")}, QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("race.out")});
     QFile::remove(out);
+}
+
+// Names that are not UTF-8 are the user's files all the same: read and
+// written under their own bytes, never under a look-alike.
+void TestCommandLine::fileNamesKeepTheirBytes()
+{
+    // Every byte string comes back as it was; UTF-8 reads as UTF-8 (a
+    // supplementary character's low half is no escaped byte).
+    for (const QByteArray& bytes :
+         {QByteArray("caf\xc3\xa9 \xf0\x90\x82\x80.plt"), QByteArray("\xc0\x80 overlong"),
+          QByteArray("\xed\xa0\x80 surrogate"), QByteArray("cut short \xe2\x82"), QByteArray("\x80\xff\xf5")}) {
+        const QString name = FileNameFromNative(bytes);
+        QCOMPARE(NativeFileName(name), bytes);
+        QCOMPARE(name == QString::fromUtf8(bytes), bytes.isValidUtf8());
+    }
+    const QByteArray dir = QFile::encodeName(FDir.path());
+    const QByteArray out = dir + "/x\xff.plt", lookAlike = dir + "/x\xef\xbf\xbd.plt";
+    const auto write = [](const QByteArray& name, const QByteArray& bytes) {
+        std::FILE* f = std::fopen(name.constData(), "wb");
+        return f && std::fwrite(bytes.constData(), 1, bytes.size(), f) == size_t(bytes.size()) && std::fclose(f) == 0;
+    };
+    if (!write(dir + "/pl\xff.plt", ReadAll(Path(QStringLiteral("box.plt")))))
+        QSKIP("this file system takes only UTF-8 names");
+    QVERIFY(write(out, "an older job") && write(lookAlike, "someone else's"));
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec \"$0\" --cut --send-as hpgl --replace --output "
+                                "\"$1/x$(printf '\\377').plt\" \"$1/pl$(printf '\\377').plt\""),
+                 QStringLiteral(VELLICO_PROGRAM), FDir.path()});
+    QVERIFY(shell.waitForFinished(30000));
+    QVERIFY2(shell.exitCode() == 0, shell.readAllStandardError().constData());
+    std::FILE* f = std::fopen(out.constData(), "rb");
+    QVERIFY(f);
+    QByteArray job(1 << 16, '\0');
+    job.truncate(qsizetype(std::fread(job.data(), 1, job.size(), f)));
+    std::fclose(f);
+    QString error;
+    QCOMPARE(int(DecodePlotterJob(SendAs::HPGL, job, &error).size()), 1);
+    QCOMPARE(ReadAll(QFile::decodeName(lookAlike)), QByteArray("someone else's"));
+    for (const QByteArray& name : {dir + "/pl\xff.plt", out, lookAlike})
+        QCOMPARE(::unlink(name.constData()), 0);
 }
 
 void TestCommandLine::helpAndVersion()

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +21,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(DeviceSettings)
 
@@ -31,8 +34,9 @@ private slots:
     void cleanup();
     void rememberedRoundTrip_data();
     void rememberedRoundTrip();
-    void damagedEntryIsIgnored_data();
-    void damagedEntryIsIgnored();
+    void eachKeyReadOnItsOwn_data();
+    void eachKeyReadOnItsOwn();
+    void aPipeForTheSettingsFileNeverBlocks();
     void sendAsFollowsTheDevice_data();
     void sendAsFollowsTheDevice();
     void customSheetIsRemembered();
@@ -51,6 +55,7 @@ private:
     QPushButton* Ok() const { return Find<QDialogButtonBox>("ButtonBox")->button(QDialogButtonBox::Ok); }
 
     QTemporaryDir FConfig;
+    QStringList FNotes; // on kept settings that cannot be used
     std::unique_ptr<PrivateCupsServer> FServer;
     std::unique_ptr<ReportRecorder> FReports;
     std::unique_ptr<TPrintSetupDialog> FDialog;
@@ -69,12 +74,28 @@ DeviceSettings Settings(const char* paper, double w, double h, double margin, Se
     s.Landscape = s.Rotate90 = s.MirrorY = flags;
     return s;
 }
+
+// A kept entry with every flag and correction set, and defaults unlike it.
+DeviceSettings Kept()
+{
+    DeviceSettings s = Settings("Custom.600x1000mm", 600, 1000, 1, SendAs::HPGL, true);
+    s.Corrections = {99.5, 100.5, 0.25, 1, {}};
+    s.Line = *ParsePortSettings("19200,7,E,2,rtscts"); // as the defaults: only a port's is kept
+    return s;
+}
+DeviceSettings KeptDefaults()
+{
+    DeviceSettings s = Settings("Letter", 215.9, 279.4, 3, SendAs::Driver);
+    s.Line = *ParsePortSettings("19200,7,E,2,rtscts");
+    return s;
+}
 } // namespace
 
 void TestPrintSetup::initTestCase()
 {
-    // Never the user's own configuration.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FConfig.path());
+    // Never the user's own configuration, nor another test's.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
+    SetSettingsNoteHook([this](const QString& note) { FNotes << note; });
     FServer = std::make_unique<PrivateCupsServer>();
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->addQueue(QStringLiteral("Second"), QStringLiteral("Letter")));
@@ -86,7 +107,8 @@ void TestPrintSetup::initTestCase()
 
 void TestPrintSetup::init()
 {
-    QSettings(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test")).clear();
+    QFile::remove(SettingsFilePath());
+    FNotes.clear();
     FReports = std::make_unique<ReportRecorder>();
     FDialog = std::make_unique<TPrintSetupDialog>();
 }
@@ -132,61 +154,113 @@ void TestPrintSetup::rememberedRoundTrip()
 {
     QFETCH(QString, device);
     QFETCH(DeviceSettings, settings);
-    QVERIFY(!RememberedSettings(device));
+    QVERIFY(!RememberedSettings(device, {}));
     RememberSettings(device, settings);
-    QVERIFY(RememberedSettings(device) == settings);
-    QVERIFY(!RememberedSettings(device + QLatin1Char('x')));
+    QVERIFY(RememberedSettings(device, {}) == settings);
+    QVERIFY(!RememberedSettings(device + QLatin1Char('x'), {}));
     // An entry kept before calibration existed: no corrections, all off.
     {
-        QSettings store(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test"));
+        QSettings store(SettingsFilePath(), QSettings::IniFormat);
         store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
         for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm"})
             store.remove(QLatin1String(key));
     }
     settings.Corrections = {};
-    QVERIFY(RememberedSettings(device) == settings);
+    QVERIFY(RememberedSettings(device, {}) == settings);
+    QCOMPARE(FNotes, QStringList());
 }
 
-// One good entry, then one key spoiled or removed (empty value: removed).
-void TestPrintSetup::damagedEntryIsIgnored_data()
+// One good entry, then one key changed or removed (no value: removed):
+// that key alone falls back to the device's defaults, and a bad one is
+// noted once; the natural spellings of a flag and a line written unquoted
+// (which QSettings reads as a list) are taken as meant.
+void TestPrintSetup::eachKeyReadOnItsOwn_data()
 {
     QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("unknown language") << "SendAs"
-                                      << "pdf";
-    QTest::newRow("no paper name") << "Paper"
-                                   << "";
-    QTest::newRow("width not a number") << "WidthMm"
-                                        << "wide";
-    QTest::newRow("infinite length") << "LengthMm"
-                                     << "inf";
-    QTest::newRow("margins wider than the sheet") << "MarginLeftMm"
-                                                  << "300";
-    QTest::newRow("orientation neither way") << "Landscape"
-                                             << "maybe";
-    QTest::newRow("no mirror flag") << "MirrorY"
-                                    << "";
-    QTest::newRow("blade offset out of range") << "BladeOffsetMm"
-                                               << "1.6";
-    QTest::newRow("scale not a number") << "ScaleYPercent"
-                                        << "big";
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<DeviceSettings>("expected");
+    QTest::addColumn<bool>("noted");
+    const DeviceSettings kept = Kept(), defaults = KeptDefaults();
+    const auto with = [&kept](auto change) {
+        DeviceSettings s = kept;
+        change(s);
+        return s;
+    };
+    DeviceSettings defaultSheet = kept;
+    defaultSheet.PaperName = defaults.PaperName;
+    defaultSheet.PaperWidthMm = defaults.PaperWidthMm;
+    defaultSheet.PaperHeightMm = defaults.PaperHeightMm;
+    QTest::newRow("unknown language") << "SendAs" << QVariant("pdf")
+                                      << with([](DeviceSettings& s) { s.Language = SendAs::Driver; }) << true;
+    QTest::newRow("no paper name") << "Paper" << QVariant("") << defaultSheet << true;
+    QTest::newRow("width not a number") << "WidthMm" << QVariant("wide") << defaultSheet << true;
+    QTest::newRow("infinite length") << "LengthMm" << QVariant("inf") << defaultSheet << true;
+    QTest::newRow("margins wider than the sheet")
+        << "MarginLeftMm" << QVariant("600") << with([](DeviceSettings& s) { s.MarginLeftMm = s.MarginRightMm = 0; })
+        << true;
+    QTest::newRow("bad margin: none on a sheet of its own")
+        << "MarginTopMm" << QVariant("-1") << with([](DeviceSettings& s) { s.MarginTopMm = 0; }) << true;
+    QTest::newRow("orientation neither way")
+        << "Landscape" << QVariant("maybe") << with([](DeviceSettings& s) { s.Landscape = false; }) << true;
+    QTest::newRow("no mirror flag") << "MirrorY" << QVariant() << with([](DeviceSettings& s) { s.MirrorY = false; })
+                                    << false;
+    QTest::newRow("blade offset out of range")
+        << "BladeOffsetMm" << QVariant("1.6") << with([](DeviceSettings& s) { s.Corrections.BladeOffsetMm = 0; })
+        << true;
+    QTest::newRow("scale not a number") << "ScaleYPercent" << QVariant("big")
+                                        << with([](DeviceSettings& s) { s.Corrections.ScaleYPercent = 100; }) << true;
+    QTest::newRow("landscape: no") << "Landscape" << QVariant("no")
+                                   << with([](DeviceSettings& s) { s.Landscape = false; }) << false;
+    QTest::newRow("mirror: Yes") << "MirrorX" << QVariant("Yes") << with([](DeviceSettings& s) { s.MirrorX = true; })
+                                 << false;
+    QTest::newRow("axes: 0") << "Rotate90" << QVariant("0") << with([](DeviceSettings& s) { s.Rotate90 = false; })
+                             << false;
+    QTest::newRow("line as a list") << "Line" << QVariant(QStringList{"9600", "8", "N", "1", "none"})
+                                    << with([](DeviceSettings& s) { s.Line = *ParsePortSettings("9600,8,N,1,none"); })
+                                    << false;
+    QTest::newRow("line that is none") << "Line" << QVariant("9600,8,N")
+                                       << with([&defaults](DeviceSettings& s) { s.Line = defaults.Line; }) << true;
 }
 
-void TestPrintSetup::damagedEntryIsIgnored()
+void TestPrintSetup::eachKeyReadOnItsOwn()
 {
     QFETCH(QString, key);
-    QFETCH(QString, value);
-    RememberSettings(QStringLiteral("Raw"), Settings("A4", 210, 297, 0, SendAs::HPGL));
+    QFETCH(QVariant, value);
+    QFETCH(DeviceSettings, expected);
+    QFETCH(bool, noted);
+    RememberSettings(QStringLiteral("Raw"), Kept());
     {
-        QSettings store(QStringLiteral("Vellico"), QStringLiteral("vellico-output-test"));
+        QSettings store(SettingsFilePath(), QSettings::IniFormat);
         const QString path = QStringLiteral("Devices/Raw/") + key;
-        QVERIFY(store.contains(path));
-        if (value.isEmpty())
-            store.remove(path);
-        else
+        QVERIFY(store.contains(path) || key == QLatin1String("Line"));
+        if (value.isValid())
             store.setValue(path, value);
+        else
+            store.remove(path);
     }
-    QVERIFY(!RememberedSettings(QStringLiteral("Raw")));
+    for (int read = 0; read < 2; ++read)
+        QVERIFY(RememberedSettings(QStringLiteral("Raw"), KeptDefaults()) == expected);
+    QCOMPARE(FNotes.size(), noted ? 1 : 0);
+    if (noted)
+        QVERIFY2(FNotes[0].contains(key + QLatin1String(" \"")), qPrintable(FNotes[0]));
+}
+
+// A pipe put in place of the settings file: never opened, said once.
+void TestPrintSetup::aPipeForTheSettingsFileNeverBlocks()
+{
+    const QByteArray path = QFile::encodeName(SettingsFilePath());
+    QDir().mkpath(QFileInfo(SettingsFilePath()).path());
+    QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!RememberedSettings(QStringLiteral("Raw"), {}));
+    RememberSettings(QStringLiteral("Raw"), Kept());
+    QVERIFY(!RememberedSettings(QStringLiteral("Raw"), {}));
+    QVERIFY(t.elapsed() < 1000);
+    QCOMPARE(FNotes.size(), 1);
+    QVERIFY2(FNotes[0].contains(QLatin1String("is not a regular file")), qPrintable(FNotes[0]));
+    struct stat st {};
+    QVERIFY(::stat(path.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 // The paper list: the device's own papers for its driver, the cutter's
@@ -317,7 +391,7 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
         Find<QComboBox>("SpeedList")->setCurrentText(QStringLiteral("19200"));
         QCOMPARE(FDialog->Settings().Line.Baud, 19200);
         FDialog->accept();
-        QCOMPARE(RememberedSettings(ports[0].Path).value_or(DeviceSettings{}).Line.Baud, 19200);
+        QCOMPARE(RememberedSettings(ports[0].Path, {}).value_or(DeviceSettings{}).Line.Baud, 19200);
     }
     QVERIFY(FReports->Texts.isEmpty());
 }
@@ -372,7 +446,7 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QVERIFY2(dialog.Change->text().contains(QStringLiteral("99.50 % → 100.00 %")), qPrintable(dialog.Change->text()));
     QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
     QTRY_COMPARE(dialog.Settings().Corrections.ScaleXPercent, 100.0);
-    QCOMPARE(RememberedSettings(QStringLiteral("Raw")).value().Corrections.ScaleXPercent, 100.0);
+    QCOMPARE(RememberedSettings(QStringLiteral("Raw"), {}).value().Corrections.ScaleXPercent, 100.0);
 
     QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
@@ -381,7 +455,7 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QVERIFY2(dialog.Change->text().contains(QStringLiteral("off → 0.10 mm")), qPrintable(dialog.Change->text()));
     QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
     QTRY_COMPARE(dialog.Settings().Corrections.BladeOffsetMm, 0.1);
-    const CutterCorrections kept = RememberedSettings(QStringLiteral("Raw")).value().Corrections;
+    const CutterCorrections kept = RememberedSettings(QStringLiteral("Raw"), {}).value().Corrections;
     QCOMPARE(kept.BladeOffsetMm, 0.1);
     QCOMPARE(kept.ScaleXPercent, 100.0);
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
