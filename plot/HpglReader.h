@@ -5,7 +5,7 @@
 // instructions to a line, numbers separated by commas or blanks, 40 plotter
 // units per mm scaled to hundredths of a millimetre.
 //
-// Read: IN, PU, PD, PA, PR, SP, CI, AA, AR. Instructions that do not change
+// Read: IN, PU, PD, PA, PR, PE, SP, CI, AA, AR. Instructions that do not change
 // what is cut (speed, force, line type, pen width, labels' settings, ...) are
 // passed over. Anything else is refused, naming the instruction and where it
 // stands: a plot cut at another scale or place than drawn is worse than none.

@@ -5,6 +5,7 @@
 #include "platform/JobFile.h"
 #include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
+#include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/CommandLine.h"
@@ -570,6 +571,10 @@ void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem_data()
         "AR-100,0,-180,1;PU;");
     QTest::newRow("pen changes") << QByteArray(
         "IN;SP1;PU400,400;PD800,400;SP2;PD800,800;SP3;PU1200,400;PD1200,800;SP0;");
+    // A square, a pen-up move and a line on pen 2, then 7-bit lines.
+    QTest::newRow("polyline encoded") << "IN;SP1;PE<=" + PeNumbers({400, 400, 400, 0, 0, 400, -400, 0, 0, -400}) + "<"
+                                             + PeNumbers({800, 800}) + ":" + PeNumbers({2, 400, -300}) + ";PE7<"
+                                             + PeNumbers({100, 100, 300, 0, -150, 150}, true) + ";PR0,200;";
     QTest::newRow("large random file") << RandomPlot(5000);
 }
 

@@ -317,8 +317,9 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;SP0;");
     penFile.close();
 
-    for (const auto& [name, penText] : {std::pair{missing, QString()}, {good, QString()}, {pens, QString("2")}}) {
-        WhenModal<QFileDialog>(this, [name, penText](QFileDialog& dialog) {
+    const std::pair<QString, QString> opened[] = {{missing, {}}, {good, {}}, {pens, QStringLiteral("2")}};
+    for (const auto& [name, penText] : opened) {
+        WhenModal<QFileDialog>(this, [name = name, penText = penText](QFileDialog& dialog) {
             QCOMPARE(dialog.nameFilters(), QStringList{QStringLiteral("Plt (*.plt)")});
             // Typed into the name field as a user would: selectFile() leaves
             // the field alone once it has focus, and when focus arrives
