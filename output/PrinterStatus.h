@@ -21,3 +21,23 @@ QString GetPrinterName();
 // "No jobs in queue". Throws as OpenActivePrinter does, and EOSError when
 // the jobs cannot be counted.
 QString GetQueueStatus();
+
+// What became of a job of ours after the hand-over.
+struct TJobOutcome {
+    enum Kind {
+        OnItsWay,  // waiting or printing
+        Stuck,     // on a queue that the device's failure on it stopped
+        Completed, // the device took it all
+        Failed     // aborted or canceled
+    };
+    Kind State = OnItsWay;
+    // The server's reason when the queue is stopped, the device is missing
+    // or the job failed; empty while all is well.
+    QString Reason;
+    // For Stuck and Failed: what the user is told, once.
+    QString Message;
+};
+
+// Asks the job's own queue about it (not the active device's). Throws
+// EOSError when the server cannot be asked or no longer knows the queue.
+TJobOutcome FollowJob(const HandedJob& job);

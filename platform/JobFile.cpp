@@ -1,11 +1,13 @@
 #include "platform/JobFile.h"
 
 #include "common/Exceptions.h"
+#include "platform/JobProgress.h"
 #include "platform/NativeFileName.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Little enough that a stop is taken soon, large enough to cost nothing.
+constexpr qint64 Chunk = 256 * 1024;
 
 std::function<void()>& BeforeCommit()
 {
@@ -79,10 +84,17 @@ Target LookUp(const QString& path)
     return Target::NewFile;
 }
 
-void WriteAll(int fd, const QString& path, const QByteArray& bytes)
+// In chunks, so a long write shows its progress and takes a stop between
+// writes.
+void WriteAll(int fd, const QString& path, const QByteArray& bytes, const TStopMark& stop)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (stop.Stopped()) {
+            ::close(fd);
+            ThrowJobStopped(done, bytes.size());
+        }
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(std::min<qsizetype>(Chunk, bytes.size() - done)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -91,11 +103,12 @@ void WriteAll(int fd, const QString& path, const QByteArray& bytes)
             CannotWrite(path, SystemText(code));
         }
         done += n;
+        AddJobProgress(n);
     }
 }
 
 // A pipe waits here for its reader, as it would for a shell's ">".
-void WriteStream(const QString& path, const QByteArray& bytes)
+void WriteStream(const QString& path, const QByteArray& bytes, const TStopMark& stop)
 {
     const int fd = ::open(NativeFileName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -107,7 +120,7 @@ void WriteStream(const QString& path, const QByteArray& bytes)
         ::close(fd);
         CannotWrite(path, QStringLiteral("It changed while the job was made"));
     }
-    WriteAll(fd, path, bytes);
+    WriteAll(fd, path, bytes, stop);
     if (::close(fd) != 0 && errno != EINTR)
         CannotWrite(path, SystemText(errno));
 }
@@ -139,7 +152,7 @@ QString FinalName(const QString& path)
 // target's name in one step: without replace, a file that appeared since
 // the check is kept (rename without replacing, or link where the file
 // system has no such rename), and reported like any existing one.
-void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes)
+void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes, const TStopMark& stop)
 {
     const QString final = FinalName(path);
     const QFileInfo info(final);
@@ -169,7 +182,8 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
     struct stat old {};
     if (replace && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
-    WriteAll(fd, path, bytes);
+    // A stopped job leaves no file: the temporary one goes.
+    WriteAll(fd, path, bytes, stop);
     if (::fsync(fd) != 0 || ::close(fd) != 0)
         CannotWrite(path, SystemText(errno));
     if (BeforeCommit())
@@ -225,16 +239,27 @@ void CheckJobFile(const QString& path, bool replace)
 void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
 {
     CheckJobFile(path, replace);
+    const TStopMark stop;
+    BeginJobProgress(bytes.size());
+    struct ProgressEnd {
+        ~ProgressEnd() { EndJobProgress(); }
+    } progressEnd;
     if (IsStandardOutput(path)) {
-        if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout)
-                != static_cast<size_t>(bytes.size())
-            || std::fflush(stdout) != 0)
+        for (qint64 sent = 0; sent < bytes.size(); sent += Chunk) {
+            if (stop.Stopped())
+                ThrowJobStopped(sent, bytes.size());
+            const auto n = static_cast<size_t>(std::min<qint64>(Chunk, bytes.size() - sent));
+            if (std::fwrite(bytes.constData() + sent, 1, n, stdout) != n)
+                CannotWrite(QStringLiteral("standard output"), SystemText(errno));
+            AddJobProgress(static_cast<qint64>(n));
+        }
+        if (std::fflush(stdout) != 0)
             CannotWrite(QStringLiteral("standard output"), SystemText(errno));
         return;
     }
     if (LookUp(path) == Target::Stream) {
-        WriteStream(path, bytes);
+        WriteStream(path, bytes, stop);
         return;
     }
-    WriteRegularFile(path, replace, bytes);
+    WriteRegularFile(path, replace, bytes, stop);
 }

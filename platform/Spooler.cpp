@@ -8,6 +8,8 @@
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortSender.h"
 
+#include <utility>
+
 namespace {
 
 SpoolerError& LastError()
@@ -16,6 +18,13 @@ SpoolerError& LastError()
     // own, and each reads back its own failure.
     thread_local SpoolerError e;
     return e;
+}
+
+HandedJob& LastHanded()
+{
+    // Per thread: the job is taken by the code that printed it, on its thread.
+    thread_local HandedJob job;
+    return job;
 }
 
 } // namespace
@@ -60,4 +69,21 @@ std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
     if (const auto* port = dynamic_cast<const PortHandle*>(&handle))
         return firstJob == 0 && maxJobs > 0 && PortSending(port->Path) ? 1 : 0;
     return QueueJobs(handle, firstJob, maxJobs);
+}
+
+std::optional<JobRecord> GetJob(SpoolerHandle& handle, int jobId)
+{
+    if (dynamic_cast<const PortHandle*>(&handle) || jobId <= 0)
+        return std::nullopt;
+    return QueueJob(handle, jobId);
+}
+
+HandedJob TakeHandedJob()
+{
+    return std::exchange(LastHanded(), HandedJob{});
+}
+
+void NoteHandedJob(const HandedJob& job)
+{
+    LastHanded() = job;
 }

@@ -4,6 +4,7 @@
 // Every call is bounded in time; none is meant for the window's own thread.
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <memory>
@@ -23,6 +24,11 @@ struct PrinterInfo2 {
     QString Location;
     QString Comment;
     QString StatusText; // "Ready", "Paused", "Printing", ...
+    bool Stopped = false;
+    // The device's own last word ("Unable to open serial port: ...") and
+    // the server's keywords for its state ("offline-report", ...).
+    QString StateMessage;
+    QStringList StateReasons;
 };
 
 // Open / close. OpenPrinter returns null on failure; the failure's code and
@@ -36,6 +42,28 @@ std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle);
 // Number of jobs in any active state (pending, held, processing), all users,
 // at most maxJobs. Returns nullopt on failure.
 std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
+
+// A job this program handed to a queue, to be followed to its end.
+struct HandedJob {
+    QString Device;
+    int Id = 0; // 0: no job to follow
+};
+// The job the last hand-over on this thread gave the spooler, taken once:
+// Id 0 after a job to a file or a port, or when nothing was handed over.
+HandedJob TakeHandedJob();
+// Called by the backend when the spooler has taken a job.
+void NoteHandedJob(const HandedJob& job);
+
+enum class JobState { Pending, Held, Processing, Stopped, Canceled, Aborted, Completed };
+struct JobRecord {
+    JobState State = JobState::Pending;
+    // What the device said while this job was on it (the printer's state
+    // message at the time): why it failed, or why it waits to be retried.
+    QString DeviceMessage;
+};
+// One job of the handle's device; nullopt when the query fails (a port has
+// no jobs to ask about).
+std::optional<JobRecord> GetJob(SpoolerHandle& handle, int jobId);
 
 // The code of a failure that may pass by itself: the server was not reached,
 // or did not answer in time. Any other code is the server's own answer.

@@ -38,6 +38,7 @@ DeviceSettings QueueDefaults(const QString& name);
 std::unique_ptr<SpoolerHandle> OpenQueue(const QString& name);
 std::optional<PrinterInfo2> QueueRecord(SpoolerHandle& handle);
 std::optional<int> QueueJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
+std::optional<JobRecord> QueueJob(SpoolerHandle& handle, int jobId);
 void SetLastSpoolerError(const SpoolerError& error);
 
 // A job on the queue, drawn as the settings say: a PDF page for the driver,

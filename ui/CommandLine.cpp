@@ -6,8 +6,10 @@
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
+#include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/JobProgress.h"
 #include "platform/NativeFileName.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
@@ -22,12 +24,20 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -147,6 +157,8 @@ struct Request {
     int Position = TopLeft;
     QString Output;
     bool Replace = false;
+    bool Wait = false;
+    bool Quiet = false;
     QString PlotFile;
     std::vector<int> Pens; // every pen when empty
     std::optional<PortSettings> Line;
@@ -199,6 +211,11 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                   QStringLiteral("Cut only the lines of these pens of PLOTFILE (SP), such as 2 or "
                                                  "1,3 (default: every pen; a file in the sample's layout is pen 1)."),
                                   QStringLiteral("LIST"));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("Wait until the queue has printed the job; fail with the server's "
+                                                 "reason when it is aborted or canceled or the queue stops."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress line on the terminal while the job is sent."));
     const QCommandLineOption portSettings(
         QStringLiteral("port-settings"),
         QStringLiteral("For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as "
@@ -234,8 +251,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, pens, portSettings, pattern, length,
-                       offsets, scale, measured, bladeOffset, overcut, save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, pens, portSettings, pattern,
+                       length, offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -274,6 +291,8 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     if (parser.isSet(output) && r.Output.isEmpty())
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
+    r.Wait = parser.isSet(wait);
+    r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
     if (parser.isSet(pens)) {
         if (r.PlotFile.isEmpty())
@@ -333,7 +352,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     c.Save = parser.isSet(save);
     if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm)
         throw EUsage(QStringLiteral("--save keeps corrections: give --scale, --measured, --blade-offset or --overcut"));
-    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output)))
+    if (!r.Cut && (parser.isSet(pattern) || !r.PlotFile.isEmpty() || parser.isSet(output) || r.Wait))
         throw EUsage(QStringLiteral("Nothing is cut without --cut"));
     return r;
 }
@@ -463,6 +482,66 @@ private:
     DeviceSettings FSettings;
 };
 
+// The job's progress on one line of a terminal's standard error, a few
+// times a second while it is sent, wiped when it ends (before any message).
+class ProgressLine {
+public:
+    ProgressLine() : FTicker([this](std::stop_token stop) { Run(stop); }) {}
+    ~ProgressLine()
+    {
+        FTicker.request_stop();
+        FTicker.join();
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+private:
+    static void Put(const QByteArray& text) { (void)!::write(STDERR_FILENO, text.constData(), text.size()); }
+
+    void Run(std::stop_token stop)
+    {
+        bool shown = false;
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FWake.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; });
+            if (stop.stop_requested())
+                break;
+            const JobProgress p = CurrentJobProgress();
+            if (!p.Sending)
+                continue;
+            Put("\r" + (QStringLiteral("Sending: ") + JobProgressText(p)).toLocal8Bit() + "\033[K");
+            shown = true;
+        }
+        if (shown)
+            Put("\r\033[K");
+    }
+
+    std::mutex FMutex;
+    std::condition_variable_any FWake;
+    std::jthread FTicker;
+};
+
+// Follows the job as the window's status does, until it ends or the queue
+// stops with it. A server that cannot be asked for a while is waited out.
+void WaitForJob(const HandedJob& job)
+{
+    for (;;) {
+        QThread::msleep(200);
+        TJobOutcome outcome;
+        try {
+            outcome = FollowJob(job);
+        } catch (const EOSError& e) {
+            if (e.ErrorCode() != SpoolerUnavailableCode)
+                throw;
+            continue;
+        }
+        if (outcome.State == TJobOutcome::Completed)
+            return;
+        if (outcome.State != TJobOutcome::OnItsWay)
+            throw EPrinter(outcome.Message);
+    }
+}
+
 // Cuts as asked; what the user is to be told of a plot cut only in part.
 QString Cut(const Request& r)
 {
@@ -501,7 +580,16 @@ QString Cut(const Request& r)
         return {};
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
-    return LeftOutNotice(r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position));
+    TakeHandedJob();
+    std::optional<ProgressLine> progress;
+    if (!r.Quiet && ::isatty(STDERR_FILENO) == 1)
+        progress.emplace();
+    const SheetShare share = r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position);
+    progress.reset();
+    // A file or a port is done when written; only a queue's job has more to go.
+    if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
+        WaitForJob(job);
+    return LeftOutNotice(share);
 }
 
 QString ReportText(const QString& message)

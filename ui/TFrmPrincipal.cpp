@@ -5,9 +5,9 @@
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
-#include "platform/serial/PortSender.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
@@ -61,6 +61,21 @@ void SetCaption(QLabel* label, const QString& text)
     label->adjustSize();
 }
 
+// The status may carry the server's reason: a text too long for the room
+// left of the button beside it wraps onto a second line instead of running
+// under the button.
+void SetStatusCaption(QLabel* label, const QString& text, int room)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    label->setWordWrap(label->fontMetrics().horizontalAdvance(text) > room);
+    if (label->wordWrap())
+        label->resize(room, label->heightForWidth(room));
+    else
+        label->adjustSize();
+}
+
 // A substitute for Tahoma may be wider than the designed label; widen the
 // label rather than clip its caption.
 void FitCaption(QLabel* label, bool keepRightEdge)
@@ -70,13 +85,6 @@ void FitCaption(QLabel* label, bool keepRightEdge)
         return;
     const int grow = wanted - label->width();
     label->setGeometry(keepRightEdge ? label->x() - grow : label->x(), label->y(), wanted, label->height());
-}
-
-// A job's answer is what the user is told of a plot cut only in part.
-void ReportLeftOut(const QString& notice)
-{
-    if (!notice.isEmpty())
-        ShowErrorReport(notice);
 }
 
 } // namespace
@@ -134,7 +142,15 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(BtnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCancelClick(); }); });
     connect(BtnPropiedades, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnPropiedadesClick(); }); });
     connect(CmbPosicion, &QComboBox::activated, this, [this] { RunGuarded([this] { CmbPosicionSelect(); }); });
+    // Shown only while a job is being sent, beside Cut.
+    BtnStop = new QPushButton(QStringLiteral("S&top"), this);
+    BtnStop->setObjectName(QStringLiteral("BtnStop"));
+    BtnStop->setAutoDefault(false);
+    BtnStop->setGeometry(BtnCut->x() - 64, BtnCut->y(), 56, BtnCut->height());
+    BtnStop->hide();
+
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnCutClick(); }); });
+    connect(BtnStop, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnStopClick(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button1Click(); }); });
     connect(TimerEstado, &QTimer::timeout, this, [this] { RunGuarded([this] { TimerEstadoTimer(); }); });
     // Calibrate keeps the window's controls as they are: it lives in the
@@ -148,7 +164,7 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     connect(calibrate, &QAction::triggered, this, [this] { RunGuarded([this] { CalibrateClick(); }); });
     // A mnemonic (Alt+C) would click only after a 100 ms animation, and
     // presses within it merge into one: click at once, every time.
-    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades})
+    for (QPushButton* button : {BtnCut, BtnCancel, BtnPropiedades, BtnStop})
         button->installEventFilter(this);
 
     if (QScreen* s = screen()) {
@@ -169,9 +185,9 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 TFrmPrincipal::~TFrmPrincipal()
 {
     SetSettingsNoteHook({});
-    // A job on a port ends after its current chunk rather than keep the
+    // A job being sent ends after its current chunk rather than keep the
     // program alive to the end of the cut (FCalls waits for it).
-    StopPortJobs();
+    StopJobs();
 }
 
 int TFrmPrincipal::PositionIndex() const
@@ -216,7 +232,7 @@ void TFrmPrincipal::SpoolerFailed(const QString& message, bool definite, TSpoole
 
 void TFrmPrincipal::FormClose()
 {
-    StopPortJobs();
+    StopJobs();
     std::shared_ptr<TPLT> store = std::move(IPLT);
     store.reset();
 }
@@ -262,22 +278,55 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
+void TFrmPrincipal::StartJob(std::function<QString()> job)
+{
+    auto handed = std::make_shared<HandedJob>();
+    auto leftOut = std::make_shared<QString>();
+    const int generation = FDeviceGeneration;
+    FStopNote.clear();
+    FCalls.Start(
+        TSpoolerCalls::Job,
+        [job = std::move(job), handed, leftOut] {
+            TakeHandedJob();
+            const TStopMark stop;
+            try {
+                *leftOut = job();
+            } catch (...) {
+                // Stopped on request: not a failure, and told as what it is.
+                if (!stop.Stopped())
+                    throw;
+                return QStringLiteral("stopped after ")
+                       + JobProgressText(CurrentJobProgress())
+                             .section(QStringLiteral(": "), -1)
+                             .section(QStringLiteral(", "), 0, 0);
+            }
+            *handed = TakeHandedJob();
+            return QString();
+        },
+        [this, handed, generation, leftOut](const QString& stopped) {
+            FStopNote = stopped;
+            ShowStatus();
+            if (handed->Id > 0)
+                FFollowed = FollowedJob{*handed, generation, false};
+            // A plot cut only in part is told how much was left out.
+            if (!leftOut->isEmpty())
+                ShowErrorReport(*leftOut);
+        },
+        // A failed job is the user's own action: reported at once, every time.
+        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+}
+
 void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& pens)
 {
     std::shared_ptr<TPLT> plot = IPLT;
     const int position = PositionIndex();
-    FCalls.Start(
-        TSpoolerCalls::Job,
-        // A plot file is read here too: a large file or a slow disk must not
-        // hold the window. Nothing is printed when the read fails.
-        [plot, position, plotFile, pens] {
-            if (!plotFile.isEmpty())
-                ReadPlotFile(*plot, plotFile, pens);
-            return LeftOutNotice(PrintPlot(*plot, position));
-        },
-        ReportLeftOut,
-        // A failed job is the user's own action: reported at once, every time.
-        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+    // A plot file is read here too: a large file or a slow disk must not
+    // hold the window. Nothing is printed when the read fails.
+    StartJob([plot, position, plotFile, pens] {
+        if (!plotFile.isEmpty())
+            ReadPlotFile(*plot, plotFile, pens);
+        return LeftOutNotice(PrintPlot(*plot, position));
+    });
 }
 
 void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
@@ -285,9 +334,7 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
     const int position = PositionIndex();
-    FCalls.Start(
-        TSpoolerCalls::Job, [cut, position] { return LeftOutNotice(PrintPattern(cut, position)); }, ReportLeftOut,
-        [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
+    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, position)); });
 }
 
 void TFrmPrincipal::CalibrateClick()
@@ -341,14 +388,30 @@ void TFrmPrincipal::Button1Click()
 void TFrmPrincipal::TimerEstadoTimer()
 {
     // The tick never waits: it asks, and the answer is shown when it comes.
-    // While an answer is outstanding the tick asks nothing more.
+    // While an answer is outstanding the tick asks nothing more. A job of
+    // ours handed to a queue is asked about in the same call, and only then.
     const int generation = FDeviceGeneration;
+    const std::optional<HandedJob> followed =
+        FFollowed ? std::optional<HandedJob>(FFollowed->Job) : std::optional<HandedJob>();
+    auto outcome = std::make_shared<std::optional<TJobOutcome>>();
     FCalls.Start(
-        TSpoolerCalls::Status, [] { return GetQueueStatus(); },
-        [this, generation](const QString& status) {
+        TSpoolerCalls::Status,
+        [followed, outcome] {
+            const QString status = GetQueueStatus();
+            if (followed) {
+                try {
+                    *outcome = FollowJob(*followed);
+                } catch (const Exception&) {
+                    // Asked again next tick; the status has its own reports.
+                }
+            }
+            return status;
+        },
+        [this, generation, followed, outcome](const QString& status) {
             if (generation != FDeviceGeneration)
                 return;
-            SetCaption(LStatus, status);
+            FServerStatus = JobFollowed(status, followed, *outcome);
+            ShowStatus();
             FStatusReports.Succeeded();
         },
         [this, generation](const QString& message, bool definite, TSpoolerCalls::Clock::time_point began) {
@@ -357,6 +420,60 @@ void TFrmPrincipal::TimerEstadoTimer()
         });
     if (!FNameKnown)
         AskDeviceName();
+    // The job's progress needs no server: shown on every tick.
+    ShowStatus();
+}
+
+void TFrmPrincipal::ShowStatus()
+{
+    const JobProgress progress = CurrentJobProgress();
+    const int room = BtnPropiedades->x() - LStatus->x() - 6;
+    BtnStop->setVisible(progress.Sending);
+    if (progress.Sending) {
+        SetStatusCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress), room);
+        return;
+    }
+    if (FServerStatus.isEmpty())
+        return; // the server has not answered yet
+    SetStatusCaption(LStatus,
+                     FStopNote.isEmpty() ? FServerStatus : FServerStatus + QStringLiteral(" (job ") + FStopNote + u')',
+                     room);
+}
+
+void TFrmPrincipal::BtnStopClick()
+{
+    StopJobs();
+}
+
+QString TFrmPrincipal::JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
+                                   const std::optional<TJobOutcome>& outcome)
+{
+    if (!outcome || !asked || !FFollowed || FFollowed->Job.Id != asked->Id || FFollowed->Job.Device != asked->Device)
+        return status;
+    const bool sameDevice = FFollowed->DeviceGeneration == FDeviceGeneration;
+    switch (outcome->State) {
+    case TJobOutcome::Completed: FFollowed.reset(); return status;
+    case TJobOutcome::Failed: {
+        // Reported once: a queue that stopped with it has said so already.
+        // Settled before the box, whose loop runs further ticks.
+        const bool report = !FFollowed->Reported;
+        FFollowed.reset();
+        if (report)
+            ShowErrorReport(outcome->Message);
+        return status;
+    }
+    case TJobOutcome::Stuck:
+        if (!FFollowed->Reported) {
+            FFollowed->Reported = true;
+            ShowErrorReport(outcome->Message);
+        }
+        break;
+    case TJobOutcome::OnItsWay: break;
+    }
+    // The reason stands beside the queue's state, for the queue it is about.
+    if (!sameDevice || outcome->Reason.isEmpty())
+        return status;
+    return status + QStringLiteral(" (") + outcome->Reason + QLatin1Char(')');
 }
 
 void TFrmPrincipal::closeEvent(QCloseEvent* event)

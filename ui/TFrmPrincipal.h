@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/PrinterStatus.h"
+#include "platform/Spooler.h"
 #include "ui/ErrorReport.h"
 #include "ui/SpoolerCalls.h"
 #include "ui_FrmPrincipal.h"
@@ -8,7 +10,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TPLT;
@@ -41,6 +45,7 @@ public:
     ~TFrmPrincipal() override;
 
     QTimer* TimerEstado = nullptr;
+    QPushButton* BtnStop = nullptr;
     TImageList ListaDeImagenes;
 
     // The position the next print uses: the list's selected item, or -1 when
@@ -59,6 +64,7 @@ public slots:
     void BtnCutClick();
     void Button1Click();
     void TimerEstadoTimer();
+    void BtnStopClick();
     // Opens Calibrate for the active device (Ctrl+K, or the window's menu).
     void CalibrateClick();
 
@@ -76,6 +82,16 @@ private:
     // Cuts a calibration pattern on the job worker, as Cut cuts the sample.
     void StartPattern(const CalibrationCut& cut);
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
+    // Runs a job on the job worker; a job handed to a queue is then followed.
+    // The job answers what the user is to be told of a plot cut only in part.
+    void StartJob(std::function<QString()> job);
+    // LStatus: the job's progress while one is being sent, otherwise the
+    // server's answer with what became of a job that was stopped.
+    void ShowStatus();
+    // The status text to show, after taking in what became of the followed
+    // job: its end ends the following, its trouble is reported once.
+    QString JobFollowed(const QString& status, const std::optional<HandedJob>& asked,
+                        const std::optional<TJobOutcome>& outcome);
 
     // Shared with a job still being handed over when the window closes.
     std::shared_ptr<TPLT> IPLT;
@@ -88,6 +104,17 @@ private:
     bool FNameKnown = false;
     // Answers about an earlier device are dropped once another is chosen.
     int FDeviceGeneration = 0;
+    // The last job handed to a queue, followed by the status ticks until it
+    // ends; its trouble is reported once.
+    struct FollowedJob {
+        HandedJob Job;
+        int DeviceGeneration = 0;
+        bool Reported = false;
+    };
+    std::optional<FollowedJob> FFollowed;
+    QString FServerStatus;
+    // "stopped after 4.5 of 9.9 KiB" after the user stopped the last job.
+    QString FStopNote;
     // The pens last typed for Open, offered again with the next file.
     QString FPensText;
 };

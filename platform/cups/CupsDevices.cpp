@@ -17,6 +17,8 @@ const char* const DeviceAttributes[] = {
     "printer-location",
     "printer-info",
     "printer-state",
+    "printer-state-message",
+    "printer-state-reasons",
     "printer-is-accepting-jobs",
     "media-col-default",
     "media-col-database",
@@ -94,6 +96,12 @@ PrinterInfo2 InfoFrom(ipp_t* attrs)
     case IPP_PSTATE_STOPPED: info.StatusText = QStringLiteral("Paused"); break;
     default: break;
     }
+    info.Stopped = state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+    info.StateMessage = AttrText(attrs, "printer-state-message");
+    if (ipp_attribute_t* reasons = ippFindAttribute(attrs, "printer-state-reasons", IPP_TAG_KEYWORD))
+        for (int i = 0; i < ippGetCount(reasons); ++i)
+            if (const char* r = ippGetString(reasons, i, nullptr); r && qstrcmp(r, "none") != 0)
+                info.StateReasons << QString::fromUtf8(r);
     return info;
 }
 

@@ -7,6 +7,7 @@
 #include "common/Exceptions.h"
 #include "cutter/CutterSurface.h"
 #include "platform/DrawnJob.h"
+#include "platform/JobProgress.h"
 #include "platform/SpoolerBackend.h"
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
@@ -19,6 +20,8 @@
 
 namespace vcups {
 namespace {
+
+constexpr qint64 UploadChunk = 64 * 1024;
 
 // The highest id among this user's jobs on the device, finished ones
 // included (0 for none); null with err filled in when not answered.
@@ -69,11 +72,15 @@ int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& de
 {
     if (response) {
         ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-        return id ? ippGetInteger(id, 0) : 0;
+        const int job = id ? ippGetInteger(id, 0) : 0;
+        NoteHandedJob({device, job});
+        return job;
     }
     if (AnswerLost(err)) {
-        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before)
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before) {
+            NoteHandedJob({device, *after});
             return *after;
+        }
     }
     throw EOSError::FromCode(err.Code, err.Text);
 }
@@ -108,7 +115,29 @@ public:
                       FSettings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
         // A cutter must get true sizes: never fit or fill the page.
         ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-scaling", nullptr, "none");
-        IppPtr response = http->Do(std::move(request), "/", err, document);
+        // The document goes in chunks, so a long upload shows its progress
+        // and can be stopped; a connection closed short of the whole
+        // document leaves the server nothing to print.
+        const TStopMark stop;
+        IppPtr response;
+        if (http->Send(std::move(request), "/", err, document.size())) {
+            BeginJobProgress(document.size());
+            struct ProgressEnd {
+                ~ProgressEnd() { EndJobProgress(); }
+            } progressEnd;
+            qint64 sent = 0;
+            bool written = true;
+            while (written && sent < document.size()) {
+                if (stop.Stopped())
+                    ThrowJobStopped(sent, document.size());
+                const qint64 n = std::min<qint64>(UploadChunk, document.size() - sent);
+                written = http->Write(document.constData() + sent, n, err);
+                sent += n;
+                AddJobProgress(n);
+            }
+            if (written)
+                response = http->Answer(err);
+        }
         http.reset();
         JobFromAnswer(response, err, FDevice, FBefore);
     }
@@ -136,7 +165,9 @@ public:
                          Connection::UnknownLength))
             throw EOSError::FromCode(err.Code, err.Text);
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        BeginJobProgress(-1);
     }
+    ~RawJobStream() override { EndJobProgress(); }
 
     // Ends the document and takes the answer.
     void Finish()
@@ -152,6 +183,13 @@ protected:
     qint64 writeData(const char* data, qint64 size) override
     {
         IppError err;
+        if (FFailure.isEmpty() && FStop.Stopped()) {
+            // Given up before the end: Finish drops the connection unanswered.
+            FFailureCode = 0;
+            FFailure = QStringLiteral("the job was stopped");
+            setErrorString(FFailure);
+            return -1;
+        }
         if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
             if (FFailure.isEmpty()) {
                 FFailureCode = err.Code;
@@ -160,6 +198,7 @@ protected:
             }
             return -1;
         }
+        AddJobProgress(size);
         return size;
     }
     qint64 readData(char*, qint64) override { return -1; }
@@ -170,6 +209,7 @@ private:
     std::unique_ptr<Connection> FHttp;
     int FFailureCode = 0;
     QString FFailure;
+    TStopMark FStop;
 };
 
 class RawQueueJob final : public JobDestination {

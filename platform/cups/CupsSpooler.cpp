@@ -21,8 +21,9 @@ struct CupsHandle final : SpoolerHandle {
 };
 
 // What opening asks for: enough for the record, little for a status tick.
-const char* const RecordAttributes[] = {"printer-name",     "printer-make-and-model", "device-uri",
-                                        "printer-location", "printer-info",           "printer-state"};
+const char* const RecordAttributes[] = {"printer-name",          "printer-make-and-model", "device-uri",
+                                        "printer-location",      "printer-info",           "printer-state",
+                                        "printer-state-message", "printer-state-reasons"};
 
 void SetLastError(const IppError& err)
 {
@@ -97,6 +98,35 @@ std::optional<int> QueueJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
     if (count < 0)
         count = 0;
     return count < maxJobs ? count : maxJobs;
+}
+
+std::optional<JobRecord> QueueJob(SpoolerHandle& handle, int jobId)
+{
+    auto& h = static_cast<CupsHandle&>(handle);
+    IppPtr request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, h.Name);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    static const char* const wanted[] = {"job-state", "job-printer-state-message"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+    IppError err;
+    IppPtr response = h.Http->Do(std::move(request), "/", err);
+    if (!response) {
+        SetLastError(err);
+        return std::nullopt;
+    }
+    JobRecord job;
+    ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+    switch (state ? ippGetInteger(state, 0) : IPP_JSTATE_PENDING) {
+    case IPP_JSTATE_HELD: job.State = JobState::Held; break;
+    case IPP_JSTATE_PROCESSING: job.State = JobState::Processing; break;
+    case IPP_JSTATE_STOPPED: job.State = JobState::Stopped; break;
+    case IPP_JSTATE_CANCELED: job.State = JobState::Canceled; break;
+    case IPP_JSTATE_ABORTED: job.State = JobState::Aborted; break;
+    case IPP_JSTATE_COMPLETED: job.State = JobState::Completed; break;
+    default: job.State = JobState::Pending; break;
+    }
+    job.DeviceMessage = AttrText(response.get(), "job-printer-state-message");
+    return job;
 }
 
 std::vector<DestinationInfo> ListDestinations()

@@ -2,10 +2,11 @@
 
 #include "common/Exceptions.h"
 
+#include "platform/JobProgress.h"
+
 #include <QFile>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -31,8 +32,6 @@ constexpr char XON = 0x11;
 
 // How often a held job looks again at the cutter, the stop flag and the clock.
 constexpr milliseconds PollStep{20};
-
-std::atomic<unsigned> StopCount{0};
 
 std::mutex LimitsMutex;
 PortTimeLimits Limits;
@@ -257,6 +256,12 @@ public:
 
     QString Name() const override { return FPath; }
 
+    void Discard() override
+    {
+        if (FTty)
+            ::tcflush(FFd, TCOFLUSH);
+    }
+
 private:
     QString FPath;
     int FFd;
@@ -305,12 +310,9 @@ void SetUpLine(int fd, const QString& path, const PortSettings& s)
 
 } // namespace
 
-TPortLink::TPortLink() : FStopMark(StopCount.load())
-{}
-
 bool TPortLink::Stopped() const
 {
-    return StopCount.load() != FStopMark;
+    return FStopMark.Stopped();
 }
 
 std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings)
@@ -353,9 +355,17 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
     auto heldSince = Clock::now();
     auto lastProgress = Clock::now();
     char input[256];
+    BeginJobProgress(total);
+    struct ProgressEnd {
+        ~ProgressEnd() { EndJobProgress(); }
+    } progressEnd;
     while (sent < total) {
-        if (link.Stopped())
+        if (link.Stopped()) {
+            // What the port still holds would keep the cutter busy after
+            // the user asked it to stop.
+            link.Discard();
             NotCompleted(link, QStringLiteral("it was stopped"), sent, total);
+        }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
         if (ready & TPortLink::Readable) {
@@ -388,6 +398,7 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
                 NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
             if (n > 0) {
                 sent += n;
+                AddJobProgress(n);
                 lastProgress = now;
                 continue;
             }
@@ -421,7 +432,7 @@ PortTimeLimits CurrentPortTimeLimits()
 
 void StopPortJobs()
 {
-    ++StopCount;
+    StopJobs();
 }
 
 bool PortSending(const QString& path)

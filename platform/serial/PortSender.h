@@ -7,6 +7,7 @@
 // Blocking, with every wait bounded: for a worker thread, never the window's.
 
 #include "cutter/PortSettings.h"
+#include "platform/JobProgress.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,7 +23,7 @@ public:
     enum Ready { Writable = 1, Readable = 2, HungUp = 4 };
     enum class Drained { Yes, TimedOut, Lost };
 
-    TPortLink();
+    TPortLink() = default;
     virtual ~TPortLink() = default;
     TPortLink(const TPortLink&) = delete;
     TPortLink& operator=(const TPortLink&) = delete;
@@ -38,12 +39,14 @@ public:
     // Waits until what the port still holds has gone out on the line.
     virtual Drained Drain(std::chrono::milliseconds limit) = 0;
     virtual QString Name() const = 0;
+    // Drops what the port holds and has not sent yet (a stopped job).
+    virtual void Discard() {}
 
-    // Whether StopPortJobs was called since this link was made.
+    // Whether StopJobs (or StopPortJobs) was called since this link was made.
     bool Stopped() const;
 
 private:
-    unsigned FStopMark;
+    TStopMark FStopMark;
 };
 
 // Opens and sets up a port for one job (exclusively: a port another program
@@ -65,7 +68,8 @@ struct PortTimeLimits {
 void SetPortTimeLimits(const PortTimeLimits& limits);
 PortTimeLimits CurrentPortTimeLimits();
 
-// Every job on a port stops after the chunk it is writing (the window closes).
+// Every job on a port stops after the chunk it is writing (the window closes);
+// the same as StopJobs.
 void StopPortJobs();
 
 // Whether a job holds the port open now (the status line's "Print").

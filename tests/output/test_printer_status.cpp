@@ -4,6 +4,7 @@
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/DeviceCapabilities.h"
+#include "platform/JobProgress.h"
 #include "platform/PrinterObject.h"
 #include "platform/SpoolerBackend.h"
 #include "platform/cups/UserDefault.h"
@@ -15,8 +16,10 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -34,6 +37,7 @@ private slots:
     void userDefaultAsLpstatSees_data();
     void userDefaultAsLpstatSees();
     void slowServerIsNoFailure();
+    void stoppedUploadLeavesNoJob();
 
 private:
     void Select(const QString& queue);
@@ -319,6 +323,39 @@ void TestPrinterStatus::slowServerIsNoFailure()
     QVERIFY(FServer->waitForJobFiles(before + 2));
     QTest::qWait(300);
     QCOMPARE(int(FServer->jobFiles().size()), before + 2);
+}
+
+// A raw job is uploaded while it is drawn; stopped half way, the server is
+// left without a job to print.
+void TestPrinterStatus::stoppedUploadLeavesNoJob()
+{
+    QVERIFY(FServer->addRawQueue(QStringLiteral("Raw")));
+    Printer().SetPrinter({QStringLiteral("Raw"), {}, {}}, DefaultSettings(QStringLiteral("Raw")));
+    TPLT large; // some 20 MB of HPGL
+    for (int i = 0; i < 1000000; ++i) {
+        large.AddPolygon();
+        large.AddPoint({i % 10000, i % 9000});
+        large.AddPoint({i % 10000 + 50, i % 9000 + 50});
+    }
+    std::atomic<bool> done{false};
+    std::thread stopper([&done] {
+        for (JobProgress p; !done && !(p.Sending && p.Sent > 0); p = CurrentJobProgress())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        StopJobs();
+    });
+    QString failure;
+    try {
+        PrintPlot(large, 2);
+    } catch (const Exception& e) {
+        failure = e.Message();
+    }
+    done = true;
+    stopper.join();
+    QVERIFY2(failure.contains(QLatin1String("stopped")), qPrintable(failure));
+    QTest::qWait(500);
+    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    QVERIFY(FServer->rawJobFiles().isEmpty());
+    Select(QStringLiteral("TestCutter"));
 }
 
 QTEST_GUILESS_MAIN(TestPrinterStatus)

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -154,6 +155,7 @@ private slots:
     void xoffHoldsTheJobUntilXon();
     void cutterTroubleIsNeverDone_data();
     void cutterTroubleIsNeverDone();
+    void progressRisesAndStopLeavesTheLineUsable();
     void rtsCtsHoldsTheJob_data();
     void rtsCtsHoldsTheJob();
     void openFailuresSayWhatToDo_data();
@@ -311,6 +313,63 @@ void TestSerialPort::cutterTroubleIsNeverDone()
     SetPortTimeLimits({});
     QVERIFY2(message.contains(QLatin1String("was not completed")), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
+}
+
+// The cutter reads at its own pace: the progress seen meanwhile rises to the
+// job's size. Stopped half way, the job says so and the cutter has less than
+// the job; the next job on the same line arrives whole.
+void TestSerialPort::progressRisesAndStopLeavesTheLineUsable()
+{
+    Pty cutter;
+    QVERIFY(cutter.Valid());
+    const PortSettings line = Line("115200,8,N,1,none");
+    const QByteArray job = LargeJob();
+    for (const bool stop : {false, true}) {
+        auto link = OpenPort(cutter.Path, line);
+        QString failure;
+        std::thread sender([&] {
+            try {
+                SendToPort(*link, line, job);
+            } catch (const EPrinter& e) {
+                failure = e.Message();
+            }
+        });
+        QByteArray received;
+        QList<qint64> seen;
+        bool asked = false;
+        for (QByteArray b; !(b = cutter.Read(500ms, 16384)).isEmpty();) {
+            received += b;
+            const JobProgress p = CurrentJobProgress();
+            if (p.Sending) {
+                QCOMPARE(p.Total, job.size());
+                seen << p.Sent;
+            }
+            if (stop && !asked && received.size() >= job.size() / 3) {
+                StopJobs();
+                asked = true;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        sender.join();
+        link.reset();
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QVERIFY(!CurrentJobProgress().Sending);
+        if (stop) {
+            QVERIFY2(failure.contains(QLatin1String("it was stopped")), qPrintable(failure));
+            QVERIFY(received.size() < job.size());
+        } else {
+            QCOMPARE(failure, QString());
+            QVERIFY2(seen.size() >= 10, qPrintable(QString::number(seen.size())));
+            QCOMPARE(CurrentJobProgress().Sent, job.size());
+            QCOMPARE(received, job);
+        }
+    }
+    // The line is free and clean for the next job.
+    const QByteArray next = "IN;\nSP1;\nPU0,0;\nPD400,400;\nSP0;\n";
+    auto link = OpenPort(cutter.Path, line);
+    SendToPort(*link, line, next);
+    link.reset();
+    QCOMPARE(cutter.Read(500ms), next);
 }
 
 void TestSerialPort::rtsCtsHoldsTheJob_data()

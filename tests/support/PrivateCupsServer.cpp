@@ -108,9 +108,12 @@ bool PrivateCupsServer::addQueue(const QString& name, const QString& paper)
     return harness({QStringLiteral("add-queue"), FDir.path(), name, paper});
 }
 
-bool PrivateCupsServer::addRawQueue(const QString& name)
+bool PrivateCupsServer::addRawQueue(const QString& name, const QString& uri, const QString& errorPolicy)
 {
-    return harness({QStringLiteral("add-raw-queue"), FDir.path(), name});
+    QStringList args{QStringLiteral("add-raw-queue"), FDir.path(), name};
+    if (!uri.isEmpty())
+        args << uri << errorPolicy;
+    return harness(args);
 }
 
 bool PrivateCupsServer::deleteQueue(const QString& name)

@@ -34,7 +34,8 @@ public:
 
     bool addQueue(const QString& name, const QString& paper = QStringLiteral("A4"));
     // A raw queue, as a cutter is usually installed: "Local Raw Printer".
-    bool addRawQueue(const QString& name);
+    // Its jobs are kept, or go to uri under the given printer-error-policy.
+    bool addRawQueue(const QString& name, const QString& uri = QString(), const QString& errorPolicy = QString());
     bool deleteQueue(const QString& name);
     bool disableQueue(const QString& name);
     bool enableQueue(const QString& name);

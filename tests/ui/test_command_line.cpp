@@ -24,8 +24,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -169,7 +171,11 @@ private slots:
     void ownHpglJobsCutAgainAlike_data();
     void ownHpglJobsCutAgainAlike();
     void cutsOnDevice();
+    void waitsForTheJob_data();
+    void waitsForTheJob();
     void cutsOnPort();
+    void progressOnlyOnATerminal_data();
+    void progressOnlyOnATerminal();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
     void fileNamesKeepTheirBytes();
@@ -662,6 +668,36 @@ void TestCommandLine::cutsOnDevice()
     QCOMPARE(FServer->jobFiles().size() + FServer->rawJobFiles().size(), 2);
 }
 
+void TestCommandLine::waitsForTheJob_data()
+{
+    QTest::addColumn<QString>("policy"); // empty: the queue that keeps its jobs
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory.\n");
+    QTest::newRow("aborted") << "abort-job" << 1 << QStringLiteral("was aborted: ") + missing;
+    QTest::newRow("queue stopped") << "stop-printer" << 1 << QStringLiteral("inside: ") + missing;
+    QTest::newRow("completed") << "" << 0 << "";
+}
+
+// --wait follows the job on the queue to its end: the server's reason when
+// the cutter is not there, success only once the job is done.
+void TestCommandLine::waitsForTheJob()
+{
+    QFETCH(QString, policy);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : policy;
+    if (!policy.isEmpty())
+        QVERIFY(FServer->addRawQueue(queue, QStringLiteral("serial:/dev/ttyVellicoNone"), policy));
+    const int kept = int(FServer->rawJobFiles().size());
+    QString err;
+    QCOMPARE(Run({"--cut", "--wait", "--device", queue}, &err), code);
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.endsWith(message), qPrintable(err));
+    // Done means done: the job is already at the cutter.
+    QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
+    FServer->cancelAll();
+}
+
 // A pseudo-terminal as the cutter: the sample arrives in HPGL (a port's
 // default) and the line is left as --port-settings set it.
 void TestCommandLine::cutsOnPort()
@@ -692,6 +728,85 @@ void TestCommandLine::cutsOnPort()
     QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
     // A pseudo-terminal keeps the speed and stop bits; it forces 8 bits, no parity.
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+}
+
+void TestCommandLine::progressOnlyOnATerminal_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("terminal") << QStringList() << true;
+    QTest::newRow("--quiet") << QStringList{"--quiet"} << false;
+}
+
+// The program itself, its standard error on a terminal, cutting on a port
+// that reads nothing for a while: one progress line, wiped at the end.
+void TestCommandLine::progressOnlyOnATerminal()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(bool, shown);
+    const QString plot = Path(QStringLiteral("large.plt"));
+    if (!QFile::exists(plot)) {
+        QByteArray text;
+        for (int i = 0; i < 50000; ++i)
+            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                    + ";\n";
+        Write(plot, text);
+    }
+    int cutter[2], terminal[2]; // master, slave
+    for (int* pty : {cutter, terminal}) {
+        pty[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(pty[0] >= 0 && ::grantpt(pty[0]) == 0 && ::unlockpt(pty[0]) == 0);
+        pty[1] = ::open(::ptsname(pty[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(pty[1] >= 0);
+    }
+    QList<QByteArray> args{VELLICO_PROGRAM,      "--cut",           "--device",
+                           ::ptsname(cutter[0]), "--port-settings", "115200,8,N,1,none"};
+    for (const QString& a : extra + QStringList{plot})
+        args << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, terminal[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    QCOMPARE(spawned, 0);
+
+    // The terminal is read throughout.
+    QByteArray shownText;
+    char buffer[65536];
+    int status = 0;
+    QElapsedTimer t;
+    t.start();
+    qint64 firstByte = -1;
+    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000) {
+        for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN);)
+            shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+        // The cutter takes nothing for 800 ms from the job's first byte,
+        // however long the program took to get there.
+        pollfd p{cutter[0], POLLIN, 0};
+        if (firstByte < 0 && ::poll(&p, 1, 0) > 0)
+            firstByte = t.elapsed();
+        if (firstByte >= 0 && t.elapsed() > firstByte + 800)
+            while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
+                (void)!::read(cutter[0], buffer, sizeof buffer);
+    }
+    for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);)
+        shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+    for (int* pty : {cutter, terminal})
+        ::close(pty[1]), ::close(pty[0]);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(shownText.contains("\rSending: "), shown);
+    if (shown) {
+        QVERIFY2(shownText.contains(" KiB"), shownText.constData());
+        QVERIFY(shownText.endsWith("\r\033[K"));
+    } else {
+        QCOMPARE(shownText, QByteArray());
+    }
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's

@@ -4,6 +4,7 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/PrinterObject.h"
+#include "platform/serial/PortDevices.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "tests/support/PdfStrokes.h"
@@ -19,6 +20,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -38,6 +42,9 @@ private slots:
     void confirmedSetupSwitchesDevice();
     void statusFollowsQueue();
     void failingStatusIsReportedOnce();
+    void jobOutcomeShownAndReportedOnce_data();
+    void jobOutcomeShownAndReportedOnce();
+    void stopEndsTheJobWithoutFailure();
     void everyCutPrintedOrRefused_data();
     void everyCutPrintedOrRefused();
     void stalledServerNeverFreezesTheWindow();
@@ -424,11 +431,15 @@ void TestMainWindow::statusFollowsQueue()
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("Print"), 5000);
+    // Our job on a paused queue waits, with the server's word for why.
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("Print (Paused)"), 5000);
+    QVERIFY(FReports->Texts.isEmpty());
     QVERIFY(FServer->cancelAll());
     QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
     QVERIFY(FServer->enableQueue(QStringLiteral("TestCutter")));
-    QVERIFY(FReports->Texts.isEmpty());
+    // Canceled on the server, it will never be cut: the user hears so.
+    QTRY_COMPARE(FReports->Texts.size(), 1);
+    QVERIFY2(FReports->Texts.front().contains(QLatin1String(" was canceled")), qPrintable(FReports->Texts.front()));
 }
 
 void TestMainWindow::failingStatusIsReportedOnce()
@@ -453,6 +464,99 @@ void TestMainWindow::failingStatusIsReportedOnce()
 
     QVERIFY(FServer->addQueue(QStringLiteral("TestCutter")));
     QVERIFY(FServer->setDefault(QStringLiteral("TestCutter")));
+}
+
+void TestMainWindow::jobOutcomeShownAndReportedOnce_data()
+{
+    QTest::addColumn<QString>("policy"); // empty: a device that takes the job
+    QTest::addColumn<QString>("status"); // while the queue holds the job
+    QTest::addColumn<QString>("report"); // empty: none
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory");
+    QTest::newRow("abort-job") << "abort-job"
+                               << "No jobs in queue" << QStringLiteral("was aborted: ") + missing + u'.';
+    QTest::newRow("stop-printer") << "stop-printer" << QStringLiteral("Print (%1)").arg(missing)
+                                  << QStringLiteral("inside: ") + missing + u'.';
+    QTest::newRow("completed") << ""
+                               << "No jobs in queue"
+                               << "";
+}
+
+// After the hand-over the window follows its job: a cutter that is not
+// there is shown and reported once, a job that is cut is not reported.
+void TestMainWindow::jobOutcomeShownAndReportedOnce()
+{
+    QFETCH(QString, policy);
+    QFETCH(QString, status);
+    QFETCH(QString, report);
+    const QString queue = policy.isEmpty() ? QStringLiteral("Kept") : policy;
+    QVERIFY(FServer->addRawQueue(queue, policy.isEmpty() ? QString() : QStringLiteral("serial:/dev/ttyVellicoNone"),
+                                 policy));
+    const int kept = int(FServer->rawJobFiles().size());
+    Printer().SetPrinter({queue, {}, {}}, DefaultSettings(queue));
+    const auto restore = qScopeGuard([] {
+        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    });
+
+    QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
+    WaitForJobHandedOver();
+    if (report.isEmpty()) {
+        QVERIFY(FServer->waitForRawJobFiles(kept + 1));
+        QTest::qWait(1000);
+        QVERIFY2(FReports->Texts.isEmpty(), qPrintable(FReports->Texts.join(u'\n')));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(FReports->Texts.size(), 1, 10000);
+        QVERIFY2(FReports->Texts.front().endsWith(report), qPrintable(FReports->Texts.front()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), status, 5000);
+    // A long reason wraps rather than run under Select Printer/Cutter.
+    QVERIFY(FForm->LStatus->geometry().right() < FForm->BtnPropiedades->x());
+    // A canceled job that was reported stuck is not reported again.
+    QTest::qWait(600);
+    FServer->cancelAll();
+    QTRY_COMPARE_WITH_TIMEOUT(FForm->LStatus->text(), QStringLiteral("No jobs in queue"), 5000);
+    QTest::qWait(600);
+    QCOMPARE(FReports->Texts.size(), report.isEmpty() ? 0 : 1);
+}
+
+// A cutter on a port that reads nothing: the status shows how far the job
+// got, and Stop ends it as stopped, which is no failure.
+void TestMainWindow::stopEndsTheJobWithoutFailure()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString port = QString::fromLocal8Bit(::ptsname(master));
+    // Held open: the cutter is there, only slow.
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const auto restore = qScopeGuard([master, slave] {
+        ::close(slave);
+        ::close(master);
+        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    });
+    Printer().SetPrinter({port, {}, port}, DefaultPortSettings());
+    // Far more than the terminal buffers.
+    QTemporaryDir dir;
+    const QString plot = dir.filePath(QStringLiteral("large.plt"));
+    QFile file(plot);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 50000; ++i)
+        file.write(QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                   + ";\n");
+    file.close();
+
+    WhenModal<QFileDialog>(this, [plot](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(plot);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    FForm->Button1->click();
+    QTRY_VERIFY_WITH_TIMEOUT(FForm->BtnStop->isVisible(), 5000);
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String(" KiB")), qPrintable(FForm->LStatus->text()));
+    QVERIFY2(FForm->LStatus->text().startsWith(QLatin1String("Print: ")), qPrintable(FForm->LStatus->text()));
+    QTest::mouseClick(FForm->BtnStop, Qt::LeftButton);
+    WaitForJobHandedOver();
+    QTRY_VERIFY2(FForm->LStatus->text().contains(QLatin1String("(job stopped after ")),
+                 qPrintable(FForm->LStatus->text()));
+    QVERIFY(!FForm->BtnStop->isVisible());
+    QVERIFY2(FReports->Texts.isEmpty(), qPrintable(FReports->Texts.join(u'\n')));
 }
 
 void TestMainWindow::everyCutPrintedOrRefused_data()

@@ -1,0 +1,44 @@
+#pragma once
+
+// How far the job being sent has got, and the user's wish to stop it. The
+// printer object sends one job at a time, so there is one job to speak of;
+// whatever carries its bytes (a port, an upload to the server, a file)
+// reports here and looks here for a stop between chunks.
+
+#include <QString>
+#include <QtGlobal>
+
+struct JobProgress {
+    bool Sending = false;
+    qint64 Sent = 0;
+    qint64 Total = -1;       // -1 while not known (a job sent as it is drawn)
+    double SecondsLeft = -1; // -1 while the rate or the total is not known
+};
+
+// A sender's part: Begin when its first byte is about to go, Add for every
+// chunk taken, End when done (any way). Safe from any thread.
+void BeginJobProgress(qint64 total);
+void AddJobProgress(qint64 bytes);
+void EndJobProgress();
+JobProgress CurrentJobProgress();
+
+// "45 %: 4.5 of 9.9 KiB, 0:05 left", or "1.2 MiB sent" with no total yet.
+QString JobProgressText(const JobProgress& progress);
+
+// Every job being sent stops after its current chunk: a port is left idle,
+// an upload is abandoned so the server keeps nothing, a file is not left
+// half-written.
+void StopJobs();
+
+// Taken when a job starts: whether StopJobs was called since.
+class TStopMark {
+public:
+    TStopMark();
+    bool Stopped() const;
+
+private:
+    unsigned FMark;
+};
+
+// The failure a sender throws when it stopped on request (EPrinter).
+[[noreturn]] void ThrowJobStopped(qint64 sent, qint64 total);
