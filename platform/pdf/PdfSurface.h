@@ -21,15 +21,17 @@ public:
     ~PdfSurface() override;
 
     void Polyline(const TPoint* points, int count) override;
+    SheetShare Share() const override { return FClip.Share(); }
 
     // Ends the page and returns the document; the surface draws no more.
     QByteArray Finish();
 
 private:
-    QPointF ToPdf(TPoint logical) const;
+    PointMm ToScaledMm(TPoint logical) const;
 
     double FScaleX;
     double FScaleY;
+    SheetClip FClip;
     QBuffer FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
     std::unique_ptr<QPainter> FPainter;
