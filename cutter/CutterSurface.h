@@ -5,7 +5,9 @@
 // rest. Same operations and meaning as the PDF surface, and every point lands
 // where the PDF page would have it, to the nearest plotter unit.
 //
-// Only what falls on the sheet is cut: lines are clipped at its edges.
+// Only what falls on the sheet is cut: lines are clipped at its edges before
+// the scale correction, which makes up for the cutter's own error: a cutter
+// that cuts 1 % short has the sheet's edge 1 % further out in its numbers.
 //
 // Plotter coordinates count from the sheet's lower-left corner, x to the
 // right, y up. For cutters whose axes differ, the device settings turn them,
@@ -40,6 +42,7 @@ public:
     ~CutterSurface() override;
 
     void Polyline(const TPoint* points, int count) override;
+    SheetShare Share() const override { return FClip.Share(); }
 
     // Lifts the tool and ends the job; the surface draws no more. A surface
     // dropped without Finish leaves its job unended: it is not to be sent.
@@ -49,8 +52,10 @@ public:
     double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
 
 private:
-    PointMm ToPlotterMm(SheetPointMm sheet) const;
-    PlotterPoint ToPlotter(SheetPointMm sheet) const;
+    PointMm SheetMm(TPoint logical) const;
+    // Sheet mm to the cutter's own axes and scale.
+    PointMm ToPlotterMm(PointMm sheet) const;
+    PlotterPoint ToPlotter(PointMm p) const;
     void ReshapedPolyline(const TPoint* points, int count);
     void ToolUp(PointMm to) override;
     void Cut(PointMm to) override;
@@ -63,6 +68,7 @@ private:
     double FScaleY;
     CutterCorrections FCorrections;
     bool FReshape;
+    SheetClip FClip;
     std::unique_ptr<BladeCompensation> FCompensation;
     std::vector<PointMm> FPath;
     size_t FPathIndex = 0;

@@ -3,6 +3,7 @@
 // A job's drawing surface, with the meaning GDI gives these operations.
 
 #include "common/Types.h"
+#include "cutter/SheetClip.h"
 
 #include <cstdint>
 
@@ -18,4 +19,6 @@ public:
     virtual void SetWindowOrgEx(std::int64_t x, std::int64_t y) = 0;
     virtual void MoveTo(int x, int y) = 0;
     virtual void Polyline(const TPoint* points, int count) = 0;
+    // Not GDI's: how much of the lines drawn so far falls on the sheet.
+    virtual SheetShare Share() const = 0;
 };

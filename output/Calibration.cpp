@@ -41,7 +41,7 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
     return plot;
 }
 
-void PrintPattern(const CalibrationCut& cut, int position)
+SheetShare PrintPattern(const CalibrationCut& cut, int position)
 {
     TPrinter& printer = Printer();
     DeviceIdentity identity;
@@ -49,19 +49,19 @@ void PrintPattern(const CalibrationCut& cut, int position)
     printer.GetPrinter(identity, settings);
     std::vector<double> pathOffsets;
     const TPLT plot = PatternPlot(cut, settings, pathOffsets);
-    if (pathOffsets.empty()) {
-        PrintPlot(plot, position);
-        return;
-    }
+    if (pathOffsets.empty())
+        return PrintPlot(plot, position);
     // The ladder's offsets are for its one job: the device gets its own back.
     DeviceSettings ladder = settings;
     ladder.Corrections.PathOffsetsMm = std::move(pathOffsets);
     printer.SetPrinter(identity, ladder);
+    SheetShare share;
     try {
-        PrintPlot(plot, position);
+        share = PrintPlot(plot, position);
     } catch (...) {
         printer.SetPrinter(identity, settings);
         throw;
     }
     printer.SetPrinter(identity, settings);
+    return share;
 }

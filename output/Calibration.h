@@ -22,5 +22,5 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
 
 // Cuts the pattern at the position with the device's corrections; the ladder
 // cuts each square with its own offset in place of the device's. Throws as
-// PatternPlot and PrintPlot do.
-void PrintPattern(const CalibrationCut& cut, int position);
+// PatternPlot and PrintPlot do; returns what fell on the sheet.
+SheetShare PrintPattern(const CalibrationCut& cut, int position);

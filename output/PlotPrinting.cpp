@@ -1,9 +1,10 @@
 #include "output/PlotPrinting.h"
 
+#include "common/Exceptions.h"
 #include "output/PagePlacement.h"
 #include "platform/PrinterObject.h"
 
-void PrintPlot(const TPLT& IPLT, int PositionIndex)
+SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 {
     TPrinter& printer = Printer();
 
@@ -17,6 +18,7 @@ void PrintPlot(const TPLT& IPLT, int PositionIndex)
     printer.BeginDoc(QString());
     // Everything after BeginDoc ends the job, even on failure: a job left
     // open would refuse every later Cut with "Printing in progress".
+    SheetShare share;
     try {
         DrawingSurface& canvas = printer.Canvas();
         canvas.SetMapMode(MM_HIMETRIC);
@@ -38,6 +40,7 @@ void PrintPlot(const TPLT& IPLT, int PositionIndex)
             IPLT.ReadPolygon(i, polygon);
             canvas.Polyline(polygon.Points.data(), static_cast<int>(polygon.Points.size()));
         }
+        share = canvas.Share();
     } catch (...) {
         try {
             printer.EndDoc();
@@ -46,5 +49,27 @@ void PrintPlot(const TPLT& IPLT, int PositionIndex)
         }
         throw;
     }
+    // A job that cuts nothing would pass for a good cut of a plot the cutter
+    // never saw.
+    if (share.NothingKept()) {
+        printer.AbortDoc();
+        throw EPrinter(QStringLiteral("Nothing of the plot falls on the sheet at this position, so nothing was sent; "
+                                      "choose another position or a larger sheet"));
+    }
     printer.EndDoc();
+    return share;
+}
+
+QString LeftOutNotice(const SheetShare& share)
+{
+    if (!share.SomeLeftOut() || share.NothingKept())
+        return {};
+    const double percent = 100 * (share.TotalMm - share.KeptMm) / share.TotalMm;
+    // Never "0.0 %" for a plot that lost something, nor "100.0 %" for one
+    // that kept something.
+    const QString amount = percent < 0.05    ? QStringLiteral("less than 0.1")
+                           : percent > 99.95 ? QStringLiteral("more than 99.9")
+                                             : QString::number(percent, 'f', 1);
+    return QStringLiteral("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)")
+        .arg(amount, QString::number(share.TotalMm - share.KeptMm, 'f', 1), QString::number(share.TotalMm, 'f', 1));
 }

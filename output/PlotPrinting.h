@@ -3,8 +3,17 @@
 // Prints a plot on the active device as one job of one page, in hundredths
 // of a millimetre, at one of the nine page positions.
 
+#include "cutter/SheetClip.h"
 #include "plot/UPLT.h"
 
+#include <QString>
+
 // Throws EPrinter for no device, a job already open or an unusable device;
-// a failure while drawing still ends (and hands over) the job first.
-void PrintPlot(const TPLT& IPLT, int PositionIndex);
+// a failure while drawing still ends (and hands over) the job first. A plot
+// with nothing on the sheet sends no job at all: EPrinter. Returns how much
+// of the plot fell on the sheet.
+SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex);
+
+// What the user is told of a plot that was cut only in part; empty when
+// nothing was left out.
+QString LeftOutNotice(const SheetShare& share);

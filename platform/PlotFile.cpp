@@ -111,8 +111,23 @@ void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pen
 {
     const QString fullPath = PlotFileFullPath(FileName);
     const QByteArray content = LoadPlotFile(FileName, fullPath);
-    if (InSampleLayout(content, fullPath))
+    if (InSampleLayout(content, fullPath)) {
         ReadPlotData(Store, content, fullPath);
-    else
+        if (!Pens.empty() && std::ranges::find(Pens, 1) == Pens.end())
+            Store.Reset();
+    } else {
         ReadHpglData(Store, content, fullPath, Pens);
+    }
+    // Pens that match nothing are the user's mistake, not a blank job.
+    if (!Pens.empty() && Store.NPolygons() == 0)
+        throw EFileError(NothingToCutMessage(FileName, Pens));
+}
+
+QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens)
+{
+    const QString start = QStringLiteral("The plot file \"%1\" has nothing to cut").arg(PlotFileFullPath(FileName));
+    if (Pens.empty())
+        return start + QStringLiteral(": it draws no line, circle or arc with the pen down");
+    return start
+           + (Pens.size() == 1 ? QStringLiteral(" with pen %1") : QStringLiteral(" with pens %1")).arg(PensText(Pens));
 }

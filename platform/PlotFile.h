@@ -13,11 +13,15 @@
 #include <span>
 
 // Reads a plot file into Store (the file is only read, never written). Pens
-// chooses the pens whose lines are cut, every pen when empty; files in the
-// sample's layout have no pens. Throws EFOpenError / EFileError for a file
-// that cannot be opened, read or decoded, EOutOfMemory, and EConvertError as
-// the reader does.
+// chooses the pens whose lines are cut, every pen when empty; a file in the
+// sample's layout is drawn with pen 1, as the sample is. Throws EFOpenError /
+// EFileError for a file that cannot be opened, read or decoded, or that
+// leaves nothing to cut with the chosen pens, EOutOfMemory, and
+// EConvertError as the reader does.
 void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens = {});
+
+// The message for a plot file that leaves nothing to cut (with these pens).
+QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens = {});
 
 // The whole content of a plot file. Directories, pipes, devices and files
 // larger than MaxPlotFileSize are refused before anything is read. FullPath

@@ -50,6 +50,9 @@ public:
     // EPrinter("Printer selected is not valid") when the device cannot be used.
     virtual void BeginDoc(const QString& title) = 0;
     virtual void EndDoc() = 0;
+    // Drops the open job: nothing of it reaches the queue, the port or the
+    // file. Never throws.
+    virtual void AbortDoc() noexcept = 0;
     virtual bool Printing() const = 0;
     // Valid between BeginDoc and EndDoc.
     virtual DrawingSurface& Canvas() = 0;

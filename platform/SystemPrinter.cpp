@@ -141,6 +141,18 @@ public:
         job->Finish();
     }
 
+    void AbortDoc() noexcept override
+    {
+        std::unique_ptr<JobDestination> job;
+        {
+            std::lock_guard lock(FMutex);
+            job = std::move(FJob);
+        }
+        // Destroyed unfinished outside the lock: an upload under way is
+        // abandoned, and the server keeps nothing of it.
+        job.reset();
+    }
+
     bool Printing() const override
     {
         std::lock_guard lock(FMutex);

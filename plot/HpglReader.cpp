@@ -3,7 +3,9 @@
 #include "common/Exceptions.h"
 #include "plot/PlotTextReader.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +26,8 @@ constexpr double LargestNumber = 1e12;
 // A polyline costs its start index and bound, a point its two coordinates.
 constexpr std::uint64_t PolygonBytes = sizeof(std::uint32_t) + sizeof(TRect);
 constexpr std::uint64_t PointBytes = sizeof(TPoint);
+// Pen numbers are told apart up to this.
+constexpr int MaxPenNumber = 1000000000;
 
 constexpr int Code(char a, char b)
 {
@@ -67,8 +71,7 @@ const char* RefusalReason(int code)
     case Code('B', 'R'):
     case Code('B', 'Z'):
     case Code('A', 'T'):
-    case Code('R', 'T'):
-    case Code('P', 'E'): return "this program does not draw that shape";
+    case Code('R', 'T'): return "this program does not draw that shape";
     case Code('V', 'S'): // speed
     case Code('F', 'S'): // force
     case Code('A', 'S'): // acceleration
@@ -237,10 +240,11 @@ private:
         case Code('S', 'P'): {
             double pen = 0;
             Number(pen);
-            FPen = static_cast<int>(std::clamp(pen, -1e9, 1e9));
+            FPen = static_cast<int>(std::clamp(pen, -double(MaxPenNumber), double(MaxPenNumber)));
             FOpen = false;
             break;
         }
+        case Code('P', 'E'): Encoded(); return;
         case Code('C', 'I'): Circle(); break;
         case Code('A', 'A'):
         case Code('A', 'R'): Arc(code == Code('A', 'R')); break;
@@ -275,6 +279,96 @@ private:
             Go(FAbsolute ? Position{x, y} : Position{FTool.X + x, FTool.Y + y}, FPenDown && PenChosen());
         }
         EndInstruction();
+    }
+
+    // PE: moves as encoded numbers, relative unless flagged absolute, cut
+    // unless flagged pen-up; flags also choose a pen, base 32 (7-bit lines)
+    // and fractional bits. Only ";" ends it: its digits include letters.
+    void Encoded()
+    {
+        bool sevenBit = false, up = false, absolute = false;
+        double unit = 1; // a coordinate's value, 2^-bits
+        for (;;) {
+            SkipEncodedFill();
+            if (FAt >= End() || Byte(FAt) == ';')
+                break;
+            switch (Byte(FAt) & 0x7F) { // flags disregard the eighth bit
+            case ':': {
+                ++FAt;
+                const double pen = EncodedNumber(sevenBit, "a pen number");
+                FPen = static_cast<int>(std::clamp(pen, -double(MaxPenNumber), double(MaxPenNumber)));
+                FOpen = false;
+                continue;
+            }
+            case '<': ++FAt, up = true; continue;
+            case '=': ++FAt, absolute = true; continue;
+            case '7': ++FAt, sevenBit = true; continue;
+            case '>': {
+                ++FAt;
+                const double bits = EncodedNumber(sevenBit, "the number of fractional bits");
+                if (std::abs(bits) > 26)
+                    Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 asks for %2 fractional bits; it takes -26 "
+                                        "to 26")
+                             .arg(Where(FStart))
+                             .arg(bits));
+                unit = std::ldexp(1.0, -static_cast<int>(bits));
+                continue;
+            }
+            default: break;
+            }
+            const double x = EncodedNumber(sevenBit, "a coordinate") * unit;
+            const double y = EncodedNumber(sevenBit, "the Y of its last X") * unit;
+            if (std::max(std::abs(x), std::abs(y)) > LargestNumber)
+                OutOfRange();
+            Go(absolute ? Position{x, y} : Position{FTool.X + x, FTool.Y + y}, !up && PenChosen());
+            FPenDown = !up; // the pen stays as the last move left it
+            up = absolute = false;
+        }
+        if (FAt < End())
+            ++FAt;
+    }
+
+    // Bytes that PE passes over wherever they stand: blanks, controls, DEL,
+    // and 128 to 160 and 255.
+    void SkipEncodedFill()
+    {
+        while (FAt < End()) {
+            const unsigned char c = Byte(FAt);
+            if (c > ' ' && c != 127 && !(c >= 128 && c <= 160) && c != 255)
+                return;
+            ++FAt;
+        }
+    }
+
+    // One number of PE: digits least significant first, the last one told
+    // apart by its range; the lowest bit is the sign.
+    double EncodedNumber(bool sevenBit, const char* what)
+    {
+        const int base = sevenBit ? 32 : 64;
+        const unsigned char lastFrom = sevenBit ? 95 : 191;
+        const qsizetype start = FAt;
+        double magnitude = 0, place = 1;
+        for (;;) {
+            SkipEncodedFill();
+            if (FAt >= End() || Byte(FAt) == ';')
+                Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 ends where it needs %2")
+                         .arg(Where(FStart), QLatin1String(what)));
+            const unsigned char c = sevenBit ? Byte(FAt) & 0x7F : Byte(FAt);
+            const bool last = c >= lastFrom && c < lastFrom + base;
+            if (!last && !(c >= 63 && c < 63 + base))
+                Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 has \"%2\" where it needs %3")
+                         .arg(Where(FStart), Quote(FAt, FAt + 1), QLatin1String(what)));
+            ++FAt;
+            magnitude += (c - (last ? lastFrom : 63)) * place;
+            place *= base;
+            if (last)
+                break;
+            if (place > 1e30)
+                MalformedNumber(start, FAt);
+        }
+        // 2n for n, 2n + 1 for -n.
+        const double half = std::floor(magnitude / 2);
+        return magnitude - 2 * half > 0 ? -half : half;
     }
 
     void Circle()
@@ -607,4 +701,31 @@ void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FileName));
     }
+}
+
+std::optional<std::vector<int>> PensFromText(const QString& Text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    const QString trimmed = Text.trimmed();
+    std::vector<int> pens;
+    if (trimmed.isEmpty() || trimmed.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        return pens;
+    for (const QString& word : trimmed.split(separators, Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int pen = word.toInt(&ok);
+        // Pen numbers past those the reader tells apart would match nothing.
+        if (!ok || pen < 0 || pen > MaxPenNumber || word.startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        if (std::ranges::find(pens, pen) == pens.end())
+            pens.push_back(pen);
+    }
+    return pens;
+}
+
+QString PensText(std::span<const int> Pens)
+{
+    QStringList words;
+    for (int pen : Pens)
+        words << QString::number(pen);
+    return words.join(QStringLiteral(", "));
 }

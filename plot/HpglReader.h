@@ -5,7 +5,7 @@
 // instructions to a line, numbers separated by commas or blanks, 40 plotter
 // units per mm scaled to hundredths of a millimetre.
 //
-// Read: IN, PU, PD, PA, PR, SP, CI, AA, AR. Instructions that do not change
+// Read: IN, PU, PD, PA, PR, PE, SP, CI, AA, AR. Instructions that do not change
 // what is cut (speed, force, line type, pen width, labels' settings, ...) are
 // passed over. Anything else is refused, naming the instruction and where it
 // stands: a plot cut at another scale or place than drawn is worse than none.
@@ -15,7 +15,9 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
 #include <span>
+#include <vector>
 
 // Resets Store and reads file content already in memory into it. Pens lists
 // the pens whose lines are cut; empty means every pen. FileName only names
@@ -28,3 +30,10 @@ void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std
 // The most memory the store may take for a file of this size: curves can be
 // far larger than the text that asks for them.
 std::size_t HpglStoreBudget(qsizetype FileSize);
+
+// Pens as the user lists them: whole numbers separated by commas or blanks.
+// Empty text, or "all", is every pen (an empty list); nullopt for text that
+// is not such a list.
+std::optional<std::vector<int>> PensFromText(const QString& Text);
+// The list back as text, "2" or "1, 3".
+QString PensText(std::span<const int> Pens);

@@ -15,6 +15,7 @@
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/serial/PortDevices.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -159,6 +160,7 @@ struct Request {
     bool Wait = false;
     bool Quiet = false;
     QString PlotFile;
+    std::vector<int> Pens; // every pen when empty
     std::optional<PortSettings> Line;
     bool Cut = false;
     CalibrationCut Pattern;
@@ -205,6 +207,10 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                    "a disk or a socket is refused."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption replace(QStringLiteral("replace"), QStringLiteral("Replace an existing --output file."));
+    const QCommandLineOption pens(QStringLiteral("pens"),
+                                  QStringLiteral("Cut only the lines of these pens of PLOTFILE (SP), such as 2 or "
+                                                 "1,3 (default: every pen; a file in the sample's layout is pen 1)."),
+                                  QStringLiteral("LIST"));
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Wait until the queue has printed the job; fail with the server's "
                                                  "reason when it is aborted or canceled or the queue stops."));
@@ -245,7 +251,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, portSettings, pattern,
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, pens, portSettings, pattern,
                        length, offsets, scale, measured, bladeOffset, overcut, save});
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
@@ -288,6 +294,15 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     r.Wait = parser.isSet(wait);
     r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
+    if (parser.isSet(pens)) {
+        if (r.PlotFile.isEmpty())
+            throw EUsage(QStringLiteral("--pens chooses lines of a plot file; name the file"));
+        const auto chosen = PensFromText(parser.value(pens));
+        if (!chosen)
+            throw EUsage(QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3")
+                             .arg(Quoted(parser.value(pens))));
+        r.Pens = *chosen;
+    }
     if (parser.isSet(portSettings)) {
         QString wrong;
         r.Line = ParsePortSettings(parser.value(portSettings), &wrong);
@@ -527,16 +542,15 @@ void WaitForJob(const HandedJob& job)
     }
 }
 
-void Cut(const Request& r)
+// Cuts as asked; what the user is to be told of a plot cut only in part.
+QString Cut(const Request& r)
 {
     // The plot first: a bad file must not leave a job or a file behind.
     TPLT plot;
     if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, r.PlotFile);
+        ReadPlotFile(plot, r.PlotFile, r.Pens);
         if (plot.NPolygons() == 0)
-            throw EFileError(QStringLiteral("The plot file \"%1\" has nothing to cut: it needs one PU or PD "
-                                            "instruction per line")
-                                 .arg(PlotFileFullPath(r.PlotFile)));
+            throw EFileError(NothingToCutMessage(r.PlotFile));
     }
 
     const bool toFile = !r.Output.isEmpty();
@@ -563,21 +577,19 @@ void Cut(const Request& r)
         RememberSettings(identity.Device, remembered);
     }
     if (!r.Cut)
-        return;
+        return {};
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
     TakeHandedJob();
     std::optional<ProgressLine> progress;
     if (!r.Quiet && ::isatty(STDERR_FILENO) == 1)
         progress.emplace();
-    if (r.PlotFile.isEmpty())
-        PrintPattern(r.Pattern, r.Position);
-    else
-        PrintPlot(plot, r.Position);
+    const SheetShare share = r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position);
     progress.reset();
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
         WaitForJob(job);
+    return LeftOutNotice(share);
 }
 
 QString ReportText(const QString& message)
@@ -648,8 +660,9 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
     } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
-        if (request)
-            Cut(*request);
+        // A plot cut only in part is still cut: told, not failed.
+        if (const QString notice = request ? Cut(*request) : QString(); !notice.isEmpty())
+            err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {
         err << ReportText(e.Message()) << "\nTry \"vellico-output-test --help\" for the options.\n";

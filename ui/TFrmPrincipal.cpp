@@ -8,6 +8,7 @@
 #include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -21,7 +22,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
@@ -275,18 +278,19 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
-void TFrmPrincipal::StartJob(std::function<void()> job)
+void TFrmPrincipal::StartJob(std::function<QString()> job)
 {
     auto handed = std::make_shared<HandedJob>();
+    auto leftOut = std::make_shared<QString>();
     const int generation = FDeviceGeneration;
     FStopNote.clear();
     FCalls.Start(
         TSpoolerCalls::Job,
-        [job = std::move(job), handed] {
+        [job = std::move(job), handed, leftOut] {
             TakeHandedJob();
             const TStopMark stop;
             try {
-                job();
+                *leftOut = job();
             } catch (...) {
                 // Stopped on request: not a failure, and told as what it is.
                 if (!stop.Stopped())
@@ -299,26 +303,29 @@ void TFrmPrincipal::StartJob(std::function<void()> job)
             *handed = TakeHandedJob();
             return QString();
         },
-        [this, handed, generation](const QString& stopped) {
+        [this, handed, generation, leftOut](const QString& stopped) {
             FStopNote = stopped;
             ShowStatus();
             if (handed->Id > 0)
                 FFollowed = FollowedJob{*handed, generation, false};
+            // A plot cut only in part is told how much was left out.
+            if (!leftOut->isEmpty())
+                ShowErrorReport(*leftOut);
         },
         // A failed job is the user's own action: reported at once, every time.
         [](const QString& message, bool, TSpoolerCalls::Clock::time_point) { ShowErrorReport(message); });
 }
 
-void TFrmPrincipal::StartPrint(const QString& plotFile)
+void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& pens)
 {
     std::shared_ptr<TPLT> plot = IPLT;
     const int position = PositionIndex();
     // A plot file is read here too: a large file or a slow disk must not
     // hold the window. Nothing is printed when the read fails.
-    StartJob([plot, position, plotFile] {
+    StartJob([plot, position, plotFile, pens] {
         if (!plotFile.isEmpty())
-            ReadPlotFile(*plot, plotFile);
-        PrintPlot(*plot, position);
+            ReadPlotFile(*plot, plotFile, pens);
+        return LeftOutNotice(PrintPlot(*plot, position));
     });
 }
 
@@ -327,7 +334,7 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
     const int position = PositionIndex();
-    StartJob([cut, position] { PrintPattern(cut, position); });
+    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, position)); });
 }
 
 void TFrmPrincipal::CalibrateClick()
@@ -350,11 +357,32 @@ void TFrmPrincipal::Button1Click()
     // A typed name need not exist; the reader reports what cannot be opened.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Plt (*.plt)"));
+    // The pens to cut belong with the file: a row of the dialog's own, so
+    // the dialog is Qt's on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* pens = new QLineEdit(FPensText, &dialog);
+    pens->setObjectName(QStringLiteral("pensEdit"));
+    pens->setPlaceholderText(QStringLiteral("all"));
+    pens->setToolTip(QStringLiteral("The pens (SP) whose lines are cut, such as 2 or 1,3; empty: every pen"));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        auto* label = new QLabel(QStringLiteral("&Pens:"), &dialog);
+        label->setBuddy(pens);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(pens, row, 1);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !IPLT)
         return;
+    FPensText = pens->text().trimmed();
+    const auto chosen = PensFromText(FPensText);
+    if (!chosen)
+        throw EConvertError(
+            QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3, or leave it empty for "
+                           "every pen")
+                .arg(Quoted(FPensText)));
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter(QStringLiteral("Printing in progress"));
-    StartPrint(dialog.selectedFiles().constFirst());
+    StartPrint(dialog.selectedFiles().constFirst(), *chosen);
 }
 
 void TFrmPrincipal::TimerEstadoTimer()

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TPLT;
 struct CalibrationCut;
@@ -76,13 +77,14 @@ private:
     void ShowPreview(int index);
     void AskDeviceName();
     // Prints the store on the job worker, after reading plotFile into it
-    // when one is given.
-    void StartPrint(const QString& plotFile = QString());
+    // (the lines of these pens, every pen when empty) when one is given.
+    void StartPrint(const QString& plotFile = QString(), const std::vector<int>& pens = {});
     // Cuts a calibration pattern on the job worker, as Cut cuts the sample.
     void StartPattern(const CalibrationCut& cut);
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
     // Runs a job on the job worker; a job handed to a queue is then followed.
-    void StartJob(std::function<void()> job);
+    // The job answers what the user is to be told of a plot cut only in part.
+    void StartJob(std::function<QString()> job);
     // LStatus: the job's progress while one is being sent, otherwise the
     // server's answer with what became of a job that was stopped.
     void ShowStatus();
@@ -113,4 +115,6 @@ private:
     QString FServerStatus;
     // "stopped after 4.5 of 9.9 KiB" after the user stopped the last job.
     QString FStopNote;
+    // The pens last typed for Open, offered again with the next file.
+    QString FPensText;
 };

@@ -19,7 +19,7 @@ PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const QStrin
 
 PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
     : PageSurface(settings, dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
-      FScaleY(settings.Corrections.ScaleYPercent / 100)
+      FScaleY(settings.Corrections.ScaleYPercent / 100), FClip(Page().WidthMm, Page().HeightMm)
 {
     FBuffer.open(QIODevice::WriteOnly);
     FWriter = std::make_unique<QPdfWriter>(&FBuffer);
@@ -50,21 +50,31 @@ PdfSurface::~PdfSurface()
         FPainter->end();
 }
 
-QPointF PdfSurface::ToPdf(TPoint logical) const
+PointMm PdfSurface::ToScaledMm(TPoint logical) const
 {
     const SheetPointMm s = ToSheet(logical);
     // The driver keeps blade offset and overcut; only the scale is ours,
     // about the sheet's corner (times exactly 1 when uncorrected).
-    return {s.X * FScaleX * PtPerMm, FFlipHeightPt - s.Y * FScaleY * PtPerMm};
+    return {s.X * FScaleX, s.Y * FScaleY};
 }
 
 void PdfSurface::Polyline(const TPoint* points, int count)
 {
     if (!FPainter || !FPainter->isActive() || count < 2)
         return;
+    // Drawn whole: the page itself keeps to the sheet. What falls on it is
+    // counted as the cutter surfaces count it.
     std::vector<QPointF> pts(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        pts[static_cast<size_t>(i)] = ToPdf(points[i]);
+    PointMm from;
+    for (int i = 0; i < count; ++i) {
+        const PointMm to = ToScaledMm(points[i]);
+        pts[static_cast<size_t>(i)] = {to.X * PtPerMm, FFlipHeightPt - to.Y * PtPerMm};
+        if (i > 0) {
+            PointMm a = from, b = to;
+            FClip.Clip(a, b);
+        }
+        from = to;
+    }
     FPainter->drawPolyline(pts.data(), count);
 }
 

@@ -31,14 +31,16 @@ public:
     ~PdfSurface() override;
 
     void Polyline(const TPoint* points, int count) override;
+    SheetShare Share() const override { return FClip.Share(); }
 
     QByteArray Finish() override;
 
 private:
-    QPointF ToPdf(TPoint logical) const;
+    PointMm ToScaledMm(TPoint logical) const;
 
     double FScaleX;
     double FScaleY;
+    SheetClip FClip;
     QBuffer FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
     std::unique_ptr<QPainter> FPainter;

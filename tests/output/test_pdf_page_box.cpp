@@ -118,6 +118,8 @@ private slots:
     void leavesOtherShapesAlone();
     void landsWhereThePdfDoes_data();
     void landsWhereThePdfDoes();
+    void keepsWhatTheCutterKeeps_data();
+    void keepsWhatTheCutterKeeps();
 };
 
 void TestPdfPageBox::writesExactBox_data()
@@ -290,6 +292,39 @@ void TestPdfPageBox::landsWhereThePdfDoes()
                                     .arg(want.x())
                                     .arg(want.y())));
         }
+    }
+}
+
+// The share of a plot on the sheet, which decides whether a job is sent,
+// is the same through the driver as in a cutter's language.
+void TestPdfPageBox::keepsWhatTheCutterKeeps_data()
+{
+    QTest::addColumn<Plot>("plot"); // 0.01 mm from the A4 sheet's lower-left corner
+    QTest::addColumn<double>("total");
+    QTest::addColumn<double>("kept");
+    QTest::newRow("half past the left edge") << Plot{{{-1000, 500}, {1000, 500}}} << 20.0 << 10.0;
+    QTest::newRow("along the edges") << Plot{{{0, 0}, {21000, 0}, {21000, 29700}}} << 507.0 << 507.0;
+    QTest::newRow("through the corner only") << Plot{{{-1000, 1000}, {1000, -1000}}} << std::hypot(20.0, 20.0) << 0.0;
+    QTest::newRow("above, then down across the top")
+        << Plot{{{0, 40000}, {10000, 40000}}, {{5000, 40000}, {5000, 29000}}} << 210.0 << 7.0;
+}
+
+void TestPdfPageBox::keepsWhatTheCutterKeeps()
+{
+    QFETCH(Plot, plot);
+    QFETCH(double, total);
+    QFETCH(double, kept);
+    DeviceSettings a4 = Sheet(210, 297);
+    a4.Language = SendAs::HPGL;
+    PdfSurface pdf(a4, Dpi, QString());
+    Print(pdf, OrientPage(a4), {0, 0}, plot);
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    CutterSurface cutter(a4, Dpi, sink);
+    Print(cutter, OrientPage(a4), {0, 0}, plot);
+    for (const SheetShare& share : {pdf.Share(), cutter.Share()}) {
+        QVERIFY2(qAbs(share.TotalMm - total) < 1e-9 && qAbs(share.KeptMm - kept) < 1e-9,
+                 qPrintable(QStringLiteral("%1 of %2 mm kept").arg(share.KeptMm).arg(share.TotalMm)));
     }
 }
 

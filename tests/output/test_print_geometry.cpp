@@ -344,7 +344,7 @@ int TestPrintGeometry::ServerJobCount() const
     return static_cast<int>(out.split(u'\n', Qt::SkipEmptyParts).size());
 }
 
-enum class Refusal { Removed, RemovedWhileDrawing, NotAccepting };
+enum class Refusal { Removed, RemovedWhileDrawing, NotAccepting, NothingOnTheSheet };
 Q_DECLARE_METATYPE(Refusal)
 
 void TestPrintGeometry::refusedJobLeavesNoJob_data()
@@ -362,6 +362,11 @@ void TestPrintGeometry::refusedJobLeavesNoJob_data()
     QTest::newRow("raw, not accepting jobs")
         << true << Refusal::NotAccepting
         << QStringLiteral("System Error.  Code: 1286.\r\nDestination \"Gone\" is not accepting jobs");
+    // Refused by the program itself, through the driver and raw alike.
+    const QString offSheet = QStringLiteral("Nothing of the plot falls on the sheet at this position, so nothing was "
+                                            "sent; choose another position or a larger sheet");
+    QTest::newRow("nothing on the sheet") << false << Refusal::NothingOnTheSheet << offSheet;
+    QTest::newRow("raw, nothing on the sheet") << true << Refusal::NothingOnTheSheet << offSheet;
 }
 
 void TestPrintGeometry::refusedJobLeavesNoJob()
@@ -386,6 +391,13 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
             Printer().Canvas().Polyline(line, 2);
             QVERIFY(FServer->deleteQueue(queue));
             Printer().EndDoc();
+        } else if (refusal == Refusal::NothingOnTheSheet) {
+            // A line beside the sheet's left edge, unplaced.
+            TPLT beside;
+            beside.AddPolygon();
+            beside.AddPoint({-2000, 1000});
+            beside.AddPoint({-1000, 5000});
+            PrintPlot(beside, -1);
         } else {
             QVERIFY(refusal == Refusal::Removed ? FServer->deleteQueue(queue) : FServer->rejectJobs(queue));
             PrintPlot(FSample, 2);
@@ -393,7 +405,8 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
         QFAIL("the job was reported as sent");
     } catch (const Exception& e) {
         QCOMPARE(e.Message(), message);
-        QCOMPARE(dynamic_cast<const EOSError*>(&e) != nullptr, refusal != Refusal::Removed);
+        QCOMPARE(dynamic_cast<const EOSError*>(&e) != nullptr,
+                 refusal == Refusal::RemovedWhileDrawing || refusal == Refusal::NotAccepting);
     }
     QVERIFY(!Printer().Printing());
     FServer->deleteQueue(queue);

@@ -2,6 +2,7 @@
 #include "platform/PlotFile.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
+#include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotFileLines.h"
 
 #include <QtTest>
@@ -501,6 +502,10 @@ void TestPlotReader::hpglFiles_data()
     row("only the chosen pen", "SP1;PU0,0;PD10,0;SP2;PD20,0;SP1;PD30,0;", "(25,0)(50,0)", {}, {2});
     row("no pen chosen yet is the first", "PU0,0;PD10,0;SP2;PD20,0", "(0,0)(25,0)", {}, {1});
     row("IN goes home", "PU40,40;IN;PD40,0", "(0,0)(100,0)");
+    // Half units (one fractional bit), then a pen-up absolute move; the pen
+    // stays down after PE, as its last move left it.
+    row("polyline encoded", "PU0,0;PE>" + PeNumbers({1, 8, -4}) + "<=" + PeNumbers({40, 40, 8, 0}) + ";PR0,4;",
+        "(0,0)(10,-5)|(50,50)(60,50)(60,60)");
     row("settings passed over", "IN;DF;LT;PW0.35;VS20;CO\"a;b\";DT*;ESC.@;PU0,0;PD4,0;PG;", "(0,0)(10,0)");
     row("device control passed over", "\x1B.(;\x1B.I81;;17:PU0,0PD4,0\x1B%-12345X", "(0,0)(10,0)");
     row("largest coordinates", "PU0,0;PD858993458,-858993458", "(0,0)(2147483645,-2147483645)");
@@ -522,6 +527,8 @@ void TestPlotReader::hpglFiles_data()
     row("lone coordinate", "PU0,0;PD10,20,30;", "",
         "The HPGL instruction \"PD10,20,30\" at line 1, column 7 has an X coordinate without its Y");
     row("circle without radius", "CI;", "", "The HPGL instruction \"CI\" at line 1, column 1 needs a radius");
+    row("encoded X without its Y", "PU0,0;\nPE" + PeNumbers({4}) + "A!;", "",
+        "The HPGL instruction \"PE\" at line 2, column 1 has \"!\" where it needs the Y of its last X");
     row("too many numbers", "CI1,2,3;", "",
         "The HPGL instruction \"CI1,2,3\" at line 1, column 1 has more numbers than it takes");
     row("out of range", "PU0,0;PD858993459,0", "",

@@ -14,6 +14,7 @@ public:
     QStringList Log;
     QStringList FailAt; // steps starting with any of these throw
     bool JobOpen = false;
+    SheetShare Drawn; // what the canvas says fell on the sheet
 
     void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
     {
@@ -42,6 +43,11 @@ public:
         JobOpen = false;
         Step(QStringLiteral("EndDoc"));
     }
+    void AbortDoc() noexcept override
+    {
+        JobOpen = false;
+        Log << QStringLiteral("AbortDoc");
+    }
     bool Printing() const override { return JobOpen; }
     DrawingSurface& Canvas() override { return *this; }
 
@@ -64,4 +70,5 @@ private:
     void SetWindowOrgEx(std::int64_t x, std::int64_t y) override { Step(QStringLiteral("Window %1,%2").arg(x).arg(y)); }
     void MoveTo(int x, int y) override { Step(QStringLiteral("MoveTo %1,%2").arg(x).arg(y)); }
     void Polyline(const TPoint*, int count) override { Step(QStringLiteral("Polyline %1").arg(count)); }
+    SheetShare Share() const override { return Drawn; }
 };

@@ -317,29 +317,41 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     file.close();
     // The dialog takes a typed name that does not exist; the reader reports it.
     const QString missing = dir.filePath(QStringLiteral("missing.plt"));
+    // Pen 2's line runs a metre to the right, off the sheet: cut in part, and told.
+    const QString pens = dir.filePath(QStringLiteral("pens.plt"));
+    QFile penFile(pens);
+    QVERIFY(penFile.open(QIODevice::WriteOnly));
+    penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;SP0;");
+    penFile.close();
 
-    for (const QString& name : {missing, good}) {
-        WhenModal<QFileDialog>(this, [name](QFileDialog& dialog) {
+    const std::pair<QString, QString> opened[] = {{missing, {}}, {good, {}}, {pens, QStringLiteral("2")}};
+    for (const auto& [name, penText] : opened) {
+        WhenModal<QFileDialog>(this, [name = name, penText = penText](QFileDialog& dialog) {
             QCOMPARE(dialog.nameFilters(), QStringList{QStringLiteral("Plt (*.plt)")});
             // Typed into the name field as a user would: selectFile() leaves
             // the field alone once it has focus, and when focus arrives
             // depends on the window system's timing.
             auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            QVERIFY(field);
+            auto* pensField = dialog.findChild<QLineEdit*>(QStringLiteral("pensEdit"));
+            QVERIFY(field && pensField);
             field->setText(name);
+            pensField->setText(penText);
             QCOMPARE(dialog.selectedFiles(), QStringList{name});
             static_cast<QDialog&>(dialog).accept();
         });
         FForm->Button1->click();
         WaitForJobHandedOver();
     }
-    QCOMPARE(FReports->Texts.size(), 1);
+    QCOMPARE(FReports->Texts.size(), 2);
     QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("Cannot open file \"%1\".").arg(missing)),
              qPrintable(FReports->Texts.at(0)));
+    QVERIFY2(FReports->Texts.at(1).startsWith(QStringLiteral("Part of the plot lies off the sheet and was not cut: ")),
+             qPrintable(FReports->Texts.at(1)));
     QCOMPARE(WaitForJobPage(1).Strokes.size(), 1);
-    QCOMPARE(FForm->Store()->NPolygons(), 1);
+    QCOMPARE(WaitForJobPage(2).Strokes.size(), 1);
+    QCOMPARE(FForm->Store()->NPolygons(), 1); // pen 2's line alone
     QTest::qWait(300);
-    QCOMPARE(FServer->jobFiles().size(), FJobsBefore + 1);
+    QCOMPARE(FServer->jobFiles().size(), FJobsBefore + 2);
 }
 
 void TestMainWindow::cancelledSetupChangesNothing()

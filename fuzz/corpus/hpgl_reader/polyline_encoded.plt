@@ -1,0 +1,1 @@
+IN;SP1;PU;PE<=_Ë_Ë_Ë¿;PR400,0;PU;PD;PE<¿_Ë;PR400,0;PE>ÁAØ¿;IN;SP1;PE7<=?x?x?x__?x;
