@@ -23,23 +23,36 @@ namespace {
 
 constexpr qint64 UploadChunk = 64 * 1024;
 
-// The highest id among this user's jobs on the device, finished ones
-// included (0 for none); null with err filled in when not answered.
-IppPtr AskNewestOwnJob(Connection& http, const QString& device, IppError& err)
-{
-    IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-    ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
-    return http.Do(std::move(request), "/", err);
-}
-
 int NewestIn(ipp_t* response)
 {
     int newest = 0;
     for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response))
         if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
             newest = std::max(newest, ippGetInteger(a, 0));
+    return newest;
+}
+
+// The highest id among this user's jobs on the device, finished ones
+// included (0 for none); nullopt with err filled in when not answered.
+// Asking for every job would have the server read its whole kept history on
+// each Cut, which slows every Cut as the history grows. The unfinished jobs
+// are few; the finished ones come newest first, so one of them is enough.
+// Unfinished first: a job that finishes in between is then still seen.
+std::optional<int> AskNewestOwnJob(Connection& http, const QString& device, IppError& err)
+{
+    int newest = 0;
+    for (const char* which : {"not-completed", "completed"}) {
+        IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+        ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
+        if (qstrcmp(which, "completed") == 0)
+            ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", 1);
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+        IppPtr response = http.Do(std::move(request), "/", err);
+        if (!response)
+            return std::nullopt;
+        newest = std::max(newest, NewestIn(response.get()));
+    }
     return newest;
 }
 
@@ -51,10 +64,7 @@ std::optional<int> NewestOwnJob(const QString& device)
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
     if (!http)
         return std::nullopt;
-    IppPtr response = AskNewestOwnJob(*http, device, err);
-    if (!response)
-        return std::nullopt;
-    return NewestIn(response.get());
+    return AskNewestOwnJob(*http, device, err);
 }
 
 // Failures where the server may have taken the job without our hearing so:
@@ -246,14 +256,13 @@ std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const Device
     if (!http)
         throw EOSError::FromCode(err.Code, err.Text);
     // The queue must exist on the server before anything is drawn.
-    IppPtr jobs = AskNewestOwnJob(*http, device, err);
-    if (!jobs) {
+    const std::optional<int> before = AskNewestOwnJob(*http, device, err);
+    if (!before) {
         if (err.Code == IPP_STATUS_ERROR_NOT_FOUND)
             throw EPrinter(NotValidMessage(device));
         throw EOSError::FromCode(err.Code, err.Text);
     }
-    const int before = NewestIn(jobs.get());
     if (settings.Language == SendAs::Driver)
-        return std::make_unique<PdfQueueJob>(device, settings, title, before);
-    return std::make_unique<RawQueueJob>(std::move(http), device, settings, title, before);
+        return std::make_unique<PdfQueueJob>(device, settings, title, *before);
+    return std::make_unique<RawQueueJob>(std::move(http), device, settings, title, *before);
 }

@@ -308,6 +308,10 @@ void TestPrinterStatus::slowServerIsNoFailure()
     t.start();
     PrintPlot(FSample, 2);
     const qint64 late = t.elapsed();
+    // The same with the job still waiting on a stopped queue.
+    QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
+    PrintPlot(FSample, 2);
+    QVERIFY(FServer->cancelAll() && FServer->enableQueue(QStringLiteral("TestCutter")));
     // A late answer with no new job of ours on the queue is a failure.
     Select(QStringLiteral("Refusing"));
     QString refused;
