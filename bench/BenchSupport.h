@@ -39,6 +39,17 @@ inline bool ServerStarted(const PrivateCupsServer& server, const char* program)
     return false;
 }
 
+// The private server with the raw queue ("RawCutter") the raw benchmarks cut to.
+inline bool RawQueueStarted(PrivateCupsServer& server, const QString& queue, const char* program)
+{
+    if (!ServerStarted(server, program))
+        return false;
+    if (server.addRawQueue(queue))
+        return true;
+    std::fprintf(stderr, "%s: cannot add the raw queue\n", program);
+    return false;
+}
+
 // Waits for the raw queue to pass a job on and returns the size of what it
 // passed on, -1 when nothing came in time. The kept copies are dropped, so
 // neither side's job is still being processed while the other is timed.

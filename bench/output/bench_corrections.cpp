@@ -28,13 +28,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     PrivateCupsServer server;
-    if (!ServerStarted(server, "bench_corrections"))
-        return 1;
     const QString queue = QStringLiteral("RawCutter");
-    if (!server.addRawQueue(queue)) {
-        std::fprintf(stderr, "bench_corrections: cannot add the raw queue\n");
+    if (!RawQueueStarted(server, queue, "bench_corrections"))
         return 1;
-    }
     const int runs = RunCount(argc, argv, 5);
 
     TPLT plot;

@@ -54,12 +54,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     PrivateCupsServer server;
-    if (!ServerStarted(server, "bench_cut_raw"))
-        return 1;
     const QString queue = QStringLiteral("RawCutter");
+    if (!RawQueueStarted(server, queue, "bench_cut_raw"))
+        return 1;
     QTemporaryDir dir;
-    if (!server.addRawQueue(queue) || !dir.isValid()) {
-        std::fprintf(stderr, "bench_cut_raw: cannot add the raw queue or a temporary folder\n");
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "bench_cut_raw: cannot make a temporary folder\n");
         return 1;
     }
     const int runs = RunCount(argc, argv, 7);

@@ -41,12 +41,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     PrivateCupsServer server;
-    if (!ServerStarted(server, "bench_cli_cut"))
-        return 1;
     const QString queue = QStringLiteral("RawCutter");
+    if (!RawQueueStarted(server, queue, "bench_cli_cut"))
+        return 1;
     QTemporaryDir dir;
-    if (!server.addRawQueue(queue) || !dir.isValid()) {
-        std::fprintf(stderr, "bench_cli_cut: cannot add the raw queue or a temporary folder\n");
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "bench_cli_cut: cannot make a temporary folder\n");
         return 1;
     }
     // Nothing remembered from the user's own choices.
