@@ -69,10 +69,10 @@ inline qint64 DrainRawJobs(const PrivateCupsServer& server, int timeoutMs)
 // "SP0;", lines lines in all.
 inline QByteArray SampleLayout(int lines)
 {
-    const QStringList sample = BuiltInSampleLines();
-    const QStringList body = sample.mid(1, sample.size() - 2);
+    const std::vector<std::string> sample = BuiltInSampleLines();
+    const std::vector<std::string> body(sample.begin() + 1, sample.end() - 1);
     QByteArray text = "IN;\n";
     for (int i = 0; i < lines - 2; ++i)
-        text += body.at(i % body.size()).toLatin1() + '\n';
+        text += QByteArray::fromStdString(body.at(static_cast<std::size_t>(i) % body.size())) + '\n';
     return text + "SP0;\n";
 }

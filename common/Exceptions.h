@@ -1,20 +1,22 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <exception>
+// Messages are built with Format and quote the user's values with Quoted.
+#include "common/Text.h"
 
-// Every failure the program reports is one of these; the message is what the
-// user sees in the error box.
+#include <exception>
+#include <string>
+#include <string_view>
+
+// Every failure the program reports is one of these; the message (UTF-8) is
+// what the user sees in the error box.
 class Exception : public std::exception {
 public:
-    explicit Exception(QString message);
-    const QString& Message() const noexcept { return FMessage; }
-    const char* what() const noexcept override { return FUtf8.constData(); }
+    explicit Exception(std::string message);
+    const std::string& Message() const noexcept { return FMessage; }
+    const char* what() const noexcept override { return FMessage.c_str(); }
 
 private:
-    QString FMessage;
-    QByteArray FUtf8;
+    std::string FMessage;
 };
 
 // Text that is not a valid integer.
@@ -45,11 +47,11 @@ public:
 // reported no code.
 class EOSError : public Exception {
 public:
-    EOSError(QString message, int code);
+    EOSError(std::string message, int code);
     int ErrorCode() const noexcept { return FCode; }
 
     // "System Error.  Code: N.\r\n<text>", or the no-code message when code is 0.
-    static EOSError FromCode(int code, const QString& systemText);
+    static EOSError FromCode(int code, std::string_view systemText);
 
 private:
     int FCode;
@@ -60,11 +62,3 @@ class EPrinter : public Exception {
 public:
     using Exception::Exception;
 };
-
-// Removes trailing blanks and full stops, as system error texts are quoted
-// inside our own sentences.
-QString TrimSystemText(const QString& text);
-
-// A value the user gave, cut to 64 characters with an ellipsis for quoting in
-// a message: a value megabytes long would otherwise flood the error report.
-QString Quoted(const QString& text);

@@ -3,8 +3,6 @@
 #include "common/Exceptions.h"
 #include "cutter/CutterCorrections.h"
 
-#include <QStringList>
-
 #include <array>
 #include <cmath>
 #include <initializer_list>
@@ -40,29 +38,31 @@ void SquareWithTriangle(TPLT& plot, std::int32_t x, std::int32_t y)
 // the y line at x 3 mm, from y 8 mm; 6 mm ticks across each end.
 constexpr std::int32_t XLineStart = 600, XLineY = 300, YLineStart = 800, YLineX = 300, Tick = 600;
 
-double Parse(const QString& text, bool& ok)
+double Parse(const std::string& text, bool& ok)
 {
-    return text.trimmed().toDouble(&ok);
+    const std::optional<double> value = DoubleFromText(Trimmed(text));
+    ok = value.has_value();
+    return value.value_or(0);
 }
 
 } // namespace
 
-QLatin1String PatternWord(CalibrationPattern pattern)
+std::string_view PatternWord(CalibrationPattern pattern)
 {
-    return QLatin1String(PatternWords[static_cast<size_t>(pattern)]);
+    return PatternWords[static_cast<size_t>(pattern)];
 }
 
-std::optional<CalibrationPattern> PatternFromWord(const QString& word)
+std::optional<CalibrationPattern> PatternFromWord(std::string_view word)
 {
     for (size_t i = 0; i < PatternWords.size(); ++i)
-        if (word.compare(QLatin1String(PatternWords[i]), Qt::CaseInsensitive) == 0)
+        if (SameWord(word, PatternWords[i]))
             return static_cast<CalibrationPattern>(i);
     return std::nullopt;
 }
 
-LadderSteps ParseLadderSteps(const QString& text)
+LadderSteps ParseLadderSteps(std::string_view text)
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
+    const std::vector<std::string> parts = Split(text, ':');
     bool ok = parts.size() == 3;
     LadderSteps steps;
     bool each = false;
@@ -75,8 +75,7 @@ LadderSteps ParseLadderSteps(const QString& text)
         ok = ok && each;
     }
     if (!ok)
-        throw EConvertError(
-            QStringLiteral("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05").arg(text));
+        throw EConvertError(Format("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05", text));
     return steps;
 }
 
@@ -84,21 +83,17 @@ std::vector<double> LadderOffsets(const LadderSteps& s)
 {
     const auto inRange = [](double v) { return std::isfinite(v) && v >= 0 && v <= MaxBladeOffsetMm; };
     if (!inRange(s.FromMm) || !inRange(s.ToMm))
-        throw EConvertError(QStringLiteral("The offsets must lie from 0 to %1 mm; %2 to %3 does not")
-                                .arg(MaxBladeOffsetMm)
-                                .arg(s.FromMm)
-                                .arg(s.ToMm));
+        throw EConvertError(
+            Format("The offsets must lie from 0 to %1 mm; %2 to %3 does not", MaxBladeOffsetMm, s.FromMm, s.ToMm));
     if (s.ToMm < s.FromMm || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
-        throw EConvertError(QStringLiteral("The offsets must rise from FROM to TO in steps of at least 0.01 mm"));
+        throw EConvertError("The offsets must rise from FROM to TO in steps of at least 0.01 mm");
     const double span = (s.ToMm - s.FromMm) / s.StepMm;
     const long gaps = std::lround(span);
     if (std::abs(span - static_cast<double>(gaps)) > 1e-6)
-        throw EConvertError(
-            QStringLiteral("Steps of %1 mm do not lead from %2 to %3 mm").arg(s.StepMm).arg(s.FromMm).arg(s.ToMm));
+        throw EConvertError(Format("Steps of %1 mm do not lead from %2 to %3 mm", s.StepMm, s.FromMm, s.ToMm));
     if (gaps + 1 > MaxLadderSquares)
-        throw EConvertError(QStringLiteral("%1 squares are too many for one ladder; at most %2 fit its numbering")
-                                .arg(gaps + 1)
-                                .arg(MaxLadderSquares));
+        throw EConvertError(
+            Format("%1 squares are too many for one ladder; at most %2 fit its numbering", gaps + 1, MaxLadderSquares));
     std::vector<double> offsets;
     for (long i = 0; i <= gaps; ++i)
         offsets.push_back(std::round((s.FromMm + s.StepMm * static_cast<double>(i)) * 100) / 100);
@@ -159,16 +154,12 @@ void MakeTestCutPattern(TPLT& plot)
     SquareWithTriangle(plot, 0, 0);
 }
 
-void CheckPatternFits(const TPLT& plot, const QString& what, double widthMm, double heightMm)
+void CheckPatternFits(const TPLT& plot, const std::string& what, double widthMm, double heightMm)
 {
     const TRect b = plot.Bound();
     const double w = (static_cast<double>(b.Right) - b.Left) / 100, h = (static_cast<double>(b.Top) - b.Bottom) / 100;
     if (w <= widthMm + 1e-9 && h <= heightMm + 1e-9)
         return;
-    throw EConvertError(QStringLiteral("The %1 (%2 x %3 mm) does not fit the sheet's %4 x %5 mm")
-                            .arg(what)
-                            .arg(w)
-                            .arg(h)
-                            .arg(widthMm)
-                            .arg(heightMm));
+    throw EConvertError(
+        Format("The %1 (%2 x %3 mm) does not fit the sheet's %4 x %5 mm", what, w, h, widthMm, heightMm));
 }

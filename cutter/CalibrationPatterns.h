@@ -10,16 +10,16 @@
 
 #include "plot/UPLT.h"
 
-#include <QString>
-
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 enum class CalibrationPattern { Sample, Scale, Ladder, TestCut };
 
 // "sample", "scale", "ladder", "test-cut" and back (nullopt for none).
-QLatin1String PatternWord(CalibrationPattern pattern);
-std::optional<CalibrationPattern> PatternFromWord(const QString& word);
+std::string_view PatternWord(CalibrationPattern pattern);
+std::optional<CalibrationPattern> PatternFromWord(std::string_view word);
 
 inline constexpr double DefaultScaleLengthMm = 200;
 inline constexpr double MinScaleLengthMm = 50;
@@ -34,7 +34,7 @@ struct LadderSteps {
 };
 
 // "FROM:TO:STEP" in mm. Throws EConvertError for anything else.
-LadderSteps ParseLadderSteps(const QString& text);
+LadderSteps ParseLadderSteps(std::string_view text);
 // The offset of each square, first to last; throws EConvertError for offsets
 // out of range, a step that does not divide the span or too many squares.
 std::vector<double> LadderOffsets(const LadderSteps& steps);
@@ -50,4 +50,4 @@ void MakeTestCutPattern(TPLT& plot);
 
 // Throws EConvertError, saying by how much, when the plot's bound is larger
 // than widthMm x heightMm.
-void CheckPatternFits(const TPLT& plot, const QString& what, double widthMm, double heightMm);
+void CheckPatternFits(const TPLT& plot, const std::string& what, double widthMm, double heightMm);

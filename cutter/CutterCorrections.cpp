@@ -38,33 +38,30 @@ CutterCorrections RoundedCorrections(const CutterCorrections& c)
     return r;
 }
 
-QString CorrectionsProblem(const CutterCorrections& c)
+std::string CorrectionsProblem(const CutterCorrections& c)
 {
     if (!Within(c.ScaleXPercent, MinScalePercent, MaxScalePercent)
         || !Within(c.ScaleYPercent, MinScalePercent, MaxScalePercent))
-        return QStringLiteral("The scale must be from %1 % to %2 %").arg(MinScalePercent).arg(MaxScalePercent);
+        return Format("The scale must be from %1 % to %2 %", MinScalePercent, MaxScalePercent);
     if (!Within(c.BladeOffsetMm, 0, MaxBladeOffsetMm))
-        return QStringLiteral("The blade offset must be from 0 to %1 mm (0 is off)").arg(MaxBladeOffsetMm);
+        return Format("The blade offset must be from 0 to %1 mm (0 is off)", MaxBladeOffsetMm);
     for (double offset : c.PathOffsetsMm)
         if (!Within(offset, 0, MaxBladeOffsetMm))
-            return QStringLiteral("The blade offset must be from 0 to %1 mm (0 is off)").arg(MaxBladeOffsetMm);
+            return Format("The blade offset must be from 0 to %1 mm (0 is off)", MaxBladeOffsetMm);
     if (!Within(c.OvercutMm, 0, MaxOvercutMm))
-        return QStringLiteral("The overcut must be from 0 to %1 mm").arg(MaxOvercutMm);
+        return Format("The overcut must be from 0 to %1 mm", MaxOvercutMm);
     return {};
 }
 
 double ComposedScalePercent(double currentPercent, double nominalMm, double measuredMm)
 {
     if (!std::isfinite(measuredMm) || !(nominalMm > 0) || std::abs(measuredMm - nominalMm) > 0.5 * nominalMm)
-        throw EConvertError(QStringLiteral("A measured length of %1 mm is more than 50 % off the line's %2 mm; "
-                                           "measure between the ticks at the line's ends")
-                                .arg(measuredMm)
-                                .arg(nominalMm));
+        throw EConvertError(Format("A measured length of %1 mm is more than 50 % off the line's %2 mm; "
+                                   "measure between the ticks at the line's ends",
+                                   measuredMm, nominalMm));
     const double composed = RoundTo(currentPercent * nominalMm / measuredMm, 0.01);
     if (!Within(composed, MinScalePercent, MaxScalePercent))
-        throw EConvertError(QStringLiteral("The corrected scale would be %1 %, outside %2 % to %3 %")
-                                .arg(composed)
-                                .arg(MinScalePercent)
-                                .arg(MaxScalePercent));
+        throw EConvertError(Format("The corrected scale would be %1 %, outside %2 % to %3 %", composed, MinScalePercent,
+                                   MaxScalePercent));
     return composed;
 }

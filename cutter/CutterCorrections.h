@@ -5,8 +5,7 @@
 // shape's starting nick. All off by default, and an uncorrected job is the
 // same job as before corrections existed.
 
-#include <QString>
-
+#include <string>
 #include <vector>
 
 struct CutterCorrections {
@@ -36,7 +35,7 @@ bool ReshapesPath(const CutterCorrections& c);
 // The values rounded to their steps (0.01 % and 0.01 mm); an empty text when
 // all are in range, else what is wrong, for the user.
 CutterCorrections RoundedCorrections(const CutterCorrections& c);
-QString CorrectionsProblem(const CutterCorrections& c);
+std::string CorrectionsProblem(const CutterCorrections& c);
 
 // The scale that makes a line cut at `currentPercent` measure `nominalMm`
 // when it measured `measuredMm`: the correction is composed with the current

@@ -2,9 +2,6 @@
 
 #include "common/Exceptions.h"
 
-#include <QFileDevice>
-#include <QIODevice>
-
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -23,7 +20,7 @@ std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept
     return std::llround(mm * unitsPerMm);
 }
 
-CutterEncoder::CutterEncoder(QIODevice& sink) : FSink(sink), FBuffer(new char[BufferSize])
+CutterEncoder::CutterEncoder(ByteSink& sink) : FSink(sink), FBuffer(new char[BufferSize])
 {}
 
 CutterEncoder::~CutterEncoder() = default;
@@ -33,7 +30,7 @@ void CutterEncoder::End()
     Close();
     Flush();
     // A file's own buffer hides a full disk until it is flushed.
-    if (auto* file = qobject_cast<QFileDevice*>(&FSink); file && !file->flush())
+    if (!FSink.Flush())
         Fail();
 }
 
@@ -62,12 +59,12 @@ void CutterEncoder::PutPair(PlotterPoint p)
 
 void CutterEncoder::Flush()
 {
-    if (!FFailure.isEmpty())
+    if (!FFailure.empty())
         Fail();
     const char* data = FBuffer.get();
-    qint64 left = static_cast<qint64>(FUsed);
+    auto left = static_cast<std::int64_t>(FUsed);
     while (left > 0) {
-        const qint64 n = FSink.write(data, left);
+        const std::int64_t n = FSink.Write(data, left);
         if (n <= 0)
             Fail();
         data += n;
@@ -78,8 +75,8 @@ void CutterEncoder::Flush()
 
 void CutterEncoder::Fail()
 {
-    if (FFailure.isEmpty()) {
-        FFailure = QStringLiteral("Cannot write the cutter job: %1").arg(TrimSystemText(FSink.errorString()));
+    if (FFailure.empty()) {
+        FFailure = Format("Cannot write the cutter job: %1", TrimSystemText(FSink.ErrorText()));
         FUsed = 0;
     }
     throw EFileError(FFailure);
@@ -174,7 +171,7 @@ private:
 // cutters, 40 units per mm (0.025 mm steps), each instruction on its line.
 class MoveCutEncoder final : public CutterEncoder {
 public:
-    MoveCutEncoder(QIODevice& sink, double unitsPerMm, char terminator)
+    MoveCutEncoder(ByteSink& sink, double unitsPerMm, char terminator)
         : CutterEncoder(sink), FUnitsPerMm(unitsPerMm), FTerminator(terminator)
     {}
     double UnitsPerMm() const noexcept override { return FUnitsPerMm; }
@@ -226,7 +223,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sink)
+std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink)
 {
     switch (language) {
     case SendAs::HPGL: return std::make_unique<HpglEncoder>(sink);

@@ -4,13 +4,13 @@
 // its own syntax, streamed to a device as it is produced, so a plot of any
 // size never sits in memory as a whole job.
 
+#include "cutter/ByteSink.h"
 #include "cutter/DeviceSettings.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
-
-class QIODevice;
 
 // A position in plotter units from the cutter's origin.
 struct PlotterPoint {
@@ -24,7 +24,7 @@ std::int64_t ToPlotterUnits(double mm, double unitsPerMm) noexcept;
 
 class CutterEncoder {
 public:
-    explicit CutterEncoder(QIODevice& sink);
+    explicit CutterEncoder(ByteSink& sink);
     virtual ~CutterEncoder();
     CutterEncoder(const CutterEncoder&) = delete;
     CutterEncoder& operator=(const CutterEncoder&) = delete;
@@ -54,11 +54,11 @@ private:
     void Flush();
     [[noreturn]] void Fail();
 
-    QIODevice& FSink;
+    ByteSink& FSink;
     std::unique_ptr<char[]> FBuffer;
     size_t FUsed = 0;
-    QString FFailure;
+    std::string FFailure;
 };
 
 // The encoder for a language; nullptr for SendAs::Driver.
-std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sink);
+std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink);

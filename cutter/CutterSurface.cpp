@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink)
+CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink)
     : MappedSurface(settings, dpi), FRotate90(settings.Rotate90), FMirrorX(settings.MirrorX),
       FMirrorY(settings.MirrorY),
       FScaleX((settings.Rotate90 ? settings.Corrections.ScaleYPercent : settings.Corrections.ScaleXPercent) / 100),
@@ -13,7 +13,7 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, QIODevice&
       FClip(Page().WidthMm, Page().HeightMm), FEncoder(MakeCutterEncoder(settings.Language, sink))
 {
     if (!FEncoder)
-        throw EPrinter(QStringLiteral("No cutter language is chosen for this device"));
+        throw EPrinter("No cutter language is chosen for this device");
     FUnitsPerMm = FEncoder->UnitsPerMm();
     double strokeOffset = FCorrections.BladeOffsetMm;
     for (double offset : FCorrections.PathOffsetsMm)

@@ -31,14 +31,12 @@
 #include <memory>
 #include <vector>
 
-class QIODevice;
-
 class CutterSurface final : public MappedSurface, private ToolPathSink {
 public:
     // dpi is the surface's device resolution: the unit of DPtoLP and the
     // viewport origin. Writes the job's opening to sink (buffered). Throws
     // EPrinter for SendAs::Driver, which has no cutter language.
-    CutterSurface(const DeviceSettings& settings, int dpi, QIODevice& sink);
+    CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink);
     ~CutterSurface() override;
 
     void Polyline(const TPoint* points, int count) override;

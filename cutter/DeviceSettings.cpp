@@ -1,5 +1,7 @@
 #include "cutter/DeviceSettings.h"
 
+#include "common/Text.h"
+
 #include <utility>
 
 namespace {
@@ -11,18 +13,18 @@ constexpr std::pair<SendAs, const char*> LanguageWords[] = {
 };
 } // namespace
 
-QLatin1String SendAsWord(SendAs language)
+std::string_view SendAsWord(SendAs language)
 {
     for (const auto& [each, word] : LanguageWords)
         if (each == language)
-            return QLatin1String(word);
-    return QLatin1String();
+            return word;
+    return {};
 }
 
-std::optional<SendAs> SendAsFromWord(const QString& word)
+std::optional<SendAs> SendAsFromWord(std::string_view word)
 {
     for (const auto& [language, name] : LanguageWords)
-        if (word.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+        if (SameWord(word, name))
             return language;
     return std::nullopt;
 }

@@ -7,9 +7,9 @@
 #include "cutter/CutterCorrections.h"
 #include "cutter/PortSettings.h"
 
-#include <QString>
-
 #include <optional>
+#include <string>
+#include <string_view>
 
 // How a job reaches the device: drawn as a page for the printing system's
 // driver, or written in the cutter's own command language and sent raw.
@@ -17,11 +17,11 @@ enum class SendAs { Driver, HPGL, DMPL, GPGL, CAMMGL };
 
 // A language's word in settings files and on the command line ("driver",
 // "hpgl", "dmpl", "gpgl", "camm"), and back (any case; nullopt for none).
-QLatin1String SendAsWord(SendAs language);
-std::optional<SendAs> SendAsFromWord(const QString& word);
+std::string_view SendAsWord(SendAs language);
+std::optional<SendAs> SendAsFromWord(std::string_view word);
 
 struct DeviceSettings {
-    QString PaperName;        // media keyword the device knows: "A4", "Letter", ...
+    std::string PaperName;    // media keyword the device knows: "A4", "Letter", ...
     double PaperWidthMm = 0;  // portrait width of the sheet
     double PaperHeightMm = 0; // portrait height of the sheet
     // Unprintable margins (the device's imageable area), portrait, in mm.

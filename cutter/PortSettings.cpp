@@ -1,6 +1,6 @@
 #include "cutter/PortSettings.h"
 
-#include <QStringList>
+#include "common/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -16,55 +16,52 @@ constexpr std::pair<FlowControl, const char*> FlowWords[] = {
 
 } // namespace
 
-QString PortSettingsText(const PortSettings& s)
+std::string PortSettingsText(const PortSettings& s)
 {
-    QString flow;
+    std::string flow;
     for (const auto& [value, word] : FlowWords)
         if (value == s.Flow)
-            flow = QLatin1String(word);
-    return QStringLiteral("%1,%2,%3,%4,%5")
-        .arg(s.Baud)
-        .arg(s.DataBits)
-        .arg(QLatin1Char(s.Parity))
-        .arg(s.StopBits)
-        .arg(flow);
+            flow = word;
+    return Format("%1,%2,%3,%4,%5", s.Baud, s.DataBits, s.Parity, s.StopBits, flow);
 }
 
-std::optional<PortSettings> ParsePortSettings(const QString& text, QString* wrong)
+std::optional<PortSettings> ParsePortSettings(std::string_view text, std::string* wrong)
 {
-    const auto refuse = [wrong](const QString& why) -> std::optional<PortSettings> {
+    const auto refuse = [wrong](const std::string& why) -> std::optional<PortSettings> {
         if (wrong)
             *wrong = why;
         return std::nullopt;
     };
-    const QStringList parts = text.trimmed().split(QLatin1Char(','));
+    const std::vector<std::string> parts = Split(Trimmed(text), ',');
     if (parts.size() != 5)
-        return refuse(QStringLiteral("it needs five fields, not %1").arg(parts.size()));
+        return refuse(Format("it needs five fields, not %1", parts.size()));
     PortSettings s;
-    bool ok = false;
-    s.Baud = parts[0].trimmed().toInt(&ok);
-    if (!ok || std::find(Bauds.begin(), Bauds.end(), s.Baud) == Bauds.end()) {
-        QStringList speeds;
-        for (int baud : Bauds)
-            speeds << QString::number(baud);
-        return refuse(QStringLiteral("the speed is not one of ") + speeds.join(QStringLiteral(", ")));
+    const std::optional<int> baud = IntFromText(Trimmed(parts[0]));
+    s.Baud = baud.value_or(0);
+    if (!baud || std::find(Bauds.begin(), Bauds.end(), s.Baud) == Bauds.end()) {
+        std::vector<std::string> speeds;
+        for (int each : Bauds)
+            speeds.push_back(std::to_string(each));
+        return refuse("the speed is not one of " + Join(speeds, ", "));
     }
-    s.DataBits = parts[1].trimmed().toInt(&ok);
-    if (!ok || s.DataBits < 5 || s.DataBits > 8)
-        return refuse(QStringLiteral("the data bits are not 5 to 8"));
-    const QString parity = parts[2].trimmed().toUpper();
-    if (parity != QLatin1String("N") && parity != QLatin1String("E") && parity != QLatin1String("O"))
-        return refuse(QStringLiteral("the parity is not N, E or O"));
-    s.Parity = parity.at(0).toLatin1();
-    s.StopBits = parts[3].trimmed().toInt(&ok);
-    if (!ok || (s.StopBits != 1 && s.StopBits != 2))
-        return refuse(QStringLiteral("the stop bits are not 1 or 2"));
-    const QString flow = parts[4].trimmed().toLower();
+    const std::optional<int> dataBits = IntFromText(Trimmed(parts[1]));
+    s.DataBits = dataBits.value_or(0);
+    if (!dataBits || s.DataBits < 5 || s.DataBits > 8)
+        return refuse("the data bits are not 5 to 8");
+    const std::string parity = AsciiUpper(Trimmed(parts[2]));
+    if (parity != "N" && parity != "E" && parity != "O")
+        return refuse("the parity is not N, E or O");
+    s.Parity = parity.at(0);
+    const std::optional<int> stopBits = IntFromText(Trimmed(parts[3]));
+    s.StopBits = stopBits.value_or(0);
+    if (!stopBits || (s.StopBits != 1 && s.StopBits != 2))
+        return refuse("the stop bits are not 1 or 2");
+    const std::string flow = AsciiLower(Trimmed(parts[4]));
     for (const auto& [value, word] : FlowWords) {
-        if (flow == QLatin1String(word)) {
+        if (flow == word) {
             s.Flow = value;
             return s;
         }
     }
-    return refuse(QStringLiteral("the flow control is not none, xonxoff or rtscts"));
+    return refuse("the flow control is not none, xonxoff or rtscts");
 }

@@ -3,9 +3,9 @@
 // How a cutter on a serial line is spoken to. Plain values and text only:
 // the port code itself lives in platform/serial/.
 
-#include <QString>
-
 #include <optional>
+#include <string>
+#include <string_view>
 
 enum class FlowControl { None, XonXoff, RtsCts };
 
@@ -23,5 +23,5 @@ struct PortSettings {
 // "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control
 // (none, xonxoff or rtscts). Parsing is case-blind; nullopt for anything a
 // serial line cannot be set to, with the field that is wrong in *wrong.
-QString PortSettingsText(const PortSettings& settings);
-std::optional<PortSettings> ParsePortSettings(const QString& text, QString* wrong = nullptr);
+std::string PortSettingsText(const PortSettings& settings);
+std::optional<PortSettings> ParsePortSettings(std::string_view text, std::string* wrong = nullptr);

@@ -34,7 +34,7 @@ SheetPointMm DeviceToSheetMm(const OrientedPage& p, int dpi, DevicePointF d)
     return {p.MarginLeftMm + d.X * 25.4 / dpi, (p.HeightMm - p.MarginTopMm) - d.Y * 25.4 / dpi};
 }
 
-DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm)
+DeviceSettings CutterSheet(const std::string& name, double widthMm, double heightMm)
 {
     DeviceSettings s;
     s.PaperName = name;
@@ -45,13 +45,13 @@ DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm)
 
 const DeviceSettings& A4CutterSheet()
 {
-    static const DeviceSettings sheet = CutterSheet(QStringLiteral("A4"), 210, 297);
+    static const DeviceSettings sheet = CutterSheet("A4", 210, 297);
     return sheet;
 }
 
 const DeviceSettings& LetterCutterSheet()
 {
-    static const DeviceSettings sheet = CutterSheet(QStringLiteral("Letter"), 215.9, 279.4);
+    static const DeviceSettings sheet = CutterSheet("Letter", 215.9, 279.4);
     return sheet;
 }
 

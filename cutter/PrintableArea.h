@@ -35,7 +35,7 @@ struct SheetPointMm {
 SheetPointMm DeviceToSheetMm(const OrientedPage& page, int dpi, DevicePointF device);
 
 // Sheets for cutter-language jobs: the whole sheet, no unprintable margins.
-DeviceSettings CutterSheet(const QString& name, double widthMm, double heightMm);
+DeviceSettings CutterSheet(const std::string& name, double widthMm, double heightMm);
 const DeviceSettings& A4CutterSheet();
 const DeviceSettings& LetterCutterSheet();
 

@@ -6,28 +6,28 @@
 #include "common/Exceptions.h"
 #include "plot/HpglReader.h"
 
-#include <QByteArray>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace {
 
 // A store coordinate in plotter units: 0.4 of it, exactly, as decimal text.
-void PutUnits(QByteArray& out, std::int32_t v)
+void PutUnits(std::string& out, std::int32_t v)
 {
     const std::int64_t tenths = std::int64_t(v) * 4;
     if (tenths < 0)
         out += '-';
     const std::int64_t m = tenths < 0 ? -tenths : tenths;
-    out += QByteArray::number(m / 10) + '.' + char('0' + m % 10);
+    out += std::to_string(m / 10) + '.' + char('0' + m % 10);
 }
 
-QByteArray WrittenBack(const TPLT& store)
+std::string WrittenBack(const TPLT& store)
 {
-    QByteArray out = "IN;";
+    std::string out = "IN;";
     for (const TPolygonView& p : store.Polygons()) {
         for (std::size_t i = 0; i < p.Points.size(); ++i) {
             out += i == 0 ? "PU" : i == 1 ? "PD" : ",";
@@ -63,7 +63,7 @@ bool SameStore(const TPLT& a, const TPLT& b)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QByteArrayView bytes(data, static_cast<qsizetype>(size));
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     TPLT store;
     store.AddPolygon();
     store.AddPoint({7, 7});
@@ -71,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first pen only, so that pen changes are exercised too.
     const int pens[] = {1};
     try {
-        ReadHpglData(store, bytes, QStringLiteral("fuzz.plt"),
-                     size % 2 ? std::span<const int>(pens) : std::span<const int>());
+        ReadHpglData(store, bytes, "fuzz.plt", size % 2 ? std::span<const int>(pens) : std::span<const int>());
     } catch (const Exception&) {
         if (!SameStore(store, before))
             Finding("a failed read changed the store");
@@ -84,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     TPLT again;
     try {
-        ReadHpglData(again, WrittenBack(store), QStringLiteral("again.plt"));
+        ReadHpglData(again, WrittenBack(store), "again.plt");
     } catch (const Exception& e) {
-        std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
+        std::fprintf(stderr, "%s\n", e.what());
         Finding("the store written back does not read");
     }
     if (!SameStore(store, again))

@@ -8,20 +8,19 @@
 #include "platform/PlotFile.h"
 #include "plot/PlotTextReader.h"
 
-#include <QByteArrayView>
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <typeinfo>
+#include <string>
+#include <string_view>
+
+#include <unistd.h>
 
 namespace {
 
 struct Outcome {
-    QString Error; // "<kind>: <message>", empty when the read succeeded
+    std::string Error; // "<kind>: <message>", empty when the read succeeded
     TPLT Store;
 };
 
@@ -48,9 +47,9 @@ Outcome Run(Read read)
     try {
         read(o.Store);
     } catch (const EConvertError& e) {
-        o.Error = QStringLiteral("convert: ") + e.Message();
+        o.Error = "convert: " + e.Message();
     } catch (const EFileError& e) {
-        o.Error = QStringLiteral("file: ") + e.Message();
+        o.Error = "file: " + e.Message();
     }
     return o;
 }
@@ -59,14 +58,27 @@ void Check(bool ok, const char* what, const Outcome& a, const Outcome& b)
 {
     if (ok)
         return;
-    std::fprintf(stderr, "%s disagree:\n  [%s]\n  [%s]\n", what, qPrintable(a.Error), qPrintable(b.Error));
+    std::fprintf(stderr, "%s disagree:\n  [%s]\n  [%s]\n", what, a.Error.c_str(), b.Error.c_str());
     std::abort();
 }
 
-const QString& TempFile()
+// A folder of its own, removed when the fuzzer ends.
+const std::string& TempFile()
 {
-    static QTemporaryDir dir;
-    static const QString path = dir.filePath(QStringLiteral("input.plt"));
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/fuzz_plot_reader.XXXXXX";
+        if (!::mkdtemp(pattern))
+            std::abort();
+        return std::string(pattern);
+    }();
+    static const std::string path = folder + "/input.plt";
+    static const struct Cleanup {
+        ~Cleanup()
+        {
+            ::unlink(path.c_str());
+            ::rmdir(folder.c_str());
+        }
+    } cleanup;
     return path;
 }
 
@@ -74,8 +86,8 @@ const QString& TempFile()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QByteArrayView bytes(data, static_cast<qsizetype>(size));
-    const QString& path = TempFile();
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string& path = TempFile();
 
     const Outcome inPlace = Run([&](TPLT& s) { ReadPlotData(s, bytes, path); });
     const Outcome viaLines = Run([&](TPLT& s) { ReadPlotText(s, PlotDataLines(bytes, path)); });
@@ -83,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           inPlace, viaLines);
 
     {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes.data(), bytes.size()) != bytes.size())
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
             std::abort();
     }
     // Files out of the sample's layout go to the HP-GL reader, fuzzed on its

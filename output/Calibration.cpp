@@ -21,23 +21,18 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
     case CalibrationPattern::Scale: {
         const double longest = std::floor(std::min(w - ScalePatternWidthMm(0), h - ScalePatternHeightMm(0)));
         if (!std::isfinite(cut.LengthMm) || cut.LengthMm < MinScaleLengthMm || cut.LengthMm > longest)
-            throw EConvertError(
-                longest < MinScaleLengthMm
-                    ? QStringLiteral("The sheet (%1 x %2 mm) is too small for scale lines of %3 mm or more")
-                          .arg(w)
-                          .arg(h)
-                          .arg(MinScaleLengthMm)
-                    : QStringLiteral("Scale lines of %1 mm do not fit; this sheet takes %2 to %3 mm")
-                          .arg(cut.LengthMm)
-                          .arg(MinScaleLengthMm)
-                          .arg(longest));
+            throw EConvertError(longest < MinScaleLengthMm
+                                    ? Format("The sheet (%1 x %2 mm) is too small for scale lines of %3 mm or more", w,
+                                             h, MinScaleLengthMm)
+                                    : Format("Scale lines of %1 mm do not fit; this sheet takes %2 to %3 mm",
+                                             cut.LengthMm, MinScaleLengthMm, longest));
         MakeScalePattern(plot, cut.LengthMm);
         break;
     }
     case CalibrationPattern::Ladder: MakeLadderPattern(plot, LadderOffsets(cut.Offsets), pathOffsets); break;
     case CalibrationPattern::TestCut: MakeTestCutPattern(plot); break;
     }
-    CheckPatternFits(plot, QString(PatternWord(cut.Pattern)) + QStringLiteral(" pattern"), w, h);
+    CheckPatternFits(plot, std::string(PatternWord(cut.Pattern)) + " pattern", w, h);
     return plot;
 }
 

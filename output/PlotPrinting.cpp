@@ -15,7 +15,7 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
     printer.GetPrinter(identity, settings);
     printer.SetPrinter(identity, settings);
 
-    printer.BeginDoc(QString());
+    printer.BeginDoc(std::string());
     // Everything after BeginDoc ends the job, even on failure: a job left
     // open would refuse every later Cut with "Printing in progress".
     SheetShare share;
@@ -53,23 +53,23 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
     // never saw.
     if (share.NothingKept()) {
         printer.AbortDoc();
-        throw EPrinter(QStringLiteral("Nothing of the plot falls on the sheet at this position, so nothing was sent; "
-                                      "choose another position or a larger sheet"));
+        throw EPrinter("Nothing of the plot falls on the sheet at this position, so nothing was sent; "
+                       "choose another position or a larger sheet");
     }
     printer.EndDoc();
     return share;
 }
 
-QString LeftOutNotice(const SheetShare& share)
+std::string LeftOutNotice(const SheetShare& share)
 {
     if (!share.SomeLeftOut() || share.NothingKept())
         return {};
     const double percent = 100 * (share.TotalMm - share.KeptMm) / share.TotalMm;
     // Never "0.0 %" for a plot that lost something, nor "100.0 %" for one
     // that kept something.
-    const QString amount = percent < 0.05    ? QStringLiteral("less than 0.1")
-                           : percent > 99.95 ? QStringLiteral("more than 99.9")
-                                             : QString::number(percent, 'f', 1);
-    return QStringLiteral("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)")
-        .arg(amount, QString::number(share.TotalMm - share.KeptMm, 'f', 1), QString::number(share.TotalMm, 'f', 1));
+    const std::string amount = percent < 0.05    ? "less than 0.1"
+                               : percent > 99.95 ? "more than 99.9"
+                                                 : FixedNumber(percent, 1);
+    return Format("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)", amount,
+                  FixedNumber(share.TotalMm - share.KeptMm, 1), FixedNumber(share.TotalMm, 1));
 }

@@ -6,7 +6,7 @@
 #include "cutter/SheetClip.h"
 #include "plot/UPLT.h"
 
-#include <QString>
+#include <string>
 
 // Throws EPrinter for no device, a job already open or an unusable device;
 // a failure while drawing still ends (and hands over) the job first. A plot
@@ -16,4 +16,4 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex);
 
 // What the user is told of a plot that was cut only in part; empty when
 // nothing was left out.
-QString LeftOutNotice(const SheetShare& share);
+std::string LeftOutNotice(const SheetShare& share);

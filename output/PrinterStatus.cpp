@@ -5,7 +5,7 @@
 
 namespace {
 
-QString ActiveDeviceName()
+std::string ActiveDeviceName()
 {
     DeviceIdentity identity;
     DeviceSettings settings;
@@ -35,19 +35,19 @@ std::unique_ptr<SpoolerHandle> OpenActivePrinter()
     return handle;
 }
 
-QString GetPrinterName()
+std::string GetPrinterName()
 {
     auto handle = OpenPrinter(ActiveDeviceName());
     if (!handle)
-        return QString();
+        return std::string();
     HandleGuard guard{handle};
     const auto info = GetPrinter2(*handle);
     if (!info)
-        return QStringLiteral("No printer");
-    return info->PrinterName.value_or(QString());
+        return "No printer";
+    return info->PrinterName.value_or(std::string());
 }
 
-QString GetQueueStatus()
+std::string GetQueueStatus()
 {
     auto handle = OpenActivePrinter();
     HandleGuard guard{handle};
@@ -55,7 +55,7 @@ QString GetQueueStatus()
     const auto jobs = EnumJobs(*handle, 0, 1000);
     if (!jobs)
         ThrowLastSpoolerError();
-    return *jobs > 0 ? QStringLiteral("Print") : QStringLiteral("No jobs in queue");
+    return *jobs > 0 ? "Print" : "No jobs in queue";
 }
 
 namespace {
@@ -63,8 +63,8 @@ namespace {
 // The printer-state-reasons that mean the device cannot be reached.
 bool DeviceMissing(const PrinterInfo2& queue)
 {
-    for (const QString& reason : queue.StateReasons)
-        if (reason.startsWith(QLatin1String("offline")) || reason.endsWith(QLatin1String("-error")))
+    for (const std::string& reason : queue.StateReasons)
+        if (reason.starts_with("offline") || reason.ends_with("-error"))
             return true;
     return false;
 }
@@ -80,7 +80,7 @@ TJobOutcome FollowJob(const HandedJob& job)
     const auto record = GetJob(*handle, job.Id);
     if (!record)
         ThrowLastSpoolerError();
-    const QString what = QStringLiteral("The job %1 on %2").arg(job.Id).arg(job.Device);
+    const std::string what = Format("The job %1 on %2", job.Id, job.Device);
     TJobOutcome outcome;
     switch (record->State) {
     case JobState::Completed: outcome.State = TJobOutcome::Completed; return outcome;
@@ -88,10 +88,8 @@ TJobOutcome FollowJob(const HandedJob& job)
     case JobState::Canceled:
         outcome.State = TJobOutcome::Failed;
         outcome.Reason = record->DeviceMessage;
-        outcome.Message =
-            what
-            + (record->State == JobState::Aborted ? QStringLiteral(" was aborted") : QStringLiteral(" was canceled"))
-            + (outcome.Reason.isEmpty() ? QString() : QStringLiteral(": ") + outcome.Reason);
+        outcome.Message = what + (record->State == JobState::Aborted ? " was aborted" : " was canceled")
+                          + (outcome.Reason.empty() ? std::string() : ": " + outcome.Reason);
         return outcome;
     default: break;
     }
@@ -100,20 +98,17 @@ TJobOutcome FollowJob(const HandedJob& job)
         ThrowLastSpoolerError();
     // A job back in the queue after the device said something is being
     // retried: that word is the reason it waits.
-    const bool retried = record->State == JobState::Pending && !record->DeviceMessage.isEmpty();
+    const bool retried = record->State == JobState::Pending && !record->DeviceMessage.empty();
     if (queue->Stopped || DeviceMissing(*queue) || retried) {
-        outcome.Reason = queue->StateMessage.isEmpty() ? record->DeviceMessage : queue->StateMessage;
-        if (outcome.Reason.isEmpty())
-            outcome.Reason = queue->Stopped ? QStringLiteral("the queue is stopped") : queue->StateReasons.join(u' ');
+        outcome.Reason = queue->StateMessage.empty() ? record->DeviceMessage : queue->StateMessage;
+        if (outcome.Reason.empty())
+            outcome.Reason = queue->Stopped ? "the queue is stopped" : Join(queue->StateReasons, " ");
     }
     // Stopped by the device's failure on this job, not paused by someone:
     // a paused queue's jobs only wait.
-    if (queue->Stopped && !record->DeviceMessage.isEmpty()) {
+    if (queue->Stopped && !record->DeviceMessage.empty()) {
         outcome.State = TJobOutcome::Stuck;
-        outcome.Message = QStringLiteral("The queue %1 stopped with the job %2 inside: %3")
-                              .arg(job.Device)
-                              .arg(job.Id)
-                              .arg(outcome.Reason);
+        outcome.Message = Format("The queue %1 stopped with the job %2 inside: %3", job.Device, job.Id, outcome.Reason);
     }
     return outcome;
 }

@@ -4,9 +4,8 @@
 
 #include "platform/Spooler.h"
 
-#include <QString>
-
 #include <memory>
+#include <string>
 
 // Opens the printer object's current device in the spooler. Throws EPrinter
 // when there is no device and EOSError when the spooler cannot open it.
@@ -15,12 +14,12 @@ std::unique_ptr<SpoolerHandle> OpenActivePrinter();
 // The device's name from its spooler record: empty text when it cannot be
 // opened, "No printer" when its record cannot be read. Throws only EPrinter
 // for no device at all.
-QString GetPrinterName();
+std::string GetPrinterName();
 
 // "Print" when the queue holds any job in any state, otherwise
 // "No jobs in queue". Throws as OpenActivePrinter does, and EOSError when
 // the jobs cannot be counted.
-QString GetQueueStatus();
+std::string GetQueueStatus();
 
 // What became of a job of ours after the hand-over.
 struct TJobOutcome {
@@ -33,9 +32,9 @@ struct TJobOutcome {
     Kind State = OnItsWay;
     // The server's reason when the queue is stopped, the device is missing
     // or the job failed; empty while all is well.
-    QString Reason;
+    std::string Reason;
     // For Stuck and Failed: what the user is told, once.
-    QString Message;
+    std::string Message;
 };
 
 // Asks the job's own queue about it (not the active device's). Throws

@@ -11,10 +11,10 @@
 // One entry per paper size the device supports, portrait, with the device's
 // imageable area as margins and its resolution. Empty when the device is
 // unknown or cannot be asked.
-std::vector<DeviceSettings> SupportedPapers(const QString& device);
+std::vector<DeviceSettings> SupportedPapers(const std::string& device);
 
 // The device's own default settings; falls back to A4 with no margins.
-DeviceSettings DefaultSettings(const QString& device);
+DeviceSettings DefaultSettings(const std::string& device);
 
 // A4 portrait with no margins: what a device that tells nothing gets.
 DeviceSettings FallbackSettings();
@@ -22,4 +22,4 @@ DeviceSettings FallbackSettings();
 // A device named by the user (a port, or a queue in any case) with its own
 // settings; nullopt when there is no such queue. Throws EOSError when the
 // server cannot be asked.
-std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const QString& name);
+std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const std::string& name);

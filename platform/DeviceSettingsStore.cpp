@@ -23,7 +23,7 @@ constexpr double Unbounded = std::numeric_limits<double>::max();
 
 struct Notes {
     std::mutex Mutex;
-    std::function<void(const QString&)> Hook;
+    std::function<void(const std::string&)> Hook;
     QSet<QString> Given;
 };
 
@@ -36,7 +36,7 @@ Notes& TheNotes()
 void Note(const QString& note)
 {
     Notes& n = TheNotes();
-    std::function<void(const QString&)> hook;
+    std::function<void(const std::string&)> hook;
     {
         std::lock_guard lock(n.Mutex);
         if (!n.Hook || n.Given.contains(note))
@@ -44,14 +44,14 @@ void Note(const QString& note)
         n.Given.insert(note);
         hook = n.Hook;
     }
-    hook(note);
+    hook(note.toStdString());
 }
 
 // Null when the path holds something other than a regular file: QSettings
 // would wait forever on a pipe put in its place.
 std::optional<QSettings> Store()
 {
-    const QString path = SettingsFilePath();
+    const QString path = QFile::decodeName(QByteArray::fromStdString(SettingsFilePath()));
     if (path.isEmpty())
         return std::nullopt;
     struct stat info {};
@@ -141,7 +141,8 @@ struct EntryReader {
     }
     void Bad(const char* key, const QVariant& v)
     {
-        BadKeys << QStringLiteral("%1 \"%2\"").arg(QLatin1String(key), Quoted(TextOf(v)));
+        BadKeys << QStringLiteral("%1 \"%2\"")
+                       .arg(QLatin1String(key), QString::fromStdString(Quoted(TextOf(v).toStdString())));
     }
 };
 
@@ -158,7 +159,7 @@ void ReadSheet(EntryReader& r)
     r.Read("WidthMm", [&](const QVariant& v) { return ReadNumber(v, 1, MaxSheetMm, width); });
     r.Read("LengthMm", [&](const QVariant& v) { return ReadNumber(v, 1, MaxSheetMm, length); });
     if (!paper.isEmpty() && width > 0 && length > 0) {
-        s.PaperName = paper;
+        s.PaperName = paper.toStdString();
         s.PaperWidthMm = width;
         s.PaperHeightMm = length;
     }
@@ -189,13 +190,15 @@ void ReadSheet(EntryReader& r)
 // Named outright rather than QSettings("Vellico", "vellico-output-test"),
 // which also reads organisation-wide and system files: only this file is
 // read, and only once it is known to be a file.
-QString SettingsFilePath()
+std::string SettingsFilePath()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("/Vellico/vellico-output-test.conf");
+    return folder.isEmpty()
+               ? std::string()
+               : QFile::encodeName(folder + QStringLiteral("/Vellico/vellico-output-test.conf")).toStdString();
 }
 
-void SetSettingsNoteHook(std::function<void(const QString& note)> hook)
+void SetSettingsNoteHook(std::function<void(const std::string& note)> hook)
 {
     Notes& n = TheNotes();
     std::lock_guard lock(n.Mutex);
@@ -203,8 +206,9 @@ void SetSettingsNoteHook(std::function<void(const QString& note)> hook)
     n.Given.clear();
 }
 
-std::optional<DeviceSettings> RememberedSettings(const QString& device, const DeviceSettings& defaults)
+std::optional<DeviceSettings> RememberedSettings(const std::string& deviceName, const DeviceSettings& defaults)
 {
+    const QString device = QString::fromStdString(deviceName);
     if (device.isEmpty())
         return std::nullopt;
     std::optional<QSettings> store = Store();
@@ -217,7 +221,7 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device, const De
     DeviceSettings& s = r.S;
 
     r.Read("SendAs", [&](const QVariant& v) {
-        const std::optional<SendAs> language = SendAsFromWord(TextOf(v));
+        const std::optional<SendAs> language = SendAsFromWord(TextOf(v).toStdString());
         s.Language = language.value_or(s.Language);
         return language.has_value();
     });
@@ -233,7 +237,7 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device, const De
     });
     // Entries kept before ports were offered have no line: the defaults.
     r.Read("Line", [&](const QVariant& v) {
-        const std::optional<PortSettings> line = ParsePortSettings(TextOf(v));
+        const std::optional<PortSettings> line = ParsePortSettings(TextOf(v).toStdString());
         s.Line = line.value_or(s.Line);
         return line.has_value();
     });
@@ -242,7 +246,7 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device, const De
     for (const auto& [key, correction] : Corrections) {
         r.Read(key, [&, correction = correction](const QVariant& v) {
             CutterCorrections alone = defaults.Corrections;
-            if (!ReadNumber(v, -Unbounded, Unbounded, alone.*correction) || !CorrectionsProblem(alone).isEmpty())
+            if (!ReadNumber(v, -Unbounded, Unbounded, alone.*correction) || !CorrectionsProblem(alone).empty())
                 return false;
             s.Corrections.*correction = alone.*correction;
             return true;
@@ -250,20 +254,22 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device, const De
     }
     if (!r.BadKeys.isEmpty())
         Note(QStringLiteral("Some settings kept for \"%1\" cannot be used and are left out: %2 (in %3)")
-                 .arg(Quoted(device), r.BadKeys.join(QStringLiteral(", ")), store->fileName()));
+                 .arg(QString::fromStdString(Quoted(deviceName)), r.BadKeys.join(QStringLiteral(", ")),
+                      store->fileName()));
     return s;
 }
 
-void RememberSettings(const QString& device, const DeviceSettings& s)
+void RememberSettings(const std::string& deviceName, const DeviceSettings& s)
 {
+    const QString device = QString::fromStdString(deviceName);
     if (device.isEmpty())
         return;
     std::optional<QSettings> store = Store();
     if (!store)
         return;
     store->beginGroup(GroupOf(device));
-    store->setValue(QStringLiteral("SendAs"), QString(SendAsWord(s.Language)));
-    store->setValue(QStringLiteral("Paper"), s.PaperName);
+    store->setValue(QStringLiteral("SendAs"), QString::fromStdString(std::string(SendAsWord(s.Language))));
+    store->setValue(QStringLiteral("Paper"), QString::fromStdString(s.PaperName));
     store->setValue(QStringLiteral("WidthMm"), s.PaperWidthMm);
     store->setValue(QStringLiteral("LengthMm"), s.PaperHeightMm);
     for (const auto& [key, margin] : Margins)
@@ -271,8 +277,8 @@ void RememberSettings(const QString& device, const DeviceSettings& s)
     for (const auto& [key, flag] : Flags)
         store->setValue(QLatin1String(key), s.*flag);
     store->setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
-    if (IsPortDevice(device))
-        store->setValue(QStringLiteral("Line"), PortSettingsText(s.Line));
+    if (IsPortDevice(deviceName))
+        store->setValue(QStringLiteral("Line"), QString::fromStdString(PortSettingsText(s.Line)));
     // The ladder's own offsets are for its one job, never kept.
     for (const auto& [key, correction] : Corrections)
         store->setValue(QLatin1String(key), s.Corrections.*correction);

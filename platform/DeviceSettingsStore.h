@@ -7,22 +7,23 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 // What was last confirmed for this device, key by key over defaults (the
 // device's own settings): a key that is missing keeps the default, and so
 // does one whose value cannot be used, which is noted. nullopt when nothing
 // is kept for the device.
-std::optional<DeviceSettings> RememberedSettings(const QString& device, const DeviceSettings& defaults);
+std::optional<DeviceSettings> RememberedSettings(const std::string& device, const DeviceSettings& defaults);
 
 // Keeps the settings for the next run. Best effort: a configuration folder
 // that cannot be written only means the choice is not remembered.
-void RememberSettings(const QString& device, const DeviceSettings& settings);
+void RememberSettings(const std::string& device, const DeviceSettings& settings);
 
-// The file they are kept in (QSettings' own place for Vellico's
-// vellico-output-test); empty when the user has no configuration folder.
-QString SettingsFilePath();
+// The file they are kept in (the user's configuration folder, then
+// Vellico/vellico-output-test.conf); empty when the user has none.
+std::string SettingsFilePath();
 
 // Where notes on kept settings that cannot be used go (standard error on the
 // command line, the error report in the window); each is given once per
 // hook, and dropped without one. Called on whichever thread reads settings.
-void SetSettingsNoteHook(std::function<void(const QString& note)> hook);
+void SetSettingsNoteHook(std::function<void(const std::string& note)> hook);

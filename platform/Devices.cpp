@@ -4,31 +4,31 @@
 #include "platform/SpoolerBackend.h"
 #include "platform/serial/PortDevices.h"
 
-std::vector<DeviceSettings> SupportedPapers(const QString& device)
+std::vector<DeviceSettings> SupportedPapers(const std::string& device)
 {
     if (IsPortDevice(device))
         return {}; // a port has no driver and so no papers of its own
-    return device.isEmpty() ? std::vector<DeviceSettings>{} : QueuePapers(device);
+    return device.empty() ? std::vector<DeviceSettings>{} : QueuePapers(device);
 }
 
-DeviceSettings DefaultSettings(const QString& device)
+DeviceSettings DefaultSettings(const std::string& device)
 {
     if (IsPortDevice(device))
         return DefaultPortSettings();
-    return device.isEmpty() ? FallbackSettings() : QueueDefaults(device);
+    return device.empty() ? FallbackSettings() : QueueDefaults(device);
 }
 
 DeviceSettings FallbackSettings()
 {
     DeviceSettings s;
-    s.PaperName = QStringLiteral("A4");
+    s.PaperName = "A4";
     s.PaperWidthMm = 210;
     s.PaperHeightMm = 297;
     s.ResolutionDpi = 600;
     return s;
 }
 
-std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const QString& name)
+std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const std::string& name)
 {
     // A port needs no server; whether it is there shows when it is opened.
     if (IsPortDevice(name))

@@ -3,14 +3,13 @@
 #include "platform/JobDestination.h"
 #include "platform/ProgramLibrary.h"
 
-DrawnJob::DrawnJob(const DeviceSettings& settings, const QString& title)
+DrawnJob::DrawnJob(const DeviceSettings& settings, const std::string& title)
 {
     if (settings.Language == SendAs::Driver) {
         const auto newPdf = ProgramFunction<decltype(NewPdfSurface)>(VELLICO_PDF_LIBRARY, "NewPdfSurface");
         FPdf.reset(newPdf(settings, SurfaceDpi, title));
         return;
     }
-    FSink.open(QIODevice::WriteOnly);
     FCutter = std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink);
 }
 
@@ -21,12 +20,11 @@ DrawingSurface& DrawnJob::Canvas()
     return *FPdf;
 }
 
-QByteArray DrawnJob::Finish()
+std::string DrawnJob::Finish()
 {
     if (!FCutter)
         return FPdf->Finish();
     FCutter->Finish();
     FCutter.reset();
-    FSink.close();
-    return std::move(FBytes);
+    return FSink.Take();
 }

@@ -6,22 +6,19 @@
 #include "cutter/CutterSurface.h"
 #include "platform/pdf/PdfSurface.h"
 
-#include <QBuffer>
-#include <QByteArray>
-
 #include <memory>
+#include <string>
 
 class DrawnJob {
 public:
     // Throws EPrinter when the settings name no way to draw.
-    DrawnJob(const DeviceSettings& settings, const QString& title);
+    DrawnJob(const DeviceSettings& settings, const std::string& title);
     DrawingSurface& Canvas();
     // Ends the drawing; the finished document.
-    QByteArray Finish();
+    std::string Finish();
 
 private:
     std::unique_ptr<PageSurface> FPdf;
-    QByteArray FBytes;
-    QBuffer FSink{&FBytes};
+    StringSink FSink;
     std::unique_ptr<CutterSurface> FCutter;
 };

@@ -8,22 +8,22 @@ namespace {
 
 class FileJob final : public JobDestination {
 public:
-    FileJob(const QString& path, bool replace, const DeviceSettings& settings, const QString& title)
+    FileJob(const std::string& path, bool replace, const DeviceSettings& settings, const std::string& title)
         : FPath(path), FReplace(replace), FJob(settings, title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     void Finish() override { WriteJobFile(FPath, FReplace, FJob.Finish()); }
 
 private:
-    QString FPath;
+    std::string FPath;
     bool FReplace;
     DrawnJob FJob;
 };
 
 } // namespace
 
-std::unique_ptr<JobDestination> OpenFileJob(const QString& path, bool replace, const DeviceSettings& settings,
-                                            const QString& title)
+std::unique_ptr<JobDestination> OpenFileJob(const std::string& path, bool replace, const DeviceSettings& settings,
+                                            const std::string& title)
 {
     CheckJobFile(path, replace);
     return std::make_unique<FileJob>(path, replace, settings, title);

@@ -7,9 +7,8 @@
 #include "cutter/DeviceSettings.h"
 #include "cutter/DrawingSurface.h"
 
-#include <QString>
-
 #include <memory>
+#include <string>
 
 // The job is vector output, so the surface's pixel can be chosen: one pixel
 // per hundredth of a millimetre makes the metric mapping exact and keeps the
@@ -29,5 +28,5 @@ public:
 // A file instead of a device (written whole or not at all; "-" is standard
 // output). Refuses an existing file unless replace is set, before anything
 // is drawn.
-std::unique_ptr<JobDestination> OpenFileJob(const QString& path, bool replace, const DeviceSettings& settings,
-                                            const QString& title);
+std::unique_ptr<JobDestination> OpenFileJob(const std::string& path, bool replace, const DeviceSettings& settings,
+                                            const std::string& title);

@@ -2,18 +2,17 @@
 
 #include "common/Exceptions.h"
 #include "platform/JobProgress.h"
-#include "platform/NativeFileName.h"
-
-#include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +21,7 @@
 namespace {
 
 // Little enough that a stop is taken soon, large enough to cost nothing.
-constexpr qint64 Chunk = 256 * 1024;
+constexpr std::int64_t Chunk = 256 * 1024;
 
 std::function<void()>& BeforeCommit()
 {
@@ -30,26 +29,34 @@ std::function<void()>& BeforeCommit()
     return hook;
 }
 
-bool IsStandardOutput(const QString& path)
+bool IsStandardOutput(const std::string& path)
 {
-    return path == QLatin1String("-");
+    return path == "-";
 }
 
-QString SystemText(int code)
+std::string SystemText(int code)
 {
-    return QString::fromLocal8Bit(std::strerror(code));
+    return std::strerror(code);
 }
 
-[[noreturn]] void AlreadyExists(const QString& path)
+// The folder part of a path, as the system resolves a relative name: "." for
+// a bare name, "/" for a name at the root.
+std::string FolderOf(const std::string& path)
 {
-    throw EFileError(QStringLiteral("The file \"") + Quoted(path)
-                     + QStringLiteral("\" already exists; it is replaced only when you ask for that"));
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-[[noreturn]] void CannotWrite(const QString& path, const QString& why)
+[[noreturn]] void AlreadyExists(const std::string& path)
 {
-    throw EFileError(QStringLiteral("Cannot write file \"") + Quoted(path) + QStringLiteral("\". ")
-                     + TrimSystemText(why));
+    throw EFileError("The file \"" + Quoted(path) + "\" already exists; it is replaced only when you ask for that");
+}
+
+[[noreturn]] void CannotWrite(const std::string& path, const std::string& why)
+{
+    throw EFileError("Cannot write file \"" + Quoted(path) + "\". " + TrimSystemText(why));
 }
 
 // How the job reaches what the path names (its target, for a link).
@@ -60,24 +67,24 @@ enum class Target {
 };
 
 // Refuses what a job is never written to: a folder, a disk, a socket.
-Target TargetOf(const QString& path, const struct stat& st)
+Target TargetOf(const std::string& path, const struct stat& st)
 {
     if (S_ISREG(st.st_mode))
         return Target::File;
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
         return Target::Stream;
     if (S_ISDIR(st.st_mode))
-        CannotWrite(path, QStringLiteral("It is a folder"));
+        CannotWrite(path, "It is a folder");
     if (S_ISBLK(st.st_mode))
-        CannotWrite(path, QStringLiteral("It is a block device (a disk or a partition): a job is never written "
-                                         "over one"));
-    CannotWrite(path, QStringLiteral("It is a socket, not a file or a pipe"));
+        CannotWrite(path, "It is a block device (a disk or a partition): a job is never written "
+                          "over one");
+    CannotWrite(path, "It is a socket, not a file or a pipe");
 }
 
-Target LookUp(const QString& path)
+Target LookUp(const std::string& path)
 {
     struct stat st {};
-    if (::stat(NativeFileName(path).constData(), &st) == 0)
+    if (::stat(path.c_str(), &st) == 0)
         return TargetOf(path, st);
     if (errno != ENOENT)
         CannotWrite(path, SystemText(errno));
@@ -86,15 +93,16 @@ Target LookUp(const QString& path)
 
 // In chunks, so a long write shows its progress and takes a stop between
 // writes.
-void WriteAll(int fd, const QString& path, const QByteArray& bytes, const TStopMark& stop)
+void WriteAll(int fd, const std::string& path, std::string_view bytes, const TStopMark& stop)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    for (std::int64_t done = 0; done < size;) {
         if (stop.Stopped()) {
             ::close(fd);
-            ThrowJobStopped(done, bytes.size());
+            ThrowJobStopped(done, size);
         }
         const ssize_t n =
-            ::write(fd, bytes.constData() + done, static_cast<size_t>(std::min<qsizetype>(Chunk, bytes.size() - done)));
+            ::write(fd, bytes.data() + done, static_cast<size_t>(std::min<std::int64_t>(Chunk, size - done)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -108,9 +116,9 @@ void WriteAll(int fd, const QString& path, const QByteArray& bytes, const TStopM
 }
 
 // A pipe waits here for its reader, as it would for a shell's ">".
-void WriteStream(const QString& path, const QByteArray& bytes, const TStopMark& stop)
+void WriteStream(const std::string& path, std::string_view bytes, const TStopMark& stop)
 {
-    const int fd = ::open(NativeFileName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         CannotWrite(path, SystemText(errno));
     // What was opened is judged, not what was looked at: never truncate or
@@ -118,7 +126,7 @@ void WriteStream(const QString& path, const QByteArray& bytes, const TStopMark& 
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
         ::close(fd);
-        CannotWrite(path, QStringLiteral("It changed while the job was made"));
+        CannotWrite(path, "It changed while the job was made");
     }
     WriteAll(fd, path, bytes, stop);
     if (::close(fd) != 0 && errno != EINTR)
@@ -127,60 +135,65 @@ void WriteStream(const QString& path, const QByteArray& bytes, const TStopMark& 
 
 // The file a link leads to is the one written, as an editor saving would.
 // Asked of the system by the name's own bytes, which need not be UTF-8.
-QString FinalName(const QString& path)
+std::string FinalName(const std::string& path)
 {
-    const QByteArray native = NativeFileName(path);
     struct stat st {};
-    if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
-    if (char* target = ::realpath(native.constData(), nullptr)) {
-        const QString resolved = FileNameFromNative(QByteArray(target));
+    if (char* target = ::realpath(path.c_str(), nullptr)) {
+        const std::string resolved(target);
         std::free(target);
         return resolved;
     }
     // A dangling link: the file is made where it points.
-    QByteArray target(PATH_MAX, '\0');
-    const ssize_t n = ::readlink(native.constData(), target.data(), static_cast<size_t>(target.size()));
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
     if (n <= 0)
         return path;
-    target.truncate(n);
-    const QString name = FileNameFromNative(target);
-    return name.startsWith(QLatin1Char('/')) ? name : QFileInfo(path).path() + QLatin1Char('/') + name;
+    target.resize(static_cast<std::size_t>(n));
+    return target.starts_with('/') ? target : FolderOf(path) + '/' + target;
+}
+
+// Eight hex digits that make a temporary name unlikely to be taken.
+std::string RandomSuffix()
+{
+    static std::mutex mutex;
+    static std::mt19937 generator{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(generator()));
+    return text;
 }
 
 // The whole job goes to a new file beside the target, then takes the
 // target's name in one step: without replace, a file that appeared since
 // the check is kept (rename without replacing, or link where the file
 // system has no such rename), and reported like any existing one.
-void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes, const TStopMark& stop)
+void WriteRegularFile(const std::string& path, bool replace, std::string_view bytes, const TStopMark& stop)
 {
-    const QString final = FinalName(path);
-    const QFileInfo info(final);
-    const QByteArray finalName = NativeFileName(final);
-    QByteArray temporary;
+    const std::string finalName = FinalName(path);
+    std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = NativeFileName(
-            info.path() + QStringLiteral("/.") + info.fileName()
-            + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = FolderOf(finalName) + "/." + finalName.substr(finalName.rfind('/') + 1) + "." + RandomSuffix();
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             CannotWrite(path, SystemText(errno));
     }
     if (fd < 0)
         CannotWrite(path, SystemText(EEXIST));
     struct Cleanup {
-        const QByteArray& Name;
+        const std::string& Name;
         bool Keep = false;
         ~Cleanup()
         {
             if (!Keep)
-                ::unlink(Name.constData());
+                ::unlink(Name.c_str());
         }
     } cleanup{temporary};
     // A replaced file keeps who may read it.
     struct stat old {};
-    if (replace && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    if (replace && ::stat(finalName.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
     // A stopped job leaves no file: the temporary one goes.
     WriteAll(fd, path, bytes, stop);
@@ -191,23 +204,23 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
     if (replace) {
         // Still only a file is replaced: a node that took its place stays.
         struct stat now {};
-        if (::stat(finalName.constData(), &now) == 0 && !S_ISREG(now.st_mode)) {
+        if (::stat(finalName.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) {
             TargetOf(path, now); // a folder, a disk or a socket says what it is
-            CannotWrite(path, QStringLiteral("It changed while the job was made"));
+            CannotWrite(path, "It changed while the job was made");
         }
-        if (::rename(temporary.constData(), finalName.constData()) != 0)
+        if (::rename(temporary.c_str(), finalName.c_str()) != 0)
             CannotWrite(path, SystemText(errno));
-    } else if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, finalName.constData(), RENAME_NOREPLACE) != 0) {
+    } else if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST)
             AlreadyExists(path);
         if (errno != EINVAL && errno != ENOSYS)
             CannotWrite(path, SystemText(errno));
-        if (::link(temporary.constData(), finalName.constData()) != 0) {
+        if (::link(temporary.c_str(), finalName.c_str()) != 0) {
             if (errno == EEXIST)
                 AlreadyExists(path);
             CannotWrite(path, SystemText(errno));
         }
-        ::unlink(temporary.constData());
+        ::unlink(temporary.c_str());
     }
     cleanup.Keep = true;
 }
@@ -219,7 +232,7 @@ void SetJobFileCommitHook(std::function<void()> hook)
     BeforeCommit() = std::move(hook);
 }
 
-void CheckJobFile(const QString& path, bool replace)
+void CheckJobFile(const std::string& path, bool replace)
 {
     if (IsStandardOutput(path))
         return;
@@ -228,33 +241,34 @@ void CheckJobFile(const QString& path, bool replace)
         return;
     if (target == Target::File && !replace)
         AlreadyExists(path);
-    const QByteArray folder = NativeFileName(QFileInfo(path).path());
+    const std::string folder = FolderOf(path);
     struct stat st {};
-    if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        CannotWrite(path, QStringLiteral("Its folder does not exist"));
-    if (::access(folder.constData(), W_OK) != 0)
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        CannotWrite(path, "Its folder does not exist");
+    if (::access(folder.c_str(), W_OK) != 0)
         CannotWrite(path, SystemText(EACCES));
 }
 
-void WriteJobFile(const QString& path, bool replace, const QByteArray& bytes)
+void WriteJobFile(const std::string& path, bool replace, std::string_view bytes)
 {
     CheckJobFile(path, replace);
     const TStopMark stop;
-    BeginJobProgress(bytes.size());
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    BeginJobProgress(size);
     struct ProgressEnd {
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
     if (IsStandardOutput(path)) {
-        for (qint64 sent = 0; sent < bytes.size(); sent += Chunk) {
+        for (std::int64_t sent = 0; sent < size; sent += Chunk) {
             if (stop.Stopped())
-                ThrowJobStopped(sent, bytes.size());
-            const auto n = static_cast<size_t>(std::min<qint64>(Chunk, bytes.size() - sent));
-            if (std::fwrite(bytes.constData() + sent, 1, n, stdout) != n)
-                CannotWrite(QStringLiteral("standard output"), SystemText(errno));
-            AddJobProgress(static_cast<qint64>(n));
+                ThrowJobStopped(sent, size);
+            const auto n = static_cast<size_t>(std::min<std::int64_t>(Chunk, size - sent));
+            if (std::fwrite(bytes.data() + sent, 1, n, stdout) != n)
+                CannotWrite("standard output", SystemText(errno));
+            AddJobProgress(static_cast<std::int64_t>(n));
         }
         if (std::fflush(stdout) != 0)
-            CannotWrite(QStringLiteral("standard output"), SystemText(errno));
+            CannotWrite("standard output", SystemText(errno));
         return;
     }
     if (LookUp(path) == Target::Stream) {

@@ -16,25 +16,25 @@ std::mutex ProgressMutex;
 JobProgress Progress;
 Clock::time_point Began;
 
-QString Amount(qint64 bytes)
+std::string Amount(std::int64_t bytes)
 {
     if (bytes < 1024)
-        return QStringLiteral("%1 bytes").arg(bytes);
+        return Format("%1 bytes", bytes);
     if (bytes < 1024 * 1024)
-        return QStringLiteral("%1 KiB").arg(double(bytes) / 1024, 0, 'f', 1);
-    return QStringLiteral("%1 MiB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+        return Format("%1 KiB", FixedNumber(double(bytes) / 1024, 1));
+    return Format("%1 MiB", FixedNumber(double(bytes) / (1024 * 1024), 1));
 }
 
 } // namespace
 
-void BeginJobProgress(qint64 total)
+void BeginJobProgress(std::int64_t total)
 {
     std::lock_guard lock(ProgressMutex);
     Progress = {true, 0, total, -1};
     Began = Clock::now();
 }
 
-void AddJobProgress(qint64 bytes)
+void AddJobProgress(std::int64_t bytes)
 {
     std::lock_guard lock(ProgressMutex);
     Progress.Sent += bytes;
@@ -56,17 +56,17 @@ JobProgress CurrentJobProgress()
     return Progress;
 }
 
-QString JobProgressText(const JobProgress& p)
+std::string JobProgressText(const JobProgress& p)
 {
     if (p.Total <= 0)
-        return Amount(p.Sent) + QStringLiteral(" sent");
+        return Amount(p.Sent) + " sent";
     // Both amounts in the total's unit: "4.5 of 9.9 KiB".
     const double unit = p.Total < 1024 ? 1.0 : p.Total < 1024 * 1024 ? 1024.0 : 1024.0 * 1024;
-    const QString sent = unit == 1.0 ? QString::number(p.Sent) : QString::number(double(p.Sent) / unit, 'f', 1);
-    QString text = QStringLiteral("%1 %: %2 of %3").arg(p.Sent * 100 / p.Total).arg(sent, Amount(p.Total));
+    const std::string sent = unit == 1.0 ? std::to_string(p.Sent) : FixedNumber(double(p.Sent) / unit, 1);
+    std::string text = Format("%1 %: %2 of %3", p.Sent * 100 / p.Total, sent, Amount(p.Total));
     if (p.SecondsLeft >= 0) {
-        const qint64 s = qRound64(p.SecondsLeft);
-        text += QStringLiteral(", %1:%2 left").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+        const auto s = static_cast<std::int64_t>(p.SecondsLeft + 0.5);
+        text += Format(", %1:%2%3 left", s / 60, s % 60 < 10 ? "0" : "", s % 60);
     }
     return text;
 }
@@ -84,8 +84,8 @@ bool TStopMark::Stopped() const
     return StopCount.load() != FMark;
 }
 
-void ThrowJobStopped(qint64 sent, qint64 total)
+void ThrowJobStopped(std::int64_t sent, std::int64_t total)
 {
-    throw EPrinter(total >= 0 ? QStringLiteral("The job was stopped: %1 of %2 bytes sent").arg(sent).arg(total)
-                              : QStringLiteral("The job was stopped: %1 bytes sent").arg(sent));
+    throw EPrinter(total >= 0 ? Format("The job was stopped: %1 of %2 bytes sent", sent, total)
+                              : Format("The job was stopped: %1 bytes sent", sent));
 }

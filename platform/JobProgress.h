@@ -5,25 +5,25 @@
 // whatever carries its bytes (a port, an upload to the server, a file)
 // reports here and looks here for a stop between chunks.
 
-#include <QString>
-#include <QtGlobal>
+#include <cstdint>
+#include <string>
 
 struct JobProgress {
     bool Sending = false;
-    qint64 Sent = 0;
-    qint64 Total = -1;       // -1 while not known (a job sent as it is drawn)
+    std::int64_t Sent = 0;
+    std::int64_t Total = -1; // -1 while not known (a job sent as it is drawn)
     double SecondsLeft = -1; // -1 while the rate or the total is not known
 };
 
 // A sender's part: Begin when its first byte is about to go, Add for every
 // chunk taken, End when done (any way). Safe from any thread.
-void BeginJobProgress(qint64 total);
-void AddJobProgress(qint64 bytes);
+void BeginJobProgress(std::int64_t total);
+void AddJobProgress(std::int64_t bytes);
 void EndJobProgress();
 JobProgress CurrentJobProgress();
 
 // "45 %: 4.5 of 9.9 KiB, 0:05 left", or "1.2 MiB sent" with no total yet.
-QString JobProgressText(const JobProgress& progress);
+std::string JobProgressText(const JobProgress& progress);
 
 // Every job being sent stops after its current chunk: a port is left idle,
 // an upload is abandoned so the server keeps nothing, a file is not left
@@ -41,4 +41,4 @@ private:
 };
 
 // The failure a sender throws when it stopped on request (EPrinter).
-[[noreturn]] void ThrowJobStopped(qint64 sent, qint64 total);
+[[noreturn]] void ThrowJobStopped(std::int64_t sent, std::int64_t total);

@@ -1,17 +1,16 @@
 #include "platform/PlotFile.h"
 
 #include "common/Exceptions.h"
-#include "platform/NativeFileName.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,9 +18,30 @@
 
 namespace {
 
-QString SystemErrorText(int error)
+std::string SystemErrorText(int error)
 {
-    return TrimSystemText(QString::fromLocal8Bit(std::strerror(error)));
+    return TrimSystemText(std::strerror(error));
+}
+
+// The path with "." parts dropped and ".." parts taken back, without asking
+// the file system; ".." above the root stays, and so does a final "/".
+std::string CleanPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    for (std::string& part : Split(path, '/')) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." && !parts.empty() && parts.back() != "..")
+            parts.pop_back();
+        else
+            parts.push_back(std::move(part));
+    }
+    std::string clean = path.starts_with('/') ? "/" + Join(parts, "/") : Join(parts, "/");
+    if (clean.empty())
+        clean = ".";
+    if (path.size() > 1 && path.ends_with('/'))
+        clean += '/';
+    return clean;
 }
 
 class FileDescriptor {
@@ -41,22 +61,34 @@ private:
 
 } // namespace
 
-QString PlotFileFullPath(const QString& FileName)
+std::string PlotFileFullPath(const std::string& FileName)
 {
-    return QFileInfo(FileName).absoluteFilePath();
+    if (FileName.empty() || FileName == "/")
+        return FileName;
+    std::string path;
+    if (!FileName.starts_with('/')) {
+        char folder[PATH_MAX];
+        if (::getcwd(folder, sizeof folder))
+            path = folder;
+    }
+    if (FileName != ".") {
+        if (!path.empty() && !path.ends_with('/'))
+            path += '/';
+        path += FileName;
+    }
+    return CleanPath(path);
 }
 
-QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
+std::string LoadPlotFile(const std::string& FileName, const std::string& FullPath)
 {
-    const auto cannotOpen = [&](const QString& reason) {
-        return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(FullPath, reason));
+    const auto cannotOpen = [&](const std::string& reason) {
+        return EFOpenError(Format("Cannot open file \"%1\". %2", FullPath, reason));
     };
 
-    const QByteArray native = NativeFileName(FileName);
     int fd;
     do {
         // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw cannotOpen(SystemErrorText(errno));
@@ -67,13 +99,13 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
     if (::fstat(fd, &info) != 0)
         throw cannotOpen(SystemErrorText(errno));
     if (S_ISDIR(info.st_mode))
-        throw cannotOpen(QStringLiteral("It is a directory, not a file"));
+        throw cannotOpen("It is a directory, not a file");
     if (!S_ISREG(info.st_mode))
-        throw cannotOpen(QStringLiteral("It is not a regular file (a device, pipe or socket)"));
+        throw cannotOpen("It is not a regular file (a device, pipe or socket)");
 
     const auto tooLarge = [&] {
-        return EFileError(QStringLiteral("The file \"%1\" is too large to be a plot file (the limit is %2 MiB)")
-                              .arg(FullPath, QString::number(MaxPlotFileSize / (1024 * 1024))));
+        return EFileError(Format("The file \"%1\" is too large to be a plot file (the limit is %2 MiB)", FullPath,
+                                 MaxPlotFileSize / (1024 * 1024)));
     };
     if (info.st_size > MaxPlotFileSize)
         throw tooLarge();
@@ -81,36 +113,37 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
     try {
         // Room for one byte more than announced, so that reaching end of file
         // normally takes a single read; the file may still change under us.
-        QByteArray content;
-        content.resize(static_cast<qsizetype>(info.st_size) + 1);
-        qsizetype filled = 0;
+        std::string content;
+        content.resize(static_cast<std::size_t>(info.st_size) + 1);
+        std::int64_t filled = 0;
         for (;;) {
-            if (filled == content.size()) {
+            if (filled == static_cast<std::int64_t>(content.size())) {
                 if (filled > MaxPlotFileSize)
                     throw tooLarge();
-                content.resize(std::min<qsizetype>(filled * 2 + 4096, MaxPlotFileSize + 1));
+                content.resize(
+                    static_cast<std::size_t>(std::min<std::int64_t>(filled * 2 + 4096, MaxPlotFileSize + 1)));
             }
-            const ssize_t got = ::read(fd, content.data() + filled, static_cast<std::size_t>(content.size() - filled));
+            const ssize_t got = ::read(fd, content.data() + filled, content.size() - static_cast<std::size_t>(filled));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(FullPath, SystemErrorText(errno)));
+                throw EFileError(Format("Cannot read file \"%1\". %2", FullPath, SystemErrorText(errno)));
             }
             if (got == 0)
                 break;
             filled += got;
         }
-        content.truncate(filled);
+        content.resize(static_cast<std::size_t>(filled));
         return content;
     } catch (const std::bad_alloc&) {
-        throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FullPath));
+        throw EOutOfMemory(Format("Out of memory while reading the file \"%1\"", FullPath));
     }
 }
 
-void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens)
+void ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens)
 {
-    const QString fullPath = PlotFileFullPath(FileName);
-    const QByteArray content = LoadPlotFile(FileName, fullPath);
+    const std::string fullPath = PlotFileFullPath(FileName);
+    const std::string content = LoadPlotFile(FileName, fullPath);
     if (InSampleLayout(content, fullPath)) {
         ReadPlotData(Store, content, fullPath);
         if (!Pens.empty() && std::ranges::find(Pens, 1) == Pens.end())
@@ -123,11 +156,10 @@ void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pen
         throw EFileError(NothingToCutMessage(FileName, Pens));
 }
 
-QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens)
+std::string NothingToCutMessage(const std::string& FileName, std::span<const int> Pens)
 {
-    const QString start = QStringLiteral("The plot file \"%1\" has nothing to cut").arg(PlotFileFullPath(FileName));
+    const std::string start = Format("The plot file \"%1\" has nothing to cut", PlotFileFullPath(FileName));
     if (Pens.empty())
-        return start + QStringLiteral(": it draws no line, circle or arc with the pen down");
-    return start
-           + (Pens.size() == 1 ? QStringLiteral(" with pen %1") : QStringLiteral(" with pens %1")).arg(PensText(Pens));
+        return start + ": it draws no line, circle or arc with the pen down";
+    return start + Format(Pens.size() == 1 ? " with pen %1" : " with pens %1", PensText(Pens));
 }

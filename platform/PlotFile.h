@@ -7,26 +7,26 @@
 
 #include "plot/UPLT.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <span>
+#include <string>
 
 // Reads a plot file into Store (the file is only read, never written). Pens
 // chooses the pens whose lines are cut, every pen when empty; a file in the
 // sample's layout is drawn with pen 1, as the sample is. Throws EFOpenError /
 // EFileError for a file that cannot be opened, read or decoded, or that
 // leaves nothing to cut with the chosen pens, EOutOfMemory, and
-// EConvertError as the reader does.
-void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens = {});
+// EConvertError as the reader does. File names are the file system's own
+// bytes.
+void ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens = {});
 
 // The message for a plot file that leaves nothing to cut (with these pens).
-QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens = {});
+std::string NothingToCutMessage(const std::string& FileName, std::span<const int> Pens = {});
 
 // The whole content of a plot file. Directories, pipes, devices and files
 // larger than MaxPlotFileSize are refused before anything is read. FullPath
 // names the file in error messages.
-QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath);
+std::string LoadPlotFile(const std::string& FileName, const std::string& FullPath);
 
-// The absolute path that messages name a plot file by.
-QString PlotFileFullPath(const QString& FileName);
+// The absolute path that messages name a plot file by: the current folder
+// before a relative name, "." and ".." parts taken out, links kept.
+std::string PlotFileFullPath(const std::string& FileName);

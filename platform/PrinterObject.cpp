@@ -7,9 +7,9 @@ std::atomic<TPrinter*> Substitute{nullptr};
 
 } // namespace
 
-bool IsPortDevice(const QString& device)
+bool IsPortDevice(std::string_view device)
 {
-    return device.startsWith(QLatin1String("/dev/"));
+    return device.starts_with("/dev/");
 }
 
 TPrinter& Printer()

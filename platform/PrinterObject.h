@@ -7,18 +7,19 @@
 #include "cutter/DeviceSettings.h"
 #include "cutter/DrawingSurface.h"
 
-#include <QString>
+#include <string>
+#include <string_view>
 
 // A device named by its node ("/dev/ttyUSB0", "/dev/usb/lp0") is a port the
 // program writes itself (opening it refuses a node that is not one); any
 // other name is a spooler destination.
-bool IsPortDevice(const QString& device);
+bool IsPortDevice(std::string_view device);
 
 // Device name, driver and port. On CUPS: queue name, make-and-model, device URI.
 struct DeviceIdentity {
-    QString Device;
-    QString Driver;
-    QString Port;
+    std::string Device;
+    std::string Driver;
+    std::string Port;
     friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
 };
 
@@ -42,13 +43,14 @@ public:
     virtual int PageHeight() = 0;
 
     // Where the next jobs go instead of the device: a file (written whole or
-    // not at all), "-" for standard output; empty for the device again.
+    // not at all), "-" for standard output; empty for the device again. The
+    // name is the file system's own bytes.
     // Existing files are replaced only with replace set.
-    virtual void SetOutputFile(const QString& path, bool replace) = 0;
+    virtual void SetOutputFile(const std::string& path, bool replace) = 0;
 
     // Throws EPrinter("Printing in progress") when a job is already open and
     // EPrinter("Printer selected is not valid") when the device cannot be used.
-    virtual void BeginDoc(const QString& title) = 0;
+    virtual void BeginDoc(const std::string& title) = 0;
     virtual void EndDoc() = 0;
     // Drops the open job: nothing of it reaches the queue, the port or the
     // file. Never throws.

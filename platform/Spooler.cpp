@@ -39,7 +39,7 @@ SpoolerError LastSpoolerError()
     return LastError();
 }
 
-std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name)
+std::unique_ptr<SpoolerHandle> OpenPrinter(const std::string& name)
 {
     // A port needs no server: its record and jobs are the program's own.
     if (IsPortDevice(name)) {

@@ -3,12 +3,10 @@
 // Spooler queries: open a device by name, its level-2 record, its jobs.
 // Every call is bounded in time; none is meant for the window's own thread.
 
-#include <QString>
-#include <QStringList>
-
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 // An open device in the spooler; each backend derives its own.
@@ -18,22 +16,22 @@ public:
 };
 
 struct PrinterInfo2 {
-    std::optional<QString> PrinterName;
-    QString DriverName; // make and model
-    QString PortName;   // device URI
-    QString Location;
-    QString Comment;
-    QString StatusText; // "Ready", "Paused", "Printing", ...
+    std::optional<std::string> PrinterName;
+    std::string DriverName; // make and model
+    std::string PortName;   // device URI
+    std::string Location;
+    std::string Comment;
+    std::string StatusText; // "Ready", "Paused", "Printing", ...
     bool Stopped = false;
     // The device's own last word ("Unable to open serial port: ...") and
     // the server's keywords for its state ("offline-report", ...).
-    QString StateMessage;
-    QStringList StateReasons;
+    std::string StateMessage;
+    std::vector<std::string> StateReasons;
 };
 
 // Open / close. OpenPrinter returns null on failure; the failure's code and
 // text are then available from LastSpoolerError().
-std::unique_ptr<SpoolerHandle> OpenPrinter(const QString& name);
+std::unique_ptr<SpoolerHandle> OpenPrinter(const std::string& name);
 void ClosePrinter(std::unique_ptr<SpoolerHandle>& handle);
 
 // Level-2 record; nullopt when the query fails.
@@ -45,7 +43,7 @@ std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
 
 // A job this program handed to a queue, to be followed to its end.
 struct HandedJob {
-    QString Device;
+    std::string Device;
     int Id = 0; // 0: no job to follow
 };
 // The job the last hand-over on this thread gave the spooler, taken once:
@@ -59,7 +57,7 @@ struct JobRecord {
     JobState State = JobState::Pending;
     // What the device said while this job was on it (the printer's state
     // message at the time): why it failed, or why it waits to be retried.
-    QString DeviceMessage;
+    std::string DeviceMessage;
 };
 // One job of the handle's device; nullopt when the query fails (a port has
 // no jobs to ask about).
@@ -71,13 +69,13 @@ inline constexpr int SpoolerUnavailableCode = 0x0502;
 
 struct SpoolerError {
     int Code = 0; // 0: the system reported no code
-    QString Text;
+    std::string Text;
 };
 SpoolerError LastSpoolerError();
 
 // Every destination the spooler offers, for the printer setup dialog.
 struct DestinationInfo {
-    QString Name;
+    std::string Name;
     PrinterInfo2 Info;
     bool IsDefault = false;
 };

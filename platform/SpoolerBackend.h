@@ -26,16 +26,16 @@ struct QueueDevice {
 QueueDevice DefaultQueue();
 // One queue by name (any case, as the server matches names); nullopt when
 // the server has none of that name. Throws EOSError when it cannot be asked.
-std::optional<QueueDevice> FindQueue(const QString& name);
+std::optional<QueueDevice> FindQueue(const std::string& name);
 
 // The queue's papers, and its own defaults (FallbackSettings when it cannot
 // be asked).
-std::vector<DeviceSettings> QueuePapers(const QString& name);
-DeviceSettings QueueDefaults(const QString& name);
+std::vector<DeviceSettings> QueuePapers(const std::string& name);
+DeviceSettings QueueDefaults(const std::string& name);
 
 // The spooler queries for queues; failures are left in LastSpoolerError.
 // ListDestinations (Spooler.h) is the backend's own too.
-std::unique_ptr<SpoolerHandle> OpenQueue(const QString& name);
+std::unique_ptr<SpoolerHandle> OpenQueue(const std::string& name);
 std::optional<PrinterInfo2> QueueRecord(SpoolerHandle& handle);
 std::optional<int> QueueJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
 std::optional<JobRecord> QueueJob(SpoolerHandle& handle, int jobId);
@@ -46,5 +46,5 @@ void SetLastSpoolerError(const SpoolerError& error);
 // EPrinter("Printer selected is not valid") for a queue the server does not
 // have, before anything is drawn; the message names the queue and where it
 // was named when it is the user's default destination.
-std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const DeviceSettings& settings,
-                                             const QString& title);
+std::unique_ptr<JobDestination> OpenQueueJob(const std::string& device, const DeviceSettings& settings,
+                                             const std::string& title);

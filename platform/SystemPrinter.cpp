@@ -17,9 +17,9 @@
 
 namespace {
 
-const QString NoDefault = QStringLiteral("There is no default printer currently selected");
-const QString InProgress = QStringLiteral("Printing in progress");
-const QString NotPrinting = QStringLiteral("Printer is not currently printing");
+constexpr const char* NoDefault = "There is no default printer currently selected";
+constexpr const char* InProgress = "Printing in progress";
+constexpr const char* NotPrinting = "Printer is not currently printing";
 
 class SystemPrinterObject final : public TPrinter {
 public:
@@ -64,7 +64,7 @@ public:
         return PrintableHeightPx(OrientPage(FSettings), SurfaceDpi);
     }
 
-    void SetOutputFile(const QString& path, bool replace) override
+    void SetOutputFile(const std::string& path, bool replace) override
     {
         std::lock_guard lock(FMutex);
         if (FJob)
@@ -73,7 +73,7 @@ public:
         FReplaceFile = replace;
     }
 
-    void BeginDoc(const QString& title) override
+    void BeginDoc(const std::string& title) override
     {
         {
             // Claimed before anything slow, so a second job is refused at once.
@@ -91,7 +91,7 @@ public:
             }
         } release{*this};
 
-        QString outputFile;
+        std::string outputFile;
         bool replace = false;
         {
             std::lock_guard lock(FMutex);
@@ -99,7 +99,7 @@ public:
             replace = FReplaceFile;
         }
         std::unique_ptr<JobDestination> job;
-        if (!outputFile.isEmpty()) {
+        if (!outputFile.empty()) {
             // A file needs no device; the sheet is the chosen one, or A4.
             DeviceSettings settings;
             {
@@ -114,7 +114,7 @@ public:
             }
         } else {
             EnsureDevice();
-            QString device;
+            std::string device;
             DeviceSettings settings;
             {
                 std::lock_guard lock(FMutex);
@@ -180,7 +180,7 @@ private:
                 return;
         }
         QueueDevice found = DefaultQueue();
-        if (found.Identity.Device.isEmpty())
+        if (found.Identity.Device.empty())
             throw EPrinter(NoDefault);
         if (const auto remembered = RememberedSettings(found.Identity.Device, found.Settings))
             found.Settings = *remembered;
@@ -196,7 +196,7 @@ private:
     DeviceSettings FSettings;
     std::unique_ptr<JobDestination> FJob;
     bool FStarting = false;
-    QString FOutputFile;
+    std::string FOutputFile;
     bool FReplaceFile = false;
 };
 

@@ -3,10 +3,6 @@
 #include "common/Exceptions.h"
 #include "plot/PlotTextReader.h"
 
-#include <QRegularExpression>
-#include <QStringDecoder>
-#include <QStringList>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -137,7 +133,7 @@ const char* RefusalReason(int code)
 // Fills the store, holding it to the memory the file allows.
 class Filler {
 public:
-    Filler(TPLT& store, std::uint64_t budget, const QString& fileName)
+    Filler(TPLT& store, std::uint64_t budget, const std::string& fileName)
         : FStore(store), FBudget(budget), FFileName(fileName)
     {}
     void NewPolygon()
@@ -155,9 +151,9 @@ public:
     void Afford(std::uint64_t points) const
     {
         if (FPolygons * PolygonBytes + (FPoints + points) * PointBytes > FBudget)
-            throw EFileError(QStringLiteral("The plot in \"%1\" is too large to cut: its lines and curves need "
-                                            "more than %2 MiB")
-                                 .arg(FFileName, QString::number(FBudget / (1024 * 1024))));
+            throw EFileError(Format("The plot in \"%1\" is too large to cut: its lines and curves need "
+                                    "more than %2 MiB",
+                                    FFileName, FBudget / (1024 * 1024)));
     }
 
 private:
@@ -170,7 +166,7 @@ private:
 
     TPLT& FStore;
     std::uint64_t FBudget;
-    const QString& FFileName;
+    const std::string& FFileName;
     std::uint64_t FPolygons = 0;
     std::uint64_t FPoints = 0;
 };
@@ -182,7 +178,7 @@ struct Position {
 
 class Parser {
 public:
-    Parser(QByteArrayView text, std::span<const int> pens, Filler& sink) : FText(text), FPens(pens), FSink(sink) {}
+    Parser(std::string_view text, std::span<const int> pens, Filler& sink) : FText(text), FPens(pens), FSink(sink) {}
 
     void Run()
     {
@@ -198,8 +194,8 @@ public:
                 continue;
             }
             if (!IsLetter(a) || FAt + 1 >= End() || !IsLetter(Byte(FAt + 1)))
-                Fail(QStringLiteral("Unexpected \"%1\" at %2: an HPGL instruction starts with two letters")
-                         .arg(Quote(FAt, std::min<qsizetype>(FAt + 2, End())), Where(FAt)));
+                Fail(Format("Unexpected \"%1\" at %2: an HPGL instruction starts with two letters",
+                            Quote(FAt, std::min<std::ptrdiff_t>(FAt + 2, End())), Where(FAt)));
             const int code = Code(char(a & ~0x20), char(Byte(FAt + 1) & ~0x20));
             FAt += 2;
             Instruction(code);
@@ -207,8 +203,11 @@ public:
     }
 
 private:
-    qsizetype End() const { return FText.size(); }
-    unsigned char Byte(qsizetype i) const { return static_cast<unsigned char>(FText[i]); }
+    std::ptrdiff_t End() const { return static_cast<std::ptrdiff_t>(FText.size()); }
+    unsigned char Byte(std::ptrdiff_t i) const
+    {
+        return static_cast<unsigned char>(FText[static_cast<std::size_t>(i)]);
+    }
 
     void Instruction(int code)
     {
@@ -258,8 +257,8 @@ private:
             return;
         default:
             if (const char* reason = RefusalReason(code))
-                Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 is not supported: %3")
-                         .arg(Quote(FStart, FStart + 2), Where(FStart), QLatin1String(reason)));
+                Fail(Format("The HPGL instruction \"%1\" at %2 is not supported: %3", Quote(FStart, FStart + 2),
+                            Where(FStart), reason));
             if (code == Code('D', 'T') && FAt < End())
                 ++FAt; // the label terminator, any character
             SkipParameters();
@@ -274,8 +273,8 @@ private:
         double x = 0, y = 0;
         while (Number(x)) {
             if (!Number(y))
-                Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has an X coordinate without its Y")
-                         .arg(InstructionText(), Where(FStart)));
+                Fail(Format("The HPGL instruction \"%1\" at %2 has an X coordinate without its Y", InstructionText(),
+                            Where(FStart)));
             Go(FAbsolute ? Position{x, y} : Position{FTool.X + x, FTool.Y + y}, FPenDown && PenChosen());
         }
         EndInstruction();
@@ -307,10 +306,9 @@ private:
                 ++FAt;
                 const double bits = EncodedNumber(sevenBit, "the number of fractional bits");
                 if (std::abs(bits) > 26)
-                    Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 asks for %2 fractional bits; it takes -26 "
-                                        "to 26")
-                             .arg(Where(FStart))
-                             .arg(bits));
+                    Fail(Format("The HPGL instruction \"PE\" at %1 asks for %2 fractional bits; it takes -26 "
+                                "to 26",
+                                Where(FStart), bits));
                 unit = std::ldexp(1.0, -static_cast<int>(bits));
                 continue;
             }
@@ -346,18 +344,17 @@ private:
     {
         const int base = sevenBit ? 32 : 64;
         const unsigned char lastFrom = sevenBit ? 95 : 191;
-        const qsizetype start = FAt;
+        const std::ptrdiff_t start = FAt;
         double magnitude = 0, place = 1;
         for (;;) {
             SkipEncodedFill();
             if (FAt >= End() || Byte(FAt) == ';')
-                Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 ends where it needs %2")
-                         .arg(Where(FStart), QLatin1String(what)));
+                Fail(Format("The HPGL instruction \"PE\" at %1 ends where it needs %2", Where(FStart), what));
             const unsigned char c = sevenBit ? Byte(FAt) & 0x7F : Byte(FAt);
             const bool last = c >= lastFrom && c < lastFrom + base;
             if (!last && !(c >= 63 && c < 63 + base))
-                Fail(QStringLiteral("The HPGL instruction \"PE\" at %1 has \"%2\" where it needs %3")
-                         .arg(Where(FStart), Quote(FAt, FAt + 1), QLatin1String(what)));
+                Fail(Format("The HPGL instruction \"PE\" at %1 has \"%2\" where it needs %3", Where(FStart),
+                            Quote(FAt, FAt + 1), what));
             ++FAt;
             magnitude += (c - (last ? lastFrom : 63)) * place;
             place *= base;
@@ -375,8 +372,7 @@ private:
     {
         double r = 0, chord = 0;
         if (!Number(r))
-            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 needs a radius")
-                     .arg(InstructionText(), Where(FStart)));
+            Fail(Format("The HPGL instruction \"%1\" at %2 needs a radius", InstructionText(), Where(FStart)));
         Number(chord); // its own chord angle: curves are always cut finer
         FOpen = false;
         const double radius = std::abs(r);
@@ -400,8 +396,8 @@ private:
     {
         double cx = 0, cy = 0, sweep = 0, chord = 0;
         if (!Number(cx) || !Number(cy) || !Number(sweep))
-            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 needs a centre and an angle")
-                     .arg(InstructionText(), Where(FStart)));
+            Fail(Format("The HPGL instruction \"%1\" at %2 needs a centre and an angle", InstructionText(),
+                        Where(FStart)));
         Number(chord);
         const Position centre = relative ? Position{FTool.X + cx, FTool.Y + cy} : Position{cx, cy};
         const double radius = std::hypot(FTool.X - centre.X, FTool.Y - centre.Y);
@@ -450,9 +446,9 @@ private:
     void StartPolyline()
     {
         if (FPageAt >= 0)
-            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 is not supported: it starts a new sheet, and "
-                                "the plot goes on after it")
-                     .arg(Quote(FPageAt, FPageAt + 2), Where(FPageAt)));
+            Fail(Format("The HPGL instruction \"%1\" at %2 is not supported: it starts a new sheet, and "
+                        "the plot goes on after it",
+                        Quote(FPageAt, FPageAt + 2), Where(FPageAt)));
         FSink.NewPolygon();
     }
 
@@ -480,8 +476,8 @@ private:
 
     [[noreturn]] void OutOfRange()
     {
-        Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 goes out of range for a plot coordinate")
-                 .arg(InstructionText(), Where(FStart)));
+        Fail(Format("The HPGL instruction \"%1\" at %2 goes out of range for a plot coordinate", InstructionText(),
+                    Where(FStart)));
     }
 
     // The next number of the instruction's parameters; false at its end.
@@ -499,8 +495,8 @@ private:
             return false;
         // [sign] digits [. digits], or [sign] . digits, up to a separator or
         // the instruction's end.
-        const qsizetype start = FAt;
-        qsizetype k = FAt;
+        const std::ptrdiff_t start = FAt;
+        std::ptrdiff_t k = FAt;
         bool negative = false;
         if (k < End() && (Byte(k) == '+' || Byte(k) == '-'))
             negative = Byte(k++) == '-';
@@ -529,10 +525,10 @@ private:
     // What may follow a number.
     static bool IsSeparator(unsigned char c) { return IsBlank(c) || c == ',' || c == ';' || IsLetter(c) || c == 0x1B; }
 
-    [[noreturn]] void MalformedNumber(qsizetype from, qsizetype to)
+    [[noreturn]] void MalformedNumber(std::ptrdiff_t from, std::ptrdiff_t to)
     {
-        Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has a malformed number: \"%3\"")
-                 .arg(InstructionText(), Where(FStart), Quote(from, to)));
+        Fail(Format("The HPGL instruction \"%1\" at %2 has a malformed number: \"%3\"", InstructionText(),
+                    Where(FStart), Quote(from, to)));
     }
 
     bool AtInstructionEnd() const
@@ -546,8 +542,8 @@ private:
         if (FAt < End() && Byte(FAt) == ',')
             ++FAt, SkipSeparators();
         if (!AtInstructionEnd())
-            Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has more numbers than it takes")
-                     .arg(InstructionText(), Where(FStart)));
+            Fail(Format("The HPGL instruction \"%1\" at %2 has more numbers than it takes", InstructionText(),
+                        Where(FStart)));
         if (FAt < End() && Byte(FAt) == ';')
             ++FAt;
     }
@@ -558,8 +554,8 @@ private:
     {
         while (FAt < End() && Byte(FAt) != ';' && !IsLetter(Byte(FAt)) && Byte(FAt) != 0x1B) {
             if (Byte(FAt) == '"') {
-                const qsizetype close = FText.indexOf('"', FAt + 1);
-                FAt = close < 0 ? End() : close;
+                const std::size_t close = FText.find('"', static_cast<std::size_t>(FAt + 1));
+                FAt = close == std::string_view::npos ? End() : static_cast<std::ptrdiff_t>(close);
             }
             ++FAt;
         }
@@ -571,11 +567,11 @@ private:
     // around HP-GL/2 (ESC % [-]digits letter, ESC E): none of it draws.
     void SkipEscape()
     {
-        const qsizetype start = FAt++;
+        const std::ptrdiff_t start = FAt++;
         const unsigned char kind = FAt < End() ? Byte(FAt++) : 0;
         if (kind == '.' && FAt < End()) {
             ++FAt;
-            qsizetype i = FAt;
+            std::ptrdiff_t i = FAt;
             while (i < End() && ((Byte(i) >= '0' && Byte(i) <= '9') || Byte(i) == ';' || IsBlank(Byte(i))))
                 ++i;
             if (i < End() && Byte(i) == ':')
@@ -594,7 +590,7 @@ private:
         } else if (kind == 'E') {
             return;
         }
-        Fail(QStringLiteral("The escape sequence at %1 is not one this program reads").arg(Where(start)));
+        Fail(Format("The escape sequence at %1 is not one this program reads", Where(start)));
     }
 
     void SkipSeparators()
@@ -604,46 +600,51 @@ private:
     }
 
     // The instruction being read, as written, up to its end.
-    QString InstructionText() const
+    std::string InstructionText() const
     {
-        qsizetype i = FStart + 2;
+        std::ptrdiff_t i = FStart + 2;
         while (i < End() && Byte(i) != ';' && Byte(i) != 0x1B && !IsLetter(Byte(i)) && Byte(i) != '\r'
                && Byte(i) != '\n')
             ++i;
         return Quote(FStart, i);
     }
 
-    QString Quote(qsizetype from, qsizetype to) const
+    std::string Quote(std::ptrdiff_t from, std::ptrdiff_t to) const
     {
         // Enough bytes for the characters a message shows.
-        const qsizetype n = std::min<qsizetype>(to - from, 4 * 65);
-        return ShortenedForMessage(QString::fromUtf8(FText.sliced(from, n)));
+        const std::ptrdiff_t n = std::min<std::ptrdiff_t>(to - from, 4 * 65);
+        return ShortenedForMessage(ValidUtf8(Slice(from, n), true));
+    }
+
+    std::string_view Slice(std::ptrdiff_t from, std::ptrdiff_t n) const
+    {
+        return FText.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(n));
     }
 
     // "line L, column C", counting lines as the file's lines and columns in
     // characters, both from 1.
-    QString Where(qsizetype offset) const
+    std::string Where(std::ptrdiff_t offset) const
     {
-        qsizetype line = 1, lineStart = 0;
-        for (qsizetype i = 0; i < offset; ++i) {
+        std::ptrdiff_t line = 1, lineStart = 0;
+        for (std::ptrdiff_t i = 0; i < offset; ++i) {
             const unsigned char c = Byte(i);
             if (c == '\n' || (c == '\r' && !(i + 1 < offset && Byte(i + 1) == '\n'))) {
                 ++line;
                 lineStart = i + 1;
             }
         }
-        const qsizetype column = QString::fromUtf8(FText.sliced(lineStart, offset - lineStart)).size() + 1;
-        return QStringLiteral("line %1, column %2").arg(line).arg(column);
+        const std::size_t column = Utf16Length(ValidUtf8(Slice(lineStart, offset - lineStart), true)) + 1;
+        return Format("line %1, column %2", line, column);
     }
 
-    [[noreturn]] void Fail(const QString& message) const { throw EConvertError(message); }
+    [[noreturn]] void Fail(const std::string& message) const { throw EConvertError(message); }
 
-    QByteArrayView FText;
+    std::string_view FText;
     std::span<const int> FPens;
     Filler& FSink;
-    qsizetype FAt = 0;    // next byte to read
-    qsizetype FStart = 0; // where the current instruction began
-    qsizetype FPageAt = -1;
+    std::ptrdiff_t FAt = 0;    // next byte to read
+    std::ptrdiff_t FStart = 0; // where the current instruction began
+    std::ptrdiff_t FPageAt = -1;
     Position FTool; // where the tool is, in plotter units
     bool FAbsolute = true;
     bool FPenDown = false;
@@ -654,38 +655,43 @@ private:
 // The text as bytes: a UTF-8 mark is skipped, UTF-16 is turned into UTF-8,
 // and the text ends at the first NUL, as for plot files in the sample's
 // layout.
-QByteArrayView Text(QByteArrayView data, const QString& fileName, QByteArray& converted)
+std::string_view Text(std::string_view data, const std::string& fileName, std::string& converted)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(data.data());
     if (data.size() >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
         if (data.size() % 2 != 0)
-            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
-                                            "character")
-                                 .arg(fileName));
-        QStringDecoder decoder(b[0] == 0xFF ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
-        converted = QString(decoder(data.sliced(2))).toUtf8();
+            throw EFileError(Format("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
+                                    "character",
+                                    fileName));
+        const int high = b[0] == 0xFF ? 1 : 0;
+        std::u16string units(data.size() / 2 - 1, u'\0');
+        for (std::size_t k = 0; k < units.size(); ++k)
+            units[k] = static_cast<char16_t>((b[2 + 2 * k + high] << 8) | b[2 + 2 * k + 1 - high]);
+        // A second mark right after the first is dropped too, as a decoder
+        // drops the mark at its start.
+        const std::u16string_view text(units);
+        converted = Utf8FromUtf16(text.starts_with(u'\uFEFF') ? text.substr(1) : text);
         data = converted;
     } else if (data.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-        data = data.sliced(3);
+        data = data.substr(3);
     }
-    const qsizetype nul = data.indexOf('\0');
-    return nul < 0 ? data : data.first(nul);
+    return data.substr(0, data.find('\0'));
 }
 
 } // namespace
 
-std::size_t HpglStoreBudget(qsizetype FileSize)
+std::size_t HpglStoreBudget(std::int64_t FileSize)
 {
     // With the file itself, a read stays under six times the file; small
     // files may still hold sizeable curves.
     return std::max<std::size_t>(5 * static_cast<std::size_t>(FileSize), std::size_t(64) * 1024 * 1024);
 }
 
-void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std::span<const int> Pens)
+void ReadHpglData(TPLT& Store, std::string_view Data, const std::string& FileName, std::span<const int> Pens)
 {
     try {
-        QByteArray converted;
-        const QByteArrayView text = Text(Data, FileName, converted);
+        std::string converted;
+        const std::string_view text = Text(Data, FileName, converted);
         // Room for every polyline and point that moves can write in this
         // many bytes ("PD0,0PU" for a polyline, "0,0," for a point), so the
         // arrays never regrow for them; pages never written cost nothing.
@@ -693,39 +699,37 @@ void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std
         const auto size = static_cast<std::size_t>(text.size());
         TPLT fresh;
         fresh.Reserve(size / 7 + 1, size / 4 + size / 7 + 2);
-        Filler filler(fresh, HpglStoreBudget(Data.size()), FileName);
+        Filler filler(fresh, HpglStoreBudget(static_cast<std::int64_t>(Data.size())), FileName);
         Parser(text, Pens, filler).Run();
         fresh.Squeeze();
         // Only a whole read replaces the store.
         Store = std::move(fresh);
     } catch (const std::bad_alloc&) {
-        throw EOutOfMemory(QStringLiteral("Out of memory while reading the file \"%1\"").arg(FileName));
+        throw EOutOfMemory(Format("Out of memory while reading the file \"%1\"", FileName));
     }
 }
 
-std::optional<std::vector<int>> PensFromText(const QString& Text)
+std::optional<std::vector<int>> PensFromText(std::string_view Text)
 {
-    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
-    const QString trimmed = Text.trimmed();
+    const std::string trimmed = Trimmed(Text);
     std::vector<int> pens;
-    if (trimmed.isEmpty() || trimmed.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+    if (trimmed.empty() || SameWord(trimmed, "all"))
         return pens;
-    for (const QString& word : trimmed.split(separators, Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int pen = word.toInt(&ok);
+    for (const std::string& word : Words(trimmed, ",")) {
+        const std::optional<int> pen = IntFromText(word);
         // Pen numbers past those the reader tells apart would match nothing.
-        if (!ok || pen < 0 || pen > MaxPenNumber || word.startsWith(QLatin1Char('+')))
+        if (!pen || *pen < 0 || *pen > MaxPenNumber || word.starts_with('+'))
             return std::nullopt;
-        if (std::ranges::find(pens, pen) == pens.end())
-            pens.push_back(pen);
+        if (std::ranges::find(pens, *pen) == pens.end())
+            pens.push_back(*pen);
     }
     return pens;
 }
 
-QString PensText(std::span<const int> Pens)
+std::string PensText(std::span<const int> Pens)
 {
-    QStringList words;
+    std::vector<std::string> words;
     for (int pen : Pens)
-        words << QString::number(pen);
-    return words.join(QStringLiteral(", "));
+        words.push_back(std::to_string(pen));
+    return Join(words, ", ");
 }

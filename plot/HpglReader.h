@@ -12,11 +12,11 @@
 
 #include "plot/UPLT.h"
 
-#include <QByteArrayView>
-#include <QString>
-
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // Resets Store and reads file content already in memory into it. Pens lists
@@ -25,15 +25,15 @@
 // unsupported content, EFileError for content that cannot be decoded or whose
 // curves would need more memory than the file allows, EOutOfMemory; on any
 // failure Store is left as it was.
-void ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileName, std::span<const int> Pens = {});
+void ReadHpglData(TPLT& Store, std::string_view Data, const std::string& FileName, std::span<const int> Pens = {});
 
 // The most memory the store may take for a file of this size: curves can be
 // far larger than the text that asks for them.
-std::size_t HpglStoreBudget(qsizetype FileSize);
+std::size_t HpglStoreBudget(std::int64_t FileSize);
 
 // Pens as the user lists them: whole numbers separated by commas or blanks.
 // Empty text, or "all", is every pen (an empty list); nullopt for text that
 // is not such a list.
-std::optional<std::vector<int>> PensFromText(const QString& Text);
+std::optional<std::vector<int>> PensFromText(std::string_view Text);
 // The list back as text, "2" or "1, 3".
-QString PensText(std::span<const int> Pens);
+std::string PensText(std::span<const int> Pens);

@@ -2,17 +2,16 @@
 
 #include "common/Exceptions.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Lines are parsed in place as spans of code units: bytes for 8-bit and UTF-8
-// text, char16_t for UTF-16 text and for QString lines. Every character the
+// text and for lines in memory, char16_t for UTF-16 text. Every character the
 // parser looks for (P U D, space, semicolon, signs, digits, hex prefixes) is
 // ASCII, and in an ASCII-compatible encoding no byte of a multi-byte character
 // is ASCII, so the raw bytes give the same slices as the decoded text. Only a
@@ -46,9 +45,9 @@ constexpr char32_t Unit(Ch c)
 // ("$", "x", "X", "0x", "0X") with 1 to 8 hex digits taken as a 32-bit
 // pattern. Nothing may follow the digits.
 template <typename Ch>
-std::optional<std::int32_t> TextToInt(const Ch* p, qsizetype n)
+std::optional<std::int32_t> TextToInt(const Ch* p, std::ptrdiff_t n)
 {
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     while (i < n && Unit(p[i]) == ' ')
         ++i;
     bool negative = false;
@@ -64,7 +63,7 @@ std::optional<std::int32_t> TextToInt(const Ch* p, qsizetype n)
         hex = true;
         i += 2;
     }
-    const qsizetype digits = n - i;
+    const std::ptrdiff_t digits = n - i;
     if (digits <= 0)
         return std::nullopt;
 
@@ -113,21 +112,21 @@ std::optional<std::int32_t> ScaleToLogical(std::int32_t v)
 
 // Offending text is quoted up to this many characters, then cut with an
 // ellipsis: a number megabytes long would otherwise freeze the error box.
-constexpr qsizetype MaxQuoted = 64;
+constexpr std::ptrdiff_t MaxQuoted = 64;
 
 // Enough code units to decode more than MaxQuoted characters: a character
 // takes at most four bytes, or two UTF-16 units.
 template <typename Ch>
-constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuoted + 1;
+constexpr std::ptrdiff_t QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuoted + 1;
 
-[[noreturn]] void ThrowNotInteger(const QString& text)
+[[noreturn]] void ThrowNotInteger(const std::string& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(ShortenedForMessage(text)));
+    throw EConvertError(Format("''%1'' is not a valid integer value", ShortenedForMessage(text)));
 }
 
-[[noreturn]] void ThrowOutOfRange(const QString& text)
+[[noreturn]] void ThrowOutOfRange(const std::string& text)
 {
-    throw EConvertError(QStringLiteral("''%1'' is out of range for a plot coordinate").arg(ShortenedForMessage(text)));
+    throw EConvertError(Format("''%1'' is out of range for a plot coordinate", ShortenedForMessage(text)));
 }
 
 // ---------------------------------------------------------------------------
@@ -135,12 +134,12 @@ constexpr qsizetype QuotedUnits = sizeof(Ch) == 1 ? 4 * (MaxQuoted + 1) : MaxQuo
 
 // Decode turns a slice of the line into text for an error message.
 template <typename Ch, typename Decode>
-void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
+void ReadLine(TPLT& store, const Ch* p, std::ptrdiff_t n, const Decode& decode)
 {
     // First "PU", first "PD" (ASCII letters in either case), first space and
     // first semicolon of the whole line.
-    qsizetype pu = -1, pd = -1, space = -1, semicolon = -1;
-    for (qsizetype i = 0; i < n; ++i) {
+    std::ptrdiff_t pu = -1, pd = -1, space = -1, semicolon = -1;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
         const char32_t c = Unit(p[i]);
         if (c == ' ') {
             if (space < 0)
@@ -160,17 +159,17 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
     }
 
     const bool penUp = pu >= 0;
-    const qsizetype c = penUp ? pu : pd;
+    const std::ptrdiff_t c = penUp ? pu : pd;
     if (c < 0 || space < 0 || semicolon < 0)
         return;
 
-    const qsizetype xStart = c + 2;
-    const qsizetype xCount = std::max<qsizetype>(space - c - 2, 0);
-    const qsizetype yStart = space + 1;
-    const qsizetype yCount = std::max<qsizetype>(semicolon - space - 1, 0);
+    const std::ptrdiff_t xStart = c + 2;
+    const std::ptrdiff_t xCount = std::max<std::ptrdiff_t>(space - c - 2, 0);
+    const std::ptrdiff_t yStart = space + 1;
+    const std::ptrdiff_t yCount = std::max<std::ptrdiff_t>(semicolon - space - 1, 0);
 
     // Only the start of a slice is decoded for a message; see ShortenedForMessage.
-    const auto quoted = [&](qsizetype start, qsizetype count) {
+    const auto quoted = [&](std::ptrdiff_t start, std::ptrdiff_t count) {
         return decode(p + start, std::min(count, QuotedUnits<Ch>));
     };
     const auto x = TextToInt(p + xStart, xCount);
@@ -199,7 +198,7 @@ void ReadLine(TPLT& store, const Ch* p, qsizetype n, const Decode& decode)
 // line without terminator counts, a final terminator adds no empty line, and
 // the text ends at the first NUL.
 template <typename Ch, typename Fn>
-void ForEachLine(const Ch* text, qsizetype n, Fn&& fn)
+void ForEachLine(const Ch* text, std::ptrdiff_t n, Fn&& fn)
 {
     const Ch* const end = std::find(text, text + n, Ch(0));
     const Ch* p = text;
@@ -207,7 +206,7 @@ void ForEachLine(const Ch* text, qsizetype n, Fn&& fn)
         const Ch* q = p;
         while (q < end && Unit(*q) != '\r' && Unit(*q) != '\n')
             ++q;
-        fn(p, static_cast<qsizetype>(q - p));
+        fn(p, static_cast<std::ptrdiff_t>(q - p));
         if (q == end)
             break;
         if (Unit(*q) == '\r' && q + 1 < end && Unit(q[1]) == '\n')
@@ -221,26 +220,24 @@ void ForEachLine(const Ch* text, qsizetype n, Fn&& fn)
 // ---------------------------------------------------------------------------
 // Decoding
 
-// Not QString::fromUtf16, which would swallow a leading U+FEFF as a mark.
-QString Utf16Slice(const char16_t* p, qsizetype n)
+// A leading U+FEFF stays: it is text there, not a mark.
+std::string Utf16Slice(const char16_t* p, std::ptrdiff_t n)
 {
-    return QStringView(p, n).toString();
+    return Utf8FromUtf16(std::u16string_view(p, static_cast<std::size_t>(n)));
 }
 
-// A decoder that keeps a U+FEFF at the start of a slice (it is text there, not
-// a mark) and turns an incomplete sequence at the end into a replacement
-// character instead of holding it back.
-QString DecodeBytes(QStringConverter::Encoding encoding, const char* p, qsizetype n)
+// A U+FEFF at the start of a slice stays (it is text there, not a mark), and
+// an incomplete sequence at the end becomes a replacement character.
+std::string DecodeBytes(const char* p, std::ptrdiff_t n)
 {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    return decoder(QByteArrayView(p, n));
+    return ValidUtf8(std::string_view(p, static_cast<std::size_t>(n)));
 }
 
 // Offset of the first byte that does not start a well-formed UTF-8 sequence
 // (overlong forms, surrogates and code points above U+10FFFF included), or -1.
-qsizetype FindInvalidUtf8(const unsigned char* s, qsizetype n)
+std::ptrdiff_t FindInvalidUtf8(const unsigned char* s, std::ptrdiff_t n)
 {
-    qsizetype i = 0;
+    std::ptrdiff_t i = 0;
     while (i < n) {
         if (n - i >= 8) {
             std::uint64_t word;
@@ -255,7 +252,7 @@ qsizetype FindInvalidUtf8(const unsigned char* s, qsizetype n)
             ++i;
             continue;
         }
-        qsizetype length;
+        std::ptrdiff_t length;
         unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
         if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;
@@ -276,7 +273,7 @@ qsizetype FindInvalidUtf8(const unsigned char* s, qsizetype n)
         }
         if (n - i < length || s[i + 1] < low || s[i + 1] > high)
             return i;
-        for (qsizetype k = 2; k < length; ++k) {
+        for (std::ptrdiff_t k = 2; k < length; ++k) {
             if (s[i + k] < 0x80 || s[i + k] > 0xBF)
                 return i;
         }
@@ -288,43 +285,42 @@ qsizetype FindInvalidUtf8(const unsigned char* s, qsizetype n)
 // Hands the decoded text to fn(units, count, decodeSlice), where units are
 // bytes or char16_t. Throws EFileError for content that cannot be decoded.
 template <typename Fn>
-void WithText(QByteArrayView data, const QString& fileName, Fn&& fn)
+void WithText(std::string_view data, const std::string& fileName, Fn&& fn)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-    const qsizetype size = data.size();
+    const auto size = static_cast<std::ptrdiff_t>(data.size());
 
     const bool utf16le = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
     const bool utf16be = !utf16le && size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
     if (utf16le || utf16be) {
-        const qsizetype byteCount = size - 2;
+        const std::ptrdiff_t byteCount = size - 2;
         // A trailing half code unit means the file was cut short.
         if (byteCount % 2 != 0)
-            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
-                                            "character")
-                                 .arg(fileName));
+            throw EFileError(Format("The file \"%1\" is not valid UTF-16 text: it ends in the middle of a "
+                                    "character",
+                                    fileName));
         std::u16string units(static_cast<std::size_t>(byteCount / 2), u'\0');
         const unsigned char* b = bytes + 2;
         const int hiByte = utf16le ? 1 : 0;
         for (std::size_t k = 0; k < units.size(); ++k, b += 2)
             units[k] = static_cast<char16_t>((b[hiByte] << 8) | b[1 - hiByte]);
-        fn(units.data(), static_cast<qsizetype>(units.size()), Utf16Slice);
+        fn(units.data(), static_cast<std::ptrdiff_t>(units.size()), Utf16Slice);
         return;
     }
 
     if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        const qsizetype bad = FindInvalidUtf8(bytes + 3, size - 3);
+        const std::ptrdiff_t bad = FindInvalidUtf8(bytes + 3, size - 3);
         if (bad >= 0)
-            throw EFileError(QStringLiteral("The file \"%1\" is not valid UTF-8 text: invalid byte sequence at "
-                                            "offset %2")
-                                 .arg(fileName, QString::number(bad + 3)));
-        fn(data.data() + 3, size - 3,
-           [](const char* p, qsizetype n) { return DecodeBytes(QStringConverter::Utf8, p, n); });
+            throw EFileError(Format("The file \"%1\" is not valid UTF-8 text: invalid byte sequence at "
+                                    "offset %2",
+                                    fileName, bad + 3));
+        fn(data.data() + 3, size - 3, DecodeBytes);
         return;
     }
 
-    // No mark: the locale's 8-bit encoding, which Qt takes as UTF-8 on Unix
+    // No mark: UTF-8, as the systems the program runs on keep text
     // (undecodable bytes become replacement characters, as with a code page).
-    fn(data.data(), size, [](const char* p, qsizetype n) { return DecodeBytes(QStringConverter::System, p, n); });
+    fn(data.data(), size, DecodeBytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -334,7 +330,7 @@ void WithText(QByteArrayView data, const QString& fileName, Fn&& fn)
 // of memory leaves Store as it was; a conversion error hands over what was
 // read before the failing line. Fill(store) adds the lines.
 template <typename Fill>
-void Refill(TPLT& Store, std::size_t maxPoints, const QString& what, Fill&& fill)
+void Refill(TPLT& Store, std::size_t maxPoints, const std::string& what, Fill&& fill)
 {
     try {
         TPLT fresh;
@@ -351,64 +347,55 @@ void Refill(TPLT& Store, std::size_t maxPoints, const QString& what, Fill&& fill
         fresh.Squeeze();
         Store = std::move(fresh);
     } catch (const std::bad_alloc&) {
-        throw EOutOfMemory(QStringLiteral("Out of memory while reading %1").arg(what));
+        throw EOutOfMemory(Format("Out of memory while reading %1", what));
     }
 }
 
 // Every line that adds a point holds at least "PU0 0;", and all but the last
 // a line end, so n code units hold at most (n + 1) / 7 such lines.
-std::size_t MaxPointLines(qsizetype units)
+std::size_t MaxPointLines(std::ptrdiff_t units)
 {
     return static_cast<std::size_t>((units + 1) / 7);
 }
 
 } // namespace
 
-void ReadPlotText(TPLT& Store, const QStringList& Lines)
+void ReadPlotText(TPLT& Store, const std::vector<std::string>& Lines)
 {
-    Refill(Store, static_cast<std::size_t>(Lines.size()), QStringLiteral("the plot"), [&](TPLT& store) {
-        for (const QString& line : Lines) {
-            const QStringView view(line);
-            ReadLine(store, view.utf16(), view.size(), Utf16Slice);
-        }
+    Refill(Store, Lines.size(), "the plot", [&](TPLT& store) {
+        for (const std::string& line : Lines)
+            ReadLine(store, line.data(), static_cast<std::ptrdiff_t>(line.size()), DecodeBytes);
     });
 }
 
-void ReadPlotData(TPLT& Store, QByteArrayView Data, const QString& FileName)
+void ReadPlotData(TPLT& Store, std::string_view Data, const std::string& FileName)
 {
-    const QString what = QStringLiteral("the file \"%1\"").arg(FileName);
+    const std::string what = Format("the file \"%1\"", FileName);
     try {
-        WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
+        WithText(Data, FileName, [&](const auto* text, std::ptrdiff_t size, const auto& decode) {
             Refill(Store, MaxPointLines(size), what, [&](TPLT& store) {
                 ForEachLine(text, size,
-                            [&](const auto* line, qsizetype count) { ReadLine(store, line, count, decode); });
+                            [&](const auto* line, std::ptrdiff_t count) { ReadLine(store, line, count, decode); });
             });
         });
     } catch (const std::bad_alloc&) {
         // Decoding UTF-16 copies the text first.
-        throw EOutOfMemory(QStringLiteral("Out of memory while reading %1").arg(what));
+        throw EOutOfMemory(Format("Out of memory while reading %1", what));
     }
 }
 
-QStringList PlotDataLines(QByteArrayView Data, const QString& FileName)
+std::vector<std::string> PlotDataLines(std::string_view Data, const std::string& FileName)
 {
-    QStringList lines;
-    WithText(Data, FileName, [&](const auto* text, qsizetype size, const auto& decode) {
-        ForEachLine(text, size, [&](const auto* line, qsizetype count) { lines.append(decode(line, count)); });
+    std::vector<std::string> lines;
+    WithText(Data, FileName, [&](const auto* text, std::ptrdiff_t size, const auto& decode) {
+        ForEachLine(text, size, [&](const auto* line, std::ptrdiff_t count) { lines.push_back(decode(line, count)); });
     });
     return lines;
 }
 
-QString ShortenedForMessage(QString Text)
+std::string ShortenedForMessage(std::string_view Text)
 {
-    if (Text.size() <= MaxQuoted)
-        return Text;
-    qsizetype keep = MaxQuoted;
-    if (Text.at(keep - 1).isHighSurrogate())
-        --keep;
-    Text.truncate(keep);
-    Text += QChar(0x2026);
-    return Text;
+    return Quoted(Text);
 }
 
 namespace {
@@ -417,7 +404,7 @@ namespace {
 // ForEachLine finds them, each as ReadLine would see it. Stops at the first
 // line out of the layout: a file of HP-GL on one line is not walked twice.
 template <typename Ch>
-bool TextInSampleLayout(const Ch* text, qsizetype n)
+bool TextInSampleLayout(const Ch* text, std::ptrdiff_t n)
 {
     // The text ends at its first NUL, found as the walk reaches it: a line
     // out of the layout ends the walk long before.
@@ -474,10 +461,10 @@ bool TextInSampleLayout(const Ch* text, qsizetype n)
 
 } // namespace
 
-bool InSampleLayout(QByteArrayView Data, const QString& FileName)
+bool InSampleLayout(std::string_view Data, const std::string& FileName)
 {
     bool inLayout = false;
     WithText(Data, FileName,
-             [&](const auto* text, qsizetype size, const auto&) { inLayout = TextInSampleLayout(text, size); });
+             [&](const auto* text, std::ptrdiff_t size, const auto&) { inLayout = TextInSampleLayout(text, size); });
     return inLayout;
 }

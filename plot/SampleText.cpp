@@ -1,5 +1,7 @@
 #include "plot/SampleText.h"
 
+#include "common/Text.h"
+
 #include <array>
 
 namespace {
@@ -45,23 +47,23 @@ constexpr int CircleRadius = 60;
 
 } // namespace
 
-QStringList BuiltInSampleLines()
+std::vector<std::string> BuiltInSampleLines()
 {
-    QStringList lines;
-    lines.reserve(2 + static_cast<qsizetype>(StartPoints.size() * (2 + CircleOffsets.size())));
-    lines.append(QStringLiteral("IN;"));
+    std::vector<std::string> lines;
+    lines.reserve(2 + StartPoints.size() * (2 + CircleOffsets.size()));
+    lines.push_back("IN;");
     for (const Offset& start : StartPoints) {
-        lines.append(QStringLiteral("SP1;"));
-        lines.append(QStringLiteral("PU%1 %2;").arg(start.X).arg(start.Y));
+        lines.push_back("SP1;");
+        lines.push_back(Format("PU%1 %2;", start.X, start.Y));
         const int centreX = start.X - CircleRadius;
         for (const Offset& o : CircleOffsets)
-            lines.append(QStringLiteral("PD%1 %2;").arg(centreX + o.X).arg(start.Y + o.Y));
+            lines.push_back(Format("PD%1 %2;", centreX + o.X, start.Y + o.Y));
     }
-    lines.append(QStringLiteral("SP0;"));
+    lines.push_back("SP0;");
     return lines;
 }
 
-QString BuiltInSampleText()
+std::string BuiltInSampleText()
 {
-    return BuiltInSampleLines().join(u'\n');
+    return Join(BuiltInSampleLines(), "\n");
 }

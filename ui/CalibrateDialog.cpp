@@ -48,7 +48,7 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     auto* layout = new QVBoxLayout(this);
     auto* device = new QLabel;
     device->setTextFormat(Qt::PlainText);
-    device->setText(tr("Device: %1").arg(identity.Device));
+    device->setText(tr("Device: %1").arg(QString::fromStdString(identity.Device)));
     layout->addWidget(device);
 
     // 1. The pattern and its size.
@@ -178,7 +178,7 @@ CutterCorrections TCalibrateDialog::Proposed() const
         const std::vector<double> offsets = LadderOffsets(cut.Offsets);
         const int best = BestSquare->value();
         if (best < 1 || best > static_cast<int>(offsets.size()))
-            throw EConvertError(tr("The ladder has squares 1 to %1").arg(offsets.size()));
+            throw EConvertError(tr("The ladder has squares 1 to %1").arg(offsets.size()).toStdString());
         c.BladeOffsetMm = offsets[static_cast<size_t>(best - 1)];
     }
     return c;
@@ -207,7 +207,7 @@ void TCalibrateDialog::PatternChosen()
                         .arg(offsets.size())
                         .arg(Mm(offsets.front()), Mm(offsets.back()));
         } catch (const Exception& e) {
-            order = e.Message();
+            order = QString::fromStdString(e.Message());
         }
         if (driver)
             order += tr(" Through the printer driver, blade offset belongs to the driver: the squares come out "
@@ -244,7 +244,7 @@ void TCalibrateDialog::ShowChange()
         default: text = tr("Nothing to measure: this cut checks the corrections as kept."); break;
         }
     } catch (const Exception& e) {
-        text = e.Message();
+        text = QString::fromStdString(e.Message());
     }
     Change->setText(text);
     BtnKeep->setEnabled(can);
@@ -262,7 +262,7 @@ void TCalibrateDialog::KeepClick()
 {
     DeviceSettings s = FSettings;
     s.Corrections = RoundedCorrections(Proposed());
-    if (const QString problem = CorrectionsProblem(s.Corrections); !problem.isEmpty())
+    if (const std::string problem = CorrectionsProblem(s.Corrections); !problem.empty())
         throw EConvertError(problem);
     Printer().SetPrinter(FIdentity, s);
     RememberSettings(FIdentity.Device, s);

@@ -48,7 +48,24 @@ constexpr int ExitUsage = 2;
 class EUsage : public Exception {
 public:
     using Exception::Exception;
+    explicit EUsage(const QString& message) : Exception(message.toStdString()) {}
 };
+
+// The core's text is UTF-8; a file name goes to it as its own bytes.
+std::string Utf8(const QString& text)
+{
+    return text.toStdString();
+}
+
+QString FromUtf8(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string FileBytes(const QString& name)
+{
+    return NativeFileName(name).toStdString();
+}
 
 // The Print Setup dialog's custom roll limits.
 constexpr double MinSheetMm = 10;
@@ -57,10 +74,10 @@ constexpr double MaxSheetLengthMm = 50000;
 
 SendAs ParseSendAs(const QString& word)
 {
-    if (const std::optional<SendAs> language = SendAsFromWord(word))
+    if (const std::optional<SendAs> language = SendAsFromWord(Utf8(word)))
         return *language;
     throw EUsage(QStringLiteral("Unknown language \"%1\" for --send-as; use driver, hpgl, dmpl, gpgl or camm")
-                     .arg(Quoted(word)));
+                     .arg(FromUtf8(Quoted(Utf8(word)))));
 }
 
 int ParsePosition(const QString& text)
@@ -72,7 +89,7 @@ int ParsePosition(const QString& text)
         if (ok && index >= 0 && index < static_cast<int>(PositionTexts.size()))
             return index;
         throw EUsage(QStringLiteral("Position %1 is not in the list; use 0 to %2 or one of its texts")
-                         .arg(Quoted(text))
+                         .arg(FromUtf8(Quoted(Utf8(text))))
                          .arg(PositionTexts.size() - 1));
     }
     QStringList names;
@@ -85,7 +102,7 @@ int ParsePosition(const QString& text)
         names << QLatin1Char('"') + name + QLatin1Char('"');
     }
     throw EUsage(QStringLiteral("\"%1\" is not a position; use 0 to %2 or one of %3")
-                     .arg(Quoted(text))
+                     .arg(FromUtf8(Quoted(Utf8(text))))
                      .arg(PositionTexts.size() - 1)
                      .arg(names.join(QStringLiteral(", "))));
 }
@@ -104,11 +121,11 @@ DeviceSettings ParseSheet(const QString& text)
         const double width = std::round(m.captured(1).toDouble() * 100) / 100;
         const double length = std::round(m.captured(2).toDouble() * 100) / 100;
         if (width >= MinSheetMm && width <= MaxSheetWidthMm && length >= MinSheetMm && length <= MaxSheetLengthMm)
-            return CutterSheet(QStringLiteral("Custom.%1x%2mm").arg(width).arg(length), width, length);
+            return CutterSheet(Utf8(QStringLiteral("Custom.%1x%2mm").arg(width).arg(length)), width, length);
     }
     throw EUsage(QStringLiteral("\"%1\" is not a sheet; use A4, Letter or WIDTHxLENGTH in mm (width %2 to %3, "
                                 "length %2 to %4)")
-                     .arg(Quoted(text))
+                     .arg(FromUtf8(Quoted(Utf8(text))))
                      .arg(MinSheetMm)
                      .arg(MaxSheetWidthMm)
                      .arg(MaxSheetLengthMm));
@@ -297,23 +314,23 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     if (parser.isSet(pens)) {
         if (r.PlotFile.isEmpty())
             throw EUsage(QStringLiteral("--pens chooses lines of a plot file; name the file"));
-        const auto chosen = PensFromText(parser.value(pens));
+        const auto chosen = PensFromText(Utf8(parser.value(pens)));
         if (!chosen)
             throw EUsage(QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3")
-                             .arg(Quoted(parser.value(pens))));
+                             .arg(FromUtf8(Quoted(Utf8(parser.value(pens))))));
         r.Pens = *chosen;
     }
     if (parser.isSet(portSettings)) {
-        QString wrong;
-        r.Line = ParsePortSettings(parser.value(portSettings), &wrong);
+        std::string wrong;
+        r.Line = ParsePortSettings(Utf8(parser.value(portSettings)), &wrong);
         if (!r.Line)
             throw EUsage(QStringLiteral("\"%1\" is not a port setting: %2; use SPEED,BITS,PARITY,STOP,FLOW such as "
                                         "9600,8,N,1,xonxoff")
-                             .arg(Quoted(parser.value(portSettings)), wrong));
+                             .arg(FromUtf8(Quoted(Utf8(parser.value(portSettings)))), FromUtf8(wrong)));
     }
     r.Cut = parser.isSet(cut);
     if (parser.isSet(pattern)) {
-        const auto chosen = PatternFromWord(parser.value(pattern));
+        const auto chosen = PatternFromWord(Utf8(parser.value(pattern)));
         if (!chosen)
             throw EUsage(QStringLiteral("Unknown pattern \"%1\"; use sample, scale, ladder or test-cut")
                              .arg(parser.value(pattern)));
@@ -332,7 +349,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         if (parser.isSet(offsets)) {
             if (r.Pattern.Pattern != CalibrationPattern::Ladder)
                 throw EUsage(QStringLiteral("--offsets is for --pattern ladder"));
-            r.Pattern.Offsets = ParseLadderSteps(parser.value(offsets));
+            r.Pattern.Offsets = ParseLadderSteps(Utf8(parser.value(offsets)));
             LadderOffsets(r.Pattern.Offsets);
         }
     } catch (const EConvertError& e) {
@@ -378,7 +395,7 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
     c.BladeOffsetMm = choice.BladeOffsetMm.value_or(c.BladeOffsetMm);
     c.OvercutMm = choice.OvercutMm.value_or(c.OvercutMm);
     c = RoundedCorrections(c);
-    if (const QString problem = CorrectionsProblem(c); !problem.isEmpty())
+    if (const std::string problem = CorrectionsProblem(c); !problem.empty())
         throw EUsage(problem);
     return c;
 }
@@ -386,13 +403,13 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
 // The device the job is for, with its remembered or default settings.
 std::pair<DeviceIdentity, DeviceSettings> NamedDevice(const QString& name)
 {
-    auto found = FindDevice(name);
+    auto found = FindDevice(Utf8(name));
     if (found) {
         if (auto remembered = RememberedSettings(found->first.Device, found->second))
             found->second = *remembered;
         return *found;
     }
-    throw EPrinter(QStringLiteral("There is no printer named \"%1\"").arg(Quoted(name)));
+    throw EPrinter(Utf8(QStringLiteral("There is no printer named \"%1\"").arg(FromUtf8(Quoted(Utf8(name))))));
 }
 
 std::pair<DeviceIdentity, DeviceSettings> ActiveDevice(bool toFile)
@@ -405,15 +422,15 @@ std::pair<DeviceIdentity, DeviceSettings> ActiveDevice(bool toFile)
         if (!toFile)
             throw;
         // A file needs no device: without one the job is drawn on A4.
-        return {DeviceIdentity{}, DefaultSettings(QString())};
+        return {DeviceIdentity{}, DefaultSettings(std::string())};
     }
     return {identity, settings};
 }
 
 // The device's own paper of the sheet's size, for a job through its driver.
-DeviceSettings DriverPaper(const QString& device, const DeviceSettings& sheet, bool mustExist)
+DeviceSettings DriverPaper(const std::string& device, const DeviceSettings& sheet, bool mustExist)
 {
-    if (device.isEmpty())
+    if (device.empty())
         return sheet;
     const std::vector<DeviceSettings> papers = SupportedPapers(device);
     for (const DeviceSettings& paper : papers)
@@ -423,16 +440,16 @@ DeviceSettings DriverPaper(const QString& device, const DeviceSettings& sheet, b
         return DefaultSettings(device);
     if (papers.empty())
         return sheet; // the device lists no papers; the driver decides
-    throw EPrinter(QStringLiteral("The printer \"%1\" has no %2 x %3 mm paper; choose one of its papers or a cutter "
-                                  "language with --send-as")
-                       .arg(device)
-                       .arg(sheet.PaperWidthMm)
-                       .arg(sheet.PaperHeightMm));
+    throw EPrinter(Utf8(QStringLiteral("The printer \"%1\" has no %2 x %3 mm paper; choose one of its papers or a "
+                                       "cutter language with --send-as")
+                            .arg(FromUtf8(device))
+                            .arg(sheet.PaperWidthMm)
+                            .arg(sheet.PaperHeightMm)));
 }
 
 // Language and sheet as asked, the way Print Setup changes them: a cutter
 // draws on the whole sheet, a driver on the device's own paper.
-void ApplyChoices(const QString& device, DeviceSettings& s, const Request& r)
+void ApplyChoices(const std::string& device, DeviceSettings& s, const Request& r)
 {
     if (IsPortDevice(device)) {
         if (r.Language == SendAs::Driver)
@@ -451,7 +468,7 @@ void ApplyChoices(const QString& device, DeviceSettings& s, const Request& r)
             TakeSheet(s, SameSheetSize(s, LetterCutterSheet()) ? LetterCutterSheet() : A4CutterSheet());
     } else if (r.Sheet) {
         TakeSheet(s, DriverPaper(device, *r.Sheet, true));
-    } else if (!wasDriver && !device.isEmpty()) {
+    } else if (!wasDriver && !device.empty()) {
         TakeSheet(s, DriverPaper(device, s, false));
     }
     if (r.Sheet)
@@ -466,7 +483,7 @@ public:
     ~PrinterStateGuard()
     {
         try {
-            Printer().SetOutputFile(QString(), false);
+            Printer().SetOutputFile(std::string(), false);
             if (FHadDevice)
                 Printer().SetPrinter(FIdentity, FSettings);
         } catch (...) {
@@ -509,7 +526,7 @@ private:
             const JobProgress p = CurrentJobProgress();
             if (!p.Sending)
                 continue;
-            Put("\r" + (QStringLiteral("Sending: ") + JobProgressText(p)).toLocal8Bit() + "\033[K");
+            Put("\r" + (QStringLiteral("Sending: ") + FromUtf8(JobProgressText(p))).toLocal8Bit() + "\033[K");
             shown = true;
         }
         if (shown)
@@ -548,9 +565,9 @@ QString Cut(const Request& r)
     // The plot first: a bad file must not leave a job or a file behind.
     TPLT plot;
     if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, r.PlotFile, r.Pens);
+        ReadPlotFile(plot, FileBytes(r.PlotFile), r.Pens);
         if (plot.NPolygons() == 0)
-            throw EFileError(NothingToCutMessage(r.PlotFile));
+            throw EFileError(NothingToCutMessage(FileBytes(r.PlotFile)));
     }
 
     const bool toFile = !r.Output.isEmpty();
@@ -570,7 +587,7 @@ QString Cut(const Request& r)
         }
     }
     if (r.Corrections.Save) {
-        if (identity.Device.isEmpty())
+        if (identity.Device.empty())
             throw EUsage(QStringLiteral("--save keeps corrections for a device; name it with --device"));
         DeviceSettings remembered = kept;
         remembered.Corrections = settings.Corrections;
@@ -579,7 +596,7 @@ QString Cut(const Request& r)
     if (!r.Cut)
         return {};
     Printer().SetPrinter(identity, settings);
-    Printer().SetOutputFile(r.Output, r.Replace);
+    Printer().SetOutputFile(r.Output.isEmpty() ? std::string() : FileBytes(r.Output), r.Replace);
     TakeHandedJob();
     std::optional<ProgressLine> progress;
     if (!r.Quiet && ::isatty(STDERR_FILENO) == 1)
@@ -589,7 +606,7 @@ QString Cut(const Request& r)
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
         WaitForJob(job);
-    return LeftOutNotice(share);
+    return FromUtf8(LeftOutNotice(share));
 }
 
 QString ReportText(const QString& message)
@@ -654,7 +671,7 @@ bool WantsCommandLine(int argc, char** argv)
 int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     // Kept settings that cannot be used are said, and the cut goes on.
-    SetSettingsNoteHook([&err](const QString& note) { err << ReportText(note) << '\n'; });
+    SetSettingsNoteHook([&err](const std::string& note) { err << ReportText(FromUtf8(note)) << '\n'; });
     struct Unhook {
         ~Unhook() { SetSettingsNoteHook({}); }
     } unhook;
@@ -665,7 +682,7 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
             err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {
-        err << ReportText(e.Message()) << "\nTry \"vellico-output-test --help\" for the options.\n";
+        err << ReportText(FromUtf8(e.Message())) << "\nTry \"vellico-output-test --help\" for the options.\n";
         return ExitUsage;
     } catch (...) {
         err << ReportText(CurrentExceptionMessage()) << '\n';

@@ -16,7 +16,7 @@ QString CurrentExceptionMessage()
     try {
         throw;
     } catch (const Exception& e) {
-        return e.Message();
+        return QString::fromStdString(e.Message());
     } catch (const std::bad_alloc&) {
         // "std::bad_alloc" tells a user nothing.
         return QStringLiteral("Out of memory: there is not enough memory to do this");

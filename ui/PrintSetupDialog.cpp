@@ -33,7 +33,10 @@ bool NoMargins(const DeviceSettings& s)
 
 QString SheetText(const DeviceSettings& s, bool driver)
 {
-    QString text = QStringLiteral("%1 (%2 x %3 mm").arg(s.PaperName).arg(s.PaperWidthMm).arg(s.PaperHeightMm);
+    QString text = QStringLiteral("%1 (%2 x %3 mm")
+                       .arg(QString::fromStdString(s.PaperName))
+                       .arg(s.PaperWidthMm)
+                       .arg(s.PaperHeightMm);
     if (driver && NoMargins(s))
         text += TPrintSetupDialog::tr(", borderless");
     return text + QLatin1Char(')');
@@ -64,7 +67,7 @@ struct TPrintSetupDialog::TAnswer {
     int Question = 0;
     bool WithList = false;
     std::vector<DestinationInfo> Destinations;
-    QString Device;
+    std::string Device;
     TDeviceChoices Choices;
     std::exception_ptr Failure;
 };
@@ -136,7 +139,7 @@ QComboBox* TPrintSetupDialog::PrinterList() const noexcept
     return ui->PrinterList;
 }
 
-void TPrintSetupDialog::SetCurrent(const QString& device, const DeviceSettings& settings)
+void TPrintSetupDialog::SetCurrent(const std::string& device, const DeviceSettings& settings)
 {
     FCurrentDevice = device;
     FSettings = settings;
@@ -144,7 +147,7 @@ void TPrintSetupDialog::SetCurrent(const QString& device, const DeviceSettings& 
     FDevices.clear();
     FChosen.clear();
     FShown.clear();
-    if (!device.isEmpty())
+    if (!device.empty())
         FChosen[device] = settings;
     FFilling = true;
     ui->PrinterList->clear();
@@ -154,7 +157,7 @@ void TPrintSetupDialog::SetCurrent(const QString& device, const DeviceSettings& 
     Ask(true, device);
 }
 
-void TPrintSetupDialog::Ask(bool withList, const QString& device)
+void TPrintSetupDialog::Ask(bool withList, const std::string& device)
 {
     FLoading = true;
     ui->LoadingText->setText(tr("Loading..."));
@@ -181,12 +184,13 @@ void TPrintSetupDialog::Ask(bool withList, const QString& device)
                     answer.Failure = std::current_exception();
                 }
                 for (const PortInfo& port : ListPorts()) {
-                    DestinationInfo d{port.Path, PortRecord(port.Path), false};
-                    d.Info.Comment = port.Description;
+                    const std::string path = port.Path.toStdString();
+                    DestinationInfo d{path, PortRecord(path), false};
+                    d.Info.Comment = port.Description.toStdString();
                     answer.Destinations.push_back(std::move(d));
                 }
             }
-            if (!device.isEmpty() && !answer.Failure) {
+            if (!device.empty() && !answer.Failure) {
                 answer.Choices.Papers = SupportedPapers(device);
                 answer.Choices.Defaults = DefaultSettings(device);
                 answer.Choices.Remembered = RememberedSettings(device, answer.Choices.Defaults);
@@ -216,7 +220,7 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
         return;
     }
     ui->LoadingText->setText(answer.Failure ? tr("The printers could not be listed; ports only.") : QString());
-    if (!answer.Device.isEmpty())
+    if (!answer.Device.empty())
         FDevices[answer.Device] = answer.Choices;
     if (answer.WithList) {
         FDestinations = answer.Destinations;
@@ -226,13 +230,13 @@ void TPrintSetupDialog::Answered(const TAnswer& answer)
         for (const DestinationInfo& d : FDestinations) {
             if (d.Name == FCurrentDevice)
                 current = ui->PrinterList->count();
-            ui->PrinterList->addItem(d.Name);
+            ui->PrinterList->addItem(QString::fromStdString(d.Name));
         }
         ui->PrinterList->setCurrentIndex(current);
         FFilling = false;
         ShowDetails();
     }
-    const QString device = Identity().Device;
+    const std::string device = Identity().Device;
     if (FDevices.count(device))
         ShowDevice(device);
     else
@@ -252,10 +256,10 @@ void TPrintSetupDialog::Chosen(int index)
 {
     if (FFilling || index < 0 || index >= static_cast<int>(FDestinations.size()))
         return;
-    if (!FShown.isEmpty())
+    if (!FShown.empty())
         FChosen[FShown] = FSettings;
     ShowDetails();
-    const QString device = FDestinations[static_cast<std::size_t>(index)].Name;
+    const std::string device = FDestinations[static_cast<std::size_t>(index)].Name;
     if (FDevices.count(device)) {
         ++FQuestion; // an answer still on its way is for another device
         FLoading = false;
@@ -267,7 +271,7 @@ void TPrintSetupDialog::Chosen(int index)
     Ask(false, device);
 }
 
-void TPrintSetupDialog::ShowDevice(const QString& device)
+void TPrintSetupDialog::ShowDevice(const std::string& device)
 {
     const TDeviceChoices& choices = FDevices.at(device);
     // What was set for it in this dialog (or is in use now), else what the
@@ -283,7 +287,7 @@ void TPrintSetupDialog::ShowDevice(const QString& device)
 
 void TPrintSetupDialog::SendAsChosen(int index)
 {
-    if (FFilling || FShown.isEmpty() || index < 0)
+    if (FFilling || FShown.empty() || index < 0)
         return;
     if (IsPortDevice(FShown) && index == static_cast<int>(SendAs::Driver))
         return;
@@ -311,7 +315,7 @@ void TPrintSetupDialog::SendAsChosen(int index)
 
 void TPrintSetupDialog::SheetChosen(int index)
 {
-    if (FFilling || FShown.isEmpty() || index < 0)
+    if (FFilling || FShown.empty() || index < 0)
         return;
     if (index < static_cast<int>(FSheets.size()))
         TakeSheet(FSettings, FSheets[static_cast<std::size_t>(index)]);
@@ -326,7 +330,8 @@ void TPrintSetupDialog::CustomChanged()
         return;
     const double width = ui->CustomWidth->value();
     const double length = ui->CustomLength->value();
-    TakeSheet(FSettings, DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length), width, length});
+    TakeSheet(FSettings,
+              DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length).toStdString(), width, length});
 }
 
 bool TPrintSetupDialog::CustomChosen() const
@@ -409,15 +414,15 @@ void TPrintSetupDialog::ShowDetails()
         return;
     }
     const PrinterInfo2& info = FDestinations[static_cast<std::size_t>(index)].Info;
-    ui->StatusText->setText(info.StatusText);
-    ui->TypeText->setText(info.DriverName);
-    ui->WhereText->setText(info.Location.isEmpty() ? info.PortName : info.Location);
-    ui->CommentText->setText(info.Comment);
+    ui->StatusText->setText(QString::fromStdString(info.StatusText));
+    ui->TypeText->setText(QString::fromStdString(info.DriverName));
+    ui->WhereText->setText(QString::fromStdString(info.Location.empty() ? info.PortName : info.Location));
+    ui->CommentText->setText(QString::fromStdString(info.Comment));
 }
 
 bool TPrintSetupDialog::Ready() const
 {
-    return !FLoading && !FShown.isEmpty() && Identity().Device == FShown;
+    return !FLoading && !FShown.empty() && Identity().Device == FShown;
 }
 
 void TPrintSetupDialog::UpdateControls()
@@ -435,7 +440,7 @@ void TPrintSetupDialog::UpdateControls()
                                         : tr("Through the printer driver only the scale applies; blade offset and "
                                              "overcut belong to the driver."));
     // A USB printer node has no line to set.
-    ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.startsWith(QLatin1String("/dev/usb/")));
+    ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.starts_with("/dev/usb/"));
     const bool custom = ready && CustomChosen();
     for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
                        static_cast<QWidget*>(ui->CustomLength)})

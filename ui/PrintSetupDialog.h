@@ -35,7 +35,7 @@ public:
 
     // Opens on this device (empty: none chosen yet) with a copy of its
     // settings. Returns at once; the lists fill in when the server answers.
-    void SetCurrent(const QString& device, const DeviceSettings& settings);
+    void SetCurrent(const std::string& device, const DeviceSettings& settings);
 
     // The choice, valid after the dialog was accepted.
     DeviceIdentity Identity() const;
@@ -62,10 +62,10 @@ private:
     };
     struct TAnswer;
 
-    void Ask(bool withList, const QString& device);
+    void Ask(bool withList, const std::string& device);
     void Answered(const TAnswer& answer);
     void Chosen(int index);
-    void ShowDevice(const QString& device);
+    void ShowDevice(const std::string& device);
     void SendAsChosen(int index);
     void SheetChosen(int index);
     void CustomChanged();
@@ -77,12 +77,12 @@ private:
 
     std::unique_ptr<Ui::TPrintSetupDialog> ui;
     std::vector<DestinationInfo> FDestinations;
-    std::map<QString, TDeviceChoices> FDevices;
+    std::map<std::string, TDeviceChoices> FDevices;
     // Settings per device as last seen in this dialog, so going back to a
     // device (the current one above all) keeps what was set for it.
-    std::map<QString, DeviceSettings> FChosen;
-    QString FCurrentDevice;
-    QString FShown; // the device the paper controls belong to
+    std::map<std::string, DeviceSettings> FChosen;
+    std::string FCurrentDevice;
+    std::string FShown; // the device the paper controls belong to
     DeviceSettings FSettings;
     std::vector<DeviceSettings> FSheets; // the paper list's items
     int FQuestion = 0;                   // only the latest answer counts

@@ -40,7 +40,7 @@ bool TSpoolerCalls::Start(Kind kind, std::function<QString()> work, std::functio
         } catch (const EOSError& e) {
             ok = false;
             definite = e.ErrorCode() != SpoolerUnavailableCode;
-            result = e.Message();
+            result = QString::fromStdString(e.Message());
         } catch (...) {
             ok = false;
             result = CurrentExceptionMessage();

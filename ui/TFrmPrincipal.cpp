@@ -133,7 +133,7 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
     LImpresora->adjustSize();
     LStatus->adjustSize();
 
-    Memo1->SetTextOnFirstUse(&BuiltInSampleText);
+    Memo1->SetTextOnFirstUse([] { return QString::fromStdString(BuiltInSampleText()); });
 
     TimerEstado = new QTimer(this);
     TimerEstado->setObjectName(QStringLiteral("TimerEstado"));
@@ -174,7 +174,8 @@ TFrmPrincipal::TFrmPrincipal(QWidget* parent) : QWidget(parent)
 
     // Kept settings that cannot be used are read on workers; each is said
     // once, in the error report, and the window carries on.
-    SetSettingsNoteHook([](const QString& note) {
+    SetSettingsNoteHook([](const std::string& text) {
+        const QString note = QString::fromStdString(text);
         QMetaObject::invokeMethod(
             qApp, [note] { ShowErrorReport(note); }, Qt::QueuedConnection);
     });
@@ -212,7 +213,7 @@ void TFrmPrincipal::AskDeviceName()
 {
     const int generation = FDeviceGeneration;
     FCalls.Start(
-        TSpoolerCalls::Name, [] { return GetPrinterName(); },
+        TSpoolerCalls::Name, [] { return QString::fromStdString(GetPrinterName()); },
         [this, generation](const QString& name) {
             if (generation != FDeviceGeneration)
                 return;
@@ -250,7 +251,7 @@ void TFrmPrincipal::BtnPropiedadesClick()
     DeviceSettings settings;
     const bool haveDevice = Printer().KnownPrinter(identity, settings);
     TPrintSetupDialog dialog(this);
-    dialog.SetCurrent(haveDevice ? identity.Device : QString(), settings);
+    dialog.SetCurrent(haveDevice ? identity.Device : std::string(), settings);
     if (dialog.exec() != QDialog::Accepted)
         return;
     Printer().SetPrinter(dialog.Identity(), dialog.Settings());
@@ -273,8 +274,11 @@ void TFrmPrincipal::BtnCutClick()
     // Refused before the store is touched: the job being handed over still
     // reads it.
     if (FCalls.Busy(TSpoolerCalls::Job))
-        throw EPrinter(QStringLiteral("Printing in progress"));
-    ReadPlotText(*IPLT, Memo1->toPlainText().split(QLatin1Char('\n')));
+        throw EPrinter("Printing in progress");
+    std::vector<std::string> lines;
+    for (const QString& line : Memo1->toPlainText().split(QLatin1Char('\n')))
+        lines.push_back(line.toStdString());
+    ReadPlotText(*IPLT, lines);
     StartPrint();
 }
 
@@ -296,7 +300,7 @@ void TFrmPrincipal::StartJob(std::function<QString()> job)
                 if (!stop.Stopped())
                     throw;
                 return QStringLiteral("stopped after ")
-                       + JobProgressText(CurrentJobProgress())
+                       + QString::fromStdString(JobProgressText(CurrentJobProgress()))
                              .section(QStringLiteral(": "), -1)
                              .section(QStringLiteral(", "), 0, 0);
             }
@@ -322,27 +326,29 @@ void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& 
     const int position = PositionIndex();
     // A plot file is read here too: a large file or a slow disk must not
     // hold the window. Nothing is printed when the read fails.
-    StartJob([plot, position, plotFile, pens] {
-        if (!plotFile.isEmpty())
-            ReadPlotFile(*plot, plotFile, pens);
-        return LeftOutNotice(PrintPlot(*plot, position));
+    // The file system's own bytes for the name.
+    const std::string file = QFile::encodeName(plotFile).toStdString();
+    StartJob([plot, position, file, pens] {
+        if (!file.empty())
+            ReadPlotFile(*plot, file, pens);
+        return QString::fromStdString(LeftOutNotice(PrintPlot(*plot, position)));
     });
 }
 
 void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
 {
     if (FCalls.Busy(TSpoolerCalls::Job))
-        throw EPrinter(QStringLiteral("Printing in progress"));
+        throw EPrinter("Printing in progress");
     const int position = PositionIndex();
-    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, position)); });
+    StartJob([cut, position] { return QString::fromStdString(LeftOutNotice(PrintPattern(cut, position))); });
 }
 
 void TFrmPrincipal::CalibrateClick()
 {
     DeviceIdentity identity;
     DeviceSettings settings;
-    if (!Printer().KnownPrinter(identity, settings) || identity.Device.isEmpty())
-        throw EPrinter(QStringLiteral("Choose a device in Print Setup first"));
+    if (!Printer().KnownPrinter(identity, settings) || identity.Device.empty())
+        throw EPrinter("Choose a device in Print Setup first");
     TCalibrateDialog dialog(
         identity, settings, [this](const CalibrationCut& cut) { StartPattern(cut); }, this);
     dialog.exec();
@@ -374,14 +380,13 @@ void TFrmPrincipal::Button1Click()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !IPLT)
         return;
     FPensText = pens->text().trimmed();
-    const auto chosen = PensFromText(FPensText);
+    const auto chosen = PensFromText(FPensText.toStdString());
     if (!chosen)
-        throw EConvertError(
-            QStringLiteral("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3, or leave it empty for "
-                           "every pen")
-                .arg(Quoted(FPensText)));
+        throw EConvertError(Format("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3, or leave it empty "
+                                   "for every pen",
+                                   Quoted(FPensText.toStdString())));
     if (FCalls.Busy(TSpoolerCalls::Job))
-        throw EPrinter(QStringLiteral("Printing in progress"));
+        throw EPrinter("Printing in progress");
     StartPrint(dialog.selectedFiles().constFirst(), *chosen);
 }
 
@@ -397,7 +402,7 @@ void TFrmPrincipal::TimerEstadoTimer()
     FCalls.Start(
         TSpoolerCalls::Status,
         [followed, outcome] {
-            const QString status = GetQueueStatus();
+            const QString status = QString::fromStdString(GetQueueStatus());
             if (followed) {
                 try {
                     *outcome = FollowJob(*followed);
@@ -430,7 +435,7 @@ void TFrmPrincipal::ShowStatus()
     const int room = BtnPropiedades->x() - LStatus->x() - 6;
     BtnStop->setVisible(progress.Sending);
     if (progress.Sending) {
-        SetStatusCaption(LStatus, QStringLiteral("Print: ") + JobProgressText(progress), room);
+        SetStatusCaption(LStatus, QStringLiteral("Print: ") + QString::fromStdString(JobProgressText(progress)), room);
         return;
     }
     if (FServerStatus.isEmpty())
@@ -459,21 +464,21 @@ QString TFrmPrincipal::JobFollowed(const QString& status, const std::optional<Ha
         const bool report = !FFollowed->Reported;
         FFollowed.reset();
         if (report)
-            ShowErrorReport(outcome->Message);
+            ShowErrorReport(QString::fromStdString(outcome->Message));
         return status;
     }
     case TJobOutcome::Stuck:
         if (!FFollowed->Reported) {
             FFollowed->Reported = true;
-            ShowErrorReport(outcome->Message);
+            ShowErrorReport(QString::fromStdString(outcome->Message));
         }
         break;
     case TJobOutcome::OnItsWay: break;
     }
     // The reason stands beside the queue's state, for the queue it is about.
-    if (!sameDevice || outcome->Reason.isEmpty())
+    if (!sameDevice || outcome->Reason.empty())
         return status;
-    return status + QStringLiteral(" (") + outcome->Reason + QLatin1Char(')');
+    return status + QStringLiteral(" (") + QString::fromStdString(outcome->Reason) + QLatin1Char(')');
 }
 
 void TFrmPrincipal::closeEvent(QCloseEvent* event)

@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     try {
         window = ProgramFunction<decltype(RunOutputTestWindow)>(VELLICO_WINDOW_LIBRARY, "RunOutputTestWindow");
     } catch (const Exception& e) {
-        std::fprintf(stderr, "%s\n", qPrintable(ErrorReportText(e.Message())));
+        std::fprintf(stderr, "%s\n", qPrintable(ErrorReportText(QString::fromStdString(e.Message()))));
         return 1;
     }
     return window(&argc, argv);

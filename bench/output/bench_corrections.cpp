@@ -34,8 +34,8 @@ int main(int argc, char** argv)
     const int runs = RunCount(argc, argv, 5);
 
     TPLT plot;
-    ReadPlotData(plot, SampleLayout(LineCount), QStringLiteral("bench.plt"));
-    DeviceSettings plain = DefaultSettings(queue);
+    ReadPlotData(plot, SampleLayout(LineCount).toStdString(), "bench.plt");
+    DeviceSettings plain = DefaultSettings(queue.toStdString());
     plain.Language = SendAs::HPGL;
     DeviceSettings corrected = plain;
     corrected.Corrections.BladeOffsetMm = 0.25;
@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     QElapsedTimer t;
     for (int i = 0; i <= runs; ++i) {
         for (int k = 0; k < 2; ++k) {
-            Printer().SetPrinter({queue, {}, {}}, k == 0 ? plain : corrected);
+            Printer().SetPrinter({queue.toStdString(), {}, {}}, k == 0 ? plain : corrected);
             t.start();
             PrintPlot(plot, 2);
             const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;

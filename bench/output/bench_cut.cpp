@@ -22,7 +22,7 @@ int main(int argc, char** argv)
     if (!ServerStarted(server, "bench_cut"))
         return 1;
     const int runs = RunCount(argc, argv, 40);
-    const QStringList lines = BuiltInSampleLines();
+    const std::vector<std::string> lines = BuiltInSampleLines();
     TPLT plot;
 
     // One Cut first, to have its PDF for lp and to warm both paths up.

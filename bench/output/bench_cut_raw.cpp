@@ -65,16 +65,16 @@ int main(int argc, char** argv)
     const int runs = RunCount(argc, argv, 7);
 
     TPLT plot;
-    ReadPlotData(plot, SampleLayout(LineCount), QStringLiteral("bench.plt"));
-    DeviceSettings settings = DefaultSettings(queue);
+    ReadPlotData(plot, SampleLayout(LineCount).toStdString(), "bench.plt");
+    DeviceSettings settings = DefaultSettings(queue.toStdString());
     settings.Language = SendAs::HPGL;
-    Printer().SetPrinter({queue, {}, {}}, settings);
+    Printer().SetPrinter({queue.toStdString(), {}, {}}, settings);
 
     // The job's bytes for lp, written by the program itself.
     const QString job = dir.filePath(QStringLiteral("job.hpgl"));
-    Printer().SetOutputFile(job, true);
+    Printer().SetOutputFile(QFile::encodeName(job).toStdString(), true);
     PrintPlot(plot, 2);
-    Printer().SetOutputFile(QString(), false);
+    Printer().SetOutputFile(std::string(), false);
     const double jobMiB = static_cast<double>(QFile(job).size()) / (1024.0 * 1024.0);
     std::printf("plot: %d lines, %d polylines; HPGL job %.1f MiB\n", LineCount, plot.NPolygons(), jobMiB);
 

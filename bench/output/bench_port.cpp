@@ -80,14 +80,14 @@ int main(int argc, char** argv)
     ::tcsetattr(slave, TCSANOW, &raw);
 
     TPLT plot;
-    ReadPlotData(plot, SampleLayout(LineCount), QStringLiteral("bench.plt"));
+    ReadPlotData(plot, SampleLayout(LineCount).toStdString(), "bench.plt");
     DeviceSettings settings = DefaultPortSettings();
-    settings.Line = ParsePortSettings(QStringLiteral("460800,8,N,1,xonxoff")).value();
-    Printer().SetPrinter({port, {}, port}, settings);
+    settings.Line = ParsePortSettings("460800,8,N,1,xonxoff").value();
+    Printer().SetPrinter({port.toStdString(), {}, port.toStdString()}, settings);
     const QString jobFile = dir.filePath(QStringLiteral("job.hpgl"));
-    Printer().SetOutputFile(jobFile, true);
+    Printer().SetOutputFile(QFile::encodeName(jobFile).toStdString(), true);
     PrintPlot(plot, 2);
-    Printer().SetOutputFile(QString(), false);
+    Printer().SetOutputFile(std::string(), false);
     QFile f(jobFile);
     if (!f.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "bench_port: the job was not written\n");
@@ -100,8 +100,8 @@ int main(int argc, char** argv)
     std::vector<double> send, cat, cut;
     for (int i = 0; i < runs; ++i) {
         send.push_back(Timed(master, job.size(), [&] {
-            auto link = OpenPort(port, settings.Line);
-            SendToPort(*link, settings.Line, job);
+            auto link = OpenPort(port.toStdString(), settings.Line);
+            SendToPort(*link, settings.Line, std::string_view(job.constData(), static_cast<std::size_t>(job.size())));
             return true;
         }));
         cat.push_back(Timed(master, job.size(), [&] {

@@ -37,13 +37,13 @@ constexpr int LineCount = 1'000'000;
 // "IN;", the sample's 18-line circle blocks over and over, "SP0;" last.
 QByteArray SampleLayout(qint64 lines)
 {
-    const QStringList sample = BuiltInSampleLines();
-    const QStringList body = sample.mid(1, sample.size() - 2);
+    const std::vector<std::string> sample = BuiltInSampleLines();
+    const std::vector<std::string> body(sample.begin() + 1, sample.end() - 1);
     QByteArray text;
     text.reserve(lines * 13);
     text += "IN;\n";
     for (qint64 i = 0; i < lines - 2; ++i) {
-        text += body.at(i % body.size()).toLatin1();
+        text += QByteArray::fromStdString(body.at(static_cast<std::size_t>(i) % body.size()));
         text += '\n';
     }
     text += "SP0;\n";
@@ -103,7 +103,7 @@ int MeasureMemory(const char* path, qint64 fileSize)
     long peak = 0, kept = 0;
     {
         TPLT store;
-        ReadPlotFile(store, QString::fromLocal8Bit(path));
+        ReadPlotFile(store, path);
         peak = StatusKiB("VmHWM");
         kept = StatusKiB("VmRSS") - before;
     }
@@ -190,7 +190,7 @@ bool RunCase(const QTemporaryDir& dir, const char* name, const QByteArray& text,
     for (int i = 0; i < runs; ++i) {
         TPLT store;
         const auto start = std::chrono::steady_clock::now();
-        ReadPlotFile(store, path);
+        ReadPlotFile(store, QFile::encodeName(path).toStdString());
         const auto stop = std::chrono::steady_clock::now();
         ms.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
         polygons = store.NPolygons();
@@ -212,7 +212,7 @@ int main(int argc, char** argv)
         return MeasureMemory(argv[2], std::atoll(argv[3]));
     if (argc == 3 && std::strcmp(argv[1], "--read") == 0) {
         TPLT store;
-        ReadPlotFile(store, QString::fromLocal8Bit(argv[2]));
+        ReadPlotFile(store, argv[2]);
         return store.NPolygons() > 0 ? 0 : 1;
     }
 

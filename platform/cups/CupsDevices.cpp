@@ -6,6 +6,7 @@
 #include "platform/cups/UserDefault.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace vcups {
 
@@ -54,9 +55,9 @@ bool SettingsFromMediaCol(ipp_t* col, DeviceSettings& s)
     s.MarginRightMm = IntOf(col, "media-right-margin") / 100.0;
     s.MarginTopMm = IntOf(col, "media-top-margin") / 100.0;
     if (pwg_media_t* m = pwgMediaForSize(w, h))
-        s.PaperName = QString::fromUtf8(m->ppd ? m->ppd : m->pwg);
+        s.PaperName = ValidUtf8(m->ppd ? m->ppd : m->pwg, true);
     else
-        s.PaperName = QStringLiteral("Custom.%1x%2mm").arg(s.PaperWidthMm).arg(s.PaperHeightMm);
+        s.PaperName = Format("Custom.%1x%2mm", s.PaperWidthMm, s.PaperHeightMm);
     return true;
 }
 
@@ -91,17 +92,17 @@ PrinterInfo2 InfoFrom(ipp_t* attrs)
     info.Comment = AttrText(attrs, "printer-info");
     ipp_attribute_t* state = ippFindAttribute(attrs, "printer-state", IPP_TAG_ENUM);
     switch (state ? ippGetInteger(state, 0) : 0) {
-    case IPP_PSTATE_IDLE: info.StatusText = QStringLiteral("Ready"); break;
-    case IPP_PSTATE_PROCESSING: info.StatusText = QStringLiteral("Printing"); break;
-    case IPP_PSTATE_STOPPED: info.StatusText = QStringLiteral("Paused"); break;
+    case IPP_PSTATE_IDLE: info.StatusText = "Ready"; break;
+    case IPP_PSTATE_PROCESSING: info.StatusText = "Printing"; break;
+    case IPP_PSTATE_STOPPED: info.StatusText = "Paused"; break;
     default: break;
     }
     info.Stopped = state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
     info.StateMessage = AttrText(attrs, "printer-state-message");
     if (ipp_attribute_t* reasons = ippFindAttribute(attrs, "printer-state-reasons", IPP_TAG_KEYWORD))
         for (int i = 0; i < ippGetCount(reasons); ++i)
-            if (const char* r = ippGetString(reasons, i, nullptr); r && qstrcmp(r, "none") != 0)
-                info.StateReasons << QString::fromUtf8(r);
+            if (const char* r = ippGetString(reasons, i, nullptr); r && std::strcmp(r, "none") != 0)
+                info.StateReasons.push_back(ValidUtf8(r, true));
     return info;
 }
 
@@ -128,13 +129,14 @@ bool TakesCutterLanguage(ipp_t* attrs)
 {
     // A raw queue passes bytes straight to the device: a PDF would reach the
     // cutter as it is and cut nothing.
-    if (AttrText(attrs, "printer-make-and-model") == QLatin1String("Local Raw Printer"))
+    if (AttrText(attrs, "printer-make-and-model") == "Local Raw Printer")
         return true;
     ipp_attribute_t* formats = ippFindAttribute(attrs, "document-format-supported", IPP_TAG_MIMETYPE);
     if (!formats)
         return false; // a server that does not say is trusted with PDF
     for (int i = 0, n = ippGetCount(formats); i < n; ++i)
-        if (qstrcmp(ippGetString(formats, i, nullptr), "application/pdf") == 0)
+        if (const char* format = ippGetString(formats, i, nullptr);
+            format && std::strcmp(format, "application/pdf") == 0)
             return false;
     return true;
 }
@@ -147,8 +149,8 @@ DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
         found = SettingsFromMediaCol(ippGetCollection(def, 0), s);
     if (!found) {
         // Only the keyword: take the first database entry of that size.
-        const QString keyword = AttrText(attrs, "media-default");
-        if (pwg_media_t* m = pwgMediaForPWG(keyword.toUtf8().constData())) {
+        const std::string keyword = AttrText(attrs, "media-default");
+        if (pwg_media_t* m = pwgMediaForPWG(keyword.c_str())) {
             for (const DeviceSettings& p : PapersFrom(attrs)) {
                 if (std::lround(p.PaperWidthMm * 100) == m->width && std::lround(p.PaperHeightMm * 100) == m->length) {
                     s = p;
@@ -168,21 +170,21 @@ DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
     return s;
 }
 
-QByteArray MediaKeyword(const DeviceSettings& s)
+std::string MediaKeyword(const DeviceSettings& s)
 {
     const int w = static_cast<int>(std::lround(s.PaperWidthMm * 100));
     const int h = static_cast<int>(std::lround(s.PaperHeightMm * 100));
     if (pwg_media_t* m = pwgMediaForSize(w, h))
-        return QByteArray(m->pwg);
+        return std::string(m->pwg);
     char name[IPP_MAX_NAME];
     pwgFormatSizeName(name, sizeof name, "custom", nullptr, w, h, nullptr);
-    return QByteArray(name);
+    return std::string(name);
 }
 
-IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
+IppPtr QueryDevice(Connection& connection, const std::string& name, IppError& err)
 {
     IppPtr request =
-        name.isEmpty() ? NewRequest(IPP_OP_CUPS_GET_DEFAULT) : NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
+        name.empty() ? NewRequest(IPP_OP_CUPS_GET_DEFAULT) : NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
     ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", DeviceAttributeCount,
                   nullptr, DeviceAttributes);
     return connection.Do(std::move(request), "/", err);
@@ -190,7 +192,7 @@ IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err)
 
 } // namespace vcups
 
-std::vector<DeviceSettings> QueuePapers(const QString& name)
+std::vector<DeviceSettings> QueuePapers(const std::string& name)
 {
     using namespace vcups;
     IppError err;
@@ -201,7 +203,7 @@ std::vector<DeviceSettings> QueuePapers(const QString& name)
     return attrs ? PapersFrom(attrs.get()) : std::vector<DeviceSettings>{};
 }
 
-DeviceSettings QueueDefaults(const QString& name)
+DeviceSettings QueueDefaults(const std::string& name)
 {
     using namespace vcups;
     IppError err;
@@ -228,7 +230,7 @@ QueueDevice DefaultQueue()
         found = {IdentityFrom(attrs.get()), DefaultSettingsFrom(attrs.get())};
     } else if (err.Code != IPP_STATUS_ERROR_NOT_FOUND) {
         throw EOSError::FromCode(err.Code, err.Text);
-    } else if (!chosen.Name.isEmpty()) {
+    } else if (!chosen.Name.empty()) {
         // Named by the user but unknown to the server: still the device
         // lp would use, so the window shows its failures, not another's.
         found.Identity.Device = chosen.Name;
@@ -236,10 +238,10 @@ QueueDevice DefaultQueue()
     return found;
 }
 
-std::optional<QueueDevice> FindQueue(const QString& name)
+std::optional<QueueDevice> FindQueue(const std::string& name)
 {
     using namespace vcups;
-    if (name.isEmpty())
+    if (name.empty())
         return std::nullopt;
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);

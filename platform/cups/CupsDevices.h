@@ -25,9 +25,9 @@ DeviceSettings DefaultSettingsFrom(ipp_t* printerAttrs);
 bool TakesCutterLanguage(ipp_t* printerAttrs);
 
 // The PWG media keyword for a settings block ("iso_a4_210x297mm").
-QByteArray MediaKeyword(const DeviceSettings& settings);
+std::string MediaKeyword(const DeviceSettings& settings);
 
 // The attributes of one destination, or of the default one (empty name).
-IppPtr QueryDevice(Connection& connection, const QString& name, IppError& err);
+IppPtr QueryDevice(Connection& connection, const std::string& name, IppError& err);
 
 } // namespace vcups

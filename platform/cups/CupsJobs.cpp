@@ -13,21 +13,20 @@
 #include "platform/cups/IppClient.h"
 #include "platform/cups/UserDefault.h"
 
-#include <QIODevice>
-
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace vcups {
 namespace {
 
-constexpr qint64 UploadChunk = 64 * 1024;
+constexpr std::int64_t UploadChunk = 64 * 1024;
 
 int NewestIn(ipp_t* response)
 {
     int newest = 0;
     for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response))
-        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
+        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && std::strcmp(ippGetName(a), "job-id") == 0)
             newest = std::max(newest, ippGetInteger(a, 0));
     return newest;
 }
@@ -38,14 +37,14 @@ int NewestIn(ipp_t* response)
 // each Cut, which slows every Cut as the history grows. The unfinished jobs
 // are few; the finished ones come newest first, so one of them is enough.
 // Unfinished first: a job that finishes in between is then still seen.
-std::optional<int> AskNewestOwnJob(Connection& http, const QString& device, IppError& err)
+std::optional<int> AskNewestOwnJob(Connection& http, const std::string& device, IppError& err)
 {
     int newest = 0;
     for (const char* which : {"not-completed", "completed"}) {
         IppPtr request = NewRequest(IPP_OP_GET_JOBS, device);
         ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
         ippAddBoolean(request.get(), IPP_TAG_OPERATION, "my-jobs", 1);
-        if (qstrcmp(which, "completed") == 0)
+        if (std::strcmp(which, "completed") == 0)
             ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", 1);
         ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
         IppPtr response = http.Do(std::move(request), "/", err);
@@ -58,7 +57,7 @@ std::optional<int> AskNewestOwnJob(Connection& http, const QString& device, IppE
 
 // After a lost answer: the newest job now, on a connection of its own;
 // nullopt when the server cannot tell within the budget.
-std::optional<int> NewestOwnJob(const QString& device)
+std::optional<int> NewestOwnJob(const std::string& device)
 {
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
@@ -78,7 +77,7 @@ bool AnswerLost(const IppError& err)
 // The job id from the answer to Print-Job; a lost answer is checked against
 // the queue before it counts as a failure, so one Cut never gives both a job
 // and an error, nor an error passed off as a job.
-int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& device, int before)
+int JobFromAnswer(const IppPtr& response, const IppError& err, const std::string& device, int before)
 {
     if (response) {
         ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
@@ -95,11 +94,11 @@ int JobFromAnswer(const IppPtr& response, const IppError& err, const QString& de
     throw EOSError::FromCode(err.Code, err.Text);
 }
 
-IppPtr PrintJobRequest(const QString& device, const QString& title, const char* format)
+IppPtr PrintJobRequest(const std::string& device, const std::string& title, const char* format)
 {
     IppPtr request = NewRequest(IPP_OP_PRINT_JOB, device);
     // The server keeps an empty job-name as given.
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.toUtf8().constData());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
     return request;
 }
@@ -107,20 +106,19 @@ IppPtr PrintJobRequest(const QString& device, const QString& title, const char* 
 // A page for the queue's driver: drawn whole, then one Print-Job.
 class PdfQueueJob final : public JobDestination {
 public:
-    PdfQueueJob(const QString& device, const DeviceSettings& settings, const QString& title, int before)
+    PdfQueueJob(const std::string& device, const DeviceSettings& settings, const std::string& title, int before)
         : FDevice(device), FSettings(settings), FTitle(title), FBefore(before), FJob(settings, title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     void Finish() override
     {
-        const QByteArray document = FJob.Finish();
+        const std::string document = FJob.Finish();
         IppError err;
         auto http = Connection::Open(Clock::now() + JobBudget(), err);
         if (!http)
             throw EOSError::FromCode(err.Code, err.Text);
         IppPtr request = PrintJobRequest(FDevice, FTitle, "application/pdf");
-        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
-                     MediaKeyword(FSettings).constData());
+        ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, MediaKeyword(FSettings).c_str());
         ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "orientation-requested",
                       FSettings.Landscape ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
         // A cutter must get true sizes: never fit or fill the page.
@@ -130,18 +128,19 @@ public:
         // document leaves the server nothing to print.
         const TStopMark stop;
         IppPtr response;
-        if (http->Send(std::move(request), "/", err, document.size())) {
-            BeginJobProgress(document.size());
+        const auto size = static_cast<std::int64_t>(document.size());
+        if (http->Send(std::move(request), "/", err, size)) {
+            BeginJobProgress(size);
             struct ProgressEnd {
                 ~ProgressEnd() { EndJobProgress(); }
             } progressEnd;
-            qint64 sent = 0;
+            std::int64_t sent = 0;
             bool written = true;
-            while (written && sent < document.size()) {
+            while (written && sent < size) {
                 if (stop.Stopped())
-                    ThrowJobStopped(sent, document.size());
-                const qint64 n = std::min<qint64>(UploadChunk, document.size() - sent);
-                written = http->Write(document.constData() + sent, n, err);
+                    ThrowJobStopped(sent, size);
+                const std::int64_t n = std::min<std::int64_t>(UploadChunk, size - sent);
+                written = http->Write(document.data() + sent, n, err);
                 sent += n;
                 AddJobProgress(n);
             }
@@ -153,9 +152,9 @@ public:
     }
 
 private:
-    QString FDevice;
+    std::string FDevice;
     DeviceSettings FSettings;
-    QString FTitle;
+    std::string FTitle;
     int FBefore;
     DrawnJob FJob;
 };
@@ -163,10 +162,10 @@ private:
 // The raw job's document: bytes go to the server as they are drawn, so a
 // large job is neither held in memory nor waited for twice. Dropped
 // unfinished, the connection closes and the server keeps nothing.
-class RawJobStream final : public QIODevice {
+class RawJobStream final : public ByteSink {
 public:
     // Starts the Print-Job; throws EOSError when it cannot be sent.
-    RawJobStream(std::unique_ptr<Connection> http, const QString& device, const QString& title, int before)
+    RawJobStream(std::unique_ptr<Connection> http, const std::string& device, const std::string& title, int before)
         : FDevice(device), FBefore(before), FHttp(std::move(http))
     {
         IppError err;
@@ -174,7 +173,6 @@ public:
         if (!FHttp->Send(PrintJobRequest(device, title, "application/vnd.cups-raw"), "/", err,
                          Connection::UnknownLength))
             throw EOSError::FromCode(err.Code, err.Text);
-        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
         BeginJobProgress(-1);
     }
     ~RawJobStream() override { EndJobProgress(); }
@@ -182,50 +180,46 @@ public:
     // Ends the document and takes the answer.
     void Finish()
     {
-        close();
         IppError err{FFailureCode, FFailure};
-        IppPtr response = FFailure.isEmpty() ? FHttp->Answer(err) : IppPtr();
+        IppPtr response = FFailure.empty() ? FHttp->Answer(err) : IppPtr();
         FHttp.reset();
         JobFromAnswer(response, err, FDevice, FBefore);
     }
 
-protected:
-    qint64 writeData(const char* data, qint64 size) override
+    std::int64_t Write(const char* data, std::int64_t size) override
     {
         IppError err;
-        if (FFailure.isEmpty() && FStop.Stopped()) {
+        if (FFailure.empty() && FStop.Stopped()) {
             // Given up before the end: Finish drops the connection unanswered.
             FFailureCode = 0;
-            FFailure = QStringLiteral("the job was stopped");
-            setErrorString(FFailure);
+            FFailure = "the job was stopped";
             return -1;
         }
-        if (!FFailure.isEmpty() || !FHttp->Write(data, size, err)) {
-            if (FFailure.isEmpty()) {
+        if (!FFailure.empty() || !FHttp->Write(data, size, err)) {
+            if (FFailure.empty()) {
                 FFailureCode = err.Code;
                 FFailure = err.Text;
-                setErrorString(err.Text);
             }
             return -1;
         }
         AddJobProgress(size);
         return size;
     }
-    qint64 readData(char*, qint64) override { return -1; }
+    std::string ErrorText() const override { return FFailure.empty() ? "Unknown error" : FFailure; }
 
 private:
-    QString FDevice;
+    std::string FDevice;
     int FBefore;
     std::unique_ptr<Connection> FHttp;
     int FFailureCode = 0;
-    QString FFailure;
+    std::string FFailure;
     TStopMark FStop;
 };
 
 class RawQueueJob final : public JobDestination {
 public:
-    RawQueueJob(std::unique_ptr<Connection> http, const QString& device, const DeviceSettings& settings,
-                const QString& title, int before)
+    RawQueueJob(std::unique_ptr<Connection> http, const std::string& device, const DeviceSettings& settings,
+                const std::string& title, int before)
         : FStream(std::move(http), device, title, before),
           FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FStream))
     {}
@@ -245,11 +239,11 @@ private:
 } // namespace
 } // namespace vcups
 
-std::unique_ptr<JobDestination> OpenQueueJob(const QString& device, const DeviceSettings& settings,
-                                             const QString& title)
+std::unique_ptr<JobDestination> OpenQueueJob(const std::string& device, const DeviceSettings& settings,
+                                             const std::string& title)
 {
     using namespace vcups;
-    if (device.isEmpty())
+    if (device.empty())
         throw EPrinter(NotValidMessage(device));
     IppError err;
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);

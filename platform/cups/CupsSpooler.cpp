@@ -6,6 +6,7 @@
 #include "platform/cups/CupsDevices.h"
 #include "platform/cups/IppClient.h"
 
+#include <cstring>
 #include <iterator>
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using namespace vcups;
 
 struct CupsHandle final : SpoolerHandle {
-    QString Name;
+    std::string Name;
     std::unique_ptr<Connection> Http;
     // The record as opening found it, for the first GetPrinter2: asking for
     // the name alone and then for the record would ask twice.
@@ -32,11 +33,11 @@ void SetLastError(const IppError& err)
 
 } // namespace
 
-std::unique_ptr<SpoolerHandle> OpenQueue(const QString& name)
+std::unique_ptr<SpoolerHandle> OpenQueue(const std::string& name)
 {
     IppError err;
-    if (name.isEmpty()) {
-        SetLastError({IPP_STATUS_ERROR_NOT_FOUND, QStringLiteral("The printer or class does not exist.")});
+    if (name.empty()) {
+        SetLastError({IPP_STATUS_ERROR_NOT_FOUND, "The printer or class does not exist."});
         return nullptr;
     }
     auto http = Connection::Open(Clock::now() + QueryBudget(), err);
@@ -92,7 +93,7 @@ std::optional<int> QueueJobs(SpoolerHandle& handle, int firstJob, int maxJobs)
     }
     int count = 0;
     for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a; a = ippNextAttribute(response.get()))
-        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && qstrcmp(ippGetName(a), "job-id") == 0)
+        if (ippGetGroupTag(a) == IPP_TAG_JOB && ippGetName(a) && std::strcmp(ippGetName(a), "job-id") == 0)
             ++count;
     count -= firstJob;
     if (count < 0)
@@ -137,8 +138,8 @@ std::vector<DestinationInfo> ListDestinations()
         SetLastError(err);
         throw EOSError::FromCode(err.Code, err.Text);
     }
-    QString defaultName;
-    if (IppPtr def = QueryDevice(*http, QString(), err))
+    std::string defaultName;
+    if (IppPtr def = QueryDevice(*http, std::string(), err))
         defaultName = AttrText(def.get(), "printer-name");
 
     IppPtr request = NewRequest(IPP_OP_CUPS_GET_PRINTERS);
@@ -160,8 +161,8 @@ std::vector<DestinationInfo> ListDestinations()
         if (ippFindAttribute(one.get(), "printer-name", IPP_TAG_ZERO)) {
             DestinationInfo d;
             d.Info = InfoFrom(one.get());
-            d.Name = d.Info.PrinterName.value_or(QString());
-            d.IsDefault = !defaultName.isEmpty() && d.Name == defaultName;
+            d.Name = d.Info.PrinterName.value_or(std::string());
+            d.IsDefault = !defaultName.empty() && d.Name == defaultName;
             list.push_back(std::move(d));
         }
         one.reset(ippNew());

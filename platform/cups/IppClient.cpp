@@ -1,5 +1,6 @@
 #include "platform/cups/IppClient.h"
 
+#include "common/Text.h"
 #include "platform/Spooler.h"
 
 #include <atomic>
@@ -16,14 +17,15 @@ namespace {
 
 constexpr int ServiceUnavailable = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
 
-QString Text(const char* s)
+// The server's text as UTF-8 whatever it sent.
+std::string Text(const char* s)
 {
-    return s ? QString::fromUtf8(s) : QString();
+    return s ? ValidUtf8(s, true) : std::string();
 }
 
 IppError TimedOut()
 {
-    return {ServiceUnavailable, QStringLiteral("The print server did not answer in time")};
+    return {ServiceUnavailable, "The print server did not answer in time"};
 }
 
 int MsLeft(Clock::time_point deadline)
@@ -160,8 +162,7 @@ std::unique_ptr<Connection> Connection::Open(Clock::time_point deadline, IppErro
     if (!host.empty() && host[0] != '/' && !IsNumeric(host)) {
         host = TheResolver().NumericAddress(server, deadline);
         if (host.empty()) {
-            err = {ServiceUnavailable,
-                   QStringLiteral("The print server %1 cannot be found").arg(QString::fromStdString(server.Host))};
+            err = {ServiceUnavailable, Format("The print server %1 cannot be found", server.Host)};
             return nullptr;
         }
     }
@@ -175,9 +176,9 @@ std::unique_ptr<Connection> Connection::Open(Clock::time_point deadline, IppErro
     if (!http) {
         // The system's words for this ("Host is down", "No such file or
         // directory") do not tell a user that the print server is the problem.
-        err = MsLeft(deadline) <= 0 ? TimedOut()
-                                    : IppError{ServiceUnavailable,
-                                               QStringLiteral("The print server is not running or cannot be reached")};
+        err = MsLeft(deadline) <= 0
+                  ? TimedOut()
+                  : IppError{ServiceUnavailable, "The print server is not running or cannot be reached"};
         return nullptr;
     }
     return std::unique_ptr<Connection>(new Connection(http, deadline));
@@ -198,15 +199,15 @@ IppPtr Connection::Fail(IppError e, IppError& err)
 
 // cupsDoRequest is not used: it waits up to a second for "100 Continue" and
 // reconnects with 30-second limits, neither of which fits a bounded call.
-IppPtr Connection::Do(IppPtr request, const char* resource, IppError& err, const QByteArray& document)
+IppPtr Connection::Do(IppPtr request, const char* resource, IppError& err, std::string_view document)
 {
-    if (!Send(std::move(request), resource, err, document.size())
-        || (!document.isEmpty() && !Write(document.constData(), document.size(), err)))
+    const auto size = static_cast<std::int64_t>(document.size());
+    if (!Send(std::move(request), resource, err, size) || (!document.empty() && !Write(document.data(), size, err)))
         return IppPtr();
     return Answer(err);
 }
 
-bool Connection::Send(IppPtr request, const char* resource, IppError& err, qint64 documentLength)
+bool Connection::Send(IppPtr request, const char* resource, IppError& err, std::int64_t documentLength)
 {
     const int ms = MsLeft(FDeadline);
     if (ms <= 0)
@@ -218,7 +219,7 @@ bool Connection::Send(IppPtr request, const char* resource, IppError& err, qint6
     // Length 0 asks for chunks.
     FChunked = documentLength == UnknownLength;
     httpSetLength(FHttp, FChunked ? 0 : ippLength(request.get()) + static_cast<size_t>(documentLength));
-    const IppError sendFailed{ServiceUnavailable, QStringLiteral("Unable to send the request to the print server")};
+    const IppError sendFailed{ServiceUnavailable, "Unable to send the request to the print server"};
     if (httpPost(FHttp, resource))
         return !Fail(sendFailed, err);
     ippSetState(request.get(), IPP_STATE_IDLE);
@@ -231,18 +232,17 @@ bool Connection::Send(IppPtr request, const char* resource, IppError& err, qint6
     }
 }
 
-bool Connection::Write(const char* data, qint64 size, IppError& err)
+bool Connection::Write(const char* data, std::int64_t size, IppError& err)
 {
     if (size <= 0)
         return true;
     if (MsLeft(FDeadline) <= 0)
         return !Fail(TimedOut(), err);
     if (httpWrite2(FHttp, data, static_cast<size_t>(size)) < 0)
-        return !Fail(
-            MsLeft(FDeadline) <= 0
-                ? TimedOut()
-                : IppError{ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")},
-            err);
+        return !Fail(MsLeft(FDeadline) <= 0
+                         ? TimedOut()
+                         : IppError{ServiceUnavailable, "Unable to send the document to the print server"},
+                     err);
     return true;
 }
 
@@ -250,7 +250,7 @@ IppPtr Connection::Answer(IppError& err)
 {
     // Ends a chunked document; nothing for one of known length.
     if (FChunked && httpWrite2(FHttp, "", 0) < 0)
-        return Fail({ServiceUnavailable, QStringLiteral("Unable to send the document to the print server")}, err);
+        return Fail({ServiceUnavailable, "Unable to send the document to the print server"}, err);
     http_status_t status;
     do {
         status = httpUpdate(FHttp);
@@ -258,7 +258,7 @@ IppPtr Connection::Answer(IppError& err)
     if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_ERROR) {
         if (MsLeft(FDeadline) <= 0 || httpError(FHttp) == ETIMEDOUT)
             return Fail(TimedOut(), err);
-        return Fail({ServiceUnavailable, QStringLiteral("The print server closed the connection")}, err);
+        return Fail({ServiceUnavailable, "The print server closed the connection"}, err);
     }
     if (status != HTTP_STATUS_OK)
         return Fail({ServiceUnavailable, Text(httpStatus(status))}, err);
@@ -271,7 +271,7 @@ IppPtr Connection::Answer(IppError& err)
         if (state == IPP_STATE_ERROR)
             return Fail(MsLeft(FDeadline) <= 0
                             ? TimedOut()
-                            : IppError{ServiceUnavailable, QStringLiteral("Unable to read the print server's answer")},
+                            : IppError{ServiceUnavailable, "Unable to read the print server's answer"},
                         err);
     }
     if (httpGetState(FHttp) != HTTP_STATE_WAITING)
@@ -279,8 +279,8 @@ IppPtr Connection::Answer(IppError& err)
 
     const ipp_status_t code = ippGetStatusCode(response.get());
     if (code >= IPP_STATUS_REDIRECTION_OTHER_SITE) {
-        QString message = AttrText(response.get(), "status-message", IPP_TAG_TEXT);
-        if (message.isEmpty())
+        std::string message = AttrText(response.get(), "status-message", IPP_TAG_TEXT);
+        if (message.empty())
             message = Text(ippErrorString(code));
         err = {static_cast<int>(code), message};
         return IppPtr();
@@ -288,28 +288,33 @@ IppPtr Connection::Answer(IppError& err)
     return response;
 }
 
-QByteArray PrinterUri(const QString& name)
+std::string PrinterUri(const std::string& name)
 {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
-                     name.toUtf8().constData());
-    return QByteArray(uri);
+                     name.c_str());
+    return std::string(uri);
 }
 
-IppPtr NewRequest(ipp_op_t op, const QString& printer)
+IppPtr NewRequest(ipp_op_t op)
 {
     IppPtr request(ippNewRequest(op));
-    if (!printer.isNull())
-        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     PrinterUri(printer).constData());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     return request;
 }
 
-QString AttrText(ipp_t* response, const char* name, ipp_tag_t tag)
+IppPtr NewRequest(ipp_op_t op, const std::string& printer)
+{
+    IppPtr request(ippNewRequest(op));
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    return request;
+}
+
+std::string AttrText(ipp_t* response, const char* name, ipp_tag_t tag)
 {
     ipp_attribute_t* a = ippFindAttribute(response, name, tag);
-    return a ? Text(ippGetString(a, 0, nullptr)) : QString();
+    return a ? Text(ippGetString(a, 0, nullptr)) : std::string();
 }
 
 } // namespace vcups

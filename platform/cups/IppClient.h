@@ -8,11 +8,11 @@
 
 #include <cups/cups.h>
 
-#include <QByteArray>
-#include <QString>
-
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace vcups {
 
@@ -26,7 +26,7 @@ std::chrono::milliseconds JobBudget();
 
 struct IppError {
     int Code = 0; // IPP status, 0 when there is none
-    QString Text;
+    std::string Text;
 };
 
 struct IppDeleter {
@@ -49,15 +49,15 @@ public:
 
     // Sends request (with optional document data after it) and returns the
     // response; null on any failure, including an IPP error status.
-    IppPtr Do(IppPtr request, const char* resource, IppError& err, const QByteArray& document = QByteArray());
+    IppPtr Do(IppPtr request, const char* resource, IppError& err, std::string_view document = {});
 
     // The same in steps, for a document written while it is produced: Send
     // puts the request (the document follows in chunks of any size), Write
     // adds to the document, Answer ends it and reads the response. A
     // connection dropped before Answer leaves the server nothing to print.
-    static constexpr qint64 UnknownLength = -1;
-    bool Send(IppPtr request, const char* resource, IppError& err, qint64 documentLength);
-    bool Write(const char* data, qint64 size, IppError& err);
+    static constexpr std::int64_t UnknownLength = -1;
+    bool Send(IppPtr request, const char* resource, IppError& err, std::int64_t documentLength);
+    bool Write(const char* data, std::int64_t size, IppError& err);
     IppPtr Answer(IppError& err);
 
 private:
@@ -70,12 +70,13 @@ private:
 
 // "ipp://localhost/printers/<name>", the form the server expects from a
 // local client whatever its own host name.
-QByteArray PrinterUri(const QString& name);
+std::string PrinterUri(const std::string& name);
 
 // A request with the usual operation attributes (charset, language, and the
 // printer-uri when a name is given).
-IppPtr NewRequest(ipp_op_t op, const QString& printer = QString());
+IppPtr NewRequest(ipp_op_t op);
+IppPtr NewRequest(ipp_op_t op, const std::string& printer);
 
-QString AttrText(ipp_t* response, const char* name, ipp_tag_t tag = IPP_TAG_ZERO);
+std::string AttrText(ipp_t* response, const char* name, ipp_tag_t tag = IPP_TAG_ZERO);
 
 } // namespace vcups

@@ -2,12 +2,11 @@
 
 #include "common/Exceptions.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,24 +15,40 @@
 namespace vcups {
 namespace {
 
-QString WithoutInstance(const QString& name)
+std::string WithoutInstance(const std::string& name)
 {
-    return name.section(QLatin1Char('/'), 0, 0).trimmed();
+    return Trimmed(std::string_view(name).substr(0, name.find('/')));
+}
+
+// Bytes without ASCII white space at either end.
+std::string_view TrimmedBytes(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\n\v\f\r") + 1 - first);
+}
+
+// The value of an environment variable as text; nullopt when it is not set.
+std::optional<std::string> Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(ValidUtf8(value, true)) : std::nullopt;
 }
 
 // The start of an lpoptions file; empty for anything but a regular file.
 // Opened without blocking, so a pipe put in its place cannot hold us.
-QByteArray ReadOptionsFile(const QString& path)
+std::string ReadOptionsFile(const std::string& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return {};
-    QByteArray text;
+    std::string text;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         // A settings file is small; anything larger is not one.
-        text.resize(std::min<qsizetype>(info.st_size, 1 << 20));
-        qsizetype filled = 0;
+        text.resize(static_cast<std::size_t>(std::min<off_t>(info.st_size, 1 << 20)));
+        std::size_t filled = 0;
         while (filled < text.size()) {
             const ssize_t got = ::read(fd, text.data() + filled, static_cast<size_t>(text.size() - filled));
             if (got < 0 && errno == EINTR)
@@ -42,7 +57,7 @@ QByteArray ReadOptionsFile(const QString& path)
                 break;
             filled += got;
         }
-        text.truncate(filled);
+        text.resize(filled);
     }
     ::close(fd);
     return text;
@@ -50,24 +65,23 @@ QByteArray ReadOptionsFile(const QString& path)
 
 // The destination of an lpoptions file's "Default" line, as written; the
 // last one wins, as lpoptions -d rewrites it.
-std::optional<QString> DefaultFromOptions(const QString& path)
+std::optional<std::string> DefaultFromOptions(const std::string& path)
 {
-    std::optional<QString> found;
-    for (const QByteArray& raw : ReadOptionsFile(path).split('\n')) {
-        const QByteArray line = raw.trimmed();
-        if (!line.startsWith("Default ") && !line.startsWith("Default\t"))
+    std::optional<std::string> found;
+    for (const std::string& raw : Split(ReadOptionsFile(path), '\n')) {
+        const std::string_view line = TrimmedBytes(raw);
+        if (!line.starts_with("Default ") && !line.starts_with("Default\t"))
             continue;
-        const QByteArray rest = line.mid(8).trimmed();
-        const qsizetype end = rest.indexOf(' ');
-        found = QString::fromUtf8(end < 0 ? rest : rest.left(end));
+        const std::string_view rest = TrimmedBytes(line.substr(8));
+        found = ValidUtf8(rest.substr(0, rest.find(' ')), true);
     }
     return found;
 }
 
-QString OriginText(const UserDefault& chosen)
+std::string OriginText(const UserDefault& chosen)
 {
-    if (chosen.Origin.startsWith(QLatin1Char('/')))
-        return QStringLiteral("the Default line of ") + chosen.Origin;
+    if (chosen.Origin.starts_with('/'))
+        return "the Default line of " + chosen.Origin;
     return chosen.Origin;
 }
 
@@ -75,39 +89,42 @@ QString OriginText(const UserDefault& chosen)
 
 UserDefault UserDefaultDestination()
 {
-    const auto from = [](const QString& value, const QString& origin) {
+    const auto from = [](const std::string& value, const std::string& origin) {
         return UserDefault{WithoutInstance(value), value, origin};
     };
     // Set but empty still counts, as lp takes it.
-    if (qEnvironmentVariableIsSet("LPDEST"))
-        return from(qEnvironmentVariable("LPDEST"), QStringLiteral("LPDEST"));
-    if (qEnvironmentVariableIsSet("PRINTER") && qEnvironmentVariable("PRINTER") != QLatin1String("lp"))
-        return from(qEnvironmentVariable("PRINTER"), QStringLiteral("PRINTER"));
-    const QString home = qEnvironmentVariable("HOME", QDir::homePath());
-    const QString serverRoot = qEnvironmentVariable("CUPS_SERVERROOT", QStringLiteral("/etc/cups"));
-    for (const QString& path : {home + QStringLiteral("/.cups/lpoptions"), serverRoot + QStringLiteral("/lpoptions")})
-        if (const std::optional<QString> value = DefaultFromOptions(path))
+    if (const auto lpdest = Environment("LPDEST"))
+        return from(*lpdest, "LPDEST");
+    if (const auto printer = Environment("PRINTER"); printer && *printer != "lp")
+        return from(*printer, "PRINTER");
+    // Without HOME, the root folder stands for it.
+    const char* home = std::getenv("HOME");
+    const char* serverRoot = std::getenv("CUPS_SERVERROOT");
+    for (const std::string& path : {std::string(home ? home : "/") + "/.cups/lpoptions",
+                                    std::string(serverRoot ? serverRoot : "/etc/cups") + "/lpoptions"})
+        if (const std::optional<std::string> value = DefaultFromOptions(path))
             return from(*value, path);
     return {};
 }
 
 void CheckUserDefault(const UserDefault& chosen)
 {
-    if (chosen.Origin.isEmpty() || !chosen.Name.isEmpty())
+    if (chosen.Origin.empty() || !chosen.Name.empty())
         return;
-    if (chosen.Value.trimmed().isEmpty())
-        throw EPrinter(QStringLiteral("%1 is empty: it names no printer").arg(OriginText(chosen)));
-    throw EPrinter(QStringLiteral("\"%1\", named by %2, is not the name of a printer")
-                       .arg(Quoted(chosen.Value), OriginText(chosen)));
+    if (Trimmed(chosen.Value).empty())
+        throw EPrinter(Format("%1 is empty: it names no printer", OriginText(chosen)));
+    throw EPrinter(
+        Format("\"%1\", named by %2, is not the name of a printer", Quoted(chosen.Value), OriginText(chosen)));
 }
 
-QString NotValidMessage(const QString& device)
+std::string NotValidMessage(const std::string& device)
 {
-    QString message = QStringLiteral("Printer selected is not valid");
+    std::string message = "Printer selected is not valid";
     const UserDefault chosen = UserDefaultDestination();
-    if (!device.isEmpty() && !chosen.Origin.isEmpty() && device.compare(chosen.Name, Qt::CaseInsensitive) == 0)
-        message += QStringLiteral(": \"%1\", named by %2, is not a printer on the server")
-                       .arg(Quoted(device), OriginText(chosen));
+    // Queue names match in any case of their ASCII letters, as the server
+    // matches them.
+    if (!device.empty() && !chosen.Origin.empty() && SameWord(device, chosen.Name))
+        message += Format(": \"%1\", named by %2, is not a printer on the server", Quoted(device), OriginText(chosen));
     return message;
 }
 

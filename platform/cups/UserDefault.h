@@ -3,7 +3,7 @@
 // The destination a user's print commands go to when they name none, before
 // the server is asked: what lp and lpstat -d follow.
 
-#include <QString>
+#include <string>
 
 namespace vcups {
 
@@ -11,11 +11,11 @@ struct UserDefault {
     // The queue; the instance part of "name/instance" is dropped, as
     // instances only preset options. Empty when nothing names one (the
     // server's default applies then) or when the value can name none.
-    QString Name;
+    std::string Name;
     // The value as written, and where: "LPDEST", "PRINTER" or the path of an
     // lpoptions file. Origin is empty when nothing names a destination.
-    QString Value;
-    QString Origin;
+    std::string Value;
+    std::string Origin;
 };
 
 // LPDEST, then PRINTER (but not the placeholder "lp"), then the "Default"
@@ -30,6 +30,6 @@ void CheckUserDefault(const UserDefault& chosen);
 
 // "Printer selected is not valid", naming the device and where it came from
 // when it is the user's default destination.
-QString NotValidMessage(const QString& device);
+std::string NotValidMessage(const std::string& device);
 
 } // namespace vcups

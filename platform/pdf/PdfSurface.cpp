@@ -2,6 +2,7 @@
 
 #include "platform/pdf/PdfPageBox.h"
 
+#include <QBuffer>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -12,18 +13,19 @@ namespace {
 constexpr double PtPerMm = 72.0 / 25.4;
 }
 
-PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
+PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const std::string& title)
 {
     return new PdfSurface(settings, dpi, title);
 }
 
-PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const QString& title)
+PdfSurface::PdfSurface(const DeviceSettings& settings, int dpi, const std::string& title)
     : PageSurface(settings, dpi), FScaleX(settings.Corrections.ScaleXPercent / 100),
       FScaleY(settings.Corrections.ScaleYPercent / 100), FClip(Page().WidthMm, Page().HeightMm)
 {
-    FBuffer.open(QIODevice::WriteOnly);
-    FWriter = std::make_unique<QPdfWriter>(&FBuffer);
-    FWriter->setTitle(title);
+    FBuffer = std::make_unique<QBuffer>();
+    FBuffer->open(QIODevice::WriteOnly);
+    FWriter = std::make_unique<QPdfWriter>(FBuffer.get());
+    FWriter->setTitle(QString::fromStdString(title));
     FWriter->setCreator(QString());
     // Painter units are PDF points, so coordinates pass through unscaled.
     FWriter->setResolution(72);
@@ -78,12 +80,12 @@ void PdfSurface::Polyline(const TPoint* points, int count)
     FPainter->drawPolyline(pts.data(), count);
 }
 
-QByteArray PdfSurface::Finish()
+std::string PdfSurface::Finish()
 {
     if (FPainter && FPainter->isActive())
         FPainter->end();
     FWriter.reset();
-    FBuffer.close();
+    FBuffer->close();
     // The page as drawn: a landscape page is already the wide way round.
-    return SetMediaBox(FBuffer.data(), Page().WidthMm * PtPerMm, Page().HeightMm * PtPerMm);
+    return SetMediaBox(FBuffer->data(), Page().WidthMm * PtPerMm, Page().HeightMm * PtPerMm).toStdString();
 }

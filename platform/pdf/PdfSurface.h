@@ -5,11 +5,10 @@
 
 #include "cutter/MappedSurface.h"
 
-#include <QBuffer>
-#include <QByteArray>
-
 #include <memory>
+#include <string>
 
+class QBuffer;
 class QPainter;
 class QPdfWriter;
 
@@ -17,7 +16,7 @@ class QPdfWriter;
 class PageSurface : public MappedSurface {
 public:
     // Ends the page and returns the document; the surface draws no more.
-    virtual QByteArray Finish() = 0;
+    virtual std::string Finish() = 0;
 
 protected:
     using MappedSurface::MappedSurface;
@@ -27,13 +26,13 @@ class PdfSurface final : public PageSurface {
 public:
     // dpi is the surface's device resolution: the unit of PageWidth/Height,
     // DPtoLP and the viewport origin.
-    PdfSurface(const DeviceSettings& settings, int dpi, const QString& title);
+    PdfSurface(const DeviceSettings& settings, int dpi, const std::string& title);
     ~PdfSurface() override;
 
     void Polyline(const TPoint* points, int count) override;
     SheetShare Share() const override { return FClip.Share(); }
 
-    QByteArray Finish() override;
+    std::string Finish() override;
 
 private:
     PointMm ToScaledMm(TPoint logical) const;
@@ -41,7 +40,7 @@ private:
     double FScaleX;
     double FScaleY;
     SheetClip FClip;
-    QBuffer FBuffer;
+    std::unique_ptr<QBuffer> FBuffer;
     std::unique_ptr<QPdfWriter> FWriter;
     std::unique_ptr<QPainter> FPainter;
     double FFlipHeightPt = 0; // the page height Qt flips its y axis about
@@ -49,4 +48,4 @@ private:
 
 // The PDF surface needs Qt Gui, so it lives in a library of its own that only
 // a driver's job loads (ProgramLibrary.h), and is made through this function.
-extern "C" PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const QString& title);
+extern "C" PageSurface* NewPdfSurface(const DeviceSettings& settings, int dpi, const std::string& title);

@@ -5,7 +5,7 @@
 DeviceSettings DefaultPortSettings()
 {
     DeviceSettings s;
-    s.PaperName = QStringLiteral("A4");
+    s.PaperName = "A4";
     s.PaperWidthMm = 210;
     s.PaperHeightMm = 297;
     s.Language = SendAs::HPGL;
@@ -17,13 +17,12 @@ SendAs PortLanguage(const DeviceSettings& settings)
     return settings.Language == SendAs::Driver ? SendAs::HPGL : settings.Language;
 }
 
-PrinterInfo2 PortRecord(const QString& path)
+PrinterInfo2 PortRecord(const std::string& path)
 {
     PrinterInfo2 info;
     info.PrinterName = path;
-    info.DriverName = path.startsWith(QLatin1String("/dev/usb/")) ? QStringLiteral("USB printer port")
-                                                                  : QStringLiteral("Serial port");
+    info.DriverName = path.starts_with("/dev/usb/") ? "USB printer port" : "Serial port";
     info.PortName = path;
-    info.StatusText = PortSending(path) ? QStringLiteral("Printing") : QStringLiteral("Ready");
+    info.StatusText = PortSending(path) ? "Printing" : "Ready";
     return info;
 }

@@ -14,6 +14,6 @@ SendAs PortLanguage(const DeviceSettings& settings);
 // A port in the spooler queries: opened without any server; it has a job
 // while one is being sent.
 struct PortHandle final : SpoolerHandle {
-    QString Path;
+    std::string Path;
 };
-PrinterInfo2 PortRecord(const QString& path);
+PrinterInfo2 PortRecord(const std::string& path);

@@ -14,7 +14,7 @@ DeviceSettings PortDrawing(DeviceSettings settings)
 
 class PortJob final : public JobDestination {
 public:
-    PortJob(std::unique_ptr<TPortLink> port, const DeviceSettings& settings, const QString& title)
+    PortJob(std::unique_ptr<TPortLink> port, const DeviceSettings& settings, const std::string& title)
         : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
@@ -28,7 +28,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<JobDestination> OpenPortJob(const QString& path, const DeviceSettings& settings, const QString& title)
+std::unique_ptr<JobDestination> OpenPortJob(const std::string& path, const DeviceSettings& settings,
+                                            const std::string& title)
 {
     return std::make_unique<PortJob>(OpenPort(path, settings.Line), settings, title);
 }

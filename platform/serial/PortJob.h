@@ -8,4 +8,5 @@
 
 // Throws EPrinter as OpenPort does. A port takes no driver: a device set to
 // SendAs::Driver is sent HPGL.
-std::unique_ptr<JobDestination> OpenPortJob(const QString& path, const DeviceSettings& settings, const QString& title);
+std::unique_ptr<JobDestination> OpenPortJob(const std::string& path, const DeviceSettings& settings,
+                                            const std::string& title);

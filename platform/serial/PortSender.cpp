@@ -4,11 +4,10 @@
 
 #include "platform/JobProgress.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -37,13 +36,13 @@ std::mutex LimitsMutex;
 PortTimeLimits Limits;
 
 std::mutex OpenMutex;
-std::map<QString, int> OpenPorts; // path -> links holding it
+std::map<std::string, int> OpenPorts; // path -> links holding it
 
 // About 50 ms of line time: little enough that a cutter's XOFF is obeyed
 // within a few hundred bytes, enough that a fast line is not all syscalls.
-qint64 ChunkBytes(int baud)
+std::int64_t ChunkBytes(int baud)
 {
-    return std::clamp<qint64>(baud / 10 / 20, 16, 4096);
+    return std::clamp<std::int64_t>(baud / 10 / 20, 16, 4096);
 }
 
 speed_t SpeedCode(int baud)
@@ -64,62 +63,61 @@ speed_t SpeedCode(int baud)
     }
 }
 
-QString SystemText(int code)
+std::string SystemText(int code)
 {
-    return QString::fromLocal8Bit(std::strerror(code));
+    return std::strerror(code);
 }
 
 // What the user can do about a port that would not open.
-[[noreturn]] void ThrowOpenFailure(const QString& path, int code)
+[[noreturn]] void ThrowOpenFailure(const std::string& path, int code)
 {
     if (code == EACCES || code == EPERM) {
-        QString owners = QStringLiteral("dialout");
+        std::string owners = "dialout";
         struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (::stat(path.c_str(), &st) == 0) {
             if (const struct group* g = ::getgrgid(st.st_gid))
-                owners = QString::fromLocal8Bit(g->gr_name);
+                owners = g->gr_name;
             else
-                owners = QString::number(st.st_gid);
+                owners = std::to_string(st.st_gid);
         }
-        throw EPrinter(QStringLiteral("No permission to open the port %1. Its users are the group \"%2\": join it "
-                                      "with \"sudo usermod -aG %2 $USER\", then log out and in again")
-                           .arg(Quoted(path), owners));
+        throw EPrinter(Format("No permission to open the port %1. Its users are the group \"%2\": join it "
+                              "with \"sudo usermod -aG %2 $USER\", then log out and in again",
+                              Quoted(path), owners));
     }
     if (code == EBUSY || code == EWOULDBLOCK)
-        throw EPrinter(QStringLiteral("The port %1 is in use by another program; close that program and try again")
-                           .arg(Quoted(path)));
-    if (code == ENOENT || code == ENODEV || code == ENXIO || code == EIO)
-        throw EPrinter(QStringLiteral("The port %1 is not there: check that the cutter (or its USB adapter) is "
-                                      "plugged in and switched on")
-                           .arg(Quoted(path)));
-    if (code == ENAMETOOLONG)
         throw EPrinter(
-            QStringLiteral("The port name %1 is longer than the system allows for a file name").arg(Quoted(path)));
+            Format("The port %1 is in use by another program; close that program and try again", Quoted(path)));
+    if (code == ENOENT || code == ENODEV || code == ENXIO || code == EIO)
+        throw EPrinter(Format("The port %1 is not there: check that the cutter (or its USB adapter) is "
+                              "plugged in and switched on",
+                              Quoted(path)));
+    if (code == ENAMETOOLONG)
+        throw EPrinter(Format("The port name %1 is longer than the system allows for a file name", Quoted(path)));
     throw EOSError::FromCode(code, SystemText(code));
 }
 
 // What a node is, for a refusal that says why it is not a port.
-QString NodeKind(const struct stat& st)
+std::string NodeKind(const struct stat& st)
 {
     if (S_ISREG(st.st_mode))
-        return QStringLiteral("a regular file");
+        return "a regular file";
     if (S_ISBLK(st.st_mode))
-        return QStringLiteral("a block device (a disk or a partition)");
+        return "a block device (a disk or a partition)";
     if (S_ISDIR(st.st_mode))
-        return QStringLiteral("a folder");
+        return "a folder";
     if (S_ISFIFO(st.st_mode))
-        return QStringLiteral("a named pipe");
+        return "a named pipe";
     if (S_ISSOCK(st.st_mode))
-        return QStringLiteral("a socket");
-    return QStringLiteral("a character device that is neither a serial line nor a printer port");
+        return "a socket";
+    return "a character device that is neither a serial line nor a printer port";
 }
 
-[[noreturn]] void NotAPort(const QString& path, const struct stat& st)
+[[noreturn]] void NotAPort(const std::string& path, const struct stat& st)
 {
-    throw EPrinter(QStringLiteral("%1 is not a port: it is %2. A cutter's port is a serial line (such as "
-                                  "/dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a printer port (/dev/usb/lp0, "
-                                  "/dev/lp0)")
-                       .arg(Quoted(path), NodeKind(st)));
+    throw EPrinter(Format("%1 is not a port: it is %2. A cutter's port is a serial line (such as "
+                          "/dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a printer port (/dev/usb/lp0, "
+                          "/dev/lp0)",
+                          Quoted(path), NodeKind(st)));
 }
 
 // Parallel printer ports (major 6) and USB printer-class nodes (major 180,
@@ -132,25 +130,25 @@ bool PrinterPortNode(const struct stat& st)
 
 // The kernel's word for a character device, where it has one ("tty",
 // "mem", "watchdog", ...); empty for nodes it lists nowhere (pseudo-terminals).
-QString DeviceSubsystem(const struct stat& st)
+std::string DeviceSubsystem(const struct stat& st)
 {
-    const QString link = QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
-    const QString target = QFile::symLinkTarget(link);
-    return target.isEmpty() ? QString() : target.section(QLatin1Char('/'), -1);
+    const std::string link = Format("/sys/dev/char/%1:%2/subsystem", major(st.st_rdev), minor(st.st_rdev));
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, error);
+    return error ? std::string() : target.filename().string();
 }
 
 // Refuses, before it is opened, a node that cannot be a port: opening some
 // devices does something by itself (a watchdog starts counting).
-void CheckPortNode(const QString& path, const QByteArray& node)
+void CheckPortNode(const std::string& path)
 {
     struct stat st {};
-    if (::stat(node.constData(), &st) != 0)
+    if (::stat(path.c_str(), &st) != 0)
         ThrowOpenFailure(path, errno);
     if (!S_ISCHR(st.st_mode))
         NotAPort(path, st);
-    const QString subsystem = DeviceSubsystem(st);
-    if (!subsystem.isEmpty() && subsystem != QLatin1String("tty") && subsystem != QLatin1String("usbmisc")
-        && subsystem != QLatin1String("printer"))
+    const std::string subsystem = DeviceSubsystem(st);
+    if (!subsystem.empty() && subsystem != "tty" && subsystem != "usbmisc" && subsystem != "printer")
         NotAPort(path, st);
 }
 
@@ -168,7 +166,7 @@ tcflag_t DataBitsFlag(int bits)
 // a USB printer node (its flow control is the USB protocol's own).
 class FdLink final : public TPortLink {
 public:
-    FdLink(QString path, int fd, bool tty, qint64 queueLimit)
+    FdLink(std::string path, int fd, bool tty, std::int64_t queueLimit)
         : FPath(std::move(path)), FFd(fd), FTty(tty), FQueueLimit(queueLimit)
     {
         std::lock_guard lock(OpenMutex);
@@ -210,7 +208,7 @@ public:
         return ready;
     }
 
-    qint64 Write(const char* data, qint64 size) override
+    std::int64_t Write(const char* data, std::int64_t size) override
     {
         const ssize_t n = ::write(FFd, data, static_cast<size_t>(size));
         if (n < 0)
@@ -218,7 +216,7 @@ public:
         return n;
     }
 
-    qint64 Read(char* data, qint64 size) override
+    std::int64_t Read(char* data, std::int64_t size) override
     {
         const ssize_t n = ::read(FFd, data, static_cast<size_t>(size));
         if (n < 0)
@@ -254,7 +252,7 @@ public:
         return ::tcdrain(FFd) == 0 || errno == ENOTTY ? Drained::Yes : Drained::Lost;
     }
 
-    QString Name() const override { return FPath; }
+    std::string Name() const override { return FPath; }
 
     void Discard() override
     {
@@ -263,13 +261,13 @@ public:
     }
 
 private:
-    QString FPath;
+    std::string FPath;
     int FFd;
     bool FTty;
-    qint64 FQueueLimit;
+    std::int64_t FQueueLimit;
 };
 
-void SetUpLine(int fd, const QString& path, const PortSettings& s)
+void SetUpLine(int fd, const std::string& path, const PortSettings& s)
 {
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
@@ -294,18 +292,14 @@ void SetUpLine(int fd, const QString& path, const PortSettings& s)
         const int code = errno;
         ::close(fd);
         if (code == EINVAL)
-            throw EPrinter(QStringLiteral("The port %1 cannot be set to %2").arg(path, PortSettingsText(s)));
+            throw EPrinter(Format("The port %1 cannot be set to %2", path, PortSettingsText(s)));
         throw EOSError::FromCode(code, SystemText(code));
     }
 }
 
-[[noreturn]] void NotCompleted(const TPortLink& link, const QString& why, qint64 sent, qint64 total)
+[[noreturn]] void NotCompleted(const TPortLink& link, const std::string& why, std::int64_t sent, std::int64_t total)
 {
-    throw EPrinter(QStringLiteral("The job to %1 was not completed (%2 of %3 bytes sent): %4")
-                       .arg(link.Name())
-                       .arg(sent)
-                       .arg(total)
-                       .arg(why));
+    throw EPrinter(Format("The job to %1 was not completed (%2 of %3 bytes sent): %4", link.Name(), sent, total, why));
 }
 
 } // namespace
@@ -315,11 +309,10 @@ bool TPortLink::Stopped() const
     return FStopMark.Stopped();
 }
 
-std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings)
+std::unique_ptr<TPortLink> OpenPort(const std::string& path, const PortSettings& settings)
 {
-    const QByteArray node = QFile::encodeName(path);
-    CheckPortNode(path, node);
-    const int fd = ::open(node.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    CheckPortNode(path);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         ThrowOpenFailure(path, errno);
     // Judged again on what was opened: the path may have changed since.
@@ -344,13 +337,13 @@ std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& set
     return std::make_unique<FdLink>(path, fd, tty, ChunkBytes(settings.Baud));
 }
 
-void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job)
+void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job)
 {
     const milliseconds limit = CurrentPortTimeLimits().Hold;
-    const qint64 chunk = ChunkBytes(settings.Baud);
-    const qint64 total = job.size();
-    const QString seconds = QString::number(static_cast<double>(limit.count()) / 1000.0);
-    qint64 sent = 0;
+    const std::int64_t chunk = ChunkBytes(settings.Baud);
+    const auto total = static_cast<std::int64_t>(job.size());
+    const std::string seconds = Number(static_cast<double>(limit.count()) / 1000.0);
+    std::int64_t sent = 0;
     bool held = false;
     auto heldSince = Clock::now();
     auto lastProgress = Clock::now();
@@ -364,16 +357,16 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
             // What the port still holds would keep the cutter busy after
             // the user asked it to stop.
             link.Discard();
-            NotCompleted(link, QStringLiteral("it was stopped"), sent, total);
+            NotCompleted(link, "it was stopped", sent, total);
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
         if (ready & TPortLink::Readable) {
-            const qint64 n = link.Read(input, sizeof input);
+            const std::int64_t n = link.Read(input, sizeof input);
             if (n < 0)
-                NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+                NotCompleted(link, "the cutter was disconnected", sent, total);
             // The last of XON and XOFF in what arrived is the cutter's word.
-            for (qint64 i = 0; settings.Flow == FlowControl::XonXoff && i < n; ++i) {
+            for (std::int64_t i = 0; settings.Flow == FlowControl::XonXoff && i < n; ++i) {
                 if (input[i] == XOFF && !held) {
                     held = true;
                     heldSince = Clock::now();
@@ -384,18 +377,17 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
             }
         }
         if (ready & TPortLink::HungUp)
-            NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+            NotCompleted(link, "the cutter was disconnected", sent, total);
         const auto now = Clock::now();
         if (held) {
             if (now - heldSince > limit)
-                NotCompleted(link, QStringLiteral("the cutter held it (XOFF) for more than %1 s").arg(seconds), sent,
-                             total);
+                NotCompleted(link, Format("the cutter held it (XOFF) for more than %1 s", seconds), sent, total);
             continue;
         }
         if (clear && (ready & TPortLink::Writable)) {
-            const qint64 n = link.Write(job.constData() + sent, std::min(chunk, total - sent));
+            const std::int64_t n = link.Write(job.data() + sent, std::min(chunk, total - sent));
             if (n < 0)
-                NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+                NotCompleted(link, "the cutter was disconnected", sent, total);
             if (n > 0) {
                 sent += n;
                 AddJobProgress(n);
@@ -405,16 +397,15 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
         }
         if (now - lastProgress > limit)
             NotCompleted(link,
-                         clear ? QStringLiteral("the port took nothing for %1 s").arg(seconds)
-                               : QStringLiteral("the cutter held it (CTS) for more than %1 s").arg(seconds),
+                         clear ? Format("the port took nothing for %1 s", seconds)
+                               : Format("the cutter held it (CTS) for more than %1 s", seconds),
                          sent, total);
     }
     switch (link.Drain(limit)) {
     case TPortLink::Drained::Yes: return;
     case TPortLink::Drained::TimedOut:
-        NotCompleted(link, QStringLiteral("its last bytes did not leave the port within %1 s").arg(seconds), sent,
-                     total);
-    case TPortLink::Drained::Lost: NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
+        NotCompleted(link, Format("its last bytes did not leave the port within %1 s", seconds), sent, total);
+    case TPortLink::Drained::Lost: NotCompleted(link, "the cutter was disconnected", sent, total);
     }
 }
 
@@ -435,7 +426,7 @@ void StopPortJobs()
     StopJobs();
 }
 
-bool PortSending(const QString& path)
+bool PortSending(const std::string& path)
 {
     std::lock_guard lock(OpenMutex);
     return OpenPorts.count(path) > 0;

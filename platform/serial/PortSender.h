@@ -9,11 +9,11 @@
 #include "cutter/PortSettings.h"
 #include "platform/JobProgress.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 // The byte channel to one cutter. The sender sees the port only through
 // this, so flow control the tests cannot fake on a pseudo-terminal (CTS) can
@@ -32,13 +32,13 @@ public:
     // for the cutter to have sent something, or for a hang-up; Ready bits.
     virtual int Wait(bool wantWrite, std::chrono::milliseconds wait) = 0;
     // Bytes taken or read, possibly 0; -1 when the port failed.
-    virtual qint64 Write(const char* data, qint64 size) = 0;
-    virtual qint64 Read(char* data, qint64 size) = 0;
+    virtual std::int64_t Write(const char* data, std::int64_t size) = 0;
+    virtual std::int64_t Read(char* data, std::int64_t size) = 0;
     // The cutter's CTS line; true where the port has none to report.
     virtual bool ClearToSend() = 0;
     // Waits until what the port still holds has gone out on the line.
     virtual Drained Drain(std::chrono::milliseconds limit) = 0;
-    virtual QString Name() const = 0;
+    virtual std::string Name() const = 0;
     // Drops what the port holds and has not sent yet (a stopped job).
     virtual void Discard() {}
 
@@ -53,12 +53,12 @@ private:
 // holds is refused). Throws EPrinter with what the user can do: no
 // permission (naming the node's group and the command that joins it), a
 // port in use, a port that is not there; EOSError for anything else.
-std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& settings);
+std::unique_ptr<TPortLink> OpenPort(const std::string& path, const PortSettings& settings);
 
 // Sends the whole job or throws EPrinter saying it was not completed: the
 // cutter went away, held XOFF or took nothing (CTS down, a full port) for
 // longer than the limit, or the job was stopped.
-void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job);
+void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job);
 
 // How long a cutter may hold the job before it counts as failed (30 s by
 // default; tests shorten it).
@@ -73,4 +73,4 @@ PortTimeLimits CurrentPortTimeLimits();
 void StopPortJobs();
 
 // Whether a job holds the port open now (the status line's "Print").
-bool PortSending(const QString& path);
+bool PortSending(const std::string& path);

@@ -117,10 +117,10 @@ void TestCalibration::ladderSteps()
     QFETCH(int, squares);
     QFETCH(double, last);
     if (squares == 0) {
-        QVERIFY_THROWS_EXCEPTION(EConvertError, LadderOffsets(ParseLadderSteps(text)));
+        QVERIFY_THROWS_EXCEPTION(EConvertError, LadderOffsets(ParseLadderSteps(text.toStdString())));
         return;
     }
-    const std::vector<double> offsets = LadderOffsets(ParseLadderSteps(text));
+    const std::vector<double> offsets = LadderOffsets(ParseLadderSteps(text.toStdString()));
     QCOMPARE(int(offsets.size()), squares);
     QCOMPARE(offsets.back(), last);
 }

@@ -4,13 +4,50 @@
 
 #include "common/Exceptions.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/StdText.h"
 #include "tests/support/SurfaceDrawing.h"
 
-#include <QBuffer>
-#include <QFile>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <vector>
+
+namespace {
+
+// A file written through the C library's own buffer, as a file job's is.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(const char* path) : FFile(std::fopen(path, "wb")) {}
+    ~FileSink() override
+    {
+        if (FFile)
+            std::fclose(FFile);
+    }
+    bool IsOpen() const { return FFile != nullptr; }
+    std::int64_t Write(const char* data, std::int64_t size) override
+    {
+        const std::size_t n = std::fwrite(data, 1, static_cast<std::size_t>(size), FFile);
+        if (n < static_cast<std::size_t>(size))
+            FError = errno;
+        return n > 0 ? static_cast<std::int64_t>(n) : -1;
+    }
+    bool Flush() override
+    {
+        if (std::fflush(FFile) == 0)
+            return true;
+        FError = errno;
+        return false;
+    }
+    std::string ErrorText() const override { return std::strerror(FError); }
+
+private:
+    std::FILE* FFile;
+    int FError = 0;
+};
+
+} // namespace
 
 class TestCutterLanguages : public QObject {
     Q_OBJECT
@@ -96,13 +133,12 @@ void TestCutterLanguages::cutterAxes()
     QFETCH(TPoint, to);
     QFETCH(QByteArray, cut);
     sheet.Language = SendAs::HPGL;
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
+    StringSink sink;
     CutterSurface surface(sheet, Dpi, sink);
     const TPoint line[] = {from, to};
     surface.Polyline(line, 2);
     surface.Finish();
-    QCOMPARE(sink.data(), "IN;\nSP1;\n" + cut + "PU;\nSP0;\n");
+    QCOMPARE(QByteArray::fromStdString(sink.Bytes()), "IN;\nSP1;\n" + cut + "PU;\nSP0;\n");
 }
 
 void TestCutterLanguages::failingSinkIsAnError()
@@ -112,20 +148,20 @@ void TestCutterLanguages::failingSinkIsAnError()
     const std::vector<TPoint> line = {{0, 0}, {1000, 1000}, {2000, 0}};
 
     // A full disk shows when the file's own buffer is flushed at the end.
-    QFile full(QStringLiteral("/dev/full"));
-    QVERIFY(full.open(QIODevice::WriteOnly));
+    FileSink full("/dev/full");
+    QVERIFY(full.IsOpen());
     CutterSurface small(s, Dpi, full);
     small.Polyline(line.data(), 3);
     try {
         small.Finish();
         QFAIL("a full disk was reported as success");
     } catch (const EFileError& e) {
-        QCOMPARE(e.Message(), QStringLiteral("Cannot write the cutter job: No space left on device"));
+        QCOMPARE(QStr(e.Message()), QStringLiteral("Cannot write the cutter job: No space left on device"));
     }
 
     // A long job goes out while it is drawn, and fails there.
-    QFile fullToo(QStringLiteral("/dev/full"));
-    QVERIFY(fullToo.open(QIODevice::WriteOnly));
+    FileSink fullToo("/dev/full");
+    QVERIFY(fullToo.IsOpen());
     CutterSurface big(s, Dpi, fullToo);
     QVERIFY_THROWS_EXCEPTION(EFileError, for (int i = 0; i < 100000; ++i) big.Polyline(line.data(), 3));
     QVERIFY_THROWS_EXCEPTION(EFileError, big.Finish());

@@ -2,6 +2,7 @@
 #include "output/PlotPrinting.h"
 #include "plot/UPLT.h"
 #include "tests/support/RecordingPrinter.h"
+#include "tests/support/StdText.h"
 
 #include <QtTest>
 
@@ -132,7 +133,7 @@ void TestPagePlacement::jobAlwaysEnded()
     try {
         PrintPlot(plot, 2);
     } catch (const Exception& e) {
-        got = e.Message();
+        got = QStr(e.Message());
     }
     QCOMPARE(got, error);
     QCOMPARE(fake.Log, log);

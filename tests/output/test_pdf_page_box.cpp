@@ -266,9 +266,9 @@ void TestPdfPageBox::landsWhereThePdfDoes()
     const Plot plot = {
         {{0, 0}, {11117, 0}, {11117, 3279}, {0, 3279}, {0, 0}}, {{42, 42}}, {{123, 457}, {-801, 2999}, {5555, -1}}};
 
-    PdfSurface pdf(sheet, Dpi, QString());
+    PdfSurface pdf(sheet, Dpi, std::string());
     Print(pdf, OrientPage(sheet), origin, plot);
-    const PdfContent expected = ReadPdfStrokes(pdf.Finish());
+    const PdfContent expected = ReadPdfStrokes(QByteArray::fromStdString(pdf.Finish()));
     QCOMPARE(expected.Pages.size(), 1);
 
     QString error;
@@ -316,10 +316,9 @@ void TestPdfPageBox::keepsWhatTheCutterKeeps()
     QFETCH(double, kept);
     DeviceSettings a4 = Sheet(210, 297);
     a4.Language = SendAs::HPGL;
-    PdfSurface pdf(a4, Dpi, QString());
+    PdfSurface pdf(a4, Dpi, std::string());
     Print(pdf, OrientPage(a4), {0, 0}, plot);
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
+    StringSink sink;
     CutterSurface cutter(a4, Dpi, sink);
     Print(cutter, OrientPage(a4), {0, 0}, plot);
     for (const SheetShare& share : {pdf.Share(), cutter.Share()}) {

@@ -12,6 +12,7 @@
 #include "tests/support/PdfStrokes.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/StdText.h"
 
 #include <QtTest>
 
@@ -133,18 +134,18 @@ void TestPrintGeometry::devicePapers()
     DeviceIdentity id;
     DeviceSettings s;
     Printer().GetPrinter(id, s);
-    QCOMPARE(id.Device, QStringLiteral("TestCutter"));
-    QCOMPARE(id.Driver, QStringLiteral("Vellico Test Cutter"));
-    QVERIFY(id.Port.startsWith(QStringLiteral("file:")));
-    QCOMPARE(s.PaperName, QStringLiteral("A4"));
+    QCOMPARE(QStr(id.Device), QStringLiteral("TestCutter"));
+    QCOMPARE(QStr(id.Driver), QStringLiteral("Vellico Test Cutter"));
+    QVERIFY(id.Port.starts_with("file:"));
+    QCOMPARE(QStr(s.PaperName), QStringLiteral("A4"));
     QCOMPARE(s.ResolutionDpi, 1016);
-    const auto papers = SupportedPapers(QStringLiteral("TestCutter"));
+    const auto papers = SupportedPapers("TestCutter");
     QCOMPARE(papers.size(), size_t{2});
-    QCOMPARE(papers[1].PaperName, QStringLiteral("Letter"));
+    QCOMPARE(QStr(papers[1].PaperName), QStringLiteral("Letter"));
     QCOMPARE(papers[1].MarginTopMm, 8.0);
     QCOMPARE(papers[1].MarginRightMm, 3.0);
-    QCOMPARE(DefaultSettings(QStringLiteral("LetterCutter")), papers[1]);
-    QVERIFY(SupportedPapers(QStringLiteral("NoSuchQueue")).empty());
+    QCOMPARE(DefaultSettings("LetterCutter"), papers[1]);
+    QVERIFY(SupportedPapers("NoSuchQueue").empty());
 }
 
 void TestPrintGeometry::samplePlacement_data()
@@ -169,7 +170,7 @@ void TestPrintGeometry::samplePlacement()
     QFETCH(SendAs, language);
     QFETCH(int, position);
     const Sheet& s = *Sheets[sheet];
-    const QString queue = QString::fromLatin1(s.Queue);
+    const std::string queue = s.Queue;
     DeviceSettings settings = DefaultSettings(queue);
     if (language != SendAs::Driver) {
         // A raw queue's own default: HPGL on the whole sheet.
@@ -178,7 +179,7 @@ void TestPrintGeometry::samplePlacement()
                 && settings.MarginTopMm == 0);
         settings.Language = language;
     }
-    Printer().SetPrinter({queue, QString(), QString()}, settings);
+    Printer().SetPrinter({queue, std::string(), std::string()}, settings);
 
     // Every cut in mm from the sheet's lower-left corner, and how far a
     // point may be off: the placement truncates to 0.01 mm, a cutter rounds
@@ -251,10 +252,10 @@ void TestPrintGeometry::receivedPageIsTheSheet()
     QFETCH(int, sheet);
     QFETCH(bool, landscape);
     const Sheet& s = sheet == 0 ? A4 : Letter;
-    const QString queue = QString::fromLatin1(s.Queue);
+    const std::string queue = s.Queue;
     DeviceSettings settings = DefaultSettings(queue);
     settings.Landscape = landscape;
-    Printer().SetPrinter({queue, QStringLiteral("Vellico Test Cutter"), QString()}, settings);
+    Printer().SetPrinter({queue, "Vellico Test Cutter", std::string()}, settings);
 
     const PdfContent pdf = PrintAndReadBack(FSample, 8);
     QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
@@ -269,7 +270,7 @@ void TestPrintGeometry::receivedPageIsTheSheet()
 
 void TestPrintGeometry::emptyPlotGivesOneBlankPage()
 {
-    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    Printer().SetPrinter({"TestCutter", {}, {}}, DefaultSettings("TestCutter"));
     TPLT empty;
     const PdfContent pdf = PrintAndReadBack(empty, 2);
     QVERIFY2(pdf.Error.isEmpty(), qPrintable(pdf.Error));
@@ -283,7 +284,7 @@ void TestPrintGeometry::noPositionMeasuresFromLowerLeft()
     // Without a position the plot's own coordinates count from the printable
     // area's lower-left corner, and nothing is shrunk to fit: a plot wider than
     // the sheet keeps its size.
-    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+    Printer().SetPrinter({"TestCutter", {}, {}}, DefaultSettings("TestCutter"));
     TPLT plot;
     plot.AddPolygon();
     plot.AddPoint({1000, 2000});
@@ -313,9 +314,9 @@ void TestPrintGeometry::queuedJobNameAndFormat()
     QFETCH(QString, format);
     // Keep the job in the queue so its attributes can be read.
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
-    DeviceSettings settings = DefaultSettings(QStringLiteral("TestCutter"));
+    DeviceSettings settings = DefaultSettings("TestCutter");
     settings.Language = language;
-    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, settings);
+    Printer().SetPrinter({"TestCutter", {}, {}}, settings);
     PrintPlot(FSample, 2);
     QString out, attributes;
     QVERIFY(FServer->run(QStringLiteral("lpq"), {QStringLiteral("-P"), QStringLiteral("TestCutter")}, &out));
@@ -378,15 +379,15 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
     QFETCH(QString, message);
     const QString queue = QStringLiteral("Gone");
     QVERIFY(raw ? FServer->addRawQueue(queue) : FServer->addQueue(queue));
-    DeviceSettings settings = DefaultSettings(queue);
+    DeviceSettings settings = DefaultSettings(StdStr(queue));
     QCOMPARE(settings.Language, raw ? SendAs::HPGL : SendAs::Driver);
-    Printer().SetPrinter({queue, {}, {}}, settings);
+    Printer().SetPrinter({StdStr(queue), {}, {}}, settings);
     const int jobs = ServerJobCount();
     const qsizetype kept = FServer->jobFiles().size() + FServer->rawJobFiles().size();
 
     try {
         if (refusal == Refusal::RemovedWhileDrawing) {
-            Printer().BeginDoc(QString());
+            Printer().BeginDoc(std::string());
             const TPoint line[] = {{0, 0}, {1000, 1000}};
             Printer().Canvas().Polyline(line, 2);
             QVERIFY(FServer->deleteQueue(queue));
@@ -404,7 +405,7 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
         }
         QFAIL("the job was reported as sent");
     } catch (const Exception& e) {
-        QCOMPARE(e.Message(), message);
+        QCOMPARE(QStr(e.Message()), message);
         QCOMPARE(dynamic_cast<const EOSError*>(&e) != nullptr,
                  refusal == Refusal::RemovedWhileDrawing || refusal == Refusal::NotAccepting);
     }

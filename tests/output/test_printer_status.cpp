@@ -12,6 +12,7 @@
 #include "plot/SampleText.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/SlowProxy.h"
+#include "tests/support/StdText.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -61,7 +62,7 @@ void TestPrinterStatus::cleanupTestCase()
 
 void TestPrinterStatus::Select(const QString& queue)
 {
-    Printer().SetPrinter({queue, {}, {}}, DefaultSettings(queue));
+    Printer().SetPrinter({StdStr(queue), {}, {}}, DefaultSettings(StdStr(queue)));
 }
 
 // Every tick must stay well inside the 200 ms timer period.
@@ -69,7 +70,7 @@ QString TestPrinterStatus::TimedStatus()
 {
     QElapsedTimer t;
     t.start();
-    const QString s = GetQueueStatus();
+    const QString s = QStr(GetQueueStatus());
     if (t.elapsed() >= 100)
         qWarning("status took %lld ms", static_cast<long long>(t.elapsed()));
     return s;
@@ -77,7 +78,7 @@ QString TestPrinterStatus::TimedStatus()
 
 void TestPrinterStatus::defaultDevice()
 {
-    QCOMPARE(GetPrinterName(), QStringLiteral("TestCutter"));
+    QCOMPARE(QStr(GetPrinterName()), QStringLiteral("TestCutter"));
     QCOMPARE(TimedStatus(), QStringLiteral("No jobs in queue"));
 }
 
@@ -123,7 +124,7 @@ void TestPrinterStatus::otherDeviceChosen()
     QVERIFY(FServer->addQueue(QStringLiteral("Second")));
     QVERIFY(FServer->disableQueue(QStringLiteral("Second")));
     Select(QStringLiteral("Second"));
-    QCOMPARE(GetPrinterName(), QStringLiteral("Second"));
+    QCOMPARE(QStr(GetPrinterName()), QStringLiteral("Second"));
     PrintPlot(FSample, 0);
     QCOMPARE(TimedStatus(), QStringLiteral("Print"));
     // The default queue is untouched by the job.
@@ -144,10 +145,11 @@ void TestPrinterStatus::deviceRemovedWhileInUse()
             QFAIL("status of a removed queue");
         } catch (const EOSError& e) {
             QCOMPARE(e.ErrorCode(), 0x0406); // client-error-not-found
-            QCOMPARE(e.Message(), QStringLiteral("System Error.  Code: 1030.\r\nThe printer or class does not exist"));
+            QCOMPARE(QStr(e.Message()),
+                     QStringLiteral("System Error.  Code: 1030.\r\nThe printer or class does not exist"));
         }
     }
-    QCOMPARE(GetPrinterName(), QString());
+    QCOMPARE(QStr(GetPrinterName()), QString());
     QVERIFY_THROWS_EXCEPTION(EOSError, OpenActivePrinter());
 }
 
@@ -157,14 +159,14 @@ void TestPrinterStatus::destinationsListed()
     QStringList names;
     QString defaultName;
     for (const auto& d : list) {
-        names << d.Name;
+        names << QStr(d.Name);
         if (d.IsDefault)
-            defaultName = d.Name;
+            defaultName = QStr(d.Name);
     }
     names.sort();
     QCOMPARE(names, (QStringList{QStringLiteral("Second"), QStringLiteral("TestCutter")}));
     QCOMPARE(defaultName, QStringLiteral("TestCutter"));
-    QCOMPARE(list.front().Info.DriverName, QStringLiteral("Vellico Test Cutter"));
+    QCOMPARE(QStr(list.front().Info.DriverName), QStringLiteral("Vellico Test Cutter"));
 }
 
 void TestPrinterStatus::userDefaultAsLpstatSees_data()
@@ -247,10 +249,10 @@ void TestPrinterStatus::userDefaultAsLpstatSees()
     QString refused;
     QString device;
     try {
-        device = DefaultQueue().Identity.Device;
-        OpenQueueJob(device, DefaultSettings(QStringLiteral("TestCutter")), QString());
+        device = QStr(DefaultQueue().Identity.Device);
+        OpenQueueJob(StdStr(device), DefaultSettings("TestCutter"), std::string());
     } catch (const EPrinter& e) {
-        refused = e.Message();
+        refused = QStr(e.Message());
     }
     // lpstat itself would wait on the pipe: the system's line speaks for it.
     QString lpstat = QStringLiteral("system default destination: ") + expected;
@@ -293,8 +295,8 @@ void TestPrinterStatus::slowServerIsNoFailure()
 
     proxy.setReplyDelayMs(90);
     Select(QStringLiteral("TestCutter"));
-    QCOMPARE(GetPrinterName(), QStringLiteral("TestCutter"));
-    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    QCOMPARE(QStr(GetPrinterName()), QStringLiteral("TestCutter"));
+    QCOMPARE(QStr(GetQueueStatus()), QStringLiteral("No jobs in queue"));
     PrintPlot(FSample, 2);
     // The device answered, its jobs too late: reported, never an empty queue.
     proxy.setReplyDelayMs(600);
@@ -318,7 +320,7 @@ void TestPrinterStatus::slowServerIsNoFailure()
     try {
         PrintPlot(FSample, 2);
     } catch (const EOSError& e) {
-        refused = e.Message();
+        refused = QStr(e.Message());
     }
     SetSpoolerTimeLimits(defaults);
     qputenv("CUPS_SERVER", direct);
@@ -334,7 +336,7 @@ void TestPrinterStatus::slowServerIsNoFailure()
 void TestPrinterStatus::stoppedUploadLeavesNoJob()
 {
     QVERIFY(FServer->addRawQueue(QStringLiteral("Raw")));
-    Printer().SetPrinter({QStringLiteral("Raw"), {}, {}}, DefaultSettings(QStringLiteral("Raw")));
+    Printer().SetPrinter({"Raw", {}, {}}, DefaultSettings("Raw"));
     TPLT large; // some 20 MB of HPGL
     for (int i = 0; i < 1000000; ++i) {
         large.AddPolygon();
@@ -351,13 +353,13 @@ void TestPrinterStatus::stoppedUploadLeavesNoJob()
     try {
         PrintPlot(large, 2);
     } catch (const Exception& e) {
-        failure = e.Message();
+        failure = QStr(e.Message());
     }
     done = true;
     stopper.join();
     QVERIFY2(failure.contains(QLatin1String("stopped")), qPrintable(failure));
     QTest::qWait(500);
-    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    QCOMPARE(QStr(GetQueueStatus()), QStringLiteral("No jobs in queue"));
     QVERIFY(FServer->rawJobFiles().isEmpty());
     Select(QStringLiteral("TestCutter"));
 }

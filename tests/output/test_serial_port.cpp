@@ -13,6 +13,7 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/StdText.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,13 +50,13 @@ constexpr char XON = 0x11;
 struct Pty {
     int Master = -1;
     int Slave = -1;
-    QString Path;
+    std::string Path;
     Pty()
     {
         Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0)
             return;
-        Path = QString::fromLocal8Bit(::ptsname(Master));
+        Path = ::ptsname(Master);
         Slave = ::open(::ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios t{};
         ::tcgetattr(Slave, &t);
@@ -101,7 +102,7 @@ QByteArray LargeJob()
 
 PortSettings Line(const char* text)
 {
-    return ParsePortSettings(QString::fromLatin1(text)).value();
+    return ParsePortSettings(text).value();
 }
 
 // A port with a CTS line the test drives: down from the 100th byte for
@@ -120,7 +121,7 @@ public:
         std::this_thread::sleep_for(wait);
         return 0;
     }
-    qint64 Write(const char* data, qint64 size) override
+    std::int64_t Write(const char* data, std::int64_t size) override
     {
         if (!ClearToSend())
             ++WritesWhileDown;
@@ -129,14 +130,14 @@ public:
             FDownAt = Clock::now();
         return size;
     }
-    qint64 Read(char*, qint64) override { return 0; }
+    std::int64_t Read(char*, std::int64_t) override { return 0; }
     bool ClearToSend() override { return FDownAt == Clock::time_point{} || Clock::now() - FDownAt >= FDownFor; }
     Drained Drain(std::chrono::milliseconds) override
     {
         DrainedAt = Received.size();
         return FDrained;
     }
-    QString Name() const override { return QStringLiteral("fake"); }
+    std::string Name() const override { return "fake"; }
 
 private:
     std::chrono::milliseconds FDownFor;
@@ -195,9 +196,9 @@ void TestSerialPort::cutterGetsExactlyTheJob()
     s.Language = language == SendAs::Driver ? SendAs::HPGL : language;
     const QString file = FDir.filePath(QStringLiteral("job.bin"));
     Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
-    Printer().SetOutputFile(file, true);
+    Printer().SetOutputFile(FileBytes(file), true);
     PrintPlot(FSample, 4);
-    Printer().SetOutputFile(QString(), false);
+    Printer().SetOutputFile(std::string(), false);
     const SendAs sent = s.Language;
     s.Language = language;
     Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
@@ -212,7 +213,7 @@ void TestSerialPort::cutterGetsExactlyTheJob()
     QString error;
     QCOMPARE(static_cast<int>(DecodePlotterJob(sent, received, &error).size()), FSample.NPolygons());
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(GetQueueStatus(), QStringLiteral("No jobs in queue"));
+    QCOMPARE(QStr(GetQueueStatus()), QStringLiteral("No jobs in queue"));
     QCOMPARE(GetPrinterName(), cutter.Path);
 }
 
@@ -246,14 +247,14 @@ void TestSerialPort::xoffHoldsTheJobUntilXon()
             quiet = quiet || b.isEmpty();
             lateInHold += quiet ? b.size() : 0;
         }
-        statusInHold = GetQueueStatus();
+        statusInHold = QStr(GetQueueStatus());
         beforeXon = received.size();
         cutter.Say(XON);
         for (QByteArray b; received.size() < job.size() && !(b = cutter.Read(2000ms)).isEmpty();)
             received += b;
     });
     const auto began = Clock::now();
-    SendToPort(*link, line, job);
+    SendToPort(*link, line, Bytes(job));
     const auto took = Clock::now() - began;
     link.reset();
     reader.join();
@@ -305,9 +306,9 @@ void TestSerialPort::cutterTroubleIsNeverDone()
     });
     QString message;
     try {
-        SendToPort(*link, line, LargeJob());
+        SendToPort(*link, line, Bytes(LargeJob()));
     } catch (const EPrinter& e) {
-        message = e.Message();
+        message = QStr(e.Message());
     }
     reader.join();
     SetPortTimeLimits({});
@@ -329,9 +330,9 @@ void TestSerialPort::progressRisesAndStopLeavesTheLineUsable()
         QString failure;
         std::thread sender([&] {
             try {
-                SendToPort(*link, line, job);
+                SendToPort(*link, line, Bytes(job));
             } catch (const EPrinter& e) {
-                failure = e.Message();
+                failure = QStr(e.Message());
             }
         });
         QByteArray received;
@@ -367,7 +368,7 @@ void TestSerialPort::progressRisesAndStopLeavesTheLineUsable()
     // The line is free and clean for the next job.
     const QByteArray next = "IN;\nSP1;\nPU0,0;\nPD400,400;\nSP0;\n";
     auto link = OpenPort(cutter.Path, line);
-    SendToPort(*link, line, next);
+    SendToPort(*link, line, Bytes(next));
     link.reset();
     QCOMPARE(cutter.Read(500ms), next);
 }
@@ -396,9 +397,9 @@ void TestSerialPort::rtsCtsHoldsTheJob()
     const QByteArray job(3000, 'x');
     QString message;
     try {
-        SendToPort(link, Line("9600,8,N,1,rtscts"), job);
+        SendToPort(link, Line("9600,8,N,1,rtscts"), Bytes(job));
     } catch (const EPrinter& e) {
-        message = e.Message();
+        message = QStr(e.Message());
     }
     SetPortTimeLimits({});
     QCOMPARE(link.WritesWhileDown, 0);
@@ -433,13 +434,13 @@ void TestSerialPort::openFailuresSayWhatToDo()
     QFETCH(QStringList, said);
     Pty cutter;
     QVERIFY(cutter.Valid());
-    QString path = cutter.Path;
+    QString path = QStr(cutter.Path);
     QString message;
     auto open = [&] {
         try {
-            OpenPort(path, PortSettings{});
+            OpenPort(StdStr(path), PortSettings{});
         } catch (const Exception& e) {
-            message = e.Message();
+            message = QStr(e.Message());
         }
     };
     if (cause == QLatin1String("missing")) {
@@ -456,7 +457,7 @@ void TestSerialPort::openFailuresSayWhatToDo()
         QCOMPARE(::flock(cutter.Slave, LOCK_EX | LOCK_NB), 0);
         open();
     } else if (cause == QLatin1String("ours")) {
-        const auto first = OpenPort(path, PortSettings{});
+        const auto first = OpenPort(StdStr(path), PortSettings{});
         open();
     } else {
         // Root opens anything: the attempt runs in a child as "nobody",

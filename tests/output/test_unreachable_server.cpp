@@ -9,6 +9,7 @@
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/StdText.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -113,7 +114,7 @@ QStringList FiveTicks(TickTimes& times)
             try {
                 GetQueueStatus();
             } catch (const Exception& e) {
-                message = e.Message();
+                message = QStr(e.Message());
             }
         }));
         messages << message;
@@ -164,7 +165,7 @@ void TestUnreachableServer::noDestinationAtAll()
             fn();
             QFAIL("no error without any destination");
         } catch (const EPrinter& e) {
-            QCOMPARE(e.Message(), NoDefault);
+            QCOMPARE(QStr(e.Message()), NoDefault);
         }
     };
     expectNoDefault([] { GetPrinterName(); });
@@ -253,13 +254,13 @@ void TestUnreachableServer::noServerChosenDevice()
     QFETCH(int, kind);
     QFETCH(QString, why);
     UseServer(kind);
-    Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DeviceSettings{});
+    Printer().SetPrinter({"TestCutter", {}, {}}, DeviceSettings{});
     TickTimes times;
     for (const QString& message : FiveTicks(times))
         QCOMPARE(message, QStringLiteral("System Error.  Code: 1282.\r\n") + why);
     QVERIFY2(times.Bounded(), qPrintable(times.Describe()));
     QString name = QStringLiteral("unset");
-    const qint64 ms = Timed([&] { name = GetPrinterName(); });
+    const qint64 ms = Timed([&] { name = QStr(GetPrinterName()); });
     QVERIFY2(ms < TickTimes::HangMs, qPrintable(QStringLiteral("name query took %1 ms").arg(ms)));
     QCOMPARE(name, QString());
 }

@@ -4,6 +4,7 @@
 #include "plot/PlotTextReader.h"
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotFileLines.h"
+#include "tests/support/StdText.h"
 
 #include <QtTest>
 
@@ -46,7 +47,7 @@ QString ConvertFailure(Read read)
     try {
         read();
     } catch (const EConvertError& e) {
-        return e.Message();
+        return QStr(e.Message());
     }
     return {};
 }
@@ -192,13 +193,13 @@ void TestPlotReader::lines()
     QFETCH(QString, error);
 
     TPLT store;
-    QCOMPARE(ConvertFailure([&] { ReadPlotText(store, lines); }), error);
+    QCOMPARE(ConvertFailure([&] { ReadPlotText(store, StdStrings(lines)); }), error);
     QCOMPARE(Describe(store), plot);
 
     // The same lines as file content go through the byte-level parser.
     TPLT fromFile;
     const QByteArray content = lines.join(u'\n').toUtf8();
-    QCOMPARE(ConvertFailure([&] { ReadPlotData(fromFile, content, QStringLiteral("plot.plt")); }), error);
+    QCOMPARE(ConvertFailure([&] { ReadPlotData(fromFile, Bytes(content), "plot.plt"); }), error);
     QCOMPARE(Describe(fromFile), plot);
     QCOMPARE(fromFile.Bound(), store.Bound());
 }
@@ -211,7 +212,7 @@ void TestPlotReader::readResetsTheStore()
     QCOMPARE(Describe(store), QStringLiteral("(7,7)"));
     QCOMPARE(store.Bound(), (TRect{7, 7, 7, 7}));
 
-    ReadPlotFile(store, WriteFile(""));
+    ReadPlotFile(store, FileBytes(WriteFile("")));
     QCOMPARE(store.NPolygons(), 0);
     QCOMPARE(store.Bound(), EmptyBound);
 }
@@ -262,8 +263,8 @@ void TestPlotReader::fileDecoding()
     // Reading the file in place must agree with reading its decoded lines.
     TPLT fromFile, fromLines;
     fromFile.AddPolygon();
-    ReadPlotData(fromFile, LoadPlotFile(path, path), path);
-    ReadPlotText(fromLines, lines);
+    ReadPlotData(fromFile, LoadPlotFile(FileBytes(path), FileBytes(path)), FileBytes(path));
+    ReadPlotText(fromLines, StdStrings(lines));
     QCOMPARE(Describe(fromFile), Describe(fromLines));
 }
 
@@ -290,7 +291,7 @@ void TestPlotReader::fileConversionErrors()
     QFETCH(QByteArray, content);
     QFETCH(QString, error);
     TPLT store;
-    QCOMPARE(ConvertFailure([&] { ReadPlotFile(store, WriteFile(content)); }), error);
+    QCOMPARE(ConvertFailure([&] { ReadPlotFile(store, FileBytes(WriteFile(content))); }), error);
 }
 
 void TestPlotReader::undecodableFiles_data()
@@ -332,10 +333,10 @@ void TestPlotReader::undecodableFiles()
     TPLT store;
     ReadPlotText(store, {"PU1 1;"});
     try {
-        ReadPlotFile(store, path);
+        ReadPlotFile(store, FileBytes(path));
         QFAIL("no error raised");
     } catch (const EFileError& e) {
-        QCOMPARE(e.Message(), expected);
+        QCOMPARE(QStr(e.Message()), expected);
     }
     QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
     QVERIFY_THROWS_EXCEPTION(EFileError, ReadPlotFileLines(path));
@@ -348,9 +349,9 @@ void TestPlotReader::missingFileNamesFullPath()
     QString message;
     try {
         TPLT store;
-        ReadPlotFile(store, QStringLiteral("missing.plt"));
+        ReadPlotFile(store, "missing.plt");
     } catch (const EFOpenError& e) {
-        message = e.Message();
+        message = QStr(e.Message());
     }
     QDir::setCurrent(saved);
     QCOMPARE(message, QStringLiteral("Cannot open file \"%1\". No such file or directory")
@@ -395,10 +396,10 @@ void TestPlotReader::unreadablePaths()
     TPLT store;
     ReadPlotText(store, {"PU1 1;"});
     try {
-        ReadPlotFile(store, path);
+        ReadPlotFile(store, FileBytes(path));
         QFAIL("no error raised");
     } catch (const EFOpenError& e) {
-        QCOMPARE(e.Message(), QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
+        QCOMPARE(QStr(e.Message()), QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
     }
     QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
 }
@@ -406,8 +407,8 @@ void TestPlotReader::unreadablePaths()
 void TestPlotReader::sizeLimit_data()
 {
     QTest::addColumn<qint64>("size");
-    QTest::newRow("exactly the limit") << MaxPlotFileSize;
-    QTest::newRow("one byte more") << MaxPlotFileSize + 1;
+    QTest::newRow("exactly the limit") << qint64(MaxPlotFileSize);
+    QTest::newRow("one byte more") << qint64(MaxPlotFileSize + 1);
 }
 
 void TestPlotReader::sizeLimit()
@@ -420,12 +421,12 @@ void TestPlotReader::sizeLimit()
     QVERIFY(QFile::resize(path, size));
     TPLT store;
     try {
-        ReadPlotFile(store, path);
+        ReadPlotFile(store, FileBytes(path));
         QCOMPARE(size, MaxPlotFileSize);
         QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
     } catch (const EFileError& e) {
         QCOMPARE(size, MaxPlotFileSize + 1);
-        QCOMPARE(e.Message(), "The file \"" + path + "\" is too large to be a plot file (the limit is 160 MiB)");
+        QCOMPARE(QStr(e.Message()), "The file \"" + path + "\" is too large to be a plot file (the limit is 160 MiB)");
     }
 }
 
@@ -450,9 +451,9 @@ void TestPlotReader::outOfMemoryKeepsTheStore()
     QCOMPARE(::setrlimit(RLIMIT_AS, &tight), 0);
     QString message;
     try {
-        ReadPlotData(store, content, QStringLiteral("huge%1.plt"));
+        ReadPlotData(store, Bytes(content), "huge%1.plt");
     } catch (const EOutOfMemory& e) {
-        message = e.Message();
+        message = QStr(e.Message());
     }
     ::setrlimit(RLIMIT_AS, &saved);
 
@@ -509,6 +510,15 @@ void TestPlotReader::hpglFiles_data()
     row("settings passed over", "IN;DF;LT;PW0.35;VS20;CO\"a;b\";DT*;ESC.@;PU0,0;PD4,0;PG;", "(0,0)(10,0)");
     row("device control passed over", "\x1B.(;\x1B.I81;;17:PU0,0PD4,0\x1B%-12345X", "(0,0)(10,0)");
     row("largest coordinates", "PU0,0;PD858993458,-858993458", "(0,0)(2147483645,-2147483645)");
+    // UTF-16 as a decoder reads it: a mark right after the first is one too;
+    // what is not text is named as its replacement.
+    row("UTF-16 with a second mark", Utf16(QChar(0xFEFF) + QStringLiteral("PU0,0;PD4,0;"), true), "(0,0)(10,0)");
+    row("UTF-16 lone surrogate", Utf16(QStringLiteral("PU0,0;") + QChar(0xD800), true), "",
+        "Unexpected \"?\" at line 1, column 7: an HPGL instruction starts with two letters");
+    row("UTF-16 beyond the basic plane", Utf16(QStringLiteral("PU0,0;\U0001F600"), false), "",
+        "Unexpected \"" + QString(2, QChar(0xFFFD))
+            + "\" at line 1, column 7: an HPGL instruction starts with two "
+              "letters");
 
     // Refused, with the instruction and where it stands.
     row("scaling", "IN;SP1;\r\nPU0,0;SC0,100,0,100;PD4,4;", "",
@@ -556,14 +566,15 @@ void TestPlotReader::hpglFiles()
     ReadPlotText(store, {"PU1 1;"});
     const QString before = Describe(store);
     try {
-        ReadPlotFile(store, WriteFile(content.replace("ESC", "\x1B")), std::span<const int>(pens.data(), pens.size()));
+        ReadPlotFile(store, FileBytes(WriteFile(content.replace("ESC", "\x1B"))),
+                     std::span<const int>(pens.data(), pens.size()));
         QCOMPARE(QString(), error);
         QCOMPARE(Describe(store), plot);
     } catch (const EConvertError& e) {
-        QCOMPARE(e.Message(), error);
+        QCOMPARE(QStr(e.Message()), error);
         QCOMPARE(Describe(store), before);
     } catch (const EFileError& e) {
-        QVERIFY2(!error.isEmpty() && e.Message().endsWith(error), qPrintable(e.Message()));
+        QVERIFY2(!error.isEmpty() && QStr(e.Message()).endsWith(error), e.Message().c_str());
         QCOMPARE(Describe(store), before);
     }
 }
@@ -600,7 +611,7 @@ void TestPlotReader::curvesAreCutWithinAHundredth()
     QFETCH(double, sweep);
 
     TPLT store;
-    ReadPlotFile(store, WriteFile(content));
+    ReadPlotFile(store, FileBytes(WriteFile(content)));
     QCOMPARE(store.NPolygons(), 1);
     const auto points = store.Polygons()[0].Points;
     QVERIFY(points.size() >= 5);

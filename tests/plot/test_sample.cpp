@@ -1,5 +1,6 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
+#include "tests/support/StdText.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -18,7 +19,7 @@ private slots:
 
 void TestSample::layout()
 {
-    const QStringList lines = BuiltInSampleLines();
+    const QStringList lines = QStrings(BuiltInSampleLines());
     QCOMPARE(lines.size(), 920);
     QCOMPARE(lines.first(), QStringLiteral("IN;"));
     QCOMPARE(lines.last(), QStringLiteral("SP0;"));
@@ -62,12 +63,12 @@ void TestSample::readsIntoClosedCircles()
 
 void TestSample::textAndFileReadTheSame()
 {
-    const QString text = BuiltInSampleText();
-    QCOMPARE(text.split(u'\n'), BuiltInSampleLines());
+    const QString text = QStr(BuiltInSampleText());
+    QCOMPARE(text.split(u'\n'), QStrings(BuiltInSampleLines()));
 
     TPLT fromLines, fromData;
     ReadPlotText(fromLines, BuiltInSampleLines());
-    ReadPlotData(fromData, text.toUtf8(), QStringLiteral("sample"));
+    ReadPlotData(fromData, StdStr(text), "sample");
     QCOMPARE(fromData.Bound(), fromLines.Bound());
     QCOMPARE(fromData.NPolygons(), fromLines.NPolygons());
     for (std::size_t i = 0; i < fromLines.Polygons().size(); ++i)

@@ -4,9 +4,10 @@
 
 #include "platform/PlotFile.h"
 #include "plot/PlotTextReader.h"
+#include "tests/support/StdText.h"
 
 inline QStringList ReadPlotFileLines(const QString& FileName)
 {
-    const QString fullPath = PlotFileFullPath(FileName);
-    return PlotDataLines(LoadPlotFile(FileName, fullPath), fullPath);
+    const std::string fullPath = PlotFileFullPath(FileBytes(FileName));
+    return QStrings(PlotDataLines(LoadPlotFile(FileBytes(FileName), fullPath), fullPath));
 }

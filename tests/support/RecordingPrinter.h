@@ -19,7 +19,7 @@ public:
     void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
     {
         Step(QStringLiteral("GetPrinter"));
-        identity = {QStringLiteral("Fake"), {}, {}};
+        identity = {"Fake", {}, {}};
         settings = {};
     }
     bool KnownPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
@@ -30,11 +30,11 @@ public:
     void SetPrinter(const DeviceIdentity&, const DeviceSettings&) override { Step(QStringLiteral("SetPrinter")); }
     int PageWidth() override { return 21000; }
     int PageHeight() override { return 29700; }
-    void SetOutputFile(const QString&, bool) override {}
-    void BeginDoc(const QString&) override
+    void SetOutputFile(const std::string&, bool) override {}
+    void BeginDoc(const std::string&) override
     {
         if (JobOpen)
-            throw EPrinter(QStringLiteral("Printing in progress"));
+            throw EPrinter("Printing in progress");
         Step(QStringLiteral("BeginDoc"));
         JobOpen = true;
     }
@@ -57,7 +57,7 @@ private:
         Log << step;
         for (const QString& failing : FailAt)
             if (step.startsWith(failing))
-                throw EOSError(QStringLiteral("failed at ") + step, 1);
+                throw EOSError("failed at " + step.toStdString(), 1);
     }
     void SetMapMode(int mode) override { Step(QStringLiteral("SetMapMode %1").arg(mode)); }
     // Unit pixels under the metric mapping: y turns upward.

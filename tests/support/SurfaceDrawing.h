@@ -5,7 +5,7 @@
 
 #include "cutter/CutterSurface.h"
 
-#include <QBuffer>
+#include <QByteArray>
 #include <QMetaType>
 
 #include <vector>
@@ -49,10 +49,9 @@ inline void Print(DrawingSurface& surface, const OrientedPage& page, TPoint orig
 inline QByteArray CutterJob(DeviceSettings s, SendAs language, TPoint origin, const Plot& plot)
 {
     s.Language = language;
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
+    StringSink sink;
     CutterSurface surface(s, Dpi, sink);
     Print(surface, OrientPage(s), origin, plot);
     surface.Finish();
-    return sink.data();
+    return QByteArray::fromStdString(sink.Bytes());
 }

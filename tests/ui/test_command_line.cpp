@@ -8,6 +8,7 @@
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/StdText.h"
 #include "ui/CommandLine.h"
 
 #include <QProcess>
@@ -585,7 +586,7 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     // Lines of 200 mm measured 202 and 198 mm, then a second round.
     QCOMPARE(Run(QStringList{"--save", "--measured", "202,198"} + raw), 0);
     QCOMPARE(Run(QStringList{"--save", "--measured", "200.2,199.8", "--overcut", "1.5"} + raw), 0);
-    const CutterCorrections kept = RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections;
+    const CutterCorrections kept = RememberedSettings("RawCutter", {}).value().Corrections;
     QCOMPARE(kept.ScaleXPercent, 98.91);  // 100 x 200/202 = 99.01, x 200/200.2
     QCOMPARE(kept.ScaleYPercent, 101.11); // 101.01 x 200/199.8
     QCOMPARE(kept.OvercutMm, 1.5);
@@ -594,12 +595,13 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     QVERIFY(std::abs(corrected.width() - plain.width() * 0.9891) <= 0.05);
     QVERIFY(std::abs(corrected.height() - plain.height() * 1.0111) <= 0.05);
     QCOMPARE(Run(QStringList{"--save", "--scale", "100", "--overcut", "0"} + raw), 0);
-    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections, CutterCorrections{});
+    QCOMPARE(RememberedSettings("RawCutter", {}).value().Corrections, CutterCorrections{});
     QCOMPARE(Run(QStringList{"--save"} + raw), 2);
 
     // A key spoiled by hand is said once, and the rest still applies.
     QCOMPARE(Run(QStringList{"--save", "--scale", "50%,100%"} + raw), 0);
-    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(QStringLiteral("Devices/RawCutter/MirrorX"), "sure");
+    QSettings(FileName(SettingsFilePath()), QSettings::IniFormat)
+        .setValue(QStringLiteral("Devices/RawCutter/MirrorX"), "sure");
     QString err;
     QFile::remove(out);
     QCOMPARE(Run(QStringList{"--cut", "--position", "0", "--output", out} + raw, &err), 0);
@@ -681,7 +683,7 @@ void TestCommandLine::ownHpglJobsCutAgainAlike()
 
     QStringList first = QStringList{"--cut", "--send-as", "hpgl", "--replace", "--output", Path("first.plt")} + place;
     if (lines > 0) {
-        const QStringList sample = BuiltInSampleLines();
+        const QStringList sample = QStrings(BuiltInSampleLines());
         QByteArray text = "IN;\n";
         for (int i = 0; i < lines - 2; ++i)
             text += sample.at(1 + i % (sample.size() - 2)).toLatin1() + '\n';

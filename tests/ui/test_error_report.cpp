@@ -90,8 +90,8 @@ void TestErrorReport::handlerFailuresAreReported()
     QFETCH(QString, shown);
     RunGuarded([kind] {
         switch (kind) {
-        case 0: throw EPrinter(QStringLiteral("There is no default printer currently selected"));
-        case 1: throw EConvertError(QStringLiteral("''1 2'' is not a valid integer value"));
+        case 0: throw EPrinter("There is no default printer currently selected");
+        case 1: throw EConvertError("''1 2'' is not a valid integer value");
         case 2: throw std::runtime_error("bad thing");
         case 4: throw std::bad_alloc();
         default: throw 42;
@@ -127,7 +127,7 @@ void TestErrorReport::repeatedFailures()
     for (QChar tick : ticks)
         reporter.Run([tick] {
             if (tick != QLatin1Char('.'))
-                throw EOSError(QString(tick), 1);
+                throw EOSError(QString(tick).toStdString(), 1);
         });
     QString got;
     for (const QString& text : FTexts)
@@ -176,13 +176,13 @@ void TestErrorReport::noSecondReportWhileOneIsOpen()
         FTexts << text;
         if (nested++ == 0)
             for (int i = 0; i < 5; ++i)
-                ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
+                ticks.Run([] { throw EOSError("B", 2); });
     });
-    RunGuarded([] { throw EPrinter(QStringLiteral("Printing in progress")); });
+    RunGuarded([] { throw EPrinter("Printing in progress"); });
     QCOMPARE(FTexts, QStringList{QStringLiteral("Printing in progress.")});
     // The failure that met an open box is reported once the box is gone.
-    ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
-    ticks.Run([] { throw EOSError(QStringLiteral("B"), 2); });
+    ticks.Run([] { throw EOSError("B", 2); });
+    ticks.Run([] { throw EOSError("B", 2); });
     QCOMPARE(FTexts, (QStringList{QStringLiteral("Printing in progress."), QStringLiteral("B.")}));
 }
 

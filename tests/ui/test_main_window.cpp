@@ -10,6 +10,7 @@
 #include "tests/support/PdfStrokes.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/SlowProxy.h"
+#include "tests/support/StdText.h"
 #include "ui/PrintSetupDialog.h"
 #include "ui/TFrmPrincipal.h"
 
@@ -386,8 +387,9 @@ void TestMainWindow::confirmedSetupSwitchesDevice()
 {
     // One key of the device's kept entry spoiled by hand: said once, in the
     // error report, and the rest applies.
-    RememberSettings(QStringLiteral("Second"), DefaultSettings(QStringLiteral("Second")));
-    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(QStringLiteral("Devices/Second/Landscape"), "maybe");
+    RememberSettings("Second", DefaultSettings("Second"));
+    QSettings(FileName(SettingsFilePath()), QSettings::IniFormat)
+        .setValue(QStringLiteral("Devices/Second/Landscape"), "maybe");
     WhenModal<TPrintSetupDialog>(this, [](TPrintSetupDialog& dialog) {
         QTRY_VERIFY(!dialog.Loading());
         const int second = dialog.PrinterList()->findText(QStringLiteral("Second"));
@@ -492,9 +494,9 @@ void TestMainWindow::jobOutcomeShownAndReportedOnce()
     QVERIFY(FServer->addRawQueue(queue, policy.isEmpty() ? QString() : QStringLiteral("serial:/dev/ttyVellicoNone"),
                                  policy));
     const int kept = int(FServer->rawJobFiles().size());
-    Printer().SetPrinter({queue, {}, {}}, DefaultSettings(queue));
+    Printer().SetPrinter({StdStr(queue), {}, {}}, DefaultSettings(StdStr(queue)));
     const auto restore = qScopeGuard([] {
-        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+        Printer().SetPrinter({"TestCutter", {}, {}}, DefaultSettings("TestCutter"));
     });
 
     QTest::mouseClick(FForm->BtnCut, Qt::LeftButton);
@@ -530,9 +532,9 @@ void TestMainWindow::stopEndsTheJobWithoutFailure()
     const auto restore = qScopeGuard([master, slave] {
         ::close(slave);
         ::close(master);
-        Printer().SetPrinter({QStringLiteral("TestCutter"), {}, {}}, DefaultSettings(QStringLiteral("TestCutter")));
+        Printer().SetPrinter({"TestCutter", {}, {}}, DefaultSettings("TestCutter"));
     });
-    Printer().SetPrinter({port, {}, port}, DefaultPortSettings());
+    Printer().SetPrinter({StdStr(port), {}, StdStr(port)}, DefaultPortSettings());
     // Far more than the terminal buffers.
     QTemporaryDir dir;
     const QString plot = dir.filePath(QStringLiteral("large.plt"));

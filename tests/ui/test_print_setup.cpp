@@ -6,6 +6,7 @@
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/PrintSetupDialog.h"
 
+#include "tests/support/StdText.h"
 #include "ui/CalibrateDialog.h"
 
 #include <QCheckBox>
@@ -66,7 +67,7 @@ namespace {
 DeviceSettings Settings(const char* paper, double w, double h, double margin, SendAs language, bool flags = false)
 {
     DeviceSettings s;
-    s.PaperName = QString::fromLatin1(paper);
+    s.PaperName = paper;
     s.PaperWidthMm = w;
     s.PaperHeightMm = h;
     s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = margin;
@@ -96,7 +97,7 @@ void TestPrintSetup::initTestCase()
 {
     // Never the user's own configuration, nor another test's.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
-    SetSettingsNoteHook([this](const QString& note) { FNotes << note; });
+    SetSettingsNoteHook([this](const std::string& note) { FNotes << QStr(note); });
     FServer = std::make_unique<PrivateCupsServer>();
     QVERIFY2(FServer->isValid(), qPrintable(FServer->errorText()));
     QVERIFY(FServer->addQueue(QStringLiteral("Second"), QStringLiteral("Letter")));
@@ -108,7 +109,7 @@ void TestPrintSetup::initTestCase()
 
 void TestPrintSetup::init()
 {
-    QFile::remove(SettingsFilePath());
+    QFile::remove(FileName(SettingsFilePath()));
     FNotes.clear();
     FReports = std::make_unique<ReportRecorder>();
     FDialog = std::make_unique<TPrintSetupDialog>();
@@ -123,7 +124,7 @@ void TestPrintSetup::cleanup()
 
 void TestPrintSetup::Open(const QString& device, const DeviceSettings& settings)
 {
-    FDialog->SetCurrent(device, settings);
+    FDialog->SetCurrent(StdStr(device), settings);
     QTRY_VERIFY(!FDialog->Loading());
 }
 
@@ -155,19 +156,19 @@ void TestPrintSetup::rememberedRoundTrip()
 {
     QFETCH(QString, device);
     QFETCH(DeviceSettings, settings);
-    QVERIFY(!RememberedSettings(device, {}));
-    RememberSettings(device, settings);
-    QVERIFY(RememberedSettings(device, {}) == settings);
-    QVERIFY(!RememberedSettings(device + QLatin1Char('x'), {}));
+    QVERIFY(!RememberedSettings(StdStr(device), {}));
+    RememberSettings(StdStr(device), settings);
+    QVERIFY(RememberedSettings(StdStr(device), {}) == settings);
+    QVERIFY(!RememberedSettings(StdStr(device + QLatin1Char('x')), {}));
     // An entry kept before calibration existed: no corrections, all off.
     {
-        QSettings store(SettingsFilePath(), QSettings::IniFormat);
+        QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
         store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
         for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm"})
             store.remove(QLatin1String(key));
     }
     settings.Corrections = {};
-    QVERIFY(RememberedSettings(device, {}) == settings);
+    QVERIFY(RememberedSettings(StdStr(device), {}) == settings);
     QCOMPARE(FNotes, QStringList());
 }
 
@@ -229,9 +230,9 @@ void TestPrintSetup::eachKeyReadOnItsOwn()
     QFETCH(QVariant, value);
     QFETCH(DeviceSettings, expected);
     QFETCH(bool, noted);
-    RememberSettings(QStringLiteral("Raw"), Kept());
+    RememberSettings("Raw", Kept());
     {
-        QSettings store(SettingsFilePath(), QSettings::IniFormat);
+        QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
         const QString path = QStringLiteral("Devices/Raw/") + key;
         QVERIFY(store.contains(path) || key == QLatin1String("Line"));
         if (value.isValid())
@@ -240,7 +241,7 @@ void TestPrintSetup::eachKeyReadOnItsOwn()
             store.remove(path);
     }
     for (int read = 0; read < 2; ++read)
-        QVERIFY(RememberedSettings(QStringLiteral("Raw"), KeptDefaults()) == expected);
+        QVERIFY(RememberedSettings("Raw", KeptDefaults()) == expected);
     QCOMPARE(FNotes.size(), noted ? 1 : 0);
     if (noted)
         QVERIFY2(FNotes[0].contains(key + QLatin1String(" \"")), qPrintable(FNotes[0]));
@@ -249,14 +250,14 @@ void TestPrintSetup::eachKeyReadOnItsOwn()
 // A pipe put in place of the settings file: never opened, said once.
 void TestPrintSetup::aPipeForTheSettingsFileNeverBlocks()
 {
-    const QByteArray path = QFile::encodeName(SettingsFilePath());
-    QDir().mkpath(QFileInfo(SettingsFilePath()).path());
+    const QByteArray path = QFile::encodeName(FileName(SettingsFilePath()));
+    QDir().mkpath(QFileInfo(FileName(SettingsFilePath())).path());
     QCOMPARE(::mkfifo(path.constData(), 0600), 0);
     QElapsedTimer t;
     t.start();
-    QVERIFY(!RememberedSettings(QStringLiteral("Raw"), {}));
-    RememberSettings(QStringLiteral("Raw"), Kept());
-    QVERIFY(!RememberedSettings(QStringLiteral("Raw"), {}));
+    QVERIFY(!RememberedSettings("Raw", {}));
+    RememberSettings("Raw", Kept());
+    QVERIFY(!RememberedSettings("Raw", {}));
     QVERIFY(t.elapsed() < 1000);
     QCOMPARE(FNotes.size(), 1);
     QVERIFY2(FNotes[0].contains(QLatin1String("is not a regular file")), qPrintable(FNotes[0]));
@@ -363,7 +364,7 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
     QCOMPARE(SetupDialogPosition(QRect(1920, 100, 1200, 900), QSize(400, 300)), QPoint(2320, 300));
     const DeviceSettings inUse = Settings("Letter", 215.9, 279.4, 0, SendAs::Driver, true);
     // Returns before the server is asked, and fills in once it answers.
-    FDialog->SetCurrent(QStringLiteral("TestCutter"), inUse);
+    FDialog->SetCurrent("TestCutter", inUse);
     QVERIFY(FDialog->Loading());
     QCOMPARE(FDialog->PrinterList()->count(), 0);
     QVERIFY(!Ok()->isEnabled());
@@ -392,7 +393,7 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
         Find<QComboBox>("SpeedList")->setCurrentText(QStringLiteral("19200"));
         QCOMPARE(FDialog->Settings().Line.Baud, 19200);
         FDialog->accept();
-        QCOMPARE(RememberedSettings(ports[0].Path, {}).value_or(DeviceSettings{}).Line.Baud, 19200);
+        QCOMPARE(RememberedSettings(StdStr(ports[0].Path), {}).value_or(DeviceSettings{}).Line.Baud, 19200);
     }
     QVERIFY(FReports->Texts.isEmpty());
 }
@@ -402,13 +403,13 @@ void TestPrintSetup::unreachableServerIsReportedOnce()
     const QByteArray server = qgetenv("CUPS_SERVER");
     qputenv("CUPS_SERVER", FServer->dir().toLocal8Bit() + "/gone.sock");
     // Closed before the answer: the answer must not reach the dialog.
-    FDialog->SetCurrent(QStringLiteral("TestCutter"), DeviceSettings{});
+    FDialog->SetCurrent("TestCutter", DeviceSettings{});
     FDialog.reset();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
 
     FDialog = std::make_unique<TPrintSetupDialog>();
-    FDialog->SetCurrent(QStringLiteral("TestCutter"), DeviceSettings{});
+    FDialog->SetCurrent("TestCutter", DeviceSettings{});
     QTRY_VERIFY(!FDialog->Loading());
     qputenv("CUPS_SERVER", server);
     QCOMPARE(FReports->Texts.size(), 1);
@@ -428,8 +429,7 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     DeviceSettings settings = Settings("A4", 210, 297, 0, SendAs::HPGL);
     settings.Corrections.ScaleXPercent = 99.5;
     std::vector<CalibrationCut> cuts;
-    TCalibrateDialog dialog({QStringLiteral("Raw"), {}, {}}, settings,
-                            [&cuts](const CalibrationCut& cut) { cuts.push_back(cut); });
+    TCalibrateDialog dialog({"Raw", {}, {}}, settings, [&cuts](const CalibrationCut& cut) { cuts.push_back(cut); });
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -447,7 +447,7 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QVERIFY2(dialog.Change->text().contains(QStringLiteral("99.50 % → 100.00 %")), qPrintable(dialog.Change->text()));
     QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
     QTRY_COMPARE(dialog.Settings().Corrections.ScaleXPercent, 100.0);
-    QCOMPARE(RememberedSettings(QStringLiteral("Raw"), {}).value().Corrections.ScaleXPercent, 100.0);
+    QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.ScaleXPercent, 100.0);
 
     QTest::keyClick(&dialog, Qt::Key_P, Qt::AltModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
@@ -456,7 +456,7 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QVERIFY2(dialog.Change->text().contains(QStringLiteral("off → 0.10 mm")), qPrintable(dialog.Change->text()));
     QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
     QTRY_COMPARE(dialog.Settings().Corrections.BladeOffsetMm, 0.1);
-    const CutterCorrections kept = RememberedSettings(QStringLiteral("Raw"), {}).value().Corrections;
+    const CutterCorrections kept = RememberedSettings("Raw", {}).value().Corrections;
     QCOMPARE(kept.BladeOffsetMm, 0.1);
     QCOMPARE(kept.ScaleXPercent, 100.0);
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);

@@ -1,4 +1,5 @@
 #include "plot/SampleText.h"
+#include "tests/support/StdText.h"
 #include "ui/Pictures.h"
 #include "ui/SampleMemo.h"
 #include "ui/SpoolerCalls.h"
@@ -25,7 +26,7 @@ void TestWindowParts::memoHoldsItsTextForEveryReader()
     int made = 0;
     memo.SetTextOnFirstUse([&made] {
         ++made;
-        return BuiltInSampleText();
+        return QStr(BuiltInSampleText());
     });
     QCOMPARE(memo.toPlainText(), BuiltInSampleText());
     QCOMPARE(memo.toPlainText(), BuiltInSampleText());
@@ -44,7 +45,7 @@ void TestWindowParts::memoHoldsItsTextForEveryReader()
 void TestWindowParts::memoShownShowsItsText()
 {
     TSampleMemo memo;
-    memo.SetTextOnFirstUse(&BuiltInSampleText);
+    memo.SetTextOnFirstUse([] { return QStr(BuiltInSampleText()); });
     memo.show();
     QCOMPARE(memo.document()->toPlainText(), BuiltInSampleText());
 }
