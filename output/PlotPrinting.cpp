@@ -35,6 +35,7 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
             canvas.SetWindowOrgEx(origin->X, origin->Y);
 
         canvas.MoveTo(0, 0);
+        canvas.SetDrawingBound(IPLT.Bound());
         TPolygon polygon;
         for (std::int32_t i = 0; i < IPLT.NPolygons(); ++i) {
             IPLT.ReadPolygon(i, polygon);
@@ -62,14 +63,20 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 
 QString LeftOutNotice(const SheetShare& share)
 {
+    const QString noStroke = share.AlignStrokeLeftOut ? QStringLiteral(
+                                 "The stroke that aligns the blade was left out: the sheet has no room "
+                                 "for it clear of the plot")
+                                                      : QString();
     if (!share.SomeLeftOut() || share.NothingKept())
-        return {};
+        return noStroke;
     const double percent = 100 * (share.TotalMm - share.KeptMm) / share.TotalMm;
     // Never "0.0 %" for a plot that lost something, nor "100.0 %" for one
     // that kept something.
     const QString amount = percent < 0.05    ? QStringLiteral("less than 0.1")
                            : percent > 99.95 ? QStringLiteral("more than 99.9")
                                              : QString::number(percent, 'f', 1);
-    return QStringLiteral("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)")
-        .arg(amount, QString::number(share.TotalMm - share.KeptMm, 'f', 1), QString::number(share.TotalMm, 'f', 1));
+    const QString partly =
+        QStringLiteral("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)")
+            .arg(amount, QString::number(share.TotalMm - share.KeptMm, 'f', 1), QString::number(share.TotalMm, 'f', 1));
+    return noStroke.isEmpty() ? partly : partly + QStringLiteral(". ") + noStroke;
 }

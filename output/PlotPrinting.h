@@ -14,6 +14,6 @@
 // of the plot fell on the sheet.
 SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex);
 
-// What the user is told of a plot that was cut only in part; empty when
-// nothing was left out.
+// What the user is told of a plot that was cut only in part, or without the
+// blade's aligning stroke; empty when nothing was left out.
 QString LeftOutNotice(const SheetShare& share);

@@ -78,6 +78,12 @@ void TestCutterLanguages::cutterAxes_data()
                               << QByteArray("PU8000,4280;\nPD7200,4280;\n");
     QTest::newRow("mirror y") << with(a4, false, false, true) << from << to
                               << QByteArray("PU400,7600;\nPD1200,7600;\n");
+    // The scale is per axis of the sheet, so it turns with the axes: plotter
+    // x, up the sheet, gets the sheet's y scale.
+    DeviceSettings scaled = with(a4, true, false, false);
+    scaled.Corrections.ScaleXPercent = 50;
+    scaled.Corrections.ScaleYPercent = 200;
+    QTest::newRow("rotated, scaled per axis") << scaled << from << to << QByteArray("PU8560,4000;\nPD8560,3600;\n");
     QTest::newRow("rotated, both mirrored: three quarter turns")
         << with(a4, true, true, true) << from << to << QByteArray("PU7600,400;\nPD7600,1200;\n");
     // Landscape first: (10, 20) to (30, 20) mm on a sheet 297 wide, 210 high.

@@ -369,6 +369,13 @@ void TestCommandLine::cutsToFile_data()
         << SendAs::HPGL << 10 << QSizeF(106 * 0.8, 108 * 1.25) << QPointF(0, 108 * 1.25) << QString();
     QTest::newRow("test cut") << QStringList{"--send-as", "dmpl", "--pattern", "test-cut"} << SendAs::DMPL << 2
                               << QSizeF(10, 10) << QPointF(0, 297) << QString();
+    // A test cut that fills the sheet leaves no room to align the blade: cut
+    // without the stroke (the holder's path reaching past the square by the
+    // offset), and told.
+    QTest::newRow("test cut with no room to align the blade")
+        << QStringList{"--send-as", "hpgl", "--pattern", "test-cut", "--blade-offset", "1.5", "--sheet", "12x12"}
+        << SendAs::HPGL << 2 << QSizeF(13, 13) << QPointF(-1.5, 13.5)
+        << "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
     QTest::newRow("ladder of one square")
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
@@ -514,6 +521,8 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "does not fit";
     QTest::newRow("offset out of range") << file + QStringList{"--blade-offset", "1.6", "--save"} << 2
                                          << "blade offset must be from 0 to 1.5";
+    QTest::newRow("scale: y alone out of range")
+        << file + QStringList{"--scale", "100,1000"} << 2 << "The scale must be from 25 % to 400 %";
     QTest::newRow("scale and measured") << file + QStringList{"--scale", "101", "--measured", "200"} << 2
                                         << "either --scale or --measured";
     QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1
