@@ -10,7 +10,9 @@
 #include "platform/Spooler.h"
 #include "tests/support/PrivateCupsServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -134,6 +137,7 @@ private slots:
     void noServerNoDevice();
     void noServerChosenDevice_data();
     void noServerChosenDevice();
+    void serverEndsWithAKilledTest();
 
 private:
     void Servers();
@@ -262,6 +266,57 @@ void TestUnreachableServer::noServerChosenDevice()
     const qint64 ms = Timed([&] { name = GetPrinterName(); });
     QVERIFY2(ms < TickTimes::HangMs, qPrintable(QStringLiteral("name query took %1 ms").arg(ms)));
     QCOMPARE(name, QString());
+}
+
+namespace {
+
+// Whether a process runs (a zombie no longer does).
+bool Running(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+} // namespace
+
+// This program run again and killed outright while its server starts, as
+// CTest kills a test at its time limit: the server ends with it.
+void TestUnreachableServer::serverEndsWithAKilledTest()
+{
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    QProcess test;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), temporary.path());
+    test.setProcessEnvironment(env);
+    test.start(QCoreApplication::applicationFilePath(), {QStringLiteral("noDestinationAtAll")});
+    QVERIFY(test.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    qint64 server = 0;
+    while (server == 0 && t.elapsed() < 20000 && test.state() == QProcess::Running) {
+        for (const QString& dir : QDir(temporary.path()).entryList({QStringLiteral("vcups-*")}, QDir::Dirs)) {
+            QFile pid(temporary.filePath(dir + QStringLiteral("/cupsd.pid")));
+            if (pid.open(QIODevice::ReadOnly))
+                server = pid.readAll().trimmed().toLongLong();
+        }
+        QThread::msleep(2);
+    }
+    QVERIFY(server > 0);
+    test.kill();
+    QVERIFY(test.waitForFinished());
+    QCOMPARE(test.exitStatus(), QProcess::CrashExit);
+    while (Running(server) && t.elapsed() < 30000)
+        QThread::msleep(20);
+    const bool left = Running(server);
+    if (left)
+        ::kill(pid_t(server), SIGKILL);
+    QVERIFY2(!left, "the killed test's cupsd is still running");
+    // The harness that started it gives up once it is gone.
+    QTest::qWait(500);
 }
 
 QTEST_GUILESS_MAIN(TestUnreachableServer)
