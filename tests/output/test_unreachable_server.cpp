@@ -268,55 +268,43 @@ void TestUnreachableServer::noServerChosenDevice()
     QCOMPARE(name, QString());
 }
 
-namespace {
-
-// Whether a process runs (a zombie no longer does).
-bool Running(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
-}
-
-} // namespace
-
 // This program run again and killed outright while its server starts, as
 // CTest kills a test at its time limit: the server ends with it.
 void TestUnreachableServer::serverEndsWithAKilledTest()
 {
     QTemporaryDir temporary;
-    QVERIFY(temporary.isValid());
     QProcess test;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TMPDIR"), temporary.path());
     test.setProcessEnvironment(env);
     test.start(QCoreApplication::applicationFilePath(), {QStringLiteral("noDestinationAtAll")});
-    QVERIFY(test.waitForStarted());
+    QString server; // its /proc folder, once its PID is written
     QElapsedTimer t;
     t.start();
-    qint64 server = 0;
-    while (server == 0 && t.elapsed() < 20000 && test.state() == QProcess::Running) {
+    while (server.isEmpty() && t.elapsed() < 20000 && test.state() != QProcess::NotRunning) {
         for (const QString& dir : QDir(temporary.path()).entryList({QStringLiteral("vcups-*")}, QDir::Dirs)) {
             QFile pid(temporary.filePath(dir + QStringLiteral("/cupsd.pid")));
             if (pid.open(QIODevice::ReadOnly))
-                server = pid.readAll().trimmed().toLongLong();
+                server = QStringLiteral("/proc/") + QString::fromLatin1(pid.readAll().trimmed());
         }
         QThread::msleep(2);
     }
-    QVERIFY(server > 0);
+    QVERIFY(server.size() > 6);
     test.kill();
     QVERIFY(test.waitForFinished());
     QCOMPARE(test.exitStatus(), QProcess::CrashExit);
-    while (Running(server) && t.elapsed() < 30000)
+    // Gone, or a zombie that no longer runs.
+    const auto running = [&server] {
+        QFile stat(server + QStringLiteral("/stat"));
+        return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+    };
+    while (running() && t.elapsed() < 30000)
         QThread::msleep(20);
-    const bool left = Running(server);
+    const bool left = running();
     if (left)
-        ::kill(pid_t(server), SIGKILL);
+        ::kill(server.mid(6).toInt(), SIGKILL);
     QVERIFY2(!left, "the killed test's cupsd is still running");
-    // The harness that started it gives up once it is gone.
-    QTest::qWait(500);
+    QTest::qWait(500); // the harness that started it gives up
 }
 
 QTEST_GUILESS_MAIN(TestUnreachableServer)

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -250,6 +251,18 @@ QByteArray ReadAvailable(int fd, int waitMs)
     return bytes;
 }
 
+// Waits for the program to end, reading fd meanwhile; its wait status.
+int Finish(pid_t pid, int fd, QByteArray& read)
+{
+    int status = -1;
+    QElapsedTimer t;
+    t.start();
+    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 40000)
+        read += ReadAvailable(fd, 10);
+    read += ReadAvailable(fd, 100);
+    return status;
+}
+
 // A pseudo-terminal pair; the slave held open by the test too.
 struct Terminal {
     int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -303,6 +316,9 @@ private:
     // The installed program, with no display and no platform plugin named.
     int RunProgram(const QStringList& args, QString* err, QByteArray* out = nullptr);
     QString Path(const QString& name) const { return FDir.filePath(name); }
+    // 50,000 moves, up and down by turns, in the sample's layout: a job a
+    // terminal's buffer cannot hold.
+    QString MovesPlot();
 
     std::unique_ptr<PrivateCupsServer> FServer;
     QTemporaryDir FDir;
@@ -352,6 +368,19 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     if (out)
         *out = outText;
     return code;
+}
+
+QString TestCommandLine::MovesPlot()
+{
+    const QString plot = Path(QStringLiteral("moves.plt"));
+    if (!QFile::exists(plot)) {
+        QByteArray text;
+        for (int i = 0; i < 50000; ++i)
+            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                    + ";\n";
+        Write(plot, text);
+    }
+    return plot;
 }
 
 int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArray* out)
@@ -618,26 +647,22 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "\"0.25,0.5\" is not a value for --blade-offset; it takes one length in mm";
     QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
                                      << "\"inf\" is not a value for --overcut; it takes one length in mm";
-    // Every value is echoed cut short (the run's whole message is checked
-    // for its length too).
-    const QString cut = QString(64, QLatin1Char('9')) + QChar(0x2026) + '"';
-    QTest::newRow("huge pattern") << file + QStringList{"--pattern", huge} << 2 << "Unknown pattern \"" + cut;
-    QTest::newRow("huge length") << file + QStringList{"--pattern", "scale", "--length", huge + 'x'} << 2
-                                 << cut + " is not a value for --length; it takes one length";
-    QTest::newRow("huge offsets") << file + QStringList{"--pattern", "ladder", "--offsets", huge} << 2
-                                  << cut + " is not a row of offsets";
-    QTest::newRow("huge scale") << file + QStringList{"--scale", huge + 'x'} << 2
-                                << cut + " is not a value for --scale";
-    QTest::newRow("huge measured") << file + QStringList{"--measured", huge + 'x'} << 2
-                                   << cut + " is not a value for --measured";
-    QTest::newRow("huge blade offset") << file + QStringList{"--blade-offset", huge + 'x'} << 2
-                                       << cut + " is not a value for --blade-offset";
-    QTest::newRow("huge overcut") << file + QStringList{"--overcut", huge + 'x'} << 2
-                                  << cut + " is not a value for --overcut";
-    QTest::newRow("huge unknown option") << file + QStringList{"--" + huge} << 2
-                                         << "Unknown option '" + cut.chopped(1) + '\'';
-    QTest::newRow("huge cluster of short options")
-        << file + QStringList{"-" + huge} << 2 << "Unknown options: '9', '9', '9', '9', '9', and 99995 more";
+    // Every value is echoed cut short (each message's length is checked too).
+    const QString cut = QString(64, QLatin1Char('9')) + QChar(0x2026);
+    const std::tuple<const char*, QStringList, QString> hugeValues[] = {
+        {"pattern", {"--pattern", huge}, "Unknown pattern \"" + cut + '"'},
+        {"length",
+         {"--pattern", "scale", "--length", huge + 'x'},
+         cut + "\" is not a value for --length; it takes one"},
+        {"offsets", {"--pattern", "ladder", "--offsets", huge}, cut + "\" is not a row of offsets"},
+        {"scale", {"--scale", huge + 'x'}, cut + "\" is not a value for --scale"},
+        {"measured", {"--measured", huge + 'x'}, cut + "\" is not a value for --measured"},
+        {"blade offset", {"--blade-offset", huge + 'x'}, cut + "\" is not a value for --blade-offset"},
+        {"overcut", {"--overcut", huge + 'x'}, cut + "\" is not a value for --overcut"},
+        {"unknown option", {"--" + huge}, "Unknown option '" + cut + '\''},
+        {"cluster of short options", {"-" + huge}, "Unknown options: '9', '9', '9', '9', '9', and 99995 more"}};
+    for (const auto& [name, option, said] : hugeValues)
+        QTest::addRow("huge %s", name) << file + option << 2 << said;
     QStringList manyPens;
     for (int pen = 3; pen < 20003; ++pen)
         manyPens << QString::number(pen);
@@ -883,24 +908,15 @@ void TestCommandLine::waitsForTheJob()
 // default) and the line is left as --port-settings set it.
 void TestCommandLine::cutsOnPort()
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QString path = QString::fromLocal8Bit(::ptsname(master));
-    // Held open, so the master keeps what was sent after the program closes.
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(slave >= 0);
+    // The slave held open, so the master keeps what was sent after the program closes.
+    const Terminal cutter;
+    QVERIFY(cutter.Slave >= 0);
     QString err;
-    const int code = Run({"--cut", "--device", path, "--port-settings", "19200,7,E,2,none"}, &err);
+    const int code =
+        Run({"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "19200,7,E,2,none"}, &err);
     termios line{};
-    ::tcgetattr(slave, &line);
-    QByteArray job;
-    char buffer[4096];
-    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 200) > 0 && (p.revents & POLLIN);) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        job.append(buffer, n > 0 ? n : 0);
-    }
-    ::close(slave);
-    ::close(master);
+    ::tcgetattr(cutter.Slave, &line);
+    const QByteArray job = ReadAvailable(cutter.Master, 200);
     QCOMPARE(code, 0);
     QCOMPARE(err, QString());
     QString error;
@@ -925,60 +941,31 @@ void TestCommandLine::progressOnlyOnATerminal()
 {
     QFETCH(QStringList, extra);
     QFETCH(bool, shown);
-    const QString plot = Path(QStringLiteral("large.plt"));
-    if (!QFile::exists(plot)) {
-        QByteArray text;
-        for (int i = 0; i < 50000; ++i)
-            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
-                    + ";\n";
-        Write(plot, text);
-    }
-    int cutter[2], terminal[2]; // master, slave
-    for (int* pty : {cutter, terminal}) {
-        pty[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[0] >= 0 && ::grantpt(pty[0]) == 0 && ::unlockpt(pty[0]) == 0);
-        pty[1] = ::open(::ptsname(pty[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[1] >= 0);
-    }
-    QList<QByteArray> args{VELLICO_PROGRAM,      "--cut",           "--device",
-                           ::ptsname(cutter[0]), "--port-settings", "115200,8,N,1,none"};
-    for (const QString& a : extra + QStringList{plot})
-        args << a.toLocal8Bit();
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_adddup2(&files, terminal[1], STDERR_FILENO);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    QCOMPARE(spawned, 0);
+    Terminal cutter, terminal;
+    QVERIFY(cutter.Slave >= 0 && terminal.Slave >= 0);
+    const pid_t pid = Spawn(
+        QStringList{"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "115200,8,N,1,none"}
+            + extra + QStringList{MovesPlot()},
+        terminal.Slave);
+    QVERIFY(pid > 0);
 
     // The terminal is read throughout.
     QByteArray shownText;
-    char buffer[65536];
     int status = 0;
     QElapsedTimer t;
     t.start();
     qint64 firstByte = -1;
     while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000) {
-        for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN);)
-            shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+        shownText += ReadAvailable(terminal.Master, 10);
         // The cutter takes nothing for 800 ms from the job's first byte,
         // however long the program took to get there.
-        pollfd p{cutter[0], POLLIN, 0};
+        pollfd p{cutter.Master, POLLIN, 0};
         if (firstByte < 0 && ::poll(&p, 1, 0) > 0)
             firstByte = t.elapsed();
         if (firstByte >= 0 && t.elapsed() > firstByte + 800)
-            while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
-                (void)!::read(cutter[0], buffer, sizeof buffer);
+            ReadAvailable(cutter.Master, 0);
     }
-    for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);)
-        shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
-    for (int* pty : {cutter, terminal})
-        ::close(pty[1]), ::close(pty[0]);
+    shownText += ReadAvailable(terminal.Master, 50);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(shownText.contains("\rSending: "), shown);
@@ -1010,12 +997,7 @@ void TestCommandLine::signalEndsTheJobAsStopDoes()
 {
     QFETCH(QString, destination);
     QFETCH(int, signal);
-    const QString plot = Path(QStringLiteral("signalled.plt"));
-    QByteArray text;
-    for (int i = 0; i < 50000; ++i)
-        text +=
-            QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97) + ";\n";
-    Write(plot, text);
+    const QString plot = MovesPlot();
     const QString out = Path(QStringLiteral("signalled.out"));
     Terminal cutter;
     QVERIFY(cutter.Slave >= 0);
@@ -1044,10 +1026,7 @@ void TestCommandLine::signalEndsTheJobAsStopDoes()
             QThread::msleep(1);
     }
     QCOMPARE(::kill(pid, signal), 0);
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 40000)
-        received += ReadAvailable(cutter.Master, 10);
-    received += ReadAvailable(cutter.Master, 100);
+    const int status = Finish(pid, cutter.Master, received);
     const QString err = QString::fromLocal8Bit(ReadAvailable(errPipe[0], 100));
     ::close(errPipe[0]);
     QVERIFY2(WIFEXITED(status), qPrintable(QString::number(status)));
@@ -1101,13 +1080,8 @@ void TestCommandLine::ownTerminalIsNoPort()
                             controlling ? errPipe[1] : own.Slave, controlling ? own.Path : QByteArray());
     ::close(errPipe[1]);
     QVERIFY(pid > 0);
-    int status = 0;
-    QElapsedTimer t;
-    t.start();
     QByteArray shown;
-    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000)
-        shown += ReadAvailable(own.Master, 10);
-    shown += ReadAvailable(own.Master, 100);
+    const int status = Finish(pid, own.Master, shown);
     const QByteArray err = controlling ? ReadAvailable(errPipe[0], 100) : shown;
     ::close(errPipe[0]);
     QCOMPARE(::tcgetattr(own.Slave, &after), 0);
@@ -1115,10 +1089,8 @@ void TestCommandLine::ownTerminalIsNoPort()
     QCOMPARE(WEXITSTATUS(status), 1);
     QVERIFY2(err.contains("is this program's own terminal"), err.constData());
     QVERIFY2(!shown.contains("IN;"), shown.constData());
-    QCOMPARE(after.c_iflag, before.c_iflag);
-    QCOMPARE(after.c_oflag, before.c_oflag);
-    QCOMPARE(after.c_cflag, before.c_cflag);
-    QCOMPARE(after.c_lflag, before.c_lflag);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&after), sizeof after),
+             QByteArray(reinterpret_cast<const char*>(&before), sizeof before));
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's
