@@ -33,6 +33,10 @@ constexpr char XON = 0x11;
 // How often a held job looks again at the cutter, the stop flag and the clock.
 constexpr milliseconds PollStep{20};
 
+// How long a stopped job waits for the cutter to take the end of its
+// instruction and the knife lift, before it is dropped where it stands.
+constexpr milliseconds EndingLimit{5000};
+
 std::mutex LimitsMutex;
 PortTimeLimits Limits;
 
@@ -406,6 +410,7 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
     // the tool lifted) and how much of it went.
     QByteArray ending;
     qint64 endingSent = -1;
+    auto stoppedAt = Clock::now();
     bool held = false;
     auto heldSince = Clock::now();
     auto lastProgress = Clock::now();
@@ -428,7 +433,15 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
             ending = job.mid(sent, end.More) + end.Close;
             endingSent = 0;
             sent += end.More;
+            stoppedAt = Clock::now();
             continue;
+        }
+        if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
+            link.Discard();
+            NotCompleted(link,
+                         QStringLiteral("it was stopped, and the cutter took nothing more, so its knife may "
+                                        "still be down"),
+                         sent, total);
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
