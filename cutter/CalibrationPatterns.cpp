@@ -75,8 +75,8 @@ LadderSteps ParseLadderSteps(const QString& text)
         ok = ok && each;
     }
     if (!ok)
-        throw EConvertError(
-            QStringLiteral("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05").arg(text));
+        throw EConvertError(QStringLiteral("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05")
+                                .arg(Quoted(text)));
     return steps;
 }
 
@@ -88,11 +88,13 @@ std::vector<double> LadderOffsets(const LadderSteps& s)
                                 .arg(MaxBladeOffsetMm)
                                 .arg(s.FromMm)
                                 .arg(s.ToMm));
-    if (s.ToMm < s.FromMm || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
+    if (s.ToMm < s.FromMm || !std::isfinite(s.StepMm) || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
         throw EConvertError(QStringLiteral("The offsets must rise from FROM to TO in steps of at least 0.01 mm"));
     const double span = (s.ToMm - s.FromMm) / s.StepMm;
     const long gaps = std::lround(span);
-    if (std::abs(span - static_cast<double>(gaps)) > 1e-6)
+    // The last square's offset must be TO itself: a step longer than the
+    // span (0:1:10000000) would leave only FROM.
+    if (std::abs(s.FromMm + static_cast<double>(gaps) * s.StepMm - s.ToMm) > 1e-6)
         throw EConvertError(
             QStringLiteral("Steps of %1 mm do not lead from %2 to %3 mm").arg(s.StepMm).arg(s.FromMm).arg(s.ToMm));
     if (gaps + 1 > MaxLadderSquares)

@@ -237,3 +237,105 @@ std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sin
     }
     return nullptr;
 }
+
+namespace {
+
+// The syntax the encoders above write: what ends an instruction, the line
+// break HP-GL puts after it, what begins a cut, and how a job is closed.
+struct JobSyntax {
+    char Terminator;
+    bool LineBreak;
+    std::string_view Cut;
+    std::string_view Lift; // empty: a move to where the tool stands lifts it
+};
+
+JobSyntax SyntaxOf(SendAs language)
+{
+    switch (language) {
+    case SendAs::HPGL: return {';', true, "PD", "PU;\nSP0;\n"};
+    case SendAs::DMPL: return {'\n', false, "D", "U\nP0\n@\n"};
+    case SendAs::GPGL: return {'\x03', false, "D", {}};
+    case SendAs::CAMMGL: return {'\n', false, "D", {}};
+    case SendAs::Driver: break;
+    }
+    return {};
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The text "x,y" of the last coordinate pair in job before end; empty when
+// there is none (only the opening instructions went).
+QByteArray LastPair(const QByteArray& job, qsizetype end)
+{
+    qsizetype p = end;
+    while (p > 0 && !IsDigit(job[p - 1]))
+        --p;
+    const qsizetype last = p;
+    for (int number = 0; number < 2; ++number) {
+        if (p == 0 || !IsDigit(job[p - 1]))
+            return {};
+        while (p > 0 && IsDigit(job[p - 1]))
+            --p;
+        if (p > 0 && job[p - 1] == '-')
+            --p;
+        if (number == 0) {
+            if (p == 0 || job[p - 1] != ',')
+                return {};
+            --p;
+        }
+    }
+    return job.mid(p, last - p);
+}
+
+} // namespace
+
+CutterJobEnding StoppedJobEnding(SendAs language, const QByteArray& job, qsizetype sent)
+{
+    if (language == SendAs::Driver || sent <= 0 || sent >= job.size())
+        return {};
+    const JobSyntax syntax = SyntaxOf(language);
+    const auto terminated = [&](qsizetype at) {
+        // Through the terminator at `at` and the line break after it.
+        return at + 1 + (syntax.LineBreak && at + 1 < job.size() && job[at + 1] == '\n' ? 1 : 0);
+    };
+    qsizetype start = job.lastIndexOf(syntax.Terminator, sent - 1) + 1;
+    while (start < sent && job[start] == '\n')
+        ++start;
+    qsizetype end = sent;
+    QByteArray close;
+    const auto cut = QByteArrayView(syntax.Cut.data(), static_cast<qsizetype>(syntax.Cut.size()));
+    if (start < sent && QByteArrayView(job).sliced(start).startsWith(cut)) {
+        // A cut: its points go in pairs, and the first pair that ends at or
+        // after `sent` is where the tool may stop.
+        qsizetype p = start + cut.size();
+        for (int numbers = 1; p < job.size(); ++numbers, ++p) {
+            if (job[p] == '-')
+                ++p;
+            while (p < job.size() && IsDigit(job[p]))
+                ++p;
+            if (p >= job.size() || job[p] != ',' || (numbers % 2 == 0 && p >= sent))
+                break;
+        }
+        if (p < job.size() && job[p] == syntax.Terminator) {
+            end = terminated(p);
+        } else {
+            end = p;
+            close += syntax.Terminator;
+            if (syntax.LineBreak)
+                close += '\n';
+        }
+    } else if (start < sent) {
+        // Anything else is short: it goes whole.
+        const qsizetype at = job.indexOf(syntax.Terminator, sent);
+        end = at < 0 ? job.size() : terminated(at);
+    }
+    if (!syntax.Lift.empty()) {
+        close += QByteArray(syntax.Lift.data(), static_cast<qsizetype>(syntax.Lift.size()));
+    } else if (const QByteArray at = LastPair(job, end); !at.isEmpty()) {
+        close += 'M' + at + syntax.Terminator;
+    }
+    return {end - sent, close};
+}

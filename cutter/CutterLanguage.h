@@ -6,6 +6,8 @@
 
 #include "cutter/DeviceSettings.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -62,3 +64,13 @@ private:
 
 // The encoder for a language; nullptr for SendAs::Driver.
 std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, QIODevice& sink);
+
+// How a job the encoder above wrote is cut short once its first `sent` bytes
+// have gone: More bytes of it finish the coordinate pair (or the instruction)
+// under way, then Close lifts the tool and ends the job as End would. Nothing
+// at all before the first byte or after the last, and for SendAs::Driver.
+struct CutterJobEnding {
+    qsizetype More = 0;
+    QByteArray Close;
+};
+CutterJobEnding StoppedJobEnding(SendAs language, const QByteArray& job, qsizetype sent);

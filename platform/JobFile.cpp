@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,6 +30,12 @@ std::function<void()>& BeforeCommit()
     static std::function<void()> hook;
     return hook;
 }
+
+// The temporary file being written, where a signal handler can find it:
+// a fixed buffer, and a flag that says whether it holds a name.
+char TemporaryName[PATH_MAX + 16];
+std::atomic<bool> TemporaryNamed{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
 bool IsStandardOutput(const QString& path)
 {
@@ -174,10 +181,15 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
         bool Keep = false;
         ~Cleanup()
         {
+            TemporaryNamed = false;
             if (!Keep)
                 ::unlink(Name.constData());
         }
     } cleanup{temporary};
+    if (static_cast<std::size_t>(temporary.size()) < sizeof TemporaryName) {
+        std::memcpy(TemporaryName, temporary.constData(), static_cast<std::size_t>(temporary.size()) + 1);
+        TemporaryNamed = true;
+    }
     // A replaced file keeps who may read it.
     struct stat old {};
     if (replace && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode))
@@ -213,6 +225,12 @@ void WriteRegularFile(const QString& path, bool replace, const QByteArray& bytes
 }
 
 } // namespace
+
+void RemoveJobTemporaryFile() noexcept
+{
+    if (TemporaryNamed.exchange(false))
+        ::unlink(TemporaryName);
+}
 
 void SetJobFileCommitHook(std::function<void()> hook)
 {

@@ -128,6 +128,11 @@ QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens)
     const QString start = QStringLiteral("The plot file \"%1\" has nothing to cut").arg(PlotFileFullPath(FileName));
     if (Pens.empty())
         return start + QStringLiteral(": it draws no line, circle or arc with the pen down");
+    // A long list is named by its first few: the message stays a sentence.
+    constexpr std::size_t Named = 8;
+    if (Pens.size() > Named)
+        return start
+               + QStringLiteral(" with pens %1 and %2 more").arg(PensText(Pens.first(Named))).arg(Pens.size() - Named);
     return start
            + (Pens.size() == 1 ? QStringLiteral(" with pen %1") : QStringLiteral(" with pens %1")).arg(PensText(Pens));
 }

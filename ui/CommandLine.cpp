@@ -14,6 +14,7 @@
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
+#include "platform/StopSignals.h"
 #include "platform/serial/PortDevices.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
@@ -129,15 +130,39 @@ std::pair<double, double> ParsePair(const QString& text, const QString& option, 
         ok = ok && std::isfinite(values[i]);
     }
     if (!ok)
-        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; use X%3 or X%3,Y%3").arg(text, option, unit));
+        throw EUsage(
+            QStringLiteral("\"%1\" is not a value for --%2; use X%3 or X%3,Y%3").arg(Quoted(text), option, unit));
     return {values[0], parts.size() == 2 ? values[1] : values[0]};
 }
 
 double ParseMm(const QString& text, const QString& option)
 {
-    if (text.contains(QLatin1Char(',')))
-        throw EUsage(QStringLiteral("--%1 takes one length in mm").arg(option));
-    return ParsePair(text, option, QLatin1String("mm")).first;
+    QString number = text.trimmed();
+    if (number.endsWith(QLatin1String("mm"), Qt::CaseInsensitive))
+        number.chop(2);
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; it takes one length in mm, such as 1.5")
+                         .arg(Quoted(text), option));
+    return value;
+}
+
+// QCommandLineParser's own words name every unknown option whole; a long
+// one, or a hundred of them, are cut short.
+QString ParserError(const QCommandLineParser& parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return Quoted(parser.errorText());
+    constexpr qsizetype Shown = 5;
+    QStringList names;
+    for (const QString& name : unknown.mid(0, Shown))
+        names << QLatin1Char('\'') + Quoted(name) + QLatin1Char('\'');
+    if (unknown.size() > Shown)
+        names << QStringLiteral("and %1 more").arg(unknown.size() - Shown);
+    return (unknown.size() == 1 ? QStringLiteral("Unknown option ") : QStringLiteral("Unknown options: "))
+           + names.join(QStringLiteral(", "));
 }
 
 // The corrections asked for on the command line; each unset one keeps the
@@ -260,7 +285,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                  QStringLiteral("[PLOTFILE]"));
 
     if (!parser.parse(args))
-        throw EUsage(parser.errorText());
+        throw EUsage(ParserError(parser));
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out << parser.helpText();
         return std::nullopt;
@@ -316,7 +341,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         const auto chosen = PatternFromWord(parser.value(pattern));
         if (!chosen)
             throw EUsage(QStringLiteral("Unknown pattern \"%1\"; use sample, scale, ladder or test-cut")
-                             .arg(parser.value(pattern)));
+                             .arg(Quoted(parser.value(pattern))));
         if (!r.PlotFile.isEmpty())
             throw EUsage(QStringLiteral("Cut either a pattern or a plot file"));
         r.Pattern.Pattern = *chosen;
@@ -586,6 +611,11 @@ QString Cut(const Request& r)
         progress.emplace();
     const SheetShare share = r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position);
     progress.reset();
+    // A signal from here on ends the program as it would any other; one
+    // caught before was the user's wish to stop, though the job went whole.
+    ReleaseStopSignals();
+    if (CaughtStopSignal() != 0)
+        throw EPrinter(QStringLiteral("Stopped by a signal after the whole job had been sent"));
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
         WaitForJob(job);
@@ -675,6 +705,8 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 
 int RunCommandLineProgram(int& argc, char** argv)
 {
+    // Interrupted, a job ends as Stop ends it, and leaves no temporary file.
+    CatchStopSignals();
     // No QApplication: a cut needs no display, and none may exist.
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));

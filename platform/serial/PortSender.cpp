@@ -1,7 +1,7 @@
 #include "platform/serial/PortSender.h"
 
 #include "common/Exceptions.h"
-
+#include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
 
 #include <QFile>
@@ -32,6 +32,10 @@ constexpr char XON = 0x11;
 
 // How often a held job looks again at the cutter, the stop flag and the clock.
 constexpr milliseconds PollStep{20};
+
+// How long a stopped job waits for the cutter to take the end of its
+// instruction and the knife lift, before it is dropped where it stands.
+constexpr milliseconds EndingLimit{5000};
 
 std::mutex LimitsMutex;
 PortTimeLimits Limits;
@@ -139,6 +143,51 @@ QString DeviceSubsystem(const struct stat& st)
     return target.isEmpty() ? QString() : target.section(QLatin1Char('/'), -1);
 }
 
+// The controlling terminal's device number, from the kernel's own record
+// of this process (opening /dev/tty would only name /dev/tty); 0 for none.
+dev_t ControllingTerminal()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "pid (name) state ppid pgrp session tty_nr ...": the name may hold blanks.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+    const unsigned number = fields.size() > 4 ? fields[4].toUInt() : 0;
+    return number == 0 ? 0 : ::makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00));
+}
+
+// The program's own terminal, its standard streams' and the consoles: a job
+// written there would be printed on the user's screen, and the terminal left
+// raw. /dev/tty, /dev/console and /dev/ptmx are 5:0 to 5:2; the virtual
+// consoles /dev/tty0 to /dev/tty63 are 4:0 to 4:63 (serial lines start at
+// 4:64). Other pseudo-terminals stay ports: tools that carry a serial line
+// over the network offer one.
+bool OwnTerminal(const struct stat& st)
+{
+    if (!S_ISCHR(st.st_mode))
+        return false;
+    const unsigned kind = major(st.st_rdev), number = minor(st.st_rdev);
+    if ((kind == 5 && number <= 2) || (kind == 4 && number < 64))
+        return true;
+    if (st.st_rdev == ControllingTerminal())
+        return true;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream {};
+        if (::isatty(fd) == 1 && ::fstat(fd, &stream) == 0 && S_ISCHR(stream.st_mode) && stream.st_rdev == st.st_rdev)
+            return true;
+    }
+    return false;
+}
+
+[[noreturn]] void NotAPortTerminal(const QString& path)
+{
+    throw EPrinter(QStringLiteral("%1 is this program's own terminal or a console, not a cutter's port. A cutter's "
+                                  "port is a serial line (such as /dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a "
+                                  "printer port (/dev/usb/lp0, /dev/lp0)")
+                       .arg(Quoted(path)));
+}
+
 // Refuses, before it is opened, a node that cannot be a port: opening some
 // devices does something by itself (a watchdog starts counting).
 void CheckPortNode(const QString& path, const QByteArray& node)
@@ -148,6 +197,8 @@ void CheckPortNode(const QString& path, const QByteArray& node)
         ThrowOpenFailure(path, errno);
     if (!S_ISCHR(st.st_mode))
         NotAPort(path, st);
+    if (OwnTerminal(st))
+        NotAPortTerminal(path);
     const QString subsystem = DeviceSubsystem(st);
     if (!subsystem.isEmpty() && subsystem != QLatin1String("tty") && subsystem != QLatin1String("usbmisc")
         && subsystem != QLatin1String("printer"))
@@ -329,6 +380,10 @@ std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& set
         ::close(fd);
         NotAPort(path, st);
     }
+    if (OwnTerminal(st) || (tty && ::tcgetsid(fd) == ::getsid(0))) {
+        ::close(fd);
+        NotAPortTerminal(path);
+    }
     // Another job of ours, or a program that locks the same way, has it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
@@ -344,13 +399,18 @@ std::unique_ptr<TPortLink> OpenPort(const QString& path, const PortSettings& set
     return std::make_unique<FdLink>(path, fd, tty, ChunkBytes(settings.Baud));
 }
 
-void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job)
+void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray& job, SendAs language)
 {
     const milliseconds limit = CurrentPortTimeLimits().Hold;
     const qint64 chunk = ChunkBytes(settings.Baud);
     const qint64 total = job.size();
     const QString seconds = QString::number(static_cast<double>(limit.count()) / 1000.0);
     qint64 sent = 0;
+    // Once stopped: what is still to go (the rest of the pair under way and
+    // the tool lifted) and how much of it went.
+    QByteArray ending;
+    qint64 endingSent = -1;
+    auto stoppedAt = Clock::now();
     bool held = false;
     auto heldSince = Clock::now();
     auto lastProgress = Clock::now();
@@ -359,12 +419,29 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
     struct ProgressEnd {
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
-    while (sent < total) {
-        if (link.Stopped()) {
-            // What the port still holds would keep the cutter busy after
-            // the user asked it to stop.
+    while (endingSent < 0 ? sent < total : endingSent < ending.size()) {
+        if (endingSent < 0 && link.Stopped()) {
+            if (language == SendAs::Driver) {
+                // What the port still holds would keep the cutter busy after
+                // the user asked it to stop.
+                link.Discard();
+                NotCompleted(link, QStringLiteral("it was stopped"), sent, total);
+            }
+            // Never dropped mid-instruction: the cutter would be left with
+            // its knife down, or cut to half a number.
+            const CutterJobEnding end = StoppedJobEnding(language, job, sent);
+            ending = job.mid(sent, end.More) + end.Close;
+            endingSent = 0;
+            sent += end.More;
+            stoppedAt = Clock::now();
+            continue;
+        }
+        if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
             link.Discard();
-            NotCompleted(link, QStringLiteral("it was stopped"), sent, total);
+            NotCompleted(link,
+                         QStringLiteral("it was stopped, and the cutter took nothing more, so its knife may "
+                                        "still be down"),
+                         sent, total);
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
@@ -393,12 +470,18 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
             continue;
         }
         if (clear && (ready & TPortLink::Writable)) {
-            const qint64 n = link.Write(job.constData() + sent, std::min(chunk, total - sent));
+            const qint64 n = endingSent < 0 ? link.Write(job.constData() + sent, std::min(chunk, total - sent))
+                                            : link.Write(ending.constData() + endingSent,
+                                                         std::min(chunk, ending.size() - endingSent));
             if (n < 0)
                 NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
             if (n > 0) {
-                sent += n;
-                AddJobProgress(n);
+                if (endingSent < 0) {
+                    sent += n;
+                    AddJobProgress(n);
+                } else {
+                    endingSent += n;
+                }
                 lastProgress = now;
                 continue;
             }
@@ -410,12 +493,14 @@ void SendToPort(TPortLink& link, const PortSettings& settings, const QByteArray&
                          sent, total);
     }
     switch (link.Drain(limit)) {
-    case TPortLink::Drained::Yes: return;
+    case TPortLink::Drained::Yes: break;
     case TPortLink::Drained::TimedOut:
         NotCompleted(link, QStringLiteral("its last bytes did not leave the port within %1 s").arg(seconds), sent,
                      total);
     case TPortLink::Drained::Lost: NotCompleted(link, QStringLiteral("the cutter was disconnected"), sent, total);
     }
+    if (endingSent >= 0)
+        NotCompleted(link, QStringLiteral("it was stopped with the knife up"), sent, total);
 }
 
 void SetPortTimeLimits(const PortTimeLimits& limits)

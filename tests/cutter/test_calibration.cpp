@@ -108,6 +108,11 @@ void TestCalibration::ladderSteps_data()
     QTest::newRow("falling") << "0.5:0:0.05" << 0 << 0.0;
     QTest::newRow("step does not divide") << "0:0.5:0.03" << 0 << 0.0;
     QTest::newRow("too many squares") << "0:1.5:0.05" << 0 << 0.0;
+    // A step past the span would leave one square at FROM.
+    QTest::newRow("step far past the span") << "0:1:10000000" << 0 << 0.0;
+    QTest::newRow("endless step") << "0:1:inf" << 0 << 0.0;
+    QTest::newRow("huge step") << "0:1:1e300" << 0 << 0.0;
+    QTest::newRow("step a little past the span") << "0:1:2" << 0 << 0.0;
     QTest::newRow("two numbers") << "0:0.5" << 0 << 0.0;
     QTest::newRow("words") << "a:b:c" << 0 << 0.0;
 }

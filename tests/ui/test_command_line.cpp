@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -196,6 +197,88 @@ QByteArray RandomPlot(int instructions)
     return text + "PU;SP0;";
 }
 
+// Starts the program itself with its standard error on errFd. Given a
+// terminal, the program runs in a session of its own with that terminal as
+// its controlling terminal (held on a descriptor that is no standard stream).
+pid_t Spawn(const QStringList& args, int errFd, const QByteArray& terminal = {})
+{
+    QList<QByteArray> all{VELLICO_PROGRAM};
+    for (const QString& a : args)
+        all << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, errFd, STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (!terminal.isEmpty()) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_addopen(&files, 10, terminal.constData(), O_RDWR, 0);
+    }
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+// Whether the process has its own handler for the signal yet.
+bool Catches(pid_t pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+QByteArray ReadAvailable(int fd, int waitMs)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, waitMs) > 0 && (p.revents & POLLIN);) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+// Waits for the program to end, reading fd meanwhile; its wait status.
+int Finish(pid_t pid, int fd, QByteArray& read)
+{
+    int status = -1;
+    QElapsedTimer t;
+    t.start();
+    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 40000)
+        read += ReadAvailable(fd, 10);
+    read += ReadAvailable(fd, 100);
+    return status;
+}
+
+// A pseudo-terminal pair; the slave held open by the test too.
+struct Terminal {
+    int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int Slave = Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0
+                    ? ::open(::ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                    : -1;
+    QByteArray Path = Slave >= 0 ? QByteArray(::ptsname(Master)) : QByteArray();
+    ~Terminal()
+    {
+        if (Slave >= 0)
+            ::close(Slave);
+        if (Master >= 0)
+            ::close(Master);
+    }
+};
+
 } // namespace
 
 class TestCommandLine : public QObject {
@@ -217,6 +300,10 @@ private slots:
     void cutsOnPort();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
+    void signalEndsTheJobAsStopDoes_data();
+    void signalEndsTheJobAsStopDoes();
+    void ownTerminalIsNoPort_data();
+    void ownTerminalIsNoPort();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
     void fileNamesKeepTheirBytes();
@@ -229,6 +316,9 @@ private:
     // The installed program, with no display and no platform plugin named.
     int RunProgram(const QStringList& args, QString* err, QByteArray* out = nullptr);
     QString Path(const QString& name) const { return FDir.filePath(name); }
+    // 50,000 moves, up and down by turns, in the sample's layout: a job a
+    // terminal's buffer cannot hold.
+    QString MovesPlot();
 
     std::unique_ptr<PrivateCupsServer> FServer;
     QTemporaryDir FDir;
@@ -280,6 +370,19 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     return code;
 }
 
+QString TestCommandLine::MovesPlot()
+{
+    const QString plot = Path(QStringLiteral("moves.plt"));
+    if (!QFile::exists(plot)) {
+        QByteArray text;
+        for (int i = 0; i < 50000; ++i)
+            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                    + ";\n";
+        Write(plot, text);
+    }
+    return plot;
+}
+
 int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArray* out)
 {
     QProcess program;
@@ -295,6 +398,8 @@ int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArra
             all << a.replace(QStringLiteral("$DIR"), FDir.path());
     }
     program.setProcessEnvironment(env);
+    // As a shell starts it: a signal this test ignores ends the program.
+    program.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_DFL); });
     program.start(QStringLiteral(VELLICO_PROGRAM), all);
     if (!program.waitForFinished(30000))
         return -1;
@@ -357,6 +462,9 @@ void TestCommandLine::cutsToFile_data()
     QTest::newRow("one pen of a plot file")
         << QStringList{"--send-as", "hpgl", "--position", "0", "--pens", "2", "$DIR/pens.plt"} << SendAs::HPGL << 1
         << QSizeF(10, 10) << QPointF(0, 10) << QString();
+    QTest::newRow("pens separated by a blank")
+        << QStringList{"--send-as", "hpgl", "--position", "0", "--pens", "1 2", "$DIR/pens.plt"} << SendAs::HPGL << 2
+        << QSizeF(10, 20) << QPointF(0, 20) << QString();
     // Corrections for this cut only, about the cutter's origin; 100 mm lines
     // measured 125 and 80 mm give 80 % and 125 %. The scale makes up for the
     // cutter's own error, so the sample at twice the size is on the sheet.
@@ -535,6 +643,48 @@ void TestCommandLine::badInputLeavesNothing_data()
     // the file to be replaced stays whole.
     QTest::newRow("full: replacing a file")
         << file.mid(0, 4) + QStringList{"$DIR/kept.out", "--replace"} << 1 << "kept.out\". File too large";
+    // The program itself meets the limit as a failed write, not SIGXFSZ.
+    QTest::newRow("program: full: new file") << file << 1 << "bad.out\". File too large";
+    QTest::newRow("offsets step past the span")
+        << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:10000000"} << 2 << "do not lead from 0 to 1 mm";
+    QTest::newRow("offsets endless step")
+        << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:inf"} << 2 << "in steps of at least 0.01 mm";
+    QTest::newRow("offsets huge step") << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:1e300"} << 2
+                                       << "do not lead from 0 to 1 mm";
+    QTest::newRow("blade offset takes one value")
+        << file + QStringList{"--blade-offset", "0.25,0.5"} << 2
+        << "\"0.25,0.5\" is not a value for --blade-offset; it takes one length in mm";
+    QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
+                                     << "\"inf\" is not a value for --overcut; it takes one length in mm";
+    // Every value is echoed cut short (each message's length is checked too).
+    const QString cut = QString(64, QLatin1Char('9')) + QChar(0x2026);
+    const std::tuple<const char*, QStringList, QString> hugeValues[] = {
+        {"pattern", {"--pattern", huge}, "Unknown pattern \"" + cut + '"'},
+        {"length",
+         {"--pattern", "scale", "--length", huge + 'x'},
+         cut + "\" is not a value for --length; it takes one"},
+        {"offsets", {"--pattern", "ladder", "--offsets", huge}, cut + "\" is not a row of offsets"},
+        {"scale", {"--scale", huge + 'x'}, cut + "\" is not a value for --scale"},
+        {"measured", {"--measured", huge + 'x'}, cut + "\" is not a value for --measured"},
+        {"blade offset", {"--blade-offset", huge + 'x'}, cut + "\" is not a value for --blade-offset"},
+        {"overcut", {"--overcut", huge + 'x'}, cut + "\" is not a value for --overcut"},
+        {"unknown option", {"--" + huge}, "Unknown option '" + cut + '\''},
+        {"cluster of short options", {"-" + huge}, "Unknown options: '9', '9', '9', '9', '9', and 99995 more"}};
+    for (const auto& [name, option, said] : hugeValues)
+        QTest::addRow("huge %s", name) << file + option << 2 << said;
+    QStringList manyPens;
+    for (int pen = 3; pen < 20003; ++pen)
+        manyPens << QString::number(pen);
+    QTest::newRow("20,000 pens that draw nothing")
+        << file + QStringList{"--pens", manyPens.join(','), "$DIR/pens.plt"} << 1
+        << "pens.plt\" has nothing to cut with pens 3, 4, 5, 6, 7, 8, 9, 10 and 19992 more.";
+    // The program's own terminal is never a port; refused before it is opened.
+    for (const char* terminal : {"/dev/tty", "/dev/console", "/dev/tty0"})
+        QTest::addRow("terminal %s as a port", terminal)
+            << QStringList{"--cut", "--device", terminal} << 1
+            << QString::fromLatin1(terminal) + " is this program's own terminal or a console";
+    // Without a display the window cannot open: a sentence, not the toolkit's abort.
+    QTest::newRow("program: window with no display") << QStringList() << 1 << "The window needs a display";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -550,13 +700,18 @@ void TestCommandLine::badInputLeavesNothing()
     Write(kept, "keep me");
     QString err;
     const bool program = QByteArray(QTest::currentDataTag()).startsWith("program:");
+    const QByteArray tag(QTest::currentDataTag());
+    if (tag.startsWith("terminal ") && !QFileInfo::exists(QString::fromLatin1(tag.split(' ').value(1))))
+        QSKIP("no such terminal here");
     int got = 0;
     {
-        const FileSizeLimit limit(QByteArray(QTest::currentDataTag()).startsWith("full:") ? 1024 : RLIM_INFINITY);
+        const FileSizeLimit limit(QByteArray(QTest::currentDataTag()).contains("full:") ? 1024 : RLIM_INFINITY);
         got = program ? RunProgram(args, &err) : Run(args, &err);
     }
     QCOMPARE(got, code);
     QVERIFY2(err.contains(message), qPrintable(err.left(1000)));
+    // Short, whatever was given.
+    QVERIFY2(err.size() < 600, qPrintable(err.left(1000)));
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
     QCOMPARE(ReadAll(kept), QByteArray("keep me"));
@@ -762,24 +917,15 @@ void TestCommandLine::waitsForTheJob()
 // default) and the line is left as --port-settings set it.
 void TestCommandLine::cutsOnPort()
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QString path = QString::fromLocal8Bit(::ptsname(master));
-    // Held open, so the master keeps what was sent after the program closes.
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(slave >= 0);
+    // The slave held open, so the master keeps what was sent after the program closes.
+    const Terminal cutter;
+    QVERIFY(cutter.Slave >= 0);
     QString err;
-    const int code = Run({"--cut", "--device", path, "--port-settings", "19200,7,E,2,none"}, &err);
+    const int code =
+        Run({"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "19200,7,E,2,none"}, &err);
     termios line{};
-    ::tcgetattr(slave, &line);
-    QByteArray job;
-    char buffer[4096];
-    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 200) > 0 && (p.revents & POLLIN);) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        job.append(buffer, n > 0 ? n : 0);
-    }
-    ::close(slave);
-    ::close(master);
+    ::tcgetattr(cutter.Slave, &line);
+    const QByteArray job = ReadAvailable(cutter.Master, 200);
     QCOMPARE(code, 0);
     QCOMPARE(err, QString());
     QString error;
@@ -804,60 +950,31 @@ void TestCommandLine::progressOnlyOnATerminal()
 {
     QFETCH(QStringList, extra);
     QFETCH(bool, shown);
-    const QString plot = Path(QStringLiteral("large.plt"));
-    if (!QFile::exists(plot)) {
-        QByteArray text;
-        for (int i = 0; i < 50000; ++i)
-            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
-                    + ";\n";
-        Write(plot, text);
-    }
-    int cutter[2], terminal[2]; // master, slave
-    for (int* pty : {cutter, terminal}) {
-        pty[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[0] >= 0 && ::grantpt(pty[0]) == 0 && ::unlockpt(pty[0]) == 0);
-        pty[1] = ::open(::ptsname(pty[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[1] >= 0);
-    }
-    QList<QByteArray> args{VELLICO_PROGRAM,      "--cut",           "--device",
-                           ::ptsname(cutter[0]), "--port-settings", "115200,8,N,1,none"};
-    for (const QString& a : extra + QStringList{plot})
-        args << a.toLocal8Bit();
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_adddup2(&files, terminal[1], STDERR_FILENO);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    QCOMPARE(spawned, 0);
+    Terminal cutter, terminal;
+    QVERIFY(cutter.Slave >= 0 && terminal.Slave >= 0);
+    const pid_t pid = Spawn(
+        QStringList{"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "115200,8,N,1,none"}
+            + extra + QStringList{MovesPlot()},
+        terminal.Slave);
+    QVERIFY(pid > 0);
 
     // The terminal is read throughout.
     QByteArray shownText;
-    char buffer[65536];
     int status = 0;
     QElapsedTimer t;
     t.start();
     qint64 firstByte = -1;
     while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000) {
-        for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN);)
-            shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+        shownText += ReadAvailable(terminal.Master, 10);
         // The cutter takes nothing for 800 ms from the job's first byte,
         // however long the program took to get there.
-        pollfd p{cutter[0], POLLIN, 0};
+        pollfd p{cutter.Master, POLLIN, 0};
         if (firstByte < 0 && ::poll(&p, 1, 0) > 0)
             firstByte = t.elapsed();
         if (firstByte >= 0 && t.elapsed() > firstByte + 800)
-            while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
-                (void)!::read(cutter[0], buffer, sizeof buffer);
+            ReadAvailable(cutter.Master, 0);
     }
-    for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);)
-        shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
-    for (int* pty : {cutter, terminal})
-        ::close(pty[1]), ::close(pty[0]);
+    shownText += ReadAvailable(terminal.Master, 50);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(shownText.contains("\rSending: "), shown);
@@ -867,6 +984,122 @@ void TestCommandLine::progressOnlyOnATerminal()
     } else {
         QCOMPARE(shownText, QByteArray());
     }
+}
+
+void TestCommandLine::signalEndsTheJobAsStopDoes_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT on a port") << "port" << SIGINT;
+    QTest::newRow("SIGTERM on a port") << "port" << SIGTERM;
+    QTest::newRow("SIGTERM writing a file") << "file" << SIGTERM;
+    QTest::newRow("SIGHUP writing a file") << "file" << SIGHUP;
+    QTest::newRow("SIGINT uploading to a queue") << "queue" << SIGINT;
+}
+
+// Interrupted, the program ends the job as Stop does and says so (exit 1):
+// the cutter on a port gets whole instructions and the knife lifted, a file
+// is not left half-written (nor its temporary copy), the queue keeps no job.
+// A port's cutter reads nothing until the signal; a file or a queue gets it
+// as soon as the program can catch it, before the job is made.
+void TestCommandLine::signalEndsTheJobAsStopDoes()
+{
+    QFETCH(QString, destination);
+    QFETCH(int, signal);
+    const QString plot = MovesPlot();
+    const QString out = Path(QStringLiteral("signalled.out"));
+    Terminal cutter;
+    QVERIFY(cutter.Slave >= 0);
+    const QStringList port{"--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "115200,8,N,1,none"};
+    QStringList args{"--cut", "--quiet"};
+    if (destination == QLatin1String("port"))
+        args << port;
+    else if (destination == QLatin1String("file"))
+        args << QStringList{"--send-as", "hpgl", "--output", out};
+    else
+        args << QStringList{"--device", "RawCutter"};
+    const int kept = int(FServer->rawJobFiles().size());
+    int errPipe[2];
+    QCOMPARE(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t pid = Spawn(args << plot, errPipe[1]);
+    ::close(errPipe[1]);
+    QVERIFY(pid > 0);
+    QByteArray received;
+    QElapsedTimer t;
+    t.start();
+    if (destination == QLatin1String("port")) {
+        pollfd p{cutter.Master, POLLIN, 0};
+        QVERIFY(::poll(&p, 1, 20000) > 0);
+    } else {
+        while (!Catches(pid, signal) && t.elapsed() < 20000)
+            QThread::msleep(1);
+    }
+    QCOMPARE(::kill(pid, signal), 0);
+    const int status = Finish(pid, cutter.Master, received);
+    const QString err = QString::fromLocal8Bit(ReadAvailable(errPipe[0], 100));
+    ::close(errPipe[0]);
+    QVERIFY2(WIFEXITED(status), qPrintable(QString::number(status)));
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QVERIFY2(err.contains(QLatin1String("stopped")), qPrintable(err));
+
+    if (destination == QLatin1String("port")) {
+        // The job as far as it went, then the knife lifted and the pen put away.
+        QString error;
+        QVERIFY(!DecodePlotterJob(SendAs::HPGL, received, &error).empty());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(Run(QStringList{"--cut", "--replace", "--output", out} + port + QStringList{plot}), 0);
+        const QByteArray whole = ReadAll(out);
+        QVERIFY(received.endsWith("PU;\nSP0;\n"));
+        QByteArray sent = received.chopped(9);
+        if (sent.endsWith(";\n") && !whole.startsWith(sent))
+            sent.chop(2); // the instruction ended after the pair under way
+        QVERIFY(whole.startsWith(sent));
+        // Never half a number: what went ends with a pair or an instruction.
+        QVERIFY(sent.endsWith('\n') || whole.at(sent.size()) == ',' || whole.at(sent.size()) == ';');
+        QVERIFY2(sent.size() < whole.size() / 2, qPrintable(QString::number(sent.size())));
+        QFile::remove(out);
+    } else if (destination == QLatin1String("file")) {
+        QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral("*signalled.out*")}, QDir::Files | QDir::Hidden),
+                 QStringList());
+    } else {
+        QTest::qWait(1000);
+        QCOMPARE(int(FServer->rawJobFiles().size()), kept);
+    }
+}
+
+void TestCommandLine::ownTerminalIsNoPort_data()
+{
+    QTest::addColumn<bool>("controlling");
+    QTest::newRow("its controlling terminal") << true;
+    QTest::newRow("the terminal of its standard error") << false;
+}
+
+// The program's own terminal under its everyday name is refused before it
+// is opened: nothing is printed on it but the message, and its settings stay.
+void TestCommandLine::ownTerminalIsNoPort()
+{
+    QFETCH(bool, controlling);
+    Terminal own;
+    QVERIFY(own.Slave >= 0);
+    termios before{}, after{};
+    QCOMPARE(::tcgetattr(own.Slave, &before), 0);
+    int errPipe[2];
+    QCOMPARE(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t pid = Spawn({"--cut", "--device", QString::fromLocal8Bit(own.Path)},
+                            controlling ? errPipe[1] : own.Slave, controlling ? own.Path : QByteArray());
+    ::close(errPipe[1]);
+    QVERIFY(pid > 0);
+    QByteArray shown;
+    const int status = Finish(pid, own.Master, shown);
+    const QByteArray err = controlling ? ReadAvailable(errPipe[0], 100) : shown;
+    ::close(errPipe[0]);
+    QCOMPARE(::tcgetattr(own.Slave, &after), 0);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QVERIFY2(err.contains("is this program's own terminal"), err.constData());
+    QVERIFY2(!shown.contains("IN;"), shown.constData());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&after), sizeof after),
+             QByteArray(reinterpret_cast<const char*>(&before), sizeof before));
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's
@@ -1006,8 +1239,11 @@ void TestCommandLine::windowOpensFromTheProgram()
     QTRY_VERIFY_WITH_TIMEOUT(LoadedLibraries(loaded).contains("libQt6Widgets"), 20000);
     // Still running: it found what it calls in the library.
     QVERIFY2(!program.waitForFinished(1000), program.readAllStandardError().constData());
-    program.kill();
-    program.waitForFinished();
+    // Asked to end, it closes its window and says it was stopped (exit 1).
+    program.terminate();
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

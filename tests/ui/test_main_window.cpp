@@ -33,6 +33,7 @@ private slots:
     void controls_data();
     void controls();
     void windowFrame();
+    void captionsBeforeValuesGrowLeft();
     void startsAtTopLeft();
     void centeredShowsItsPreviewAndPrintsThere();
     void twoCutsGiveTwoIdenticalJobs();
@@ -206,6 +207,32 @@ void TestMainWindow::controls()
         shown = combo->currentText();
     }
     QCOMPARE(shown, text);
+}
+
+// In a font wider than the designed one, the captions before a value grow
+// to the left and keep their right edge against it; the others grow right.
+void TestMainWindow::captionsBeforeValuesGrowLeft()
+{
+    FForm.reset();
+    const QFont kept = QApplication::font("QLabel");
+    QFont wide = kept;
+    wide.setLetterSpacing(QFont::PercentageSpacing, 300);
+    QApplication::setFont(wide, "QLabel");
+    TFrmPrincipal form;
+    QApplication::setFont(kept, "QLabel");
+    const std::pair<QLabel*, QRect> designed[] = {{form.Label1, QRect(19, 24, 69, 13)},
+                                                  {form.Label2, QRect(53, 43, 35, 13)},
+                                                  {form.Label3, QRect(15, 132, 0, 13)},
+                                                  {form.Label4, QRect(16, 37, 0, 13)}};
+    for (const auto& [label, place] : designed) {
+        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
+        if (place.width() == 0) {
+            QCOMPARE(label->pos(), place.topLeft());
+            continue;
+        }
+        QVERIFY2(label->width() > place.width(), qPrintable(label->objectName()));
+        QCOMPARE(label->x() + label->width(), place.right() + 1);
+    }
 }
 
 void TestMainWindow::windowFrame()
