@@ -265,8 +265,9 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption save(QStringLiteral("save"),
                                   QStringLiteral("Keep the corrections for the device (without it they apply to "
                                                  "this cut only); with no --cut, only keeps them."));
-    parser.addOptions({cut,  device,       position, sendAs, sheet,   output, replace,  wait,        waitLimit, quiet,
-                       pens, portSettings, pattern,  length, offsets, scale,  measured, bladeOffset, overcut,   save});
+    parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, pens, portSettings, pattern,
+                       length, offsets, scale, measured, bladeOffset, overcut, save});
+    parser.addOption(waitLimit);
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "

@@ -698,8 +698,6 @@ void TestCommandLine::savesOnlyWhatReachesTheFile()
     const QByteArray was = Standing(folder) + '|' + Standing(conf);
 
     QString err;
-    QElapsedTimer t;
-    t.start();
     int got = 0;
     {
         const FileSizeLimit limit(place == QLatin1String("full") ? 1024 : RLIM_INFINITY);
@@ -708,7 +706,6 @@ void TestCommandLine::savesOnlyWhatReachesTheFile()
     QCOMPARE(got, code);
     QVERIFY2(err.count(message) == 1, qPrintable(err));
     QCOMPARE(err.contains(QLatin1String("The settings were not saved: ")), code != 0 && !place.isEmpty());
-    QVERIFY(t.elapsed() < 5000);
     QCOMPARE(Standing(folder) + '|' + Standing(conf), was);
     if (QFileInfo(folder).isDir()) {
         QStringList others =
@@ -949,7 +946,8 @@ void TestCommandLine::waitsForTheJob()
                   &err);
     }
     QCOMPARE(got, code);
-    QVERIFY2(QRegularExpression(message + u'$').match(err).hasMatch(), qPrintable(err));
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : QRegularExpression(message + u'$').match(err).hasMatch(),
+             qPrintable(err));
     // Done means done: the job is already at the cutter.
     QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
     FServer->cancelAll();
