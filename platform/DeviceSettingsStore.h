@@ -18,6 +18,15 @@ std::optional<DeviceSettings> RememberedSettings(const QString& device, const De
 // that cannot be written only means the choice is not remembered.
 void RememberSettings(const QString& device, const DeviceSettings& settings);
 
+// Keeps the settings for the next run, or throws EFileError saying why they
+// did not reach the file. The file is read and written again under a lock,
+// so saves running at the same time keep each other's devices.
+void SaveSettings(const QString& device, const DeviceSettings& settings);
+
+// A settings file larger than this is not read, nor written again: one entry
+// takes half a kilobyte, and no user has thousands of devices.
+inline constexpr qint64 MaxSettingsFileBytes = 1 << 20;
+
 // The file they are kept in (QSettings' own place for Vellico's
 // vellico-output-test); empty when the user has no configuration folder.
 QString SettingsFilePath();

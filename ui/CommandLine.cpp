@@ -32,6 +32,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -50,6 +51,12 @@ class EUsage : public Exception {
 public:
     using Exception::Exception;
 };
+
+// How long --wait waits unless told: the queue holds the job until the
+// cutter has taken it, so the wait spans the whole cut and the jobs queued
+// before it; an hour covers a long plot behind a few others, and still ends
+// a script that nobody watches on the same day.
+constexpr int DefaultWaitLimitSeconds = 3600;
 
 // The Print Setup dialog's custom roll limits.
 constexpr double MinSheetMm = 10;
@@ -183,6 +190,7 @@ struct Request {
     QString Output;
     bool Replace = false;
     bool Wait = false;
+    int WaitLimitSeconds = DefaultWaitLimitSeconds; // 0: no limit
     bool Quiet = false;
     QString PlotFile;
     std::vector<int> Pens; // every pen when empty
@@ -239,6 +247,12 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Wait until the queue has printed the job; fail with the server's "
                                                  "reason when it is aborted or canceled or the queue stops."));
+    const QCommandLineOption waitLimit(
+        QStringLiteral("wait-limit"),
+        QStringLiteral("With --wait: give up after SECONDS, leaving the job in the queue (default: %1; 0: no "
+                       "limit). A stopped queue or a server that cannot be reached is told while waiting.")
+            .arg(DefaultWaitLimitSeconds),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress line on the terminal while the job is sent."));
     const QCommandLineOption portSettings(
@@ -278,6 +292,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                  "this cut only); with no --cut, only keeps them."));
     parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, pens, portSettings, pattern,
                        length, offsets, scale, measured, bladeOffset, overcut, save});
+    parser.addOption(waitLimit);
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -317,6 +332,16 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
     r.Wait = parser.isSet(wait);
+    if (parser.isSet(waitLimit)) {
+        if (!r.Wait)
+            throw EUsage(QStringLiteral("--wait-limit is for --wait"));
+        static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+        bool ok = digits.match(parser.value(waitLimit)).hasMatch();
+        r.WaitLimitSeconds = ok ? parser.value(waitLimit).toInt(&ok) : 0;
+        if (!ok)
+            throw EUsage(QStringLiteral("\"%1\" is not a time for --wait-limit; use whole seconds, 0 for no limit")
+                             .arg(Quoted(parser.value(waitLimit))));
+    }
     r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
     if (parser.isSet(pens)) {
@@ -547,28 +572,53 @@ private:
 };
 
 // Follows the job as the window's status does, until it ends or the queue
-// stops with it. A server that cannot be asked for a while is waited out.
-void WaitForJob(const HandedJob& job)
+// stops with it. A queue stopped by hand and a server that cannot be asked
+// may both pass, and are waited out, each reason told once as it comes;
+// past the limit the job is left to the queue.
+void WaitForJob(const HandedJob& job, int limitSeconds, const std::function<void(const QString&)>& note)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const QString what = QStringLiteral("the job %1 on %2").arg(job.Id).arg(job.Device);
+    QString reason, told;
+    bool reached = true;
     for (;;) {
         QThread::msleep(200);
+        const bool wasReached = reached;
         TJobOutcome outcome;
         try {
             outcome = FollowJob(job);
+            reason = outcome.Reason;
+            reached = true;
         } catch (const EOSError& e) {
             if (e.ErrorCode() != SpoolerUnavailableCode)
                 throw;
-            continue;
+            // The server's words, without the code the window shows.
+            reason = e.Message().section(QLatin1Char('\n'), -1);
+            reached = false;
         }
         if (outcome.State == TJobOutcome::Completed)
             return;
         if (outcome.State != TJobOutcome::OnItsWay)
             throw EPrinter(outcome.Message);
+        // Each new reason once; a server out of reach once, whatever the
+        // failures it gives on the way.
+        if (reached || wasReached) {
+            if (!reason.isEmpty() && reason != told)
+                note(QStringLiteral("Still waiting for %1: %2").arg(what, reason));
+            told = reason;
+        }
+        if (limitSeconds > 0 && Clock::now() - start >= std::chrono::seconds(limitSeconds)) {
+            QString message = QStringLiteral("Gave up after %1 s waiting for %2").arg(limitSeconds).arg(what);
+            if (reached)
+                message += QStringLiteral(", which the queue still holds");
+            throw EPrinter(reason.isEmpty() ? message : message + QStringLiteral(": ") + reason);
+        }
     }
 }
 
 // Cuts as asked; what the user is to be told of a plot cut only in part.
-QString Cut(const Request& r)
+QString Cut(const Request& r, const std::function<void(const QString&)>& note)
 {
     // The plot first: a bad file must not leave a job or a file behind.
     TPLT plot;
@@ -594,15 +644,17 @@ QString Cut(const Request& r)
             throw EUsage(e.Message());
         }
     }
+    std::optional<DeviceSettings> toKeep;
     if (r.Corrections.Save) {
         if (identity.Device.isEmpty())
             throw EUsage(QStringLiteral("--save keeps corrections for a device; name it with --device"));
-        DeviceSettings remembered = kept;
-        remembered.Corrections = settings.Corrections;
-        RememberSettings(identity.Device, remembered);
+        toKeep = kept;
+        toKeep->Corrections = settings.Corrections;
     }
-    if (!r.Cut)
+    if (!r.Cut) {
+        SaveSettings(identity.Device, *toKeep);
         return {};
+    }
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
     TakeHandedJob();
@@ -618,7 +670,10 @@ QString Cut(const Request& r)
         throw EPrinter(QStringLiteral("Stopped by a signal after the whole job had been sent"));
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
-        WaitForJob(job);
+        WaitForJob(job, r.WaitLimitSeconds, note);
+    // Kept only once the cut they were asked with has gone well.
+    if (toKeep)
+        SaveSettings(identity.Device, *toKeep);
     return LeftOutNotice(share);
 }
 
@@ -684,14 +739,15 @@ bool WantsCommandLine(int argc, char** argv)
 int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     // Kept settings that cannot be used are said, and the cut goes on.
-    SetSettingsNoteHook([&err](const QString& note) { err << ReportText(note) << '\n'; });
+    const auto note = [&err](const QString& text) { err << ReportText(text) << Qt::endl; };
+    SetSettingsNoteHook(note);
     struct Unhook {
         ~Unhook() { SetSettingsNoteHook({}); }
     } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
         // A plot cut only in part is still cut: told, not failed.
-        if (const QString notice = request ? Cut(*request) : QString(); !notice.isEmpty())
+        if (const QString notice = request ? Cut(*request, note) : QString(); !notice.isEmpty())
             err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {

@@ -8,6 +8,7 @@
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/SlowProxy.h"
 #include "ui/CommandLine.h"
 
 #include <QProcess>
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -66,6 +68,22 @@ QRectF Extent(const std::vector<std::vector<QPointF>>& paths)
 }
 
 using Paths = std::vector<std::vector<QPointF>>;
+
+// What stands at path, a link not followed: its kind, and a file's bytes.
+QByteArray Standing(const QString& path)
+{
+    const QFileInfo info(path);
+    struct stat st {};
+    if (info.isSymLink())
+        return "link to " + QFile::encodeName(info.symLinkTarget());
+    if (info.isDir())
+        return "folder";
+    if (info.isFile())
+        return "file " + ReadAll(path);
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return S_ISFIFO(st.st_mode) ? "pipe" : "other";
+    return "nothing";
+}
 
 // What the dynamic loader wrote under LD_DEBUG=files to prefix.<pid>.
 QByteArray LoadedLibraries(const QString& prefix)
@@ -290,6 +308,9 @@ private slots:
     void badInputLeavesNothing_data();
     void badInputLeavesNothing();
     void correctionsKeptOnlyWithSave();
+    void savesOnlyWhatReachesTheFile_data();
+    void savesOnlyWhatReachesTheFile();
+    void parallelSavesKeepEveryDevice();
     void hpglFilesCutAsHp2xxDrawsThem_data();
     void hpglFilesCutAsHp2xxDrawsThem();
     void ownHpglJobsCutAgainAlike_data();
@@ -596,6 +617,10 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("plot with scaling") << file + QStringList{"$DIR/scaled.plt"} << 1
                                        << "The HPGL instruction \"SC\" at line 1, column 8 is not supported";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
+    // The window's words, and then what went wrong.
+    QTest::newRow("program: no print server")
+        << QStringList{"CUPS_SERVER=/nonexistent/cups.sock", "--cut"} << 1
+        << "System Error.  Code: 1282.\nThe print server is not running or cannot be reached.\n";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
     // The variables name queues, as for lp: never a port, nor the default queue instead.
@@ -773,6 +798,147 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     QCOMPARE(Run(QStringList{"--save", "--scale", "100"} + raw), 0);
 }
 
+void TestCommandLine::savesOnlyWhatReachesTheFile_data()
+{
+    QTest::addColumn<QString>("place"); // what stands at the settings file's place
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QStringList save{"--save", "--device", "RawCutter", "--blade-offset", "0.35"};
+    for (const char* place : {"pipe", "folder", "/dev/zero"})
+        QTest::newRow(place) << place << save << 1 << "\" is not a regular file.\n";
+    QTest::newRow("link into a missing folder")
+        << "missing" << save << 1 << "none/settings.conf\", which cannot be written: No such file or directory.\n";
+    QTest::newRow("its folder a file") << "folder a file" << save << 1 << "cannot be made: Not a directory.\n";
+    QTest::newRow("disk full") << "full" << save << 1 << "cannot be written: File too large.\n";
+    QTest::newRow("too large") << "2 MB" << save << 1 << "is 2.0 MB, too large to be a settings file.\n";
+    // Never read: a cut goes on without it, at once.
+    QTest::newRow("too large, for a cut")
+        << "2 MB" << QStringList{"--cut", "--device", "RawCutter", "--output", "$DIR/saving.out"} << 0
+        << "is 2.0 MB, too large to be a settings file: the settings kept for each device are not used.\n";
+    // Corrections tried on a cut that fails are not kept.
+    QTest::newRow("cut fails") << "" << save + QStringList{"--cut", "--sheet", "10x20", "--position", "8"} << 1
+                               << "so nothing was sent; choose another position or a larger sheet.\n";
+}
+
+// --save fails, saying why, whenever the settings do not reach the file;
+// whatever stands in its place is left as it was, and nothing beside it.
+void TestCommandLine::savesOnlyWhatReachesTheFile()
+{
+    QFETCH(QString, place);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString conf = SettingsFilePath(), folder = QFileInfo(conf).path(), aside = folder + ".aside";
+    // A row that failed before may have left the file aside.
+    if (QFileInfo(aside).isDir()) {
+        QVERIFY(QFileInfo(folder).isDir() ? QDir(folder).removeRecursively() : QFile::remove(folder));
+        QVERIFY(QDir().rename(aside, folder));
+    }
+    QFile::remove(aside);
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--blade-offset", "0.1"}), 0);
+    // The file with its entry goes aside while something else takes its place.
+    if (!place.isEmpty()) {
+        QDir(aside).removeRecursively();
+        QVERIFY(QDir().rename(folder, aside));
+        if (place == QLatin1String("folder a file"))
+            Write(folder, "a file");
+        else
+            QVERIFY(QDir().mkpath(folder));
+    }
+    const QByteArray native = QFile::encodeName(conf);
+    if (place == QLatin1String("pipe"))
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    else if (place == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(conf));
+    else if (place == QLatin1String("/dev/zero"))
+        QCOMPARE(::symlink("/dev/zero", native.constData()), 0);
+    else if (place == QLatin1String("missing"))
+        QCOMPARE(::symlink(QFile::encodeName(folder + "/none/settings.conf").constData(), native.constData()), 0);
+    else if (place == QLatin1String("full"))
+        Write(conf, "[Devices]\nRawCutter\\BladeOffsetMm=0.1\n[Other]\nNote=" + QByteArray(2000, 'x') + '\n');
+    else if (place == QLatin1String("2 MB"))
+        Write(conf, "[Devices]\nRawCutter\\SendAs=dmpl\n" + QByteArray(2 << 20, ';'));
+    const QByteArray was = Standing(folder) + '|' + Standing(conf);
+
+    QString err;
+    int got = 0;
+    {
+        const FileSizeLimit limit(place == QLatin1String("full") ? 1024 : RLIM_INFINITY);
+        got = Run(args, &err);
+    }
+    QCOMPARE(got, code);
+    QVERIFY2(err.count(message) == 1, qPrintable(err));
+    QCOMPARE(err.contains(QLatin1String("The settings were not saved: ")), code != 0 && !place.isEmpty());
+    QCOMPARE(Standing(folder) + '|' + Standing(conf), was);
+    if (QFileInfo(folder).isDir()) {
+        QStringList others =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        others.removeAll(QStringLiteral("vellico-output-test.conf"));
+        others.removeAll(QStringLiteral("vellico-output-test.lock"));
+        QCOMPARE(others, QStringList());
+    }
+    if (!place.isEmpty()) {
+        QVERIFY(QFileInfo(folder).isDir() ? QDir(folder).removeRecursively() : QFile::remove(folder));
+        QVERIFY(QDir().rename(aside, folder));
+    }
+    QCOMPARE(RememberedSettings(QStringLiteral("RawCutter"), {}).value().Corrections.BladeOffsetMm, 0.1);
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--blade-offset", "0"}), 0);
+}
+
+// Scripts saving several devices at once: every device keeps its entry,
+// whether the file is there first or not. A save that read the file before
+// another program changed it, within one tick of a coarse file system clock
+// and to the same size, still keeps that program's change.
+void TestCommandLine::parallelSavesKeepEveryDevice()
+{
+    constexpr int devices = 6;
+    const auto name = [](int i) { return QStringLiteral("Parallel%1").arg(i); };
+    const auto offset = [&](int i) {
+        return RememberedSettings(name(i), {}).value_or(DeviceSettings{}).Corrections.BladeOffsetMm;
+    };
+    for (int i = 1; i <= devices; ++i)
+        QVERIFY(FServer->addRawQueue(name(i)));
+    const QString conf = SettingsFilePath();
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--overcut", "0.5"}), 0);
+    const QByteArray before = ReadAll(conf);
+    for (const bool fileFirst : {false, true}) {
+        if (fileFirst)
+            Write(conf, before);
+        else
+            QFile::remove(conf);
+        std::vector<std::unique_ptr<QProcess>> saves;
+        for (int i = 1; i <= devices; ++i) {
+            saves.push_back(std::make_unique<QProcess>());
+            saves.back()->start(QStringLiteral(VELLICO_PROGRAM),
+                                {"--save", "--device", name(i), "--blade-offset", QString::number(i / 10.0)});
+        }
+        for (const auto& p : saves) {
+            QVERIFY(p->waitForFinished(30000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        for (int i = 1; i <= devices; ++i)
+            QCOMPARE(offset(i), i / 10.0);
+        QCOMPARE(RememberedSettings(QStringLiteral("RawCutter"), {}).has_value(), fileFirst);
+    }
+
+    // Read here, then changed by another program to a file of the same size
+    // and time.
+    QCOMPARE(offset(1), 0.1);
+    struct stat read {};
+    QCOMPARE(::stat(QFile::encodeName(conf).constData(), &read), 0);
+    QProcess other;
+    other.start(QStringLiteral(VELLICO_PROGRAM), {"--save", "--device", name(2), "--blade-offset", "0.9"});
+    QVERIFY(other.waitForFinished(30000) && other.exitCode() == 0);
+    const timespec times[2] = {read.st_atim, read.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(conf).constData(), times, 0), 0);
+    QCOMPARE(QFileInfo(conf).size(), qint64(read.st_size));
+    QCOMPARE(Run({"--save", "--device", name(1), "--blade-offset", "0.8"}), 0);
+    QCOMPARE(offset(2), 0.9);
+    QCOMPARE(offset(1), 0.8);
+    Write(conf, before);
+}
+
 // HP-GL files in the styles drawing programs write, cut to a file and decoded,
 // against what an independent interpreter draws from the same file: within
 // half a plotter unit on each axis plus the tolerance of a curve's chords.
@@ -887,27 +1053,65 @@ void TestCommandLine::waitsForTheJob_data()
 {
     QTest::addColumn<QString>("policy"); // empty: the queue that keeps its jobs
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("message");
-    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory.\n");
+    QTest::addColumn<QString>("message"); // the end of standard error
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory\\.\n");
     QTest::newRow("aborted") << "abort-job" << 1 << QStringLiteral("was aborted: ") + missing;
     QTest::newRow("queue stopped") << "stop-printer" << 1 << QStringLiteral("inside: ") + missing;
     QTest::newRow("completed") << "" << 0 << "";
+    // A queue stopped by hand may be started again: said at once, waited
+    // for up to the limit, the job left to the queue.
+    QTest::newRow("queue stopped by hand")
+        << "stopped by hand" << 1
+        << "Still waiting for the job \\d+ on Stopped: Out of vinyl\\.\n"
+           "Gave up after 1 s waiting for the job \\d+ on Stopped, which the queue still holds: Out of vinyl\\.\n";
+    QTest::newRow("server gone while waiting")
+        << "server gone" << 1
+        << "Still waiting for the job \\d+ on Stopped: The print server [^\n]+\n"
+           "Gave up after 3 s waiting for the job \\d+ on Stopped: The print server [^\n]+\\.\n";
 }
 
 // --wait follows the job on the queue to its end: the server's reason when
-// the cutter is not there, success only once the job is done.
+// the cutter is not there, success only once the job is done, and never a
+// silent wait without end.
 void TestCommandLine::waitsForTheJob()
 {
     QFETCH(QString, policy);
     QFETCH(int, code);
     QFETCH(QString, message);
-    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : policy;
-    if (!policy.isEmpty())
+    const bool stopped = policy == QLatin1String("stopped by hand") || policy == QLatin1String("server gone");
+    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : stopped ? QStringLiteral("Stopped") : policy;
+    if (stopped) {
+        QVERIFY(FServer->addRawQueue(queue));
+        QVERIFY(FServer->run(QStringLiteral("cupsdisable"), {"-r", "Out of vinyl", queue}));
+    } else if (!policy.isEmpty()) {
         QVERIFY(FServer->addRawQueue(queue, QStringLiteral("serial:/dev/ttyVellicoNone"), policy));
+    }
     const int kept = int(FServer->rawJobFiles().size());
     QString err;
-    QCOMPARE(Run({"--cut", "--wait", "--device", queue}, &err), code);
-    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.endsWith(message), qPrintable(err));
+    int got = -1;
+    if (policy == QLatin1String("server gone")) {
+        // The program itself through a proxy, which goes once the job waits.
+        std::optional<SlowProxy> proxy(std::in_place, FServer->socketPath());
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CUPS_SERVER"), proxy->address());
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(VELLICO_PROGRAM), {"--cut", "--wait", "--wait-limit", "3", "--device", queue});
+        while (!err.contains(QLatin1String("Out of vinyl")) && program.waitForReadyRead(10000))
+            err += QString::fromLocal8Bit(program.readAllStandardError());
+        proxy.reset();
+        if (program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit)
+            got = program.exitCode();
+        err += QString::fromLocal8Bit(program.readAllStandardError());
+    } else {
+        got = Run(QStringList{"--cut", "--wait", "--device", queue}
+                      + (stopped ? QStringList{"--wait-limit", "1"} : QStringList()),
+                  &err);
+    }
+    QCOMPARE(got, code);
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : QRegularExpression(message + u'$').match(err).hasMatch(),
+             qPrintable(err));
     // Done means done: the job is already at the cutter.
     QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
     FServer->cancelAll();
