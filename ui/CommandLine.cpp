@@ -542,17 +542,10 @@ void WaitForJob(const HandedJob& job)
     }
 }
 
-// Cuts as asked; what the user is to be told of a plot cut only in part.
-QString Cut(const Request& r)
+// Cuts as asked; what the user is to be told of the plot file read and of a
+// plot cut only in part.
+QStringList Cut(const Request& r)
 {
-    // The plot first: a bad file must not leave a job or a file behind.
-    TPLT plot;
-    if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, r.PlotFile, r.Pens);
-        if (plot.NPolygons() == 0)
-            throw EFileError(NothingToCutMessage(r.PlotFile));
-    }
-
     const bool toFile = !r.Output.isEmpty();
     auto [identity, settings] = r.Device.isEmpty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     // After the lookup, so the active device is restored without this run's choices.
@@ -560,6 +553,15 @@ QString Cut(const Request& r)
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r);
+    // The plot before any job or setting is kept: a bad file must leave
+    // nothing behind. Read for the chosen sheet, which it may scale to.
+    TPLT plot;
+    QStringList notices;
+    if (!r.PlotFile.isEmpty()) {
+        notices = ReadPlotFile(plot, r.PlotFile, r.Pens, SheetOf(settings));
+        if (plot.NPolygons() == 0)
+            throw EFileError(NothingToCutMessage(r.PlotFile));
+    }
     // Everything is checked before anything is kept or cut.
     std::vector<double> pathOffsets;
     if (r.Cut && r.PlotFile.isEmpty() && r.Pattern.Pattern != CalibrationPattern::Sample) {
@@ -577,7 +579,7 @@ QString Cut(const Request& r)
         RememberSettings(identity.Device, remembered);
     }
     if (!r.Cut)
-        return {};
+        return notices;
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
     TakeHandedJob();
@@ -589,7 +591,9 @@ QString Cut(const Request& r)
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
         WaitForJob(job);
-    return LeftOutNotice(share);
+    if (const QString leftOut = LeftOutNotice(share); !leftOut.isEmpty())
+        notices << leftOut;
+    return notices;
 }
 
 QString ReportText(const QString& message)
@@ -661,7 +665,7 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
     try {
         const std::optional<Request> request = Parse(args, out);
         // A plot cut only in part is still cut: told, not failed.
-        if (const QString notice = request ? Cut(*request) : QString(); !notice.isEmpty())
+        for (const QString& notice : request ? Cut(*request) : QStringList())
             err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {

@@ -245,7 +245,11 @@ void TestCommandLine::initTestCase()
     QVERIFY(FDir.isValid());
     // Instructions, but none that cuts.
     Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU1000,1000;SP0;\n");
-    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0,100;PU0,0;PD10,10;\n");
+    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0;PU0,0;PD10,10;\n");
+    // Scaled to the plotter's limits, which it does not set: the sheet's.
+    Write(Path(QStringLiteral("to-sheet.plt")), "IN;SC0,10000,0,7500;SP1;PU;PA0,0;PD;PA10000,0,10000,7500;PU;");
+    // The rest of the plot after a NUL.
+    Write(Path(QStringLiteral("nul.plt")), QByteArray("IN;SP1;PU4000,4000;PD4400,4000;\0PU5000,5000;PD6000,6000;", 56));
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
     // A 10.01 mm square at the far corner of the 32-bit range, and two lines
@@ -327,13 +331,12 @@ void TestCommandLine::cutsToFile_data()
     // The top edge of a centred plot sits at half the sheet's height.
     QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
                                    << sample << QPointF((210 - SampleW) / 2, 297.0 / 2) << QString();
-    // Placed near the 32-bit limits as the placement's sums say, on A4. The
-    // far square's right edge is R div 2 at "Centered": off the sheet, a
-    // row of the bad input.
+    // Placed near the 32-bit limits as the placement's sums say, on A4;
+    // "Centered" centres the square itself, not the point R div 2.
     const QSizeF far(10.01, 10.01);
     const std::pair<int, QPointF> farCorners[] = {{0, {0, 10.01}},    {1, {199.99, 10.01}}, {2, {0, 297}},
                                                   {3, {199.99, 297}}, {4, {100, 10.01}},    {5, {100, 297}},
-                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}};
+                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}, {8, {100, 148.5}}};
     for (const auto& [position, corner] : farCorners)
         QTest::addRow("far square at %d", position)
             << QStringList{"--send-as", "hpgl", "--position", QString::number(position), "$DIR/far.plt"} << SendAs::HPGL
@@ -346,6 +349,17 @@ void TestCommandLine::cutsToFile_data()
             << SendAs::HPGL << 1 << QSizeF(0, 297) << QPointF(105, 297)
             << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279703.0 of "
                "81280000.0 mm)\n";
+    // Centred, the upright line's top half reaches the middle of the sheet.
+    QTest::newRow("crossing lines at 8")
+        << QStringList{"--send-as", "hpgl", "--position", "8", "$DIR/cross.plt"} << SendAs::HPGL << 1
+        << QSizeF(0, 148.5) << QPointF(105, 148.5)
+        << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279851.5 of "
+           "81280000.0 mm)\n";
+    QTest::newRow("plot scaled to the sheet")
+        << QStringList{"--send-as", "hpgl", "--sheet", "400x300", "--position", "0", "$DIR/to-sheet.plt"}
+        << SendAs::HPGL << 1 << QSizeF(400, 300) << QPointF(0, 300)
+        << "The file scales its plot (SC) to the plotter's own limits without setting them (IP): the sheet's 400 x "
+           "300 mm were taken.\n";
     // Its right side off the sheet: the rest of the outline, in two pieces.
     QTest::newRow("rectangle wider than the sheet")
         << QStringList{"--send-as", "dmpl", "--sheet", "40x100", "--position", "0", "$DIR/box.plt"} << SendAs::DMPL << 2
@@ -474,12 +488,14 @@ void TestCommandLine::badInputLeavesNothing_data()
         << file + QStringList{"--sheet", "10x20", "--position", "8"} << 1 << offSheet;
     QTest::newRow("sample off a small sheet, raw queue")
         << QStringList{"--cut", "--device", "RawCutter", "--sheet", "10x20", "--position", "8"} << 1 << offSheet;
-    QTest::newRow("far square at 8") << file + QStringList{"--position", "8", "$DIR/far.plt"} << 1 << offSheet;
-    for (int position : {0, 1, 2, 3, 6, 7, 8})
+    for (int position : {0, 1, 2, 3, 6, 7})
         QTest::addRow("crossing lines at %d", position)
             << file + QStringList{"--position", QString::number(position), "$DIR/cross.plt"} << 1 << offSheet;
-    QTest::newRow("plot with scaling") << file + QStringList{"$DIR/scaled.plt"} << 1
-                                       << "The HPGL instruction \"SC\" at line 1, column 8 is not supported";
+    QTest::newRow("plot with scaling of three numbers")
+        << file + QStringList{"$DIR/scaled.plt"} << 1
+        << "The HPGL instruction \"SC0,100,0\" at line 1, column 8 takes 4, 5 or 7 numbers";
+    QTest::newRow("plot with a NUL") << file + QStringList{"$DIR/nul.plt"} << 1
+                                     << "Unexpected NUL byte at line 1, column 32";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
@@ -556,8 +572,8 @@ void TestCommandLine::badInputLeavesNothing()
     QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const char* made :
-         {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "far.plt", "cross.plt", "pens.plt"})
+    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "to-sheet.plt", "nul.plt",
+                             "far.plt", "cross.plt", "pens.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
 }
