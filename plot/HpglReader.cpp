@@ -192,7 +192,7 @@ public:
                                             "more than %2 MiB")
                                  .arg(FFileName, QString::number(FBudget / (1024 * 1024))));
     }
-    // A polygon's vertices, held until it is edged.
+    // Room for a polygon's vertices, held until it is edged.
     void Vertices(std::uint64_t n)
     {
         FVertices = n;
@@ -275,6 +275,16 @@ struct LabelStyle {
     double ExtraSpaces = 0, ExtraLines = 0;
 };
 
+// The length of the store's lines, in mm.
+double LengthMm(const TPLT& store)
+{
+    double total = 0;
+    for (const TPolygonView& p : store.Polygons())
+        for (std::size_t i = 1; i < p.Points.size(); ++i)
+            total += std::hypot(double(p.Points[i].X) - p.Points[i - 1].X, double(p.Points[i].Y) - p.Points[i - 1].Y);
+    return total / 100;
+}
+
 class Parser {
 public:
     Parser(QByteArrayView text, std::span<const int> pens, const HpglSheet& sheet, Filler& sink)
@@ -319,8 +329,9 @@ public:
                      .arg(Where(FText, FPolygonAt)));
     }
 
-    // What the user is told of what was passed over or assumed.
-    QStringList Notices(double keptMm) const
+    // What the user is told of what was passed over or assumed; store holds
+    // what was cut.
+    QStringList Notices(const TPLT& store) const
     {
         QStringList notices;
         if (FSheetPoints)
@@ -336,7 +347,8 @@ public:
         if (FLeftOutUnits > 0)
             notices << QStringLiteral("Part of the plot lies outside the window the file sets (IW) and was not "
                                       "cut: %1")
-                           .arg(LeftOutAmountText(keptMm + FLeftOutUnits / UnitsPerMm, FLeftOutUnits / UnitsPerMm));
+                           .arg(LeftOutAmountText(LengthMm(store) + FLeftOutUnits / UnitsPerMm,
+                                                  FLeftOutUnits / UnitsPerMm));
         return notices;
     }
 
@@ -374,6 +386,7 @@ private:
         FAbsolute = true;
         FPenDown = false;
         FTool = {};
+        FCarriage = {};
         FOpen = false;
         FRotation = 0;
         FP1 = {};
@@ -391,7 +404,6 @@ private:
         FWindow = false;
         FPolygonMode = false;
         FBuffer.clear();
-        FSink.Vertices(0);
         FLabel = {};
         FTerminator = EndOfText;
         FSymbol = false;
@@ -512,15 +524,19 @@ private:
     void Moves()
     {
         double x = 0, y = 0;
+        bool moved = false;
         while (Number(x)) {
             if (!Number(y))
                 Fail(QStringLiteral("The HPGL instruction \"%1\" at %2 has an X coordinate without its Y")
                          .arg(InstructionText(), Where(FText, FStart)));
             Go(FAbsolute ? Sheet({x, y}) : FTool + Offset({x, y}), FPenDown);
-            FCarriage = FTool;
+            moved = true;
             if (FSymbol)
                 CountSymbol();
         }
+        // Labels' carriage returns go back to where moves last took the pen.
+        if (moved)
+            FCarriage = FTool;
         EndInstruction();
     }
 
@@ -712,7 +728,7 @@ private:
                 continue;
             }
             // The curve stays within its control points.
-            for (const Position& q : p)
+            for (const Position& q : {p0, p[0], p[1], p[2]})
                 ToStore(q);
             // Steps that keep every chord within the sag (Wang's bound).
             const double bend = std::max(Length(p0 - p[0] * 2 + p[1]), Length(p[0] - p[1] * 2 + p[2]));
@@ -773,6 +789,12 @@ private:
 
     void Record(Position p, bool down)
     {
+        // The buffer's growth is held to the budget before it is made.
+        if (FBuffer.size() == FBuffer.capacity()) {
+            const std::size_t grown = std::max<std::size_t>(64, 2 * FBuffer.capacity());
+            FSink.Vertices(grown);
+            FBuffer.reserve(grown);
+        }
         if (FNextStarts) {
             FSubpolygon = FBuffer.size();
             FBuffer.push_back({p, false, true});
@@ -780,7 +802,6 @@ private:
         } else {
             FBuffer.push_back({p, down, false});
         }
-        FSink.Vertices(FBuffer.size());
     }
 
     // EP: the polygon's edges drawn with the pen down, by the current pen;
@@ -848,7 +869,6 @@ private:
                      .arg(InstructionText(), Where(FText, FStart)));
         Number(chord);
         FBuffer.clear();
-        FSink.Vertices(0);
         const double radius = std::abs(r);
         if (radius == 0)
             return;
@@ -1138,12 +1158,17 @@ private:
     // polygon, only kept for its outline.
     void Go(Position p, bool down)
     {
-        if (FPolygonMode)
+        if (FPolygonMode) {
             Record(p, down);
-        else if (down && PenChosen())
-            Cut(FTool, p);
-        else
+        } else if (!down || !PenChosen()) {
             FOpen = false;
+        } else if (FOpen && !FWindow && FLast == FTool) {
+            // The most common step, kept short: the polyline goes on.
+            FSink.Point(ToStore(p));
+            FLast = p;
+        } else {
+            Cut(FTool, p);
+        }
         FTool = p;
     }
 
@@ -1246,7 +1271,7 @@ private:
             if (FAt < End() && Byte(FAt) == ',')
                 MalformedNumber(FAt, FAt + 1);
         }
-        if (AtInstructionEnd() && !(FAt < End() && IsExponent(FAt)))
+        if (AtInstructionEnd())
             return false;
         // [sign] digits [. digits] [e [sign] digits], or [sign] . digits
         // [...], up to a separator or the instruction's end.
@@ -1492,16 +1517,6 @@ QByteArrayView Text(QByteArrayView data, const QString& fileName, QByteArray& co
     return data.first(nul);
 }
 
-// The length of the store's lines, in mm.
-double LengthMm(const TPLT& store)
-{
-    double total = 0;
-    for (const TPolygonView& p : store.Polygons())
-        for (std::size_t i = 1; i < p.Points.size(); ++i)
-            total += std::hypot(double(p.Points[i].X) - p.Points[i - 1].X, double(p.Points[i].Y) - p.Points[i - 1].Y);
-    return total / 100;
-}
-
 } // namespace
 
 std::size_t HpglStoreBudget(qsizetype FileSize)
@@ -1531,7 +1546,7 @@ QStringList ReadHpglData(TPLT& Store, QByteArrayView Data, const QString& FileNa
             if (const QString reason = parser.NothingCutReason(); !reason.isEmpty())
                 throw EFileError(QStringLiteral("The plot file \"%1\" has nothing to cut: %2").arg(FileName, reason));
         }
-        const QStringList notices = parser.Notices(LengthMm(fresh));
+        const QStringList notices = parser.Notices(fresh);
         fresh.Squeeze();
         fresh.SetPlotterUnits(true);
         // Only a whole read replaces the store.
