@@ -613,7 +613,8 @@ void TestPlotReader::hpglFiles_data()
     noted("symbols", "IN;SP1;SM*;PU0,0;PD40,0,80,0;SM;PD120,0;", "(0,0)(100,0)(200,0)(300,0)", {notCut("3 symbols")});
 
     // Numbers with an exponent, also where an instruction is passed over.
-    row("exponents", "DI4.48966e-09,100;SP1;PU0,0;PD4e1,0,4.0E+1,4e0;PW1e-3;", "(0,0)(100,0)(100,10)");
+    row("exponents", "DI4.48966e-09,100;SP1;PU0,0;PD4e1,0,4.0E+1,4e0,400e-1,1E1;PW1e-3;",
+        "(0,0)(100,0)(100,10)(100,25)");
 
     // A NUL ends the text only when nothing but NULs follows.
     row("NUL with more after it", QByteArray("IN;SP1;PU4000,4000;PD4400,4000;\0PU5000,5000;PD6000,6000;", 56), "",
