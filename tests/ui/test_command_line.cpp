@@ -649,6 +649,26 @@ void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem_data()
                                              + PeNumbers({800, 800}) + ":" + PeNumbers({2, 400, -300}) + ";PE7<"
                                              + PeNumbers({100, 100, 300, 0, -150, 150}, true) + ";PR0,200;";
     QTest::newRow("large random file") << RandomPlot(5000);
+    // As a graphics library writes HP-GL/2: scaling points and user units,
+    // a frame, polygons edged; turned a quarter; Béziers; a diagram's circle
+    // and arc.
+    const QByteArray scaled = "IP0,0,8128,8128;SC0,10000,0,10000;WU1;SP1;TR0;LT;LA1,1,2,2;PW0.0832;";
+    const QByteArray library = "BP;IN;PS10668;" + scaled;
+    const QByteArray glyph =
+        "PA1990,1867;PM0;PD;PA1962,1858,1943,1829,1933,1781,1933,1753,1943,1705,1962,1676,1990,"
+        "1667,2010,1667,2038,1676,2057,1705,2067,1753,2067,1781,2057,1829,2038,1858,2010,1867,1990,"
+        "1867;PM2;PU;EP;PA2000,8000;PM0;PD;PA2000,7880;PU;PM2;EP;";
+    QTest::newRow("graphing library, HP-GL/2") << library + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("graphing library, turned")
+        << "BP;IN;PS10668;RO90;" + scaled + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("Béziers") << library
+                                    + "PA1000,1000;EA9000,9000;PA1424,5069;PM0;PD;BZ2292,5938,3160,4201,4028,5069;PU;"
+                                      "PM2;EP;PA5764,3333;PM0;PD;BZ5764,3813,5375,4201,4896,4201,4416,4201,4028,3813,"
+                                      "4028,3333;PM2;PU;EP;PA0,0;SP0;PG0;";
+    QTest::newRow("diagram, circle and arc")
+        << library
+               + "PA2344,4375;EA3281,5000;PA3281,4688;PM0;PD;PA3906,4688;PU;PM2;EP;PA4219,4688;CI313;PA5469,5000;"
+                 "PD;AA6094,5000,90;PU;PA0,0;SP0;PG0;";
 }
 
 void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem()
