@@ -576,6 +576,7 @@ void TestPlotReader::hpglFiles_data()
     row("IR, then no scaling", "IN;IR50,50,100,100;SC0,1,0,1;SP1;PU0,0;PD1,1;SC;PD40,0;",
         "(10500,14850)(21000,29700)(100,0)");
     row("relative moves in user units", "IN;IP0,0,800,400;SC0,10,0,10;SP1;PU0,0;PR;PD10,10;", "(0,0)(2000,1000)");
+    row("DF turns scaling off", "IN;IP0,0,400,400;SC0,10,0,10;DF;SP1;PU0,0;PD10,10;", "(0,0)(25,25)");
     row("turns about the sheet", "RO90;SP1;PU0,0;PD400,0;RO180;PU0,0;PD400,0;RO270;PU0,0;PD400,0;RO;PU0,0;PD400,0;",
         "(21000,0)(21000,1000)|(21000,29700)(20000,29700)|(0,29700)(0,28700)|(0,0)(1000,0)");
 
@@ -598,6 +599,9 @@ void TestPlotReader::hpglFiles_data()
     noted("wedges and rectangles", "IN;SP1;PU400,400;EW1,0,90;PU0,0;RA400,400;ER-400,-400;WG10,0,45;",
           "(1000,1000)(1003,1000)(1002,1002)(1000,1003)(1000,1000)|(0,0)(-1000,0)(-1000,-1000)(0,-1000)(0,0)",
           {notCut("2 fills")});
+    // Only what the chosen pens draw is cut, or counted.
+    row("fills of other pens", "SP1;PU0,0;PM0;PD100,0,100,100;PM2;FP;EP;LBa\x03;SP2;PU0,0;PD4,0;", "(0,0)(10,0)", {},
+        {2});
     row("only fills and labels", "IN;SP1;PU0,0;PM0;PD100,0,100,100;PM2;FP;PU0,500;LBabc\x03;", "",
         "has nothing to cut: its only drawing is 1 fill and 1 label, which a knife does not cut");
 
