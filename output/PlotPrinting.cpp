@@ -1,8 +1,10 @@
 #include "output/PlotPrinting.h"
 
 #include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
 #include "output/PagePlacement.h"
 #include "platform/PrinterObject.h"
+#include "plot/HpglReader.h"
 
 SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 {
@@ -31,11 +33,10 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
         const std::int32_t H = page[1].Y; // negative: y grows upward
 
         canvas.SetViewportOrgEx(0, pageHeight);
-        if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex))
+        if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex, IPLT.PlotterUnits()))
             canvas.SetWindowOrgEx(origin->X, origin->Y);
 
         canvas.MoveTo(0, 0);
-        canvas.SetDrawingBound(IPLT.Bound());
         TPolygon polygon;
         for (std::int32_t i = 0; i < IPLT.NPolygons(); ++i) {
             IPLT.ReadPolygon(i, polygon);
@@ -63,20 +64,15 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 
 QString LeftOutNotice(const SheetShare& share)
 {
-    const QString noStroke = share.AlignStrokeLeftOut ? QStringLiteral(
-                                 "The stroke that aligns the blade was left out: the sheet has no room "
-                                 "for it clear of the plot")
-                                                      : QString();
     if (!share.SomeLeftOut() || share.NothingKept())
-        return noStroke;
-    const double percent = 100 * (share.TotalMm - share.KeptMm) / share.TotalMm;
-    // Never "0.0 %" for a plot that lost something, nor "100.0 %" for one
-    // that kept something.
-    const QString amount = percent < 0.05    ? QStringLiteral("less than 0.1")
-                           : percent > 99.95 ? QStringLiteral("more than 99.9")
-                                             : QString::number(percent, 'f', 1);
-    const QString partly =
-        QStringLiteral("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)")
-            .arg(amount, QString::number(share.TotalMm - share.KeptMm, 'f', 1), QString::number(share.TotalMm, 'f', 1));
-    return noStroke.isEmpty() ? partly : partly + QStringLiteral(". ") + noStroke;
+        return {};
+    return QStringLiteral("Part of the plot lies off the sheet and was not cut: %1")
+        .arg(LeftOutAmountText(share.TotalMm, share.TotalMm - share.KeptMm));
+}
+
+HpglSheet SheetOf(const DeviceSettings& settings)
+{
+    const OrientedPage page = OrientPage(settings);
+    return {page.WidthMm - page.MarginLeftMm - page.MarginRightMm,
+            page.HeightMm - page.MarginBottomMm - page.MarginTopMm};
 }

@@ -107,20 +107,24 @@ QByteArray LoadPlotFile(const QString& FileName, const QString& FullPath)
     }
 }
 
-void ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens)
+QStringList ReadPlotFile(TPLT& Store, const QString& FileName, std::span<const int> Pens, const HpglSheet& Sheet)
 {
     const QString fullPath = PlotFileFullPath(FileName);
     const QByteArray content = LoadPlotFile(FileName, fullPath);
-    if (InSampleLayout(content, fullPath)) {
+    QStringList notices;
+    // The sample's layout ends at a NUL; text after one goes to the HP-GL
+    // reader, which refuses it there rather than drop the rest.
+    if (InSampleLayout(content, fullPath) && !TextGoesOnAfterNul(content)) {
         ReadPlotData(Store, content, fullPath);
         if (!Pens.empty() && std::ranges::find(Pens, 1) == Pens.end())
             Store.Reset();
     } else {
-        ReadHpglData(Store, content, fullPath, Pens);
+        notices = ReadHpglData(Store, content, fullPath, Pens, Sheet);
     }
     // Pens that match nothing are the user's mistake, not a blank job.
     if (!Pens.empty() && Store.NPolygons() == 0)
         throw EFileError(NothingToCutMessage(FileName, Pens));
+    return notices;
 }
 
 QString NothingToCutMessage(const QString& FileName, std::span<const int> Pens)

@@ -617,17 +617,10 @@ void WaitForJob(const HandedJob& job, int limitSeconds, const std::function<void
     }
 }
 
-// Cuts as asked; what the user is to be told of a plot cut only in part.
-QString Cut(const Request& r, const std::function<void(const QString&)>& note)
+// Cuts as asked; what the user is to be told of the plot file read and of a
+// plot cut only in part.
+QStringList Cut(const Request& r, const std::function<void(const QString&)>& note)
 {
-    // The plot first: a bad file must not leave a job or a file behind.
-    TPLT plot;
-    if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, r.PlotFile, r.Pens);
-        if (plot.NPolygons() == 0)
-            throw EFileError(NothingToCutMessage(r.PlotFile));
-    }
-
     const bool toFile = !r.Output.isEmpty();
     auto [identity, settings] = r.Device.isEmpty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     // After the lookup, so the active device is restored without this run's choices.
@@ -635,6 +628,15 @@ QString Cut(const Request& r, const std::function<void(const QString&)>& note)
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r);
+    // The plot before any job or setting is kept: a bad file must leave
+    // nothing behind. Read for the chosen sheet, which it may scale to.
+    TPLT plot;
+    QStringList notices;
+    if (!r.PlotFile.isEmpty()) {
+        notices = ReadPlotFile(plot, r.PlotFile, r.Pens, SheetOf(settings));
+        if (plot.NPolygons() == 0)
+            throw EFileError(NothingToCutMessage(r.PlotFile));
+    }
     // Everything is checked before anything is kept or cut.
     std::vector<double> pathOffsets;
     if (r.Cut && r.PlotFile.isEmpty() && r.Pattern.Pattern != CalibrationPattern::Sample) {
@@ -653,7 +655,7 @@ QString Cut(const Request& r, const std::function<void(const QString&)>& note)
     }
     if (!r.Cut) {
         SaveSettings(identity.Device, *toKeep);
-        return {};
+        return notices;
     }
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output, r.Replace);
@@ -674,7 +676,9 @@ QString Cut(const Request& r, const std::function<void(const QString&)>& note)
     // Kept only once the cut they were asked with has gone well.
     if (toKeep)
         SaveSettings(identity.Device, *toKeep);
-    return LeftOutNotice(share);
+    if (const QString leftOut = LeftOutNotice(share); !leftOut.isEmpty())
+        notices << leftOut;
+    return notices;
 }
 
 QString ReportText(const QString& message)
@@ -747,7 +751,7 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
     try {
         const std::optional<Request> request = Parse(args, out);
         // A plot cut only in part is still cut: told, not failed.
-        if (const QString notice = request ? Cut(*request, note) : QString(); !notice.isEmpty())
+        for (const QString& notice : request ? Cut(*request, note) : QStringList())
             err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {

@@ -13,6 +13,7 @@
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "ui/CalibrateDialog.h"
+#include "ui/ErrorText.h"
 #include "ui/Pictures.h"
 #include "ui/PrintSetupDialog.h"
 
@@ -323,9 +324,20 @@ void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& 
     // A plot file is read here too: a large file or a slow disk must not
     // hold the window. Nothing is printed when the read fails.
     StartJob([plot, position, plotFile, pens] {
-        if (!plotFile.isEmpty())
-            ReadPlotFile(*plot, plotFile, pens);
-        return LeftOutNotice(PrintPlot(*plot, position));
+        QStringList notices;
+        if (!plotFile.isEmpty()) {
+            // Read for the device's sheet, which the file may scale to.
+            DeviceIdentity identity;
+            DeviceSettings settings;
+            Printer().GetPrinter(identity, settings);
+            notices = ReadPlotFile(*plot, plotFile, pens, SheetOf(settings));
+        }
+        notices << LeftOutNotice(PrintPlot(*plot, position));
+        notices.removeAll(QString());
+        // One report, each notice a sentence of its own.
+        for (qsizetype i = 0; i + 1 < notices.size(); ++i)
+            notices[i] = ErrorReportText(notices[i]);
+        return notices.join(u'\n');
     });
 }
 

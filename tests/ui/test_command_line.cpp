@@ -356,7 +356,11 @@ void TestCommandLine::initTestCase()
     QVERIFY(FDir.isValid());
     // Instructions, but none that cuts.
     Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU1000,1000;SP0;\n");
-    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0,100;PU0,0;PD10,10;\n");
+    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0;PU0,0;PD10,10;\n");
+    // Scaled to the plotter's limits, which it does not set: the sheet's.
+    Write(Path(QStringLiteral("to-sheet.plt")), "IN;SC0,10000,0,7500;SP1;PU;PA0,0;PD;PA10000,0,10000,7500;PU;");
+    // The rest of the plot after a NUL.
+    Write(Path(QStringLiteral("nul.plt")), QByteArray("IN;SP1;PU4000,4000;PD4400,4000;\0PU5000,5000;PD6000,6000;", 56));
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
     // A 10.01 mm square at the far corner of the 32-bit range, and two lines
@@ -453,13 +457,12 @@ void TestCommandLine::cutsToFile_data()
     // The top edge of a centred plot sits at half the sheet's height.
     QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
                                    << sample << QPointF((210 - SampleW) / 2, 297.0 / 2) << QString();
-    // Placed near the 32-bit limits as the placement's sums say, on A4. The
-    // far square's right edge is R div 2 at "Centered": off the sheet, a
-    // row of the bad input.
+    // Placed near the 32-bit limits as the placement's sums say, on A4;
+    // "Centered" centres the square itself, not the point R div 2.
     const QSizeF far(10.01, 10.01);
     const std::pair<int, QPointF> farCorners[] = {{0, {0, 10.01}},    {1, {199.99, 10.01}}, {2, {0, 297}},
                                                   {3, {199.99, 297}}, {4, {100, 10.01}},    {5, {100, 297}},
-                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}};
+                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}, {8, {100, 148.5}}};
     for (const auto& [position, corner] : farCorners)
         QTest::addRow("far square at %d", position)
             << QStringList{"--send-as", "hpgl", "--position", QString::number(position), "$DIR/far.plt"} << SendAs::HPGL
@@ -472,6 +475,17 @@ void TestCommandLine::cutsToFile_data()
             << SendAs::HPGL << 1 << QSizeF(0, 297) << QPointF(105, 297)
             << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279703.0 of "
                "81280000.0 mm)\n";
+    // Centred, the upright line's top half reaches the middle of the sheet.
+    QTest::newRow("crossing lines at 8")
+        << QStringList{"--send-as", "hpgl", "--position", "8", "$DIR/cross.plt"} << SendAs::HPGL << 1
+        << QSizeF(0, 148.5) << QPointF(105, 148.5)
+        << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279851.5 of "
+           "81280000.0 mm)\n";
+    QTest::newRow("plot scaled to the sheet")
+        << QStringList{"--send-as", "hpgl", "--sheet", "400x300", "--position", "0", "$DIR/to-sheet.plt"}
+        << SendAs::HPGL << 1 << QSizeF(400, 300) << QPointF(0, 300)
+        << "The file scales its plot (SC) to the plotter's own limits without setting them (IP): the sheet's 400 x "
+           "300 mm were taken.\n";
     // Its right side off the sheet: the rest of the outline, in two pieces.
     QTest::newRow("rectangle wider than the sheet")
         << QStringList{"--send-as", "dmpl", "--sheet", "40x100", "--position", "0", "$DIR/box.plt"} << SendAs::DMPL << 2
@@ -610,12 +624,14 @@ void TestCommandLine::badInputLeavesNothing_data()
         << file + QStringList{"--sheet", "10x20", "--position", "8"} << 1 << offSheet;
     QTest::newRow("sample off a small sheet, raw queue")
         << QStringList{"--cut", "--device", "RawCutter", "--sheet", "10x20", "--position", "8"} << 1 << offSheet;
-    QTest::newRow("far square at 8") << file + QStringList{"--position", "8", "$DIR/far.plt"} << 1 << offSheet;
-    for (int position : {0, 1, 2, 3, 6, 7, 8})
+    for (int position : {0, 1, 2, 3, 6, 7})
         QTest::addRow("crossing lines at %d", position)
             << file + QStringList{"--position", QString::number(position), "$DIR/cross.plt"} << 1 << offSheet;
-    QTest::newRow("plot with scaling") << file + QStringList{"$DIR/scaled.plt"} << 1
-                                       << "The HPGL instruction \"SC\" at line 1, column 8 is not supported";
+    QTest::newRow("plot with scaling of three numbers")
+        << file + QStringList{"$DIR/scaled.plt"} << 1
+        << "The HPGL instruction \"SC0,100,0\" at line 1, column 8 takes 4, 5 or 7 numbers";
+    QTest::newRow("plot with a NUL") << file + QStringList{"$DIR/nul.plt"} << 1
+                                     << "Unexpected NUL byte at line 1, column 32";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
     // The window's words, and then what went wrong.
     QTest::newRow("program: no print server")
@@ -745,8 +761,8 @@ void TestCommandLine::badInputLeavesNothing()
     QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const char* made :
-         {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "far.plt", "cross.plt", "pens.plt"})
+    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "to-sheet.plt", "nul.plt",
+                             "far.plt", "cross.plt", "pens.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
 }
@@ -963,6 +979,26 @@ void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem_data()
                                              + PeNumbers({800, 800}) + ":" + PeNumbers({2, 400, -300}) + ";PE7<"
                                              + PeNumbers({100, 100, 300, 0, -150, 150}, true) + ";PR0,200;";
     QTest::newRow("large random file") << RandomPlot(5000);
+    // As a graphics library writes HP-GL/2: scaling points and user units,
+    // a frame, polygons edged; turned a quarter; Béziers; a diagram's circle
+    // and arc.
+    const QByteArray scaled = "IP0,0,8128,8128;SC0,10000,0,10000;WU1;SP1;TR0;LT;LA1,1,2,2;PW0.0832;";
+    const QByteArray library = "BP;IN;PS10668;" + scaled;
+    const QByteArray glyph =
+        "PA1990,1867;PM0;PD;PA1962,1858,1943,1829,1933,1781,1933,1753,1943,1705,1962,1676,1990,"
+        "1667,2010,1667,2038,1676,2057,1705,2067,1753,2067,1781,2057,1829,2038,1858,2010,1867,1990,"
+        "1867;PM2;PU;EP;PA2000,8000;PM0;PD;PA2000,7880;PU;PM2;EP;";
+    QTest::newRow("graphing library, HP-GL/2") << library + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("graphing library, turned")
+        << "BP;IN;PS10668;RO90;" + scaled + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("Béziers") << library
+                                    + "PA1000,1000;EA9000,9000;PA1424,5069;PM0;PD;BZ2292,5938,3160,4201,4028,5069;PU;"
+                                      "PM2;EP;PA5764,3333;PM0;PD;BZ5764,3813,5375,4201,4896,4201,4416,4201,4028,3813,"
+                                      "4028,3333;PM2;PU;EP;PA0,0;SP0;PG0;";
+    QTest::newRow("diagram, circle and arc")
+        << library
+               + "PA2344,4375;EA3281,5000;PA3281,4688;PM0;PD;PA3906,4688;PU;PM2;EP;PA4219,4688;CI313;PA5469,5000;"
+                 "PD;AA6094,5000,90;PU;PA0,0;SP0;PG0;";
 }
 
 void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem()

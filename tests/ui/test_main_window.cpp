@@ -344,11 +344,12 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     file.close();
     // The dialog takes a typed name that does not exist; the reader reports it.
     const QString missing = dir.filePath(QStringLiteral("missing.plt"));
-    // Pen 2's line runs a metre to the right, off the sheet: cut in part, and told.
+    // Pen 2's line runs a metre to the right, off the sheet: cut in part, and
+    // told, with its label, which is not cut, in the same report.
     const QString pens = dir.filePath(QStringLiteral("pens.plt"));
     QFile penFile(pens);
     QVERIFY(penFile.open(QIODevice::WriteOnly));
-    penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;SP0;");
+    penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;LBend\x03;SP0;");
     penFile.close();
 
     const std::pair<QString, QString> opened[] = {{missing, {}}, {good, {}}, {pens, QStringLiteral("2")}};
@@ -372,7 +373,10 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     QCOMPARE(FReports->Texts.size(), 2);
     QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("Cannot open file \"%1\".").arg(missing)),
              qPrintable(FReports->Texts.at(0)));
-    QVERIFY2(FReports->Texts.at(1).startsWith(QStringLiteral("Part of the plot lies off the sheet and was not cut: ")),
+    const QStringList told = FReports->Texts.at(1).split(u'\n');
+    QCOMPARE(told.size(), 2);
+    QCOMPARE(told.at(0), QStringLiteral("Not cut, as a knife cuts only lines: 1 label."));
+    QVERIFY2(told.at(1).startsWith(QStringLiteral("Part of the plot lies off the sheet and was not cut: ")),
              qPrintable(FReports->Texts.at(1)));
     QCOMPARE(WaitForJobPage(1).Strokes.size(), 1);
     QCOMPARE(WaitForJobPage(2).Strokes.size(), 1);
