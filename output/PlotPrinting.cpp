@@ -37,6 +37,7 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
             canvas.SetWindowOrgEx(origin->X, origin->Y);
 
         canvas.MoveTo(0, 0);
+        canvas.SetDrawingBound(IPLT.Bound());
         TPolygon polygon;
         for (std::int32_t i = 0; i < IPLT.NPolygons(); ++i) {
             IPLT.ReadPolygon(i, polygon);
@@ -64,10 +65,15 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 
 QString LeftOutNotice(const SheetShare& share)
 {
+    const QString noStroke = share.AlignStrokeLeftOut ? QStringLiteral(
+                                 "The stroke that aligns the blade was left out: the sheet has no room "
+                                 "for it clear of the plot")
+                                                      : QString();
     if (!share.SomeLeftOut() || share.NothingKept())
-        return {};
-    return QStringLiteral("Part of the plot lies off the sheet and was not cut: %1")
-        .arg(LeftOutAmountText(share.TotalMm, share.TotalMm - share.KeptMm));
+        return noStroke;
+    const QString partly = QStringLiteral("Part of the plot lies off the sheet and was not cut: %1")
+                               .arg(LeftOutAmountText(share.TotalMm, share.TotalMm - share.KeptMm));
+    return noStroke.isEmpty() ? partly : partly + QStringLiteral(". ") + noStroke;
 }
 
 HpglSheet SheetOf(const DeviceSettings& settings)
