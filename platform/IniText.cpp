@@ -7,8 +7,8 @@ namespace {
 
 bool IsKeyChar(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-           c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'
+           || c == '.';
 }
 
 int HexDigit(char c)
@@ -69,8 +69,8 @@ std::string UnescapedKey(std::string_view key)
         const char c = key[i];
         if (c == '\\') {
             out += '/';
-        } else if (c == '%' && i + 5 < key.size() && key[i + 1] == 'U' && HexDigit(key[i + 2]) >= 0 &&
-                   HexDigit(key[i + 3]) >= 0 && HexDigit(key[i + 4]) >= 0 && HexDigit(key[i + 5]) >= 0) {
+        } else if (c == '%' && i + 5 < key.size() && key[i + 1] == 'U' && HexDigit(key[i + 2]) >= 0
+                   && HexDigit(key[i + 3]) >= 0 && HexDigit(key[i + 4]) >= 0 && HexDigit(key[i + 5]) >= 0) {
             unsigned code = 0;
             for (size_t k = i + 2; k < i + 6; ++k)
                 code = code * 16 + static_cast<unsigned>(HexDigit(key[k]));
@@ -159,7 +159,14 @@ IniValue UnescapedValue(std::string_view v)
             AppendUtf8(item, code);
             break;
         }
-        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7': {
             unsigned code = static_cast<unsigned>(e - '0');
             while (i < v.size() && v[i] >= '0' && v[i] <= '7')
                 code = code * 8 + static_cast<unsigned>(v[i++] - '0');
@@ -195,7 +202,10 @@ std::string EscapedText(std::string_view text)
         }
         escapeNextIfHex = false;
         switch (ch) {
-        case '\0': out += "\\0"; escapeNextIfHex = true; break;
+        case '\0':
+            out += "\\0";
+            escapeNextIfHex = true;
+            break;
         case '\a': out += "\\a"; break;
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
