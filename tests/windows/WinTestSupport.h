@@ -7,6 +7,8 @@
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,4 +103,41 @@ inline std::string PatternBytes(size_t size)
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return bytes;
+}
+
+// The private CUPS server's folder (scripts/test-windows), as Wine sees it:
+// its jobs/ keeps every job a queue received.
+inline std::string HarnessFolder()
+{
+    const char* dir = std::getenv("VELLICO_HARNESS_DIR");
+    std::string path = dir ? std::string("Z:") + dir : std::string();
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// The names in a folder that are not among before, waiting up to timeoutMs
+// for at least one.
+inline std::vector<std::string> NewNames(const std::string& folder, const std::vector<std::string>& before,
+                                         int timeoutMs)
+{
+    std::vector<std::string> fresh;
+    for (int waited = 0;; waited += 50) {
+        fresh.clear();
+        for (const std::string& name : TTempFolder::NamesOf(folder))
+            if (name[0] != '.' && std::find(before.begin(), before.end(), name) == before.end())
+                fresh.push_back(name);
+        if (!fresh.empty() || waited >= timeoutMs)
+            return fresh;
+        Sleep(50);
+    }
+}
+
+// Wine, where it does otherwise than Windows: checks that Windows would pass
+// are told as warnings there, and the rest is still tested.
+inline bool UnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
