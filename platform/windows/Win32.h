@@ -25,3 +25,5 @@
 #undef DeviceCapabilities
 #undef StartDoc
 #undef CreateDC
+#undef MM_TEXT
+#undef MM_HIMETRIC
