@@ -107,14 +107,25 @@ inline std::string PatternBytes(size_t size)
 
 // The private CUPS server's folder (scripts/test-windows), as Wine sees it:
 // its jobs/ keeps every job a queue received.
-inline std::string HarnessFolder()
+inline std::string UnixFolder(const char* variable)
 {
-    const char* dir = std::getenv("VELLICO_HARNESS_DIR");
+    const char* dir = std::getenv(variable);
     std::string path = dir ? std::string("Z:") + dir : std::string();
     for (char& c : path)
         if (c == '/')
             c = '\\';
     return path;
+}
+inline std::string HarnessFolder()
+{
+    return UnixFolder("VELLICO_HARNESS_DIR");
+}
+
+// The folder where the cutter behind COM1 (tests/windows/fake-cutter.py)
+// keeps the jobs it received.
+inline std::string CutterFolder()
+{
+    return UnixFolder("VELLICO_CUTTER_DIR");
 }
 
 // The names in a folder that are not among before, waiting up to timeoutMs
