@@ -51,6 +51,12 @@ TEST_CASE("a GDI job lands in exact metric units where it is placed")
     const std::string jobs = HarnessFolder() + "\\jobs";
     const auto before = TTempFolder::NamesOf(jobs);
 
+    // A job dropped unfinished (its drawing failed) prints nothing.
+    {
+        TGdiJob dropped("PdfCutter600", "dropped");
+        const TPoint line[] = {{0, 0}, {1000, 1000}};
+        dropped.Canvas().Polyline(line, 2);
+    }
     TGdiJob job("PdfCutter600", "GDI placement");
     CHECK(job.PageWidth() == 4748); // 600 dpi: the driver read the resolution right
     DrawingSurface& canvas = job.Canvas();
@@ -71,12 +77,22 @@ TEST_CASE("a GDI job lands in exact metric units where it is placed")
     const int id = job.Finish();
     CHECK(id > 0);
 
-    const auto fresh = NewNames(jobs, before, 30000);
-    REQUIRE(fresh.size() == 1);
-    const auto pdf = ReadWholeFile(jobs + "\\" + fresh[0]);
-    REQUIRE(pdf);
-    const std::vector<PdfStroke> strokes = ReadPdfStrokesMm(*pdf);
+    // The jobs are taken in order: once the whole one is there, the
+    // dropped one would have been too.
+    std::vector<std::string> fresh;
+    std::vector<PdfStroke> strokes;
+    for (int waited = 0; strokes.size() != rows.size() && waited < 30000; waited += 100) {
+        fresh = NewNames(jobs, before, 0);
+        for (const std::string& name : fresh)
+            if (const auto pdf = ReadWholeFile(jobs + "\\" + name); pdf && ReadPdfStrokesMm(*pdf).size() == rows.size())
+                strokes = ReadPdfStrokesMm(*pdf);
+        Sleep(100);
+    }
     REQUIRE(strokes.size() == rows.size());
+    if (UnderWine() && fresh.size() == 2)
+        WARN_MESSAGE(false, "Wine 8 prints a document that AbortDoc dropped");
+    else
+        CHECK(fresh.size() == 1);
     double worst = 0;
     for (size_t r = 0; r < rows.size(); ++r) {
         const std::string what = rows[r].What;
