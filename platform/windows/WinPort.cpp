@@ -223,6 +223,7 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
     Overlapped write;
+    auto lastProgress = Clock::now();
     while (sent < total) {
         if (stop.Stopped()) {
             // What the port still holds would keep the cutter busy after the
@@ -253,8 +254,16 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
             if (!GetOverlappedResult(h, &write.O, &n, FALSE))
                 NotCompleted(port, "the cutter was disconnected", sent, total);
         }
+        if (n == 0) {
+            // A port that keeps taking nothing without saying so.
+            if (Clock::now() - lastProgress > limit)
+                NotCompleted(port, HoldReason(h, limit), sent, total);
+            Sleep(PollStepMs);
+            continue;
+        }
         sent += n;
         AddJobProgress(n);
+        lastProgress = Clock::now();
     }
     // The last bytes leave the port before it is closed, within the limit
     // (a line held by CTS would keep FlushFileBuffers waiting for ever).
