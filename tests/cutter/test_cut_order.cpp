@@ -69,9 +69,20 @@ Drawing FrameWithHoles()
     const int frame = d.Add(Rect(0, 0, 100, 60));
     for (int i = 0; i < 4; ++i)
         d.Add(Circle(15 + 23 * i, 30, 8, 24), {frame});
-    d.Add(Rect(0, 0, 20, 10), {frame});                               // shares two edges with the frame
-    d.Add({{50, 0}, {100, 30}, {50, 60}, {0, 30}, {50, 0}}, {frame}); // corners all on the frame
-    d.Add(Rect(120, 0, 10, 10));                                      // beside it, not in it
+    d.Add(Rect(120, 0, 10, 10)); // beside it, not in it
+    return d;
+}
+
+// The knife starts on each encloser's corner, so only the rule holds it back.
+Drawing OnTheOutline()
+{
+    Drawing d;
+    const int frame = d.Add(Rect(0, 0, 100, 60));
+    d.Add(Rect(60, 50, 40, 10), {frame}); // shares two edges with it
+    const int square = d.Add(Rect(0, 70, 40, 40));
+    d.Add({{20, 70}, {40, 90}, {20, 110}, {0, 90}, {20, 70}}, {square}); // corners all on it
+    d.Add(Rect(200, 0, 10, 10));                                         // twice the same: neither is inside the other
+    d.Add(Rect(200, 0, 10, 10));
     return d;
 }
 
@@ -161,6 +172,7 @@ void TestCutOrder::orderKeepsEveryRule_data()
     QTest::addColumn<Drawing>("drawing");
     QTest::newRow("letters with counters") << Shuffled(Letters(), 1);
     QTest::newRow("frame with holes") << Shuffled(FrameWithHoles(), 2);
+    QTest::newRow("shapes on their encloser's outline") << Shuffled(OnTheOutline(), 5);
     QTest::newRow("three levels, a crossing shape") << Shuffled(ThreeLevels(), 3);
     QTest::newRow("the sample as drawn") << SampleCircles();
     Drawing open;
