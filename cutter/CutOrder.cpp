@@ -166,8 +166,9 @@ std::vector<std::vector<std::uint32_t>> Enclosers(const CutPaths& paths, const s
     return result;
 }
 
-// The degrees a closed path turns at vertex j (0 where it runs straight on).
-double TurnDeg(const std::vector<PointMm>& p, std::size_t j)
+// The cosine of the turn a closed path takes at vertex j: 1 where it runs
+// straight on, -1 where it turns back.
+double TurnCos(const std::vector<PointMm>& p, std::size_t j)
 {
     const std::size_t m = p.size() - 1;
     const PointMm at = p[j];
@@ -177,9 +178,8 @@ double TurnDeg(const std::vector<PointMm>& p, std::size_t j)
     for (std::size_t k = 1; k < m && next == at; ++k)
         next = p[(j + k) % m];
     const double ax = at.X - prev.X, ay = at.Y - prev.Y, bx = next.X - at.X, by = next.Y - at.Y;
-    if ((ax == 0 && ay == 0) || (bx == 0 && by == 0))
-        return 0;
-    return std::abs(std::atan2(ax * by - ay * bx, ax * bx + ay * by)) * 180 / std::numbers::pi;
+    const double lengths = std::hypot(ax, ay) * std::hypot(bx, by);
+    return lengths > 0 ? (ax * bx + ay * by) / lengths : 1;
 }
 
 // A place a path may be started from, in the weighted space where plain
@@ -324,6 +324,10 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
     const double wx = options.Feed == FeedAxis::X ? options.FeedWeight : 1;
     const double wy = options.Feed == FeedAxis::Y ? options.FeedWeight : 1;
     std::vector<Entry> entries;
+    std::size_t vertices = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        vertices += closed[i] ? paths[i].size() - 1 : 2;
+    entries.reserve(vertices);
     std::vector<std::size_t> entryCount(n, 0);
     std::vector<char> done(n, 0), blocked(n, 0);
     std::size_t toCut = 0;
@@ -338,8 +342,16 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
         blocked[i] = insideCount[i] > 0;
         const std::size_t before = entries.size();
         if (closed[i]) {
+            // Vertices closer than this to the last one indexed add little but
+            // work (a circle's chords); the path's own vertices are all weighed
+            // once it is chosen.
+            constexpr double IndexSpacingMm = 0.5;
+            PointMm last = p.front();
             for (std::size_t j = 0; j + 1 < p.size(); ++j)
-                entries.push_back({p[j].X * wx, p[j].Y * wy, path, static_cast<std::uint32_t>(j)});
+                if (j == 0 || Distance(p[j], last) >= IndexSpacingMm) {
+                    entries.push_back({p[j].X * wx, p[j].Y * wy, path, static_cast<std::uint32_t>(j)});
+                    last = p[j];
+                }
         } else {
             entries.push_back({p.front().X * wx, p.front().Y * wy, path, 0});
             if (p.size() > 1 && !(p.back() == p.front()))
@@ -360,18 +372,26 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
         CutStep cut{i, false, 0};
         if (closed[i]) {
             const auto cost = [&](PointMm v) { return std::hypot((v.X - knife.X) * wx, (v.Y - knife.Y) * wy); };
-            const double reach = cost(p[e->Vertex]) + options.CornerReachMm;
-            double bestTurn = options.CornerMinTurnDeg, bestCost = 0;
-            std::size_t start = e->Vertex;
+            std::size_t nearest = 0;
+            double nearestCost = cost(p[0]);
+            for (std::size_t j = 1; j + 1 < p.size(); ++j)
+                if (const double c = cost(p[j]); c < nearestCost) {
+                    nearest = j;
+                    nearestCost = c;
+                }
+            const double reach = nearestCost + options.CornerReachMm;
+            // Turns that differ by less than this are alike (a circle's chords): the nearer wins.
+            constexpr double Alike = 0.01;
+            double bestCos = std::cos(options.CornerMinTurnDeg * std::numbers::pi / 180), bestCost = 0;
+            std::size_t start = nearest;
             bool corner = false;
             for (std::size_t j = 0; j + 1 < p.size(); ++j) {
                 const double c = cost(p[j]);
                 if (c > reach)
                     continue;
-                // Turns within a degree are alike (a circle's chords): the nearer wins.
-                const double turn = TurnDeg(p, j);
-                if (!corner ? turn >= bestTurn : turn > bestTurn + 1 || (turn >= bestTurn - 1 && c < bestCost)) {
-                    bestTurn = corner ? std::max(bestTurn, turn) : turn;
+                const double turn = TurnCos(p, j);
+                if (!corner ? turn <= bestCos : turn < bestCos - Alike || (turn <= bestCos + Alike && c < bestCost)) {
+                    bestCos = corner ? std::min(bestCos, turn) : turn;
                     bestCost = c;
                     start = j;
                     corner = true;
@@ -390,7 +410,13 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
                 blocked[o] = 0;
         grid.Used(entryCount[i]);
     }
-    order.TravelAfterMm = PenUpTravelMm(ApplyCutOrder(paths, order), options.Start);
+    PointMm at = options.Start;
+    for (const CutStep& step : order.Steps) {
+        const auto& p = paths[step.Index];
+        const PointMm from = closed[step.Index] ? p[step.StartVertex] : step.Reversed ? p.back() : p.front();
+        order.TravelAfterMm += Distance(at, from);
+        at = closed[step.Index] ? from : step.Reversed ? p.front() : p.back();
+    }
     return order;
 }
 
