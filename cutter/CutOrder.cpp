@@ -178,7 +178,7 @@ double TurnCos(const std::vector<PointMm>& p, std::size_t j)
     for (std::size_t k = 1; k < m && next == at; ++k)
         next = p[(j + k) % m];
     const double ax = at.X - prev.X, ay = at.Y - prev.Y, bx = next.X - at.X, by = next.Y - at.Y;
-    const double lengths = std::hypot(ax, ay) * std::hypot(bx, by);
+    const double lengths = std::sqrt((ax * ax + ay * ay) * (bx * bx + by * by));
     return lengths > 0 ? (ax * bx + ay * by) / lengths : 1;
 }
 
@@ -324,10 +324,7 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
     const double wx = options.Feed == FeedAxis::X ? options.FeedWeight : 1;
     const double wy = options.Feed == FeedAxis::Y ? options.FeedWeight : 1;
     std::vector<Entry> entries;
-    std::size_t vertices = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        vertices += closed[i] ? paths[i].size() - 1 : 2;
-    entries.reserve(vertices);
+    entries.reserve(4 * n);
     std::vector<std::size_t> entryCount(n, 0);
     std::vector<char> done(n, 0), blocked(n, 0);
     std::size_t toCut = 0;
@@ -345,7 +342,7 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             // Vertices closer than this to the last one indexed add little but
             // work (a circle's chords); the path's own vertices are all weighed
             // once it is chosen.
-            constexpr double IndexSpacingMm = 0.5;
+            constexpr double IndexSpacingMm = 1;
             PointMm last = p.front();
             for (std::size_t j = 0; j + 1 < p.size(); ++j)
                 if (j == 0 || Distance(p[j], last) >= IndexSpacingMm) {
@@ -371,7 +368,11 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
         const auto& p = paths[i];
         CutStep cut{i, false, 0};
         if (closed[i]) {
-            const auto cost = [&](PointMm v) { return std::hypot((v.X - knife.X) * wx, (v.Y - knife.Y) * wy); };
+            // Squared, as all that counts is which is nearer.
+            const auto cost = [&](PointMm v) {
+                const double dx = (v.X - knife.X) * wx, dy = (v.Y - knife.Y) * wy;
+                return dx * dx + dy * dy;
+            };
             std::size_t nearest = 0;
             double nearestCost = cost(p[0]);
             for (std::size_t j = 1; j + 1 < p.size(); ++j)
@@ -379,7 +380,7 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
                     nearest = j;
                     nearestCost = c;
                 }
-            const double reach = nearestCost + options.CornerReachMm;
+            const double reach = std::pow(std::sqrt(nearestCost) + options.CornerReachMm, 2);
             // Turns that differ by less than this are alike (a circle's chords): the nearer wins.
             constexpr double Alike = 0.01;
             double bestCos = std::cos(options.CornerMinTurnDeg * std::numbers::pi / 180), bestCost = 0;
