@@ -75,7 +75,8 @@ LadderSteps ParseLadderSteps(std::string_view text)
         ok = ok && each;
     }
     if (!ok)
-        throw EConvertError(Format("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05", text));
+        throw EConvertError(
+            Format("\"%1\" is not a row of offsets; use FROM:TO:STEP in mm such as 0:0.5:0.05", Quoted(text)));
     return steps;
 }
 
@@ -85,11 +86,13 @@ std::vector<double> LadderOffsets(const LadderSteps& s)
     if (!inRange(s.FromMm) || !inRange(s.ToMm))
         throw EConvertError(
             Format("The offsets must lie from 0 to %1 mm; %2 to %3 does not", MaxBladeOffsetMm, s.FromMm, s.ToMm));
-    if (s.ToMm < s.FromMm || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
+    if (s.ToMm < s.FromMm || !std::isfinite(s.StepMm) || !(s.StepMm >= 0.01 || (s.StepMm > 0 && s.ToMm == s.FromMm)))
         throw EConvertError("The offsets must rise from FROM to TO in steps of at least 0.01 mm");
     const double span = (s.ToMm - s.FromMm) / s.StepMm;
     const long gaps = std::lround(span);
-    if (std::abs(span - static_cast<double>(gaps)) > 1e-6)
+    // The last square's offset must be TO itself: a step longer than the
+    // span (0:1:10000000) would leave only FROM.
+    if (std::abs(s.FromMm + static_cast<double>(gaps) * s.StepMm - s.ToMm) > 1e-6)
         throw EConvertError(Format("Steps of %1 mm do not lead from %2 to %3 mm", s.StepMm, s.FromMm, s.ToMm));
     if (gaps + 1 > MaxLadderSquares)
         throw EConvertError(

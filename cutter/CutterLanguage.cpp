@@ -234,3 +234,109 @@ std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink
     }
     return nullptr;
 }
+
+namespace {
+
+// The syntax the encoders above write: what ends an instruction, the line
+// break HP-GL puts after it, what begins a cut, and how a job is closed.
+struct JobSyntax {
+    char Terminator;
+    bool LineBreak;
+    std::string_view Cut;
+    std::string_view Lift; // empty: a move to where the tool stands lifts it
+};
+
+JobSyntax SyntaxOf(SendAs language)
+{
+    switch (language) {
+    case SendAs::HPGL: return {';', true, "PD", "PU;\nSP0;\n"};
+    case SendAs::DMPL: return {'\n', false, "D", "U\nP0\n@\n"};
+    case SendAs::GPGL: return {'\x03', false, "D", {}};
+    case SendAs::CAMMGL: return {'\n', false, "D", {}};
+    case SendAs::Driver: break;
+    }
+    return {};
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The text "x,y" of the last coordinate pair in job before end; empty when
+// there is none (only the opening instructions went).
+std::string LastPair(std::string_view job, std::ptrdiff_t end)
+{
+    const auto at = [&](std::ptrdiff_t i) { return job[static_cast<std::size_t>(i)]; };
+    std::ptrdiff_t p = end;
+    while (p > 0 && !IsDigit(at(p - 1)))
+        --p;
+    const std::ptrdiff_t last = p;
+    for (int number = 0; number < 2; ++number) {
+        if (p == 0 || !IsDigit(at(p - 1)))
+            return {};
+        while (p > 0 && IsDigit(at(p - 1)))
+            --p;
+        if (p > 0 && at(p - 1) == '-')
+            --p;
+        if (number == 0) {
+            if (p == 0 || at(p - 1) != ',')
+                return {};
+            --p;
+        }
+    }
+    return std::string(job.substr(static_cast<std::size_t>(p), static_cast<std::size_t>(last - p)));
+}
+
+} // namespace
+
+CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptrdiff_t sent)
+{
+    const auto size = static_cast<std::ptrdiff_t>(job.size());
+    if (language == SendAs::Driver || sent <= 0 || sent >= size)
+        return {};
+    const auto byte = [&](std::ptrdiff_t i) { return job[static_cast<std::size_t>(i)]; };
+    const JobSyntax syntax = SyntaxOf(language);
+    const auto terminated = [&](std::ptrdiff_t at) {
+        // Through the terminator at `at` and the line break after it.
+        return at + 1 + (syntax.LineBreak && at + 1 < size && byte(at + 1) == '\n' ? 1 : 0);
+    };
+    const std::size_t before = job.rfind(syntax.Terminator, static_cast<std::size_t>(sent - 1));
+    std::ptrdiff_t start = before == std::string_view::npos ? 0 : static_cast<std::ptrdiff_t>(before) + 1;
+    while (start < sent && byte(start) == '\n')
+        ++start;
+    std::ptrdiff_t end = sent;
+    std::string close;
+    const std::string_view cut = syntax.Cut;
+    if (start < sent && job.substr(static_cast<std::size_t>(start)).starts_with(cut)) {
+        // A cut: its points go in pairs, and the first pair that ends at or
+        // after `sent` is where the tool may stop.
+        std::ptrdiff_t p = start + static_cast<std::ptrdiff_t>(cut.size());
+        for (int numbers = 1; p < size; ++numbers, ++p) {
+            if (byte(p) == '-')
+                ++p;
+            while (p < size && IsDigit(byte(p)))
+                ++p;
+            if (p >= size || byte(p) != ',' || (numbers % 2 == 0 && p >= sent))
+                break;
+        }
+        if (p < size && byte(p) == syntax.Terminator) {
+            end = terminated(p);
+        } else {
+            end = p;
+            close += syntax.Terminator;
+            if (syntax.LineBreak)
+                close += '\n';
+        }
+    } else if (start < sent) {
+        // Anything else is short: it goes whole.
+        const std::size_t at = job.find(syntax.Terminator, static_cast<std::size_t>(sent));
+        end = at == std::string_view::npos ? size : terminated(static_cast<std::ptrdiff_t>(at));
+    }
+    if (!syntax.Lift.empty()) {
+        close += syntax.Lift;
+    } else if (const std::string at = LastPair(job, end); !at.empty()) {
+        close += 'M' + at + syntax.Terminator;
+    }
+    return {end - sent, close};
+}

@@ -7,6 +7,7 @@
 #include "cutter/ByteSink.h"
 #include "cutter/DeviceSettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,3 +63,13 @@ private:
 
 // The encoder for a language; nullptr for SendAs::Driver.
 std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink);
+
+// How a job the encoder above wrote is cut short once its first `sent` bytes
+// have gone: More bytes of it finish the coordinate pair (or the instruction)
+// under way, then Close lifts the tool and ends the job as End would. Nothing
+// at all before the first byte or after the last, and for SendAs::Driver.
+struct CutterJobEnding {
+    std::ptrdiff_t More = 0;
+    std::string Close;
+};
+CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptrdiff_t sent);

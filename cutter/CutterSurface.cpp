@@ -60,6 +60,23 @@ PlotterPoint CutterSurface::ToPlotter(PointMm p) const
     return {ToPlotterUnits(p.X, FUnitsPerMm), ToPlotterUnits(p.Y, FUnitsPerMm)};
 }
 
+void CutterSurface::SetDrawingBound(const TRect& logical)
+{
+    if (!FCompensation || logical.Left > logical.Right || logical.Bottom > logical.Top)
+        return;
+    // The mapping turns, mirrors and scales the box into another upright box.
+    const PointMm a = ToPlotterMm(SheetMm({logical.Left, logical.Bottom}));
+    const PointMm b = ToPlotterMm(SheetMm({logical.Right, logical.Top}));
+    FCompensation->KeepClearOf({std::min(a.X, b.X), std::min(a.Y, b.Y)}, {std::max(a.X, b.X), std::max(a.Y, b.Y)});
+}
+
+SheetShare CutterSurface::Share() const
+{
+    SheetShare share = FClip.Share();
+    share.AlignStrokeLeftOut = FCompensation && FCompensation->AlignLeftOut();
+    return share;
+}
+
 void CutterSurface::Polyline(const TPoint* points, int count)
 {
     // A single point would only plunge the blade: nothing to cut.

@@ -22,7 +22,9 @@
 // The device's corrections then apply on the cutter's axes: the scale about
 // the cutter's own origin (where its error starts), then the blade-offset
 // compensation, with the overcut added to closed paths before it so the
-// knife follows that too.
+// knife follows that too. The blade's aligning stroke goes where nothing of
+// the drawing is, which SetDrawingBound tells; without room for it (or that
+// bound) the job goes without it, and Share says so.
 
 #include "cutter/CutterLanguage.h"
 #include "cutter/MappedSurface.h"
@@ -40,7 +42,8 @@ public:
     ~CutterSurface() override;
 
     void Polyline(const TPoint* points, int count) override;
-    SheetShare Share() const override { return FClip.Share(); }
+    void SetDrawingBound(const TRect& logical) override;
+    SheetShare Share() const override;
 
     // Lifts the tool and ends the job; the surface draws no more. A surface
     // dropped without Finish leaves its job unended: it is not to be sent.

@@ -19,6 +19,10 @@ public:
     virtual void SetWindowOrgEx(std::int64_t x, std::int64_t y) = 0;
     virtual void MoveTo(int x, int y) = 0;
     virtual void Polyline(const TPoint* points, int count) = 0;
+    // Not GDI's: the box (logical units, under the mapping now set) that
+    // every line still to be drawn lies in, told before the first. A surface
+    // that cuts marks of its own keeps them clear of it.
+    virtual void SetDrawingBound(const TRect& /*logical*/) {}
     // Not GDI's: how much of the lines drawn so far falls on the sheet.
     virtual SheetShare Share() const = 0;
 };

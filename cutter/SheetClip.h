@@ -12,6 +12,9 @@
 struct SheetShare {
     double TotalMm = 0;
     double KeptMm = 0;
+    // A cutter job went without the stroke that aligns its blade: the sheet
+    // had no room for it clear of the plot.
+    bool AlignStrokeLeftOut = false;
     // Lines were drawn and none of them falls on the sheet (a plot with no
     // lines at all makes a blank job, as ever).
     bool NothingKept() const noexcept { return TotalMm > 0 && !(KeptMm > 0); }

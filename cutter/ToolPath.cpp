@@ -51,29 +51,66 @@ void BladeCompensation::MoveTo(PointMm p) noexcept
     FUp = true;
 }
 
+void BladeCompensation::KeepClearOf(PointMm low, PointMm high) noexcept
+{
+    FClearLow = low;
+    FClearHigh = high;
+    FClearKnown = true;
+}
+
 void BladeCompensation::Align(PointMm start, PointMm u)
 {
-    // Long enough for the dragged tip to fall in line from nearly any start
-    // direction (the lag shrinks by e per offset travelled), and a clear gap
-    // from where the drawing starts. The first place that lies on the sheet,
-    // trying behind the start, then beside it, going back, then forward.
-    const double length = std::max(7 * FStrokeOffset, 1.0);
-    const double gap = 2;
-    const PointMm n{-u.Y, u.X};
-    const PointMm ends[] = {start - u * gap, start - n * gap, start + n * gap, start - n * gap + u * length,
-                            start + n * gap + u * length};
-    const auto onSheet = [this](PointMm p) { return p.X >= 0 && p.Y >= 0 && p.X <= FWidth && p.Y <= FHeight; };
-    PointMm end = ends[0];
-    for (const PointMm& candidate : ends) {
-        if (onSheet(candidate) && onSheet(candidate - u * length)) {
-            end = candidate;
-            break;
-        }
-    }
-    FSink.ToolUp(end - u * length);
-    FSink.Cut(end);
     FDirection = u;
     FAligned = true;
+    // Anything cut there would spoil the drawing or the material it sits on.
+    if (!FClearKnown) {
+        FAlignLeftOut = true;
+        return;
+    }
+    // Long enough for the dragged tip to fall in line from nearly any start
+    // direction (the lag shrinks by e per offset travelled). The holder keeps
+    // the gap plus the offset from the drawing's box, as the tip may trail
+    // the holder by the offset in any direction while it falls in line.
+    const double length = std::max(7 * FStrokeOffset, 1.0);
+    const double gap = 2 + FStrokeOffset;
+    const PointMm low = FClearLow - PointMm{gap, gap}, high = FClearHigh + PointMm{gap, gap};
+    const PointMm n{-u.Y, u.X};
+    const PointMm extent{std::abs(u.X) * length, std::abs(u.Y) * length};
+    // The stroke's end when its box's lower-left corner is at c.
+    const auto endFor = [&u, &extent](PointMm c) {
+        return PointMm{u.X >= 0 ? c.X + extent.X : c.X, u.Y >= 0 ? c.Y + extent.Y : c.Y};
+    };
+    // Along one side of the box, as near the start as the sheet allows.
+    const double x = std::clamp(start.X - extent.X / 2, 0.0, std::max(0.0, FWidth - extent.X));
+    const double y = std::clamp(start.Y - extent.Y / 2, 0.0, std::max(0.0, FHeight - extent.Y));
+    // Near the start first: behind it, beside it going back, then forward;
+    // then beside the drawing: below, left, right, above. Any place where
+    // the stroke fits clear of the box lies in one of those four strips.
+    const PointMm ends[] = {start - u * gap,
+                            start - n * gap,
+                            start + n * gap,
+                            start - n * gap + u * length,
+                            start + n * gap + u * length,
+                            endFor({x, low.Y - extent.Y}),
+                            endFor({low.X - extent.X, y}),
+                            endFor({high.X, y}),
+                            endFor({x, high.Y})};
+    const auto onSheet = [this](PointMm p) { return p.X >= 0 && p.Y >= 0 && p.X <= FWidth && p.Y <= FHeight; };
+    // Touching the widened box still leaves the gap.
+    constexpr double slack = 1e-6;
+    const auto clear = [&low, &high](PointMm a, PointMm b) {
+        return std::max(a.X, b.X) <= low.X + slack || std::min(a.X, b.X) >= high.X - slack
+               || std::max(a.Y, b.Y) <= low.Y + slack || std::min(a.Y, b.Y) >= high.Y - slack;
+    };
+    for (const PointMm& end : ends) {
+        const PointMm from = end - u * length;
+        if (onSheet(end) && onSheet(from) && clear(from, end)) {
+            FSink.ToolUp(from);
+            FSink.Cut(end);
+            return;
+        }
+    }
+    FAlignLeftOut = true;
 }
 
 void BladeCompensation::Swivel(PointMm centre, PointMm from, PointMm to)
@@ -132,9 +169,10 @@ void AppendOvercut(std::vector<PointMm>& path, double lengthMm)
         perimeter += Length(path[i] - path[i - 1]);
     if (perimeter < NoLengthMm)
         return;
-    // Round and round for a shape shorter than the overcut.
-    double left = lengthMm;
-    for (size_t i = 1; left > 0; i = i % (n - 1) + 1) {
+    // Once round at most: a shape shorter than the overcut is cut twice, not
+    // round and round, which would ruin it and multiply the job.
+    double left = std::min(lengthMm, perimeter);
+    for (size_t i = 1; i < n && left > 0; ++i) {
         const PointMm a = path[i - 1], b = path[i];
         const double step = Length(b - a);
         if (step >= left) {

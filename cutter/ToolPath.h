@@ -8,8 +8,12 @@
 // extended past its corner by r and joined to the next by an arc of radius r
 // around the corner, on which the blade swivels in place. A lifted blade does
 // not turn, so after a tool-up move the tip lands r behind the axis in the
-// last cut's direction. The job starts with a short stroke off the drawing
-// that sets the blade's direction, which is unknown until then.
+// last cut's direction. The job starts with a short stroke clear of the
+// drawing that sets the blade's direction, which is unknown until then.
+//
+// A job stays in proportion to its drawing: each corner adds one arc, of at
+// most 14 chords (a half turn at the largest offset the corrections allow),
+// and an overcut goes once round its shape at most.
 
 #include <vector>
 
@@ -39,6 +43,13 @@ public:
     // For the paths that follow; 0 cuts them as drawn (the blade's direction
     // is still followed).
     void SetOffset(double mm);
+    // The box (low to high corner) the whole job's drawing lies in, told
+    // before the first cut: the aligning stroke keeps a clear gap from it,
+    // paths still to come included. Without it the stroke is left out.
+    void KeepClearOf(PointMm low, PointMm high) noexcept;
+    // The stroke had no room on the sheet clear of the drawing (or nothing
+    // told where the drawing is), so the job went without it.
+    bool AlignLeftOut() const noexcept { return FAlignLeftOut; }
     // The tip's next path starts at p.
     void MoveTo(PointMm p) noexcept;
     // The tip cuts a straight line to p.
@@ -56,13 +67,18 @@ private:
     // The widest turn one chord may take at this offset, and its cosine.
     double FMaxStep = 0;
     double FCosMaxStep = 1;
+    PointMm FClearLow;
+    PointMm FClearHigh;
+    bool FClearKnown = false;
     PointMm FTip;
     PointMm FDirection{1, 0};
     bool FAligned = false;
+    bool FAlignLeftOut = false;
     bool FUp = true;
 };
 
 // Extends a closed path (last point on the first) to be cut again from its
-// start for lengthMm along its own course; the nick at the start closes.
-// Open paths, and paths of no length, stay as they are.
+// start for lengthMm along its own course, but never more than once round;
+// the nick at the start closes. Open paths, and paths of no length, stay as
+// they are.
 void AppendOvercut(std::vector<PointMm>& path, double lengthMm);

@@ -6,6 +6,7 @@
 
 #include "common/Exceptions.h"
 #include "platform/PlotFile.h"
+#include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 
 #include <algorithm>
@@ -99,11 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
             std::abort();
     }
-    // Files out of the sample's layout go to the HP-GL reader, fuzzed on its
-    // own; content that cannot be decoded fails alike either way.
+    // Files out of the sample's layout, and those whose text goes on after a
+    // NUL, go to the HP-GL reader, fuzzed on its own; content that cannot be
+    // decoded fails alike either way.
     bool sampleLayout = true;
     try {
-        sampleLayout = InSampleLayout(bytes, path);
+        sampleLayout = InSampleLayout(bytes, path) && !TextGoesOnAfterNul(bytes);
     } catch (const EFileError&) {
     }
     if (sampleLayout) {

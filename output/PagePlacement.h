@@ -29,4 +29,12 @@ enum PlacementPosition : int {
 // The sums are done in 64 bits, so a plot near the 32-bit limits is placed
 // as the arithmetic says instead of wrapping around; halving truncates
 // toward zero.
-std::optional<TOrigin> PlacementOrigin(const TRect& Bound, std::int32_t W, std::int32_t H, int PositionIndex);
+//
+// PlotterUnits is for a plot read in plotter units (TPLT::PlotterUnits):
+// each coordinate of the origin then moves by at most one unit, toward the
+// inside of the sheet, to lie within a fifth of a plotter unit of a whole
+// one. The store holds such a plot's points as near to whole plotter units,
+// so a cutter in plotter units rounds every point of it the same way and no
+// segment gains or loses a unit, at any position.
+std::optional<TOrigin> PlacementOrigin(const TRect& Bound, std::int32_t W, std::int32_t H, int PositionIndex,
+                                       bool PlotterUnits = false);

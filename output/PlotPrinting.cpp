@@ -1,8 +1,10 @@
 #include "output/PlotPrinting.h"
 
 #include "common/Exceptions.h"
+#include "cutter/PrintableArea.h"
 #include "output/PagePlacement.h"
 #include "platform/PrinterObject.h"
+#include "plot/HpglReader.h"
 
 SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 {
@@ -31,10 +33,11 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
         const std::int32_t H = page[1].Y; // negative: y grows upward
 
         canvas.SetViewportOrgEx(0, pageHeight);
-        if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex))
+        if (const auto origin = PlacementOrigin(IPLT.Bound(), W, H, PositionIndex, IPLT.PlotterUnits()))
             canvas.SetWindowOrgEx(origin->X, origin->Y);
 
         canvas.MoveTo(0, 0);
+        canvas.SetDrawingBound(IPLT.Bound());
         TPolygon polygon;
         for (std::int32_t i = 0; i < IPLT.NPolygons(); ++i) {
             IPLT.ReadPolygon(i, polygon);
@@ -62,14 +65,20 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
 
 std::string LeftOutNotice(const SheetShare& share)
 {
+    const std::string noStroke =
+        share.AlignStrokeLeftOut ? std::string("The stroke that aligns the blade was left out: the sheet has no room "
+                                               "for it clear of the plot")
+                                 : std::string();
     if (!share.SomeLeftOut() || share.NothingKept())
-        return {};
-    const double percent = 100 * (share.TotalMm - share.KeptMm) / share.TotalMm;
-    // Never "0.0 %" for a plot that lost something, nor "100.0 %" for one
-    // that kept something.
-    const std::string amount = percent < 0.05    ? "less than 0.1"
-                               : percent > 99.95 ? "more than 99.9"
-                                                 : FixedNumber(percent, 1);
-    return Format("Part of the plot lies off the sheet and was not cut: %1 % of its length (%2 of %3 mm)", amount,
-                  FixedNumber(share.TotalMm - share.KeptMm, 1), FixedNumber(share.TotalMm, 1));
+        return noStroke;
+    const std::string partly = Format("Part of the plot lies off the sheet and was not cut: %1",
+                                      LeftOutAmountText(share.TotalMm, share.TotalMm - share.KeptMm));
+    return noStroke.empty() ? partly : partly + ". " + noStroke;
+}
+
+HpglSheet SheetOf(const DeviceSettings& settings)
+{
+    const OrientedPage page = OrientPage(settings);
+    return {page.WidthMm - page.MarginLeftMm - page.MarginRightMm,
+            page.HeightMm - page.MarginBottomMm - page.MarginTopMm};
 }

@@ -3,17 +3,27 @@
 #include "common/Exceptions.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,21 +57,235 @@ void Note(const QString& note)
     hook(note.toStdString());
 }
 
-// Null when the path holds something other than a regular file: QSettings
-// would wait forever on a pipe put in its place.
+QString SystemText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// What keeps the file at path from serving as the settings file, as the end
+// of a sentence that begins with its name; empty when nothing does. Only a
+// regular file is opened: a pipe put in its place would block, a device
+// could answer without end. An absent file is no problem: nothing is kept.
+QString FileProblem(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0) {
+        const int code = errno;
+        return code == ENOENT ? QString() : QStringLiteral("cannot be read (%1)").arg(SystemText(code));
+    }
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("is not a regular file");
+    if (info.st_size > MaxSettingsFileBytes)
+        return QStringLiteral("is %1 MB, too large to be a settings file")
+            .arg(static_cast<double>(info.st_size) / (1 << 20), 0, 'f', 1);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int code = errno;
+        return QStringLiteral("cannot be read (%1)").arg(SystemText(code));
+    }
+    ::close(fd);
+    return {};
+}
+
+// Null when the file cannot be used; that is noted once.
 std::optional<QSettings> Store()
 {
     const QString path = QFile::decodeName(QByteArray::fromStdString(SettingsFilePath()));
     if (path.isEmpty())
         return std::nullopt;
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        Note(QStringLiteral("The settings file \"%1\" is not a regular file: the settings kept for each device are "
-                            "not used")
-                 .arg(path));
+    if (const QString problem = FileProblem(path); !problem.isEmpty()) {
+        Note(QStringLiteral("The settings file \"%1\" %2: the settings kept for each device are not used")
+                 .arg(path, problem));
         return std::nullopt;
     }
     return std::optional<QSettings>(std::in_place, path, QSettings::IniFormat);
+}
+
+[[noreturn]] void NotSaved(const QString& why)
+{
+    throw EFileError("The settings were not saved: " + why.toStdString());
+}
+
+// Makes the folder and those above it; 0 or the error.
+int MakeFolder(const QByteArray& folder)
+{
+    struct stat info {};
+    if (::stat(folder.constData(), &info) == 0)
+        return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (errno != ENOENT)
+        return errno;
+    if (const qsizetype slash = folder.lastIndexOf('/'); slash > 0)
+        if (const int code = MakeFolder(folder.left(slash)))
+            return code;
+    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+// Held while the settings file is read and written again: a save running
+// at the same time waits for it, so neither writes over the other's device.
+// A lock file of its own beside the settings file, which the store's own
+// short-lived lock file must not be.
+class TSettingsLock {
+public:
+    explicit TSettingsLock(const QString& folder)
+    {
+        const QString name = folder + QStringLiteral("/vellico-output-test.lock");
+        FFd = ::open(QFile::encodeName(name).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (FFd < 0) {
+            const int code = errno;
+            NotSaved(QStringLiteral("the folder \"%1\" cannot be written: %2").arg(folder, SystemText(code)));
+        }
+        // A save takes milliseconds; a lock held far longer is another
+        // program's, and waiting on it would hang the save.
+        for (int waited = 0; ::flock(FFd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= 5000) {
+                ::close(FFd);
+                NotSaved(QStringLiteral("another program keeps \"%1\" locked").arg(name));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~TSettingsLock() { ::close(FFd); }
+    TSettingsLock(const TSettingsLock&) = delete;
+    TSettingsLock& operator=(const TSettingsLock&) = delete;
+
+private:
+    int FFd = -1;
+};
+
+// The settings file's new contents, in a file of its own beside the one it
+// replaces (the target of a link), renamed over it once whole: the store
+// reads the old contents there afresh, never from what it keeps of an
+// earlier reading, which a file changed within the same tick of the file
+// system's clock would leave stale. Removed unless it takes the old one's
+// place.
+class TNewSettingsFile {
+public:
+    // Copies the old contents, and checks that the disk takes room more.
+    TNewSettingsFile(const QString& path, const QByteArray& contents, qint64 room)
+        : FPath(path), FTarget(QFileInfo(path).isSymLink() ? QFileInfo(path).symLinkTarget() : path)
+    {
+        const QByteArray target = QFile::encodeName(FTarget);
+        struct stat old {};
+        const bool replacing = ::stat(target.constData(), &old) == 0;
+        // A file made read-only is not replaced behind its owner's back.
+        if (replacing && ::access(target.constData(), W_OK) != 0)
+            Fail(errno);
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+            FNative = QFile::encodeName(QFileInfo(FTarget).absolutePath())
+                      + QStringLiteral("/.vellico-output-test.%1")
+                            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+                            .toLatin1();
+            fd = ::open(FNative.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            const int code = errno;
+            FNative.clear();
+            Fail(code);
+        }
+        int code = 0;
+        if (replacing) {
+            (void)!::fchown(fd, old.st_uid, old.st_gid);
+            if (::fchmod(fd, old.st_mode & 07777) != 0)
+                code = errno;
+        }
+        // A write cut short is followed by one that says why.
+        const QByteArray spare(static_cast<qsizetype>(room), '\n');
+        for (const QByteArray& part : {contents, spare}) {
+            for (qsizetype done = 0; code == 0 && done < part.size();) {
+                const ssize_t n = ::write(fd, part.constData() + done, static_cast<size_t>(part.size() - done));
+                if (n < 0 && errno != EINTR)
+                    code = errno;
+                done += std::max<qsizetype>(n, 0);
+            }
+        }
+        if (code == 0 && (::fsync(fd) != 0 || ::ftruncate(fd, contents.size()) != 0))
+            code = errno;
+        ::close(fd);
+        if (code != 0) {
+            // Not made, so not removed by the destructor.
+            ::unlink(FNative.constData());
+            FNative.clear();
+            Fail(code);
+        }
+    }
+    ~TNewSettingsFile()
+    {
+        if (!FNative.isEmpty())
+            ::unlink(FNative.constData());
+    }
+    TNewSettingsFile(const TNewSettingsFile&) = delete;
+    TNewSettingsFile& operator=(const TNewSettingsFile&) = delete;
+
+    QString Path() const { return QFile::decodeName(FNative); }
+
+    // Takes the old file's place.
+    void Replace()
+    {
+        const QByteArray target = QFile::encodeName(FTarget);
+        // Readers that keep what they read know the file by its size and
+        // time to the millisecond: the new one must not pass for the old,
+        // however coarse the file system's clock (two seconds at worst).
+        struct stat old {};
+        struct stat made {};
+        if (::stat(target.constData(), &old) == 0 && ::stat(FNative.constData(), &made) == 0
+            && old.st_size == made.st_size && old.st_mtim.tv_sec == made.st_mtim.tv_sec
+            && old.st_mtim.tv_nsec / 1000000 == made.st_mtim.tv_nsec / 1000000) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {old.st_mtim.tv_sec + 2, old.st_mtim.tv_nsec}};
+            (void)::utimensat(AT_FDCWD, FNative.constData(), times, 0);
+        }
+        if (::rename(FNative.constData(), target.constData()) != 0)
+            Fail(errno);
+        FNative.clear();
+    }
+
+    [[noreturn]] void Fail(int code) const
+    {
+        const QString why = SystemText(code);
+        if (FTarget == FPath)
+            NotSaved(QStringLiteral("the settings file \"%1\" cannot be written: %2").arg(FPath, why));
+        NotSaved(QStringLiteral("the settings file \"%1\" links to \"%2\", which cannot be written: %3")
+                     .arg(FPath, FTarget, why));
+    }
+
+private:
+    QString FPath, FTarget;
+    QByteArray FNative;
+};
+
+// The whole file, which FileProblem passed; nothing when there is none.
+QByteArray ReadWhole(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT)
+        return {};
+    QByteArray contents;
+    struct stat info {};
+    int code = fd < 0 ? errno : 0;
+    if (code == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxSettingsFileBytes) {
+        contents.resize(static_cast<qsizetype>(info.st_size));
+        qsizetype done = 0;
+        while (code == 0 && done < contents.size()) {
+            const ssize_t n = ::read(fd, contents.data() + done, static_cast<size_t>(contents.size() - done));
+            if (n < 0 && errno != EINTR)
+                code = errno;
+            else if (n == 0)
+                break;
+            done += std::max<qsizetype>(n, 0);
+        }
+        contents.truncate(done);
+    } else if (code == 0) {
+        code = EIO; // replaced since it was checked: not ours to guess at
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (code != 0)
+        NotSaved(QStringLiteral("the settings file \"%1\" cannot be read: %2").arg(path, SystemText(code)));
+    return contents;
 }
 
 // Queue names may hold characters QSettings treats as separators.
@@ -261,25 +485,73 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& deviceName, 
 
 void RememberSettings(const std::string& deviceName, const DeviceSettings& s)
 {
+    try {
+        SaveSettings(deviceName, s);
+    } catch (const Exception&) {
+        // Best effort: the choice is only not remembered.
+    }
+}
+
+void SaveSettings(const std::string& deviceName, const DeviceSettings& s)
+{
     const QString device = QString::fromStdString(deviceName);
     if (device.isEmpty())
-        return;
-    std::optional<QSettings> store = Store();
-    if (!store)
-        return;
-    store->beginGroup(GroupOf(device));
-    store->setValue(QStringLiteral("SendAs"), QString::fromStdString(std::string(SendAsWord(s.Language))));
-    store->setValue(QStringLiteral("Paper"), QString::fromStdString(s.PaperName));
-    store->setValue(QStringLiteral("WidthMm"), s.PaperWidthMm);
-    store->setValue(QStringLiteral("LengthMm"), s.PaperHeightMm);
-    for (const auto& [key, margin] : Margins)
-        store->setValue(QLatin1String(key), s.*margin);
-    for (const auto& [key, flag] : Flags)
-        store->setValue(QLatin1String(key), s.*flag);
-    store->setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
-    if (IsPortDevice(deviceName))
-        store->setValue(QStringLiteral("Line"), QString::fromStdString(PortSettingsText(s.Line)));
-    // The ladder's own offsets are for its one job, never kept.
-    for (const auto& [key, correction] : Corrections)
-        store->setValue(QLatin1String(key), s.Corrections.*correction);
+        NotSaved(QStringLiteral("no device is named"));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(SettingsFilePath()));
+    if (path.isEmpty())
+        NotSaved(QStringLiteral("there is no configuration folder (HOME is not set)"));
+    const QString folder = QFileInfo(path).absolutePath();
+    if (const int code = MakeFolder(QFile::encodeName(folder)))
+        NotSaved(QStringLiteral("the folder \"%1\" cannot be made: %2").arg(folder, SystemText(code)));
+    const TSettingsLock lock(folder);
+    // Read under the lock, so the file written keeps every other entry.
+    if (const QString problem = FileProblem(path); !problem.isEmpty())
+        NotSaved(QStringLiteral("the settings file \"%1\" %2").arg(path, problem));
+    const QString group = GroupOf(device);
+    // Room for this entry in full, each key under the group's name: a disk
+    // that cannot take it would have the store write a file cut short, and
+    // say nothing.
+    TNewSettingsFile file(path, ReadWhole(path), 20 * (group.size() + 64));
+    QStringList written;
+    {
+        QSettings store(file.Path(), QSettings::IniFormat);
+        store.beginGroup(group);
+        store.setValue(QStringLiteral("SendAs"), QString::fromStdString(std::string(SendAsWord(s.Language))));
+        store.setValue(QStringLiteral("Paper"), QString::fromStdString(s.PaperName));
+        store.setValue(QStringLiteral("WidthMm"), s.PaperWidthMm);
+        store.setValue(QStringLiteral("LengthMm"), s.PaperHeightMm);
+        for (const auto& [key, margin] : Margins)
+            store.setValue(QLatin1String(key), s.*margin);
+        for (const auto& [key, flag] : Flags)
+            store.setValue(QLatin1String(key), s.*flag);
+        store.setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
+        if (IsPortDevice(deviceName))
+            store.setValue(QStringLiteral("Line"), QString::fromStdString(PortSettingsText(s.Line)));
+        // The ladder's own offsets are for its one job, never kept.
+        for (const auto& [key, correction] : Corrections)
+            store.setValue(QLatin1String(key), s.Corrections.*correction);
+        store.endGroup();
+        store.sync();
+        // A file the store reads with faults is still written; only a file
+        // it could not open or write is not.
+        if (store.status() == QSettings::AccessError)
+            file.Fail(EIO);
+        for (const QString& key : store.allKeys())
+            written << key + u'=' + store.value(key).toString();
+    }
+    // Read back under another name, which the store has never read: all of
+    // it, or the old file stays.
+    QStringList readBack;
+    {
+        const QString check = file.Path() + QStringLiteral(".check");
+        if (::link(QFile::encodeName(file.Path()).constData(), QFile::encodeName(check).constData()) != 0)
+            file.Fail(errno);
+        const QSettings store(check, QSettings::IniFormat);
+        for (const QString& key : store.allKeys())
+            readBack << key + u'=' + store.value(key).toString();
+        ::unlink(QFile::encodeName(check).constData());
+    }
+    if (readBack != written)
+        file.Fail(EIO);
+    file.Replace();
 }

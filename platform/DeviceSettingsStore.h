@@ -5,6 +5,7 @@
 
 #include "platform/PrinterObject.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,6 +19,15 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& device, cons
 // Keeps the settings for the next run. Best effort: a configuration folder
 // that cannot be written only means the choice is not remembered.
 void RememberSettings(const std::string& device, const DeviceSettings& settings);
+
+// Keeps the settings for the next run, or throws EFileError saying why they
+// did not reach the file. The file is read and written again under a lock,
+// so saves running at the same time keep each other's devices.
+void SaveSettings(const std::string& device, const DeviceSettings& settings);
+
+// A settings file larger than this is not read, nor written again: one entry
+// takes half a kilobyte, and no user has thousands of devices.
+inline constexpr std::int64_t MaxSettingsFileBytes = 1 << 20;
 
 // The file they are kept in (the user's configuration folder, then
 // Vellico/vellico-output-test.conf); empty when the user has none.

@@ -4,6 +4,7 @@
 #include "platform/JobProgress.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -28,6 +29,12 @@ std::function<void()>& BeforeCommit()
     static std::function<void()> hook;
     return hook;
 }
+
+// The temporary file being written, where a signal handler can find it:
+// a fixed buffer, and a flag that says whether it holds a name.
+char TemporaryName[PATH_MAX + 16];
+std::atomic<bool> TemporaryNamed{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
 bool IsStandardOutput(const std::string& path)
 {
@@ -187,10 +194,15 @@ void WriteRegularFile(const std::string& path, bool replace, std::string_view by
         bool Keep = false;
         ~Cleanup()
         {
+            TemporaryNamed = false;
             if (!Keep)
                 ::unlink(Name.c_str());
         }
     } cleanup{temporary};
+    if (static_cast<std::size_t>(temporary.size()) < sizeof TemporaryName) {
+        std::memcpy(TemporaryName, temporary.c_str(), static_cast<std::size_t>(temporary.size()) + 1);
+        TemporaryNamed = true;
+    }
     // A replaced file keeps who may read it.
     struct stat old {};
     if (replace && ::stat(finalName.c_str(), &old) == 0 && S_ISREG(old.st_mode))
@@ -226,6 +238,12 @@ void WriteRegularFile(const std::string& path, bool replace, std::string_view by
 }
 
 } // namespace
+
+void RemoveJobTemporaryFile() noexcept
+{
+    if (TemporaryNamed.exchange(false))
+        ::unlink(TemporaryName);
+}
 
 void SetJobFileCommitHook(std::function<void()> hook)
 {

@@ -17,5 +17,9 @@
 void CheckJobFile(const std::string& path, bool replace);
 void WriteJobFile(const std::string& path, bool replace, std::string_view bytes);
 
+// Removes the temporary file of a job being written, if any, and nothing
+// else. Safe in a signal handler.
+void RemoveJobTemporaryFile() noexcept;
+
 // Tests: runs between writing the job and giving it its name.
 void SetJobFileCommitHook(std::function<void()> hook);

@@ -11,6 +11,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<unsigned> StopCount{0};
+std::atomic<bool> Ending{false};
+static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "a signal handler stops jobs");
 
 std::mutex ProgressMutex;
 JobProgress Progress;
@@ -76,12 +79,18 @@ void StopJobs()
     ++StopCount;
 }
 
+void EndJobs() noexcept
+{
+    Ending = true;
+    ++StopCount;
+}
+
 TStopMark::TStopMark() : FMark(StopCount.load())
 {}
 
 bool TStopMark::Stopped() const
 {
-    return StopCount.load() != FMark;
+    return Ending.load() || StopCount.load() != FMark;
 }
 
 void ThrowJobStopped(std::int64_t sent, std::int64_t total)

@@ -30,7 +30,13 @@ std::string JobProgressText(const JobProgress& progress);
 // half-written.
 void StopJobs();
 
-// Taken when a job starts: whether StopJobs was called since.
+// The program is ending: every job being sent stops as StopJobs stops it,
+// and so does every job begun from now on, at its first chunk. Safe in a
+// signal handler.
+void EndJobs() noexcept;
+
+// Taken when a job starts: whether StopJobs was called since (or EndJobs
+// ever).
 class TStopMark {
 public:
     TStopMark();

@@ -140,20 +140,25 @@ std::string LoadPlotFile(const std::string& FileName, const std::string& FullPat
     }
 }
 
-void ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens)
+std::vector<std::string> ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens,
+                                      const HpglSheet& Sheet)
 {
     const std::string fullPath = PlotFileFullPath(FileName);
     const std::string content = LoadPlotFile(FileName, fullPath);
-    if (InSampleLayout(content, fullPath)) {
+    std::vector<std::string> notices;
+    // The sample's layout ends at a NUL; text after one goes to the HP-GL
+    // reader, which refuses it there rather than drop the rest.
+    if (InSampleLayout(content, fullPath) && !TextGoesOnAfterNul(content)) {
         ReadPlotData(Store, content, fullPath);
         if (!Pens.empty() && std::ranges::find(Pens, 1) == Pens.end())
             Store.Reset();
     } else {
-        ReadHpglData(Store, content, fullPath, Pens);
+        notices = ReadHpglData(Store, content, fullPath, Pens, Sheet);
     }
     // Pens that match nothing are the user's mistake, not a blank job.
     if (!Pens.empty() && Store.NPolygons() == 0)
         throw EFileError(NothingToCutMessage(FileName, Pens));
+    return notices;
 }
 
 std::string NothingToCutMessage(const std::string& FileName, std::span<const int> Pens)
@@ -161,5 +166,9 @@ std::string NothingToCutMessage(const std::string& FileName, std::span<const int
     const std::string start = Format("The plot file \"%1\" has nothing to cut", PlotFileFullPath(FileName));
     if (Pens.empty())
         return start + ": it draws no line, circle or arc with the pen down";
+    // A long list is named by its first few: the message stays a sentence.
+    constexpr std::size_t Named = 8;
+    if (Pens.size() > Named)
+        return start + Format(" with pens %1 and %2 more", PensText(Pens.first(Named)), Pens.size() - Named);
     return start + Format(Pens.size() == 1 ? " with pen %1" : " with pens %1", PensText(Pens));
 }

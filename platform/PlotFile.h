@@ -5,19 +5,24 @@
 // own layout (its units are thousandths of an inch), and by plot/HpglReader
 // otherwise (40 plotter units per mm).
 
+#include "plot/HpglReader.h"
 #include "plot/UPLT.h"
 
 #include <span>
 #include <string>
+#include <vector>
 
 // Reads a plot file into Store (the file is only read, never written). Pens
 // chooses the pens whose lines are cut, every pen when empty; a file in the
-// sample's layout is drawn with pen 1, as the sample is. Throws EFOpenError /
+// sample's layout is drawn with pen 1, as the sample is. Sheet is the sheet
+// it is cut on (an HP-GL file may scale its plot to it). Returns what the
+// user is to be told of the read (see ReadHpglData). Throws EFOpenError /
 // EFileError for a file that cannot be opened, read or decoded, or that
 // leaves nothing to cut with the chosen pens, EOutOfMemory, and
 // EConvertError as the reader does. File names are the file system's own
 // bytes.
-void ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens = {});
+std::vector<std::string> ReadPlotFile(TPLT& Store, const std::string& FileName, std::span<const int> Pens = {},
+                                      const HpglSheet& Sheet = {});
 
 // The message for a plot file that leaves nothing to cut (with these pens).
 std::string NothingToCutMessage(const std::string& FileName, std::span<const int> Pens = {});

@@ -43,6 +43,7 @@ void TPLT::Reset()
     FContPolygon = 0;
     FContPoint = 0;
     FBound = EmptyBound;
+    FPlotterUnits = false;
 }
 
 void TPLT::AddPolygon()

@@ -108,6 +108,12 @@ public:
     TPolygonView Polygon(std::int32_t NPolygon) const;
     TPolygonRange Polygons() const noexcept { return TPolygonRange(*this); }
 
+    // Set for a plot read in plotter units (1/40 mm, 2.5 store units): placed
+    // on whole plotter units, a cutter's own rounding keeps each segment's
+    // length. Reset clears it.
+    void SetPlotterUnits(bool On) noexcept { FPlotterUnits = On; }
+    bool PlotterUnits() const noexcept { return FPlotterUnits; }
+
 private:
     std::vector<TPoint> FPoints;        // every polyline's points, one after the other
     std::vector<std::uint32_t> FStarts; // index in FPoints of each polyline's first point
@@ -115,6 +121,7 @@ private:
     TRect FBound = EmptyBound;
     std::int32_t FContPolygon = 0;
     std::int32_t FContPoint = 0;
+    bool FPlotterUnits = false;
 };
 
 inline std::size_t TPolygonRange::size() const noexcept

@@ -14,6 +14,7 @@
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
+#include "platform/StopSignals.h"
 #include "platform/serial/PortDevices.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
@@ -31,6 +32,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -66,6 +68,12 @@ std::string FileBytes(const QString& name)
 {
     return NativeFileName(name).toStdString();
 }
+
+// How long --wait waits unless told: the queue holds the job until the
+// cutter has taken it, so the wait spans the whole cut and the jobs queued
+// before it; an hour covers a long plot behind a few others, and still ends
+// a script that nobody watches on the same day.
+constexpr int DefaultWaitLimitSeconds = 3600;
 
 // The Print Setup dialog's custom roll limits.
 constexpr double MinSheetMm = 10;
@@ -146,15 +154,39 @@ std::pair<double, double> ParsePair(const QString& text, const QString& option, 
         ok = ok && std::isfinite(values[i]);
     }
     if (!ok)
-        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; use X%3 or X%3,Y%3").arg(text, option, unit));
+        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; use X%3 or X%3,Y%3")
+                         .arg(FromUtf8(Quoted(Utf8(text))), option, unit));
     return {values[0], parts.size() == 2 ? values[1] : values[0]};
 }
 
 double ParseMm(const QString& text, const QString& option)
 {
-    if (text.contains(QLatin1Char(',')))
-        throw EUsage(QStringLiteral("--%1 takes one length in mm").arg(option));
-    return ParsePair(text, option, QLatin1String("mm")).first;
+    QString number = text.trimmed();
+    if (number.endsWith(QLatin1String("mm"), Qt::CaseInsensitive))
+        number.chop(2);
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        throw EUsage(QStringLiteral("\"%1\" is not a value for --%2; it takes one length in mm, such as 1.5")
+                         .arg(FromUtf8(Quoted(Utf8(text))), option));
+    return value;
+}
+
+// QCommandLineParser's own words name every unknown option whole; a long
+// one, or a hundred of them, are cut short.
+QString ParserError(const QCommandLineParser& parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return FromUtf8(Quoted(Utf8(parser.errorText())));
+    constexpr qsizetype Shown = 5;
+    QStringList names;
+    for (const QString& name : unknown.mid(0, Shown))
+        names << QLatin1Char('\'') + FromUtf8(Quoted(Utf8(name))) + QLatin1Char('\'');
+    if (unknown.size() > Shown)
+        names << QStringLiteral("and %1 more").arg(unknown.size() - Shown);
+    return (unknown.size() == 1 ? QStringLiteral("Unknown option ") : QStringLiteral("Unknown options: "))
+           + names.join(QStringLiteral(", "));
 }
 
 // The corrections asked for on the command line; each unset one keeps the
@@ -175,6 +207,7 @@ struct Request {
     QString Output;
     bool Replace = false;
     bool Wait = false;
+    int WaitLimitSeconds = DefaultWaitLimitSeconds; // 0: no limit
     bool Quiet = false;
     QString PlotFile;
     std::vector<int> Pens; // every pen when empty
@@ -231,6 +264,12 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Wait until the queue has printed the job; fail with the server's "
                                                  "reason when it is aborted or canceled or the queue stops."));
+    const QCommandLineOption waitLimit(
+        QStringLiteral("wait-limit"),
+        QStringLiteral("With --wait: give up after SECONDS, leaving the job in the queue (default: %1; 0: no "
+                       "limit). A stopped queue or a server that cannot be reached is told while waiting.")
+            .arg(DefaultWaitLimitSeconds),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress line on the terminal while the job is sent."));
     const QCommandLineOption portSettings(
@@ -270,6 +309,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                                  "this cut only); with no --cut, only keeps them."));
     parser.addOptions({cut, device, position, sendAs, sheet, output, replace, wait, quiet, pens, portSettings, pattern,
                        length, offsets, scale, measured, bladeOffset, overcut, save});
+    parser.addOption(waitLimit);
     parser.addPositionalArgument(QStringLiteral("PLOTFILE"),
                                  QStringLiteral("Plot to cut instead of the sample: an HPGL file, 40 plotter units per "
                                                 "mm. A file whose every PU or PD line is \"PU<X> <Y>;\" (the "
@@ -277,7 +317,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
                                  QStringLiteral("[PLOTFILE]"));
 
     if (!parser.parse(args))
-        throw EUsage(parser.errorText());
+        throw EUsage(ParserError(parser));
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out << parser.helpText();
         return std::nullopt;
@@ -309,6 +349,16 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         throw EUsage(QStringLiteral("--output needs a file name, or - for standard output"));
     r.Replace = parser.isSet(replace);
     r.Wait = parser.isSet(wait);
+    if (parser.isSet(waitLimit)) {
+        if (!r.Wait)
+            throw EUsage(QStringLiteral("--wait-limit is for --wait"));
+        static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+        bool ok = digits.match(parser.value(waitLimit)).hasMatch();
+        r.WaitLimitSeconds = ok ? parser.value(waitLimit).toInt(&ok) : 0;
+        if (!ok)
+            throw EUsage(QStringLiteral("\"%1\" is not a time for --wait-limit; use whole seconds, 0 for no limit")
+                             .arg(FromUtf8(Quoted(Utf8(parser.value(waitLimit))))));
+    }
     r.Quiet = parser.isSet(quiet);
     r.PlotFile = files.value(0);
     if (parser.isSet(pens)) {
@@ -333,7 +383,7 @@ std::optional<Request> Parse(const QStringList& args, QTextStream& out)
         const auto chosen = PatternFromWord(Utf8(parser.value(pattern)));
         if (!chosen)
             throw EUsage(QStringLiteral("Unknown pattern \"%1\"; use sample, scale, ladder or test-cut")
-                             .arg(parser.value(pattern)));
+                             .arg(FromUtf8(Quoted(Utf8(parser.value(pattern))))));
         if (!r.PlotFile.isEmpty())
             throw EUsage(QStringLiteral("Cut either a pattern or a plot file"));
         r.Pattern.Pattern = *chosen;
@@ -539,37 +589,55 @@ private:
 };
 
 // Follows the job as the window's status does, until it ends or the queue
-// stops with it. A server that cannot be asked for a while is waited out.
-void WaitForJob(const HandedJob& job)
+// stops with it. A queue stopped by hand and a server that cannot be asked
+// may both pass, and are waited out, each reason told once as it comes;
+// past the limit the job is left to the queue.
+void WaitForJob(const HandedJob& job, int limitSeconds, const std::function<void(const QString&)>& note)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const QString what = QStringLiteral("the job %1 on %2").arg(job.Id).arg(FromUtf8(job.Device));
+    QString reason, told;
+    bool reached = true;
     for (;;) {
         QThread::msleep(200);
+        const bool wasReached = reached;
         TJobOutcome outcome;
         try {
             outcome = FollowJob(job);
+            reason = FromUtf8(outcome.Reason);
+            reached = true;
         } catch (const EOSError& e) {
             if (e.ErrorCode() != SpoolerUnavailableCode)
                 throw;
-            continue;
+            // The server's words, without the code the window shows.
+            reason = FromUtf8(e.Message()).section(QLatin1Char('\n'), -1);
+            reached = false;
         }
         if (outcome.State == TJobOutcome::Completed)
             return;
         if (outcome.State != TJobOutcome::OnItsWay)
             throw EPrinter(outcome.Message);
+        // Each new reason once; a server out of reach once, whatever the
+        // failures it gives on the way.
+        if (reached || wasReached) {
+            if (!reason.isEmpty() && reason != told)
+                note(QStringLiteral("Still waiting for %1: %2").arg(what, reason));
+            told = reason;
+        }
+        if (limitSeconds > 0 && Clock::now() - start >= std::chrono::seconds(limitSeconds)) {
+            QString message = QStringLiteral("Gave up after %1 s waiting for %2").arg(limitSeconds).arg(what);
+            if (reached)
+                message += QStringLiteral(", which the queue still holds");
+            throw EPrinter(Utf8(reason.isEmpty() ? message : message + QStringLiteral(": ") + reason));
+        }
     }
 }
 
-// Cuts as asked; what the user is to be told of a plot cut only in part.
-QString Cut(const Request& r)
+// Cuts as asked; what the user is to be told of the plot file read and of a
+// plot cut only in part.
+QStringList Cut(const Request& r, const std::function<void(const QString&)>& note)
 {
-    // The plot first: a bad file must not leave a job or a file behind.
-    TPLT plot;
-    if (!r.PlotFile.isEmpty()) {
-        ReadPlotFile(plot, FileBytes(r.PlotFile), r.Pens);
-        if (plot.NPolygons() == 0)
-            throw EFileError(NothingToCutMessage(FileBytes(r.PlotFile)));
-    }
-
     const bool toFile = !r.Output.isEmpty();
     auto [identity, settings] = r.Device.isEmpty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     // After the lookup, so the active device is restored without this run's choices.
@@ -577,6 +645,16 @@ QString Cut(const Request& r)
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r);
+    // The plot before any job or setting is kept: a bad file must leave
+    // nothing behind. Read for the chosen sheet, which it may scale to.
+    TPLT plot;
+    QStringList notices;
+    if (!r.PlotFile.isEmpty()) {
+        for (const std::string& notice : ReadPlotFile(plot, FileBytes(r.PlotFile), r.Pens, SheetOf(settings)))
+            notices << FromUtf8(notice);
+        if (plot.NPolygons() == 0)
+            throw EFileError(NothingToCutMessage(FileBytes(r.PlotFile)));
+    }
     // Everything is checked before anything is kept or cut.
     std::vector<double> pathOffsets;
     if (r.Cut && r.PlotFile.isEmpty() && r.Pattern.Pattern != CalibrationPattern::Sample) {
@@ -586,15 +664,17 @@ QString Cut(const Request& r)
             throw EUsage(e.Message());
         }
     }
+    std::optional<DeviceSettings> toKeep;
     if (r.Corrections.Save) {
         if (identity.Device.empty())
             throw EUsage(QStringLiteral("--save keeps corrections for a device; name it with --device"));
-        DeviceSettings remembered = kept;
-        remembered.Corrections = settings.Corrections;
-        RememberSettings(identity.Device, remembered);
+        toKeep = kept;
+        toKeep->Corrections = settings.Corrections;
     }
-    if (!r.Cut)
-        return {};
+    if (!r.Cut) {
+        SaveSettings(identity.Device, *toKeep);
+        return notices;
+    }
     Printer().SetPrinter(identity, settings);
     Printer().SetOutputFile(r.Output.isEmpty() ? std::string() : FileBytes(r.Output), r.Replace);
     TakeHandedJob();
@@ -603,10 +683,20 @@ QString Cut(const Request& r)
         progress.emplace();
     const SheetShare share = r.PlotFile.isEmpty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position);
     progress.reset();
+    // A signal from here on ends the program as it would any other; one
+    // caught before was the user's wish to stop, though the job went whole.
+    ReleaseStopSignals();
+    if (CaughtStopSignal() != 0)
+        throw EPrinter("Stopped by a signal after the whole job had been sent");
     // A file or a port is done when written; only a queue's job has more to go.
     if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
-        WaitForJob(job);
-    return FromUtf8(LeftOutNotice(share));
+        WaitForJob(job, r.WaitLimitSeconds, note);
+    // Kept only once the cut they were asked with has gone well.
+    if (toKeep)
+        SaveSettings(identity.Device, *toKeep);
+    if (const QString leftOut = FromUtf8(LeftOutNotice(share)); !leftOut.isEmpty())
+        notices << leftOut;
+    return notices;
 }
 
 QString ReportText(const QString& message)
@@ -671,14 +761,15 @@ bool WantsCommandLine(int argc, char** argv)
 int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     // Kept settings that cannot be used are said, and the cut goes on.
-    SetSettingsNoteHook([&err](const std::string& note) { err << ReportText(FromUtf8(note)) << '\n'; });
+    const auto note = [&err](const QString& text) { err << ReportText(text) << Qt::endl; };
+    SetSettingsNoteHook([&note](const std::string& text) { note(FromUtf8(text)); });
     struct Unhook {
         ~Unhook() { SetSettingsNoteHook({}); }
     } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
         // A plot cut only in part is still cut: told, not failed.
-        if (const QString notice = request ? Cut(*request) : QString(); !notice.isEmpty())
+        for (const QString& notice : request ? Cut(*request, note) : QStringList())
             err << ReportText(notice) << '\n';
         return 0;
     } catch (const EUsage& e) {
@@ -692,6 +783,8 @@ int RunCommandLine(const QStringList& args, QTextStream& out, QTextStream& err)
 
 int RunCommandLineProgram(int& argc, char** argv)
 {
+    // Interrupted, a job ends as Stop ends it, and leaves no temporary file.
+    CatchStopSignals();
     // No QApplication: a cut needs no display, and none may exist.
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));

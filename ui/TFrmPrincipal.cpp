@@ -13,6 +13,7 @@
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "ui/CalibrateDialog.h"
+#include "ui/ErrorText.h"
 #include "ui/Pictures.h"
 #include "ui/PrintSetupDialog.h"
 
@@ -329,9 +330,21 @@ void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& 
     // The file system's own bytes for the name.
     const std::string file = QFile::encodeName(plotFile).toStdString();
     StartJob([plot, position, file, pens] {
-        if (!file.empty())
-            ReadPlotFile(*plot, file, pens);
-        return QString::fromStdString(LeftOutNotice(PrintPlot(*plot, position)));
+        QStringList notices;
+        if (!file.empty()) {
+            // Read for the device's sheet, which the file may scale to.
+            DeviceIdentity identity;
+            DeviceSettings settings;
+            Printer().GetPrinter(identity, settings);
+            for (const std::string& notice : ReadPlotFile(*plot, file, pens, SheetOf(settings)))
+                notices << QString::fromStdString(notice);
+        }
+        notices << QString::fromStdString(LeftOutNotice(PrintPlot(*plot, position)));
+        notices.removeAll(QString());
+        // One report, each notice a sentence of its own.
+        for (qsizetype i = 0; i + 1 < notices.size(); ++i)
+            notices[i] = ErrorReportText(notices[i]);
+        return notices.join(u'\n');
     });
 }
 

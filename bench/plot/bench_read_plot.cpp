@@ -3,7 +3,9 @@
 // the same number of lines in the worst layout for memory, where every line
 // is a polyline of one point, and 1,000,000 HP-GL instructions on one line.
 // The HP-GL file is also read by a whole process of its own, timed against
-// hp2xx converting the same file (-m gpt), when hp2xx is installed.
+// hp2xx converting the same file (-m gpt), when hp2xx is installed, and read
+// again in the style of a graphing library, with IP and SC scaling every
+// coordinate, timed against the same file without them.
 //
 //   bench_read_plot [runs] [--at-limit]
 //
@@ -56,10 +58,11 @@ QByteArray OnePointPolylines(qint64 lines)
 }
 
 // As drawing programs write it: all on one line, a pen-up move and then
-// cuts of one to three points, with commas.
-QByteArray HpglOneLine(qint64 instructions)
+// cuts of one to three points, with commas; scaled, with the scaling points
+// and user units a graphing library sets.
+QByteArray HpglOneLine(qint64 instructions, bool scaled = false)
 {
-    QByteArray text = "IN;VS10;SP1;";
+    QByteArray text = scaled ? "IN;IP0,0,8128,8128;SC0,10000,0,10000;VS10;SP1;" : "IN;VS10;SP1;";
     text.reserve(instructions * 16);
     for (qint64 i = 0; i < instructions - 4; ++i) {
         const qint64 x = (i * 7919) % 40000, y = (i * 104729) % 40000;
@@ -170,7 +173,7 @@ void CompareWithHp2xx(const QString& path, int runs)
 }
 
 bool RunCase(const QTemporaryDir& dir, const char* name, const QByteArray& text, qint64 lines, int runs,
-             bool againstHp2xx = false)
+             bool againstHp2xx = false, double* median = nullptr)
 {
     const QString path = dir.filePath(QStringLiteral("bench.plt"));
     {
@@ -199,6 +202,8 @@ bool RunCase(const QTemporaryDir& dir, const char* name, const QByteArray& text,
 
     std::printf("  time:   median %.1f ms, min %.1f ms, max %.1f ms over %d runs; %d polylines\n", ms[ms.size() / 2],
                 ms.front(), ms.back(), runs, polygons);
+    if (median)
+        *median = ms[ms.size() / 2];
     if (againstHp2xx)
         CompareWithHp2xx(path, std::min(runs, 5));
     return true;
@@ -231,10 +236,17 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("goals: 1,000,000 sample lines in <= 150 ms; any accepted file peaks below 1 GiB and 6x its size; "
-                "HP-GL read by a whole process in <= 0.25x hp2xx's time\n");
-    bool ok = RunCase(dir, "sample layout", SampleLayout(LineCount), LineCount, runs)
-              && RunCase(dir, "one point per polyline", OnePointPolylines(LineCount), LineCount, runs)
-              && RunCase(dir, "HP-GL instructions on one line", HpglOneLine(LineCount), LineCount, runs, true);
+                "HP-GL read by a whole process in <= 0.25x hp2xx's time; scaled by IP and SC in <= 1.2x the time "
+                "unscaled\n");
+    double plain = 0, scaled = 0;
+    bool ok =
+        RunCase(dir, "sample layout", SampleLayout(LineCount), LineCount, runs)
+        && RunCase(dir, "one point per polyline", OnePointPolylines(LineCount), LineCount, runs)
+        && RunCase(dir, "HP-GL instructions on one line", HpglOneLine(LineCount), LineCount, runs, true, &plain)
+        && RunCase(dir, "the same, scaled by IP and SC", HpglOneLine(LineCount, true), LineCount, runs, false, &scaled);
+    if (ok)
+        std::printf("IP/SC scaling: %.1f ms against %.1f ms unscaled, %.2fx (goal <= 1.2x)\n", scaled, plain,
+                    scaled / plain);
     if (ok && atLimit) {
         const qint64 lines = MaxPlotFileSize / 7;
         ok = RunCase(dir, "one point per polyline, largest accepted file", OnePointPolylines(lines), lines,

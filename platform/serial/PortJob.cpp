@@ -15,14 +15,16 @@ DeviceSettings PortDrawing(DeviceSettings settings)
 class PortJob final : public JobDestination {
 public:
     PortJob(std::unique_ptr<TPortLink> port, const DeviceSettings& settings, const std::string& title)
-        : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
+        : FPort(std::move(port)), FLine(settings.Line), FLanguage(PortLanguage(settings)),
+          FJob(PortDrawing(settings), title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override { SendToPort(*FPort, FLine, FJob.Finish()); }
+    void Finish() override { SendToPort(*FPort, FLine, FJob.Finish(), FLanguage); }
 
 private:
     std::unique_ptr<TPortLink> FPort;
     PortSettings FLine;
+    SendAs FLanguage;
     DrawnJob FJob;
 };
 

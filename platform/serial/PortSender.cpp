@@ -1,13 +1,16 @@
 #include "platform/serial/PortSender.h"
 
 #include "common/Exceptions.h"
-
+#include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -31,6 +34,10 @@ constexpr char XON = 0x11;
 
 // How often a held job looks again at the cutter, the stop flag and the clock.
 constexpr milliseconds PollStep{20};
+
+// How long a stopped job waits for the cutter to take the end of its
+// instruction and the knife lift, before it is dropped where it stands.
+constexpr milliseconds EndingLimit{5000};
 
 std::mutex LimitsMutex;
 PortTimeLimits Limits;
@@ -138,6 +145,58 @@ std::string DeviceSubsystem(const struct stat& st)
     return error ? std::string() : target.filename().string();
 }
 
+// The controlling terminal's device number, from the kernel's own record
+// of this process (opening /dev/tty would only name /dev/tty); 0 for none.
+dev_t ControllingTerminal()
+{
+    std::ifstream stat("/proc/self/stat", std::ios::binary);
+    if (!stat)
+        return 0;
+    // "pid (name) state ppid pgrp session tty_nr ...": the name may hold blanks.
+    const std::string line{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+    const std::size_t close = line.rfind(')');
+    const std::vector<std::string> fields = Words(close == std::string::npos ? line : line.substr(close + 1));
+    unsigned number = 0;
+    if (fields.size() > 4) {
+        const std::string& field = fields[4];
+        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), number);
+        if (error != std::errc() || end != field.data() + field.size())
+            number = 0;
+    }
+    return number == 0 ? 0 : ::makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00));
+}
+
+// The program's own terminal, its standard streams' and the consoles: a job
+// written there would be printed on the user's screen, and the terminal left
+// raw. /dev/tty, /dev/console and /dev/ptmx are 5:0 to 5:2; the virtual
+// consoles /dev/tty0 to /dev/tty63 are 4:0 to 4:63 (serial lines start at
+// 4:64). Other pseudo-terminals stay ports: tools that carry a serial line
+// over the network offer one.
+bool OwnTerminal(const struct stat& st)
+{
+    if (!S_ISCHR(st.st_mode))
+        return false;
+    const unsigned kind = major(st.st_rdev), number = minor(st.st_rdev);
+    if ((kind == 5 && number <= 2) || (kind == 4 && number < 64))
+        return true;
+    if (st.st_rdev == ControllingTerminal())
+        return true;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream {};
+        if (::isatty(fd) == 1 && ::fstat(fd, &stream) == 0 && S_ISCHR(stream.st_mode) && stream.st_rdev == st.st_rdev)
+            return true;
+    }
+    return false;
+}
+
+[[noreturn]] void NotAPortTerminal(const std::string& path)
+{
+    throw EPrinter(Format("%1 is this program's own terminal or a console, not a cutter's port. A cutter's "
+                          "port is a serial line (such as /dev/ttyUSB0, /dev/ttyACM0 or /dev/ttyS0) or a "
+                          "printer port (/dev/usb/lp0, /dev/lp0)",
+                          Quoted(path)));
+}
+
 // Refuses, before it is opened, a node that cannot be a port: opening some
 // devices does something by itself (a watchdog starts counting).
 void CheckPortNode(const std::string& path)
@@ -147,6 +206,8 @@ void CheckPortNode(const std::string& path)
         ThrowOpenFailure(path, errno);
     if (!S_ISCHR(st.st_mode))
         NotAPort(path, st);
+    if (OwnTerminal(st))
+        NotAPortTerminal(path);
     const std::string subsystem = DeviceSubsystem(st);
     if (!subsystem.empty() && subsystem != "tty" && subsystem != "usbmisc" && subsystem != "printer")
         NotAPort(path, st);
@@ -322,6 +383,10 @@ std::unique_ptr<TPortLink> OpenPort(const std::string& path, const PortSettings&
         ::close(fd);
         NotAPort(path, st);
     }
+    if (OwnTerminal(st) || (tty && ::tcgetsid(fd) == ::getsid(0))) {
+        ::close(fd);
+        NotAPortTerminal(path);
+    }
     // Another job of ours, or a program that locks the same way, has it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
@@ -337,13 +402,18 @@ std::unique_ptr<TPortLink> OpenPort(const std::string& path, const PortSettings&
     return std::make_unique<FdLink>(path, fd, tty, ChunkBytes(settings.Baud));
 }
 
-void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job)
+void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job, SendAs language)
 {
     const milliseconds limit = CurrentPortTimeLimits().Hold;
     const std::int64_t chunk = ChunkBytes(settings.Baud);
     const auto total = static_cast<std::int64_t>(job.size());
     const std::string seconds = Number(static_cast<double>(limit.count()) / 1000.0);
     std::int64_t sent = 0;
+    // Once stopped: what is still to go (the rest of the pair under way and
+    // the tool lifted) and how much of it went.
+    std::string ending;
+    std::int64_t endingSent = -1;
+    auto stoppedAt = Clock::now();
     bool held = false;
     auto heldSince = Clock::now();
     auto lastProgress = Clock::now();
@@ -352,12 +422,30 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
     struct ProgressEnd {
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
-    while (sent < total) {
-        if (link.Stopped()) {
-            // What the port still holds would keep the cutter busy after
-            // the user asked it to stop.
+    while (endingSent < 0 ? sent < total : endingSent < static_cast<std::int64_t>(ending.size())) {
+        if (endingSent < 0 && link.Stopped()) {
+            if (language == SendAs::Driver) {
+                // What the port still holds would keep the cutter busy after
+                // the user asked it to stop.
+                link.Discard();
+                NotCompleted(link, "it was stopped", sent, total);
+            }
+            // Never dropped mid-instruction: the cutter would be left with
+            // its knife down, or cut to half a number.
+            const CutterJobEnding end = StoppedJobEnding(language, job, sent);
+            ending =
+                std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
+            endingSent = 0;
+            sent += end.More;
+            stoppedAt = Clock::now();
+            continue;
+        }
+        if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
             link.Discard();
-            NotCompleted(link, "it was stopped", sent, total);
+            NotCompleted(link,
+                         "it was stopped, and the cutter took nothing more, so its knife may "
+                         "still be down",
+                         sent, total);
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
@@ -385,12 +473,19 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
             continue;
         }
         if (clear && (ready & TPortLink::Writable)) {
-            const std::int64_t n = link.Write(job.data() + sent, std::min(chunk, total - sent));
+            const std::int64_t n =
+                endingSent < 0 ? link.Write(job.data() + sent, std::min(chunk, total - sent))
+                               : link.Write(ending.data() + endingSent,
+                                            std::min(chunk, static_cast<std::int64_t>(ending.size()) - endingSent));
             if (n < 0)
                 NotCompleted(link, "the cutter was disconnected", sent, total);
             if (n > 0) {
-                sent += n;
-                AddJobProgress(n);
+                if (endingSent < 0) {
+                    sent += n;
+                    AddJobProgress(n);
+                } else {
+                    endingSent += n;
+                }
                 lastProgress = now;
                 continue;
             }
@@ -402,11 +497,13 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
                          sent, total);
     }
     switch (link.Drain(limit)) {
-    case TPortLink::Drained::Yes: return;
+    case TPortLink::Drained::Yes: break;
     case TPortLink::Drained::TimedOut:
         NotCompleted(link, Format("its last bytes did not leave the port within %1 s", seconds), sent, total);
     case TPortLink::Drained::Lost: NotCompleted(link, "the cutter was disconnected", sent, total);
     }
+    if (endingSent >= 0)
+        NotCompleted(link, "it was stopped with the knife up", sent, total);
 }
 
 void SetPortTimeLimits(const PortTimeLimits& limits)

@@ -6,6 +6,7 @@
 // CTS, and drained before the port is closed so the last bytes are not lost.
 // Blocking, with every wait bounded: for a worker thread, never the window's.
 
+#include "cutter/DeviceSettings.h"
 #include "cutter/PortSettings.h"
 #include "platform/JobProgress.h"
 
@@ -57,8 +58,10 @@ std::unique_ptr<TPortLink> OpenPort(const std::string& path, const PortSettings&
 
 // Sends the whole job or throws EPrinter saying it was not completed: the
 // cutter went away, held XOFF or took nothing (CTS down, a full port) for
-// longer than the limit, or the job was stopped.
-void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job);
+// longer than the limit, or the job was stopped. A stopped job in a cutter
+// language ends with the tool up: the pair under way is finished and the job
+// closed; bytes of no known language are dropped where they stand.
+void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view job, SendAs language = SendAs::Driver);
 
 // How long a cutter may hold the job before it counts as failed (30 s by
 // default; tests shorten it).

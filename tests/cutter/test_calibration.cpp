@@ -13,6 +13,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -107,6 +108,11 @@ void TestCalibration::ladderSteps_data()
     QTest::newRow("falling") << "0.5:0:0.05" << 0 << 0.0;
     QTest::newRow("step does not divide") << "0:0.5:0.03" << 0 << 0.0;
     QTest::newRow("too many squares") << "0:1.5:0.05" << 0 << 0.0;
+    // A step past the span would leave one square at FROM.
+    QTest::newRow("step far past the span") << "0:1:10000000" << 0 << 0.0;
+    QTest::newRow("endless step") << "0:1:inf" << 0 << 0.0;
+    QTest::newRow("huge step") << "0:1:1e300" << 0 << 0.0;
+    QTest::newRow("step a little past the span") << "0:1:2" << 0 << 0.0;
     QTest::newRow("two numbers") << "0:0.5" << 0 << 0.0;
     QTest::newRow("words") << "a:b:c" << 0 << 0.0;
 }
@@ -212,11 +218,21 @@ void TestCalibration::knifeMeetsTheCorners_data()
     QTest::addColumn<SendAs>("language");
     QTest::addColumn<double>("offset");
     QTest::addColumn<TPoint>("at"); // the test cut's lower-left corner, 0.01 mm
+    QTest::addColumn<bool>("clockwise");
+    QTest::addColumn<bool>("framed"); // a 16 mm frame round it, cut last
     for (const auto& [name, language] : Languages)
         for (double offset : {0.25, 0.5})
-            QTest::addRow("%s %.2f", name, offset) << language << offset << TPoint{5000, 5000};
-    // At the sheet's corner the aligning stroke must find room elsewhere.
-    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0};
+            QTest::addRow("%s %.2f", name, offset) << language << offset << TPoint{5000, 5000} << false << false;
+    // Files turn both ways: the arcs must swing with the corner.
+    QTest::addRow("HPGL 0.50 clockwise") << SendAs::HPGL << 0.5 << TPoint{5000, 5000} << true << false;
+    QTest::addRow("GPGL 1.50 clockwise, framed") << SendAs::GPGL << 1.5 << TPoint{5000, 5000} << true << true;
+    // At the sheet's corner or edge the aligning stroke must find room
+    // elsewhere, on the sheet and clear of all that is cut, later paths too.
+    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0} << false << false;
+    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{0, 0} << false << false;
+    QTest::addRow("HPGL 0.50 near the left edge") << SendAs::HPGL << 0.5 << TPoint{300, 5000} << false << false;
+    for (double offset : {0.25, 1.5})
+        QTest::addRow("HPGL %.2f framed", offset) << SendAs::HPGL << offset << TPoint{5000, 5000} << false << true;
 }
 
 void TestCalibration::knifeMeetsTheCorners()
@@ -224,11 +240,17 @@ void TestCalibration::knifeMeetsTheCorners()
     QFETCH(SendAs, language);
     QFETCH(double, offset);
     QFETCH(TPoint, at);
+    QFETCH(bool, clockwise);
+    QFETCH(bool, framed);
     TPLT square;
     MakeTestCutPattern(square);
     Plot plot = Lines(square);
+    if (framed)
+        plot.push_back({{-300, -300}, {1300, -300}, {1300, 1300}, {-300, 1300}, {-300, -300}});
     std::vector<std::vector<QPointF>> outline;
     for (auto& line : plot) {
+        if (clockwise)
+            std::reverse(line.begin(), line.end());
         outline.emplace_back();
         for (TPoint& p : line) {
             p = {p.X + at.X, p.Y + at.Y};
@@ -240,12 +262,20 @@ void TestCalibration::knifeMeetsTheCorners()
     c.BladeOffsetMm = offset;
     const auto compensated = CutPaths(language, c, plot);
     const auto plain = CutPaths(language, {}, plot);
-    // One more path than drawn: the stroke that aligns the blade.
+    // One more path than drawn: the stroke that aligns the blade, on the sheet.
     QCOMPARE(compensated.size(), plain.size() + 1);
+    for (const QPointF& p : compensated.front())
+        QVERIFY2(p.x() >= 0 && p.y() >= 0 && p.x() <= 300 && p.y() <= 300,
+                 qPrintable(QStringLiteral("stroke at (%1, %2)").arg(p.x()).arg(p.y())));
     double worstPlain = 0;
     for (double start : {0.0, 90.0, 170.0, 260.0}) {
         auto tip = DragKnifeTip(compensated, offset, start * std::numbers::pi / 180);
         const auto plainTip = DragKnifeTip(plain, offset, start * std::numbers::pi / 180);
+        // The stroke keeps a clear gap from everything the job cuts.
+        double nearest = 1e9;
+        for (const QPointF& p : tip.front())
+            nearest = std::min(nearest, DistanceToLines(outline, p));
+        QVERIFY2(nearest >= 1, qPrintable(QStringLiteral("stroke %1 mm from the drawing").arg(nearest)));
         tip.erase(tip.begin());
         for (const auto& line : outline) {
             for (const QPointF& corner : line) {
@@ -274,8 +304,11 @@ void TestCalibration::overcutClosesClosedPathsOnly_data()
     QTest::addColumn<Plot>("lines");
     QTest::addColumn<double>("extra"); // mm cut past the start
     QTest::newRow("square") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}, {1000, 2000}, {1000, 1000}}} << 1.0;
+    // Once round, not round and round: that would ruin the shape.
     QTest::newRow("shorter than the overcut")
-        << Plot{{{1000, 1000}, {1020, 1000}, {1020, 1020}, {1000, 1020}, {1000, 1000}}} << 1.0;
+        << Plot{{{1000, 1000}, {1020, 1000}, {1020, 1020}, {1000, 1020}, {1000, 1000}}} << 0.8;
+    // A plotter unit there and back, as files have them.
+    QTest::newRow("a unit there and back") << Plot{{{10000, 10000}, {10003, 10000}, {10000, 10000}}} << 0.05;
     QTest::newRow("open") << Plot{{{1000, 1000}, {2000, 1000}, {2000, 2000}}} << 0.0;
     QTest::newRow("back and forth") << Plot{{{1000, 1000}, {2000, 1000}, {1000, 1000}}} << 1.0;
 }
@@ -297,6 +330,14 @@ void TestCalibration::overcutClosesClosedPathsOnly()
         for (size_t k = 0; k < plain[i].size(); ++k)
             QCOMPARE(over[i][k], plain[i][k]);
     }
+    // The largest offset and overcut keep the job in proportion to the plain
+    // one: an arc of at most 14 chords a corner, the overcut once round.
+    DeviceSettings most = Sheet(300, 300);
+    most.Corrections.BladeOffsetMm = MaxBladeOffsetMm;
+    most.Corrections.OvercutMm = MaxOvercutMm;
+    const qsizetype plainBytes = CutterJob(Sheet(300, 300), SendAs::HPGL, {0, 0}, plot).size();
+    const qsizetype mostBytes = CutterJob(most, SendAs::HPGL, {0, 0}, plot).size();
+    QVERIFY2(mostBytes <= 30 * plainBytes, qPrintable(QStringLiteral("%1 of %2 bytes").arg(mostBytes).arg(plainBytes)));
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)

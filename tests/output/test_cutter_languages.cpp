@@ -3,6 +3,7 @@
 // Where the cuts land against the PDF page: test_pdf_page_box.
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/StdText.h"
 #include "tests/support/SurfaceDrawing.h"
@@ -57,6 +58,8 @@ private slots:
     void cutterAxes_data();
     void cutterAxes();
     void failingSinkIsAnError();
+    void stoppedJobsEndWithTheKnifeUp_data();
+    void stoppedJobsEndWithTheKnifeUp();
     void decoderReadsWhatTheLanguagesAllow_data();
     void decoderReadsWhatTheLanguagesAllow();
 };
@@ -115,6 +118,12 @@ void TestCutterLanguages::cutterAxes_data()
                               << QByteArray("PU8000,4280;\nPD7200,4280;\n");
     QTest::newRow("mirror y") << with(a4, false, false, true) << from << to
                               << QByteArray("PU400,7600;\nPD1200,7600;\n");
+    // The scale is per axis of the sheet, so it turns with the axes: plotter
+    // x, up the sheet, gets the sheet's y scale.
+    DeviceSettings scaled = with(a4, true, false, false);
+    scaled.Corrections.ScaleXPercent = 50;
+    scaled.Corrections.ScaleYPercent = 200;
+    QTest::newRow("rotated, scaled per axis") << scaled << from << to << QByteArray("PU8560,4000;\nPD8560,3600;\n");
     QTest::newRow("rotated, both mirrored: three quarter turns")
         << with(a4, true, true, true) << from << to << QByteArray("PU7600,400;\nPD7600,1200;\n");
     // Landscape first: (10, 20) to (30, 20) mm on a sheet 297 wide, 210 high.
@@ -165,6 +174,47 @@ void TestCutterLanguages::failingSinkIsAnError()
     CutterSurface big(s, Dpi, fullToo);
     QVERIFY_THROWS_EXCEPTION(EFileError, for (int i = 0; i < 100000; ++i) big.Polyline(line.data(), 3));
     QVERIFY_THROWS_EXCEPTION(EFileError, big.Finish());
+}
+
+void TestCutterLanguages::stoppedJobsEndWithTheKnifeUp_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<QByteArray>("sent"); // when the job was stopped
+    QTest::addColumn<QByteArray>("cut");  // what the cutter gets in all
+    QTest::newRow("HPGL in a number") << SendAs::HPGL << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0,40")
+                                      << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0,400,200;\nPU;\nSP0;\n");
+    QTest::newRow("HPGL after a pair") << SendAs::HPGL << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0")
+                                       << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0;\nPU;\nSP0;\n");
+    QTest::newRow("HPGL in a move") << SendAs::HPGL << QByteArray("IN;\nSP1;\nPU0,")
+                                    << QByteArray("IN;\nSP1;\nPU0,0;\nPU;\nSP0;\n");
+    QTest::newRow("HPGL before the first byte") << SendAs::HPGL << QByteArray() << QByteArray();
+    QTest::newRow("DMPL in a cut's first pair")
+        << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD3") << QByteArray(";:H A EC1\nU0,0\nD394,0\nU\nP0\n@\n");
+    QTest::newRow("GPGL in a y") << SendAs::GPGL
+                                 << QByteArray("H\x03M0,0\x03"
+                                               "D200,0,200,1")
+                                 << QByteArray("H\x03M0,0\x03"
+                                               "D200,0,200,100\x03M200,100\x03");
+    QTest::newRow("CAMMGL in the last pair") << SendAs::CAMMGL << QByteArray("H\nM0,0\nD400,0,400,200,0,2")
+                                             << QByteArray("H\nM0,0\nD400,0,400,200,0,200\nM0,200\n");
+}
+
+// A job stopped part way still ends as a job: the pair under way finished
+// (never half a number), the knife lifted, the job closed.
+void TestCutterLanguages::stoppedJobsEndWithTheKnifeUp()
+{
+    QFETCH(SendAs, language);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, cut);
+    const QByteArray job =
+        CutterJob(Sheet(210, 297), language, {0, 0}, Plot{{{0, 0}, {1000, 0}, {1000, 500}, {0, 500}}});
+    QVERIFY2(job.startsWith(sent), job.constData());
+    const CutterJobEnding ending = StoppedJobEnding(language, Bytes(job), sent.size());
+    QCOMPARE(job.left(sent.size() + ending.More) + QByteArray::fromStdString(ending.Close), cut);
+    QString error;
+    if (!cut.isEmpty())
+        DecodePlotterJob(language, cut, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestCutterLanguages::decoderReadsWhatTheLanguagesAllow_data()

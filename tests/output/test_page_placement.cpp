@@ -1,6 +1,11 @@
+#include "cutter/PrintableArea.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
+#include "plot/HpglReader.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "tests/support/PlotterDecoder.h"
 #include "tests/support/RecordingPrinter.h"
 #include "tests/support/StdText.h"
 
@@ -20,6 +25,8 @@ private slots:
     void jobAlwaysEnded_data();
     void jobAlwaysEnded();
     void secondJobRefused();
+    void plotFilesKeepTheirUnits_data();
+    void plotFilesKeepTheirUnits();
 };
 
 namespace {
@@ -27,6 +34,31 @@ const TRect Sample{0, 3279, 11117, 0};
 const TRect Empty = EmptyBound;
 constexpr std::int32_t Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t Min = std::numeric_limits<std::int32_t>::min();
+
+// An HPGL job for the plot at a position, on the printer object's sheet.
+QByteArray HpglJob(const TPLT& plot, int position, const QString& path)
+{
+    Printer().SetOutputFile(FileBytes(path), true);
+    PrintPlot(plot, position);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Each cut as its steps in plotter units: "dx,dy dx,dy|...".
+QString Steps(const QByteArray& job)
+{
+    QString error;
+    QStringList paths;
+    for (const auto& path : DecodePlotterJob(SendAs::HPGL, job, &error)) {
+        QStringList steps;
+        for (std::size_t i = 1; i < path.size(); ++i)
+            steps << QStringLiteral("%1,%2")
+                         .arg(std::lround((path[i].x() - path[i - 1].x()) * 40))
+                         .arg(std::lround((path[i].y() - path[i - 1].y()) * 40));
+        paths << steps.join(u' ');
+    }
+    return error.isEmpty() ? paths.join(u'|') : error;
+}
 } // namespace
 
 void TestPagePlacement::origin_data()
@@ -52,20 +84,21 @@ void TestPagePlacement::origin_data()
     // Odd negative halves truncate toward zero: -29701 div 2 = -14850.
     QTest::newRow("odd H middle left") << Sample << 21000 << -29701 << 6 << qint64(0) << qint64(3279 - 14850);
     QTest::newRow("odd H centered") << Sample << 21001 << -29701 << 8 << qint64(5558 - 10500) << qint64(3279 - 14850);
-    // A plot not starting at 0: middle uses L and the half width; Centered
-    // keeps using R div 2 (which centres only plots with L = 0).
+    // A plot not starting at 0: middle and Centered use L and the half
+    // width, so the plot's own middle is centred (R div 2 would centre only
+    // plots with L = 0).
     QTest::newRow("offset middle bottom")
         << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 4 << qint64(1000 - 5000 + 1000) << qint64(-200);
-    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8 << qint64(1500 - 5000)
-                                     << qint64(500 - 2500);
-    QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8 << qint64(-3 - 5000)
-                                         << qint64(10 - 2500);
+    QTest::newRow("offset centered") << TRect{1000, 500, 3001, -200} << 10000 << -5000 << 8
+                                     << qint64(1000 + 1000 - 5000) << qint64(500 - 2500);
+    QTest::newRow("negative R centered") << TRect{-3001, 10, -7, -10} << 10000 << -5000 << 8
+                                         << qint64(-3001 + 1497 - 5000) << qint64(10 - 2500);
 
     // Near the 32-bit limits the sums go past them instead of wrapping. The
     // empty plot's bound (R - L is -2^32 + 2):
     QTest::newRow("empty middle top") << Empty << 21000 << -29700 << 5 << -10500LL << -2147513347LL;
     QTest::newRow("empty bottom right") << Empty << 21000 << -29700 << 1 << -2147504647LL << qint64(Max);
-    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -1073752323LL << -2147498497LL;
+    QTest::newRow("empty centered") << Empty << 21000 << -29700 << 8 << -10500LL << -2147498497LL;
     QTest::newRow("top below the range") << TRect{0, Min + 5, 0, Min} << 0 << -10 << 2 << 0LL << -2147483653LL;
     QTest::newRow("right above the range") << TRect{0, 0, Max, 0} << -1 << 0 << 1 << 2147483648LL << 0LL;
     QTest::newRow("all extremes middle") << TRect{Min, Max, Max, Min} << Min << Min << 4 << 1073741823LL << qint64(Min);
@@ -83,6 +116,20 @@ void TestPagePlacement::origin()
     QVERIFY(o.has_value());
     QCOMPARE(o->X, x0);
     QCOMPARE(o->Y, y0);
+
+    // A plot in plotter units (2.5 store units): each coordinate moves at
+    // most one unit, to within a fifth of a plotter unit of a whole one, and
+    // never toward an edge it is placed against.
+    const auto u = PlacementOrigin(bound, w, h, index, true);
+    QVERIFY(u.has_value());
+    const int awayX[] = {-1, 1, -1, 1, 0, 0, -1, 1, 0}, awayY[] = {-1, -1, 1, 1, -1, 1, 0, 0, 0};
+    const std::pair<qint64, qint64> moved[] = {{u->X - x0, awayX[index]}, {u->Y - y0, awayY[index]}};
+    for (const auto& [by, way] : moved) {
+        QVERIFY(by >= -1 && by <= 1);
+        QVERIFY(way == 0 || by == 0 || by == way);
+    }
+    for (const qint64 v : {u->X, u->Y})
+        QVERIFY2((v % 5 + 5) % 5 != 1 && (v % 5 + 5) % 5 != 4, qPrintable(QString::number(v)));
 }
 
 void TestPagePlacement::noPositionLeavesOriginAlone_data()
@@ -148,6 +195,52 @@ void TestPagePlacement::secondJobRefused()
     QVERIFY_THROWS_EXCEPTION(EPrinter, PrintPlot(TPLT(), 2));
     QVERIFY(fake.Printing()); // the open job is left to its owner
     QVERIFY(!fake.Log.contains(QStringLiteral("EndDoc")));
+}
+
+// A plot file in plotter units is cut in them at every position: each
+// segment keeps its length, and the program's own job, read back and cut
+// where it was cut, is the same job.
+void TestPagePlacement::plotFilesKeepTheirUnits_data()
+{
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+    QTest::addColumn<int>("from"); // the sample's job at this position; -1 for a 15-unit square
+    const struct {
+        const char* Name;
+        double W, H;
+    } sheets[] = {{"A4", 210, 297}, {"Letter", 215.9, 279.4}, {"roll", 600, 1000}};
+    for (const auto& sheet : sheets)
+        for (int from = -1; from < 9; ++from)
+            QTest::addRow("%s, %s %d", sheet.Name, from < 0 ? "square" : "sample's job at", from)
+                << sheet.W << sheet.H << from;
+}
+
+void TestPagePlacement::plotFilesKeepTheirUnits()
+{
+    QFETCH(double, width);
+    QFETCH(double, height);
+    QFETCH(int, from);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("job.plt"));
+    DeviceSettings sheet = CutterSheet("sheet", width, height);
+    sheet.Language = SendAs::HPGL;
+    Printer().SetPrinter(DeviceIdentity{}, sheet);
+
+    QByteArray file = "IN;SP1;PU0,0;PD15,0,15,10,0,10,0,0;PU;";
+    if (from >= 0) {
+        TPLT sample;
+        ReadPlotText(sample, BuiltInSampleLines());
+        file = HpglJob(sample, from, path);
+    }
+    TPLT plot;
+    ReadHpglData(plot, Bytes(file), FileBytes(path));
+    const QString steps = Steps(file);
+    for (int position = 0; position < 9; ++position) {
+        const QByteArray job = HpglJob(plot, position, path);
+        QCOMPARE(Steps(job), steps);
+        if (position == from)
+            QCOMPARE(job, file);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestPagePlacement)

@@ -200,6 +200,9 @@ void TestPrinterStatus::userDefaultAsLpstatSees_data()
     QTest::newRow("LPDEST a port's path") << "/dev/ttyUSB0" << none << none << none << none
                                           << "\"/dev/ttyUSB0\", named by LPDEST, is not the name of a printer";
     QTest::newRow("PRINTER empty") << none << "" << none << "Default Second\n" << none << "PRINTER is empty";
+    // Set, even empty, LPDEST is the one that counts: PRINTER is not asked.
+    QTest::newRow("LPDEST empty before PRINTER") << ""
+                                                 << "Second" << none << none << none << "LPDEST is empty";
     QTest::newRow("lpoptions naming a path") << none << none << "Default /dev/usb/lp0\n"
                                              << none << none << "named by the Default line of ";
     // Still the active device, as for lp; a job on it names it.

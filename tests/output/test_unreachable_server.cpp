@@ -11,7 +11,9 @@
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/StdText.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -135,6 +138,7 @@ private slots:
     void noServerNoDevice();
     void noServerChosenDevice_data();
     void noServerChosenDevice();
+    void serverEndsWithAKilledTest();
 
 private:
     void Servers();
@@ -263,6 +267,46 @@ void TestUnreachableServer::noServerChosenDevice()
     const qint64 ms = Timed([&] { name = QStr(GetPrinterName()); });
     QVERIFY2(ms < TickTimes::HangMs, qPrintable(QStringLiteral("name query took %1 ms").arg(ms)));
     QCOMPARE(name, QString());
+}
+
+// This program run again and killed outright while its server starts, as
+// CTest kills a test at its time limit: the server ends with it.
+void TestUnreachableServer::serverEndsWithAKilledTest()
+{
+    QTemporaryDir temporary;
+    QProcess test;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), temporary.path());
+    test.setProcessEnvironment(env);
+    test.start(QCoreApplication::applicationFilePath(), {QStringLiteral("noDestinationAtAll")});
+    QString server; // its /proc folder, once its PID is written
+    QElapsedTimer t;
+    t.start();
+    while (server.isEmpty() && t.elapsed() < 60000 && test.state() != QProcess::NotRunning) {
+        for (const QString& dir : QDir(temporary.path()).entryList({QStringLiteral("vcups-*")}, QDir::Dirs)) {
+            QFile pid(temporary.filePath(dir + QStringLiteral("/cupsd.pid")));
+            if (pid.open(QIODevice::ReadOnly))
+                server = QStringLiteral("/proc/") + QString::fromLatin1(pid.readAll().trimmed());
+        }
+        QThread::msleep(2);
+    }
+    QVERIFY(server.size() > 6);
+    test.kill();
+    QVERIFY(test.waitForFinished());
+    QCOMPARE(test.exitStatus(), QProcess::CrashExit);
+    // Gone, or a zombie that no longer runs.
+    const auto running = [&server] {
+        QFile stat(server + QStringLiteral("/stat"));
+        return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+    };
+    const qint64 killed = t.elapsed();
+    while (running() && t.elapsed() < killed + 20000)
+        QThread::msleep(20);
+    const bool left = running();
+    if (left)
+        ::kill(server.mid(6).toInt(), SIGKILL);
+    QVERIFY2(!left, "the killed test's cupsd is still running");
+    QTest::qWait(500); // the harness that started it gives up
 }
 
 QTEST_GUILESS_MAIN(TestUnreachableServer)

@@ -471,12 +471,21 @@ void TestPlotReader::hpglFiles_data()
     QTest::addColumn<QList<int>>("pens");
     QTest::addColumn<QString>("plot");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("notices");
 
     const auto row = [](const char* name, const QByteArray& content, const char* plot, const QString& error = {},
-                        QList<int> pens = {}) {
-        QTest::newRow(name) << content << pens << QString::fromUtf8(plot) << error;
+                        QList<int> pens = {}, const QStringList& notices = {}) {
+        QTest::newRow(name) << content << pens << QString::fromUtf8(plot) << error << notices;
     };
+    const auto noted = [&row](const char* name, const QByteArray& content, const char* plot,
+                              const QStringList& notices) { row(name, content, plot, {}, {}, notices); };
     const QString unsupported = QStringLiteral("The HPGL instruction \"%1\" at line %2 is not supported: %3");
+    const QString sheetPoints = QStringLiteral("The file scales its plot (SC) to the plotter's own limits without "
+                                               "setting them (IP): the sheet's 210 x 297 mm were taken");
+    const auto notCut = [](const char* what) { return "Not cut, as a knife cuts only lines: " + QString(what); };
+    const auto wrappers = [](int n) {
+        return QStringLiteral("Passed over: %1 printer commands (PCL or PJL) around the plot").arg(n);
+    };
 
     // Which reader: only a file wholly in the sample's layout keeps its units.
     row("sample layout", "IN;\nPU415 1231;\npd-10 -20;  \nSP0;\n", "(1054,3126)(-25,-50)");
@@ -508,7 +517,8 @@ void TestPlotReader::hpglFiles_data()
     row("polyline encoded", "PU0,0;PE>" + PeNumbers({1, 8, -4}) + "<=" + PeNumbers({40, 40, 8, 0}) + ";PR0,4;",
         "(0,0)(10,-5)|(50,50)(60,50)(60,60)");
     row("settings passed over", "IN;DF;LT;PW0.35;VS20;CO\"a;b\";DT*;ESC.@;PU0,0;PD4,0;PG;", "(0,0)(10,0)");
-    row("device control passed over", "\x1B.(;\x1B.I81;;17:PU0,0PD4,0\x1B%-12345X", "(0,0)(10,0)");
+    row("device control passed over", "\x1B.(;\x1B.I81;;17:PU0,0PD4,0\x1B%-12345X", "(0,0)(10,0)", {}, {},
+        {"Passed over: 1 printer command (PCL or PJL) around the plot"});
     row("largest coordinates", "PU0,0;PD858993458,-858993458", "(0,0)(2147483645,-2147483645)");
     // UTF-16 as a decoder reads it: a mark right after the first is one too;
     // what is not text is named as its replacement.
@@ -520,12 +530,129 @@ void TestPlotReader::hpglFiles_data()
             + "\" at line 1, column 7: an HPGL instruction starts with two "
               "letters");
 
+    // Scaling without IP maps onto the sheet (A4 unless told: 8400 x 11880
+    // units); a window, a turn or a label alone cut nothing.
+    noted("scaling", "IN;SP1;\r\nPU0,0;SC0,100,0,100;PD4,4;", "(0,0)(840,1188)", {sheetPoints});
+    row("input window", "IW0,0,10,10", "");
+    row("rotation", "\nRO90;", "");
+    row("label", "PU0,0;LBtext\x03", "", "has nothing to cut: its only drawing is 1 label, which a knife does not cut");
+
+    // As drawing programs write them. A graphing library: IP and SC (0.8128
+    // units a user unit), an edged rectangle, polygons edged, one closed by
+    // its pen-up closing edge.
+    row("graphing library, HP-GL/2",
+        "BP;IN;PS10668;IP0,0,8128,8128;SC0,10000,0,10000;WU1;SP1;TR0;LT;LA1,1,2,2;LA3,10;PW0.0832;PA2000,2000;"
+        "EA8000,8000;PA1000,1000;PM0;PD;PA2000,1000,2000,2000,1000,1000;PM2;PU;EP;PA0,0;PM0;PD;PA1000,0;PU;PM2;EP;"
+        "PA0,0;SP0;PG0;",
+        "(4064,4064)(16256,4064)(16256,16256)(4064,16256)(4064,4064)|(2032,2032)(4064,2032)(4064,4064)(2032,2032)|"
+        "(0,0)(2032,0)");
+    // The same turned a quarter: x runs up the sheet from its right edge.
+    row("graphing library, turned", "IN;RO90;IP0,0,8128,8128;SC0,10000,0,10000;SP1;PA2000,2000;EA8000,8000;",
+        "(16936,4064)(16936,16256)(4744,16256)(4744,4064)(16936,4064)");
+    // A graphing program: SC with no IP spans the sheet; labels move the pen.
+    noted("graphing program, HP-GL",
+          "IN;\nSC0,10000,0,7500;\nSR0.200000,0.400000;\nDI0,1;\nDI1,0;\nPU;\nSP1;\nPU;PA0,0;\nPD;PA10000,0;\nPD;"
+          "PA10000,7500;\nPU;PA105,105;\nLB-1\x03\nPU;PA0,7500;\n",
+          "(0,0)(21000,0)(21000,29700)", {sheetPoints, notCut("1 label")});
+    noted(
+        "graphing program, PCL 5",
+        "\x1B"
+        "E\x1B&l1X\x1B&l1O\n\x1B%0B\x1B%0BINNP8SP1SD1,277,2,1,4,12.0,5,0,6,0,7,4148;SS;\nDI0,1DI1,0PU;\nSP1;PC1;\nPE<="
+            + PeNumbers({0, 0, 400, 0}) + ";\nPD;FT1;RR40,40;FT;\nPM0;PE" + PeNumbers({40, 0, 0, 40})
+            + ";PM2;FT1;FP;FT;LO8LB-1\x03\x1B*b4WPD9;\x1B%1A\x1B&l0H\n\x1B%0A\x1B"
+              "E",
+        "(0,0)(1000,0)", {notCut("2 fills and 1 label"), wrappers(10)});
+    // A converter: scaling off, a polygon filled and edged, text, the cutter.
+    noted("converter, HP-GL",
+          "IN;SC;PU;SP1;LT;\nPW1;PU100,100;PD200,100;PD200,200;PD100,100;\nPU400,400;FT1;PM0;PW0;PU400,400;PD500,400;"
+          "PD500,500;PD400,400;PM2;FP;EP;\nDI100,0;SI0.282222,0.282222;PU100,800;LBHi\x03;\nPU;SP;EC;PG1;EC1;OE\n",
+          "(250,250)(500,250)(500,500)(250,250)|(1000,1000)(1250,1000)(1250,1250)(1000,1000)",
+          {notCut("1 fill and 1 label")});
+    // A converter's PCL through a graphics library: a (straight) Bézier
+    // edged, its polygon closed by a drawn edge.
+    noted("converter, PCL",
+          "\x1B%0BBP;IN;PS10668;IP0,1016,8128,9144;SC0,10000,0,10000;WU1;SP1;PA5000,5000;PM0;PD;"
+          "BZ5500,5000,6000,5000,6500,5000;PM2;PU;FT2;FP1;EP;PA0,0;SP0;PG0;\n\x1B%0A",
+          "(10160,12700)(13208,12700)(10160,12700)", {notCut("1 fill"), wrappers(2)});
+    row("PJL around HP-GL/2", "\x1B%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE=HPGL2\r\nIN;SP1;PU0,0;PD4,0;\x1B%-12345X",
+        "(0,0)(10,0)", {}, {}, {wrappers(4)});
+
+    // Scaling: isotropic with the spare room 25 % left, then split evenly;
+    // point factors from P1; IR, then scaling off.
+    row("isotropic scaling",
+        "IN;IP0,0,4000,2000;SC0,100,0,100,1,25,0;SP1;PU0,0;PD100,100;SC0,100,0,100,1;PU0,0;PD100,100;",
+        "(1250,0)(6250,5000)|(2500,0)(7500,5000)");
+    row("point factor", "IN;IP400,400;SC-10,2,-5,4,2;SP1;PU-10,-5;PD0,0;", "(1000,1000)(1050,1050)");
+    row("IR, then no scaling", "IN;IR50,50,100,100;SC0,1,0,1;SP1;PU0,0;PD1,1;SC;PD40,0;",
+        "(10500,14850)(21000,29700)(100,0)");
+    row("relative moves in user units", "IN;IP0,0,800,400;SC0,10,0,10;SP1;PU0,0;PR;PD10,10;", "(0,0)(2000,1000)");
+    row("DF turns scaling off", "IN;IP0,0,400,400;SC0,10,0,10;DF;SP1;PU0,0;PD10,10;", "(0,0)(25,25)");
+    row("turns about the sheet", "RO90;SP1;PU0,0;PD400,0;RO180;PU0,0;PD400,0;RO270;PU0,0;PD400,0;RO;PU0,0;PD400,0;",
+        "(21000,0)(21000,1000)|(21000,29700)(20000,29700)|(0,29700)(0,28700)|(0,0)(1000,0)");
+
+    // The input window clips, in the file's units; what it leaves out is told.
+    noted("input window", "IN;SP1;IW0,0,400,400;PU-400,200;PD800,200;IW;PD800,0;",
+          "(0,500)(1000,500)|(2000,500)(2000,0)",
+          {"Part of the plot lies outside the window the file sets (IW) and was not cut: 57.1 % of its length (20.0 "
+           "of 35.0 mm)"});
+    noted("input window in user units", "IN;SP1;IP0,0,400,400;SC0,10,0,10;IW0,0,5,5;PU0,0;PD10,10;", "(0,0)(500,500)",
+          {"Part of the plot lies outside the window the file sets (IW) and was not cut: 50.0 % of its length (7.1 "
+           "of 14.1 mm)"});
+    row("all outside the window", "IN;SP1;IW0,0,10,10;PU100,100;PD200,200;", "",
+        "has nothing to cut: all its lines lie outside the window it sets (IW)");
+
+    // Polygons: closing edges drawn as the pen is, subpolygons; edged
+    // wedges and rectangles (a wedge of radius 1: two chords), filled ones
+    // counted.
+    row("subpolygons", "IN;SP1;PU0,0;PM0;PD400,0,400,400;PM1;PU100,100;PD200,100;PU;PM2;EP;",
+        "(0,0)(1000,0)(1000,1000)(0,0)|(250,250)(500,250)");
+    noted("wedges and rectangles", "IN;SP1;PU400,400;EW1,0,90;PU0,0;RA400,400;ER-400,-400;WG10,0,45;",
+          "(1000,1000)(1003,1000)(1002,1002)(1000,1003)(1000,1000)|(0,0)(-1000,0)(-1000,-1000)(0,-1000)(0,0)",
+          {notCut("2 fills")});
+    // Only what the chosen pens draw is cut, or counted.
+    row("fills of other pens", "SP1;PU0,0;PM0;PD100,0,100,100;PM2;FP;EP;LBa\x03;SP2;PU0,0;PD4,0;", "(0,0)(10,0)", {},
+        {2});
+    row("only fills and labels", "IN;SP1;PU0,0;PM0;PD100,0,100,100;PM2;FP;PU0,500;LBabc\x03;", "",
+        "has nothing to cut: its only drawing is 1 fill and 1 label, which a knife does not cut");
+
+    // Labels move the pen as a plotter's: 1.5 character widths a character
+    // (0.25 cm: 150 units) along DI, back to the carriage return point for
+    // CR, a line (twice 0.5 cm) across for LF; CP moves by cells (0.187 x
+    // 0.269 cm unless set); DT's terminator; BL and PB; SM's symbols.
+    noted("label moves the pen", "IN;SP1;PU0,0;SI0.25,0.5;DI0,1;LBab\rc\nd\x03;PR;PD0,400;", "(1000,750)(1000,1750)",
+          {notCut("1 label")});
+    row("character moves", "IN;SP1;PU0,0;CP2,1;PD0,0;", "(561,-538)(0,0)");
+    noted("buffered label", "IN;SP1;SI0.25,0.5;BLxyz\x03;PU0,0;PB;PD0,0;", "(1125,0)(0,0)", {notCut("1 label")});
+    noted("label terminator", "IN;SP1;DT#;PU0,0;LBab;c#PD40,0;", "(1122,0)(100,0)", {notCut("1 label")});
+    noted("symbols", "IN;SP1;SM*;PU0,0;PD40,0,80,0;SM;PD120,0;", "(0,0)(100,0)(200,0)(300,0)", {notCut("3 symbols")});
+
+    // Numbers with an exponent, also where an instruction is passed over.
+    row("exponents", "DI4.48966e-09,100;SP1;PU0,0;PD4e1,0,4.0E+1,4e0,400e-1,1E1;PW1e-3;",
+        "(0,0)(100,0)(100,10)(100,25)");
+
+    // A NUL ends the text only when nothing but NULs follows.
+    row("NUL with more after it", QByteArray("IN;SP1;PU4000,4000;PD4400,4000;\0PU5000,5000;PD6000,6000;", 56), "",
+        "Unexpected NUL byte at line 1, column 32: a plot file holds text, and the text goes on after it");
+    row("NULs to the end", QByteArray("SP1;PU0,0;PD4,0;\0\0\0", 19), "(0,0)(10,0)");
+    row("sample layout, NUL, more", QByteArray("PU1 1;\n\0PU2 2;\n", 15), "",
+        "Unexpected NUL byte at line 2, column 1: a plot file holds text, and the text goes on after it");
+
     // Refused, with the instruction and where it stands.
-    row("scaling", "IN;SP1;\r\nPU0,0;SC0,100,0,100;PD4,4;", "",
-        unsupported.arg("SC", "2, column 7", "it scales the plot"));
-    row("input window", "IW0,0,10,10", "", unsupported.arg("IW", "1, column 1", "it clips the plot to a window"));
-    row("rotation", "\nRO90;", "", unsupported.arg("RO", "2, column 1", "it rotates the plot"));
-    row("label", "PU0,0;LBtext\x03", "", unsupported.arg("LB", "1, column 7", "it draws text"));
+    row("scaling of three numbers", "SC0,100,0;", "",
+        "The HPGL instruction \"SC0,100,0\" at line 1, column 1 takes 4, 5 or 7 numbers");
+    row("scaling an axis to nothing", "SC0,0,0,100;", "",
+        "The HPGL instruction \"SC0,0,0,100\" at line 1, column 1 scales an axis to nothing");
+    row("rotation by 45", "RO45;", "",
+        "The HPGL instruction \"RO45\" at line 1, column 1 turns by other than 0, 90, 180 or 270 degrees");
+    row("rectangle inside a polygon", "PM0;PD1,1;EA4,4;PM2;", "",
+        "The HPGL instruction \"EA\" at line 1, column 11 cannot stand inside the polygon begun (PM) at line 1, "
+        "column 1");
+    row("polygon never ended", "SP1;PU0,0;PM0;PD4,4;", "",
+        "The polygon (PM) at line 1, column 11 is never ended, so its outline is never cut");
+    row("label without its end", "SP1;PU0,0;PD4,0;LBabc", "",
+        "The HPGL label \"LB\" at line 1, column 17 has no terminator: the rest of the file would be its text");
+    row("exponent without digits", "SP1;PD1.5e+,0;", "",
+        "The HPGL instruction \"PD1.5\" at line 1, column 5 has an X coordinate without its Y");
     row("unknown", "PU0,0;ZZ1;", "",
         unsupported.arg("ZZ", "1, column 7", "it is not an instruction this program reads"));
     row("new sheet before more cutting", "PU0,0;PD4,0;PG;PU0,0;PD4,0;", "",
@@ -561,15 +688,17 @@ void TestPlotReader::hpglFiles()
     QFETCH(QList<int>, pens);
     QFETCH(QString, plot);
     QFETCH(QString, error);
+    QFETCH(QStringList, notices);
 
     TPLT store;
     ReadPlotText(store, {"PU1 1;"});
     const QString before = Describe(store);
     try {
-        ReadPlotFile(store, FileBytes(WriteFile(content.replace("ESC", "\x1B"))),
-                     std::span<const int>(pens.data(), pens.size()));
+        const QStringList told = QStrings(ReadPlotFile(store, FileBytes(WriteFile(content.replace("ESC", "\x1B"))),
+                                                       std::span<const int>(pens.data(), pens.size())));
         QCOMPARE(QString(), error);
         QCOMPARE(Describe(store), plot);
+        QCOMPARE(told, notices);
     } catch (const EConvertError& e) {
         QCOMPARE(QStr(e.Message()), error);
         QCOMPARE(Describe(store), before);
@@ -600,6 +729,17 @@ void TestPlotReader::curvesAreCutWithinAHundredth_data()
                                              << 400.0 * std::sqrt(2.0) << QPointF(400, 0) << -135.0;
     QTest::newRow("sweep beyond a turn") << QByteArray("PU400,0;PD;AA0,0,500") << QPointF(0, 0) << 400.0
                                          << QPointF(400, 0) << 360.0;
+    // In user units (here 40 plotter units each), a mirrored x turning the
+    // arc the other way on the sheet.
+    QTest::newRow("circle, scaled") << QByteArray("IN;IP0,0,400,400;SC0,10,0,10;PA5,5;CI5") << QPointF(200, 200)
+                                    << 200.0 << QPointF(400, 200) << 360.0;
+    QTest::newRow("arc, x mirrored") << QByteArray("IN;IP0,0,400,400;SC10,0,0,10;PU10,5;PD;AA5,5,90")
+                                     << QPointF(200, 200) << 200.0 << QPointF(0, 200) << -90.0;
+    // Béziers close to a quarter circle (0.0003 mm off it at this radius).
+    QTest::newRow("Bezier") << QByteArray("PU40,0;PD;BZ40,22.0914,22.0914,40,0,40") << QPointF(0, 0) << 40.0
+                            << QPointF(40, 0) << 90.0;
+    QTest::newRow("Bezier, relative") << QByteArray("PU40,0;PD;BR0,22.0914,-17.9086,40,-40,40") << QPointF(0, 0) << 40.0
+                                      << QPointF(40, 0) << 90.0;
 }
 
 void TestPlotReader::curvesAreCutWithinAHundredth()

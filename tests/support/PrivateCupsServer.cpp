@@ -1,5 +1,6 @@
 #include "tests/support/PrivateCupsServer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -17,7 +18,8 @@ PrivateCupsServer::PrivateCupsServer() : FDir(QDir::tempPath() + QStringLiteral(
     }
     QString out;
     FRunning = true; // the script may have started cupsd even if it later fails
-    if (!harness({QStringLiteral("start"), FDir.path()}, &out)) {
+    // Tied to this process: a test killed at its time limit takes its server along.
+    if (!harness({QStringLiteral("start"), FDir.path(), QString::number(QCoreApplication::applicationPid())}, &out)) {
         FError = QStringLiteral("cups-harness start failed: ") + out;
         stop();
         return;

@@ -2,7 +2,8 @@
 
 // A private cupsd for one test process: started in a temporary folder by the
 // cups-harness script, reached through CUPS_SERVER (set in this process's
-// environment while it runs), stopped by its PID on destruction.
+// environment while it runs), stopped by its PID on destruction, and by the
+// harness once this process is gone, however it ended.
 
 #include <QString>
 #include <QStringList>

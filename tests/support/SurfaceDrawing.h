@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QMetaType>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 Q_DECLARE_METATYPE(SendAs)
@@ -42,6 +44,12 @@ inline void Print(DrawingSurface& surface, const OrientedPage& page, TPoint orig
     surface.SetViewportOrgEx(0, pageH);
     surface.SetWindowOrgEx(origin.X, origin.Y);
     surface.MoveTo(0, 0);
+    TRect bound{INT32_MAX, INT32_MIN, INT32_MIN, INT32_MAX};
+    for (const auto& line : plot)
+        for (const TPoint& p : line)
+            bound = {std::min(bound.Left, p.X), std::max(bound.Top, p.Y), std::max(bound.Right, p.X),
+                     std::min(bound.Bottom, p.Y)};
+    surface.SetDrawingBound(bound);
     for (const auto& line : plot)
         surface.Polyline(line.data(), static_cast<int>(line.size()));
 }

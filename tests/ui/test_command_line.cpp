@@ -8,6 +8,7 @@
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
+#include "tests/support/SlowProxy.h"
 #include "tests/support/StdText.h"
 #include "ui/CommandLine.h"
 
@@ -22,7 +23,9 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -66,6 +69,22 @@ QRectF Extent(const std::vector<std::vector<QPointF>>& paths)
 }
 
 using Paths = std::vector<std::vector<QPointF>>;
+
+// What stands at path, a link not followed: its kind, and a file's bytes.
+QByteArray Standing(const QString& path)
+{
+    const QFileInfo info(path);
+    struct stat st {};
+    if (info.isSymLink())
+        return "link to " + QFile::encodeName(info.symLinkTarget());
+    if (info.isDir())
+        return "folder";
+    if (info.isFile())
+        return "file " + ReadAll(path);
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return S_ISFIFO(st.st_mode) ? "pipe" : "other";
+    return "nothing";
+}
 
 // What the dynamic loader wrote under LD_DEBUG=files to prefix.<pid>.
 QByteArray LoadedLibraries(const QString& prefix)
@@ -197,6 +216,88 @@ QByteArray RandomPlot(int instructions)
     return text + "PU;SP0;";
 }
 
+// Starts the program itself with its standard error on errFd. Given a
+// terminal, the program runs in a session of its own with that terminal as
+// its controlling terminal (held on a descriptor that is no standard stream).
+pid_t Spawn(const QStringList& args, int errFd, const QByteArray& terminal = {})
+{
+    QList<QByteArray> all{VELLICO_PROGRAM};
+    for (const QString& a : args)
+        all << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, errFd, STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (!terminal.isEmpty()) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_addopen(&files, 10, terminal.constData(), O_RDWR, 0);
+    }
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+// Whether the process has its own handler for the signal yet.
+bool Catches(pid_t pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+QByteArray ReadAvailable(int fd, int waitMs)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, waitMs) > 0 && (p.revents & POLLIN);) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+// Waits for the program to end, reading fd meanwhile; its wait status.
+int Finish(pid_t pid, int fd, QByteArray& read)
+{
+    int status = -1;
+    QElapsedTimer t;
+    t.start();
+    while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 40000)
+        read += ReadAvailable(fd, 10);
+    read += ReadAvailable(fd, 100);
+    return status;
+}
+
+// A pseudo-terminal pair; the slave held open by the test too.
+struct Terminal {
+    int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int Slave = Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0
+                    ? ::open(::ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                    : -1;
+    QByteArray Path = Slave >= 0 ? QByteArray(::ptsname(Master)) : QByteArray();
+    ~Terminal()
+    {
+        if (Slave >= 0)
+            ::close(Slave);
+        if (Master >= 0)
+            ::close(Master);
+    }
+};
+
 } // namespace
 
 class TestCommandLine : public QObject {
@@ -208,6 +309,9 @@ private slots:
     void badInputLeavesNothing_data();
     void badInputLeavesNothing();
     void correctionsKeptOnlyWithSave();
+    void savesOnlyWhatReachesTheFile_data();
+    void savesOnlyWhatReachesTheFile();
+    void parallelSavesKeepEveryDevice();
     void hpglFilesCutAsHp2xxDrawsThem_data();
     void hpglFilesCutAsHp2xxDrawsThem();
     void ownHpglJobsCutAgainAlike_data();
@@ -218,6 +322,10 @@ private slots:
     void cutsOnPort();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
+    void signalEndsTheJobAsStopDoes_data();
+    void signalEndsTheJobAsStopDoes();
+    void ownTerminalIsNoPort_data();
+    void ownTerminalIsNoPort();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
     void fileNamesKeepTheirBytes();
@@ -230,6 +338,9 @@ private:
     // The installed program, with no display and no platform plugin named.
     int RunProgram(const QStringList& args, QString* err, QByteArray* out = nullptr);
     QString Path(const QString& name) const { return FDir.filePath(name); }
+    // 50,000 moves, up and down by turns, in the sample's layout: a job a
+    // terminal's buffer cannot hold.
+    QString MovesPlot();
 
     std::unique_ptr<PrivateCupsServer> FServer;
     QTemporaryDir FDir;
@@ -246,7 +357,11 @@ void TestCommandLine::initTestCase()
     QVERIFY(FDir.isValid());
     // Instructions, but none that cuts.
     Write(Path(QStringLiteral("one-line.plt")), "IN;SP1;PU1000,1000;SP0;\n");
-    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0,100;PU0,0;PD10,10;\n");
+    Write(Path(QStringLiteral("scaled.plt")), "IN;SP1;SC0,100,0;PU0,0;PD10,10;\n");
+    // Scaled to the plotter's limits, which it does not set: the sheet's.
+    Write(Path(QStringLiteral("to-sheet.plt")), "IN;SC0,10000,0,7500;SP1;PU;PA0,0;PD;PA10000,0,10000,7500;PU;");
+    // The rest of the plot after a NUL.
+    Write(Path(QStringLiteral("nul.plt")), QByteArray("IN;SP1;PU4000,4000;PD4400,4000;\0PU5000,5000;PD6000,6000;", 56));
     // A 2 x 1 inch rectangle, one instruction per line.
     Write(Path(QStringLiteral("box.plt")), "IN;\nPU0 0;\nPD2000 0;\nPD2000 1000;\nPD0 1000;\nPD0 0;\n");
     // A 10.01 mm square at the far corner of the 32-bit range, and two lines
@@ -281,6 +396,19 @@ int TestCommandLine::Run(const QStringList& args, QString* err, QString* out)
     return code;
 }
 
+QString TestCommandLine::MovesPlot()
+{
+    const QString plot = Path(QStringLiteral("moves.plt"));
+    if (!QFile::exists(plot)) {
+        QByteArray text;
+        for (int i = 0; i < 50000; ++i)
+            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
+                    + ";\n";
+        Write(plot, text);
+    }
+    return plot;
+}
+
 int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArray* out)
 {
     QProcess program;
@@ -296,6 +424,8 @@ int TestCommandLine::RunProgram(const QStringList& args, QString* err, QByteArra
             all << a.replace(QStringLiteral("$DIR"), FDir.path());
     }
     program.setProcessEnvironment(env);
+    // As a shell starts it: a signal this test ignores ends the program.
+    program.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_DFL); });
     program.start(QStringLiteral(VELLICO_PROGRAM), all);
     if (!program.waitForFinished(30000))
         return -1;
@@ -328,13 +458,12 @@ void TestCommandLine::cutsToFile_data()
     // The top edge of a centred plot sits at half the sheet's height.
     QTest::newRow("gpgl, centred") << QStringList{"--send-as", "gpgl", "--position", "Centered"} << SendAs::GPGL << 51
                                    << sample << QPointF((210 - SampleW) / 2, 297.0 / 2) << QString();
-    // Placed near the 32-bit limits as the placement's sums say, on A4. The
-    // far square's right edge is R div 2 at "Centered": off the sheet, a
-    // row of the bad input.
+    // Placed near the 32-bit limits as the placement's sums say, on A4;
+    // "Centered" centres the square itself, not the point R div 2.
     const QSizeF far(10.01, 10.01);
     const std::pair<int, QPointF> farCorners[] = {{0, {0, 10.01}},    {1, {199.99, 10.01}}, {2, {0, 297}},
                                                   {3, {199.99, 297}}, {4, {100, 10.01}},    {5, {100, 297}},
-                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}};
+                                                  {6, {0, 148.5}},    {7, {199.99, 148.5}}, {8, {100, 148.5}}};
     for (const auto& [position, corner] : farCorners)
         QTest::addRow("far square at %d", position)
             << QStringList{"--send-as", "hpgl", "--position", QString::number(position), "$DIR/far.plt"} << SendAs::HPGL
@@ -347,6 +476,17 @@ void TestCommandLine::cutsToFile_data()
             << SendAs::HPGL << 1 << QSizeF(0, 297) << QPointF(105, 297)
             << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279703.0 of "
                "81280000.0 mm)\n";
+    // Centred, the upright line's top half reaches the middle of the sheet.
+    QTest::newRow("crossing lines at 8")
+        << QStringList{"--send-as", "hpgl", "--position", "8", "$DIR/cross.plt"} << SendAs::HPGL << 1
+        << QSizeF(0, 148.5) << QPointF(105, 148.5)
+        << "Part of the plot lies off the sheet and was not cut: more than 99.9 % of its length (81279851.5 of "
+           "81280000.0 mm)\n";
+    QTest::newRow("plot scaled to the sheet")
+        << QStringList{"--send-as", "hpgl", "--sheet", "400x300", "--position", "0", "$DIR/to-sheet.plt"}
+        << SendAs::HPGL << 1 << QSizeF(400, 300) << QPointF(0, 300)
+        << "The file scales its plot (SC) to the plotter's own limits without setting them (IP): the sheet's 400 x "
+           "300 mm were taken.\n";
     // Its right side off the sheet: the rest of the outline, in two pieces.
     QTest::newRow("rectangle wider than the sheet")
         << QStringList{"--send-as", "dmpl", "--sheet", "40x100", "--position", "0", "$DIR/box.plt"} << SendAs::DMPL << 2
@@ -358,6 +498,9 @@ void TestCommandLine::cutsToFile_data()
     QTest::newRow("one pen of a plot file")
         << QStringList{"--send-as", "hpgl", "--position", "0", "--pens", "2", "$DIR/pens.plt"} << SendAs::HPGL << 1
         << QSizeF(10, 10) << QPointF(0, 10) << QString();
+    QTest::newRow("pens separated by a blank")
+        << QStringList{"--send-as", "hpgl", "--position", "0", "--pens", "1 2", "$DIR/pens.plt"} << SendAs::HPGL << 2
+        << QSizeF(10, 20) << QPointF(0, 20) << QString();
     // Corrections for this cut only, about the cutter's origin; 100 mm lines
     // measured 125 and 80 mm give 80 % and 125 %. The scale makes up for the
     // cutter's own error, so the sample at twice the size is on the sheet.
@@ -370,6 +513,13 @@ void TestCommandLine::cutsToFile_data()
         << SendAs::HPGL << 10 << QSizeF(106 * 0.8, 108 * 1.25) << QPointF(0, 108 * 1.25) << QString();
     QTest::newRow("test cut") << QStringList{"--send-as", "dmpl", "--pattern", "test-cut"} << SendAs::DMPL << 2
                               << QSizeF(10, 10) << QPointF(0, 297) << QString();
+    // A test cut that fills the sheet leaves no room to align the blade: cut
+    // without the stroke (the holder's path reaching past the square by the
+    // offset), and told.
+    QTest::newRow("test cut with no room to align the blade")
+        << QStringList{"--send-as", "hpgl", "--pattern", "test-cut", "--blade-offset", "1.5", "--sheet", "12x12"}
+        << SendAs::HPGL << 2 << QSizeF(13, 13) << QPointF(-1.5, 13.5)
+        << "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
     QTest::newRow("ladder of one square")
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
@@ -475,13 +625,19 @@ void TestCommandLine::badInputLeavesNothing_data()
         << file + QStringList{"--sheet", "10x20", "--position", "8"} << 1 << offSheet;
     QTest::newRow("sample off a small sheet, raw queue")
         << QStringList{"--cut", "--device", "RawCutter", "--sheet", "10x20", "--position", "8"} << 1 << offSheet;
-    QTest::newRow("far square at 8") << file + QStringList{"--position", "8", "$DIR/far.plt"} << 1 << offSheet;
-    for (int position : {0, 1, 2, 3, 6, 7, 8})
+    for (int position : {0, 1, 2, 3, 6, 7})
         QTest::addRow("crossing lines at %d", position)
             << file + QStringList{"--position", QString::number(position), "$DIR/cross.plt"} << 1 << offSheet;
-    QTest::newRow("plot with scaling") << file + QStringList{"$DIR/scaled.plt"} << 1
-                                       << "The HPGL instruction \"SC\" at line 1, column 8 is not supported";
+    QTest::newRow("plot with scaling of three numbers")
+        << file + QStringList{"$DIR/scaled.plt"} << 1
+        << "The HPGL instruction \"SC0,100,0\" at line 1, column 8 takes 4, 5 or 7 numbers";
+    QTest::newRow("plot with a NUL") << file + QStringList{"$DIR/nul.plt"} << 1
+                                     << "Unexpected NUL byte at line 1, column 32";
     QTest::newRow("missing plot") << file + QStringList{"$DIR/absent.plt"} << 1 << "absent.plt";
+    // The window's words, and then what went wrong.
+    QTest::newRow("program: no print server")
+        << QStringList{"CUPS_SERVER=/nonexistent/cups.sock", "--cut"} << 1
+        << "System Error.  Code: 1282.\nThe print server is not running or cannot be reached.\n";
     QTest::newRow("unknown device") << QStringList{"--cut", "--device", "NoSuchCutter"} << 1
                                     << "There is no printer named \"NoSuchCutter\"";
     // The variables name queues, as for lp: never a port, nor the default queue instead.
@@ -515,6 +671,8 @@ void TestCommandLine::badInputLeavesNothing_data()
         << "does not fit";
     QTest::newRow("offset out of range") << file + QStringList{"--blade-offset", "1.6", "--save"} << 2
                                          << "blade offset must be from 0 to 1.5";
+    QTest::newRow("scale: y alone out of range")
+        << file + QStringList{"--scale", "100,1000"} << 2 << "The scale must be from 25 % to 400 %";
     QTest::newRow("scale and measured") << file + QStringList{"--scale", "101", "--measured", "200"} << 2
                                         << "either --scale or --measured";
     QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1
@@ -527,6 +685,48 @@ void TestCommandLine::badInputLeavesNothing_data()
     // the file to be replaced stays whole.
     QTest::newRow("full: replacing a file")
         << file.mid(0, 4) + QStringList{"$DIR/kept.out", "--replace"} << 1 << "kept.out\". File too large";
+    // The program itself meets the limit as a failed write, not SIGXFSZ.
+    QTest::newRow("program: full: new file") << file << 1 << "bad.out\". File too large";
+    QTest::newRow("offsets step past the span")
+        << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:10000000"} << 2 << "do not lead from 0 to 1 mm";
+    QTest::newRow("offsets endless step")
+        << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:inf"} << 2 << "in steps of at least 0.01 mm";
+    QTest::newRow("offsets huge step") << file + QStringList{"--pattern", "ladder", "--offsets", "0:1:1e300"} << 2
+                                       << "do not lead from 0 to 1 mm";
+    QTest::newRow("blade offset takes one value")
+        << file + QStringList{"--blade-offset", "0.25,0.5"} << 2
+        << "\"0.25,0.5\" is not a value for --blade-offset; it takes one length in mm";
+    QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
+                                     << "\"inf\" is not a value for --overcut; it takes one length in mm";
+    // Every value is echoed cut short (each message's length is checked too).
+    const QString cut = QString(64, QLatin1Char('9')) + QChar(0x2026);
+    const std::tuple<const char*, QStringList, QString> hugeValues[] = {
+        {"pattern", {"--pattern", huge}, "Unknown pattern \"" + cut + '"'},
+        {"length",
+         {"--pattern", "scale", "--length", huge + 'x'},
+         cut + "\" is not a value for --length; it takes one"},
+        {"offsets", {"--pattern", "ladder", "--offsets", huge}, cut + "\" is not a row of offsets"},
+        {"scale", {"--scale", huge + 'x'}, cut + "\" is not a value for --scale"},
+        {"measured", {"--measured", huge + 'x'}, cut + "\" is not a value for --measured"},
+        {"blade offset", {"--blade-offset", huge + 'x'}, cut + "\" is not a value for --blade-offset"},
+        {"overcut", {"--overcut", huge + 'x'}, cut + "\" is not a value for --overcut"},
+        {"unknown option", {"--" + huge}, "Unknown option '" + cut + '\''},
+        {"cluster of short options", {"-" + huge}, "Unknown options: '9', '9', '9', '9', '9', and 99995 more"}};
+    for (const auto& [name, option, said] : hugeValues)
+        QTest::addRow("huge %s", name) << file + option << 2 << said;
+    QStringList manyPens;
+    for (int pen = 3; pen < 20003; ++pen)
+        manyPens << QString::number(pen);
+    QTest::newRow("20,000 pens that draw nothing")
+        << file + QStringList{"--pens", manyPens.join(','), "$DIR/pens.plt"} << 1
+        << "pens.plt\" has nothing to cut with pens 3, 4, 5, 6, 7, 8, 9, 10 and 19992 more.";
+    // The program's own terminal is never a port; refused before it is opened.
+    for (const char* terminal : {"/dev/tty", "/dev/console", "/dev/tty0"})
+        QTest::addRow("terminal %s as a port", terminal)
+            << QStringList{"--cut", "--device", terminal} << 1
+            << QString::fromLatin1(terminal) + " is this program's own terminal or a console";
+    // Without a display the window cannot open: a sentence, not the toolkit's abort.
+    QTest::newRow("program: window with no display") << QStringList() << 1 << "The window needs a display";
 }
 
 void TestCommandLine::badInputLeavesNothing()
@@ -542,13 +742,18 @@ void TestCommandLine::badInputLeavesNothing()
     Write(kept, "keep me");
     QString err;
     const bool program = QByteArray(QTest::currentDataTag()).startsWith("program:");
+    const QByteArray tag(QTest::currentDataTag());
+    if (tag.startsWith("terminal ") && !QFileInfo::exists(QString::fromLatin1(tag.split(' ').value(1))))
+        QSKIP("no such terminal here");
     int got = 0;
     {
-        const FileSizeLimit limit(QByteArray(QTest::currentDataTag()).startsWith("full:") ? 1024 : RLIM_INFINITY);
+        const FileSizeLimit limit(QByteArray(QTest::currentDataTag()).contains("full:") ? 1024 : RLIM_INFINITY);
         got = program ? RunProgram(args, &err) : Run(args, &err);
     }
     QCOMPARE(got, code);
     QVERIFY2(err.contains(message), qPrintable(err.left(1000)));
+    // Short, whatever was given.
+    QVERIFY2(err.size() < 600, qPrintable(err.left(1000)));
     QCOMPARE(err.contains(QStringLiteral("--help")), code == 2);
     QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
     QCOMPARE(ReadAll(kept), QByteArray("keep me"));
@@ -557,8 +762,8 @@ void TestCommandLine::badInputLeavesNothing()
     QVERIFY(::stat(QFile::encodeName(disk).constData(), &st) != 0 || S_ISBLK(st.st_mode));
     // No half-written job beside the files the tests made.
     QStringList others = QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden);
-    for (const char* made :
-         {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "far.plt", "cross.plt", "pens.plt"})
+    for (const char* made : {"kept.out", "job.out", "box.plt", "one-line.plt", "scaled.plt", "to-sheet.plt", "nul.plt",
+                             "far.plt", "cross.plt", "pens.plt"})
         others.removeAll(QString::fromLatin1(made));
     QCOMPARE(others, QStringList());
 }
@@ -611,6 +816,147 @@ void TestCommandLine::correctionsKeptOnlyWithSave()
     QCOMPARE(Run(QStringList{"--save", "--scale", "100"} + raw), 0);
 }
 
+void TestCommandLine::savesOnlyWhatReachesTheFile_data()
+{
+    QTest::addColumn<QString>("place"); // what stands at the settings file's place
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QStringList save{"--save", "--device", "RawCutter", "--blade-offset", "0.35"};
+    for (const char* place : {"pipe", "folder", "/dev/zero"})
+        QTest::newRow(place) << place << save << 1 << "\" is not a regular file.\n";
+    QTest::newRow("link into a missing folder")
+        << "missing" << save << 1 << "none/settings.conf\", which cannot be written: No such file or directory.\n";
+    QTest::newRow("its folder a file") << "folder a file" << save << 1 << "cannot be made: Not a directory.\n";
+    QTest::newRow("disk full") << "full" << save << 1 << "cannot be written: File too large.\n";
+    QTest::newRow("too large") << "2 MB" << save << 1 << "is 2.0 MB, too large to be a settings file.\n";
+    // Never read: a cut goes on without it, at once.
+    QTest::newRow("too large, for a cut")
+        << "2 MB" << QStringList{"--cut", "--device", "RawCutter", "--output", "$DIR/saving.out"} << 0
+        << "is 2.0 MB, too large to be a settings file: the settings kept for each device are not used.\n";
+    // Corrections tried on a cut that fails are not kept.
+    QTest::newRow("cut fails") << "" << save + QStringList{"--cut", "--sheet", "10x20", "--position", "8"} << 1
+                               << "so nothing was sent; choose another position or a larger sheet.\n";
+}
+
+// --save fails, saying why, whenever the settings do not reach the file;
+// whatever stands in its place is left as it was, and nothing beside it.
+void TestCommandLine::savesOnlyWhatReachesTheFile()
+{
+    QFETCH(QString, place);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    const QString conf = FileName(SettingsFilePath()), folder = QFileInfo(conf).path(), aside = folder + ".aside";
+    // A row that failed before may have left the file aside.
+    if (QFileInfo(aside).isDir()) {
+        QVERIFY(QFileInfo(folder).isDir() ? QDir(folder).removeRecursively() : QFile::remove(folder));
+        QVERIFY(QDir().rename(aside, folder));
+    }
+    QFile::remove(aside);
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--blade-offset", "0.1"}), 0);
+    // The file with its entry goes aside while something else takes its place.
+    if (!place.isEmpty()) {
+        QDir(aside).removeRecursively();
+        QVERIFY(QDir().rename(folder, aside));
+        if (place == QLatin1String("folder a file"))
+            Write(folder, "a file");
+        else
+            QVERIFY(QDir().mkpath(folder));
+    }
+    const QByteArray native = QFile::encodeName(conf);
+    if (place == QLatin1String("pipe"))
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    else if (place == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(conf));
+    else if (place == QLatin1String("/dev/zero"))
+        QCOMPARE(::symlink("/dev/zero", native.constData()), 0);
+    else if (place == QLatin1String("missing"))
+        QCOMPARE(::symlink(QFile::encodeName(folder + "/none/settings.conf").constData(), native.constData()), 0);
+    else if (place == QLatin1String("full"))
+        Write(conf, "[Devices]\nRawCutter\\BladeOffsetMm=0.1\n[Other]\nNote=" + QByteArray(2000, 'x') + '\n');
+    else if (place == QLatin1String("2 MB"))
+        Write(conf, "[Devices]\nRawCutter\\SendAs=dmpl\n" + QByteArray(2 << 20, ';'));
+    const QByteArray was = Standing(folder) + '|' + Standing(conf);
+
+    QString err;
+    int got = 0;
+    {
+        const FileSizeLimit limit(place == QLatin1String("full") ? 1024 : RLIM_INFINITY);
+        got = Run(args, &err);
+    }
+    QCOMPARE(got, code);
+    QVERIFY2(err.count(message) == 1, qPrintable(err));
+    QCOMPARE(err.contains(QLatin1String("The settings were not saved: ")), code != 0 && !place.isEmpty());
+    QCOMPARE(Standing(folder) + '|' + Standing(conf), was);
+    if (QFileInfo(folder).isDir()) {
+        QStringList others =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        others.removeAll(QStringLiteral("vellico-output-test.conf"));
+        others.removeAll(QStringLiteral("vellico-output-test.lock"));
+        QCOMPARE(others, QStringList());
+    }
+    if (!place.isEmpty()) {
+        QVERIFY(QFileInfo(folder).isDir() ? QDir(folder).removeRecursively() : QFile::remove(folder));
+        QVERIFY(QDir().rename(aside, folder));
+    }
+    QCOMPARE(RememberedSettings("RawCutter", {}).value().Corrections.BladeOffsetMm, 0.1);
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--blade-offset", "0"}), 0);
+}
+
+// Scripts saving several devices at once: every device keeps its entry,
+// whether the file is there first or not. A save that read the file before
+// another program changed it, within one tick of a coarse file system clock
+// and to the same size, still keeps that program's change.
+void TestCommandLine::parallelSavesKeepEveryDevice()
+{
+    constexpr int devices = 6;
+    const auto name = [](int i) { return QStringLiteral("Parallel%1").arg(i); };
+    const auto offset = [&](int i) {
+        return RememberedSettings(StdStr(name(i)), {}).value_or(DeviceSettings{}).Corrections.BladeOffsetMm;
+    };
+    for (int i = 1; i <= devices; ++i)
+        QVERIFY(FServer->addRawQueue(name(i)));
+    const QString conf = FileName(SettingsFilePath());
+    QCOMPARE(Run({"--save", "--device", "RawCutter", "--overcut", "0.5"}), 0);
+    const QByteArray before = ReadAll(conf);
+    for (const bool fileFirst : {false, true}) {
+        if (fileFirst)
+            Write(conf, before);
+        else
+            QFile::remove(conf);
+        std::vector<std::unique_ptr<QProcess>> saves;
+        for (int i = 1; i <= devices; ++i) {
+            saves.push_back(std::make_unique<QProcess>());
+            saves.back()->start(QStringLiteral(VELLICO_PROGRAM),
+                                {"--save", "--device", name(i), "--blade-offset", QString::number(i / 10.0)});
+        }
+        for (const auto& p : saves) {
+            QVERIFY(p->waitForFinished(30000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        for (int i = 1; i <= devices; ++i)
+            QCOMPARE(offset(i), i / 10.0);
+        QCOMPARE(RememberedSettings("RawCutter", {}).has_value(), fileFirst);
+    }
+
+    // Read here, then changed by another program to a file of the same size
+    // and time.
+    QCOMPARE(offset(1), 0.1);
+    struct stat read {};
+    QCOMPARE(::stat(QFile::encodeName(conf).constData(), &read), 0);
+    QProcess other;
+    other.start(QStringLiteral(VELLICO_PROGRAM), {"--save", "--device", name(2), "--blade-offset", "0.9"});
+    QVERIFY(other.waitForFinished(30000) && other.exitCode() == 0);
+    const timespec times[2] = {read.st_atim, read.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(conf).constData(), times, 0), 0);
+    QCOMPARE(QFileInfo(conf).size(), qint64(read.st_size));
+    QCOMPARE(Run({"--save", "--device", name(1), "--blade-offset", "0.8"}), 0);
+    QCOMPARE(offset(2), 0.9);
+    QCOMPARE(offset(1), 0.8);
+    Write(conf, before);
+}
+
 // HP-GL files in the styles drawing programs write, cut to a file and decoded,
 // against what an independent interpreter draws from the same file: within
 // half a plotter unit on each axis plus the tolerance of a curve's chords.
@@ -635,6 +981,26 @@ void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem_data()
                                              + PeNumbers({800, 800}) + ":" + PeNumbers({2, 400, -300}) + ";PE7<"
                                              + PeNumbers({100, 100, 300, 0, -150, 150}, true) + ";PR0,200;";
     QTest::newRow("large random file") << RandomPlot(5000);
+    // As a graphics library writes HP-GL/2: scaling points and user units,
+    // a frame, polygons edged; turned a quarter; Béziers; a diagram's circle
+    // and arc.
+    const QByteArray scaled = "IP0,0,8128,8128;SC0,10000,0,10000;WU1;SP1;TR0;LT;LA1,1,2,2;PW0.0832;";
+    const QByteArray library = "BP;IN;PS10668;" + scaled;
+    const QByteArray glyph =
+        "PA1990,1867;PM0;PD;PA1962,1858,1943,1829,1933,1781,1933,1753,1943,1705,1962,1676,1990,"
+        "1667,2010,1667,2038,1676,2057,1705,2067,1753,2067,1781,2057,1829,2038,1858,2010,1867,1990,"
+        "1867;PM2;PU;EP;PA2000,8000;PM0;PD;PA2000,7880;PU;PM2;EP;";
+    QTest::newRow("graphing library, HP-GL/2") << library + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("graphing library, turned")
+        << "BP;IN;PS10668;RO90;" + scaled + "PA2000,2000;EA8000,8000;" + glyph + "PA0,0;SP0;PG0;";
+    QTest::newRow("Béziers") << library
+                                    + "PA1000,1000;EA9000,9000;PA1424,5069;PM0;PD;BZ2292,5938,3160,4201,4028,5069;PU;"
+                                      "PM2;EP;PA5764,3333;PM0;PD;BZ5764,3813,5375,4201,4896,4201,4416,4201,4028,3813,"
+                                      "4028,3333;PM2;PU;EP;PA0,0;SP0;PG0;";
+    QTest::newRow("diagram, circle and arc")
+        << library
+               + "PA2344,4375;EA3281,5000;PA3281,4688;PM0;PD;PA3906,4688;PU;PM2;EP;PA4219,4688;CI313;PA5469,5000;"
+                 "PD;AA6094,5000,90;PU;PA0,0;SP0;PG0;";
 }
 
 void TestCommandLine::hpglFilesCutAsHp2xxDrawsThem()
@@ -725,27 +1091,65 @@ void TestCommandLine::waitsForTheJob_data()
 {
     QTest::addColumn<QString>("policy"); // empty: the queue that keeps its jobs
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("message");
-    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory.\n");
+    QTest::addColumn<QString>("message"); // the end of standard error
+    const QString missing = QStringLiteral("Unable to open serial port: No such file or directory\\.\n");
     QTest::newRow("aborted") << "abort-job" << 1 << QStringLiteral("was aborted: ") + missing;
     QTest::newRow("queue stopped") << "stop-printer" << 1 << QStringLiteral("inside: ") + missing;
     QTest::newRow("completed") << "" << 0 << "";
+    // A queue stopped by hand may be started again: said at once, waited
+    // for up to the limit, the job left to the queue.
+    QTest::newRow("queue stopped by hand")
+        << "stopped by hand" << 1
+        << "Still waiting for the job \\d+ on Stopped: Out of vinyl\\.\n"
+           "Gave up after 1 s waiting for the job \\d+ on Stopped, which the queue still holds: Out of vinyl\\.\n";
+    QTest::newRow("server gone while waiting")
+        << "server gone" << 1
+        << "Still waiting for the job \\d+ on Stopped: The print server [^\n]+\n"
+           "Gave up after 3 s waiting for the job \\d+ on Stopped: The print server [^\n]+\\.\n";
 }
 
 // --wait follows the job on the queue to its end: the server's reason when
-// the cutter is not there, success only once the job is done.
+// the cutter is not there, success only once the job is done, and never a
+// silent wait without end.
 void TestCommandLine::waitsForTheJob()
 {
     QFETCH(QString, policy);
     QFETCH(int, code);
     QFETCH(QString, message);
-    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : policy;
-    if (!policy.isEmpty())
+    const bool stopped = policy == QLatin1String("stopped by hand") || policy == QLatin1String("server gone");
+    const QString queue = policy.isEmpty() ? QStringLiteral("RawCutter") : stopped ? QStringLiteral("Stopped") : policy;
+    if (stopped) {
+        QVERIFY(FServer->addRawQueue(queue));
+        QVERIFY(FServer->run(QStringLiteral("cupsdisable"), {"-r", "Out of vinyl", queue}));
+    } else if (!policy.isEmpty()) {
         QVERIFY(FServer->addRawQueue(queue, QStringLiteral("serial:/dev/ttyVellicoNone"), policy));
+    }
     const int kept = int(FServer->rawJobFiles().size());
     QString err;
-    QCOMPARE(Run({"--cut", "--wait", "--device", queue}, &err), code);
-    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.endsWith(message), qPrintable(err));
+    int got = -1;
+    if (policy == QLatin1String("server gone")) {
+        // The program itself through a proxy, which goes once the job waits.
+        std::optional<SlowProxy> proxy(std::in_place, FServer->socketPath());
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CUPS_SERVER"), proxy->address());
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(VELLICO_PROGRAM), {"--cut", "--wait", "--wait-limit", "3", "--device", queue});
+        while (!err.contains(QLatin1String("Out of vinyl")) && program.waitForReadyRead(10000))
+            err += QString::fromLocal8Bit(program.readAllStandardError());
+        proxy.reset();
+        if (program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit)
+            got = program.exitCode();
+        err += QString::fromLocal8Bit(program.readAllStandardError());
+    } else {
+        got = Run(QStringList{"--cut", "--wait", "--device", queue}
+                      + (stopped ? QStringList{"--wait-limit", "1"} : QStringList()),
+                  &err);
+    }
+    QCOMPARE(got, code);
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : QRegularExpression(message + u'$').match(err).hasMatch(),
+             qPrintable(err));
     // Done means done: the job is already at the cutter.
     QCOMPARE(int(FServer->rawJobFiles().size()), kept + (code == 0 ? 1 : 0));
     FServer->cancelAll();
@@ -755,24 +1159,15 @@ void TestCommandLine::waitsForTheJob()
 // default) and the line is left as --port-settings set it.
 void TestCommandLine::cutsOnPort()
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QString path = QString::fromLocal8Bit(::ptsname(master));
-    // Held open, so the master keeps what was sent after the program closes.
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(slave >= 0);
+    // The slave held open, so the master keeps what was sent after the program closes.
+    const Terminal cutter;
+    QVERIFY(cutter.Slave >= 0);
     QString err;
-    const int code = Run({"--cut", "--device", path, "--port-settings", "19200,7,E,2,none"}, &err);
+    const int code =
+        Run({"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "19200,7,E,2,none"}, &err);
     termios line{};
-    ::tcgetattr(slave, &line);
-    QByteArray job;
-    char buffer[4096];
-    for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 200) > 0 && (p.revents & POLLIN);) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        job.append(buffer, n > 0 ? n : 0);
-    }
-    ::close(slave);
-    ::close(master);
+    ::tcgetattr(cutter.Slave, &line);
+    const QByteArray job = ReadAvailable(cutter.Master, 200);
     QCOMPARE(code, 0);
     QCOMPARE(err, QString());
     QString error;
@@ -797,60 +1192,31 @@ void TestCommandLine::progressOnlyOnATerminal()
 {
     QFETCH(QStringList, extra);
     QFETCH(bool, shown);
-    const QString plot = Path(QStringLiteral("large.plt"));
-    if (!QFile::exists(plot)) {
-        QByteArray text;
-        for (int i = 0; i < 50000; ++i)
-            text += QByteArray(i % 2 ? "PD" : "PU") + QByteArray::number(i % 8000) + ' ' + QByteArray::number(i % 97)
-                    + ";\n";
-        Write(plot, text);
-    }
-    int cutter[2], terminal[2]; // master, slave
-    for (int* pty : {cutter, terminal}) {
-        pty[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[0] >= 0 && ::grantpt(pty[0]) == 0 && ::unlockpt(pty[0]) == 0);
-        pty[1] = ::open(::ptsname(pty[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(pty[1] >= 0);
-    }
-    QList<QByteArray> args{VELLICO_PROGRAM,      "--cut",           "--device",
-                           ::ptsname(cutter[0]), "--port-settings", "115200,8,N,1,none"};
-    for (const QString& a : extra + QStringList{plot})
-        args << a.toLocal8Bit();
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_adddup2(&files, terminal[1], STDERR_FILENO);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    QCOMPARE(spawned, 0);
+    Terminal cutter, terminal;
+    QVERIFY(cutter.Slave >= 0 && terminal.Slave >= 0);
+    const pid_t pid = Spawn(
+        QStringList{"--cut", "--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "115200,8,N,1,none"}
+            + extra + QStringList{MovesPlot()},
+        terminal.Slave);
+    QVERIFY(pid > 0);
 
     // The terminal is read throughout.
     QByteArray shownText;
-    char buffer[65536];
     int status = 0;
     QElapsedTimer t;
     t.start();
     qint64 firstByte = -1;
     while (::waitpid(pid, &status, WNOHANG) == 0 && t.elapsed() < 30000) {
-        for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN);)
-            shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
+        shownText += ReadAvailable(terminal.Master, 10);
         // The cutter takes nothing for 800 ms from the job's first byte,
         // however long the program took to get there.
-        pollfd p{cutter[0], POLLIN, 0};
+        pollfd p{cutter.Master, POLLIN, 0};
         if (firstByte < 0 && ::poll(&p, 1, 0) > 0)
             firstByte = t.elapsed();
         if (firstByte >= 0 && t.elapsed() > firstByte + 800)
-            while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN))
-                (void)!::read(cutter[0], buffer, sizeof buffer);
+            ReadAvailable(cutter.Master, 0);
     }
-    for (pollfd p{terminal[0], POLLIN, 0}; ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);)
-        shownText.append(buffer, std::max<qsizetype>(0, ::read(terminal[0], buffer, sizeof buffer)));
-    for (int* pty : {cutter, terminal})
-        ::close(pty[1]), ::close(pty[0]);
+    shownText += ReadAvailable(terminal.Master, 50);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(shownText.contains("\rSending: "), shown);
@@ -860,6 +1226,122 @@ void TestCommandLine::progressOnlyOnATerminal()
     } else {
         QCOMPARE(shownText, QByteArray());
     }
+}
+
+void TestCommandLine::signalEndsTheJobAsStopDoes_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT on a port") << "port" << SIGINT;
+    QTest::newRow("SIGTERM on a port") << "port" << SIGTERM;
+    QTest::newRow("SIGTERM writing a file") << "file" << SIGTERM;
+    QTest::newRow("SIGHUP writing a file") << "file" << SIGHUP;
+    QTest::newRow("SIGINT uploading to a queue") << "queue" << SIGINT;
+}
+
+// Interrupted, the program ends the job as Stop does and says so (exit 1):
+// the cutter on a port gets whole instructions and the knife lifted, a file
+// is not left half-written (nor its temporary copy), the queue keeps no job.
+// A port's cutter reads nothing until the signal; a file or a queue gets it
+// as soon as the program can catch it, before the job is made.
+void TestCommandLine::signalEndsTheJobAsStopDoes()
+{
+    QFETCH(QString, destination);
+    QFETCH(int, signal);
+    const QString plot = MovesPlot();
+    const QString out = Path(QStringLiteral("signalled.out"));
+    Terminal cutter;
+    QVERIFY(cutter.Slave >= 0);
+    const QStringList port{"--device", QString::fromLocal8Bit(cutter.Path), "--port-settings", "115200,8,N,1,none"};
+    QStringList args{"--cut", "--quiet"};
+    if (destination == QLatin1String("port"))
+        args << port;
+    else if (destination == QLatin1String("file"))
+        args << QStringList{"--send-as", "hpgl", "--output", out};
+    else
+        args << QStringList{"--device", "RawCutter"};
+    const int kept = int(FServer->rawJobFiles().size());
+    int errPipe[2];
+    QCOMPARE(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t pid = Spawn(args << plot, errPipe[1]);
+    ::close(errPipe[1]);
+    QVERIFY(pid > 0);
+    QByteArray received;
+    QElapsedTimer t;
+    t.start();
+    if (destination == QLatin1String("port")) {
+        pollfd p{cutter.Master, POLLIN, 0};
+        QVERIFY(::poll(&p, 1, 20000) > 0);
+    } else {
+        while (!Catches(pid, signal) && t.elapsed() < 20000)
+            QThread::msleep(1);
+    }
+    QCOMPARE(::kill(pid, signal), 0);
+    const int status = Finish(pid, cutter.Master, received);
+    const QString err = QString::fromLocal8Bit(ReadAvailable(errPipe[0], 100));
+    ::close(errPipe[0]);
+    QVERIFY2(WIFEXITED(status), qPrintable(QString::number(status)));
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QVERIFY2(err.contains(QLatin1String("stopped")), qPrintable(err));
+
+    if (destination == QLatin1String("port")) {
+        // The job as far as it went, then the knife lifted and the pen put away.
+        QString error;
+        QVERIFY(!DecodePlotterJob(SendAs::HPGL, received, &error).empty());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(Run(QStringList{"--cut", "--replace", "--output", out} + port + QStringList{plot}), 0);
+        const QByteArray whole = ReadAll(out);
+        QVERIFY(received.endsWith("PU;\nSP0;\n"));
+        QByteArray sent = received.chopped(9);
+        if (sent.endsWith(";\n") && !whole.startsWith(sent))
+            sent.chop(2); // the instruction ended after the pair under way
+        QVERIFY(whole.startsWith(sent));
+        // Never half a number: what went ends with a pair or an instruction.
+        QVERIFY(sent.endsWith('\n') || whole.at(sent.size()) == ',' || whole.at(sent.size()) == ';');
+        QVERIFY2(sent.size() < whole.size() / 2, qPrintable(QString::number(sent.size())));
+        QFile::remove(out);
+    } else if (destination == QLatin1String("file")) {
+        QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral("*signalled.out*")}, QDir::Files | QDir::Hidden),
+                 QStringList());
+    } else {
+        QTest::qWait(1000);
+        QCOMPARE(int(FServer->rawJobFiles().size()), kept);
+    }
+}
+
+void TestCommandLine::ownTerminalIsNoPort_data()
+{
+    QTest::addColumn<bool>("controlling");
+    QTest::newRow("its controlling terminal") << true;
+    QTest::newRow("the terminal of its standard error") << false;
+}
+
+// The program's own terminal under its everyday name is refused before it
+// is opened: nothing is printed on it but the message, and its settings stay.
+void TestCommandLine::ownTerminalIsNoPort()
+{
+    QFETCH(bool, controlling);
+    Terminal own;
+    QVERIFY(own.Slave >= 0);
+    termios before{}, after{};
+    QCOMPARE(::tcgetattr(own.Slave, &before), 0);
+    int errPipe[2];
+    QCOMPARE(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t pid = Spawn({"--cut", "--device", QString::fromLocal8Bit(own.Path)},
+                            controlling ? errPipe[1] : own.Slave, controlling ? own.Path : QByteArray());
+    ::close(errPipe[1]);
+    QVERIFY(pid > 0);
+    QByteArray shown;
+    const int status = Finish(pid, own.Master, shown);
+    const QByteArray err = controlling ? ReadAvailable(errPipe[0], 100) : shown;
+    ::close(errPipe[0]);
+    QCOMPARE(::tcgetattr(own.Slave, &after), 0);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QVERIFY2(err.contains("is this program's own terminal"), err.constData());
+    QVERIFY2(!shown.contains("IN;"), shown.constData());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&after), sizeof after),
+             QByteArray(reinterpret_cast<const char*>(&before), sizeof before));
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's
@@ -999,8 +1481,11 @@ void TestCommandLine::windowOpensFromTheProgram()
     QTRY_VERIFY_WITH_TIMEOUT(LoadedLibraries(loaded).contains("libQt6Widgets"), 20000);
     // Still running: it found what it calls in the library.
     QVERIFY2(!program.waitForFinished(1000), program.readAllStandardError().constData());
-    program.kill();
-    program.waitForFinished();
+    // Asked to end, it closes its window and says it was stopped (exit 1).
+    program.terminate();
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -34,6 +34,7 @@ private slots:
     void controls_data();
     void controls();
     void windowFrame();
+    void captionsBeforeValuesGrowLeft();
     void startsAtTopLeft();
     void centeredShowsItsPreviewAndPrintsThere();
     void twoCutsGiveTwoIdenticalJobs();
@@ -209,6 +210,32 @@ void TestMainWindow::controls()
     QCOMPARE(shown, text);
 }
 
+// In a font wider than the designed one, the captions before a value grow
+// to the left and keep their right edge against it; the others grow right.
+void TestMainWindow::captionsBeforeValuesGrowLeft()
+{
+    FForm.reset();
+    const QFont kept = QApplication::font("QLabel");
+    QFont wide = kept;
+    wide.setLetterSpacing(QFont::PercentageSpacing, 300);
+    QApplication::setFont(wide, "QLabel");
+    TFrmPrincipal form;
+    QApplication::setFont(kept, "QLabel");
+    const std::pair<QLabel*, QRect> designed[] = {{form.Label1, QRect(19, 24, 69, 13)},
+                                                  {form.Label2, QRect(53, 43, 35, 13)},
+                                                  {form.Label3, QRect(15, 132, 0, 13)},
+                                                  {form.Label4, QRect(16, 37, 0, 13)}};
+    for (const auto& [label, place] : designed) {
+        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
+        if (place.width() == 0) {
+            QCOMPARE(label->pos(), place.topLeft());
+            continue;
+        }
+        QVERIFY2(label->width() > place.width(), qPrintable(label->objectName()));
+        QCOMPARE(label->x() + label->width(), place.right() + 1);
+    }
+}
+
 void TestMainWindow::windowFrame()
 {
     QCOMPARE(FForm->windowTitle(), QStringLiteral("Vellico Output Test V1.02"));
@@ -318,11 +345,12 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     file.close();
     // The dialog takes a typed name that does not exist; the reader reports it.
     const QString missing = dir.filePath(QStringLiteral("missing.plt"));
-    // Pen 2's line runs a metre to the right, off the sheet: cut in part, and told.
+    // Pen 2's line runs a metre to the right, off the sheet: cut in part, and
+    // told, with its label, which is not cut, in the same report.
     const QString pens = dir.filePath(QStringLiteral("pens.plt"));
     QFile penFile(pens);
     QVERIFY(penFile.open(QIODevice::WriteOnly));
-    penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;SP0;");
+    penFile.write("IN;SP1;PU0,0;PD400,0;SP2;PU0,400;PD40000,400;LBend\x03;SP0;");
     penFile.close();
 
     const std::pair<QString, QString> opened[] = {{missing, {}}, {good, {}}, {pens, QStringLiteral("2")}};
@@ -346,7 +374,10 @@ void TestMainWindow::openedFileIsPrintedOrReported()
     QCOMPARE(FReports->Texts.size(), 2);
     QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("Cannot open file \"%1\".").arg(missing)),
              qPrintable(FReports->Texts.at(0)));
-    QVERIFY2(FReports->Texts.at(1).startsWith(QStringLiteral("Part of the plot lies off the sheet and was not cut: ")),
+    const QStringList told = FReports->Texts.at(1).split(u'\n');
+    QCOMPARE(told.size(), 2);
+    QCOMPARE(told.at(0), QStringLiteral("Not cut, as a knife cuts only lines: 1 label."));
+    QVERIFY2(told.at(1).startsWith(QStringLiteral("Part of the plot lies off the sheet and was not cut: ")),
              qPrintable(FReports->Texts.at(1)));
     QCOMPARE(WaitForJobPage(1).Strokes.size(), 1);
     QCOMPARE(WaitForJobPage(2).Strokes.size(), 1);

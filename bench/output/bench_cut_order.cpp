@@ -1,0 +1,157 @@
+// Pen-up travel and time of the cut order, in one run:
+//   - a 10,000-path HPGL file in random order: travel as drawn and ordered
+//     (goal: at most 10 %), and ordering time against reading the same file;
+//   - files in a drawing program's own order: the built-in sample and a page
+//     of text-like glyphs written letter by letter, outline before counters.
+//
+//   bench_cut_order [runs]        runs defaults to 5
+
+#include "cutter/CutOrder.h"
+#include "plot/HpglReader.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int PathCount = 10'000;
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void Stroke(QByteArray& out, const std::vector<std::pair<int, int>>& points)
+{
+    out += "PU" + QByteArray::number(points[0].first) + ',' + QByteArray::number(points[0].second) + ";PD";
+    for (size_t i = 1; i < points.size(); ++i)
+        out += (i > 1 ? "," : "") + QByteArray::number(points[i].first) + ',' + QByteArray::number(points[i].second);
+    out += ";\n";
+}
+
+// Squares, circles and open strokes a few mm across, anywhere on a 1 m square.
+QByteArray RandomFile()
+{
+    std::mt19937 random(24);
+    QByteArray out = "IN;SP1;\n";
+    for (int i = 0; i < PathCount; ++i) {
+        const int x = static_cast<int>(random() % 40000), y = static_cast<int>(random() % 40000);
+        const int s = 40 + static_cast<int>(random() % 400);
+        switch (i % 3) {
+        case 0: Stroke(out, {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}, {x, y}}); break;
+        case 1:
+            out +=
+                "PU" + QByteArray::number(x) + ',' + QByteArray::number(y) + ";CI" + QByteArray::number(s / 2) + ";\n";
+            break;
+        default: Stroke(out, {{x, y}, {x + s, y + s / 2}, {x + s / 3, y + s}}); break;
+        }
+    }
+    return out + "PU0,0;\n";
+}
+
+// Rows of glyphs as a drawing program stores text: letter after letter, row
+// after row, each letter's outline before its counters.
+QByteArray TextFile()
+{
+    QByteArray out = "IN;SP1;\n";
+    for (int row = 0; row < 25; ++row)
+        for (int col = 0; col < 40; ++col) {
+            const int x = col * 400, y = (25 - row) * 640, w = 320, h = 480;
+            switch ((row + col) % 4) {
+            case 0: // O
+                Stroke(out, {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}, {x, y}});
+                Stroke(out, {{x + 80, y + 80},
+                             {x + w - 80, y + 80},
+                             {x + w - 80, y + h - 80},
+                             {x + 80, y + h - 80},
+                             {x + 80, y + 80}});
+                break;
+            case 1: // B
+                Stroke(out, {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}, {x, y}});
+                Stroke(out,
+                       {{x + 80, y + 60}, {x + 240, y + 60}, {x + 240, y + 200}, {x + 80, y + 200}, {x + 80, y + 60}});
+                Stroke(
+                    out,
+                    {{x + 80, y + 280}, {x + 240, y + 280}, {x + 240, y + 420}, {x + 80, y + 420}, {x + 80, y + 280}});
+                break;
+            case 2: // A
+                Stroke(out, {{x, y}, {x + w / 2, y + h}, {x + w, y}, {x, y}});
+                Stroke(out, {{x + 120, y + 100}, {x + 200, y + 100}, {x + 160, y + 220}, {x + 120, y + 100}});
+                break;
+            default: // l
+                Stroke(out, {{x + w / 2, y}, {x + w / 2, y + h}});
+            }
+        }
+    return out + "PU0,0;\n";
+}
+
+CutPaths PathsOf(const TPLT& store)
+{
+    CutPaths paths;
+    paths.reserve(static_cast<size_t>(store.NPolygons()));
+    for (const TPolygonView poly : store.Polygons()) {
+        std::vector<PointMm> p;
+        p.reserve(poly.Points.size());
+        for (const TPoint q : poly.Points)
+            p.push_back({q.X / 100.0, q.Y / 100.0});
+        paths.push_back(std::move(p));
+    }
+    return paths;
+}
+
+void Report(const char* name, const CutPaths& paths)
+{
+    const CutOrder order = OrderCuts(paths);
+    std::printf("%s: %zu paths, pen-up travel %.0f mm as drawn, %.0f mm ordered (%.1f %%)\n", name, paths.size(),
+                order.TravelBeforeMm, order.TravelAfterMm, 100 * order.TravelAfterMm / order.TravelBeforeMm);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const QByteArray file = RandomFile();
+    std::vector<double> readMs, orderMs;
+    CutOrder order;
+    CutPaths paths;
+    QElapsedTimer t;
+    for (int i = 0; i < runs; ++i) {
+        TPLT store;
+        t.start();
+        ReadHpglData(store, std::string_view(file.constData(), static_cast<std::size_t>(file.size())), "random.plt");
+        readMs.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+        paths = PathsOf(store);
+        t.start();
+        order = OrderCuts(paths);
+        orderMs.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    const double ratio = order.TravelAfterMm / order.TravelBeforeMm;
+    std::printf("random file: %zu paths (%.1f KiB), pen-up travel %.0f mm as drawn, %.0f mm ordered: %.1f %% "
+                "(goal <= 10 %%)\n",
+                paths.size(), static_cast<double>(file.size()) / 1024, order.TravelBeforeMm, order.TravelAfterMm,
+                100 * ratio);
+    const double r = Median(readMs), o = Median(orderMs);
+    std::printf("median over %d runs: reading %.2f ms, ordering %.2f ms: ratio %.2f (goal <= 1)\n", runs, r, o, o / r);
+
+    TPLT sample;
+    ReadPlotText(sample, BuiltInSampleLines());
+    Report("built-in sample", PathsOf(sample));
+    TPLT text;
+    const QByteArray textFile = TextFile();
+    ReadHpglData(text, std::string_view(textFile.constData(), static_cast<std::size_t>(textFile.size())), "text.plt");
+    Report("text-like page", PathsOf(text));
+    return ratio <= 0.10 && o <= r ? 0 : 1;
+}

@@ -1,0 +1,2 @@
+IN;SP1;SI0.25,0.5;SR1,2;DI0,1;DR1,1;ES0.5,1;LO5;PU0,0;LBabc
+dx;DT#,1;LBone;two#CP2,-1;CP;BLbuffered#PB;SM*;PD10,10,20,0;SM;PR5,5;DT;LBend;

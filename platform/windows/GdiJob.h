@@ -1,0 +1,86 @@
+#pragma once
+
+// A driver's job on Windows: one page drawn with GDI on the printer's device
+// context (CreateDCW, StartDocW/StartPage/EndPage/EndDoc), the printer's
+// driver making of it whatever the device reads.
+
+#include "cutter/DeviceMapping.h"
+#include "cutter/DrawingSurface.h"
+#include "cutter/SheetClip.h"
+
+#include <memory>
+#include <string>
+
+struct HDC__;
+
+// The drawing surface's operations on the device context, with the meaning
+// callers give them: MM_HIMETRIC is 0.01 mm per logical unit, y up. GDI's
+// own MM_HIMETRIC scales by the device's size in whole millimetres
+// (HORZSIZE, VERTSIZE), which is up to 0.5 % off: the mode is set up
+// exactly instead, as MM_ANISOTROPIC with extents 2540 to the device's
+// pixels per inch.
+class GdiSurface final : public DrawingSurface {
+public:
+    // dc is drawn on; the rest describe its page: pixels per inch, the
+    // paper's size and the printable area's offset on it, in device pixels.
+    struct Page {
+        int DpiX = 0;
+        int DpiY = 0;
+        int PaperWidth = 0;
+        int PaperHeight = 0;
+        int OffsetX = 0;
+        int OffsetY = 0;
+    };
+    GdiSurface(HDC__* dc, const Page& page);
+
+    void SetMapMode(int mode) override;
+    void DPtoLP(TPoint* points, int count) override;
+    void SetViewportOrgEx(int x, int y) override;
+    void SetWindowOrgEx(std::int64_t x, std::int64_t y) override;
+    void MoveTo(int x, int y) override;
+    void Polyline(const TPoint* points, int count) override;
+    SheetShare Share() const override { return FClip.Share(); }
+
+private:
+    PointMm OnPaper(TPoint logical) const;
+
+    HDC__* FDc;
+    Page FPage;
+    DeviceMapping FMapping;
+    // The window origin is kept here and taken off every point: GDI holds
+    // its mapping in single-precision floats, so an origin of 10^8 units
+    // (1 km) would already move lines by whole pixels, and one beyond 32
+    // bits cannot be set at all. The device context's own stays at 0.
+    TOrigin FOrigin;
+    SheetClip FClip;
+};
+
+class TGdiJob {
+public:
+    // Opens the printer's device context and starts the document and its
+    // page. Throws EPrinter("Printer selected is not valid") for a printer
+    // the system does not have, EOSError for any other refusal.
+    TGdiJob(const std::string& device, const std::string& title);
+    // Unfinished, the document is aborted: the printer gets none of it.
+    ~TGdiJob();
+    TGdiJob(const TGdiJob&) = delete;
+    TGdiJob& operator=(const TGdiJob&) = delete;
+
+    // The printable area in device pixels.
+    int PageWidth() const { return FWidth; }
+    int PageHeight() const { return FHeight; }
+    DrawingSurface& Canvas() { return *FSurface; }
+
+    // Ends the page and the document, and returns the spooler's job id
+    // (also noted as the handed job). Throws EOSError when refused.
+    int Finish();
+
+private:
+    std::string FDevice;
+    HDC__* FDc = nullptr;
+    int FJob = 0;
+    int FWidth = 0;
+    int FHeight = 0;
+    bool FDone = false;
+    std::unique_ptr<GdiSurface> FSurface;
+};

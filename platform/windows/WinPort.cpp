@@ -1,0 +1,302 @@
+#include "platform/windows/WinPort.h"
+
+#include "common/Exceptions.h"
+#include "platform/JobProgress.h"
+#include "platform/windows/Win32.h"
+#include "platform/windows/WinText.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How often a held job looks again at the stop flag and the clock.
+constexpr DWORD PollStepMs = 20;
+
+std::mutex LimitsMutex;
+PortTimeLimits Limits;
+
+std::mutex PortsMutex;
+std::map<std::string, int> OpenPorts; // upper-case name -> links holding it
+
+// About 50 ms of line time, as on Linux: a cutter's XOFF holds back at most
+// that much, and a fast line is not all calls.
+DWORD ChunkBytes(int baud)
+{
+    return static_cast<DWORD>(std::clamp(baud / 10 / 20, 16, 4096));
+}
+
+// "COM3" for any spelling of it.
+std::string PortKey(std::string_view device)
+{
+    if (device.size() > 4 && device.substr(0, 4) == R"(\\.\)")
+        device.remove_prefix(4);
+    std::string key(device);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+std::string Seconds(milliseconds limit)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(limit.count()) / 1000.0);
+    return text;
+}
+
+struct Overlapped {
+    OVERLAPPED O{};
+    Overlapped() { O.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Overlapped() { CloseHandle(O.hEvent); }
+};
+
+class ComPort final : public TComPort {
+public:
+    ComPort(std::string name, HANDLE h) : FName(std::move(name)), FKey(PortKey(FName)), FHandle(h)
+    {
+        std::lock_guard lock(PortsMutex);
+        ++OpenPorts[FKey];
+    }
+    ~ComPort() override
+    {
+        CloseHandle(FHandle);
+        std::lock_guard lock(PortsMutex);
+        if (--OpenPorts[FKey] <= 0)
+            OpenPorts.erase(FKey);
+    }
+    const std::string& Name() const override { return FName; }
+    HANDLE Handle() const { return FHandle; }
+
+private:
+    std::string FName;
+    std::string FKey;
+    HANDLE FHandle;
+};
+
+[[noreturn]] void NotCompleted(const TComPort& port, const std::string& why, std::int64_t sent, std::int64_t total)
+{
+    throw EPrinter("The job to " + port.Name() + " was not completed (" + std::to_string(sent) + " of "
+                   + std::to_string(total) + " bytes sent): " + why);
+}
+
+[[noreturn]] void ThrowOpenFailure(const std::string& name, DWORD code)
+{
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_BUSY)
+        throw EPrinter("The port " + Quoted(name) + " is in use by another program; close that program and try again");
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_DEV_NOT_EXIST
+        || code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_NOT_READY)
+        throw EPrinter("The port " + Quoted(name)
+                       + " is not there: check that the cutter (or its USB adapter) is plugged in and switched on");
+    SetLastError(code);
+    throw LastOSError();
+}
+
+void SetUpLine(HANDLE h, const std::string& name, const PortSettings& s)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb))
+        throw LastOSError();
+    dcb.BaudRate = static_cast<DWORD>(s.Baud);
+    dcb.ByteSize = static_cast<BYTE>(s.DataBits);
+    dcb.Parity = s.Parity == 'E' ? EVENPARITY : s.Parity == 'O' ? ODDPARITY : NOPARITY;
+    dcb.StopBits = s.StopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = s.Parity != 'N';
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // The device obeys the cutter's XOFF itself, at once, with what it
+    // still holds; nothing is asked of the cutter in return.
+    dcb.fOutX = s.Flow == FlowControl::XonXoff;
+    dcb.fInX = FALSE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.fOutxCtsFlow = s.Flow == FlowControl::RtsCts;
+    dcb.fRtsControl = s.Flow == FlowControl::RtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    if (!SetCommState(h, &dcb)) {
+        if (GetLastError() == ERROR_INVALID_PARAMETER)
+            throw EPrinter("The port " + name + " cannot be set to " + PortSettingsText(s));
+        throw LastOSError();
+    }
+    // Reads return at once with what is there; writes are waited for here,
+    // in steps, not by the device's own timeouts.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    if (!SetCommTimeouts(h, &timeouts))
+        throw LastOSError();
+    PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+// Why the port takes nothing, in the words the Linux port uses.
+std::string HoldReason(HANDLE h, milliseconds limit)
+{
+    DWORD errors = 0;
+    COMSTAT status{};
+    ClearCommError(h, &errors, &status);
+    if (status.fXoffHold)
+        return "the cutter held it (XOFF) for more than " + Seconds(limit) + " s";
+    if (status.fCtsHold)
+        return "the cutter held it (CTS) for more than " + Seconds(limit) + " s";
+    return "the port took nothing for " + Seconds(limit) + " s";
+}
+
+// Drops a write in progress and what the port holds.
+void Abandon(HANDLE h, Overlapped& write)
+{
+    CancelIoEx(h, &write.O);
+    DWORD n = 0;
+    GetOverlappedResult(h, &write.O, &n, TRUE);
+    PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+} // namespace
+
+bool IsComPortName(std::string_view device)
+{
+    const std::string key = PortKey(device);
+    if (key.size() < 4 || key.size() > 6 || key.compare(0, 3, "COM") != 0 || key[3] == '0')
+        return false;
+    for (size_t i = 3; i < key.size(); ++i)
+        if (key[i] < '0' || key[i] > '9')
+            return false;
+    return std::atoi(key.c_str() + 3) <= 256;
+}
+
+std::vector<std::string> ListComPorts()
+{
+    std::vector<wchar_t> names(65536);
+    DWORD n = 0;
+    while ((n = QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size()))) == 0
+           && GetLastError() == ERROR_INSUFFICIENT_BUFFER && names.size() < (1u << 24))
+        names.resize(names.size() * 2);
+    std::vector<std::string> ports;
+    for (size_t at = 0; at < n && names[at] != L'\0'; at += wcslen(&names[at]) + 1) {
+        const std::string name = Utf8(&names[at]);
+        if (IsComPortName(name) && name.find('\\') == std::string::npos)
+            ports.push_back(PortKey(name));
+    }
+    std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+        return std::atoi(a.c_str() + 3) < std::atoi(b.c_str() + 3);
+    });
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSettings& settings)
+{
+    if (!IsComPortName(name))
+        throw EPrinter(Quoted(name) + " is not a port. A cutter's port is a COM port, such as COM3");
+    const std::wstring path = L"\\\\.\\" + Wide(PortKey(name));
+    // No sharing: another program finds the port in use for as long as the
+    // job holds it.
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        ThrowOpenFailure(name, GetLastError());
+    auto port = std::make_unique<ComPort>(name, h);
+    if (GetFileType(h) != FILE_TYPE_CHAR)
+        throw EPrinter(Quoted(name) + " is not a port. A cutter's port is a COM port, such as COM3");
+    SetUpLine(h, name, settings);
+    return port;
+}
+
+void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job)
+{
+    const HANDLE h = static_cast<ComPort&>(port).Handle();
+    const milliseconds limit = CurrentPortTimeLimits().Hold;
+    const DWORD chunk = ChunkBytes(settings.Baud);
+    const auto total = static_cast<std::int64_t>(job.size());
+    const TStopMark stop;
+    std::int64_t sent = 0;
+    BeginJobProgress(total);
+    struct ProgressEnd {
+        ~ProgressEnd() { EndJobProgress(); }
+    } progressEnd;
+    Overlapped write;
+    auto lastProgress = Clock::now();
+    while (sent < total) {
+        if (stop.Stopped()) {
+            // What the port still holds would keep the cutter busy after the
+            // user asked it to stop.
+            PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+            NotCompleted(port, "it was stopped", sent, total);
+        }
+        const DWORD size = static_cast<DWORD>(std::min<std::int64_t>(chunk, total - sent));
+        ResetEvent(write.O.hEvent);
+        DWORD n = 0;
+        if (!WriteFile(h, job.data() + sent, size, &n, &write.O)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                NotCompleted(port, "the cutter was disconnected", sent, total);
+            // Held while the cutter says XOFF or drops CTS: the device does
+            // not send, so the write waits, a step at a time.
+            const auto began = Clock::now();
+            while (WaitForSingleObject(write.O.hEvent, PollStepMs) == WAIT_TIMEOUT) {
+                if (stop.Stopped()) {
+                    Abandon(h, write);
+                    NotCompleted(port, "it was stopped", sent, total);
+                }
+                if (Clock::now() - began > limit) {
+                    const std::string why = HoldReason(h, limit);
+                    Abandon(h, write);
+                    NotCompleted(port, why, sent, total);
+                }
+            }
+            if (!GetOverlappedResult(h, &write.O, &n, FALSE))
+                NotCompleted(port, "the cutter was disconnected", sent, total);
+        }
+        if (n == 0) {
+            // A port that keeps taking nothing without saying so.
+            if (Clock::now() - lastProgress > limit)
+                NotCompleted(port, HoldReason(h, limit), sent, total);
+            Sleep(PollStepMs);
+            continue;
+        }
+        sent += n;
+        AddJobProgress(n);
+        lastProgress = Clock::now();
+    }
+    // The last bytes leave the port before it is closed, within the limit
+    // (a line held by CTS would keep FlushFileBuffers waiting for ever).
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(h, &errors, &status))
+            NotCompleted(port, "the cutter was disconnected", sent, total);
+        if (status.cbOutQue == 0)
+            break;
+        if (Clock::now() >= deadline)
+            NotCompleted(port, "its last bytes did not leave the port within " + Seconds(limit) + " s", sent, total);
+        Sleep(10);
+    }
+    if (!FlushFileBuffers(h))
+        NotCompleted(port, "the cutter was disconnected", sent, total);
+}
+
+void SetPortTimeLimits(const PortTimeLimits& limits)
+{
+    std::lock_guard lock(LimitsMutex);
+    Limits = limits;
+}
+
+PortTimeLimits CurrentPortTimeLimits()
+{
+    std::lock_guard lock(LimitsMutex);
+    return Limits;
+}
+
+bool PortSending(const std::string& name)
+{
+    std::lock_guard lock(PortsMutex);
+    return OpenPorts.count(PortKey(name)) > 0;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// Cutters on Windows COM ports (\\.\COMn): the line set up in a DCB, the
+// device's own flow control (XON/XOFF or RTS/CTS) holding the job while the
+// cutter asks, each wait bounded, the port drained before it is closed. The
+// same hold limit and the same words as the Linux ports.
+
+#include "cutter/PortSettings.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// "COM1" .. "COM256", or the same behind "\\.\", in any case.
+bool IsComPortName(std::string_view device);
+
+// The machine's COM ports, in number order ("COM1", "COM3").
+std::vector<std::string> ListComPorts();
+
+// One open port, held exclusively until it is dropped.
+class TComPort {
+public:
+    virtual ~TComPort() = default;
+    virtual const std::string& Name() const = 0;
+};
+
+// Opens and sets up a port for one job. Throws EPrinter with what the user
+// can do: a name that is no COM port, a port that is not there, one in use
+// by another program, settings the port cannot take; EOSError otherwise.
+std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSettings& settings);
+
+// Sends the whole job or throws EPrinter saying it was not completed: the
+// cutter held it (XOFF or CTS) or the port took nothing for longer than
+// the limit, the cutter went away, or the job was stopped (what the port
+// still held is then dropped).
+void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job);
+
+// How long a cutter may hold the job before it counts as failed (30 s by
+// default; tests shorten it).
+struct PortTimeLimits {
+    std::chrono::milliseconds Hold{30000};
+};
+void SetPortTimeLimits(const PortTimeLimits& limits);
+PortTimeLimits CurrentPortTimeLimits();
+
+// Whether a job holds the port open now (the status line's "Print").
+bool PortSending(const std::string& name);

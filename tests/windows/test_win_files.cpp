@@ -1,0 +1,151 @@
+// Job files and the settings file on Windows, and the system's error words.
+
+#include "WinTestSupport.h"
+
+#include "common/Exceptions.h"
+#include "platform/IniText.h"
+#include "platform/windows/WinJobFile.h"
+#include "platform/windows/WinSettingsFile.h"
+
+#include <doctest/doctest.h>
+
+#include <algorithm>
+
+namespace {
+
+enum class Before { Nothing, File, Folder };
+
+// The error text of a job file write, empty when it succeeded.
+std::string Failure(const std::string& path, bool replace, std::string_view bytes)
+{
+    try {
+        WriteJobFile(path, replace, bytes);
+        return {};
+    } catch (const EFileError& e) {
+        return e.Message();
+    }
+}
+
+bool OnlyName(const TTempFolder& folder, const std::string& name)
+{
+    const auto names = folder.Names();
+    return names.size() == 1 && names[0] == name;
+}
+
+} // namespace
+
+TEST_CASE("a job file is written whole, and only where a file may be")
+{
+    struct Row {
+        const char* Name;
+        Before There;
+        bool Replace;
+        const char* Error; // empty: the job is the file afterwards
+    };
+    const Row rows[] = {
+        {"new.plt", Before::Nothing, false, ""},
+        {"new-replace.plt", Before::Nothing, true, ""},
+        {"kept.plt", Before::File, false, "already exists; it is replaced only when you ask for that"},
+        {"replaced.plt", Before::File, true, ""},
+        {"folder.plt", Before::Folder, true, "It is a folder"},
+        {"missing\\job.plt", Before::Nothing, true, "Its folder does not exist"},
+        {"Schnitt \xC3\xBC \xE2\x9C\x82 \xF0\x9F\x93\x90.plt", Before::Nothing, false, ""},
+    };
+    // More than one chunk, with every byte value.
+    const std::string job = PatternBytes(600 * 1024 + 7);
+    for (const Row& row : rows) {
+        CAPTURE(row.Name);
+        TTempFolder folder;
+        const std::string path = folder / row.Name;
+        if (row.There == Before::File)
+            WriteWholeFile(path, "old");
+        if (row.There == Before::Folder)
+            CreateDirectoryW(Wide(path).c_str(), nullptr);
+        const std::string error = Failure(path, row.Replace, job);
+        if (*row.Error == '\0') {
+            CHECK(error.empty());
+            CHECK(ReadWholeFile(path) == job);
+        } else {
+            CHECK(error.find(row.Error) != std::string::npos);
+            if (row.There == Before::File)
+                CHECK(ReadWholeFile(path) == "old");
+        }
+        // Never a temporary file left behind.
+        if (row.There != Before::Nothing || error.empty())
+            CHECK(folder.Names().size() == 1);
+        else
+            CHECK(folder.Names().empty());
+    }
+}
+
+TEST_CASE("devices are never written as job files")
+{
+    for (const char* device : {"COM1", "NUL", "\\\\.\\PhysicalDrive0", "\\\\?\\GLOBALROOT\\Device\\Null"}) {
+        CAPTURE(device);
+        CHECK(Failure(device, true, "PU;").find("It is a device") != std::string::npos);
+    }
+}
+
+TEST_CASE("a file that appears while the job is written is replaced only when asked")
+{
+    for (const bool replace : {false, true}) {
+        CAPTURE(replace);
+        TTempFolder folder;
+        const std::string path = folder / "raced.plt";
+        SetJobFileCommitHook([&] { WriteWholeFile(path, "theirs"); });
+        const std::string error = Failure(path, replace, "ours");
+        SetJobFileCommitHook({});
+        CHECK(ReadWholeFile(path) == (replace ? "ours" : "theirs"));
+        CHECK(error.empty() == replace);
+        CHECK(OnlyName(folder, "raced.plt"));
+    }
+}
+
+TEST_CASE("the settings file is kept under the user's application data, whole")
+{
+    TTempFolder appData;
+    SetEnvironmentVariableW(L"APPDATA", Wide(appData.Path()).c_str());
+    const std::string path = SettingsFilePath();
+    CHECK(path == appData / "Vellico\\vellico-output-test.ini");
+
+    // Before anything is kept: empty, no note.
+    std::string note;
+    CHECK(ReadSettingsFile(path, &note) == std::string());
+    CHECK(note.empty());
+
+    IniEntries entries;
+    entries["Devices/Schneider \xE2\x9C\x82/SendAs"] = IniText("hpgl");
+    entries["Devices/Schneider \xE2\x9C\x82/PaperWidthMm"] = IniNumber(609.6);
+    for (const char* text : {"first", "second, longer than the first"}) {
+        entries["Devices/COM3/Port"] = IniText(text);
+        REQUIRE(WriteSettingsFile(path, FormatIni(entries)));
+        const auto read = ReadSettingsFile(path, &note);
+        REQUIRE(read);
+        CHECK(ParseIni(*read) == entries);
+    }
+    CHECK(std::ranges::count(TTempFolder::NamesOf(appData / "Vellico"), "vellico-output-test.ini") == 1);
+    CHECK(TTempFolder::NamesOf(appData / "Vellico").size() == 1);
+
+    // A folder in the file's place is neither read nor written over.
+    const std::string blocked = appData / "blocked.ini";
+    CreateDirectoryW(Wide(blocked).c_str(), nullptr);
+    CHECK_FALSE(ReadSettingsFile(blocked, &note));
+    CHECK(note.find("is not a regular file") != std::string::npos);
+    CHECK_FALSE(WriteSettingsFile(blocked, "[Devices]\n"));
+    CHECK((GetFileAttributesW(Wide(blocked).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+}
+
+TEST_CASE("system errors read as on Linux, and text crosses the Win32 edge intact")
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    const EOSError e = LastOSError();
+    CHECK(e.ErrorCode() == 2);
+    CHECK(e.Message().rfind("System Error.  Code: 2.\r\n", 0) == 0);
+    CHECK(e.Message().size() > 25);
+    CHECK(e.Message().back() != '.');
+    CHECK(e.Message().back() != '\n');
+    for (const std::string text : {"", "plain", "\xC3\xBC\xE2\x9C\x82\xF0\x9F\x93\x90"}) {
+        CHECK(Utf8(Wide(text)) == text);
+    }
+    CHECK(Wide("\xF0\x9F\x93\x90").size() == 2); // a surrogate pair
+}
