@@ -3,13 +3,13 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
-#include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/StdText.h"
 #include "ui/CommandLine.h"
+#include "ui/NativeFileName.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
