@@ -1,22 +1,18 @@
 #include "platform/DeviceSettingsStore.h"
 
 #include "common/Exceptions.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <QSet>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QUrl>
+#include "platform/IniText.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <random>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -34,7 +30,7 @@ constexpr double Unbounded = std::numeric_limits<double>::max();
 struct Notes {
     std::mutex Mutex;
     std::function<void(const std::string&)> Hook;
-    QSet<QString> Given;
+    std::set<std::string> Given;
 };
 
 Notes& TheNotes()
@@ -43,7 +39,7 @@ Notes& TheNotes()
     return notes;
 }
 
-void Note(const QString& note)
+void Note(const std::string& note)
 {
     Notes& n = TheNotes();
     std::function<void(const std::string&)> hook;
@@ -54,94 +50,136 @@ void Note(const QString& note)
         n.Given.insert(note);
         hook = n.Hook;
     }
-    hook(note.toStdString());
+    hook(note);
 }
 
-QString SystemText(int code)
+// The settings file as it is now: its entries, and its name.
+struct SettingsFile {
+    std::string Path;
+    IniEntries Entries;
+};
+
+std::string SystemText(int code)
 {
-    return QString::fromLocal8Bit(std::strerror(code));
+    return std::strerror(code);
 }
 
 // What keeps the file at path from serving as the settings file, as the end
 // of a sentence that begins with its name; empty when nothing does. Only a
 // regular file is opened: a pipe put in its place would block, a device
 // could answer without end. An absent file is no problem: nothing is kept.
-QString FileProblem(const QString& path)
+std::string FileProblem(const std::string& path)
 {
-    const QByteArray native = QFile::encodeName(path);
     struct stat info {};
-    if (::stat(native.constData(), &info) != 0) {
+    if (::stat(path.c_str(), &info) != 0) {
         const int code = errno;
-        return code == ENOENT ? QString() : QStringLiteral("cannot be read (%1)").arg(SystemText(code));
+        return code == ENOENT ? std::string() : Format("cannot be read (%1)", SystemText(code));
     }
     if (!S_ISREG(info.st_mode))
-        return QStringLiteral("is not a regular file");
+        return "is not a regular file";
     if (info.st_size > MaxSettingsFileBytes)
-        return QStringLiteral("is %1 MB, too large to be a settings file")
-            .arg(static_cast<double>(info.st_size) / (1 << 20), 0, 'f', 1);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const int code = errno;
-        return QStringLiteral("cannot be read (%1)").arg(SystemText(code));
-    }
+        return Format("is %1 MB, too large to be a settings file",
+                      FixedNumber(static_cast<double>(info.st_size) / (1 << 20), 1));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return Format("cannot be read (%1)", SystemText(errno));
     ::close(fd);
     return {};
 }
 
-// Null when the file cannot be used; that is noted once.
-std::optional<QSettings> Store()
+// The whole file, which FileProblem passed; 0 or the error that stopped it.
+int ReadWhole(const std::string& path, std::string& contents)
 {
-    const QString path = QFile::decodeName(QByteArray::fromStdString(SettingsFilePath()));
-    if (path.isEmpty())
-        return std::nullopt;
-    if (const QString problem = FileProblem(path); !problem.isEmpty()) {
-        Note(QStringLiteral("The settings file \"%1\" %2: the settings kept for each device are not used")
-                 .arg(path, problem));
-        return std::nullopt;
+    contents.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT ? 0 : errno;
+    struct stat info {};
+    int code = 0;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxSettingsFileBytes) {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                code = errno;
+            if (got <= 0)
+                break;
+            contents.append(buffer, static_cast<std::size_t>(got));
+            if (contents.size() > static_cast<std::size_t>(MaxSettingsFileBytes)) {
+                code = EFBIG;
+                break;
+            }
+        }
+    } else {
+        code = EIO; // replaced since it was checked: not ours to guess at
     }
-    return std::optional<QSettings>(std::in_place, path, QSettings::IniFormat);
+    ::close(fd);
+    return code;
 }
 
-[[noreturn]] void NotSaved(const QString& why)
+// Null when the file cannot be used; that is noted once.
+std::optional<SettingsFile> Store()
 {
-    throw EFileError("The settings were not saved: " + why.toStdString());
+    const std::string path = SettingsFilePath();
+    if (path.empty())
+        return std::nullopt;
+    std::string problem = FileProblem(path);
+    std::string text;
+    if (problem.empty())
+        if (const int code = ReadWhole(path, text))
+            problem = Format("cannot be read (%1)", SystemText(code));
+    if (!problem.empty()) {
+        Note(Format("The settings file \"%1\" %2: the settings kept for each device are not used", path, problem));
+        return std::nullopt;
+    }
+    return SettingsFile{path, ParseIni(text)};
+}
+
+[[noreturn]] void NotSaved(const std::string& why)
+{
+    throw EFileError("The settings were not saved: " + why);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 // Makes the folder and those above it; 0 or the error.
-int MakeFolder(const QByteArray& folder)
+int MakeFolder(const std::string& folder)
 {
     struct stat info {};
-    if (::stat(folder.constData(), &info) == 0)
+    if (::stat(folder.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
     if (errno != ENOENT)
         return errno;
-    if (const qsizetype slash = folder.lastIndexOf('/'); slash > 0)
-        if (const int code = MakeFolder(folder.left(slash)))
+    if (const std::size_t slash = folder.rfind('/'); slash != std::string::npos && slash > 0)
+        if (const int code = MakeFolder(folder.substr(0, slash)))
             return code;
-    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+    return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 // Held while the settings file is read and written again: a save running
 // at the same time waits for it, so neither writes over the other's device.
-// A lock file of its own beside the settings file, which the store's own
-// short-lived lock file must not be.
 class TSettingsLock {
 public:
-    explicit TSettingsLock(const QString& folder)
+    explicit TSettingsLock(const std::string& folder)
     {
-        const QString name = folder + QStringLiteral("/vellico-output-test.lock");
-        FFd = ::open(QFile::encodeName(name).constData(),
-                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
+        const std::string name = folder + "/vellico-output-test.lock";
+        FFd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (FFd < 0) {
             const int code = errno;
-            NotSaved(QStringLiteral("the folder \"%1\" cannot be written: %2").arg(folder, SystemText(code)));
+            NotSaved(Format("the folder \"%1\" cannot be written: %2", folder, SystemText(code)));
         }
         // A save takes milliseconds; a lock held far longer is another
         // program's, and waiting on it would hang the save.
         for (int waited = 0; ::flock(FFd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
             if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= 5000) {
                 ::close(FFd);
-                NotSaved(QStringLiteral("another program keeps \"%1\" locked").arg(name));
+                NotSaved(Format("another program keeps \"%1\" locked", name));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -154,37 +192,51 @@ private:
     int FFd = -1;
 };
 
+// The target of a link, else the path itself.
+std::string LinkTarget(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0)
+        return path;
+    target.resize(static_cast<std::size_t>(n));
+    return target.front() == '/' ? target : FolderOf(path) + '/' + target;
+}
+
 // The settings file's new contents, in a file of its own beside the one it
-// replaces (the target of a link), renamed over it once whole: the store
-// reads the old contents there afresh, never from what it keeps of an
-// earlier reading, which a file changed within the same tick of the file
-// system's clock would leave stale. Removed unless it takes the old one's
-// place.
+// replaces (the target of a link), renamed over it once whole. Removed
+// unless it takes the old one's place.
 class TNewSettingsFile {
 public:
-    // Copies the old contents, and checks that the disk takes room more.
-    TNewSettingsFile(const QString& path, const QByteArray& contents, qint64 room)
-        : FPath(path), FTarget(QFileInfo(path).isSymLink() ? QFileInfo(path).symLinkTarget() : path)
+    // Writes the contents, and checks that the disk takes room more.
+    TNewSettingsFile(const std::string& path, const std::string& contents, std::size_t room)
+        : FPath(path), FTarget(LinkTarget(path))
     {
-        const QByteArray target = QFile::encodeName(FTarget);
         struct stat old {};
-        const bool replacing = ::stat(target.constData(), &old) == 0;
+        const bool replacing = ::stat(FTarget.c_str(), &old) == 0;
         // A file made read-only is not replaced behind its owner's back.
-        if (replacing && ::access(target.constData(), W_OK) != 0)
+        if (replacing && ::access(FTarget.c_str(), W_OK) != 0)
             Fail(errno);
+        static std::mutex naming;
+        static std::mt19937 random{std::random_device{}()};
         int fd = -1;
         for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-            FNative = QFile::encodeName(QFileInfo(FTarget).absolutePath())
-                      + QStringLiteral("/.vellico-output-test.%1")
-                            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
-                            .toLatin1();
-            fd = ::open(FNative.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            char name[16];
+            {
+                std::lock_guard lock(naming);
+                std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(random()));
+            }
+            FNew = FolderOf(FTarget) + "/.vellico-output-test." + name;
+            fd = ::open(FNew.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd < 0 && errno != EEXIST)
                 break;
         }
         if (fd < 0) {
             const int code = errno;
-            FNative.clear();
+            FNew.clear();
             Fail(code);
         }
         int code = 0;
@@ -194,104 +246,72 @@ public:
                 code = errno;
         }
         // A write cut short is followed by one that says why.
-        const QByteArray spare(static_cast<qsizetype>(room), '\n');
-        for (const QByteArray& part : {contents, spare}) {
-            for (qsizetype done = 0; code == 0 && done < part.size();) {
-                const ssize_t n = ::write(fd, part.constData() + done, static_cast<size_t>(part.size() - done));
+        const std::string spare(room, '\n');
+        for (const std::string* part : {&contents, &spare}) {
+            for (std::size_t done = 0; code == 0 && done < part->size();) {
+                const ssize_t n = ::write(fd, part->data() + done, part->size() - done);
                 if (n < 0 && errno != EINTR)
                     code = errno;
-                done += std::max<qsizetype>(n, 0);
+                done += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
             }
         }
-        if (code == 0 && (::fsync(fd) != 0 || ::ftruncate(fd, contents.size()) != 0))
+        if (code == 0 && (::fsync(fd) != 0 || ::ftruncate(fd, static_cast<off_t>(contents.size())) != 0))
             code = errno;
         ::close(fd);
         if (code != 0) {
-            // Not made, so not removed by the destructor.
-            ::unlink(FNative.constData());
-            FNative.clear();
+            ::unlink(FNew.c_str());
+            FNew.clear();
             Fail(code);
         }
     }
     ~TNewSettingsFile()
     {
-        if (!FNative.isEmpty())
-            ::unlink(FNative.constData());
+        if (!FNew.empty())
+            ::unlink(FNew.c_str());
     }
     TNewSettingsFile(const TNewSettingsFile&) = delete;
     TNewSettingsFile& operator=(const TNewSettingsFile&) = delete;
 
-    QString Path() const { return QFile::decodeName(FNative); }
+    const std::string& Path() const { return FNew; }
 
     // Takes the old file's place.
     void Replace()
     {
-        const QByteArray target = QFile::encodeName(FTarget);
-        // Readers that keep what they read know the file by its size and
-        // time to the millisecond: the new one must not pass for the old,
-        // however coarse the file system's clock (two seconds at worst).
-        struct stat old {};
-        struct stat made {};
-        if (::stat(target.constData(), &old) == 0 && ::stat(FNative.constData(), &made) == 0
-            && old.st_size == made.st_size && old.st_mtim.tv_sec == made.st_mtim.tv_sec
-            && old.st_mtim.tv_nsec / 1000000 == made.st_mtim.tv_nsec / 1000000) {
-            const timespec times[2] = {{0, UTIME_OMIT}, {old.st_mtim.tv_sec + 2, old.st_mtim.tv_nsec}};
-            (void)::utimensat(AT_FDCWD, FNative.constData(), times, 0);
-        }
-        if (::rename(FNative.constData(), target.constData()) != 0)
+        if (::rename(FNew.c_str(), FTarget.c_str()) != 0)
             Fail(errno);
-        FNative.clear();
+        FNew.clear();
     }
 
     [[noreturn]] void Fail(int code) const
     {
-        const QString why = SystemText(code);
+        const std::string why = SystemText(code);
         if (FTarget == FPath)
-            NotSaved(QStringLiteral("the settings file \"%1\" cannot be written: %2").arg(FPath, why));
-        NotSaved(QStringLiteral("the settings file \"%1\" links to \"%2\", which cannot be written: %3")
-                     .arg(FPath, FTarget, why));
+            NotSaved(Format("the settings file \"%1\" cannot be written: %2", FPath, why));
+        NotSaved(Format("the settings file \"%1\" links to \"%2\", which cannot be written: %3", FPath, FTarget, why));
     }
 
 private:
-    QString FPath, FTarget;
-    QByteArray FNative;
+    std::string FPath, FTarget, FNew;
 };
 
-// The whole file, which FileProblem passed; nothing when there is none.
-QByteArray ReadWhole(const QString& path)
+// Queue names may hold characters the file treats as separators: each byte
+// but letters, digits and "-._~" is written as %XX.
+std::string GroupOf(const std::string& device)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT)
-        return {};
-    QByteArray contents;
-    struct stat info {};
-    int code = fd < 0 ? errno : 0;
-    if (code == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxSettingsFileBytes) {
-        contents.resize(static_cast<qsizetype>(info.st_size));
-        qsizetype done = 0;
-        while (code == 0 && done < contents.size()) {
-            const ssize_t n = ::read(fd, contents.data() + done, static_cast<size_t>(contents.size() - done));
-            if (n < 0 && errno != EINTR)
-                code = errno;
-            else if (n == 0)
-                break;
-            done += std::max<qsizetype>(n, 0);
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string group = "Devices/";
+    for (const char ch : device) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+            || c == '_' || c == '~') {
+            group += ch;
+        } else {
+            group += '%';
+            group += Hex[c >> 4];
+            group += Hex[c & 15];
         }
-        contents.truncate(done);
-    } else if (code == 0) {
-        code = EIO; // replaced since it was checked: not ours to guess at
     }
-    if (fd >= 0)
-        ::close(fd);
-    if (code != 0)
-        NotSaved(QStringLiteral("the settings file \"%1\" cannot be read: %2").arg(path, SystemText(code)));
-    return contents;
-}
-
-// Queue names may hold characters QSettings treats as separators.
-QString GroupOf(const QString& device)
-{
-    return QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device));
+    return group;
 }
 
 // The keys kept for fields of their kind; margins in pairs across the
@@ -312,78 +332,72 @@ constexpr std::pair<const char*, double CutterCorrections::*> Corrections[] = {
     {"OvercutMm", &CutterCorrections::OvercutMm}};
 
 // A value as the file has it: an unquoted "a,b" reads as a list.
-QString TextOf(const QVariant& v)
+std::string TextOf(const IniValue& v)
 {
-    return v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(',')) : v.toString();
+    return v.Text();
 }
 
-bool ReadBool(const QVariant& v, bool& out)
+bool ReadBool(const IniValue& v, bool& out)
 {
-    if (v.typeId() == QMetaType::Bool) {
-        out = v.toBool();
-        return true;
-    }
-    const QString text = TextOf(v).trimmed().toLower();
+    const std::string text = AsciiLower(Trimmed(TextOf(v)));
     for (const auto& [yes, no] : {std::pair("true", "false"), std::pair("yes", "no"), std::pair("1", "0")}) {
-        if (text == QLatin1String(yes) || text == QLatin1String(no)) {
-            out = text == QLatin1String(yes);
+        if (text == yes || text == no) {
+            out = text == yes;
             return true;
         }
     }
     return false;
 }
 
-bool ReadNumber(const QVariant& v, double low, double high, double& out)
+bool ReadNumber(const IniValue& v, double low, double high, double& out)
 {
-    if (v.typeId() == QMetaType::QStringList)
+    if (v.IsList)
         return false;
-    bool ok = false;
-    const double value = v.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < low || value > high)
+    const std::optional<double> value = DoubleFromText(TextOf(v));
+    if (!value || !std::isfinite(*value) || *value < low || *value > high)
         return false;
-    out = value;
+    out = *value;
     return true;
 }
 
 // One entry read over the defaults, with the keys it cannot use.
 struct EntryReader {
-    QSettings& Store;
+    const IniEntries& Store;
+    const std::string Group; // "Devices/<device>/"
     const DeviceSettings& Defaults;
     DeviceSettings S; // the defaults, then each key that can be used
-    QStringList BadKeys;
+    std::vector<std::string> BadKeys;
 
     // Whether the key is there; a value that `take` refuses is a bad key.
     template <class Take>
     bool Read(const char* key, Take take)
     {
-        const QVariant v = Store.value(QLatin1String(key));
-        if (!v.isValid())
+        const auto v = Store.find(Group + key);
+        if (v == Store.end())
             return false;
-        if (!take(v))
-            Bad(key, v);
+        if (!take(v->second))
+            Bad(key, v->second);
         return true;
     }
-    void Bad(const char* key, const QVariant& v)
-    {
-        BadKeys << QStringLiteral("%1 \"%2\"")
-                       .arg(QLatin1String(key), QString::fromStdString(Quoted(TextOf(v).toStdString())));
-    }
+    void Bad(const char* key, const IniValue& v) { BadKeys.push_back(Format("%1 \"%2\"", key, Quoted(TextOf(v)))); }
+    // A number as it was kept.
+    void Bad(const char* key, double v) { Bad(key, IniNumber(v)); }
 };
 
 void ReadSheet(EntryReader& r)
 {
     DeviceSettings& s = r.S;
     // The name and the size go together: all three, or the default sheet.
-    QString paper;
+    std::string paper;
     double width = 0, length = 0;
-    r.Read("Paper", [&](const QVariant& v) {
+    r.Read("Paper", [&](const IniValue& v) {
         paper = TextOf(v);
-        return !paper.isEmpty();
+        return !paper.empty();
     });
-    r.Read("WidthMm", [&](const QVariant& v) { return ReadNumber(v, 1, MaxSheetMm, width); });
-    r.Read("LengthMm", [&](const QVariant& v) { return ReadNumber(v, 1, MaxSheetMm, length); });
-    if (!paper.isEmpty() && width > 0 && length > 0) {
-        s.PaperName = paper.toStdString();
+    r.Read("WidthMm", [&](const IniValue& v) { return ReadNumber(v, 1, MaxSheetMm, width); });
+    r.Read("LengthMm", [&](const IniValue& v) { return ReadNumber(v, 1, MaxSheetMm, length); });
+    if (!paper.empty() && width > 0 && length > 0) {
+        s.PaperName = paper;
         s.PaperWidthMm = width;
         s.PaperHeightMm = length;
     }
@@ -393,7 +407,7 @@ void ReadSheet(EntryReader& r)
     for (int i = 0; i < 4; ++i) {
         double DeviceSettings::*margin = Margins[i].second;
         s.*margin = defaultSheet ? r.Defaults.*margin : 0;
-        kept[i] = r.Read(Margins[i].first, [&](const QVariant& v) { return ReadNumber(v, 0, MaxSheetMm, s.*margin); });
+        kept[i] = r.Read(Margins[i].first, [&](const IniValue& v) { return ReadNumber(v, 0, MaxSheetMm, s.*margin); });
     }
     // Margins that leave nothing to draw on would place the sample off the
     // sheet: such a pair is left out.
@@ -411,15 +425,22 @@ void ReadSheet(EntryReader& r)
 
 } // namespace
 
-// Named outright rather than QSettings("Vellico", "vellico-output-test"),
-// which also reads organisation-wide and system files: only this file is
-// read, and only once it is known to be a file.
+// The user's configuration folder as desktops name it: XDG_CONFIG_HOME, else
+// .config in the home folder. Only this file is read, never organisation-wide
+// or system ones, and only once it is known to be a file.
 std::string SettingsFilePath()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return folder.isEmpty()
-               ? std::string()
-               : QFile::encodeName(folder + QStringLiteral("/Vellico/vellico-output-test.conf")).toStdString();
+    std::string folder;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
+        folder = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string base = home && *home ? home : "/";
+        while (base.size() > 1 && base.ends_with('/'))
+            base.pop_back();
+        folder = base + "/.config";
+    }
+    return folder + "/Vellico/vellico-output-test.conf";
 }
 
 void SetSettingsNoteHook(std::function<void(const std::string& note)> hook)
@@ -430,29 +451,35 @@ void SetSettingsNoteHook(std::function<void(const std::string& note)> hook)
     n.Given.clear();
 }
 
-std::optional<DeviceSettings> RememberedSettings(const std::string& deviceName, const DeviceSettings& defaults)
+std::optional<DeviceSettings> RememberedSettings(const std::string& device, const DeviceSettings& defaults)
 {
-    const QString device = QString::fromStdString(deviceName);
-    if (device.isEmpty())
+    if (device.empty())
         return std::nullopt;
-    std::optional<QSettings> store = Store();
+    std::optional<SettingsFile> store = Store();
     if (!store)
         return std::nullopt;
-    store->beginGroup(GroupOf(device));
-    if (store->childKeys().isEmpty())
+    // Keys of the device's own, not of groups below it.
+    const std::string group = GroupOf(device) + '/';
+    const auto first = store->Entries.lower_bound(group);
+    if (first == store->Entries.end() || !first->first.starts_with(group))
         return std::nullopt;
-    EntryReader r{*store, defaults, defaults, {}};
+    bool any = false;
+    for (auto it = first; !any && it != store->Entries.end() && it->first.starts_with(group); ++it)
+        any = it->first.find('/', group.size()) == std::string::npos;
+    if (!any)
+        return std::nullopt;
+    EntryReader r{store->Entries, group, defaults, defaults, {}};
     DeviceSettings& s = r.S;
 
-    r.Read("SendAs", [&](const QVariant& v) {
-        const std::optional<SendAs> language = SendAsFromWord(TextOf(v).toStdString());
+    r.Read("SendAs", [&](const IniValue& v) {
+        const std::optional<SendAs> language = SendAsFromWord(TextOf(v));
         s.Language = language.value_or(s.Language);
         return language.has_value();
     });
     ReadSheet(r);
     for (const auto& [key, flag] : Flags)
-        r.Read(key, [&, flag = flag](const QVariant& v) { return ReadBool(v, s.*flag); });
-    r.Read("ResolutionDpi", [&](const QVariant& v) {
+        r.Read(key, [&, flag = flag](const IniValue& v) { return ReadBool(v, s.*flag); });
+    r.Read("ResolutionDpi", [&](const IniValue& v) {
         double dpi = 0;
         if (!ReadNumber(v, 0, 100000, dpi) || dpi != std::floor(dpi))
             return false;
@@ -460,15 +487,15 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& deviceName, 
         return true;
     });
     // Entries kept before ports were offered have no line: the defaults.
-    r.Read("Line", [&](const QVariant& v) {
-        const std::optional<PortSettings> line = ParsePortSettings(TextOf(v).toStdString());
+    r.Read("Line", [&](const IniValue& v) {
+        const std::optional<PortSettings> line = ParsePortSettings(TextOf(v));
         s.Line = line.value_or(s.Line);
         return line.has_value();
     });
     // Each correction on its own, against its own limits; an entry from
     // before calibration has none, which is the default (off).
     for (const auto& [key, correction] : Corrections) {
-        r.Read(key, [&, correction = correction](const QVariant& v) {
+        r.Read(key, [&, correction = correction](const IniValue& v) {
             CutterCorrections alone = defaults.Corrections;
             if (!ReadNumber(v, -Unbounded, Unbounded, alone.*correction) || !CorrectionsProblem(alone).empty())
                 return false;
@@ -476,82 +503,62 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& deviceName, 
             return true;
         });
     }
-    if (!r.BadKeys.isEmpty())
-        Note(QStringLiteral("Some settings kept for \"%1\" cannot be used and are left out: %2 (in %3)")
-                 .arg(QString::fromStdString(Quoted(deviceName)), r.BadKeys.join(QStringLiteral(", ")),
-                      store->fileName()));
+    if (!r.BadKeys.empty())
+        Note(Format("Some settings kept for \"%1\" cannot be used and are left out: %2 (in %3)", Quoted(device),
+                    Join(r.BadKeys, ", "), store->Path));
     return s;
 }
 
-void RememberSettings(const std::string& deviceName, const DeviceSettings& s)
+void RememberSettings(const std::string& device, const DeviceSettings& s)
 {
     try {
-        SaveSettings(deviceName, s);
+        SaveSettings(device, s);
     } catch (const Exception&) {
         // Best effort: the choice is only not remembered.
     }
 }
 
-void SaveSettings(const std::string& deviceName, const DeviceSettings& s)
+void SaveSettings(const std::string& device, const DeviceSettings& s)
 {
-    const QString device = QString::fromStdString(deviceName);
-    if (device.isEmpty())
-        NotSaved(QStringLiteral("no device is named"));
-    const QString path = QFile::decodeName(QByteArray::fromStdString(SettingsFilePath()));
-    if (path.isEmpty())
-        NotSaved(QStringLiteral("there is no configuration folder (HOME is not set)"));
-    const QString folder = QFileInfo(path).absolutePath();
-    if (const int code = MakeFolder(QFile::encodeName(folder)))
-        NotSaved(QStringLiteral("the folder \"%1\" cannot be made: %2").arg(folder, SystemText(code)));
+    if (device.empty())
+        NotSaved("no device is named");
+    const std::string path = SettingsFilePath();
+    const std::string folder = FolderOf(path);
+    if (const int code = MakeFolder(folder))
+        NotSaved(Format("the folder \"%1\" cannot be made: %2", folder, SystemText(code)));
+    // One writer at a time in this process too: the lock is per open file.
+    static std::mutex writing;
+    std::lock_guard inProcess(writing);
     const TSettingsLock lock(folder);
     // Read under the lock, so the file written keeps every other entry.
-    if (const QString problem = FileProblem(path); !problem.isEmpty())
-        NotSaved(QStringLiteral("the settings file \"%1\" %2").arg(path, problem));
-    const QString group = GroupOf(device);
-    // Room for this entry in full, each key under the group's name: a disk
-    // that cannot take it would have the store write a file cut short, and
-    // say nothing.
-    TNewSettingsFile file(path, ReadWhole(path), 20 * (group.size() + 64));
-    QStringList written;
-    {
-        QSettings store(file.Path(), QSettings::IniFormat);
-        store.beginGroup(group);
-        store.setValue(QStringLiteral("SendAs"), QString::fromStdString(std::string(SendAsWord(s.Language))));
-        store.setValue(QStringLiteral("Paper"), QString::fromStdString(s.PaperName));
-        store.setValue(QStringLiteral("WidthMm"), s.PaperWidthMm);
-        store.setValue(QStringLiteral("LengthMm"), s.PaperHeightMm);
-        for (const auto& [key, margin] : Margins)
-            store.setValue(QLatin1String(key), s.*margin);
-        for (const auto& [key, flag] : Flags)
-            store.setValue(QLatin1String(key), s.*flag);
-        store.setValue(QStringLiteral("ResolutionDpi"), s.ResolutionDpi);
-        if (IsPortDevice(deviceName))
-            store.setValue(QStringLiteral("Line"), QString::fromStdString(PortSettingsText(s.Line)));
-        // The ladder's own offsets are for its one job, never kept.
-        for (const auto& [key, correction] : Corrections)
-            store.setValue(QLatin1String(key), s.Corrections.*correction);
-        store.endGroup();
-        store.sync();
-        // A file the store reads with faults is still written; only a file
-        // it could not open or write is not.
-        if (store.status() == QSettings::AccessError)
-            file.Fail(EIO);
-        for (const QString& key : store.allKeys())
-            written << key + u'=' + store.value(key).toString();
-    }
-    // Read back under another name, which the store has never read: all of
-    // it, or the old file stays.
-    QStringList readBack;
-    {
-        const QString check = file.Path() + QStringLiteral(".check");
-        if (::link(QFile::encodeName(file.Path()).constData(), QFile::encodeName(check).constData()) != 0)
-            file.Fail(errno);
-        const QSettings store(check, QSettings::IniFormat);
-        for (const QString& key : store.allKeys())
-            readBack << key + u'=' + store.value(key).toString();
-        ::unlink(QFile::encodeName(check).constData());
-    }
-    if (readBack != written)
-        file.Fail(EIO);
+    if (const std::string problem = FileProblem(path); !problem.empty())
+        NotSaved(Format("the settings file \"%1\" %2", path, problem));
+    std::string old;
+    if (const int code = ReadWhole(path, old))
+        NotSaved(Format("the settings file \"%1\" cannot be read: %2", path, SystemText(code)));
+    IniEntries e = ParseIni(old);
+    const std::string group = GroupOf(device) + '/';
+    e[group + "SendAs"] = IniText(std::string(SendAsWord(s.Language)));
+    e[group + "Paper"] = IniText(s.PaperName);
+    e[group + "WidthMm"] = IniNumber(s.PaperWidthMm);
+    e[group + "LengthMm"] = IniNumber(s.PaperHeightMm);
+    for (const auto& [key, margin] : Margins)
+        e[group + key] = IniNumber(s.*margin);
+    for (const auto& [key, flag] : Flags)
+        e[group + key] = IniBool(s.*flag);
+    e[group + "ResolutionDpi"] = IniNumber(s.ResolutionDpi);
+    if (IsPortDevice(device))
+        e[group + "Line"] = IniText(PortSettingsText(s.Line));
+    // The ladder's own offsets are for its one job, never kept.
+    for (const auto& [key, correction] : Corrections)
+        e[group + key] = IniNumber(s.Corrections.*correction);
+    const std::string text = FormatIni(e);
+    // Room for the entry once more: a disk that can just take the file
+    // says so now, not on the next save.
+    TNewSettingsFile file(path, text, 20 * (group.size() + 64));
+    // Read back: all of it, or the old file stays.
+    std::string check;
+    if (const int code = ReadWhole(file.Path(), check); code != 0 || check != text)
+        file.Fail(code != 0 ? code : EIO);
     file.Replace();
 }

@@ -10,7 +10,6 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobProgress.h"
-#include "platform/NativeFileName.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
@@ -21,6 +20,7 @@
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "ui/ErrorText.h"
+#include "ui/NativeFileName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

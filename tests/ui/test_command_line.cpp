@@ -3,7 +3,6 @@
 
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobFile.h"
-#include "platform/NativeFileName.h"
 #include "plot/SampleText.h"
 #include "tests/support/EncodedPolyline.h"
 #include "tests/support/PlotterDecoder.h"
@@ -11,6 +10,7 @@
 #include "tests/support/SlowProxy.h"
 #include "tests/support/StdText.h"
 #include "ui/CommandLine.h"
+#include "ui/NativeFileName.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

@@ -150,6 +150,9 @@ void TestPrintSetup::rememberedRoundTrip_data()
     DeviceSettings corrected = Settings("A4", 210, 297, 0, SendAs::DMPL);
     corrected.Corrections = {99.87, 250.5, 0.25, 1.5, {}};
     QTest::newRow("calibrated cutter") << "Calibrated" << corrected;
+    DeviceSettings roll = Settings("Rolle 60 cm, \u00FCberbreit", 600, 900, 0, SendAs::HPGL);
+    roll.Corrections = {101.5, 99.25, 0.1, 0.5, {}};
+    QTest::newRow("name and paper beyond ASCII, paper with a comma") << QStringLiteral("Caf\u00E9 %41") << roll;
 }
 
 void TestPrintSetup::rememberedRoundTrip()

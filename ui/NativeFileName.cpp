@@ -1,4 +1,4 @@
-#include "platform/NativeFileName.h"
+#include "ui/NativeFileName.h"
 
 namespace {
 
