@@ -1,6 +1,7 @@
 #include "cutter/CutterCorrections.h"
 
 #include "common/Exceptions.h"
+#include "common/Text.h"
 
 #include <cmath>
 
@@ -17,6 +18,20 @@ bool Within(double v, double low, double high)
 }
 
 } // namespace
+
+std::string_view CutOrderWord(CutOrderMode mode)
+{
+    return mode == CutOrderMode::Optimised ? "optimised" : "drawn";
+}
+
+std::optional<CutOrderMode> CutOrderFromWord(std::string_view word)
+{
+    if (SameWord(word, "drawn"))
+        return CutOrderMode::Drawn;
+    if (SameWord(word, "optimised") || SameWord(word, "optimized"))
+        return CutOrderMode::Optimised;
+    return std::nullopt;
+}
 
 bool ReshapesPath(const CutterCorrections& c)
 {
@@ -35,6 +50,7 @@ CutterCorrections RoundedCorrections(const CutterCorrections& c)
     r.ScaleYPercent = RoundTo(c.ScaleYPercent, 0.01);
     r.BladeOffsetMm = RoundTo(c.BladeOffsetMm, 0.01);
     r.OvercutMm = RoundTo(c.OvercutMm, 0.01);
+    r.WeedBoxMm = RoundTo(c.WeedBoxMm, 0.01);
     return r;
 }
 
@@ -50,6 +66,8 @@ std::string CorrectionsProblem(const CutterCorrections& c)
             return Format("The blade offset must be from 0 to %1 mm (0 is off)", MaxBladeOffsetMm);
     if (!Within(c.OvercutMm, 0, MaxOvercutMm))
         return Format("The overcut must be from 0 to %1 mm", MaxOvercutMm);
+    if (!Within(c.WeedBoxMm, 0, MaxWeedBoxMm))
+        return Format("The weed box must be from 0 to %1 mm outside the design (0 is none)", MaxWeedBoxMm);
     return {};
 }
 

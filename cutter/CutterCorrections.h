@@ -5,8 +5,18 @@
 // shape's starting nick. All off by default, and an uncorrected job is the
 // same job as before corrections existed.
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// As drawn, or inner shapes first with the least travel (CutOrder.h).
+enum class CutOrderMode { Drawn, Optimised };
+
+// The mode's word in settings files and on the command line ("drawn",
+// "optimised"), and back (any case, "optimized" too; nullopt for none).
+std::string_view CutOrderWord(CutOrderMode mode);
+std::optional<CutOrderMode> CutOrderFromWord(std::string_view word);
 
 struct CutterCorrections {
     // Per axis of the sheet as the job sees it, in percent (0.01 % steps).
@@ -20,6 +30,11 @@ struct CutterCorrections {
     // One job only, never kept: a blade offset for each polyline in drawing
     // order (the offset ladder), in place of BladeOffsetMm.
     std::vector<double> PathOffsetsMm;
+    // The order the paths are cut in, and the weed box's distance outside
+    // the design (0 is none): how the cut is planned rather than corrected,
+    // kept with the rest of what a device's cuts need.
+    CutOrderMode Order = CutOrderMode::Drawn;
+    double WeedBoxMm = 0;
     friend bool operator==(const CutterCorrections&, const CutterCorrections&) = default;
 };
 
@@ -27,6 +42,7 @@ inline constexpr double MinScalePercent = 25; // a quarter: a step size of 0.1 m
 inline constexpr double MaxScalePercent = 400;
 inline constexpr double MaxBladeOffsetMm = 1.5;
 inline constexpr double MaxOvercutMm = 5;
+inline constexpr double MaxWeedBoxMm = 50;
 
 // Whether the job's path needs reworking (offset or overcut); scale alone
 // changes only the numbers.

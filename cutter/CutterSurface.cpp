@@ -1,53 +1,58 @@
 #include "cutter/CutterSurface.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutStages.h"
 
 #include <algorithm>
 
 CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink)
-    : MappedSurface(settings, dpi), FRotate90(settings.Rotate90), FMirrorX(settings.MirrorX),
-      FMirrorY(settings.MirrorY),
-      FScaleX((settings.Rotate90 ? settings.Corrections.ScaleYPercent : settings.Corrections.ScaleXPercent) / 100),
-      FScaleY((settings.Rotate90 ? settings.Corrections.ScaleXPercent : settings.Corrections.ScaleYPercent) / 100),
-      FCorrections(settings.Corrections), FReshape(ReshapesPath(settings.Corrections)),
-      FClip(Page().WidthMm, Page().HeightMm), FEncoder(MakeCutterEncoder(settings.Language, sink))
+    : MappedSurface(settings, dpi), FCorrections(settings.Corrections),
+      FEncoder(MakeCutterEncoder(settings.Language, sink))
 {
     if (!FEncoder)
         throw EPrinter("No cutter language is chosen for this device");
-    FUnitsPerMm = FEncoder->UnitsPerMm();
-    double strokeOffset = FCorrections.BladeOffsetMm;
-    for (double offset : FCorrections.PathOffsetsMm)
+    const CutterCorrections& c = FCorrections;
+    FEncode = std::make_unique<EncodeStage>(*FEncoder, ReshapesPath(c));
+    PathStage* next = FEncode.get();
+    // The scale on the cutter's own axes.
+    const double scaleX = (settings.Rotate90 ? c.ScaleYPercent : c.ScaleXPercent) / 100;
+    const double scaleY = (settings.Rotate90 ? c.ScaleXPercent : c.ScaleYPercent) / 100;
+    double strokeOffset = c.BladeOffsetMm;
+    for (double offset : c.PathOffsetsMm)
         strokeOffset = std::max(strokeOffset, offset);
     if (strokeOffset > 0) {
         // The sheet in the cutter's scaled numbers, where the cutter's own
         // error puts its edges: the aligning stroke stays on it.
-        const bool turned = FRotate90;
-        FCompensation = std::make_unique<BladeCompensation>(
-            *static_cast<ToolPathSink*>(this), (turned ? Page().HeightMm : Page().WidthMm) * FScaleX,
-            (turned ? Page().WidthMm : Page().HeightMm) * FScaleY, strokeOffset);
+        const bool turned = settings.Rotate90;
+        FBlade = std::make_unique<BladeStage>(*FEncode, (turned ? Page().HeightMm : Page().WidthMm) * scaleX,
+                                              (turned ? Page().WidthMm : Page().HeightMm) * scaleY, strokeOffset);
+        next = FBlade.get();
     }
+    if (c.OvercutMm > 0) {
+        FOvercut = std::make_unique<OvercutStage>(*next, c.OvercutMm, scaleX, scaleY);
+        next = FOvercut.get();
+    }
+    if (c.Order == CutOrderMode::Optimised) {
+        CutOrderOptions options;
+        // The material moves along the cutter's y, which a device with its
+        // axes turned has along the sheet's length, plotter x.
+        options.Feed = settings.Rotate90 ? FeedAxis::X : FeedAxis::Y;
+        FOrder = std::make_unique<OrderStage>(*next, options);
+        next = FOrder.get();
+    }
+    FAxes = std::make_unique<AxesStage>(*next, settings.Rotate90, settings.MirrorX, settings.MirrorY, Page().WidthMm,
+                                        Page().HeightMm, c.ScaleXPercent, c.ScaleYPercent);
+    FClip = std::make_unique<ClipStage>(*FAxes, Page().WidthMm, Page().HeightMm);
+    FFirst = FClip.get();
+    if (c.WeedBoxMm > 0) {
+        FWeed = std::make_unique<WeedBoxStage>(*FClip, c.WeedBoxMm, c.BladeOffsetMm);
+        FFirst = FWeed.get();
+    }
+    FPath = std::make_unique<CutPathItem>();
     FEncoder->Begin();
 }
 
 CutterSurface::~CutterSurface() = default;
-
-PointMm CutterSurface::ToPlotterMm(PointMm s) const
-{
-    double x = s.X, y = s.Y;
-    double extentX = Page().WidthMm, extentY = Page().HeightMm;
-    if (FRotate90) {
-        x = s.Y;
-        y = Page().WidthMm - s.X;
-        extentX = Page().HeightMm;
-        extentY = Page().WidthMm;
-    }
-    if (FMirrorX)
-        x = extentX - x;
-    if (FMirrorY)
-        y = extentY - y;
-    // Times exactly 1 when uncorrected: the same numbers as without scale.
-    return {x * FScaleX, y * FScaleY};
-}
 
 PointMm CutterSurface::SheetMm(TPoint logical) const
 {
@@ -55,25 +60,24 @@ PointMm CutterSurface::SheetMm(TPoint logical) const
     return {s.X, s.Y};
 }
 
-PlotterPoint CutterSurface::ToPlotter(PointMm p) const
-{
-    return {ToPlotterUnits(p.X, FUnitsPerMm), ToPlotterUnits(p.Y, FUnitsPerMm)};
-}
-
 void CutterSurface::SetDrawingBound(const TRect& logical)
 {
-    if (!FCompensation || logical.Left > logical.Right || logical.Bottom > logical.Top)
+    if (!FBlade || logical.Left > logical.Right || logical.Bottom > logical.Top)
         return;
+    // The weed box is cut too: the stroke keeps clear of it as well.
+    const double weed = FWeed ? FCorrections.WeedBoxMm : 0;
+    const PointMm low = SheetMm({logical.Left, logical.Bottom}), high = SheetMm({logical.Right, logical.Top});
     // The mapping turns, mirrors and scales the box into another upright box.
-    const PointMm a = ToPlotterMm(SheetMm({logical.Left, logical.Bottom}));
-    const PointMm b = ToPlotterMm(SheetMm({logical.Right, logical.Top}));
-    FCompensation->KeepClearOf({std::min(a.X, b.X), std::min(a.Y, b.Y)}, {std::max(a.X, b.X), std::max(a.Y, b.Y)});
+    const PointMm a = FAxes->Map({low.X - weed, low.Y - weed});
+    const PointMm b = FAxes->Map({high.X + weed, high.Y + weed});
+    FBlade->Compensation().KeepClearOf({std::min(a.X, b.X), std::min(a.Y, b.Y)},
+                                       {std::max(a.X, b.X), std::max(a.Y, b.Y)});
 }
 
 SheetShare CutterSurface::Share() const
 {
-    SheetShare share = FClip.Share();
-    share.AlignStrokeLeftOut = FCompensation && FCompensation->AlignLeftOut();
+    SheetShare share = FClip->Share();
+    share.AlignStrokeLeftOut = FBlade && FBlade->Compensation().AlignLeftOut();
     return share;
 }
 
@@ -83,86 +87,13 @@ void CutterSurface::Polyline(const TPoint* points, int count)
     const size_t pathIndex = FPathIndex++;
     if (FFinished || !points || count < 2)
         return;
-    if (FReshape) {
-        if (FCompensation)
-            FCompensation->SetOffset(pathIndex < FCorrections.PathOffsetsMm.size()
-                                         ? FCorrections.PathOffsetsMm[pathIndex]
-                                         : FCorrections.BladeOffsetMm);
-        ReshapedPolyline(points, count);
-        return;
-    }
-    bool cutting = false; // the tool is down at "at"
-    PlotterPoint at;
-    PointMm from = SheetMm(points[0]);
-    for (int i = 1; i < count; ++i) {
-        const PointMm to = SheetMm(points[i]);
-        PointMm a = from, b = to;
-        from = to;
-        const SheetClip::Kept kept = FClip.Clip(a, b);
-        if (kept == SheetClip::Kept::None) {
-            cutting = false;
-            continue;
-        }
-        // A whole segment starts where the last one ended, on the sheet.
-        if (!cutting || kept != SheetClip::Kept::Whole) {
-            const PlotterPoint start = ToPlotter(ToPlotterMm(a));
-            if (!cutting || start != at)
-                FEncoder->MoveTo(start);
-        }
-        at = ToPlotter(ToPlotterMm(b));
-        FEncoder->CutTo(at);
-        cutting = true;
-    }
-}
-
-// As Polyline, for a path that offset or overcut rework: in mm until the
-// last step, so nothing is rounded twice.
-void CutterSurface::ReshapedPolyline(const TPoint* points, int count)
-{
-    FPath.clear();
+    FPath->Points.clear();
     for (int i = 0; i < count; ++i)
-        FPath.push_back(SheetMm(points[i]));
-    if (points[0] == points[count - 1])
-        AppendOvercut(FPath, FCorrections.OvercutMm);
-    bool cutting = false;
-    PointMm at;
-    for (size_t i = 1; i < FPath.size(); ++i) {
-        PointMm a = FPath[i - 1], b = FPath[i];
-        const SheetClip::Kept kept = FClip.Clip(a, b);
-        if (kept == SheetClip::Kept::None) {
-            cutting = false;
-            continue;
-        }
-        // A whole segment starts where the last one ended.
-        const PointMm start = kept == SheetClip::Kept::Whole && cutting ? at : ToPlotterMm(a);
-        if (!cutting || !(start == at)) {
-            if (FCompensation)
-                FCompensation->MoveTo(start);
-            else
-                ToolUp(start);
-        }
-        at = ToPlotterMm(b);
-        if (FCompensation)
-            FCompensation->CutTo(at);
-        else
-            Cut(at);
-        cutting = true;
-    }
-}
-
-void CutterSurface::ToolUp(PointMm to)
-{
-    FAt = ToPlotter(to);
-    FEncoder->MoveTo(FAt);
-}
-
-void CutterSurface::Cut(PointMm to)
-{
-    const PlotterPoint p = ToPlotter(to);
-    if (p == FAt)
-        return;
-    FAt = p;
-    FEncoder->CutTo(p);
+        FPath->Points.push_back(SheetMm(points[i]));
+    FPath->OffsetMm = pathIndex < FCorrections.PathOffsetsMm.size() ? FCorrections.PathOffsetsMm[pathIndex]
+                                                                    : FCorrections.BladeOffsetMm;
+    FPath->Resumes = FPath->Added = false;
+    FFirst->Path(*FPath);
 }
 
 void CutterSurface::Finish()
@@ -170,5 +101,6 @@ void CutterSurface::Finish()
     if (FFinished)
         return;
     FFinished = true;
+    FFirst->Finish();
     FEncoder->End();
 }

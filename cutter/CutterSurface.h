@@ -25,6 +25,10 @@
 // knife follows that too. The blade's aligning stroke goes where nothing of
 // the drawing is, which SetDrawingBound tells; without room for it (or that
 // bound) the job goes without it, and Share says so.
+//
+// With the device's order "optimised" the job's paths are cut in the order
+// CutOrder.h chooses, once the whole job is drawn; as drawn, each path goes
+// out as it comes. A weed box is cut last, clipped like the rest.
 
 #include "cutter/CutterLanguage.h"
 #include "cutter/MappedSurface.h"
@@ -33,7 +37,17 @@
 #include <memory>
 #include <vector>
 
-class CutterSurface final : public MappedSurface, private ToolPathSink {
+struct CutPathItem;
+class PathStage;
+class EncodeStage;
+class BladeStage;
+class OvercutStage;
+class OrderStage;
+class AxesStage;
+class ClipStage;
+class WeedBoxStage;
+
+class CutterSurface final : public MappedSurface {
 public:
     // dpi is the surface's device resolution: the unit of DPtoLP and the
     // viewport origin. Writes the job's opening to sink (buffered). Throws
@@ -51,30 +65,25 @@ public:
     void Finish();
 
     double UnitsPerMm() const noexcept { return FEncoder->UnitsPerMm(); }
+    // Pen-up travel in mm as drawn and as cut, once finished; null when the
+    // job is cut as drawn.
+    const OrderStage* Order() const noexcept { return FOrder.get(); }
 
 private:
     PointMm SheetMm(TPoint logical) const;
-    // Sheet mm to the cutter's own axes and scale.
-    PointMm ToPlotterMm(PointMm sheet) const;
-    PlotterPoint ToPlotter(PointMm p) const;
-    void ReshapedPolyline(const TPoint* points, int count);
-    void ToolUp(PointMm to) override;
-    void Cut(PointMm to) override;
 
-    bool FRotate90;
-    bool FMirrorX;
-    bool FMirrorY;
-    // Scale on the plotter's own axes.
-    double FScaleX;
-    double FScaleY;
     CutterCorrections FCorrections;
-    bool FReshape;
-    SheetClip FClip;
-    std::unique_ptr<BladeCompensation> FCompensation;
-    std::vector<PointMm> FPath;
-    size_t FPathIndex = 0;
-    PlotterPoint FAt; // the reshaped path's tool position
     std::unique_ptr<CutterEncoder> FEncoder;
-    double FUnitsPerMm = 1;
+    // The chain, from the encoder back; the stages not needed stay null.
+    std::unique_ptr<EncodeStage> FEncode;
+    std::unique_ptr<BladeStage> FBlade;
+    std::unique_ptr<OvercutStage> FOvercut;
+    std::unique_ptr<OrderStage> FOrder;
+    std::unique_ptr<AxesStage> FAxes;
+    std::unique_ptr<ClipStage> FClip;
+    std::unique_ptr<WeedBoxStage> FWeed;
+    PathStage* FFirst = nullptr;
+    std::unique_ptr<CutPathItem> FPath; // the path being drawn, its room kept
+    size_t FPathIndex = 0;
     bool FFinished = false;
 };

@@ -159,14 +159,15 @@ void BladeCompensation::CutTo(PointMm p)
     FUp = false;
 }
 
-void AppendOvercut(std::vector<PointMm>& path, double lengthMm)
+void AppendOvercut(std::vector<PointMm>& path, double lengthMm, double scaleX, double scaleY)
 {
+    const auto length = [scaleX, scaleY](PointMm v) { return Length({v.X / scaleX, v.Y / scaleY}); };
     const size_t n = path.size();
     if (n < 3 || !(lengthMm > 0) || !(path.front() == path.back()))
         return;
     double perimeter = 0;
     for (size_t i = 1; i < n; ++i)
-        perimeter += Length(path[i] - path[i - 1]);
+        perimeter += length(path[i] - path[i - 1]);
     if (perimeter < NoLengthMm)
         return;
     // Once round at most: a shape shorter than the overcut is cut twice, not
@@ -174,7 +175,7 @@ void AppendOvercut(std::vector<PointMm>& path, double lengthMm)
     double left = std::min(lengthMm, perimeter);
     for (size_t i = 1; i < n && left > 0; ++i) {
         const PointMm a = path[i - 1], b = path[i];
-        const double step = Length(b - a);
+        const double step = length(b - a);
         if (step >= left) {
             path.push_back(a + (b - a) * (left / step));
             break;

@@ -80,5 +80,6 @@ private:
 // Extends a closed path (last point on the first) to be cut again from its
 // start for lengthMm along its own course, but never more than once round;
 // the nick at the start closes. Open paths, and paths of no length, stay as
-// they are.
-void AppendOvercut(std::vector<PointMm>& path, double lengthMm);
+// they are. The length is measured with x divided by scaleX and y by scaleY:
+// on the sheet, for a path already on the cutter's scaled axes.
+void AppendOvercut(std::vector<PointMm>& path, double lengthMm, double scaleX = 1, double scaleY = 1);

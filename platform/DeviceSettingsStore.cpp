@@ -329,7 +329,8 @@ constexpr std::pair<const char*, double CutterCorrections::*> Corrections[] = {
     {"ScaleXPercent", &CutterCorrections::ScaleXPercent},
     {"ScaleYPercent", &CutterCorrections::ScaleYPercent},
     {"BladeOffsetMm", &CutterCorrections::BladeOffsetMm},
-    {"OvercutMm", &CutterCorrections::OvercutMm}};
+    {"OvercutMm", &CutterCorrections::OvercutMm},
+    {"WeedBoxMm", &CutterCorrections::WeedBoxMm}};
 
 // A value as the file has it: an unquoted "a,b" reads as a list.
 std::string TextOf(const IniValue& v)
@@ -503,6 +504,11 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& device, cons
             return true;
         });
     }
+    r.Read("CutOrder", [&](const IniValue& v) {
+        const std::optional<CutOrderMode> order = CutOrderFromWord(TextOf(v));
+        s.Corrections.Order = order.value_or(s.Corrections.Order);
+        return order.has_value();
+    });
     if (!r.BadKeys.empty())
         Note(Format("Some settings kept for \"%1\" cannot be used and are left out: %2 (in %3)", Quoted(device),
                     Join(r.BadKeys, ", "), store->Path));
@@ -552,6 +558,7 @@ void SaveSettings(const std::string& device, const DeviceSettings& s)
     // The ladder's own offsets are for its one job, never kept.
     for (const auto& [key, correction] : Corrections)
         e[group + key] = IniNumber(s.Corrections.*correction);
+    e[group + "CutOrder"] = IniText(std::string(CutOrderWord(s.Corrections.Order)));
     const std::string text = FormatIni(e);
     // Room for the entry once more: a disk that can just take the file
     // says so now, not on the next save.

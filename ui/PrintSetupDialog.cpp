@@ -94,10 +94,9 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
         });
     }
     const std::pair<QDoubleSpinBox*, double CutterCorrections::*> corrections[] = {
-        {ui->ScaleX, &CutterCorrections::ScaleXPercent},
-        {ui->ScaleY, &CutterCorrections::ScaleYPercent},
-        {ui->BladeOffset, &CutterCorrections::BladeOffsetMm},
-        {ui->Overcut, &CutterCorrections::OvercutMm},
+        {ui->ScaleX, &CutterCorrections::ScaleXPercent},      {ui->ScaleY, &CutterCorrections::ScaleYPercent},
+        {ui->BladeOffset, &CutterCorrections::BladeOffsetMm}, {ui->Overcut, &CutterCorrections::OvercutMm},
+        {ui->WeedBox, &CutterCorrections::WeedBoxMm},
     };
     for (const auto& [box, field] : corrections) {
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, field = field](double value) {
@@ -105,6 +104,10 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
                 FSettings.Corrections.*field = value;
         });
     }
+    connect(ui->OrderList, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!FFilling)
+            FSettings.Corrections.Order = index == 1 ? CutOrderMode::Optimised : CutOrderMode::Drawn;
+    });
     for (const int baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
         ui->SpeedList->addItem(QString::number(baud), baud);
     for (const int bits : {8, 7, 6, 5})
@@ -400,6 +403,8 @@ void TPrintSetupDialog::FillSheets()
     ui->ScaleY->setValue(FSettings.Corrections.ScaleYPercent);
     ui->BladeOffset->setValue(FSettings.Corrections.BladeOffsetMm);
     ui->Overcut->setValue(FSettings.Corrections.OvercutMm);
+    ui->OrderList->setCurrentIndex(FSettings.Corrections.Order == CutOrderMode::Optimised ? 1 : 0);
+    ui->WeedBox->setValue(FSettings.Corrections.WeedBoxMm);
     FFilling = false;
     // A custom size outside the fields' range is taken as the fields show it.
     CustomChanged();
@@ -434,11 +439,13 @@ void TPrintSetupDialog::UpdateControls()
     ui->GrpAxes->setEnabled(ready && cutter);
     ui->GrpCorrections->setEnabled(ready);
     for (QWidget* w : {static_cast<QWidget*>(ui->BladeOffsetLabel), static_cast<QWidget*>(ui->BladeOffset),
-                       static_cast<QWidget*>(ui->OvercutLabel), static_cast<QWidget*>(ui->Overcut)})
+                       static_cast<QWidget*>(ui->OvercutLabel), static_cast<QWidget*>(ui->Overcut),
+                       static_cast<QWidget*>(ui->OrderLabel), static_cast<QWidget*>(ui->OrderList),
+                       static_cast<QWidget*>(ui->WeedBoxLabel), static_cast<QWidget*>(ui->WeedBox)})
         w->setEnabled(cutter);
     ui->CorrectionsNote->setText(cutter ? tr("0 is off: a cutter that compensates the blade itself needs none here.")
-                                        : tr("Through the printer driver only the scale applies; blade offset and "
-                                             "overcut belong to the driver."));
+                                        : tr("Through the printer driver only the scale applies; blade offset, "
+                                             "overcut, cut order and weed box belong to the driver."));
     // A USB printer node has no line to set.
     ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.starts_with("/dev/usb/"));
     const bool custom = ready && CustomChosen();

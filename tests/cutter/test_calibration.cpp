@@ -67,6 +67,7 @@ private slots:
     void knifeMeetsTheCorners();
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
+    void ladderOffsetsFollowTheirSquaresInAnyOrder();
 };
 
 void TestCalibration::scaleComposesWithTheCurrentOne_data()
@@ -219,20 +220,22 @@ void TestCalibration::knifeMeetsTheCorners_data()
     QTest::addColumn<double>("offset");
     QTest::addColumn<TPoint>("at"); // the test cut's lower-left corner, 0.01 mm
     QTest::addColumn<bool>("clockwise");
-    QTest::addColumn<bool>("framed"); // a 16 mm frame round it, cut last
+    QTest::addColumn<int>("framed"); // a 16 mm frame round it, cut last: 1 drawn, 2 the weed box
     for (const auto& [name, language] : Languages)
         for (double offset : {0.25, 0.5})
-            QTest::addRow("%s %.2f", name, offset) << language << offset << TPoint{5000, 5000} << false << false;
+            QTest::addRow("%s %.2f", name, offset) << language << offset << TPoint{5000, 5000} << false << 0;
     // Files turn both ways: the arcs must swing with the corner.
-    QTest::addRow("HPGL 0.50 clockwise") << SendAs::HPGL << 0.5 << TPoint{5000, 5000} << true << false;
-    QTest::addRow("GPGL 1.50 clockwise, framed") << SendAs::GPGL << 1.5 << TPoint{5000, 5000} << true << true;
+    QTest::addRow("HPGL 0.50 clockwise") << SendAs::HPGL << 0.5 << TPoint{5000, 5000} << true << 0;
+    QTest::addRow("GPGL 1.50 clockwise, framed") << SendAs::GPGL << 1.5 << TPoint{5000, 5000} << true << 1;
     // At the sheet's corner or edge the aligning stroke must find room
     // elsewhere, on the sheet and clear of all that is cut, later paths too.
-    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0} << false << false;
-    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{0, 0} << false << false;
-    QTest::addRow("HPGL 0.50 near the left edge") << SendAs::HPGL << 0.5 << TPoint{300, 5000} << false << false;
+    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0} << false << 0;
+    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{0, 0} << false << 0;
+    QTest::addRow("HPGL 0.50 near the left edge") << SendAs::HPGL << 0.5 << TPoint{300, 5000} << false << 0;
     for (double offset : {0.25, 1.5})
-        QTest::addRow("HPGL %.2f framed", offset) << SendAs::HPGL << offset << TPoint{5000, 5000} << false << true;
+        QTest::addRow("HPGL %.2f framed", offset) << SendAs::HPGL << offset << TPoint{5000, 5000} << false << 1;
+    // The box the device adds, and the squares in the order that suits them.
+    QTest::addRow("HPGL 1.50 weed box, optimised") << SendAs::HPGL << 1.5 << TPoint{5000, 5000} << true << 2;
 }
 
 void TestCalibration::knifeMeetsTheCorners()
@@ -241,12 +244,13 @@ void TestCalibration::knifeMeetsTheCorners()
     QFETCH(double, offset);
     QFETCH(TPoint, at);
     QFETCH(bool, clockwise);
-    QFETCH(bool, framed);
+    QFETCH(int, framed);
     TPLT square;
     MakeTestCutPattern(square);
     Plot plot = Lines(square);
     if (framed)
         plot.push_back({{-300, -300}, {1300, -300}, {1300, 1300}, {-300, 1300}, {-300, -300}});
+    const size_t drawn = plot.size() - (framed == 2 ? 1 : 0);
     std::vector<std::vector<QPointF>> outline;
     for (auto& line : plot) {
         if (clockwise)
@@ -259,9 +263,13 @@ void TestCalibration::knifeMeetsTheCorners()
     }
 
     CutterCorrections c;
+    if (framed == 2) {
+        c.WeedBoxMm = 3;
+        c.Order = CutOrderMode::Optimised;
+    }
+    const auto plain = CutPaths(language, c, Plot(plot.begin(), plot.begin() + ptrdiff_t(drawn)));
     c.BladeOffsetMm = offset;
-    const auto compensated = CutPaths(language, c, plot);
-    const auto plain = CutPaths(language, {}, plot);
+    const auto compensated = CutPaths(language, c, Plot(plot.begin(), plot.begin() + ptrdiff_t(drawn)));
     // One more path than drawn: the stroke that aligns the blade, on the sheet.
     QCOMPARE(compensated.size(), plain.size() + 1);
     for (const QPointF& p : compensated.front())
@@ -338,6 +346,34 @@ void TestCalibration::overcutClosesClosedPathsOnly()
     const qsizetype plainBytes = CutterJob(Sheet(300, 300), SendAs::HPGL, {0, 0}, plot).size();
     const qsizetype mostBytes = CutterJob(most, SendAs::HPGL, {0, 0}, plot).size();
     QVERIFY2(mostBytes <= 30 * plainBytes, qPrintable(QStringLiteral("%1 of %2 bytes").arg(mostBytes).arg(plainBytes)));
+}
+
+// Cut in another order, each square keeps its own offset: the knife's path
+// runs that far outside it.
+void TestCalibration::ladderOffsetsFollowTheirSquaresInAnyOrder()
+{
+    const double offsets[] = {1.0, 0.2, 0.5};
+    Plot plot;
+    for (std::int32_t k = 0; k < 3; ++k) { // drawn right to left, from far off
+        const std::int32_t x = 9000 - 4000 * k;
+        plot.push_back({{x, 1000}, {x + 1000, 1000}, {x + 1000, 2000}, {x, 2000}, {x, 1000}});
+    }
+    CutterCorrections c;
+    c.PathOffsetsMm.assign(std::begin(offsets), std::end(offsets));
+    c.Order = CutOrderMode::Optimised;
+    auto cut = CutPaths(SendAs::HPGL, c, plot);
+    QCOMPARE(cut.size(), size_t(4));
+    cut.erase(cut.begin());                // the aligning stroke
+    QVERIFY(cut.front().front().x() < 20); // the order did change
+    for (const auto& path : cut) {
+        double left = 1e9, right = -1e9;
+        for (const QPointF& p : path) {
+            left = std::min(left, p.x());
+            right = std::max(right, p.x());
+        }
+        const auto k = static_cast<size_t>(std::lround((95 - (left + right) / 2) / 40)); // squares at 90, 50, 10 mm
+        QCOMPARE(std::round((right - left - 10) / 2 * 40) / 40, offsets[k]);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)

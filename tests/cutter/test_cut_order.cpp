@@ -1,12 +1,15 @@
 // The cut order checked against its rules, stated here from what the cutter
 // needs rather than from the code: shapes inside others first, every segment
 // cut once as drawn (open paths either way round, closed ones from any
-// vertex), the same order every time, and no more travel than as drawn.
+// vertex), the same order every time, and no more travel than as drawn;
+// then the same through a whole cutter job, read back by the decoder.
 
 #include "cutter/CutOrder.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "tests/support/PlotterDecoder.h"
+#include "tests/support/SurfaceDrawing.h"
 
 #include <QTest>
 
@@ -149,6 +152,40 @@ std::vector<Segment> Segments(const std::vector<Path>& paths)
     return all;
 }
 
+// A decoded job: each cut in whole plotter units, and the pen-up travel in mm.
+struct Job {
+    std::vector<std::vector<std::pair<long, long>>> Cuts;
+    double TravelMm = 0;
+};
+
+Job Decoded(SendAs language, const QByteArray& bytes)
+{
+    QString error;
+    const auto cuts = DecodePlotterJob(language, bytes, &error);
+    if (!error.isEmpty())
+        qFatal("%s", qPrintable(error));
+    const double units = PlotterUnitsPerMm(language);
+    Job job;
+    QPointF at;
+    for (const auto& cut : cuts) {
+        job.TravelMm += std::hypot(cut.front().x() - at.x(), cut.front().y() - at.y());
+        at = cut.back();
+        auto& c = job.Cuts.emplace_back();
+        for (const QPointF& p : cut)
+            c.push_back({std::lround(p.x() * units), std::lround(p.y() * units)});
+    }
+    return job;
+}
+
+// A cut's points whatever its start or direction (a closed one's once).
+std::vector<std::pair<long, long>> Shape(std::vector<std::pair<long, long>> cut)
+{
+    if (cut.size() > 1 && cut.front() == cut.back())
+        cut.pop_back();
+    std::sort(cut.begin(), cut.end());
+    return cut;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Drawing)
@@ -165,6 +202,8 @@ private slots:
     void knifeGoesToTheNearestStart();
     void weedBoxSurroundsTheDrawing_data();
     void weedBoxSurroundsTheDrawing();
+    void wholeJobCutsTheSameInTheBetterOrder_data();
+    void wholeJobCutsTheSameInTheBetterOrder();
 };
 
 void TestCutOrder::orderKeepsEveryRule_data()
@@ -245,6 +284,78 @@ void TestCutOrder::weedBoxSurroundsTheDrawing()
     QFETCH(Path, box);
     QCOMPARE(WeedBox({{{0, -2}, {30, 4}}, {}, Rect(3, 3, 4, 16)}, distance), box);
     QVERIFY(WeedBox({}, 5).empty());
+}
+
+void TestCutOrder::wholeJobCutsTheSameInTheBetterOrder_data()
+{
+    QTest::addColumn<Drawing>("drawing");
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<bool>("turned"); // axes turned and mirrored
+    QTest::addColumn<double>("weed");
+    QTest::newRow("letters") << Shuffled(Letters(), 1) << SendAs::HPGL << false << 0.0;
+    QTest::newRow("three levels, axes turned") << Shuffled(ThreeLevels(), 3) << SendAs::DMPL << true << 0.0;
+    // The drawing sits in the sheet's corner: the box is cut off there.
+    QTest::newRow("frame, weed box at the sheet's edge")
+        << Shuffled(FrameWithHoles(), 2) << SendAs::GPGL << false << 5.0;
+    QTest::newRow("the sample") << SampleCircles() << SendAs::CAMMGL << false << 0.0;
+}
+
+void TestCutOrder::wholeJobCutsTheSameInTheBetterOrder()
+{
+    QFETCH(Drawing, drawing);
+    QFETCH(SendAs, language);
+    QFETCH(bool, turned);
+    QFETCH(double, weed);
+    Plot plot;
+    for (const Path& p : drawing.Paths) {
+        auto& line = plot.emplace_back();
+        for (const PointMm q : p) // 0.01 mm units
+            line.push_back(
+                {static_cast<std::int32_t>(std::lround(q.X * 100)), static_cast<std::int32_t>(std::lround(q.Y * 100))});
+    }
+    DeviceSettings s = Sheet(600, 1000);
+    s.Rotate90 = s.MirrorY = turned;
+    s.Corrections.WeedBoxMm = weed;
+    const TPoint origin = weed > 0 ? TPoint{0, 0} : TPoint{-1000, -1500};
+    const QByteArray drawn = CutterJob(s, language, origin, plot);
+    s.Corrections.Order = CutOrderMode::Optimised;
+    const QByteArray optimised = CutterJob(s, language, origin, plot);
+    QCOMPARE(CutterJob(s, language, origin, plot), optimised);
+    const Job before = Decoded(language, drawn), after = Decoded(language, optimised);
+
+    // Every segment once, as drawn; the weed box last either way.
+    const auto segments = [](const Job& job) {
+        std::vector<std::pair<std::pair<long, long>, std::pair<long, long>>> all;
+        for (const auto& cut : job.Cuts)
+            for (size_t i = 1; i < cut.size(); ++i)
+                all.push_back(std::minmax(cut[i - 1], cut[i]));
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    QVERIFY(segments(after) == segments(before));
+    const size_t paths = drawing.Paths.size();
+    QCOMPARE(before.Cuts.size(), paths + (weed > 0 ? 1 : 0));
+    QCOMPARE(after.Cuts.size(), before.Cuts.size());
+    if (weed > 0) {
+        QCOMPARE(after.Cuts.back(), before.Cuts.back());
+        // The frame's outline is the bound: the box 5 mm out, cut off at the
+        // sheet's edges x = 0 and y = 0 (GP-GL: 20 units a mm).
+        const auto box = Shape(after.Cuts.back());
+        QCOMPARE(box.front(), std::make_pair(0L, 1300L));
+        QCOMPARE(box.back(), std::make_pair(2700L, 1300L));
+    }
+
+    // Enclosed shapes first, found in the job by their points.
+    std::vector<int> position(paths, -1);
+    for (size_t i = 0; i < paths; ++i)
+        for (size_t j = 0; j < paths; ++j)
+            if (Shape(after.Cuts[j]) == Shape(before.Cuts[i]))
+                position[i] = static_cast<int>(j);
+    for (const auto& [in, out] : drawing.Inside)
+        QVERIFY2(position[static_cast<size_t>(in)] < position[static_cast<size_t>(out)],
+                 qPrintable(QStringLiteral("path %1 cut after %2, which encloses it").arg(in).arg(out)));
+    QVERIFY2(after.TravelMm <= before.TravelMm,
+             qPrintable(QStringLiteral("%1 mm of travel, %2 as drawn").arg(after.TravelMm).arg(before.TravelMm)));
 }
 
 QTEST_GUILESS_MAIN(TestCutOrder)

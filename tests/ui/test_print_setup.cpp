@@ -81,7 +81,7 @@ DeviceSettings Settings(const char* paper, double w, double h, double margin, Se
 DeviceSettings Kept()
 {
     DeviceSettings s = Settings("Custom.600x1000mm", 600, 1000, 1, SendAs::HPGL, true);
-    s.Corrections = {99.5, 100.5, 0.25, 1, {}};
+    s.Corrections = {99.5, 100.5, 0.25, 1, {}, CutOrderMode::Optimised, 5};
     s.Line = *ParsePortSettings("19200,7,E,2,rtscts"); // as the defaults: only a port's is kept
     return s;
 }
@@ -151,7 +151,7 @@ void TestPrintSetup::rememberedRoundTrip_data()
     corrected.Corrections = {99.87, 250.5, 0.25, 1.5, {}};
     QTest::newRow("calibrated cutter") << "Calibrated" << corrected;
     DeviceSettings roll = Settings("Rolle 60 cm, \u00FCberbreit", 600, 900, 0, SendAs::HPGL);
-    roll.Corrections = {101.5, 99.25, 0.1, 0.5, {}};
+    roll.Corrections = {101.5, 99.25, 0.1, 0.5, {}, CutOrderMode::Optimised, 12.5};
     QTest::newRow("name and paper beyond ASCII, paper with a comma") << QStringLiteral("Caf\u00E9 %41") << roll;
 }
 
@@ -167,7 +167,8 @@ void TestPrintSetup::rememberedRoundTrip()
     {
         QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
         store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
-        for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm"})
+        for (const char* key :
+             {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm", "CutOrder", "WeedBoxMm"})
             store.remove(QLatin1String(key));
     }
     settings.Corrections = {};
@@ -214,6 +215,12 @@ void TestPrintSetup::eachKeyReadOnItsOwn_data()
         << true;
     QTest::newRow("scale not a number") << "ScaleYPercent" << QVariant("big")
                                         << with([](DeviceSettings& s) { s.Corrections.ScaleYPercent = 100; }) << true;
+    QTest::newRow("cut order unknown") << "CutOrder" << QVariant("fastest")
+                                       << with([](DeviceSettings& s) { s.Corrections.Order = CutOrderMode::Drawn; })
+                                       << true;
+    QTest::newRow("weed box out of range")
+        << "WeedBoxMm" << QVariant("-2") << with([](DeviceSettings& s) { s.Corrections.WeedBoxMm = 0; }) << true;
+    QTest::newRow("cut order: Optimized") << "CutOrder" << QVariant("Optimized") << kept << false;
     QTest::newRow("landscape: no") << "Landscape" << QVariant("no")
                                    << with([](DeviceSettings& s) { s.Landscape = false; }) << false;
     QTest::newRow("mirror: Yes") << "MirrorX" << QVariant("Yes") << with([](DeviceSettings& s) { s.MirrorX = true; })
@@ -312,7 +319,12 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     QCOMPARE(FDialog->Settings().PaperName, paper);
     QCOMPARE(FDialog->Settings().MarginLeftMm, marginLeft);
     QVERIFY(!Find<QDoubleSpinBox>("CustomWidth")->isEnabled());
-    QCOMPARE(Find<QCheckBox>("Rotate90")->isEnabled(), FDialog->Settings().Language != SendAs::Driver);
+    const bool cutter = FDialog->Settings().Language != SendAs::Driver;
+    QCOMPARE(Find<QCheckBox>("Rotate90")->isEnabled(), cutter);
+    auto* order = Find<QComboBox>("OrderList");
+    QCOMPARE(order->isEnabled(), cutter);
+    order->setCurrentIndex(1);
+    QCOMPARE(FDialog->Settings().Corrections.Order, CutOrderMode::Optimised);
 
     // Back to the driver: the device's own paper again, with its margins.
     sendAsList->setCurrentIndex(int(SendAs::Driver));

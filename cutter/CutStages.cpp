@@ -1,0 +1,205 @@
+#include "cutter/CutStages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+WeedBoxStage::WeedBoxStage(PathStage& next, double distanceMm, double offsetMm) noexcept
+    : FNext(next), FDistance(distanceMm), FOffset(offsetMm)
+{}
+
+void WeedBoxStage::Path(CutPathItem& path)
+{
+    for (const PointMm p : path.Points) {
+        if (!FAny)
+            FLow = FHigh = p;
+        FAny = true;
+        FLow = {std::min(FLow.X, p.X), std::min(FLow.Y, p.Y)};
+        FHigh = {std::max(FHigh.X, p.X), std::max(FHigh.Y, p.Y)};
+    }
+    FNext.Path(path);
+}
+
+void WeedBoxStage::Finish()
+{
+    CutPathItem box{WeedBox({{FLow, FHigh}}, FDistance), FOffset, false, true};
+    if (FAny && !box.Points.empty())
+        FNext.Path(box);
+    FNext.Finish();
+}
+
+ClipStage::ClipStage(PathStage& next, double widthMm, double heightMm) noexcept
+    : FNext(next), FClip(widthMm, heightMm), FAddedClip(widthMm, heightMm)
+{}
+
+void ClipStage::Pass(CutPathItem& piece)
+{
+    if (piece.Points.size() >= 2)
+        FNext.Path(piece);
+    piece.Points.clear();
+}
+
+void ClipStage::Path(CutPathItem& path)
+{
+    SheetClip& clip = path.Added ? FAddedClip : FClip;
+    FPiece.Points.clear();
+    FPiece.OffsetMm = path.OffsetMm;
+    FPiece.Added = path.Added;
+    FPiece.Resumes = false;
+    bool cutting = false; // the piece ends where this segment starts
+    for (size_t i = 1; i < path.Points.size(); ++i) {
+        PointMm a = path.Points[i - 1], b = path.Points[i];
+        const SheetClip::Kept kept = clip.Clip(a, b);
+        if (kept == SheetClip::Kept::None) {
+            Pass(FPiece);
+            FPiece.Resumes = false;
+            cutting = false;
+            continue;
+        }
+        // Back on the sheet somewhere else: the piece so far goes on alone.
+        if (cutting && !(a == FPiece.Points.back())) {
+            Pass(FPiece);
+            FPiece.Resumes = true;
+        }
+        if (FPiece.Points.empty())
+            FPiece.Points.push_back(a);
+        FPiece.Points.push_back(b);
+        cutting = true;
+    }
+    Pass(FPiece);
+}
+
+void ClipStage::Finish()
+{
+    FNext.Finish();
+}
+
+AxesStage::AxesStage(PathStage& next, bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
+                     double scaleXPercent, double scaleYPercent) noexcept
+    : FNext(next), FRotate90(rotate90), FMirrorX(mirrorX), FMirrorY(mirrorY), FWidth(widthMm), FHeight(heightMm),
+      FScaleX((rotate90 ? scaleYPercent : scaleXPercent) / 100),
+      FScaleY((rotate90 ? scaleXPercent : scaleYPercent) / 100)
+{}
+
+PointMm AxesStage::Map(PointMm s) const noexcept
+{
+    double x = s.X, y = s.Y;
+    double extentX = FWidth, extentY = FHeight;
+    if (FRotate90) {
+        x = s.Y;
+        y = FWidth - s.X;
+        extentX = FHeight;
+        extentY = FWidth;
+    }
+    if (FMirrorX)
+        x = extentX - x;
+    if (FMirrorY)
+        y = extentY - y;
+    // Times exactly 1 when uncorrected: the same numbers as without scale.
+    return {x * FScaleX, y * FScaleY};
+}
+
+void AxesStage::Path(CutPathItem& path)
+{
+    for (PointMm& p : path.Points)
+        p = Map(p);
+    FNext.Path(path);
+}
+
+OrderStage::OrderStage(PathStage& next, const CutOrderOptions& options) noexcept : FNext(next), FOptions(options)
+{}
+
+void OrderStage::Path(CutPathItem& path)
+{
+    if (path.Added) {
+        FAdded.push_back(std::move(path));
+        return;
+    }
+    FPaths.push_back(std::move(path.Points));
+    FOffsets.push_back(path.OffsetMm);
+}
+
+void OrderStage::Finish()
+{
+    const CutOrder order = OrderCuts(FPaths, FOptions);
+    FBefore = order.TravelBeforeMm;
+    FAfter = order.TravelAfterMm;
+    CutPaths ordered = ApplyCutOrder(FPaths, order);
+    FPaths.clear();
+    for (size_t i = 0; i < ordered.size(); ++i) {
+        CutPathItem item{std::move(ordered[i]), FOffsets[order.Steps[i].Index], false, false};
+        FNext.Path(item);
+    }
+    for (CutPathItem& added : FAdded)
+        FNext.Path(added);
+    FAdded.clear();
+    FNext.Finish();
+}
+
+OvercutStage::OvercutStage(PathStage& next, double lengthMm, double scaleX, double scaleY) noexcept
+    : FNext(next), FLength(lengthMm), FScaleX(scaleX), FScaleY(scaleY)
+{}
+
+void OvercutStage::Path(CutPathItem& path)
+{
+    AppendOvercut(path.Points, FLength, FScaleX, FScaleY);
+    FNext.Path(path);
+}
+
+EncodeStage::EncodeStage(CutterEncoder& encoder, bool dropRepeats) noexcept
+    : FEncoder(encoder), FUnitsPerMm(encoder.UnitsPerMm()), FDropRepeats(dropRepeats)
+{}
+
+PlotterPoint EncodeStage::Units(PointMm p) const noexcept
+{
+    return {ToPlotterUnits(p.X, FUnitsPerMm), ToPlotterUnits(p.Y, FUnitsPerMm)};
+}
+
+void EncodeStage::Path(CutPathItem& path)
+{
+    if (path.Points.size() < 2)
+        return;
+    if (FDropRepeats) {
+        ToolUp(path.Points.front());
+        for (size_t i = 1; i < path.Points.size(); ++i)
+            Cut(path.Points[i]);
+        return;
+    }
+    // Back on the sheet within the same plotter unit: the knife stays down.
+    const PlotterPoint start = Units(path.Points.front());
+    if (!path.Resumes || start != FAt)
+        FEncoder.MoveTo(start);
+    for (size_t i = 1; i < path.Points.size(); ++i) {
+        FAt = Units(path.Points[i]);
+        FEncoder.CutTo(FAt);
+    }
+}
+
+void EncodeStage::ToolUp(PointMm to)
+{
+    FAt = Units(to);
+    FEncoder.MoveTo(FAt);
+}
+
+void EncodeStage::Cut(PointMm to)
+{
+    const PlotterPoint p = Units(to);
+    if (p == FAt)
+        return;
+    FAt = p;
+    FEncoder.CutTo(p);
+}
+
+BladeStage::BladeStage(EncodeStage& next, double widthMm, double heightMm, double strokeOffsetMm)
+    : FNext(next), FCompensation(next, widthMm, heightMm, strokeOffsetMm)
+{}
+
+void BladeStage::Path(CutPathItem& path)
+{
+    if (path.Points.empty())
+        return;
+    FCompensation.SetOffset(path.OffsetMm);
+    FCompensation.MoveTo(path.Points.front());
+    for (size_t i = 1; i < path.Points.size(); ++i)
+        FCompensation.CutTo(path.Points[i]);
+}
