@@ -343,6 +343,12 @@ void TestCutOrder::wholeJobCutsTheSameInTheBetterOrder()
         const auto box = Shape(after.Cuts.back());
         QCOMPARE(box.front(), std::make_pair(0L, 1300L));
         QCOMPARE(box.back(), std::make_pair(2700L, 1300L));
+        // What is cut off is the box's, not the plot's: nothing to tell.
+        s.Language = language;
+        StringSink sink;
+        CutterSurface surface(s, Dpi, sink);
+        Print(surface, OrientPage(s), origin, plot);
+        QVERIFY(!surface.Share().SomeLeftOut());
     }
 
     // Enclosed shapes first, found in the job by their points.
