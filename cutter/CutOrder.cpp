@@ -45,9 +45,12 @@ double Area(const std::vector<PointMm>& p)
     return std::abs(a) / 2;
 }
 
+// Plain sqrt: hypot's care for overflow costs more than the ordering's
+// whole search, and mm on a sheet never come near it.
 double Distance(PointMm a, PointMm b)
 {
-    return std::hypot(a.X - b.X, a.Y - b.Y);
+    const double dx = a.X - b.X, dy = a.Y - b.Y;
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 bool OnSegment(PointMm p, PointMm a, PointMm b)
@@ -209,10 +212,12 @@ public:
             Rebuild();
     }
 
-    // The nearest entry of a path that is neither cut nor blocked.
-    const Entry* Nearest(double x, double y) const
+    // The nearest entry of a path that is neither cut nor blocked; valid
+    // until the next call. Entries of cut paths met on the way are dropped
+    // from their cells, so later searches do not step over them again.
+    const Entry* Nearest(double x, double y)
     {
-        const Entry* best = nullptr;
+        bool found = false;
         double bestD2 = 0;
         const std::size_t n = FShape.N;
         const std::size_t cx = FShape.Column(x), cy = FShape.Row(y);
@@ -221,16 +226,24 @@ public:
             const std::size_t r0 = cy >= k ? cy - k : 0, r1 = std::min(n - 1, cy + k);
             const auto look = [&](std::size_t r, std::size_t c) {
                 const std::size_t cell = r * n + c;
-                for (std::uint32_t i = FStart[cell]; i < FStart[cell + 1]; ++i) {
-                    const Entry& e = FEntries[FItems[i]];
-                    if (FDone[e.Path] || FBlocked[e.Path])
+                std::uint32_t end = FStart[cell] + FCount[cell];
+                for (std::uint32_t i = FStart[cell]; i < end;) {
+                    const Entry& e = FItems[i];
+                    if (FDone[e.Path]) { // ties are settled by path and vertex, so the order in a cell is free
+                        FItems[i] = FItems[--end];
+                        --FCount[cell];
+                        continue;
+                    }
+                    ++i;
+                    if (FBlocked[e.Path])
                         continue;
                     const double d2 = (e.X - x) * (e.X - x) + (e.Y - y) * (e.Y - y);
-                    if (!best || d2 < bestD2
+                    if (!found || d2 < bestD2
                         || (d2 == bestD2
-                            && (e.Path < best->Path || (e.Path == best->Path && e.Vertex < best->Vertex)))) {
-                        best = &e;
+                            && (e.Path < FFound.Path || (e.Path == FFound.Path && e.Vertex < FFound.Vertex)))) {
+                        FFound = e;
                         bestD2 = d2;
+                        found = true;
                     }
                 }
             };
@@ -256,8 +269,8 @@ public:
                 lo = std::min(lo, y - (FShape.Bound.Y0 + static_cast<double>(cy - k) * FShape.Cell));
             if (cy + k < n - 1)
                 lo = std::min(lo, FShape.Bound.Y0 + static_cast<double>(cy + k + 1) * FShape.Cell - y);
-            if (std::isinf(lo) || (best && bestD2 < lo * lo))
-                return best;
+            if (std::isinf(lo) || (found && bestD2 < lo * lo))
+                return found ? &FFound : nullptr;
         }
     }
 
@@ -281,9 +294,11 @@ private:
         for (std::size_t c = 0; c < n * n; ++c)
             FStart[c + 1] += FStart[c];
         FItems.resize(live.size());
-        std::vector<std::uint32_t> fill(FStart.begin(), FStart.end() - 1);
-        for (const std::uint32_t i : live)
-            FItems[fill[CellOf(FEntries[i])]++] = i;
+        FCount.assign(n * n, 0);
+        for (const std::uint32_t i : live) {
+            const std::size_t cell = CellOf(FEntries[i]);
+            FItems[FStart[cell] + FCount[cell]++] = FEntries[i];
+        }
         FLive = FHeld = live.size();
     }
     std::size_t CellOf(const Entry& e) const { return FShape.Row(e.Y) * FShape.N + FShape.Column(e.X); }
@@ -292,8 +307,11 @@ private:
     const std::vector<char>& FDone;
     const std::vector<char>& FBlocked;
     GridShape FShape{Box{}, 1};
+    // Each cell's entries by value, live ones first: FCount of them.
     std::vector<std::uint32_t> FStart;
-    std::vector<std::uint32_t> FItems;
+    std::vector<std::uint32_t> FCount;
+    std::vector<Entry> FItems;
+    Entry FFound{};
     std::size_t FLive = 0;
     std::size_t FHeld = 0;
 };
