@@ -4,6 +4,7 @@
 #include "common/ErrorText.h"
 #include "common/Exceptions.h"
 #include "common/Text.h"
+#include "cutter/CutOrder.h"
 #include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
 #include "output/PagePlacement.h"
@@ -186,6 +187,8 @@ struct CorrectionChoices {
     std::optional<std::pair<double, double>> MeasuredMm;
     std::optional<double> BladeOffsetMm;
     std::optional<double> OvercutMm;
+    std::optional<CutOrderMode> Order;
+    std::optional<double> WeedBoxMm;
     bool Save = false;
 };
 
@@ -205,6 +208,7 @@ struct Request {
     bool Cut = false;
     CalibrationCut Pattern;
     CorrectionChoices Corrections;
+    bool Verbose = false;
 };
 
 std::string VersionText()
@@ -253,6 +257,12 @@ const std::vector<OptionSpec>& Options()
          "that makes them true."},
         {"blade-offset", 0, "MM", "Drag knife blade offset, 0 (off) to 1.5 mm."},
         {"overcut", 0, "MM", "Cut closed shapes again past their start, 0 to 5 mm."},
+        {"order", 0, "ORDER",
+         "Order of the cuts: drawn (as the plot has them) or optimised (shapes inside others first, then the "
+         "nearest, with the least travel) (default: the device's)."},
+        {"weed-box", 0, "MM",
+         "Cut a box this far outside the plot, last, to weed by: 0 (none) to 50 mm (default: the device's)."},
+        {"verbose", 0, "", "With --order optimised: tell the pen-up travel as drawn and as cut."},
         {"save", 0, "",
          "Keep the corrections for the device (without it they apply to this cut only); with no --cut, only keeps "
          "them."},
@@ -382,9 +392,19 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
         c.BladeOffsetMm = ParseMm(parser.Value("blade-offset"), "blade-offset");
     if (parser.IsSet("overcut"))
         c.OvercutMm = ParseMm(parser.Value("overcut"), "overcut");
+    if (parser.IsSet("order")) {
+        c.Order = CutOrderFromWord(parser.Value("order"));
+        if (!c.Order)
+            throw EUsage(
+                Format("Unknown order \"%1\" for --order; use drawn or optimised", Quoted(parser.Value("order"))));
+    }
+    if (parser.IsSet("weed-box"))
+        c.WeedBoxMm = ParseMm(parser.Value("weed-box"), "weed-box");
+    r.Verbose = parser.IsSet("verbose");
     c.Save = parser.IsSet("save");
-    if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm)
-        throw EUsage("--save keeps corrections: give --scale, --measured, --blade-offset or --overcut");
+    if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm && !c.Order && !c.WeedBoxMm)
+        throw EUsage(
+            "--save keeps corrections: give --scale, --measured, --blade-offset, --overcut, --order or --weed-box");
     if (!r.Cut && (parser.IsSet("pattern") || !r.PlotFile.empty() || parser.IsSet("output") || r.Wait))
         throw EUsage("Nothing is cut without --cut");
     return r;
@@ -405,6 +425,8 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
             c = WithMeasuredScale(c, r.Pattern.LengthMm, choice.MeasuredMm->first, choice.MeasuredMm->second);
         c.BladeOffsetMm = choice.BladeOffsetMm.value_or(c.BladeOffsetMm);
         c.OvercutMm = choice.OvercutMm.value_or(c.OvercutMm);
+        c.Order = choice.Order.value_or(c.Order);
+        c.WeedBoxMm = choice.WeedBoxMm.value_or(c.WeedBoxMm);
         return CheckedCorrections(c);
     } catch (const EConvertError& e) {
         throw EUsage(e.Message());
@@ -598,6 +620,23 @@ void WaitForJob(const HandedJob& job, int limitSeconds, const std::function<void
     }
 }
 
+// The plot's pen-up travel as drawn and in the order it is cut, from the
+// plotter's origin; the feed axis as the cutter surface weighs it.
+std::string TravelNotice(const TPLT& plot, bool rotate90)
+{
+    CutPaths paths;
+    for (const TPolygonView polygon : plot.Polygons()) {
+        std::vector<PointMm>& path = paths.emplace_back();
+        for (const TPoint p : polygon.Points) // 0.01 mm
+            path.push_back({p.X / 100.0, p.Y / 100.0});
+    }
+    CutOrderOptions options;
+    options.Feed = rotate90 ? FeedAxis::X : FeedAxis::Y;
+    const CutOrder order = OrderCuts(paths, options);
+    return Format("Pen-up travel: %1 mm as drawn, %2 mm as cut", std::round(order.TravelBeforeMm),
+                  std::round(order.TravelAfterMm));
+}
+
 // Cuts as asked; what the user is to be told of the plot file read and of a
 // plot cut only in part.
 std::vector<std::string> Cut(const Request& r, const std::function<void(const std::string&)>& note)
@@ -659,6 +698,11 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         SaveSettings(identity.Device, *toKeep);
     if (std::string leftOut = LeftOutNotice(share); !leftOut.empty())
         notices.push_back(std::move(leftOut));
+    if (r.Verbose && settings.Language != SendAs::Driver && settings.Corrections.Order == CutOrderMode::Optimised) {
+        std::vector<double> unused;
+        notices.push_back(
+            TravelNotice(r.PlotFile.empty() ? PatternPlot(r.Pattern, settings, unused) : plot, settings.Rotate90));
+    }
     return notices;
 }
 

@@ -519,6 +519,11 @@ void TestCommandLine::cutsToFile_data()
         << QStringList{"--send-as", "hpgl", "--pattern", "test-cut", "--blade-offset", "1.5", "--sheet", "12x12"}
         << SendAs::HPGL << 2 << QSizeF(13, 13) << QPointF(-1.5, 13.5)
         << "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
+    // The weed box is cut off at the sheet's edges like the rest, and that
+    // is not the plot left out: only the travel asked for is told.
+    QTest::newRow("optimised, weed box, verbose")
+        << QStringList{"--send-as", "hpgl", "--order", "optimised", "--weed-box", "3", "--verbose"} << SendAs::HPGL
+        << 52 << QSizeF(SampleW + 3, SampleH + 3) << QPointF(0, 297) << "Pen-up travel: ";
     QTest::newRow("ladder of one square")
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
@@ -695,6 +700,10 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("blade offset takes one value")
         << file + QStringList{"--blade-offset", "0.25,0.5"} << 2
         << "\"0.25,0.5\" is not a value for --blade-offset; it takes one length in mm";
+    QTest::newRow("unknown order") << file + QStringList{"--order", "fastest"} << 2
+                                   << "Unknown order \"fastest\" for --order; use drawn or optimised";
+    QTest::newRow("weed box too far") << file + QStringList{"--weed-box", "60"} << 2
+                                      << "The weed box must be from 0 to 50 mm";
     QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
                                      << "\"inf\" is not a value for --overcut; it takes one length in mm";
     // Every value is echoed cut short (each message's length is checked too).
