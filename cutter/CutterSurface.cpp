@@ -34,8 +34,8 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
     }
     if (c.Order == CutOrderMode::Optimised) {
         CutOrderOptions options;
-        // The material moves along the cutter's y, which a device with its
-        // axes turned has along the sheet's length, plotter x.
+        // The material moves along the sheet's length: plotter y, or plotter
+        // x on a device with its axes turned.
         options.Feed = settings.Rotate90 ? FeedAxis::X : FeedAxis::Y;
         FOrder = std::make_unique<OrderStage>(*next, options);
         next = FOrder.get();
