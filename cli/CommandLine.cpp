@@ -189,6 +189,8 @@ struct CorrectionChoices {
     std::optional<double> OvercutMm;
     std::optional<CutOrderMode> Order;
     std::optional<double> WeedBoxMm;
+    std::optional<SquareMeasurement> MeasuredSquare;
+    std::optional<double> SkewDeg;
     bool Save = false;
 };
 
@@ -247,14 +249,19 @@ const std::vector<OptionSpec>& Options()
          "For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as 9600,8,N,1,xonxoff; "
          "FLOW is none, xonxoff or rtscts (default: the port's)."},
         {"pattern", 0, "PATTERN",
-         "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets) or test-cut "
-         "(default: sample)."},
+         "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets), test-cut "
+         "or square (a rectangle to square the axes by) (default: sample)."},
         {"length", 0, "MM", "Length of the scale lines in mm, from 50 to what the sheet takes (default: 200)."},
         {"offsets", 0, "FROM:TO:STEP", "The ladder's blade offsets in mm (default: 0:0.5:0.05)."},
         {"scale", 0, "X%[,Y%]", "Scale correction along x and y, 25% to 400%; one value for both."},
         {"measured", 0, "XMM[,YMM]",
          "The scale lines as measured (cut with the device's current corrections and --length); sets the scale "
          "that makes them true."},
+        {"measured-square", 0, "W,H,A,B",
+         "The square pattern as measured (cut with the device's current corrections): its sides along x and y and "
+         "its diagonals A (one tick at each end) and B (two ticks), in mm; sets the scale and the skew that make "
+         "it square."},
+        {"skew", 0, "DEG", "Skew correction: how far the cutter's y axis leans from square, -2 to 2 degrees."},
         {"blade-offset", 0, "MM", "Drag knife blade offset, 0 (off) to 1.5 mm."},
         {"overcut", 0, "MM", "Cut closed shapes again past their start, 0 to 5 mm."},
         {"order", 0, "ORDER",
@@ -400,11 +407,33 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
     }
     if (parser.IsSet("weed-box"))
         c.WeedBoxMm = ParseMm(parser.Value("weed-box"), "weed-box");
+    if (parser.IsSet("measured-square")) {
+        if (c.ScalePercent || c.MeasuredMm || parser.IsSet("skew"))
+            throw EUsage("Give either --measured-square or --scale, --measured and --skew");
+        const std::string text = parser.Value("measured-square");
+        const std::vector<std::string> parts = Split(text, ',');
+        std::vector<double> lengths;
+        for (const std::string& part : parts)
+            if (const std::optional<double> value = NumberWithUnit(part, "mm"))
+                lengths.push_back(*value);
+        if (parts.size() != 4 || lengths.size() != 4)
+            throw EUsage(
+                Format("\"%1\" is not a value for --measured-square; use WIDTH,HEIGHT,A,B in mm", Quoted(text)));
+        c.MeasuredSquare = SquareMeasurement{lengths[0], lengths[1], lengths[2], lengths[3]};
+    }
+    if (parser.IsSet("skew")) {
+        const std::string text = parser.Value("skew");
+        c.SkewDeg = NumberWithUnit(text, "deg");
+        if (!c.SkewDeg)
+            throw EUsage(
+                Format("\"%1\" is not a value for --skew; it takes one angle in degrees, such as 0.3", Quoted(text)));
+    }
     r.Verbose = parser.IsSet("verbose");
     c.Save = parser.IsSet("save");
-    if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm && !c.Order && !c.WeedBoxMm)
-        throw EUsage(
-            "--save keeps corrections: give --scale, --measured, --blade-offset, --overcut, --order or --weed-box");
+    if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm && !c.Order && !c.WeedBoxMm
+        && !c.MeasuredSquare && !c.SkewDeg)
+        throw EUsage("--save keeps corrections: give --scale, --measured, --measured-square, --skew, --blade-offset, "
+                     "--overcut, --order or --weed-box");
     if (!r.Cut && (parser.IsSet("pattern") || !r.PlotFile.empty() || parser.IsSet("output") || r.Wait))
         throw EUsage("Nothing is cut without --cut");
     return r;
@@ -412,8 +441,9 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
 
 // The device's corrections with the request's in their place; the scale
 // from measured lines is composed with the current one, which the measured
-// cut had. Throws EUsage for values out of range.
-CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
+// cut had, and so are the scale and skew from a measured square, cut on
+// this sheet. Throws EUsage for values out of range.
+CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r, const DeviceSettings& sheet)
 {
     const CorrectionChoices& choice = r.Corrections;
     try {
@@ -427,6 +457,12 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r)
         c.OvercutMm = choice.OvercutMm.value_or(c.OvercutMm);
         c.Order = choice.Order.value_or(c.Order);
         c.WeedBoxMm = choice.WeedBoxMm.value_or(c.WeedBoxMm);
+        c.SkewDeg = choice.SkewDeg.value_or(c.SkewDeg);
+        if (choice.MeasuredSquare) {
+            const auto [width, height] = SquarePatternSizeMm(sheet);
+            c = WithMeasuredSquare(c, width, height, *choice.MeasuredSquare,
+                                   SheetToCutterSkewSign(sheet.Rotate90, sheet.MirrorX, sheet.MirrorY));
+        }
         return CheckedCorrections(c);
     } catch (const EConvertError& e) {
         throw EUsage(e.Message());
@@ -621,7 +657,7 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     auto [identity, settings] = r.Device.empty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
-    settings.Corrections = ChosenCorrections(settings.Corrections, r);
+    settings.Corrections = ChosenCorrections(settings.Corrections, r, settings);
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;

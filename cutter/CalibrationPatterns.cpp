@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::array<const char*, 4> PatternWords = {"sample", "scale", "ladder", "test-cut"};
+constexpr std::array<const char*, 5> PatternWords = {"sample", "scale", "ladder", "test-cut", "square"};
 
 // Hundredths of a mm.
 std::int32_t Units(double mm)
@@ -155,6 +155,30 @@ void MakeTestCutPattern(TPLT& plot)
 {
     plot.Reset();
     SquareWithTriangle(plot, 0, 0);
+}
+
+void MakeSquarePattern(TPLT& plot, double widthMm, double heightMm)
+{
+    plot.Reset();
+    const std::int32_t m = Units(SquareMarginMm), w = Units(widthMm), h = Units(heightMm);
+    Path(plot, {{m, m}, {m + w, m}, {m + w, m + h}, {m, m + h}, {m, m}});
+    // Ticks along each diagonal's line, 2 to 6 mm out from the corner; a
+    // second one 1.5 mm beside the first at diagonal B's corners.
+    struct Corner {
+        std::int32_t X, Y, DirX, DirY;
+        int Ticks;
+    };
+    const Corner corners[] = {{m, m, -1, -1, 1}, {m + w, m + h, 1, 1, 1}, {m + w, m, 1, -1, 2}, {m, m + h, -1, 1, 2}};
+    for (const Corner& c : corners) {
+        const double len = std::hypot(widthMm, heightMm);
+        const double ux = c.DirX * widthMm / len, uy = c.DirY * heightMm / len; // outward along the diagonal
+        for (int t = 0; t < c.Ticks; ++t) {
+            const double side = t * 1.5; // beside, across the diagonal
+            const double sx = -uy * side, sy = ux * side;
+            const auto at = [&](double out) { return TPoint{c.X + Units(ux * out + sx), c.Y + Units(uy * out + sy)}; };
+            Path(plot, {at(2), at(6)});
+        }
+    }
 }
 
 void CheckPatternFits(const TPLT& plot, const std::string& what, double widthMm, double heightMm)

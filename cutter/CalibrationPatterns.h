@@ -6,7 +6,10 @@
 //   ladder:   a row of 10 mm squares, each with a triangle inside, each cut
 //             with its own blade offset and numbered by tally ticks under it
 //             (a long tick for five, a short one for one);
-//   test cut: one such square with its triangle.
+//   test cut: one such square with its triangle;
+//   square:   a rectangle to square the axes by, its corners marked outside
+//             by ticks along its diagonals: one tick at each end of diagonal
+//             A (from the lower left corner), two at each end of B.
 
 #include "plot/UPLT.h"
 
@@ -15,9 +18,10 @@
 #include <string_view>
 #include <vector>
 
-enum class CalibrationPattern { Sample, Scale, Ladder, TestCut };
+enum class CalibrationPattern { Sample, Scale, Ladder, TestCut, Square };
 
-// "sample", "scale", "ladder", "test-cut" and back (nullopt for none).
+// "sample", "scale", "ladder", "test-cut", "square" and back (nullopt for
+// none).
 std::string_view PatternWord(CalibrationPattern pattern);
 std::optional<CalibrationPattern> PatternFromWord(std::string_view word);
 
@@ -47,6 +51,13 @@ void MakeScalePattern(TPLT& plot, double lengthMm);
 // pathOffsets gets the blade offset of each polyline in order.
 void MakeLadderPattern(TPLT& plot, const std::vector<double>& offsets, std::vector<double>& pathOffsets);
 void MakeTestCutPattern(TPLT& plot);
+
+inline constexpr double SquareWidthMm = 200;
+inline constexpr double SquareHeightMm = 150;
+inline constexpr double MinSquareSideMm = 50;
+// Room for the corner ticks on each side of the rectangle.
+inline constexpr double SquareMarginMm = 10;
+void MakeSquarePattern(TPLT& plot, double widthMm, double heightMm);
 
 // Throws EConvertError, saying by how much, when the plot's bound is larger
 // than widthMm x heightMm.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 WeedBoxStage::WeedBoxStage(PathStage& next, double distanceMm, double offsetMm) noexcept
@@ -75,10 +76,11 @@ void ClipStage::Finish()
 }
 
 AxesStage::AxesStage(PathStage& next, bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
-                     double scaleXPercent, double scaleYPercent) noexcept
+                     double scaleXPercent, double scaleYPercent, double skewDeg) noexcept
     : FNext(next), FRotate90(rotate90), FMirrorX(mirrorX), FMirrorY(mirrorY), FWidth(widthMm), FHeight(heightMm),
       FScaleX((rotate90 ? scaleYPercent : scaleXPercent) / 100),
-      FScaleY((rotate90 ? scaleXPercent : scaleYPercent) / 100)
+      FScaleY((rotate90 ? scaleXPercent : scaleYPercent) / 100), FShear(skewDeg != 0),
+      FShearX(std::tan(skewDeg * std::numbers::pi / 180)), FStretchY(1 / std::cos(skewDeg * std::numbers::pi / 180))
 {}
 
 PointMm AxesStage::Map(PointMm s) const noexcept
@@ -95,6 +97,13 @@ PointMm AxesStage::Map(PointMm s) const noexcept
         x = extentX - x;
     if (FMirrorY)
         y = extentY - y;
+    // A cutter whose y axis leans by e moves a command (u, v) to
+    // (u - v sin e, v cos e): commanding (x + y tan e, y / cos e) puts the
+    // knife at (x, y).
+    if (FShear) {
+        x += y * FShearX;
+        y *= FStretchY;
+    }
     // Times exactly 1 when uncorrected: the same numbers as without scale.
     return {x * FScaleX, y * FScaleY};
 }

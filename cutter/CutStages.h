@@ -78,8 +78,10 @@ private:
 class AxesStage final : public PathStage {
 public:
     // widthMm x heightMm: the sheet as the job sees it.
+    // skewDeg: the cutter's y axis leans by as much (CutterCorrections);
+    // the path is sheared back on the cutter's own axes, before its scale.
     AxesStage(PathStage& next, bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
-              double scaleXPercent, double scaleYPercent) noexcept;
+              double scaleXPercent, double scaleYPercent, double skewDeg = 0) noexcept;
     void Path(CutPathItem& path) override;
     void Finish() override { FNext.Finish(); }
     PointMm Map(PointMm sheet) const noexcept;
@@ -93,6 +95,9 @@ private:
     double FHeight;
     double FScaleX;
     double FScaleY;
+    bool FShear;
+    double FShearX;   // x gains y times this
+    double FStretchY; // y times this
 };
 
 // Holds the job and passes it on in the order that cuts it best (CutOrder.h);

@@ -4,6 +4,7 @@
 #include "common/Text.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -51,6 +52,7 @@ CutterCorrections RoundedCorrections(const CutterCorrections& c)
     r.BladeOffsetMm = RoundTo(c.BladeOffsetMm, 0.01);
     r.OvercutMm = RoundTo(c.OvercutMm, 0.01);
     r.WeedBoxMm = RoundTo(c.WeedBoxMm, 0.01);
+    r.SkewDeg = RoundTo(c.SkewDeg, 0.001);
     return r;
 }
 
@@ -68,6 +70,8 @@ std::string CorrectionsProblem(const CutterCorrections& c)
         return Format("The overcut must be from 0 to %1 mm", MaxOvercutMm);
     if (!Within(c.WeedBoxMm, 0, MaxWeedBoxMm))
         return Format("The weed box must be from 0 to %1 mm outside the design (0 is none)", MaxWeedBoxMm);
+    if (!Within(c.SkewDeg, -MaxSkewDeg, MaxSkewDeg))
+        return Format("The skew must be from -%1 to %1 degrees", MaxSkewDeg);
     return {};
 }
 
@@ -97,4 +101,43 @@ CutterCorrections CheckedCorrections(const CutterCorrections& c)
     if (std::string problem = CorrectionsProblem(rounded); !problem.empty())
         throw EConvertError(std::move(problem));
     return rounded;
+}
+
+double MeasuredSkewDeg(const SquareMeasurement& m)
+{
+    const double a = m.WidthMm, b = m.HeightMm;
+    // Each diagonal closes a triangle with the two sides.
+    const auto closes = [a, b](double d) { return std::isfinite(d) && d > std::abs(a - b) && d < a + b; };
+    if (!(std::isfinite(a) && std::isfinite(b) && a > 0 && b > 0) || !closes(m.DiagonalAMm) || !closes(m.DiagonalBMm))
+        throw EConvertError(Format("Sides of %1 and %2 mm and diagonals of %3 and %4 mm make no parallelogram; "
+                                   "measure each side and each diagonal between the corners' marks",
+                                   a, b, m.DiagonalAMm, m.DiagonalBMm));
+    // A parallelogram whose lower left angle is 90 + e degrees:
+    // B^2 - A^2 = 4ab sin e.
+    const double sine = (m.DiagonalBMm * m.DiagonalBMm - m.DiagonalAMm * m.DiagonalAMm) / (4 * a * b);
+    if (std::abs(sine) >= 1)
+        throw EConvertError(Format("Diagonals of %1 and %2 mm make no parallelogram with sides of %3 and %4 mm",
+                                   m.DiagonalAMm, m.DiagonalBMm, a, b));
+    return std::asin(sine) * 180 / std::numbers::pi;
+}
+
+CutterCorrections WithMeasuredSquare(CutterCorrections c, double nominalWidthMm, double nominalHeightMm,
+                                     const SquareMeasurement& m, int axesSign)
+{
+    const double skew = MeasuredSkewDeg(m);
+    if (std::abs(skew) > MaxSkewDeg)
+        throw EConvertError(Format("The rectangle is %1 degrees out of square, more than the %2 a cutter can be "
+                                   "corrected by; check the measurements, and that the material did not slip",
+                                   FixedNumber(skew, 2), MaxSkewDeg));
+    // Once the lean is taken out, each side's length is its own axis' scale
+    // error.
+    c.ScaleXPercent = ComposedScalePercent(c.ScaleXPercent, nominalWidthMm, m.WidthMm);
+    c.ScaleYPercent = ComposedScalePercent(c.ScaleYPercent, nominalHeightMm, m.HeightMm);
+    c.SkewDeg += axesSign * skew;
+    return CheckedCorrections(c);
+}
+
+int SheetToCutterSkewSign(bool rotate90, bool mirrorX, bool mirrorY)
+{
+    return (rotate90 != mirrorX) != mirrorY ? -1 : 1;
 }

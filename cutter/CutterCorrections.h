@@ -35,6 +35,10 @@ struct CutterCorrections {
     // kept with the rest of what a device's cuts need.
     CutOrderMode Order = CutOrderMode::Drawn;
     double WeedBoxMm = 0;
+    // How far the cutter's own y axis leans from square to its x axis, in
+    // degrees (positive: the angle between them is wider than 90); the cut
+    // is sheared back by as much. 0 is off.
+    double SkewDeg = 0;
     friend bool operator==(const CutterCorrections&, const CutterCorrections&) = default;
 };
 
@@ -43,6 +47,7 @@ inline constexpr double MaxScalePercent = 400;
 inline constexpr double MaxBladeOffsetMm = 1.5;
 inline constexpr double MaxOvercutMm = 5;
 inline constexpr double MaxWeedBoxMm = 50;
+inline constexpr double MaxSkewDeg = 2;
 
 // Whether the job's path needs reworking (offset or overcut); scale alone
 // changes only the numbers.
@@ -66,3 +71,33 @@ CutterCorrections WithMeasuredScale(CutterCorrections c, double nominalMm, doubl
 // The corrections as they are kept: rounded to their steps, and checked.
 // Throws EConvertError with what is wrong.
 CutterCorrections CheckedCorrections(const CutterCorrections& c);
+
+// A rectangle cut to calibrate the skew, as measured with a ruler: its
+// sides along x and y, and its two diagonals: A from the corner marked with
+// one tick (lower left as cut) to the other one-tick corner, B between the
+// corners with two ticks.
+struct SquareMeasurement {
+    double WidthMm = 0;
+    double HeightMm = 0;
+    double DiagonalAMm = 0;
+    double DiagonalBMm = 0;
+};
+
+// The skew angle on the sheet, in degrees, that the four lengths show (the
+// angle at the lower left corner less 90). Throws EConvertError when they
+// make no parallelogram.
+double MeasuredSkewDeg(const SquareMeasurement& m);
+
+// The corrections after a rectangle of nominalWidthMm x nominalHeightMm, cut
+// with c, measured as m: the scales composed with c's, the skew added to
+// c's. axesSign turns the sheet's angle into the cutter's own (+1 or -1, see
+// SheetToCutterSkewSign). Rounded and checked: throws EConvertError for
+// lengths that make no parallelogram, a result out of range, or a skew past
+// MaxSkewDeg.
+CutterCorrections WithMeasuredSquare(CutterCorrections c, double nominalWidthMm, double nominalHeightMm,
+                                     const SquareMeasurement& m, int axesSign);
+
+// Turning the axes a quarter or mirroring one of them turns an angle wider
+// than 90 into a narrower one: the sign that takes the sheet's skew to the
+// cutter's.
+int SheetToCutterSkewSign(bool rotate90, bool mirrorX, bool mirrorY);

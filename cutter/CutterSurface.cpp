@@ -4,6 +4,7 @@
 #include "cutter/CutStages.h"
 
 #include <algorithm>
+#include <limits>
 
 CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink)
     : MappedSurface(settings, dpi), FCorrections(settings.Corrections),
@@ -41,7 +42,7 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
         next = FOrder.get();
     }
     FAxes = std::make_unique<AxesStage>(*next, settings.Rotate90, settings.MirrorX, settings.MirrorY, Page().WidthMm,
-                                        Page().HeightMm, c.ScaleXPercent, c.ScaleYPercent);
+                                        Page().HeightMm, c.ScaleXPercent, c.ScaleYPercent, c.SkewDeg);
     FClip = std::make_unique<ClipStage>(*FAxes, Page().WidthMm, Page().HeightMm);
     FFirst = FClip.get();
     if (c.WeedBoxMm > 0) {
@@ -67,11 +68,17 @@ void CutterSurface::SetDrawingBound(const TRect& logical)
     // The weed box is cut too: the stroke keeps clear of it as well.
     const double weed = FWeed ? FCorrections.WeedBoxMm : 0;
     const PointMm low = SheetMm({logical.Left, logical.Bottom}), high = SheetMm({logical.Right, logical.Top});
-    // The mapping turns, mirrors and scales the box into another upright box.
-    const PointMm a = FAxes->Map({low.X - weed, low.Y - weed});
-    const PointMm b = FAxes->Map({high.X + weed, high.Y + weed});
-    FBlade->Compensation().KeepClearOf({std::min(a.X, b.X), std::min(a.Y, b.Y)},
-                                       {std::max(a.X, b.X), std::max(a.Y, b.Y)});
+    // The mapping turns, mirrors, shears and scales the box: the stroke
+    // keeps clear of the upright box round all four corners.
+    PointMm from{std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+    PointMm to{-from.X, -from.Y};
+    for (const PointMm corner : {PointMm{low.X - weed, low.Y - weed}, PointMm{high.X + weed, low.Y - weed},
+                                 PointMm{low.X - weed, high.Y + weed}, PointMm{high.X + weed, high.Y + weed}}) {
+        const PointMm p = FAxes->Map(corner);
+        from = {std::min(from.X, p.X), std::min(from.Y, p.Y)};
+        to = {std::max(to.X, p.X), std::max(to.Y, p.Y)};
+    }
+    FBlade->Compensation().KeepClearOf(from, to);
 }
 
 SheetShare CutterSurface::Share() const

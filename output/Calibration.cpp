@@ -9,12 +9,34 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// The part of the sheet a pattern may take.
+std::pair<double, double> PatternRoomMm(const DeviceSettings& settings)
+{
+    const OrientedPage page = OrientPage(settings);
+    return {page.WidthMm - page.MarginLeftMm - page.MarginRightMm,
+            page.HeightMm - page.MarginBottomMm - page.MarginTopMm};
+}
+
+} // namespace
+
+std::pair<double, double> SquarePatternSizeMm(const DeviceSettings& settings)
+{
+    const auto [w, h] = PatternRoomMm(settings);
+    const double width = std::min(SquareWidthMm, std::floor(w - 2 * SquareMarginMm));
+    const double height = std::min(SquareHeightMm, std::floor(h - 2 * SquareMarginMm));
+    if (!(width >= MinSquareSideMm && height >= MinSquareSideMm))
+        throw EConvertError(Format("The sheet (%1 x %2 mm) is too small for the square pattern, which takes at "
+                                   "least %3 x %3 mm",
+                                   w, h, MinSquareSideMm + 2 * SquareMarginMm));
+    return {width, height};
+}
+
 TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets)
 {
     pathOffsets.clear();
-    const OrientedPage page = OrientPage(settings);
-    const double w = page.WidthMm - page.MarginLeftMm - page.MarginRightMm;
-    const double h = page.HeightMm - page.MarginBottomMm - page.MarginTopMm;
+    const auto [w, h] = PatternRoomMm(settings);
     TPLT plot;
     switch (cut.Pattern) {
     case CalibrationPattern::Sample: ReadPlotText(plot, BuiltInSampleLines()); return plot;
@@ -31,6 +53,11 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
     }
     case CalibrationPattern::Ladder: MakeLadderPattern(plot, LadderOffsets(cut.Offsets), pathOffsets); break;
     case CalibrationPattern::TestCut: MakeTestCutPattern(plot); break;
+    case CalibrationPattern::Square: {
+        const auto [width, height] = SquarePatternSizeMm(settings);
+        MakeSquarePattern(plot, width, height);
+        break;
+    }
     }
     CheckPatternFits(plot, std::string(PatternWord(cut.Pattern)) + " pattern", w, h);
     return plot;

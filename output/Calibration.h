@@ -8,6 +8,7 @@
 #include "platform/PrinterObject.h"
 #include "plot/UPLT.h"
 
+#include <utility>
 #include <vector>
 
 struct CalibrationCut {
@@ -20,6 +21,11 @@ struct CalibrationCut {
 // only) gets each polyline's blade offset. Throws EConvertError for a length
 // or ladder that does not fit the sheet, or offsets out of range.
 TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets);
+
+// The square pattern's rectangle on a sheet of these settings: 200 x 150 mm,
+// or as large as the sheet takes. Throws EConvertError for a sheet too small
+// for 50 x 50 mm.
+std::pair<double, double> SquarePatternSizeMm(const DeviceSettings& settings);
 
 // Cuts the pattern as asked, with the request's corrections; the ladder cuts
 // each square with its own offset in place of the device's. Throws as

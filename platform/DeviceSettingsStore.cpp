@@ -326,11 +326,9 @@ constexpr std::pair<const char*, bool DeviceSettings::*> Flags[] = {{"Landscape"
                                                                     {"MirrorX", &DeviceSettings::MirrorX},
                                                                     {"MirrorY", &DeviceSettings::MirrorY}};
 constexpr std::pair<const char*, double CutterCorrections::*> Corrections[] = {
-    {"ScaleXPercent", &CutterCorrections::ScaleXPercent},
-    {"ScaleYPercent", &CutterCorrections::ScaleYPercent},
-    {"BladeOffsetMm", &CutterCorrections::BladeOffsetMm},
-    {"OvercutMm", &CutterCorrections::OvercutMm},
-    {"WeedBoxMm", &CutterCorrections::WeedBoxMm}};
+    {"ScaleXPercent", &CutterCorrections::ScaleXPercent}, {"ScaleYPercent", &CutterCorrections::ScaleYPercent},
+    {"BladeOffsetMm", &CutterCorrections::BladeOffsetMm}, {"OvercutMm", &CutterCorrections::OvercutMm},
+    {"WeedBoxMm", &CutterCorrections::WeedBoxMm},         {"SkewDeg", &CutterCorrections::SkewDeg}};
 
 // A value as the file has it: an unquoted "a,b" reads as a list.
 std::string TextOf(const IniValue& v)

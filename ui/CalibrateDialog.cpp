@@ -217,6 +217,9 @@ void TCalibrateDialog::PatternChosen()
                    "offset.");
         break;
     case CalibrationPattern::Sample: order = tr("The sample, with the device's corrections."); break;
+    case CalibrationPattern::Square:
+        order = tr("Measure both sides and both diagonals; keep them with vellico-output-test --measured-square.");
+        break;
     }
     Order->setText(order);
     ShowChange();

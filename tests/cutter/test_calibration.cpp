@@ -65,6 +65,8 @@ private slots:
     void scaledLinesMeasureTrue();
     void knifeMeetsTheCorners_data();
     void knifeMeetsTheCorners();
+    void skewedCutterComesOutSquare_data();
+    void skewedCutterComesOutSquare();
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
     void ladderOffsetsFollowTheirSquaresInAnyOrder();
@@ -374,6 +376,71 @@ void TestCalibration::ladderOffsetsFollowTheirSquaresInAnyOrder()
         const auto k = static_cast<size_t>(std::lround((95 - (left + right) / 2) / 40)); // squares at 90, 50, 10 mm
         QCOMPARE(std::round((right - left - 10) / 2 * 40) / 40, offsets[k]);
     }
+}
+
+// A cutter whose y axis leans 0.3 degrees and whose axes are 0.6 % long and
+// 0.4 % short: one round of the square pattern, measured as a ruler would
+// (to 0.05 mm), corrects it; a second round composes with the first. With
+// the axes turned or mirrored the same lean is measured the other way round
+// on the sheet.
+void TestCalibration::skewedCutterComesOutSquare_data()
+{
+    QTest::addColumn<bool>("rotate90");
+    QTest::addColumn<bool>("mirrorX");
+    QTest::addColumn<double>("leanDeg");
+    QTest::newRow("upright") << false << false << 0.3;
+    QTest::newRow("upright, leaning the other way") << false << false << -0.3;
+    QTest::newRow("axes turned") << true << false << 0.3;
+    QTest::newRow("x mirrored") << false << true << 0.3;
+}
+
+void TestCalibration::skewedCutterComesOutSquare()
+{
+    QFETCH(bool, rotate90);
+    QFETCH(bool, mirrorX);
+    QFETCH(double, leanDeg);
+    const double lean = leanDeg * std::numbers::pi / 180, sx = 1.006, sy = 0.996;
+    TPLT plot;
+    MakeSquarePattern(plot, SquareWidthMm, SquareHeightMm);
+    DeviceSettings s = Sheet(300, 300);
+    s.Rotate90 = rotate90;
+    s.MirrorX = mirrorX;
+    // The rectangle's corners as the cutter puts them, in the order drawn.
+    const auto cutCorners = [&](const CutterCorrections& c) {
+        s.Corrections = c;
+        QString error;
+        const auto paths = DecodePlotterJob(SendAs::HPGL, CutterJob(s, SendAs::HPGL, {0, 0}, Lines(plot)), &error);
+        std::vector<QPointF> corners;
+        for (const QPointF& p : paths.at(0))
+            corners.emplace_back(sx * p.x() - sy * p.y() * std::sin(lean), sy * p.y() * std::cos(lean));
+        return corners;
+    };
+    const auto ruler = [](QPointF a, QPointF b) {
+        return std::round(std::hypot(a.x() - b.x(), a.y() - b.y()) * 20) / 20;
+    };
+    const auto measure = [&](const std::vector<QPointF>& k) {
+        return SquareMeasurement{ruler(k[0], k[1]), ruler(k[0], k[3]), ruler(k[0], k[2]), ruler(k[1], k[3])};
+    };
+    CutterCorrections c;
+    const int sign = SheetToCutterSkewSign(rotate90, mirrorX, false);
+    for (int round = 1; round <= 2; ++round) {
+        c = WithMeasuredSquare(c, SquareWidthMm, SquareHeightMm, measure(cutCorners(c)), sign);
+        const std::vector<QPointF> k = cutCorners(c);
+        const double a = std::hypot(k[0].x() - k[2].x(), k[0].y() - k[2].y());
+        const double b = std::hypot(k[1].x() - k[3].x(), k[1].y() - k[3].y());
+        QVERIFY2(
+            std::abs(a - b) <= 0.1,
+            qPrintable(
+                QStringLiteral("round %1: diagonals %2 and %3 mm, skew %4").arg(round).arg(a).arg(b).arg(c.SkewDeg)));
+        const double width = std::hypot(k[0].x() - k[1].x(), k[0].y() - k[1].y());
+        const double height = std::hypot(k[0].x() - k[3].x(), k[0].y() - k[3].y());
+        QVERIFY2(std::abs(width / SquareWidthMm - 1) <= 0.0005 && std::abs(height / SquareHeightMm - 1) <= 0.0005,
+                 qPrintable(QStringLiteral("round %1: %2 x %3 mm").arg(round).arg(width).arg(height)));
+    }
+    // What makes no parallelogram, or leans past what can be corrected, is
+    // refused.
+    QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 400, 250}, 1));
+    QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 240, 260}, 1));
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)
