@@ -483,30 +483,6 @@ void ApplyChoices(const std::string& device, DeviceSettings& s, const Request& r
         s.Landscape = false;
 }
 
-// The printer object belongs to the process; a caller that runs more than
-// one command line (tests) gets it back as it was, and never a stale file.
-class PrinterStateGuard {
-public:
-    PrinterStateGuard() { FHadDevice = Printer().KnownPrinter(FIdentity, FSettings); }
-    ~PrinterStateGuard()
-    {
-        try {
-            Printer().SetOutputFile(std::string(), false);
-            if (FHadDevice)
-                Printer().SetPrinter(FIdentity, FSettings);
-        } catch (...) {
-            // Only a job still open refuses, and PrintPlot always ends its job.
-        }
-    }
-    PrinterStateGuard(const PrinterStateGuard&) = delete;
-    PrinterStateGuard& operator=(const PrinterStateGuard&) = delete;
-
-private:
-    bool FHadDevice = false;
-    DeviceIdentity FIdentity;
-    DeviceSettings FSettings;
-};
-
 // The job's progress on one line of a terminal's standard error, a few
 
 // The job's progress on one line of a terminal's standard error, a few
@@ -604,8 +580,6 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
 {
     const bool toFile = !r.Output.empty();
     auto [identity, settings] = r.Device.empty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
-    // After the lookup, so the active device is restored without this run's choices.
-    PrinterStateGuard guard;
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r);
@@ -638,13 +612,11 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         SaveSettings(identity.Device, *toKeep);
         return notices;
     }
-    Printer().SetPrinter(identity, settings);
-    Printer().SetOutputFile(r.Output, r.Replace);
-    TakeHandedJob();
+    const PrintRequest request{{identity, settings, r.Output, r.Replace}, r.Position};
     std::optional<ProgressLine> progress;
     if (!r.Quiet && StandardErrorIsTerminal())
         progress.emplace();
-    const SheetShare share = r.PlotFile.empty() ? PrintPattern(r.Pattern, r.Position) : PrintPlot(plot, r.Position);
+    const PrintResult result = r.PlotFile.empty() ? PrintPattern(r.Pattern, request) : PrintPlot(plot, request);
     progress.reset();
     // A signal from here on ends the program as it would any other; one
     // caught before was the user's wish to stop, though the job went whole.
@@ -652,12 +624,12 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     if (CaughtStopSignal() != 0)
         throw EPrinter("Stopped by a signal after the whole job had been sent");
     // A file or a port is done when written; only a queue's job has more to go.
-    if (const HandedJob job = TakeHandedJob(); r.Wait && job.Id > 0)
-        WaitForJob(job, r.WaitLimitSeconds, note);
+    if (r.Wait && result.Job.Id > 0)
+        WaitForJob(result.Job, r.WaitLimitSeconds, note);
     // Kept only once the cut they were asked with has gone well.
     if (toKeep)
         SaveSettings(identity.Device, *toKeep);
-    if (std::string leftOut = LeftOutNotice(share); !leftOut.empty())
+    if (std::string leftOut = LeftOutNotice(result.Share); !leftOut.empty())
         notices.push_back(std::move(leftOut));
     return notices;
 }

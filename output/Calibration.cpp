@@ -36,27 +36,11 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
     return plot;
 }
 
-SheetShare PrintPattern(const CalibrationCut& cut, int position)
+PrintResult PrintPattern(const CalibrationCut& cut, PrintRequest request)
 {
-    TPrinter& printer = Printer();
-    DeviceIdentity identity;
-    DeviceSettings settings;
-    printer.GetPrinter(identity, settings);
     std::vector<double> pathOffsets;
-    const TPLT plot = PatternPlot(cut, settings, pathOffsets);
-    if (pathOffsets.empty())
-        return PrintPlot(plot, position);
-    // The ladder's offsets are for its one job: the device gets its own back.
-    DeviceSettings ladder = settings;
-    ladder.Corrections.PathOffsetsMm = std::move(pathOffsets);
-    printer.SetPrinter(identity, ladder);
-    SheetShare share;
-    try {
-        share = PrintPlot(plot, position);
-    } catch (...) {
-        printer.SetPrinter(identity, settings);
-        throw;
-    }
-    printer.SetPrinter(identity, settings);
-    return share;
+    const TPLT plot = PatternPlot(cut, request.Target.Settings, pathOffsets);
+    // The ladder's offsets are for this one job.
+    request.Target.Settings.Corrections.PathOffsetsMm = std::move(pathOffsets);
+    return PrintPlot(plot, request);
 }

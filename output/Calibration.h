@@ -4,6 +4,7 @@
 // sample: same job path, same positions, every kind of destination.
 
 #include "cutter/CalibrationPatterns.h"
+#include "output/PlotPrinting.h"
 #include "platform/PrinterObject.h"
 #include "plot/UPLT.h"
 
@@ -20,7 +21,7 @@ struct CalibrationCut {
 // or ladder that does not fit the sheet, or offsets out of range.
 TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets);
 
-// Cuts the pattern at the position with the device's corrections; the ladder
-// cuts each square with its own offset in place of the device's. Throws as
-// PatternPlot and PrintPlot do; returns what fell on the sheet.
-SheetShare PrintPattern(const CalibrationCut& cut, int position);
+// Cuts the pattern as asked, with the request's corrections; the ladder cuts
+// each square with its own offset in place of the device's. Throws as
+// PatternPlot and PrintPlot do.
+PrintResult PrintPattern(const CalibrationCut& cut, PrintRequest request);

@@ -6,18 +6,11 @@
 #include "platform/PrinterObject.h"
 #include "plot/HpglReader.h"
 
-SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
+namespace {
+
+// Draws the plot in the job just begun, and ends the job.
+SheetShare DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
 {
-    TPrinter& printer = Printer();
-
-    // Handing the device back drops any earlier device context, so the job
-    // starts on a fresh one with the same settings.
-    DeviceIdentity identity;
-    DeviceSettings settings;
-    printer.GetPrinter(identity, settings);
-    printer.SetPrinter(identity, settings);
-
-    printer.BeginDoc(std::string());
     // Everything after BeginDoc ends the job, even on failure: a job left
     // open would refuse every later Cut with "Printing in progress".
     SheetShare share;
@@ -61,6 +54,43 @@ SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
     }
     printer.EndDoc();
     return share;
+}
+
+} // namespace
+
+PrintResult PrintPlot(const TPLT& IPLT, const PrintRequest& request)
+{
+    TPrinter& printer = Printer();
+    // The job this thread hands over is this one's, not an earlier one's.
+    TakeHandedJob();
+    printer.BeginJob(std::string(), request.Target);
+    PrintResult result;
+    result.Share = DrawPlotJob(printer, IPLT, request.Position);
+    result.Job = TakeHandedJob();
+    return result;
+}
+
+SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
+{
+    TPrinter& printer = Printer();
+
+    // Handing the device back drops any earlier device context, so the job
+    // starts on a fresh one with the same settings.
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    printer.GetPrinter(identity, settings);
+    printer.SetPrinter(identity, settings);
+
+    printer.BeginDoc(std::string());
+    return DrawPlotJob(printer, IPLT, PositionIndex);
+}
+
+PrintRequest ActiveDeviceRequest(int position)
+{
+    PrintRequest request;
+    Printer().GetPrinter(request.Target.Identity, request.Target.Settings);
+    request.Position = position;
+    return request;
 }
 
 std::string LeftOutNotice(const SheetShare& share)

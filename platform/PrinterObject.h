@@ -23,6 +23,16 @@ struct DeviceIdentity {
     friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
 };
 
+// Where one job goes and what it is drawn for: a value handed with the job,
+// so nothing of the printer object's device is set before it and restored
+// after.
+struct JobTarget {
+    DeviceIdentity Identity; // empty Device: none (a file's job only)
+    DeviceSettings Settings;
+    std::string OutputFile; // empty: the device; "-": standard output
+    bool Replace = false;   // an existing OutputFile may be replaced
+};
+
 class TPrinter {
 public:
     virtual ~TPrinter() = default;
@@ -38,7 +48,8 @@ public:
     // EPrinter("Printing in progress") while a job is open.
     virtual void SetPrinter(const DeviceIdentity& identity, const DeviceSettings& settings) = 0;
 
-    // The printable area in device pixels.
+    // The printable area in device pixels (the open job's, else the
+    // current device's).
     virtual int PageWidth() = 0;
     virtual int PageHeight() = 0;
 
@@ -51,6 +62,10 @@ public:
     // Throws EPrinter("Printing in progress") when a job is already open and
     // EPrinter("Printer selected is not valid") when the device cannot be used.
     virtual void BeginDoc(const std::string& title) = 0;
+    // The same for the target's device and settings, whatever the current
+    // device and output file are; they stay as they were. The page size is
+    // the target's until the job ends.
+    virtual void BeginJob(const std::string& title, const JobTarget& target) = 0;
     virtual void EndDoc() = 0;
     // Drops the open job: nothing of it reaches the queue, the port or the
     // file. Never throws.

@@ -50,19 +50,9 @@ public:
         FSettings = settings;
     }
 
-    int PageWidth() override
-    {
-        EnsureDevice();
-        std::lock_guard lock(FMutex);
-        return PrintableWidthPx(OrientPage(FSettings), SurfaceDpi);
-    }
+    int PageWidth() override { return PrintableWidthPx(OrientPage(PageSettings()), SurfaceDpi); }
 
-    int PageHeight() override
-    {
-        EnsureDevice();
-        std::lock_guard lock(FMutex);
-        return PrintableHeightPx(OrientPage(FSettings), SurfaceDpi);
-    }
+    int PageHeight() override { return PrintableHeightPx(OrientPage(PageSettings()), SurfaceDpi); }
 
     void SetOutputFile(const std::string& path, bool replace) override
     {
@@ -74,6 +64,32 @@ public:
     }
 
     void BeginDoc(const std::string& title) override
+    {
+        JobTarget target;
+        {
+            std::lock_guard lock(FMutex);
+            target.OutputFile = FOutputFile;
+            target.Replace = FReplaceFile;
+        }
+        // A file needs no device; the sheet is the chosen one, or A4, which
+        // then stays the chosen one.
+        const bool toFile = !target.OutputFile.empty();
+        if (!toFile)
+            EnsureDevice();
+        {
+            std::lock_guard lock(FMutex);
+            target.Identity = FIdentity.value_or(DeviceIdentity{});
+            target.Settings = FIdentity ? FSettings : FallbackSettings();
+        }
+        BeginJob(title, target);
+        std::lock_guard lock(FMutex);
+        if (!FIdentity) {
+            FIdentity = target.Identity;
+            FSettings = target.Settings;
+        }
+    }
+
+    void BeginJob(const std::string& title, const JobTarget& target) override
     {
         {
             // Claimed before anything slow, so a second job is refused at once.
@@ -91,40 +107,19 @@ public:
             }
         } release{*this};
 
-        std::string outputFile;
-        bool replace = false;
-        {
-            std::lock_guard lock(FMutex);
-            outputFile = FOutputFile;
-            replace = FReplaceFile;
-        }
+        const std::string& device = target.Identity.Device;
         std::unique_ptr<JobDestination> job;
-        if (!outputFile.empty()) {
-            // A file needs no device; the sheet is the chosen one, or A4.
-            DeviceSettings settings;
-            {
-                std::lock_guard lock(FMutex);
-                settings = FIdentity ? FSettings : FallbackSettings();
-            }
-            job = OpenFileJob(outputFile, replace, settings, title);
-            std::lock_guard lock(FMutex);
-            if (!FIdentity) {
-                FIdentity = DeviceIdentity{};
-                FSettings = FallbackSettings();
-            }
-        } else {
-            EnsureDevice();
-            std::string device;
-            DeviceSettings settings;
-            {
-                std::lock_guard lock(FMutex);
-                device = FIdentity->Device;
-                settings = FSettings;
-            }
-            job = IsPortDevice(device) ? OpenPortJob(device, settings, title) : OpenQueueJob(device, settings, title);
-        }
+        if (!target.OutputFile.empty())
+            job = OpenFileJob(target.OutputFile, target.Replace, target.Settings, title);
+        else if (device.empty())
+            throw EPrinter(NoDefault);
+        else if (IsPortDevice(device))
+            job = OpenPortJob(device, target.Settings, title);
+        else
+            job = OpenQueueJob(device, target.Settings, title);
         std::lock_guard lock(FMutex);
         FJob = std::move(job);
+        FJobSettings = target.Settings;
     }
 
     void EndDoc() override
@@ -191,9 +186,23 @@ private:
         }
     }
 
+    // The open job's sheet, else the current device's.
+    DeviceSettings PageSettings()
+    {
+        {
+            std::lock_guard lock(FMutex);
+            if (FJob)
+                return FJobSettings;
+        }
+        EnsureDevice();
+        std::lock_guard lock(FMutex);
+        return FSettings;
+    }
+
     mutable std::mutex FMutex;
     std::optional<DeviceIdentity> FIdentity;
     DeviceSettings FSettings;
+    DeviceSettings FJobSettings;
     std::unique_ptr<JobDestination> FJob;
     bool FStarting = false;
     std::string FOutputFile;

@@ -353,7 +353,9 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter("Printing in progress");
     const int position = PositionIndex();
-    StartJob([cut, position] { return QString::fromStdString(LeftOutNotice(PrintPattern(cut, position))); });
+    StartJob([cut, position] {
+        return QString::fromStdString(LeftOutNotice(PrintPattern(cut, ActiveDeviceRequest(position)).Share));
+    });
 }
 
 void TFrmPrincipal::CalibrateClick()

@@ -38,6 +38,7 @@ public:
         Step(QStringLiteral("BeginDoc"));
         JobOpen = true;
     }
+    void BeginJob(const std::string& title, const JobTarget&) override { BeginDoc(title); }
     void EndDoc() override
     {
         JobOpen = false;
