@@ -677,6 +677,11 @@ void TestCommandLine::badInputLeavesNothing_data()
                                          << "blade offset must be from 0 to 1.5";
     QTest::newRow("scale: y alone out of range")
         << file + QStringList{"--scale", "100,1000"} << 2 << "The scale must be from 25 % to 400 %";
+    QTest::newRow("square that is no parallelogram")
+        << file + QStringList{"--pattern", "square", "--measured-square", "200,150,400,250"} << 2
+        << "make no parallelogram";
+    QTest::newRow("square leaning past 2 degrees")
+        << file + QStringList{"--measured-square", "200,150,240,260"} << 2 << "degrees out of square";
     QTest::newRow("scale and measured") << file + QStringList{"--scale", "101", "--measured", "200"} << 2
                                         << "either --scale or --measured";
     QTest::newRow("file under /dev as a port") << QStringList{"--cut", "--device", "$DEV/precious.db"} << 1

@@ -5,6 +5,7 @@
 
 #include "common/Exceptions.h"
 #include "platform/JobProgress.h"
+#include "platform/PrinterObject.h"
 #include "platform/windows/WinPort.h"
 
 #include <doctest/doctest.h>
@@ -126,11 +127,13 @@ TEST_CASE("a port is named, found and held as Windows has it")
         const char* Text;
         bool Port;
     };
-    for (const Name& n :
-         {Name{"COM1", true}, Name{"com12", true}, Name{"\\\\.\\COM3", true}, Name{"COM256", true}, Name{"COM0", false},
-          Name{"COM257", false}, Name{"COM1:", false}, Name{"LPT1", false}, Name{"COMX", false}, Name{"", false}}) {
+    for (const Name& n : {Name{"COM1", true}, Name{"com12", true}, Name{"\\\\.\\COM3", true}, Name{"COM256", true},
+                          Name{"COM0", false}, Name{"COM257", false}, Name{"COM1:", false}, Name{"LPT1", false},
+                          Name{"COMX", false}, Name{"", false}, Name{"/dev/ttyUSB0", false}}) {
         CAPTURE(std::string(n.Text));
         CHECK(IsComPortName(n.Text) == n.Port);
+        // What the printer object routes to a port rather than the spooler.
+        CHECK(IsPortDevice(n.Text) == n.Port);
     }
     const auto ports = ListComPorts();
     CHECK(std::find(ports.begin(), ports.end(), "COM1") != ports.end());
