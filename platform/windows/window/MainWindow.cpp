@@ -109,6 +109,7 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    void FitCaptions();
     HWND Control(int id) const { return GetDlgItem(FWindow, id); }
     int Px(int v) const { return MulDiv(v, FDpi, 96); }
     double Scale() const { return FDpi / 96.0; }
@@ -185,7 +186,8 @@ bool TFrmPrincipal::Create(HINSTANCE instance, int show)
         FDpi = 96;
 
     // Fixed size, system menu and close box only.
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    // Not WS_CLIPCHILDREN: the group boxes leave their inside to the window.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     RECT frame{0, 0, Px(ClientWidth), Px(ClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
@@ -294,6 +296,40 @@ void TFrmPrincipal::CreateControls()
     }
     SetWindowTextW(memo, Wide(text).c_str());
     FDots = SampleDots();
+    FitCaptions();
+}
+
+void TFrmPrincipal::FitCaptions()
+{
+    // A substitute for Tahoma may be wider than the design: captions grow
+    // rather than be cut off. Captions before a value and buttons keep their
+    // right edge, the others grow right, and the wrapped texts grow down.
+    const HDC dc = GetDC(FWindow);
+    const HGDIOBJ old = SelectObject(dc, FFont);
+    for (int id : {IdLabel1, IdLabel2, IdLabel3, IdLabel4, IdLTexto1, IdLtexto2, IdBtnPropiedades, IdBtnCut,
+                   IdBtnCancel}) {
+        const HWND control = Control(id);
+        RECT place;
+        GetWindowRect(control, &place);
+        MapWindowPoints(nullptr, FWindow, reinterpret_cast<POINT*>(&place), 2);
+        const std::wstring text = WindowText(control);
+        const bool wrapped = id == IdLTexto1 || id == IdLtexto2;
+        const bool button = id == IdBtnPropiedades || id == IdBtnCut || id == IdBtnCancel;
+        RECT need{0, 0, wrapped ? place.right - place.left : 0, 0};
+        DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | (wrapped ? DT_WORDBREAK : DT_SINGLELINE));
+        const int width = need.right + (button ? Px(12) : 0);
+        if (wrapped) {
+            if (need.bottom > place.bottom - place.top)
+                SetWindowPos(control, nullptr, 0, 0, place.right - place.left, need.bottom,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else if (width > place.right - place.left) {
+            const bool keepRight = id != IdLabel3 && id != IdLabel4;
+            SetWindowPos(control, nullptr, keepRight ? place.right - width : place.left, place.top, width,
+                         place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(FWindow, dc);
 }
 
 void TFrmPrincipal::Command(int id, int code)

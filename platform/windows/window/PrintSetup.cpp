@@ -6,6 +6,7 @@
 #include "platform/windows/WinText.h"
 #include "platform/windows/window/DialogTemplate.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 #include <dlgs.h>
 
@@ -392,8 +393,9 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
     pd.lStructSize = sizeof pd;
     pd.hwndOwner = owner;
     pd.hDevNames = current.Device.empty() ? nullptr : DevNames(current);
-    pd.Flags = PD_PRINTSETUP | PD_ENABLESETUPHOOK;
+    pd.Flags = PD_PRINTSETUP | PD_ENABLESETUPHOOK | PD_ENABLEPRINTHOOK;
     pd.lpfnSetupHook = SetupHook;
+    pd.lpfnPrintHook = SetupHook;
     pd.lCustData = reinterpret_cast<LPARAM>(&context);
     const BOOL confirmed = PrintDlgW(&pd);
     std::optional<TSetupChoice> choice;
@@ -420,9 +422,10 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
         GlobalFree(pd.hDevNames);
     if (pd.hDevMode)
         GlobalFree(pd.hDevMode);
-    if (!confirmed && CommDlgExtendedError() != 0)
-        throw EOSError(Format("The printer setup dialog failed (%1)", std::to_string(CommDlgExtendedError())),
-                       static_cast<int>(CommDlgExtendedError()));
+    // With no printer at all the system's dialog has told the user itself.
+    const DWORD failure = confirmed ? 0 : CommDlgExtendedError();
+    if (failure != 0 && failure != PDERR_NODEFAULTPRN && failure != PDERR_NODEVICES)
+        throw EOSError(Format("The printer setup dialog failed (%1)", std::to_string(failure)), static_cast<int>(failure));
     return choice;
 }
 
