@@ -306,8 +306,8 @@ void TFrmPrincipal::FitCaptions()
     // right edge, the others grow right, and the wrapped texts grow down.
     const HDC dc = GetDC(FWindow);
     const HGDIOBJ old = SelectObject(dc, FFont);
-    for (int id : {IdLabel1, IdLabel2, IdLabel3, IdLabel4, IdLTexto1, IdLtexto2, IdBtnPropiedades, IdBtnCut,
-                   IdBtnCancel}) {
+    for (int id :
+         {IdLabel1, IdLabel2, IdLabel3, IdLabel4, IdLTexto1, IdLtexto2, IdBtnPropiedades, IdBtnCut, IdBtnCancel}) {
         const HWND control = Control(id);
         RECT place;
         GetWindowRect(control, &place);

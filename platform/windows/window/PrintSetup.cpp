@@ -425,7 +425,8 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
     // With no printer at all the system's dialog has told the user itself.
     const DWORD failure = confirmed ? 0 : CommDlgExtendedError();
     if (failure != 0 && failure != PDERR_NODEFAULTPRN && failure != PDERR_NODEVICES)
-        throw EOSError(Format("The printer setup dialog failed (%1)", std::to_string(failure)), static_cast<int>(failure));
+        throw EOSError(Format("The printer setup dialog failed (%1)", std::to_string(failure)),
+                       static_cast<int>(failure));
     return choice;
 }
 
