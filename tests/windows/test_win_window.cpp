@@ -175,7 +175,8 @@ TEST_CASE("each preview puts the lettering where its position prints it")
         int Index;
         double Left, Right, Top, Bottom;
     };
-    const double w = winui::PreviewWidth, h = winui::SheetHeight;
+    // The sheet is A4, as high as the preview allows.
+    const double h = winui::SheetHeight, w = h * 210 / 297;
     // The dots are the circles' centres: within 2 px of the sheet's edges.
     for (const Row& row :
          {Row{0, 0, -1, -1, 1}, Row{1, -1, 1, -1, 1}, Row{2, 0, -1, 0, -1}, Row{3, -1, 1, 0, -1}, Row{4, -1, -1, -1, 1},
@@ -259,14 +260,20 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
 
 TEST_CASE("the window is up about as soon as a bare window")
 {
-    const double bare = SecondsToWindow("--bare-window", BareCaption);
-    const double program = SecondsToWindow("--window", winui::WindowCaption);
-    MESSAGE("start to window shown: bare window " << bare << " s, the program " << program << " s");
-    REQUIRE(bare > 0);
-    REQUIRE(program > 0);
-    // Start-up never waits for the print server: the window is up within a
-    // second of a window that does nothing at all.
-    CHECK(program < bare + 1.0);
+    // Alternating runs, the median of each: the machine may be busy.
+    std::vector<double> bare, program;
+    for (int run = 0; run < 3; ++run) {
+        bare.push_back(SecondsToWindow("--bare-window", BareCaption));
+        program.push_back(SecondsToWindow("--window", winui::WindowCaption));
+    }
+    std::sort(bare.begin(), bare.end());
+    std::sort(program.begin(), program.end());
+    MESSAGE("start to window shown (median of 3): bare window " << bare[1] << " s, the program " << program[1] << " s");
+    REQUIRE(bare[0] > 0);
+    REQUIRE(program[0] > 0);
+    // Start-up never waits for the print server, whose queries may each take
+    // seconds.
+    CHECK(program[1] < bare[1] + 2.0);
 }
 
 int main(int argc, char** argv)
