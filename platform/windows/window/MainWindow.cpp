@@ -4,6 +4,7 @@
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
 #include "output/PrinterStatus.h"
+#include "platform/DeviceSettingsStore.h"
 #include "platform/JobProgress.h"
 #include "platform/PlotFile.h"
 #include "platform/PrinterObject.h"
@@ -31,6 +32,8 @@ namespace winui {
 namespace {
 
 constexpr UINT_PTR TimerEstado = 1;
+// A note about kept settings, from whichever thread read them.
+constexpr UINT SettingsNoteMessage = WM_APP + 18;
 constexpr int TopLeftPreview = 2;
 constexpr const wchar_t* WindowClass = L"VellicoOutputTestWindow";
 
@@ -224,13 +227,27 @@ LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     switch (message) {
-    case WM_CREATE:
+    case SettingsNoteMessage: {
+        const std::unique_ptr<std::string> note(reinterpret_cast<std::string*>(lParam));
+        RunGuarded([&] { ShowErrorReport(*note); });
+        return 0;
+    }
+    case WM_CREATE: {
         SetErrorReportOwner(FWindow);
         FCalls.SetWindow(FWindow);
+        // Kept settings that cannot be used are read on workers; each is
+        // said once, in the error report, and the window carries on.
+        const HWND window = FWindow;
+        SetSettingsNoteHook([window](const std::string& text) {
+            auto note = std::make_unique<std::string>(text);
+            if (PostMessageW(window, SettingsNoteMessage, 0, reinterpret_cast<LPARAM>(note.get())))
+                note.release();
+        });
         CreateControls();
         // A failure here is reported; the window is still created and shown.
         RunGuarded([this] { FormCreate(); });
         return 0;
+    }
     case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_TIMER:
         if (wParam == TimerEstado)
@@ -252,7 +269,10 @@ LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         // A job being sent ends after its current chunk rather than keep the
         // program alive to the end of the cut.
         StopJobs();
+        SetSettingsNoteHook({});
         FCalls.Close();
+        for (MSG note; PeekMessageW(&note, FWindow, SettingsNoteMessage, SettingsNoteMessage, PM_REMOVE);)
+            delete reinterpret_cast<std::string*>(note.lParam);
         SetErrorReportOwner(nullptr);
         if (FFont)
             DeleteObject(FFont);
