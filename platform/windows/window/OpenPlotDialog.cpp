@@ -44,10 +44,10 @@ std::string Trimmed(const std::string& text)
 std::optional<TPlotFileChoice> ShowOpenPlotDialog(HWND owner, const std::string& pensText)
 {
     // A row below the file type: the pens (SP) whose lines are cut.
-    TDialogTemplate pensRow(WS_CHILD | WS_CLIPSIBLINGS | DS_3DLOOK | DS_CONTROL, 0, 0, 300, 22, L"");
+    TDialogTemplate pensRow(WS_CHILD | WS_CLIPSIBLINGS | DS_3DLOOK | DS_CONTROL, 0, 0, 330, 22, L"");
     pensRow.Item(TDialogTemplate::StaticClass, 0xFFFF, L"&Pens:", SS_LEFT, 7, 4, 50, 10);
     pensRow.Item(TDialogTemplate::EditClass, IdPens, L"", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 2, 120, 13);
-    pensRow.Item(TDialogTemplate::StaticClass, 0xFFFF, L"such as 2 or 1,3; empty: every pen", SS_LEFT, 186, 4, 114, 10);
+    pensRow.Item(TDialogTemplate::StaticClass, 0xFFFF, L"such as 2 or 1,3; empty: every pen", SS_LEFT, 186, 4, 140, 10);
 
     std::vector<wchar_t> file(32768, L'\0');
     std::wstring pens = Wide(pensText);
