@@ -1,6 +1,8 @@
 #include "platform/windows/window/MainWindow.h"
 
 #include "common/Exceptions.h"
+#include "common/Text.h"
+#include "output/Calibration.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
 #include "output/PrinterStatus.h"
@@ -11,6 +13,7 @@
 #include "platform/Spooler.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
+#include "platform/windows/window/CalibrateDialog.h"
 #include "platform/windows/window/ErrorBox.h"
 #include "platform/windows/window/OpenPlotDialog.h"
 #include "platform/windows/window/PrintSetup.h"
@@ -35,6 +38,9 @@ constexpr UINT_PTR TimerEstado = 1;
 // A note about kept settings, from whichever thread read them.
 constexpr UINT SettingsNoteMessage = WM_APP + 18;
 constexpr int TopLeftPreview = 2;
+// Calibrate lives in the window's system menu, with Ctrl+K, so the designed
+// controls stay as they are. A system command's low four bits are the system's.
+constexpr UINT IdCalibrate = 0x7010;
 constexpr const wchar_t* WindowClass = L"VellicoOutputTestWindow";
 
 // The controls in tab order, at 96 dpi in window coordinates (the group
@@ -126,6 +132,8 @@ private:
     void Button1Click();
     void TimerEstadoTimer();
     void BtnStopClick();
+    void CalibrateClick();
+    void StartPattern(const CalibrationCut& cut);
     void Command(int id, int code);
     void DrawPicture(const DRAWITEMSTRUCT& item);
 
@@ -249,6 +257,12 @@ LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IdCalibrate) {
+            RunGuarded([this] { CalibrateClick(); });
+            return 0;
+        }
+        return DefWindowProcW(FWindow, message, wParam, lParam);
     case WM_TIMER:
         if (wParam == TimerEstado)
             RunGuarded([this] { TimerEstadoTimer(); });
@@ -317,6 +331,10 @@ void TFrmPrincipal::CreateControls()
     SetWindowTextW(memo, Wide(text).c_str());
     FDots = SampleDots();
     FitCaptions();
+    if (const HMENU menu = GetSystemMenu(FWindow, FALSE)) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IdCalibrate, L"Ca&librate...\tCtrl+K");
+    }
 }
 
 void TFrmPrincipal::FitCaptions()
@@ -375,6 +393,7 @@ void TFrmPrincipal::Command(int id, int code)
         if (code == BN_CLICKED)
             RunGuarded([this] { BtnStopClick(); });
         break;
+    case IdCalibrate: RunGuarded([this] { CalibrateClick(); }); break;
     case IdCmbPosicion:
         if (code == CBN_SELCHANGE)
             RunGuarded([this] { CmbPosicionSelect(); });
@@ -600,6 +619,23 @@ void TFrmPrincipal::StartPrint(const std::string& plotFile, const std::vector<in
     });
 }
 
+void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
+{
+    if (FCalls.Busy(TWindowCalls::Job))
+        throw EPrinter("Printing in progress");
+    const int position = PositionIndex();
+    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, position)); });
+}
+
+void TFrmPrincipal::CalibrateClick()
+{
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    if (!Printer().KnownPrinter(identity, settings) || identity.Device.empty())
+        throw EPrinter("Choose a device in Print Setup first");
+    ShowCalibrate(FWindow, identity, settings, [this](const CalibrationCut& cut) { StartPattern(cut); });
+}
+
 void TFrmPrincipal::Button1Click()
 {
     if (!IPLT)
@@ -726,9 +762,13 @@ int RunOutputTestWindow()
         winui::ShowErrorReport(LastOSError().Message());
         return 1;
     }
+    ACCEL calibrate{FCONTROL | FVIRTKEY, 'K', static_cast<WORD>(winui::IdCalibrate)};
+    const HACCEL keys = CreateAcceleratorTableW(&calibrate, 1);
     MSG message;
     BOOL got;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        if (form.Window() && keys && TranslateAcceleratorW(form.Window(), keys, &message))
+            continue;
         // Tab, the arrow keys and the Alt accelerators move between the
         // controls as in a dialog.
         if (form.Window() && IsDialogMessageW(form.Window(), &message))
@@ -736,5 +776,7 @@ int RunOutputTestWindow()
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    if (keys)
+        DestroyAcceleratorTable(keys);
     return got < 0 ? 1 : static_cast<int>(message.wParam);
 }
