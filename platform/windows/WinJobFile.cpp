@@ -1,4 +1,11 @@
-#include "platform/windows/WinJobFile.h"
+// A finished job written to a file on Windows. The bytes go to a temporary
+// file beside the target that takes its name at the end (MoveFileExW), so a
+// failure or a stop leaves nothing behind; an existing file is replaced only
+// with replace set, also one that appeared while the job was written. A
+// folder or a device (COM1, NUL, \\.\...) is refused: a job reaches a device
+// only as a job.
+
+#include "platform/JobFile.h"
 
 #include "common/Exceptions.h"
 #include "platform/JobProgress.h"
@@ -6,6 +13,7 @@
 #include "platform/windows/WinText.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <random>
 
@@ -13,6 +21,11 @@ namespace {
 
 // Little enough that a stop is taken soon, large enough to cost nothing.
 constexpr std::int64_t Chunk = 256 * 1024;
+
+// The temporary file being written, where the console's stop handler (a
+// thread of its own, while the job runs) can find it.
+wchar_t TemporaryName[32768];
+std::atomic<bool> TemporaryNamed{false};
 
 std::function<void()>& BeforeCommit()
 {
@@ -139,11 +152,16 @@ void WriteRegularFile(const std::string& path, bool replace, std::string_view by
     }
     if (file.H == INVALID_HANDLE_VALUE)
         CannotWrite(path, ERROR_FILE_EXISTS);
+    if (temporary.size() < std::size(TemporaryName)) {
+        std::copy(temporary.c_str(), temporary.c_str() + temporary.size() + 1, TemporaryName);
+        TemporaryNamed = true;
+    }
     struct Cleanup {
         const std::wstring& Name;
         bool Keep = false;
         ~Cleanup()
         {
+            TemporaryNamed = false;
             if (!Keep)
                 DeleteFileW(Name.c_str());
         }
@@ -178,6 +196,12 @@ void WriteStandardOutput(std::string_view bytes, const TStopMark& stop)
 }
 
 } // namespace
+
+void RemoveJobTemporaryFile() noexcept
+{
+    if (TemporaryNamed.exchange(false))
+        DeleteFileW(TemporaryName);
+}
 
 void SetJobFileCommitHook(std::function<void()> hook)
 {

@@ -295,6 +295,11 @@ PortTimeLimits CurrentPortTimeLimits()
     return Limits;
 }
 
+void StopPortJobs()
+{
+    StopJobs();
+}
+
 bool PortSending(const std::string& name)
 {
     std::lock_guard lock(PortsMutex);

@@ -6,8 +6,8 @@
 // same hold limit and the same words as the Linux ports.
 
 #include "cutter/PortSettings.h"
+#include "platform/serial/PortSender.h"
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,13 +37,5 @@ std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSetting
 // still held is then dropped).
 void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job);
 
-// How long a cutter may hold the job before it counts as failed (30 s by
-// default; tests shorten it).
-struct PortTimeLimits {
-    std::chrono::milliseconds Hold{30000};
-};
-void SetPortTimeLimits(const PortTimeLimits& limits);
-PortTimeLimits CurrentPortTimeLimits();
-
-// Whether a job holds the port open now (the status line's "Print").
-bool PortSending(const std::string& name);
+// The hold limit (PortTimeLimits), StopPortJobs and PortSending are the
+// ones of PortSender.h, as on Linux.

@@ -3,9 +3,11 @@
 #include "WinTestSupport.h"
 
 #include "common/Exceptions.h"
+#include "platform/DeviceCapabilities.h"
+#include "platform/DeviceSettingsStore.h"
 #include "platform/IniText.h"
-#include "platform/windows/WinJobFile.h"
-#include "platform/windows/WinSettingsFile.h"
+#include "platform/JobFile.h"
+#include "platform/SettingsFile.h"
 
 #include <doctest/doctest.h>
 
@@ -108,30 +110,43 @@ TEST_CASE("the settings file is kept under the user's application data, whole")
     const std::string path = SettingsFilePath();
     CHECK(path == appData / "Vellico\\vellico-output-test.ini");
 
-    // Before anything is kept: empty, no note.
-    std::string note;
-    CHECK(ReadSettingsFile(path, &note) == std::string());
-    CHECK(note.empty());
+    // Before anything is kept: empty, no problem.
+    std::string problem;
+    CHECK(ReadSettingsText(path, problem).empty());
+    CHECK(problem.empty());
 
     IniEntries entries;
     entries["Devices/Schneider \xE2\x9C\x82/SendAs"] = IniText("hpgl");
     entries["Devices/Schneider \xE2\x9C\x82/PaperWidthMm"] = IniNumber(609.6);
     for (const char* text : {"first", "second, longer than the first"}) {
         entries["Devices/COM3/Port"] = IniText(text);
-        REQUIRE(WriteSettingsFile(path, FormatIni(entries)));
-        const auto read = ReadSettingsFile(path, &note);
-        REQUIRE(read);
-        CHECK(ParseIni(*read) == entries);
+        RewriteSettingsText(
+            path, [&](const std::string&) { return FormatIni(entries); }, 4096);
+        CHECK(ParseIni(ReadSettingsText(path, problem)) == entries);
+        CHECK(problem.empty());
     }
-    CHECK(std::ranges::count(TTempFolder::NamesOf(appData / "Vellico"), "vellico-output-test.ini") == 1);
-    CHECK(TTempFolder::NamesOf(appData / "Vellico").size() == 1);
+    // The lock file beside it, and no temporary file left.
+    CHECK(TTempFolder::NamesOf(appData / "Vellico").size() == 2);
+
+    // The store keeps one device's settings beside the others'.
+    DeviceSettings cutter = DefaultSettings("COM3");
+    cutter.Line.Baud = 19200;
+    cutter.Corrections.OvercutMm = 1;
+    SaveSettings("COM3", cutter);
+    const auto kept = RememberedSettings("COM3", DefaultSettings("COM3"));
+    REQUIRE(kept);
+    CHECK(kept->Line.Baud == 19200);
+    CHECK(kept->Corrections.OvercutMm == 1);
+    CHECK(ParseIni(ReadSettingsText(path, problem)).count("Devices/Schneider \xE2\x9C\x82/SendAs") == 1);
 
     // A folder in the file's place is neither read nor written over.
     const std::string blocked = appData / "blocked.ini";
     CreateDirectoryW(Wide(blocked).c_str(), nullptr);
-    CHECK_FALSE(ReadSettingsFile(blocked, &note));
-    CHECK(note.find("is not a regular file") != std::string::npos);
-    CHECK_FALSE(WriteSettingsFile(blocked, "[Devices]\n"));
+    CHECK(ReadSettingsText(blocked, problem).empty());
+    CHECK(problem == "is not a regular file");
+    CHECK_THROWS_WITH_AS(RewriteSettingsText(
+                             blocked, [](const std::string&) { return "[Devices]\n"; }, 0),
+                         doctest::Contains("is not a regular file"), EFileError);
     CHECK((GetFileAttributesW(Wide(blocked).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
 }
 

@@ -1,0 +1,38 @@
+// A job for a cutter on a COM port: the port is held from the start, so a
+// missing or busy port is reported before anything is drawn; the job is drawn
+// in the cutter's language and written when finished.
+
+#include "platform/DrawnJob.h"
+#include "platform/serial/PortDevices.h"
+#include "platform/serial/PortJob.h"
+#include "platform/windows/WinPort.h"
+
+namespace {
+
+DeviceSettings PortDrawing(DeviceSettings settings)
+{
+    settings.Language = PortLanguage(settings);
+    return settings;
+}
+
+class PortJob final : public JobDestination {
+public:
+    PortJob(std::unique_ptr<TComPort> port, const DeviceSettings& settings, const std::string& title)
+        : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
+    {}
+    DrawingSurface& Canvas() override { return FJob.Canvas(); }
+    void Finish() override { SendToComPort(*FPort, FLine, FJob.Finish()); }
+
+private:
+    std::unique_ptr<TComPort> FPort;
+    PortSettings FLine;
+    DrawnJob FJob;
+};
+
+} // namespace
+
+std::unique_ptr<JobDestination> OpenPortJob(const std::string& path, const DeviceSettings& settings,
+                                            const std::string& title)
+{
+    return std::make_unique<PortJob>(OpenComPort(path, settings.Line), settings, title);
+}
