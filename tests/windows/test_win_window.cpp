@@ -12,6 +12,7 @@
 #include "platform/windows/window/MainWindow.h"
 #include "platform/windows/window/PrintSetup.h"
 #include "platform/windows/window/WindowPictures.h"
+#include "plot/SampleText.h"
 
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest/doctest.h>
@@ -55,10 +56,10 @@ HWND WaitForWindow(const wchar_t* caption, int timeoutMs)
     return nullptr;
 }
 
-std::string ControlText(HWND window, int id)
+std::string ControlText(HWND window, int id, int most = 512)
 {
-    wchar_t text[512] = {};
-    GetWindowTextW(GetDlgItem(window, id), text, 512);
+    std::wstring text(static_cast<size_t>(most), L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(GetDlgItem(window, id), text.data(), most)));
     return Utf8(text);
 }
 
@@ -235,12 +236,20 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
     // The hidden controls stay hidden, the sample still in the text control.
     CHECK_FALSE(IsWindowVisible(GetDlgItem(window, winui::IdMemo1)));
     CHECK_FALSE(IsWindowVisible(GetDlgItem(window, winui::IdButton1)));
-    CHECK(ControlText(window, winui::IdMemo1).rfind("PU", 0) == 0);
-    // The status answers within a few ticks, from the worker.
+    std::string sample;
+    for (const std::string& line : BuiltInSampleLines())
+        sample += (sample.empty() ? "" : "\r\n") + line;
+    CHECK(ControlText(window, winui::IdMemo1, 65536) == sample);
+    // The status answers within a few ticks, from the worker. Wine 8 fails
+    // EnumJobsW: the failure is then reported, once, and nothing is shown.
     std::string status;
     for (int waited = 0; waited < 10000 && status.empty(); waited += 50, Sleep(50))
         status = ControlText(window, winui::IdLStatus);
-    CHECK((status == "No jobs in queue" || status == "Print"));
+    const bool wineStatus = UnderWine() && status.empty();
+    if (wineStatus)
+        WARN_MESSAGE(false, "Wine 8 fails EnumJobsW: no queue status");
+    else
+        CHECK((status == "No jobs in queue" || status == "Print"));
 
     PostMessageW(GetDlgItem(window, winui::IdBtnCut), BM_CLICK, 0, 0);
     const std::vector<std::string> fresh = NewNames(jobs, before, 60000);
@@ -253,7 +262,10 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
     windowThread.join();
     CHECK(code == 0);
     winui::SetErrorReportHook({});
-    CHECK(reports.empty());
+    if (wineStatus)
+        CHECK(reports == std::vector<std::string>{"A call to an OS function failed."});
+    else
+        CHECK(reports.empty());
     for (const std::string& report : reports)
         MESSAGE(report);
 }
