@@ -17,6 +17,8 @@
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest/doctest.h>
 
+#include <dlgs.h>
+
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -258,12 +260,32 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
     Sleep(2000);
     CHECK(NewNames(jobs, before, 0).size() == 1);
 
+    // Select Printer/Cutter: another printer picked in the system's dialog
+    // becomes the active device.
+    PostMessageW(GetDlgItem(window, winui::IdBtnPropiedades), BM_CLICK, 0, 0);
+    HWND setup = nullptr;
+    for (int waited = 0; waited < 10000 && !setup; waited += 50, Sleep(50))
+        if (const HWND found = GetForegroundWindow(); found && found != window && GetDlgItem(found, cmb1))
+            setup = found;
+    REQUIRE(setup != nullptr);
+    const HWND printers = GetDlgItem(setup, cmb1);
+    const auto raw =
+        SendMessageW(printers, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"RawCutter"));
+    REQUIRE(raw >= 0);
+    SendMessageW(printers, CB_SETCURSEL, static_cast<WPARAM>(raw), 0);
+    SendMessageW(setup, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), reinterpret_cast<LPARAM>(printers));
+    PostMessageW(setup, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(setup, IDOK)));
+    for (int waited = 0; waited < 10000 && shown != "RawCutter"; waited += 50, Sleep(50))
+        shown = ControlText(window, winui::IdLImpresora);
+    CHECK(shown == "RawCutter");
+
     PostMessageW(window, WM_CLOSE, 0, 0);
     windowThread.join();
     CHECK(code == 0);
     winui::SetErrorReportHook({});
     if (wineStatus)
-        CHECK(reports == std::vector<std::string>{"A call to an OS function failed."});
+        for (const std::string& report : reports)
+            CHECK(report == "A call to an OS function failed.");
     else
         CHECK(reports.empty());
     for (const std::string& report : reports)

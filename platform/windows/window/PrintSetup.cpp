@@ -78,7 +78,7 @@ UINT_PTR CALLBACK SetupHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         if (!context)
             return TRUE;
         // The device picked in the system's list right now.
-        const std::string device = Utf8(ItemText(GetDlgItem(dialog, cmb4)));
+        const std::string device = Utf8(ItemText(GetDlgItem(dialog, cmb1)));
         DeviceSettings settings;
         if (context->Cutter && context->CutterDevice == device)
             settings = *context->Cutter;
