@@ -65,3 +65,18 @@ double ComposedScalePercent(double currentPercent, double nominalMm, double meas
                                    MaxScalePercent));
     return composed;
 }
+
+CutterCorrections WithMeasuredScale(CutterCorrections c, double nominalMm, double measuredXMm, double measuredYMm)
+{
+    c.ScaleXPercent = ComposedScalePercent(c.ScaleXPercent, nominalMm, measuredXMm);
+    c.ScaleYPercent = ComposedScalePercent(c.ScaleYPercent, nominalMm, measuredYMm);
+    return c;
+}
+
+CutterCorrections CheckedCorrections(const CutterCorrections& c)
+{
+    const CutterCorrections rounded = RoundedCorrections(c);
+    if (std::string problem = CorrectionsProblem(rounded); !problem.empty())
+        throw EConvertError(std::move(problem));
+    return rounded;
+}

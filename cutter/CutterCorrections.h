@@ -42,3 +42,11 @@ std::string CorrectionsProblem(const CutterCorrections& c);
 // one, since the measured cut already had it. Throws EConvertError for a
 // measurement more than 50 % off the nominal or a result out of range.
 double ComposedScalePercent(double currentPercent, double nominalMm, double measuredMm);
+
+// The corrections with the scale from measured lines composed in, x and y
+// each as ComposedScalePercent gives it. Throws as it does.
+CutterCorrections WithMeasuredScale(CutterCorrections c, double nominalMm, double measuredXMm, double measuredYMm);
+
+// The corrections as they are kept: rounded to their steps, and checked.
+// Throws EConvertError with what is wrong.
+CutterCorrections CheckedCorrections(const CutterCorrections& c);

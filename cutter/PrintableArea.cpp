@@ -60,6 +60,19 @@ bool SameSheetSize(const DeviceSettings& a, const DeviceSettings& b)
     return std::abs(a.PaperWidthMm - b.PaperWidthMm) < 0.05 && std::abs(a.PaperHeightMm - b.PaperHeightMm) < 0.05;
 }
 
+const DeviceSettings& CutterSheetFor(const DeviceSettings& paper)
+{
+    return SameSheetSize(paper, LetterCutterSheet()) ? LetterCutterSheet() : A4CutterSheet();
+}
+
+const DeviceSettings* DriverPaperOfSize(const std::vector<DeviceSettings>& papers, const DeviceSettings& sheet)
+{
+    for (const DeviceSettings& paper : papers)
+        if (SameSheetSize(paper, sheet))
+            return &paper;
+    return nullptr;
+}
+
 void TakeSheet(DeviceSettings& s, const DeviceSettings& sheet)
 {
     s.PaperName = sheet.PaperName;

@@ -5,6 +5,8 @@
 #include "cutter/DeviceMapping.h"
 #include "cutter/DeviceSettings.h"
 
+#include <vector>
+
 struct OrientedPage {
     double WidthMm = 0;
     double HeightMm = 0;
@@ -41,6 +43,13 @@ const DeviceSettings& LetterCutterSheet();
 
 // Same width and height, allowing for sizes kept in hundredths of a mm.
 bool SameSheetSize(const DeviceSettings& a, const DeviceSettings& b);
+
+// When a device changes from its driver to a cutter language: the sheet the
+// cutter takes, A4 unless the paper was Letter.
+const DeviceSettings& CutterSheetFor(const DeviceSettings& paper);
+// When it changes back, or a sheet is asked for a driver's job: the driver's
+// own paper of the sheet's size, nullptr when it has none.
+const DeviceSettings* DriverPaperOfSize(const std::vector<DeviceSettings>& papers, const DeviceSettings& sheet);
 
 // Takes the sheet and its margins; language, orientation, axes and the
 // resolution stay as chosen.

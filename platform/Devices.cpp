@@ -1,6 +1,8 @@
 // What each device offers, a port or a queue alike.
 
 #include "platform/DeviceCapabilities.h"
+
+#include "cutter/PrintableArea.h"
 #include "platform/SpoolerBackend.h"
 #include "platform/serial/PortDevices.h"
 
@@ -20,10 +22,7 @@ DeviceSettings DefaultSettings(const std::string& device)
 
 DeviceSettings FallbackSettings()
 {
-    DeviceSettings s;
-    s.PaperName = "A4";
-    s.PaperWidthMm = 210;
-    s.PaperHeightMm = 297;
+    DeviceSettings s = A4CutterSheet();
     s.ResolutionDpi = 600;
     return s;
 }

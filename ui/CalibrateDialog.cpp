@@ -172,8 +172,7 @@ CutterCorrections TCalibrateDialog::Proposed() const
     const CalibrationCut cut = Pattern();
     CutterCorrections c = FSettings.Corrections;
     if (cut.Pattern == CalibrationPattern::Scale) {
-        c.ScaleXPercent = ComposedScalePercent(c.ScaleXPercent, cut.LengthMm, MeasuredX->value());
-        c.ScaleYPercent = ComposedScalePercent(c.ScaleYPercent, cut.LengthMm, MeasuredY->value());
+        c = WithMeasuredScale(c, cut.LengthMm, MeasuredX->value(), MeasuredY->value());
     } else if (cut.Pattern == CalibrationPattern::Ladder) {
         const std::vector<double> offsets = LadderOffsets(cut.Offsets);
         const int best = BestSquare->value();
@@ -261,9 +260,7 @@ void TCalibrateDialog::CutClick()
 void TCalibrateDialog::KeepClick()
 {
     DeviceSettings s = FSettings;
-    s.Corrections = RoundedCorrections(Proposed());
-    if (const std::string problem = CorrectionsProblem(s.Corrections); !problem.empty())
-        throw EConvertError(problem);
+    s.Corrections = CheckedCorrections(Proposed());
     Printer().SetPrinter(FIdentity, s);
     RememberSettings(FIdentity.Device, s);
     FSettings = s;

@@ -31,7 +31,7 @@ void RunGuarded(F&& f) noexcept
         std::forward<F>(f)();
     } catch (...) {
         try {
-            ShowErrorReport(CurrentExceptionMessage());
+            ShowErrorReport(QString::fromStdString(CurrentExceptionMessage()));
         } catch (...) {
             // Nothing sensible is left to do if the report itself fails.
         }
@@ -60,7 +60,7 @@ public:
             Succeeded();
         } catch (...) {
             try {
-                Failed(CurrentExceptionMessage(), true, Clock::now());
+                Failed(QString::fromStdString(CurrentExceptionMessage()), true, Clock::now());
             } catch (...) {
             }
         }

@@ -1,16 +1,9 @@
 #pragma once
 
-// The words of the standard error report, shared by the window's box and the
-// command line's standard error.
+// The error report's words (common/ErrorText.h) for the window's own text.
+
+#include "common/ErrorText.h"
 
 #include <QString>
 
-// The title of the taskbar entry and of every error box.
-inline constexpr auto ApplicationTitle = "Vellico Output Test";
-
-// The box text: the message, with a full stop appended when its last
-// character sorts above '.' (letters, digits, most punctuation).
 QString ErrorReportText(const QString& message);
-
-// The text of the exception being handled; call only inside a catch block.
-QString CurrentExceptionMessage();

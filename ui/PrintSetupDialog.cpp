@@ -297,17 +297,11 @@ void TPrintSetupDialog::SendAsChosen(int index)
     if (driver && !wasDriver) {
         // Back to the device's own paper of that size, or its default one.
         const TDeviceChoices& choices = FDevices.at(FShown);
-        DeviceSettings sheet = choices.Defaults;
-        for (const DeviceSettings& paper : choices.Papers) {
-            if (SameSheetSize(paper, FSettings)) {
-                sheet = paper;
-                break;
-            }
-        }
-        TakeSheet(FSettings, sheet);
+        const DeviceSettings* paper = DriverPaperOfSize(choices.Papers, FSettings);
+        TakeSheet(FSettings, paper ? *paper : choices.Defaults);
     } else if (!driver && wasDriver) {
-        // A cutter draws on the whole sheet; A4 unless the paper was Letter.
-        TakeSheet(FSettings, SameSheetSize(FSettings, LetterCutterSheet()) ? LetterCutterSheet() : A4CutterSheet());
+        // A cutter draws on the whole sheet.
+        TakeSheet(FSettings, CutterSheetFor(FSettings));
     }
     FillSheets();
     UpdateControls();

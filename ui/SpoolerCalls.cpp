@@ -43,7 +43,7 @@ bool TSpoolerCalls::Start(Kind kind, std::function<QString()> work, std::functio
             result = QString::fromStdString(e.Message());
         } catch (...) {
             ok = false;
-            result = CurrentExceptionMessage();
+            result = QString::fromStdString(CurrentExceptionMessage());
         }
         // Queued to this object: dropped with it if the window is gone by then
         // (the destructor waits for this thread before the object dies).

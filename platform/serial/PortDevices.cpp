@@ -1,13 +1,11 @@
 #include "platform/serial/PortDevices.h"
 
+#include "cutter/PrintableArea.h"
 #include "platform/serial/PortSender.h"
 
 DeviceSettings DefaultPortSettings()
 {
-    DeviceSettings s;
-    s.PaperName = "A4";
-    s.PaperWidthMm = 210;
-    s.PaperHeightMm = 297;
+    DeviceSettings s = A4CutterSheet();
     s.Language = SendAs::HPGL;
     return s;
 }

@@ -5,6 +5,7 @@
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -22,7 +23,8 @@ int Clamp32(std::int64_t v)
 } // namespace
 
 GdiSurface::GdiSurface(HDC dc, const Page& page)
-    : FDc(dc), FPage(page), FMapping(page.DpiX, page.DpiY),
+    : FDc(dc), FPage(page),
+      FMapping(page.UnitDpi > 0 ? page.UnitDpi : page.DpiX, page.UnitDpi > 0 ? page.UnitDpi : page.DpiY),
       FClip(page.PaperWidth * 25.4 / page.DpiX, page.PaperHeight * 25.4 / page.DpiY)
 {}
 
@@ -42,6 +44,12 @@ void GdiSurface::SetMapMode(int mode)
 
 void GdiSurface::DPtoLP(TPoint* points, int count)
 {
+    if (FPage.UnitDpi > 0) {
+        // Points in the caller's unit, not the device context's.
+        for (int i = 0; i < count; ++i)
+            points[i] = FMapping.DPtoLP(points[i]);
+        return;
+    }
     std::vector<POINT> p(static_cast<size_t>(count > 0 ? count : 0));
     for (size_t i = 0; i < p.size(); ++i)
         p[i] = {points[i].X, points[i].Y};
@@ -53,6 +61,11 @@ void GdiSurface::DPtoLP(TPoint* points, int count)
 void GdiSurface::SetViewportOrgEx(int x, int y)
 {
     FMapping.SetViewportOrg(x, y);
+    if (FPage.UnitDpi > 0) {
+        // To the nearest device pixel: at most half a pixel off, 0.02 mm at 600 dpi.
+        x = static_cast<int>(std::lround(static_cast<double>(x) * FPage.DpiX / FPage.UnitDpi));
+        y = static_cast<int>(std::lround(static_cast<double>(y) * FPage.DpiY / FPage.UnitDpi));
+    }
     ::SetViewportOrgEx(FDc, x, y, nullptr);
 }
 
@@ -70,7 +83,10 @@ void GdiSurface::MoveTo(int x, int y)
 PointMm GdiSurface::OnPaper(TPoint logical) const
 {
     const DevicePointF d = FMapping.LPtoDP(logical);
-    return {(d.X + FPage.OffsetX) * 25.4 / FPage.DpiX, (FPage.PaperHeight - FPage.OffsetY - d.Y) * 25.4 / FPage.DpiY};
+    const double unitX = FPage.UnitDpi > 0 ? FPage.UnitDpi : FPage.DpiX;
+    const double unitY = FPage.UnitDpi > 0 ? FPage.UnitDpi : FPage.DpiY;
+    return {FPage.OffsetX * 25.4 / FPage.DpiX + d.X * 25.4 / unitX,
+            (FPage.PaperHeight - FPage.OffsetY) * 25.4 / FPage.DpiY - d.Y * 25.4 / unitY};
 }
 
 void GdiSurface::Polyline(const TPoint* points, int count)
@@ -93,7 +109,7 @@ void GdiSurface::Polyline(const TPoint* points, int count)
     ::Polyline(FDc, p.data(), count);
 }
 
-TGdiJob::TGdiJob(const std::string& device, const std::string& title) : FDevice(device)
+TGdiJob::TGdiJob(const std::string& device, const std::string& title, int unitDpi) : FDevice(device)
 {
     // The spooler is asked first: a device context of a printer it does not
     // have fails with no reason given.
@@ -110,9 +126,13 @@ TGdiJob::TGdiJob(const std::string& device, const std::string& title) : FDevice(
     FDc = CreateDCW(L"WINSPOOL", name.c_str(), nullptr, nullptr);
     if (!FDc)
         throw LastOSError();
-    const GdiSurface::Page page{GetDeviceCaps(FDc, LOGPIXELSX),      GetDeviceCaps(FDc, LOGPIXELSY),
-                                GetDeviceCaps(FDc, PHYSICALWIDTH),   GetDeviceCaps(FDc, PHYSICALHEIGHT),
-                                GetDeviceCaps(FDc, PHYSICALOFFSETX), GetDeviceCaps(FDc, PHYSICALOFFSETY)};
+    const GdiSurface::Page page{GetDeviceCaps(FDc, LOGPIXELSX),
+                                GetDeviceCaps(FDc, LOGPIXELSY),
+                                GetDeviceCaps(FDc, PHYSICALWIDTH),
+                                GetDeviceCaps(FDc, PHYSICALHEIGHT),
+                                GetDeviceCaps(FDc, PHYSICALOFFSETX),
+                                GetDeviceCaps(FDc, PHYSICALOFFSETY),
+                                unitDpi};
     FWidth = GetDeviceCaps(FDc, HORZRES);
     FHeight = GetDeviceCaps(FDc, VERTRES);
     std::wstring docName = Wide(title);

@@ -23,6 +23,9 @@ class GdiSurface final : public DrawingSurface {
 public:
     // dc is drawn on; the rest describe its page: pixels per inch, the
     // paper's size and the printable area's offset on it, in device pixels.
+    // UnitDpi is the resolution of the device points callers give (the
+    // viewport origin, DPtoLP), the device's own when 0: the printer object
+    // speaks of every page in one resolution, whatever the printer's.
     struct Page {
         int DpiX = 0;
         int DpiY = 0;
@@ -30,6 +33,7 @@ public:
         int PaperHeight = 0;
         int OffsetX = 0;
         int OffsetY = 0;
+        int UnitDpi = 0;
     };
     GdiSurface(HDC__* dc, const Page& page);
 
@@ -58,15 +62,16 @@ private:
 class TGdiJob {
 public:
     // Opens the printer's device context and starts the document and its
-    // page. Throws EPrinter("Printer selected is not valid") for a printer
-    // the system does not have, EOSError for any other refusal.
-    TGdiJob(const std::string& device, const std::string& title);
+    // page; unitDpi as in GdiSurface::Page. Throws EPrinter("Printer selected
+    // is not valid") for a printer the system does not have, EOSError for any
+    // other refusal.
+    TGdiJob(const std::string& device, const std::string& title, int unitDpi = 0);
     // Unfinished, the document is aborted: the printer gets none of it.
     ~TGdiJob();
     TGdiJob(const TGdiJob&) = delete;
     TGdiJob& operator=(const TGdiJob&) = delete;
 
-    // The printable area in device pixels.
+    // The printable area in the device's own pixels.
     int PageWidth() const { return FWidth; }
     int PageHeight() const { return FHeight; }
     DrawingSurface& Canvas() { return *FSurface; }

@@ -98,7 +98,7 @@ private:
 
 class DriverJob final : public JobDestination {
 public:
-    DriverJob(const std::string& device, const std::string& title) : FJob(device, title) {}
+    DriverJob(const std::string& device, const std::string& title) : FJob(device, title, SurfaceDpi) {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     void Finish() override { FJob.Finish(); }
 

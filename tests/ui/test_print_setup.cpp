@@ -163,6 +163,26 @@ void TestPrintSetup::rememberedRoundTrip()
     RememberSettings(StdStr(device), settings);
     QVERIFY(RememberedSettings(StdStr(device), {}) == settings);
     QVERIFY(!RememberedSettings(StdStr(device + QLatin1Char('x')), {}));
+    // Both ways with Qt's own reader and writer, which earlier versions kept
+    // the file with: each key as Qt reads it, written back by Qt for another
+    // device, reads the same.
+    const QString copy = device + QStringLiteral(" (Qt)");
+    {
+        QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
+        const auto group = [](const QString& name) {
+            return QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(name)) + QLatin1Char('/');
+        };
+        store.beginGroup(group(device));
+        const QStringList keys = store.childKeys();
+        QVariantList values;
+        for (const QString& key : keys)
+            values << store.value(key);
+        store.endGroup();
+        QVERIFY(keys.size() >= 6);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            store.setValue(group(copy) + keys[i], values[i]);
+    }
+    QVERIFY(RememberedSettings(StdStr(copy), {}) == settings);
     // An entry kept before calibration existed: no corrections, all off.
     {
         QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);

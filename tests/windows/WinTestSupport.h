@@ -105,17 +105,22 @@ inline std::string PatternBytes(size_t size)
     return bytes;
 }
 
-// The private CUPS server's folder (scripts/test-windows), as Wine sees it:
-// its jobs/ keeps every job a queue received.
-inline std::string UnixFolder(const char* variable)
+// A Unix path as Wine sees it, on its Z: drive.
+inline std::string UnixPath(std::string path)
 {
-    const char* dir = std::getenv(variable);
-    std::string path = dir ? std::string("Z:") + dir : std::string();
+    path = "Z:" + path;
     for (char& c : path)
         if (c == '/')
             c = '\\';
     return path;
 }
+inline std::string UnixFolder(const char* variable)
+{
+    const char* dir = std::getenv(variable);
+    return dir ? UnixPath(dir) : std::string();
+}
+// The private CUPS server's folder (scripts/test-windows): its jobs/ keeps
+// every job a queue received.
 inline std::string HarnessFolder()
 {
     return UnixFolder("VELLICO_HARNESS_DIR");
