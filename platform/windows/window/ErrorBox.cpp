@@ -4,8 +4,6 @@
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
 
-#include <new>
-
 namespace winui {
 
 namespace {
@@ -29,30 +27,6 @@ int& ShowingDepth()
 }
 
 } // namespace
-
-std::string ErrorReportText(const std::string& message)
-{
-    // Compared as a code, so any non-ASCII last character gains one too.
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
-        return message + '.';
-    return message;
-}
-
-std::string CurrentExceptionMessage()
-{
-    try {
-        throw;
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::bad_alloc&) {
-        // "std::bad_alloc" tells a user nothing.
-        return "Out of memory: there is not enough memory to do this";
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
 
 void SetErrorReportHook(ErrorReportHook hook)
 {

@@ -4,6 +4,8 @@
 // every exception inside the handler that raised it: a failed handler is
 // reported in a modal box and the window carries on.
 
+#include "common/ErrorText.h"
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -11,15 +13,6 @@
 #include <utility>
 
 namespace winui {
-
-inline constexpr const char* ApplicationTitle = "Vellico Output Test";
-
-// The report's text: a full stop added to a message whose last character
-// comes after the full stop (a letter or a digit ends a sentence too).
-std::string ErrorReportText(const std::string& message);
-
-// The message of the exception being handled; call only inside a catch.
-std::string CurrentExceptionMessage();
 
 // Shows the report: by default a modal box with the stop icon, owned by the
 // window set with SetErrorReportOwner. Tests replace it to count reports

@@ -2,6 +2,8 @@
 
 // The program's window on Win32.
 
+#include "platform/windows/OutputTestWindow.h"
+
 namespace winui {
 
 // The controls' identifiers, which also let another program find them
@@ -31,7 +33,3 @@ enum ControlId : int {
 inline constexpr const wchar_t* WindowCaption = L"Vellico Output Test V1.02";
 
 } // namespace winui
-
-// Shows the window and runs its message loop until it closes; returns the
-// process's exit code.
-int RunOutputTestWindow();
