@@ -1,0 +1,464 @@
+#include "platform/windows/window/PrintSetup.h"
+
+#include "cutter/DeviceSettings.h"
+#include "platform/DeviceCapabilities.h"
+#include "platform/DeviceSettingsStore.h"
+#include "platform/windows/WinText.h"
+#include "platform/windows/window/DialogTemplate.h"
+
+#include <cderr.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cwchar>
+
+namespace winui {
+
+namespace {
+
+constexpr const wchar_t* SetupProperty = L"VellicoPrintSetup";
+constexpr WORD IdCutterButton = 0x5001;
+
+// Centred horizontally on the monitor, a third of the way down the free
+// space.
+void PlaceOnMonitor(HWND dialog)
+{
+    RECT box;
+    GetWindowRect(dialog, &box);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& area = monitor.rcWork;
+    const int width = box.right - box.left, height = box.bottom - box.top;
+    SetWindowPos(dialog, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+struct TSetupContext {
+    DeviceIdentity Current;
+    DeviceSettings CurrentSettings;
+    std::string CutterDevice;
+    std::optional<DeviceSettings> Cutter;
+};
+
+std::wstring ItemText(HWND control)
+{
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+UINT_PTR CALLBACK SetupHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        const auto* pd = reinterpret_cast<const PRINTDLGW*>(lParam);
+        SetPropW(dialog, SetupProperty, reinterpret_cast<HANDLE>(pd->lCustData));
+        // Room below the system's controls for the cutter settings button.
+        RECT box, client;
+        GetWindowRect(dialog, &box);
+        GetClientRect(dialog, &client);
+        RECT unit{0, 0, 4, 8};
+        MapDialogRect(dialog, &unit);
+        const int margin = unit.right * 7 / 4, buttonHeight = unit.bottom * 14 / 8, buttonWidth = unit.right * 90 / 4;
+        SetWindowPos(dialog, nullptr, 0, 0, box.right - box.left, box.bottom - box.top + buttonHeight + margin,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        const HWND button =
+            CreateWindowExW(0, L"BUTTON", L"C&utter Settings...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                            margin, client.bottom, buttonWidth, buttonHeight, dialog,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdCutterButton)),
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE)), nullptr);
+        SendMessageW(button, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+        PlaceOnMonitor(dialog);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == IdCutterButton && HIWORD(wParam) == BN_CLICKED) {
+        auto* context = static_cast<TSetupContext*>(GetPropW(dialog, SetupProperty));
+        if (!context)
+            return TRUE;
+        // The device picked in the system's list right now.
+        const std::string device = Utf8(ItemText(GetDlgItem(dialog, cmb1)));
+        DeviceSettings settings;
+        if (context->Cutter && context->CutterDevice == device)
+            settings = *context->Cutter;
+        else if (device == context->Current.Device)
+            settings = context->CurrentSettings;
+        if (ShowCutterSettings(dialog, device, settings)) {
+            context->CutterDevice = device;
+            context->Cutter = settings;
+        }
+        return TRUE;
+    }
+    if (message == WM_DESTROY)
+        RemovePropW(dialog, SetupProperty);
+    (void)lParam;
+    return 0;
+}
+
+HGLOBAL DevNames(const DeviceIdentity& identity)
+{
+    const std::wstring driver = Wide(identity.Driver), device = Wide(identity.Device), port = Wide(identity.Port);
+    const size_t chars = driver.size() + device.size() + port.size() + 3;
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DEVNAMES) + chars * sizeof(wchar_t));
+    if (!block)
+        return nullptr;
+    auto* names = static_cast<DEVNAMES*>(GlobalLock(block));
+    auto* text = reinterpret_cast<wchar_t*>(names + 1);
+    const WORD base = sizeof(DEVNAMES) / sizeof(wchar_t);
+    names->wDriverOffset = base;
+    wcscpy(text, driver.c_str());
+    names->wDeviceOffset = static_cast<WORD>(base + driver.size() + 1);
+    wcscpy(text + driver.size() + 1, device.c_str());
+    names->wOutputOffset = static_cast<WORD>(names->wDeviceOffset + device.size() + 1);
+    wcscpy(text + driver.size() + device.size() + 2, port.c_str());
+    GlobalUnlock(block);
+    return block;
+}
+
+bool SameWord(const std::string& a, const std::string& b)
+{
+    return CompareStringOrdinal(Wide(a).c_str(), -1, Wide(b).c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The cutter settings dialog: its controls and their identifiers.
+enum CutterControl : WORD {
+    IdSendAs = 200,
+    IdSheetWidth,
+    IdSheetLength,
+    IdRotate90,
+    IdMirrorX,
+    IdMirrorY,
+    IdScaleX,
+    IdScaleY,
+    IdBladeOffset,
+    IdOvercut,
+    IdSpeed,
+    IdBits,
+    IdParity,
+    IdStopBits,
+    IdFlow,
+};
+
+constexpr const wchar_t* SendAsNames[] = {L"Printer driver", L"HPGL", L"DMPL", L"GP-GL", L"CAMM-GL"};
+constexpr SendAs SendAsValues[] = {SendAs::Driver, SendAs::HPGL, SendAs::DMPL, SendAs::GPGL, SendAs::CAMMGL};
+constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr const wchar_t* ParityNames[] = {L"None", L"Even", L"Odd"};
+constexpr char ParityValues[] = {'N', 'E', 'O'};
+constexpr const wchar_t* FlowNames[] = {L"None", L"XON/XOFF", L"RTS/CTS"};
+constexpr FlowControl FlowValues[] = {FlowControl::None, FlowControl::XonXoff, FlowControl::RtsCts};
+
+struct TCutterState {
+    std::string Device;
+    DeviceSettings Settings;
+};
+
+std::wstring Number(double value)
+{
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%g", value);
+    return text;
+}
+
+void Fill(HWND dialog, WORD id, std::initializer_list<std::wstring> items, int selected)
+{
+    const HWND list = GetDlgItem(dialog, id);
+    for (const std::wstring& item : items)
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+int Selected(HWND dialog, WORD id)
+{
+    return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+template <class T, size_t N>
+int IndexOf(const T (&values)[N], const T& value)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (values[i] == value)
+            return static_cast<int>(i);
+    return 0;
+}
+
+void UpdateCutterControls(HWND dialog)
+{
+    const bool cutterLanguage = Selected(dialog, IdSendAs) > 0;
+    for (WORD id : {IdSheetWidth, IdSheetLength, IdRotate90, IdMirrorX, IdMirrorY, IdBladeOffset, IdOvercut})
+        EnableWindow(GetDlgItem(dialog, id), cutterLanguage);
+}
+
+void FillCutterDialog(HWND dialog, const TCutterState& state)
+{
+    const DeviceSettings& s = state.Settings;
+    Fill(dialog, IdSendAs, {SendAsNames[0], SendAsNames[1], SendAsNames[2], SendAsNames[3], SendAsNames[4]},
+         IndexOf(SendAsValues, s.Language));
+    SetDlgItemTextW(dialog, IdSheetWidth, s.PaperWidthMm > 0 ? Number(s.PaperWidthMm).c_str() : L"");
+    SetDlgItemTextW(dialog, IdSheetLength, s.PaperHeightMm > 0 ? Number(s.PaperHeightMm).c_str() : L"");
+    CheckDlgButton(dialog, IdRotate90, s.Rotate90 ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IdMirrorX, s.MirrorX ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IdMirrorY, s.MirrorY ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IdScaleX, Number(s.Corrections.ScaleXPercent).c_str());
+    SetDlgItemTextW(dialog, IdScaleY, Number(s.Corrections.ScaleYPercent).c_str());
+    SetDlgItemTextW(dialog, IdBladeOffset, Number(s.Corrections.BladeOffsetMm).c_str());
+    SetDlgItemTextW(dialog, IdOvercut, Number(s.Corrections.OvercutMm).c_str());
+    Fill(dialog, IdSpeed, {L"1200", L"2400", L"4800", L"9600", L"19200", L"38400", L"57600", L"115200"},
+         IndexOf(Speeds, s.Line.Baud));
+    Fill(dialog, IdBits, {L"7", L"8"}, s.Line.DataBits == 7 ? 0 : 1);
+    Fill(dialog, IdParity, {ParityNames[0], ParityNames[1], ParityNames[2]}, IndexOf(ParityValues, s.Line.Parity));
+    Fill(dialog, IdStopBits, {L"1", L"2"}, s.Line.StopBits == 2 ? 1 : 0);
+    Fill(dialog, IdFlow, {FlowNames[0], FlowNames[1], FlowNames[2]}, IndexOf(FlowValues, s.Line.Flow));
+    // The serial line is a COM port's only.
+    const bool port = IsPortDevice(state.Device);
+    for (WORD id : {IdSpeed, IdBits, IdParity, IdStopBits, IdFlow})
+        EnableWindow(GetDlgItem(dialog, id), port);
+    UpdateCutterControls(dialog);
+}
+
+// Takes the fields into settings; false (after saying which field is wrong)
+// when one holds no usable value, and settings are then left alone.
+bool ReadCutterDialog(HWND dialog, DeviceSettings& settings)
+{
+    DeviceSettings s = settings;
+    const auto field = [dialog](WORD id, double low, double high, const wchar_t* what) -> std::optional<double> {
+        const std::optional<double> value = FieldNumber(ItemText(GetDlgItem(dialog, id)), low, high);
+        if (!value) {
+            wchar_t text[200];
+            std::swprintf(text, 200, L"%ls: enter a number from %g to %g.", what, low, high);
+            MessageBoxW(dialog, text, L"Vellico Output Test", MB_OK | MB_ICONSTOP);
+            SetFocus(GetDlgItem(dialog, id));
+        }
+        return value;
+    };
+    s.Language = SendAsValues[std::max(0, Selected(dialog, IdSendAs))];
+    if (s.Language != SendAs::Driver) {
+        const auto width = field(IdSheetWidth, 10, 5000, L"Sheet width");
+        if (!width)
+            return false;
+        const auto length = field(IdSheetLength, 10, 50000, L"Sheet length");
+        if (!length)
+            return false;
+        if (*width != settings.PaperWidthMm || *length != settings.PaperHeightMm) {
+            char name[80];
+            std::snprintf(name, sizeof name, "Custom.%gx%gmm", *width, *length);
+            s.PaperName = name;
+            s.PaperWidthMm = *width;
+            s.PaperHeightMm = *length;
+            s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = 0;
+        }
+        s.Rotate90 = IsDlgButtonChecked(dialog, IdRotate90) == BST_CHECKED;
+        s.MirrorX = IsDlgButtonChecked(dialog, IdMirrorX) == BST_CHECKED;
+        s.MirrorY = IsDlgButtonChecked(dialog, IdMirrorY) == BST_CHECKED;
+        const auto blade = field(IdBladeOffset, 0, 1.5, L"Blade offset");
+        if (!blade)
+            return false;
+        const auto overcut = field(IdOvercut, 0, 5, L"Overcut");
+        if (!overcut)
+            return false;
+        s.Corrections.BladeOffsetMm = *blade;
+        s.Corrections.OvercutMm = *overcut;
+    }
+    const auto scaleX = field(IdScaleX, 25, 400, L"Scale x");
+    if (!scaleX)
+        return false;
+    const auto scaleY = field(IdScaleY, 25, 400, L"Scale y");
+    if (!scaleY)
+        return false;
+    s.Corrections.ScaleXPercent = *scaleX;
+    s.Corrections.ScaleYPercent = *scaleY;
+    s.Line.Baud = Speeds[std::max(0, Selected(dialog, IdSpeed))];
+    s.Line.DataBits = Selected(dialog, IdBits) == 0 ? 7 : 8;
+    s.Line.Parity = ParityValues[std::max(0, Selected(dialog, IdParity))];
+    s.Line.StopBits = Selected(dialog, IdStopBits) == 1 ? 2 : 1;
+    s.Line.Flow = FlowValues[std::max(0, Selected(dialog, IdFlow))];
+    settings = s;
+    return true;
+}
+
+INT_PTR CALLBACK CutterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* state = reinterpret_cast<TCutterState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        FillCutterDialog(dialog, *reinterpret_cast<TCutterState*>(lParam));
+        PlaceOnMonitor(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IdSendAs && HIWORD(wParam) == CBN_SELCHANGE)
+            UpdateCutterControls(dialog);
+        if (LOWORD(wParam) == IDOK && state && ReadCutterDialog(dialog, state->Settings))
+            EndDialog(dialog, IDOK);
+        if (LOWORD(wParam) == IDCANCEL)
+            EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    default: return FALSE;
+    }
+}
+
+} // namespace
+
+std::optional<double> FieldNumber(const std::wstring& text, double low, double high)
+{
+    const wchar_t* begin = text.c_str();
+    while (*begin == L' ')
+        ++begin;
+    if (!*begin)
+        return std::nullopt;
+    wchar_t* end = nullptr;
+    const double value = std::wcstod(begin, &end);
+    while (*end == L' ')
+        ++end;
+    if (*end || !std::isfinite(value) || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter)
+{
+    settings.Language = cutter.Language;
+    settings.Corrections = cutter.Corrections;
+    settings.Line = cutter.Line;
+    // A driver's job keeps the paper chosen for the driver; the cutter's
+    // axes and sheet are the cutter languages' own.
+    if (cutter.Language == SendAs::Driver)
+        return;
+    settings.Rotate90 = cutter.Rotate90;
+    settings.MirrorX = cutter.MirrorX;
+    settings.MirrorY = cutter.MirrorY;
+    if (cutter.PaperWidthMm > 0 && cutter.PaperHeightMm > 0) {
+        settings.PaperName = cutter.PaperName;
+        settings.PaperWidthMm = cutter.PaperWidthMm;
+        settings.PaperHeightMm = cutter.PaperHeightMm;
+        settings.MarginLeftMm = cutter.MarginLeftMm;
+        settings.MarginBottomMm = cutter.MarginBottomMm;
+        settings.MarginRightMm = cutter.MarginRightMm;
+        settings.MarginTopMm = cutter.MarginTopMm;
+    }
+}
+
+bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings)
+{
+    TDialogTemplate t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 250, 196, L"Cutter Settings");
+    using D = TDialogTemplate;
+    const DWORD label = SS_RIGHT, list = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
+                edit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, check = BS_AUTOCHECKBOX | WS_TABSTOP;
+    t.Item(D::StaticClass, 0xFFFF, L"Send &as:", label, 7, 9, 70, 9);
+    t.Item(D::ComboClass, IdSendAs, L"", list, 82, 7, 100, 80);
+    t.Item(D::ButtonClass, 0xFFFF, L"Cutter", BS_GROUPBOX, 7, 24, 236, 56);
+    t.Item(D::StaticClass, 0xFFFF, L"Sheet &width x length:", label, 12, 38, 70, 9);
+    t.Item(D::EditClass, IdSheetWidth, L"", edit, 86, 36, 50, 12);
+    t.Item(D::StaticClass, 0xFFFF, L"x", SS_CENTER, 137, 38, 8, 9);
+    t.Item(D::EditClass, IdSheetLength, L"", edit, 146, 36, 50, 12);
+    t.Item(D::StaticClass, 0xFFFF, L"mm", SS_LEFT, 200, 38, 20, 9);
+    t.Item(D::ButtonClass, IdRotate90, L"&Rotate 90\u00b0", check, 16, 58, 60, 10);
+    t.Item(D::ButtonClass, IdMirrorX, L"Mirror &X", check, 86, 58, 50, 10);
+    t.Item(D::ButtonClass, IdMirrorY, L"Mirror &Y", check, 146, 58, 50, 10);
+    t.Item(D::ButtonClass, 0xFFFF, L"Corrections", BS_GROUPBOX, 7, 84, 236, 46);
+    t.Item(D::StaticClass, 0xFFFF, L"S&cale x, y (%):", label, 12, 97, 70, 9);
+    t.Item(D::EditClass, IdScaleX, L"", edit, 86, 95, 50, 12);
+    t.Item(D::EditClass, IdScaleY, L"", edit, 146, 95, 50, 12);
+    t.Item(D::StaticClass, 0xFFFF, L"Blade &offset (mm):", label, 12, 114, 70, 9);
+    t.Item(D::EditClass, IdBladeOffset, L"", edit, 86, 112, 40, 12);
+    t.Item(D::StaticClass, 0xFFFF, L"O&vercut (mm):", label, 126, 114, 56, 9);
+    t.Item(D::EditClass, IdOvercut, L"", edit, 186, 112, 40, 12);
+    t.Item(D::ButtonClass, 0xFFFF, L"Serial line (COM ports)", BS_GROUPBOX, 7, 134, 236, 36);
+    t.Item(D::StaticClass, 0xFFFF, L"Spee&d:", SS_LEFT, 12, 146, 30, 9);
+    t.Item(D::ComboClass, IdSpeed, L"", list, 12, 155, 44, 100);
+    t.Item(D::StaticClass, 0xFFFF, L"&Bits:", SS_LEFT, 60, 146, 20, 9);
+    t.Item(D::ComboClass, IdBits, L"", list, 60, 155, 26, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"Pa&rity:", SS_LEFT, 90, 146, 36, 9);
+    t.Item(D::ComboClass, IdParity, L"", list, 90, 155, 40, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"&Stop bits:", SS_LEFT, 134, 146, 36, 9);
+    t.Item(D::ComboClass, IdStopBits, L"", list, 134, 155, 30, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"&Flow:", SS_LEFT, 168, 146, 36, 9);
+    t.Item(D::ComboClass, IdFlow, L"", list, 168, 155, 70, 60);
+    t.Item(D::ButtonClass, IDOK, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 139, 176, 50, 14);
+    t.Item(D::ButtonClass, IDCANCEL, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 193, 176, 50, 14);
+    TCutterState state{device, settings};
+    const INT_PTR answer = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CutterProcedure,
+                                                   reinterpret_cast<LPARAM>(&state));
+    if (answer != IDOK)
+        return false;
+    settings = state.Settings;
+    return true;
+}
+
+std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& current,
+                                             const DeviceSettings& currentSettings)
+{
+    TSetupContext context{current, currentSettings, {}, {}};
+    PRINTDLGW pd{};
+    pd.lStructSize = sizeof pd;
+    pd.hwndOwner = owner;
+    pd.hDevNames = current.Device.empty() ? nullptr : DevNames(current);
+    pd.Flags = PD_PRINTSETUP | PD_ENABLESETUPHOOK | PD_ENABLEPRINTHOOK;
+    pd.lpfnSetupHook = SetupHook;
+    pd.lpfnPrintHook = SetupHook;
+    pd.lCustData = reinterpret_cast<LPARAM>(&context);
+    const BOOL confirmed = PrintDlgW(&pd);
+    std::optional<TSetupChoice> choice;
+    if (confirmed && pd.hDevNames) {
+        const auto* names = static_cast<const DEVNAMES*>(GlobalLock(pd.hDevNames));
+        const auto* text = reinterpret_cast<const wchar_t*>(names);
+        choice.emplace();
+        choice->Identity.Device = Utf8(text + names->wDeviceOffset);
+        choice->Identity.Driver = Utf8(text + names->wDriverOffset);
+        choice->Identity.Port = Utf8(text + names->wOutputOffset);
+        GlobalUnlock(pd.hDevNames);
+        if (pd.hDevMode) {
+            const auto* mode = static_cast<const DEVMODEW*>(GlobalLock(pd.hDevMode));
+            if (mode->dmFields & DM_ORIENTATION)
+                choice->Landscape = mode->dmOrientation == DMORIENT_LANDSCAPE;
+            if (mode->dmFields & DM_FORMNAME)
+                choice->PaperName = Utf8(mode->dmFormName);
+            GlobalUnlock(pd.hDevMode);
+        }
+        if (context.Cutter && context.CutterDevice == choice->Identity.Device)
+            choice->Cutter = context.Cutter;
+    }
+    if (pd.hDevNames)
+        GlobalFree(pd.hDevNames);
+    if (pd.hDevMode)
+        GlobalFree(pd.hDevMode);
+    // With no printer at all the system's dialog has told the user itself.
+    const DWORD failure = confirmed ? 0 : CommDlgExtendedError();
+    if (failure != 0 && failure != PDERR_NODEFAULTPRN && failure != PDERR_NODEVICES)
+        throw EOSError(Format("The printer setup dialog failed (%1)", std::to_string(failure)),
+                       static_cast<int>(failure));
+    return choice;
+}
+
+DeviceSettings SettingsForChoice(const TSetupChoice& choice)
+{
+    const std::string& device = choice.Identity.Device;
+    const DeviceSettings defaults = DefaultSettings(device);
+    DeviceSettings settings = RememberedSettings(device, defaults).value_or(defaults);
+    if (choice.Cutter)
+        settings.Language = choice.Cutter->Language;
+    // The system's paper is a driver's: a cutter language keeps its own sheet.
+    if (!choice.PaperName.empty() && settings.Language == SendAs::Driver) {
+        for (const DeviceSettings& paper : SupportedPapers(device)) {
+            if (!SameWord(paper.PaperName, choice.PaperName))
+                continue;
+            settings.PaperName = paper.PaperName;
+            settings.PaperWidthMm = paper.PaperWidthMm;
+            settings.PaperHeightMm = paper.PaperHeightMm;
+            settings.MarginLeftMm = paper.MarginLeftMm;
+            settings.MarginBottomMm = paper.MarginBottomMm;
+            settings.MarginRightMm = paper.MarginRightMm;
+            settings.MarginTopMm = paper.MarginTopMm;
+            settings.ResolutionDpi = paper.ResolutionDpi;
+            break;
+        }
+    }
+    if (choice.Landscape)
+        settings.Landscape = *choice.Landscape;
+    if (choice.Cutter)
+        TakeCutterSettings(settings, *choice.Cutter);
+    RememberSettings(device, settings);
+    return settings;
+}
+
+} // namespace winui
