@@ -624,7 +624,7 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TWindowCalls::Job))
         throw EPrinter("Printing in progress");
     const int position = PositionIndex();
-    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, position)); });
+    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, ActiveDeviceRequest(position)).Share); });
 }
 
 void TFrmPrincipal::CalibrateClick()
