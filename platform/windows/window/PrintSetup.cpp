@@ -1,6 +1,7 @@
 #include "platform/windows/window/PrintSetup.h"
 
 #include "cutter/DeviceSettings.h"
+#include "cutter/PrintableArea.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/WinText.h"
@@ -327,15 +328,8 @@ void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter)
     settings.Rotate90 = cutter.Rotate90;
     settings.MirrorX = cutter.MirrorX;
     settings.MirrorY = cutter.MirrorY;
-    if (cutter.PaperWidthMm > 0 && cutter.PaperHeightMm > 0) {
-        settings.PaperName = cutter.PaperName;
-        settings.PaperWidthMm = cutter.PaperWidthMm;
-        settings.PaperHeightMm = cutter.PaperHeightMm;
-        settings.MarginLeftMm = cutter.MarginLeftMm;
-        settings.MarginBottomMm = cutter.MarginBottomMm;
-        settings.MarginRightMm = cutter.MarginRightMm;
-        settings.MarginTopMm = cutter.MarginTopMm;
-    }
+    if (cutter.PaperWidthMm > 0 && cutter.PaperHeightMm > 0)
+        TakeSheet(settings, cutter);
 }
 
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings)
