@@ -15,6 +15,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <tuple>
+
 namespace {
 
 QDoubleSpinBox* MmBox(double low, double high, double value, int decimals)
@@ -59,6 +62,7 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     PatternList->addItem(tr("Blade offset ladder"), int(CalibrationPattern::Ladder));
     PatternList->addItem(tr("Test cut (force)"), int(CalibrationPattern::TestCut));
     PatternList->addItem(tr("Sample"), int(CalibrationPattern::Sample));
+    PatternList->addItem(tr("Square (skew)"), int(CalibrationPattern::Square));
     auto* patternLabel = new QLabel(tr("&Pattern:"));
     patternLabel->setBuddy(PatternList);
     chooseForm->addRow(patternLabel, PatternList);
@@ -126,9 +130,27 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     auto* bestLabel = new QLabel(tr("&Best square:"));
     bestLabel->setBuddy(BestSquare);
     squareForm->addRow(bestLabel, BestSquare);
+    auto* rectanglePage = new QWidget;
+    auto* rectangleForm = new QFormLayout(rectanglePage);
+    rectangleForm->setContentsMargins(0, 0, 0, 0);
+    SquareWidth = MmBox(1, 10000, 0, 2);
+    SquareHeight = MmBox(1, 10000, 0, 2);
+    DiagonalA = MmBox(1, 20000, 0, 2);
+    DiagonalB = MmBox(1, 20000, 0, 2);
+    const std::pair<QDoubleSpinBox*, QString> rectangleRows[] = {{SquareWidth, tr("Side along &x:")},
+                                                                 {SquareHeight, tr("Side along &y:")},
+                                                                 {DiagonalA, tr("Diagonal &A (one tick):")},
+                                                                 {DiagonalB, tr("Diagonal &B (two ticks):")}};
+    for (const auto& [box, text] : rectangleRows) {
+        auto* label = new QLabel(text);
+        label->setBuddy(box);
+        rectangleForm->addRow(label, box);
+    }
+    ResetSquare();
     FMeasure->addWidget(linesPage);
     FMeasure->addWidget(squarePage);
     FMeasure->addWidget(new QWidget);
+    FMeasure->addWidget(rectanglePage);
     measureLayout->addWidget(FMeasure);
     Change = new QLabel;
     Change->setWordWrap(true);
@@ -150,6 +172,8 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     for (QDoubleSpinBox* box : {Length, From, To, Step, MeasuredX, MeasuredY})
         connect(box, &QDoubleSpinBox::valueChanged, this, [this] { PatternChosen(); });
     connect(BestSquare, &QSpinBox::valueChanged, this, [this] { ShowChange(); });
+    for (QDoubleSpinBox* box : {SquareWidth, SquareHeight, DiagonalA, DiagonalB})
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { ShowChange(); });
     connect(BtnCut, &QPushButton::clicked, this, [this] { RunGuarded([this] { CutClick(); }); });
     connect(BtnKeep, &QPushButton::clicked, this, [this] { RunGuarded([this] { KeepClick(); }); });
     // Enter in a field must not close the dialog: it has no default button.
@@ -173,6 +197,11 @@ CutterCorrections TCalibrateDialog::Proposed() const
     CutterCorrections c = FSettings.Corrections;
     if (cut.Pattern == CalibrationPattern::Scale) {
         c = WithMeasuredScale(c, cut.LengthMm, MeasuredX->value(), MeasuredY->value());
+    } else if (cut.Pattern == CalibrationPattern::Square) {
+        const auto [width, height] = SquarePatternSizeMm(FSettings);
+        c = WithMeasuredSquare(c, width, height,
+                               {SquareWidth->value(), SquareHeight->value(), DiagonalA->value(), DiagonalB->value()},
+                               SheetToCutterSkewSign(FSettings.Rotate90, FSettings.MirrorX, FSettings.MirrorY));
     } else if (cut.Pattern == CalibrationPattern::Ladder) {
         const std::vector<double> offsets = LadderOffsets(cut.Offsets);
         const int best = BestSquare->value();
@@ -188,7 +217,7 @@ void TCalibrateDialog::PatternChosen()
     const CalibrationCut cut = Pattern();
     const int page = cut.Pattern == CalibrationPattern::Scale ? 0 : cut.Pattern == CalibrationPattern::Ladder ? 1 : 2;
     FChoices->setCurrentIndex(page);
-    FMeasure->setCurrentIndex(page);
+    FMeasure->setCurrentIndex(cut.Pattern == CalibrationPattern::Square ? 3 : page);
     const bool driver = FSettings.Language == SendAs::Driver;
     QString order;
     switch (cut.Pattern) {
@@ -218,7 +247,10 @@ void TCalibrateDialog::PatternChosen()
         break;
     case CalibrationPattern::Sample: order = tr("The sample, with the device's corrections."); break;
     case CalibrationPattern::Square:
-        order = tr("Measure both sides and both diagonals; keep them with vellico-output-test --measured-square.");
+        order = tr("Measure the side along x, the side along y, and the diagonals between the corner marks: A "
+                   "between the corners with one tick, B between those with two.");
+        if (driver)
+            order += tr(" Through the printer driver only the scale is used: the skew is for cutter languages.");
         break;
     }
     Order->setText(order);
@@ -242,6 +274,14 @@ void TCalibrateDialog::ShowChange()
         case CalibrationPattern::Ladder:
             text = tr("Blade offset: %1 → %2").arg(Mm(old.BladeOffsetMm), Mm(c.BladeOffsetMm));
             can = FSettings.Language != SendAs::Driver;
+            break;
+        case CalibrationPattern::Square:
+            text = tr("Scale x: %1 → %2, y: %3 → %4; skew: %5° → %6°")
+                       .arg(Percent(old.ScaleXPercent), Percent(c.ScaleXPercent), Percent(old.ScaleYPercent),
+                            Percent(c.ScaleYPercent))
+                       .arg(old.SkewDeg, 0, 'f', 3)
+                       .arg(c.SkewDeg, 0, 'f', 3);
+            can = true;
             break;
         default: text = tr("Nothing to measure: this cut checks the corrections as kept."); break;
         }
@@ -270,5 +310,20 @@ void TCalibrateDialog::KeepClick()
     // The next measurement is taken on a cut with this correction.
     MeasuredX->setValue(Length->value());
     MeasuredY->setValue(Length->value());
+    ResetSquare();
     ShowChange();
+}
+
+void TCalibrateDialog::ResetSquare()
+{
+    double width = SquareWidthMm, height = SquareHeightMm;
+    try {
+        std::tie(width, height) = SquarePatternSizeMm(FSettings);
+    } catch (const Exception&) {
+        // Too small a sheet: Cut says so; the fields keep the usual size.
+    }
+    const double diagonal = std::round(std::hypot(width, height) * 100) / 100;
+    for (const auto& [box, value] : {std::pair{SquareWidth, width}, std::pair{SquareHeight, height},
+                                     std::pair{DiagonalA, diagonal}, std::pair{DiagonalB, diagonal}})
+        box->setValue(value);
 }

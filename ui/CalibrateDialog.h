@@ -44,6 +44,11 @@ public:
     QDoubleSpinBox* MeasuredX = nullptr;
     QDoubleSpinBox* MeasuredY = nullptr;
     QSpinBox* BestSquare = nullptr;
+    // The square pattern as measured: sides along x and y, diagonals A and B.
+    QDoubleSpinBox* SquareWidth = nullptr;
+    QDoubleSpinBox* SquareHeight = nullptr;
+    QDoubleSpinBox* DiagonalA = nullptr;
+    QDoubleSpinBox* DiagonalB = nullptr;
     QLabel* Order = nullptr;
     QLabel* Change = nullptr;
     QPushButton* BtnCut = nullptr;
@@ -54,6 +59,10 @@ private:
     void ShowChange();
     void CutClick();
     void KeepClick();
+    // The square's nominal sides on this sheet, and the measurement that
+    // matches them (a square cut).
+    std::pair<double, double> SquareSize() const;
+    void ResetSquare();
 
     DeviceIdentity FIdentity;
     DeviceSettings FSettings;

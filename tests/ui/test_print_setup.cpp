@@ -497,6 +497,20 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
     QTRY_COMPARE(cuts.size(), size_t(2));
     QCOMPARE(cuts[1].Pattern, CalibrationPattern::Ladder);
+
+    // The square (190 x 150 mm on A4): sides and diagonals give the scale
+    // and the skew; what makes no parallelogram cannot be kept.
+    dialog.PatternList->setCurrentIndex(dialog.PatternList->findData(int(CalibrationPattern::Square)));
+    type(Qt::Key_A, "260");
+    QVERIFY(!dialog.BtnKeep->isEnabled());
+    type(Qt::Key_A, "249.8");
+    type(Qt::Key_B, "250.2");
+    QVERIFY2(dialog.Change->text().contains(QStringLiteral("skew: 0.000° → 0.101°")),
+             qPrintable(dialog.Change->text()));
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    QTRY_COMPARE(dialog.Settings().Corrections.SkewDeg, 0.101);
+    QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.SkewDeg, 0.101);
+    QCOMPARE(dialog.DiagonalA->value(), 242.07); // 190 x 150 mm on A4
 }
 
 QTEST_MAIN(TestPrintSetup)
