@@ -436,13 +436,7 @@ DeviceSettings SettingsForChoice(const TSetupChoice& choice)
         for (const DeviceSettings& paper : SupportedPapers(device)) {
             if (!SameWord(paper.PaperName, choice.PaperName))
                 continue;
-            settings.PaperName = paper.PaperName;
-            settings.PaperWidthMm = paper.PaperWidthMm;
-            settings.PaperHeightMm = paper.PaperHeightMm;
-            settings.MarginLeftMm = paper.MarginLeftMm;
-            settings.MarginBottomMm = paper.MarginBottomMm;
-            settings.MarginRightMm = paper.MarginRightMm;
-            settings.MarginTopMm = paper.MarginTopMm;
+            TakeSheet(settings, paper);
             settings.ResolutionDpi = paper.ResolutionDpi;
             break;
         }
