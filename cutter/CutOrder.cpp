@@ -169,30 +169,58 @@ std::vector<std::vector<std::uint32_t>> Enclosers(const CutPaths& paths, const s
     return result;
 }
 
-// The cosine of the turn a closed path takes at vertex j: 1 where it runs
-// straight on, -1 where it turns back.
-double TurnCos(const std::vector<PointMm>& p, std::size_t j)
+// The turn a closed path takes at vertex j, as the dot product of the edges
+// in and out and the product of their squared lengths: its cosine is
+// Dot / sqrt(Lengths2), 1 where it runs straight on, -1 where it turns back.
+struct Turn {
+    double Dot = 1;
+    double Lengths2 = 1;
+
+    double Cos() const { return Lengths2 > 0 ? Dot / std::sqrt(Lengths2) : 1; }
+    // Surely Cos() > c, without the root: a shape's many gentle turns (a
+    // circle's chords) are passed over at the cost of a few products. Near
+    // c it answers no, and Cos() decides, so the choice is the same as with
+    // the root everywhere.
+    bool Above(double c) const
+    {
+        return c >= 0 && Lengths2 > 0 && Dot > 0 && Dot * Dot > c * c * Lengths2 * (1 + 1e-9);
+    }
+};
+
+Turn TurnAt(const std::vector<PointMm>& p, std::size_t j)
 {
     const std::size_t m = p.size() - 1;
     const PointMm at = p[j];
     PointMm prev = at, next = at;
-    for (std::size_t k = 1; k < m && prev == at; ++k)
-        prev = p[(j + m - k) % m];
-    for (std::size_t k = 1; k < m && next == at; ++k)
-        next = p[(j + k) % m];
+    // Repeated points are stepped over to the next distinct one each way.
+    for (std::size_t k = 1, i = j; k < m && prev == at; ++k) {
+        i = i == 0 ? m - 1 : i - 1;
+        prev = p[i];
+    }
+    for (std::size_t k = 1, i = j; k < m && next == at; ++k) {
+        i = i + 1 == m ? 0 : i + 1;
+        next = p[i];
+    }
     const double ax = at.X - prev.X, ay = at.Y - prev.Y, bx = next.X - at.X, by = next.Y - at.Y;
-    const double lengths = std::sqrt((ax * ax + ay * ay) * (bx * bx + by * by));
-    return lengths > 0 ? (ax * bx + ay * by) / lengths : 1;
+    return {ax * bx + ay * by, (ax * ax + ay * ay) * (bx * bx + by * by)};
 }
 
 // A place a path may be started from, in the weighted space where plain
 // distance is the travel's cost.
 struct Entry {
-    double X;
-    double Y;
+    // Single precision halves the memory the search walks, which on a large
+    // file costs more in first touches than the search itself; a metre
+    // still resolves to a tenth of a micrometre.
+    float X;
+    float Y;
     std::uint32_t Path;
     std::uint32_t Vertex; // open paths: 0 from the first point, 1 from the last
 };
+
+float Weighed(double mm, double weight)
+{
+    return static_cast<float>(mm * weight);
+}
 
 // The entries of the paths not yet cut, in a grid rebuilt smaller as they
 // are used up, so a search stays local to the knife.
@@ -228,7 +256,7 @@ public:
                 const std::size_t cell = r * n + c;
                 std::uint32_t end = FStart[cell] + FCount[cell];
                 for (std::uint32_t i = FStart[cell]; i < end;) {
-                    const Entry& e = FItems[i];
+                    const Entry& e = FEntries[FItems[i]];
                     if (FDone[e.Path]) { // ties are settled by path and vertex, so the order in a cell is free
                         FItems[i] = FItems[--end];
                         --FCount[cell];
@@ -237,7 +265,7 @@ public:
                     ++i;
                     if (FBlocked[e.Path])
                         continue;
-                    const double d2 = (e.X - x) * (e.X - x) + (e.Y - y) * (e.Y - y);
+                    const double ex = e.X - x, ey = e.Y - y, d2 = ex * ex + ey * ey;
                     if (!found || d2 < bestD2
                         || (d2 == bestD2
                             && (e.Path < FFound.Path || (e.Path == FFound.Path && e.Vertex < FFound.Vertex)))) {
@@ -279,6 +307,7 @@ private:
     {
         Box bound;
         std::vector<std::uint32_t> live;
+        live.reserve(FLive > 0 ? FLive : FEntries.size());
         for (std::size_t i = 0; i < FEntries.size(); ++i)
             if (!FDone[FEntries[i].Path]) {
                 live.push_back(static_cast<std::uint32_t>(i));
@@ -297,7 +326,7 @@ private:
         FCount.assign(n * n, 0);
         for (const std::uint32_t i : live) {
             const std::size_t cell = CellOf(FEntries[i]);
-            FItems[FStart[cell] + FCount[cell]++] = FEntries[i];
+            FItems[FStart[cell] + FCount[cell]++] = i;
         }
         FLive = FHeld = live.size();
     }
@@ -307,10 +336,10 @@ private:
     const std::vector<char>& FDone;
     const std::vector<char>& FBlocked;
     GridShape FShape{Box{}, 1};
-    // Each cell's entries by value, live ones first: FCount of them.
+    // Each cell's entries, live ones first: FCount of them.
     std::vector<std::uint32_t> FStart;
     std::vector<std::uint32_t> FCount;
-    std::vector<Entry> FItems;
+    std::vector<std::uint32_t> FItems;
     Entry FFound{};
     std::size_t FLive = 0;
     std::size_t FHeld = 0;
@@ -342,7 +371,12 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
     const double wx = options.Feed == FeedAxis::X ? options.FeedWeight : 1;
     const double wy = options.Feed == FeedAxis::Y ? options.FeedWeight : 1;
     std::vector<Entry> entries;
-    entries.reserve(4 * n);
+    // Room for the most there can be, taken once: address space costs
+    // nothing until used, where growing would touch the entries twice.
+    std::size_t mostEntries = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mostEntries += closed[i] ? paths[i].size() : 2;
+    entries.reserve(mostEntries);
     std::vector<std::size_t> entryCount(n, 0);
     std::vector<char> done(n, 0), blocked(n, 0);
     std::size_t toCut = 0;
@@ -363,14 +397,15 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             constexpr double IndexSpacingMm = 1;
             PointMm last = p.front();
             for (std::size_t j = 0; j + 1 < p.size(); ++j)
-                if (j == 0 || Distance(p[j], last) >= IndexSpacingMm) {
-                    entries.push_back({p[j].X * wx, p[j].Y * wy, path, static_cast<std::uint32_t>(j)});
+                if (const double dx = p[j].X - last.X, dy = p[j].Y - last.Y;
+                    j == 0 || dx * dx + dy * dy >= IndexSpacingMm * IndexSpacingMm) {
+                    entries.push_back({Weighed(p[j].X, wx), Weighed(p[j].Y, wy), path, static_cast<std::uint32_t>(j)});
                     last = p[j];
                 }
         } else {
-            entries.push_back({p.front().X * wx, p.front().Y * wy, path, 0});
+            entries.push_back({Weighed(p.front().X, wx), Weighed(p.front().Y, wy), path, 0});
             if (p.size() > 1 && !(p.back() == p.front()))
-                entries.push_back({p.back().X * wx, p.back().Y * wy, path, 1});
+                entries.push_back({Weighed(p.back().X, wx), Weighed(p.back().Y, wy), path, 1});
         }
         entryCount[i] = entries.size() - before;
     }
@@ -408,7 +443,10 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
                 const double c = cost(p[j]);
                 if (c > reach)
                     continue;
-                const double turn = TurnCos(p, j);
+                const Turn t = TurnAt(p, j);
+                if (t.Above(corner ? bestCos + Alike : bestCos))
+                    continue;
+                const double turn = t.Cos();
                 if (!corner ? turn <= bestCos : turn < bestCos - Alike || (turn <= bestCos + Alike && c < bestCost)) {
                     bestCos = corner ? std::min(bestCos, turn) : turn;
                     bestCost = c;
