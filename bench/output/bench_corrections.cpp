@@ -1,7 +1,8 @@
 // A Cut of the 1,000,000-line plot to a raw queue in HPGL with blade offset
-// (0.25 mm) and overcut (1 mm) on, against the same Cut without corrections,
-// alternating in the same run. Prints both medians, their ratio and the
-// jobs' sizes.
+// (0.25 mm) and overcut (1 mm) on, against the same Cut without corrections;
+// and a Cut scaled 100.7 % / 99.5 % with the axes squared by 0.3 degrees,
+// against the same scale alone; all alternating in the same run. Prints the
+// medians, their ratios and the jobs' sizes.
 //
 //   bench_corrections [runs]        runs defaults to 5
 
@@ -40,13 +41,20 @@ int main(int argc, char** argv)
     DeviceSettings corrected = plain;
     corrected.Corrections.BladeOffsetMm = 0.25;
     corrected.Corrections.OvercutMm = 1;
+    DeviceSettings scaled = plain;
+    scaled.Corrections.ScaleXPercent = 100.7;
+    scaled.Corrections.ScaleYPercent = 99.5;
+    DeviceSettings skewed = scaled;
+    skewed.Corrections.SkewDeg = 0.3;
+    const DeviceSettings* settings[] = {&plain, &corrected, &scaled, &skewed};
+    constexpr int Kinds = 4;
 
-    std::vector<double> times[2];
-    qint64 sizes[2] = {0, 0};
+    std::vector<double> times[Kinds];
+    qint64 sizes[Kinds] = {};
     QElapsedTimer t;
     for (int i = 0; i <= runs; ++i) {
-        for (int k = 0; k < 2; ++k) {
-            Printer().SetPrinter({queue.toStdString(), {}, {}}, k == 0 ? plain : corrected);
+        for (int k = 0; k < Kinds; ++k) {
+            Printer().SetPrinter({queue.toStdString(), {}, {}}, *settings[k]);
             t.start();
             PrintPlot(plot, 2);
             const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
@@ -65,5 +73,9 @@ int main(int argc, char** argv)
     std::printf("Cut median %.1f ms plain, %.1f ms with offset 0.25 mm and overcut 1 mm over %d runs each: ratio "
                 "%.2f (goal <= 1.5)\n",
                 p, c, runs, c / p);
+    const double sc = Median(times[2]), sk = Median(times[3]);
+    std::printf("Cut median %.1f ms scaled 100.7 %% / 99.5 %%, %.1f ms scaled and squared by 0.3 deg (%.1f MiB): "
+                "ratio %.3f (goal <= 1.05)\n",
+                sc, sk, static_cast<double>(sizes[3]) / (1 << 20), sk / sc);
     return 0;
 }
