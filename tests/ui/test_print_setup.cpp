@@ -82,6 +82,8 @@ DeviceSettings Kept()
 {
     DeviceSettings s = Settings("Custom.600x1000mm", 600, 1000, 1, SendAs::HPGL, true);
     s.Corrections = {99.5, 100.5, 0.25, 1, {}, CutOrderMode::Optimised, 5};
+    s.Corrections.Force = 120; // HP-GL's FS and VS
+    s.Corrections.Speed = 30;
     s.Line = *ParsePortSettings("19200,7,E,2,rtscts"); // as the defaults: only a port's is kept
     return s;
 }
@@ -187,8 +189,8 @@ void TestPrintSetup::rememberedRoundTrip()
     {
         QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
         store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
-        for (const char* key :
-             {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm", "CutOrder", "WeedBoxMm"})
+        for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm", "CutOrder", "WeedBoxMm",
+                                "Force", "Speed"})
             store.remove(QLatin1String(key));
     }
     settings.Corrections = {};
@@ -240,6 +242,13 @@ void TestPrintSetup::eachKeyReadOnItsOwn_data()
                                        << true;
     QTest::newRow("weed box out of range")
         << "WeedBoxMm" << QVariant("-2") << with([](DeviceSettings& s) { s.Corrections.WeedBoxMm = 0; }) << true;
+    QTest::newRow("force past HP-GL's") << "Force" << QVariant("401")
+                                        << with([](DeviceSettings& s) { s.Corrections.Force = 0; }) << true;
+    QTest::newRow("speed not whole") << "Speed" << QVariant("2.5")
+                                     << with([](DeviceSettings& s) { s.Corrections.Speed = 0; }) << true;
+    // Within what any language takes, past HP-GL's VS.
+    QTest::newRow("speed past HP-GL's") << "Speed" << QVariant("97")
+                                        << with([](DeviceSettings& s) { s.Corrections.Speed = 0; }) << true;
     QTest::newRow("cut order: Optimized") << "CutOrder" << QVariant("Optimized") << kept << false;
     QTest::newRow("landscape: no") << "Landscape" << QVariant("no")
                                    << with([](DeviceSettings& s) { s.Landscape = false; }) << false;
