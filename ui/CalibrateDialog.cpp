@@ -95,7 +95,7 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     ladderForm->addRow(toLabel, To);
     ladderForm->addRow(stepLabel, Step);
     // The grid: a row of three boxes for the forces, one for the speeds,
-    // filled with a middle part of the language's range.
+    // filled with a low part of the language's range.
     auto* gridPage = new QWidget;
     auto* gridForm = new QFormLayout(gridPage);
     gridForm->setContentsMargins(0, 0, 0, 0);
@@ -108,10 +108,16 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
             row->addWidget(*box);
         }
         step->setSpecialValueText(QObject::tr("Off"));
+        // Three round steps from a fifth of the way up.
         const int span = range.High - range.Low;
-        from->setValue(range.Low + span / 5);
-        to->setValue(range.Low + span / 5 + 2 * std::max(1, span / 10));
-        step->setValue(range.Command.empty() ? 0 : std::max(1, span / 10));
+        int nice = 1;
+        for (const int each : {2, 5, 10, 20, 50, 100})
+            if (each <= span / 8)
+                nice = each;
+        const int first = (range.Low + span / 5 + nice - 1) / nice * nice;
+        from->setValue(first);
+        to->setValue(first + 2 * nice);
+        step->setValue(range.Command.empty() ? 0 : nice);
         auto* label = new QLabel(text);
         label->setBuddy(from);
         gridForm->addRow(label, row);

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "cutter/CutterLanguage.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortList.h"
@@ -323,6 +324,7 @@ void TestPrintSetup::sendAsFollowsTheDevice_data()
     QTest::newRow("driver queue as DMPL") << "TestCutter" << int(SendAs::DMPL) << "DMPL" << sheets << "A4" << 0.0;
     QTest::newRow("Letter queue as GP-GL keeps Letter")
         << "Second" << int(SendAs::GPGL) << "GP-GL" << sheets << "Letter" << 0.0;
+    QTest::newRow("raw queue as CAMM-GL") << "Raw" << int(SendAs::CAMMGL) << "CAMM-GL" << sheets << "A4" << 0.0;
 }
 
 void TestPrintSetup::sendAsFollowsTheDevice()
@@ -354,9 +356,21 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     QCOMPARE(order->isEnabled(), cutter);
     order->setCurrentIndex(1);
     QCOMPARE(FDialog->Settings().Corrections.Order, CutOrderMode::Optimised);
+    // Force in the language's own range; CAMM-GL says it has no command.
+    const SendAs language = FDialog->Settings().Language;
+    const bool tools = cutter && language != SendAs::CAMMGL;
+    auto* force = Find<QSpinBox>("Force");
+    QCOMPARE(force->isEnabled(), tools);
+    QCOMPARE(Find<QLabel>("ToolNote")->text().contains(QLatin1String("no command")), language == SendAs::CAMMGL);
+    if (tools) {
+        force->setValue(force->maximum());
+        QCOMPARE(FDialog->Settings().Corrections.Force, double(ForceRange(language).High));
+    }
 
-    // Back to the driver: the device's own paper again, with its margins.
+    // Back to the driver: the device's own paper again, with its margins;
+    // the force was in the cutter language's units.
     sendAsList->setCurrentIndex(int(SendAs::Driver));
+    QCOMPARE(FDialog->Settings().Corrections.Force, 0.0);
     QCOMPARE(FDialog->Settings().PaperName, paper);
     QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0
                                                : paper == QLatin1String("A4") ? 5.0
@@ -467,7 +481,8 @@ void TestPrintSetup::unreachableServerIsReportedOnce()
 
 // Calibrate without a mouse: cut the scale lines, type a measurement, see
 // the old and the new scale, keep it (composed with the kept one); then the
-// ladder's best square becomes the blade offset.
+// ladder's best square becomes the blade offset, the grid's its force and
+// speed.
 void TestPrintSetup::calibrateFromTheKeyboard()
 {
     DeviceSettings settings = Settings("A4", 210, 297, 0, SendAs::HPGL);
@@ -520,6 +535,20 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTRY_COMPARE(dialog.Settings().Corrections.SkewDeg, 0.101);
     QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.SkewDeg, 0.101);
     QCOMPARE(dialog.DiagonalA->value(), 242.07); // 190 x 150 mm on A4
+
+    // The grid, in HP-GL's grams and cm/s: 3 forces by 3 speeds; square 5
+    // is the middle of both.
+    dialog.PatternList->setCurrentIndex(dialog.PatternList->findData(int(CalibrationPattern::Grid)));
+    QVERIFY2(dialog.Order->text().contains(QStringLiteral("9 squares")), qPrintable(dialog.Order->text()));
+    type(Qt::Key_B, "5");
+    QVERIFY2(dialog.Change->text().contains(QStringLiteral("Force: off → 100, speed: off → 30")),
+             qPrintable(dialog.Change->text()));
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    QTRY_COMPARE(dialog.Settings().Corrections.Force, 100.0);
+    QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.Speed, 30.0);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(cuts.size(), size_t(3));
+    QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
 }
 
 QTEST_MAIN(TestPrintSetup)
