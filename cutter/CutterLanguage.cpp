@@ -280,6 +280,14 @@ std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink
     return nullptr;
 }
 
+namespace {
+
+struct LanguageTools {
+    SendAs Language;
+    ToolRange Force;
+    ToolRange Speed;
+};
+
 // Where each command is documented, and the range taken:
 // - HP-GL VS, velocity in cm/s: HP 7470A Interfacing and Programming Manual,
 //   "The Velocity Select Instruction, VS": 97 or more is an error; a plotter
@@ -299,16 +307,32 @@ std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink
 // - CAMM-GL I mode 1: Roland's list of its instructions (the CAMM-GL III
 //   list in its cutters' manuals, PNC-900: "mode1") has no command for
 //   either, so nothing is sent.
+constexpr LanguageTools ToolCommands[] = {
+    {SendAs::HPGL, {"FS", 1, 400, "g"}, {"VS", 1, 96, "cm/s"}},
+    {SendAs::DMPL, {"BP", 1, 400, "g"}, {"V", 1, 99, "levels"}},
+    {SendAs::GPGL, {"FX", 1, 31, "levels"}, {"!", 1, 10, "levels"}},
+};
+
+const LanguageTools* ToolsOf(SendAs language)
+{
+    for (const LanguageTools& each : ToolCommands)
+        if (each.Language == language)
+            return &each;
+    return nullptr;
+}
+
+} // namespace
+
 ToolRange ForceRange(SendAs language)
 {
-    switch (language) {
-    case SendAs::HPGL: return {"FS", 1, 400, "g"};
-    case SendAs::DMPL: return {"BP", 1, 400, "g"};
-    case SendAs::GPGL: return {"FX", 1, 31, "levels"};
-    case SendAs::CAMMGL:
-    case SendAs::Driver: break;
-    }
-    return {};
+    const LanguageTools* tools = ToolsOf(language);
+    return tools ? tools->Force : ToolRange{};
+}
+
+ToolRange SpeedRange(SendAs language)
+{
+    const LanguageTools* tools = ToolsOf(language);
+    return tools ? tools->Speed : ToolRange{};
 }
 
 std::string_view LanguageName(SendAs language)
@@ -321,18 +345,6 @@ std::string_view LanguageName(SendAs language)
     case SendAs::Driver: break;
     }
     return "the printer driver";
-}
-
-ToolRange SpeedRange(SendAs language)
-{
-    switch (language) {
-    case SendAs::HPGL: return {"VS", 1, 96, "cm/s"};
-    case SendAs::DMPL: return {"V", 1, 99, "levels"};
-    case SendAs::GPGL: return {"!", 1, 10, "levels"};
-    case SendAs::CAMMGL:
-    case SendAs::Driver: break;
-    }
-    return {};
 }
 
 std::string ToolSettingProblem(SendAs language, const ToolSetting& tool)
