@@ -37,6 +37,7 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -701,6 +702,13 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r, settings);
+    // Asked for, but with nothing to send it by: said, not passed over.
+    std::vector<std::string> unsent;
+    for (const auto& [asked, range, what] : {std::tuple(r.Corrections.Force, ForceRange(settings.Language), "force"),
+                                             std::tuple(r.Corrections.Speed, SpeedRange(settings.Language), "speed")})
+        if (asked.value_or(0) > 0 && range.Command.empty())
+            unsent.push_back(
+                Format("%1 has no command for the %2: it is not sent", LanguageName(settings.Language), what));
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;
@@ -726,6 +734,7 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         toKeep = kept;
         toKeep->Corrections = settings.Corrections;
     }
+    notices.insert(notices.end(), unsent.begin(), unsent.end());
     if (!r.Cut) {
         SaveSettings(identity.Device, *toKeep);
         return notices;

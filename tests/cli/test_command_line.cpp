@@ -512,6 +512,9 @@ void TestCommandLine::cutsToFile_data()
         << SendAs::HPGL << 10 << QSizeF(106 * 0.8, 108 * 1.25) << QPointF(0, 108 * 1.25) << QString();
     QTest::newRow("test cut") << QStringList{"--send-as", "dmpl", "--pattern", "test-cut"} << SendAs::DMPL << 2
                               << QSizeF(10, 10) << QPointF(0, 297) << QString();
+    QTest::newRow("test cut with a force CAMM-GL has no command for")
+        << QStringList{"--send-as", "camm", "--pattern", "test-cut", "--force", "80"} << SendAs::CAMMGL << 2
+        << QSizeF(10, 10) << QPointF(0, 297) << "CAMM-GL has no command for the force: it is not sent";
     // A test cut that fills the sheet leaves no room to align the blade: cut
     // without the stroke (the holder's path reaching past the square by the
     // offset), and told.
