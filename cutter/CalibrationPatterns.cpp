@@ -195,9 +195,13 @@ std::vector<int> ToolStepValues(const ToolSteps& s, std::string_view what)
         throw EConvertError(Format("The %1 must rise from FROM (1 or more) to TO in whole steps that lead to TO; "
                                    "%2:%3:%4 does not",
                                    what, s.From, s.To, s.Step));
+    const int count = (s.To - s.From) / s.Step + 1;
+    if (count > MaxLadderSquares)
+        throw EConvertError(Format("%1 %2 are too many for one grid; at most %3 cells fit its numbering", count, what,
+                                   MaxLadderSquares));
     std::vector<int> values;
-    for (int v = s.From; v <= s.To && values.size() <= static_cast<size_t>(MaxLadderSquares); v += s.Step)
-        values.push_back(v);
+    for (int i = 0; i < count; ++i)
+        values.push_back(s.From + i * s.Step);
     return values;
 }
 

@@ -58,7 +58,8 @@ struct ToolSteps {
 // EConvertError for anything else.
 ToolSteps ParseToolSteps(std::string_view text, std::string_view what);
 // The values first to last; throws EConvertError for a step that does not
-// lead from FROM to TO. Not checked against a language here.
+// lead from FROM to TO, or more than a grid takes. Not checked against a
+// language here.
 std::vector<int> ToolStepValues(const ToolSteps& steps, std::string_view what);
 
 // The scale pattern's size, for a line of lengthMm.

@@ -734,6 +734,8 @@ void TestCommandLine::badInputLeavesNothing_data()
         << 2 << "GP-GL takes a force of 1 to 31 levels; 10 to 40 does not fit";
     QTest::newRow("grid with no steps") << file + QStringList{"--pattern", "grid"} << 2
                                         << "The grid needs the forces or the speeds";
+    QTest::newRow("grid of two billion speeds") << file + QStringList{"--pattern", "grid", "--speeds", "1:2147483647:1"}
+                                                << 2 << "2147483647 speeds are too many for one grid";
     QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
                                      << "\"inf\" is not a value for --overcut; it takes one length in mm";
     // Every value is echoed cut short (each message's length is checked too).

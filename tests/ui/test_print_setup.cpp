@@ -83,8 +83,10 @@ DeviceSettings Kept()
 {
     DeviceSettings s = Settings("Custom.600x1000mm", 600, 1000, 1, SendAs::HPGL, true);
     s.Corrections = {99.5, 100.5, 0.25, 1, {}, CutOrderMode::Optimised, 5};
-    s.Corrections.Force = 120; // HP-GL's FS and VS
-    s.Corrections.Speed = 30;
+    // HP-GL's FS and VS, of other lengths than the bad values below: a file
+    // of the same size and time would be taken as unchanged by QSettings.
+    s.Corrections.Force = 80;
+    s.Corrections.Speed = 5;
     s.Line = *ParsePortSettings("19200,7,E,2,rtscts"); // as the defaults: only a port's is kept
     return s;
 }
