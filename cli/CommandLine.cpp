@@ -5,6 +5,7 @@
 #include "common/Exceptions.h"
 #include "common/Text.h"
 #include "cutter/CutOrder.h"
+#include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
 #include "output/PagePlacement.h"
@@ -36,6 +37,7 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -191,6 +193,8 @@ struct CorrectionChoices {
     std::optional<double> WeedBoxMm;
     std::optional<SquareMeasurement> MeasuredSquare;
     std::optional<double> SkewDeg;
+    std::optional<double> Force;
+    std::optional<double> Speed;
     bool Save = false;
 };
 
@@ -249,10 +253,17 @@ const std::vector<OptionSpec>& Options()
          "For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as 9600,8,N,1,xonxoff; "
          "FLOW is none, xonxoff or rtscts (default: the port's)."},
         {"pattern", 0, "PATTERN",
-         "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets), test-cut "
-         "or square (a rectangle to square the axes by) (default: sample)."},
+         "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets), test-cut, "
+         "square (a rectangle to square the axes by) or grid (squares in rows of forces and columns of speeds) "
+         "(default: sample)."},
         {"length", 0, "MM", "Length of the scale lines in mm, from 50 to what the sheet takes (default: 200)."},
         {"offsets", 0, "FROM:TO:STEP", "The ladder's blade offsets in mm (default: 0:0.5:0.05)."},
+        {"forces", 0, "FROM:TO:STEP",
+         "The grid's rows: forces in the cutter language's units, such as 2:10:2 (without it, every row is the "
+         "device's force); at most 25 cells in all."},
+        {"speeds", 0, "FROM:TO:STEP",
+         "The grid's columns: speeds in the cutter language's units (without it, every column is the device's "
+         "speed)."},
         {"scale", 0, "X%[,Y%]", "Scale correction along x and y, 25% to 400%; one value for both."},
         {"measured", 0, "XMM[,YMM]",
          "The scale lines as measured (cut with the device's current corrections and --length); sets the scale "
@@ -264,6 +275,12 @@ const std::vector<OptionSpec>& Options()
         {"skew", 0, "DEG", "Skew correction: how far the cutter's y axis leans from square, -2 to 2 degrees."},
         {"blade-offset", 0, "MM", "Drag knife blade offset, 0 (off) to 1.5 mm."},
         {"overcut", 0, "MM", "Cut closed shapes again past their start, 0 to 5 mm."},
+        {"force", 0, "N",
+         "Knife force sent at the start of each job, in the language's units: HPGL FS 1 to 400, DMPL BP 1 to 400 "
+         "(g), GP-GL FX 1 to 31; CAMM-GL has no command; 0: the cutter's own (default: the device's)."},
+        {"speed", 0, "N",
+         "Cutting speed sent at the start of each job: HPGL VS 1 to 96 (cm/s), DMPL V 1 to 99, GP-GL ! 1 to 10; "
+         "CAMM-GL has no command; 0: the cutter's own (default: the device's)."},
         {"order", 0, "ORDER",
          "Order of the cuts: drawn (as the plot has them) or optimised (shapes inside others first, then the "
          "nearest, with the least travel) (default: the device's)."},
@@ -365,7 +382,7 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
     if (parser.IsSet("pattern")) {
         const auto chosen = PatternFromWord(parser.Value("pattern"));
         if (!chosen)
-            throw EUsage(Format("Unknown pattern \"%1\"; use sample, scale, ladder or test-cut",
+            throw EUsage(Format("Unknown pattern \"%1\"; use sample, scale, ladder, test-cut, square or grid",
                                 Quoted(parser.Value("pattern"))));
         if (!r.PlotFile.empty())
             throw EUsage("Cut either a pattern or a plot file");
@@ -384,6 +401,15 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
                 throw EUsage("--offsets is for --pattern ladder");
             r.Pattern.Offsets = ParseLadderSteps(parser.Value("offsets"));
             LadderOffsets(r.Pattern.Offsets);
+        }
+        for (const auto& [option, steps] :
+             {std::pair("forces", &r.Pattern.Forces), std::pair("speeds", &r.Pattern.Speeds)}) {
+            if (!parser.IsSet(option))
+                continue;
+            if (r.Pattern.Pattern != CalibrationPattern::Grid)
+                throw EUsage(Format("--%1 is for --pattern grid", option));
+            *steps = ParseToolSteps(parser.Value(option), option);
+            ToolStepValues(*steps, option);
         }
     } catch (const EConvertError& e) {
         throw EUsage(e.Message());
@@ -428,12 +454,22 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
             throw EUsage(
                 Format("\"%1\" is not a value for --skew; it takes one angle in degrees, such as 0.3", Quoted(text)));
     }
+    for (const auto& [option, value] : {std::pair("force", &c.Force), std::pair("speed", &c.Speed)}) {
+        if (!parser.IsSet(option))
+            continue;
+        const std::string text = parser.Value(option);
+        *value = IntFromText(text);
+        if (!*value || **value < 0)
+            throw EUsage(Format("\"%1\" is not a value for --%2; it takes a whole number in the cutter language's "
+                                "units, 0 for the cutter's own",
+                                Quoted(text), option));
+    }
     r.Verbose = parser.IsSet("verbose");
     c.Save = parser.IsSet("save");
     if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm && !c.Order && !c.WeedBoxMm
-        && !c.MeasuredSquare && !c.SkewDeg)
+        && !c.MeasuredSquare && !c.SkewDeg && !c.Force && !c.Speed)
         throw EUsage("--save keeps corrections: give --scale, --measured, --measured-square, --skew, --blade-offset, "
-                     "--overcut, --order or --weed-box");
+                     "--overcut, --order, --weed-box, --force or --speed");
     if (!r.Cut && (parser.IsSet("pattern") || !r.PlotFile.empty() || parser.IsSet("output") || r.Wait))
         throw EUsage("Nothing is cut without --cut");
     return r;
@@ -458,12 +494,20 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r, const
         c.Order = choice.Order.value_or(c.Order);
         c.WeedBoxMm = choice.WeedBoxMm.value_or(c.WeedBoxMm);
         c.SkewDeg = choice.SkewDeg.value_or(c.SkewDeg);
+        c.Force = choice.Force.value_or(c.Force);
+        c.Speed = choice.Speed.value_or(c.Speed);
         if (choice.MeasuredSquare) {
             const auto [width, height] = SquarePatternSizeMm(sheet);
             c = WithMeasuredSquare(c, width, height, *choice.MeasuredSquare,
                                    SheetToCutterSkewSign(sheet.Rotate90, sheet.MirrorX, sheet.MirrorY));
         }
-        return CheckedCorrections(c);
+        c = CheckedCorrections(c);
+        // Only what is asked here: a device's kept value out of the language
+        // chosen for one cut fails that cut when its job is drawn.
+        if (choice.Force || choice.Speed)
+            if (std::string problem = ToolSettingProblem(sheet.Language, {c.Force, c.Speed}); !problem.empty())
+                throw EConvertError(std::move(problem));
+        return c;
     } catch (const EConvertError& e) {
         throw EUsage(e.Message());
     }
@@ -658,6 +702,13 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
     settings.Corrections = ChosenCorrections(settings.Corrections, r, settings);
+    // Asked for, but with nothing to send it by: said, not passed over.
+    std::vector<std::string> unsent;
+    for (const auto& [asked, range, what] : {std::tuple(r.Corrections.Force, ForceRange(settings.Language), "force"),
+                                             std::tuple(r.Corrections.Speed, SpeedRange(settings.Language), "speed")})
+        if (asked.value_or(0) > 0 && range.Command.empty())
+            unsent.push_back(
+                Format("%1 has no command for the %2: it is not sent", LanguageName(settings.Language), what));
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;
@@ -683,6 +734,7 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         toKeep = kept;
         toKeep->Corrections = settings.Corrections;
     }
+    notices.insert(notices.end(), unsent.begin(), unsent.end());
     if (!r.Cut) {
         SaveSettings(identity.Device, *toKeep);
         return notices;

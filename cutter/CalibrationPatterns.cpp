@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::array<const char*, 5> PatternWords = {"sample", "scale", "ladder", "test-cut", "square"};
+constexpr std::array<const char*, 6> PatternWords = {"sample", "scale", "ladder", "test-cut", "square", "grid"};
 
 // Hundredths of a mm.
 std::int32_t Units(double mm)
@@ -32,6 +32,22 @@ void SquareWithTriangle(TPLT& plot, std::int32_t x, std::int32_t y)
     const std::int32_t s = Units(TestSquareMm);
     Path(plot, {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}, {x, y}});
     Path(plot, {{x + 200, y + 200}, {x + 800, y + 200}, {x + 500, y + 800}, {x + 200, y + 200}});
+}
+
+// The ladder's square with its number in tally ticks under it (a long tick
+// for five, a short one for one), its lower left corner at (x, 0) and the
+// square 6 mm up; how many polylines it took.
+constexpr std::int32_t LadderPitch = 1500, SquareBottom = 600;
+int NumberedSquare(TPLT& plot, std::int32_t x, std::int32_t y, int number)
+{
+    constexpr std::int32_t TickGap = 100, Short = 200, Long = 400;
+    SquareWithTriangle(plot, x, y + SquareBottom);
+    const int marks = number / 5 + number % 5;
+    for (int i = 0; i < marks; ++i) {
+        const std::int32_t tx = x + TickGap * (i + 1);
+        Path(plot, {{tx, y}, {tx, y + (i < number / 5 ? Long : Short)}});
+    }
+    return 2 + marks;
 }
 
 // Scale pattern layout (hundredths of a mm): the x line at y 3 mm, from x 6 mm;
@@ -137,18 +153,56 @@ void MakeLadderPattern(TPLT& plot, const std::vector<double>& offsets, std::vect
 {
     plot.Reset();
     pathOffsets.clear();
-    constexpr std::int32_t Pitch = 1500, SquareBottom = 600, TickGap = 100, Short = 200, Long = 400;
     for (size_t k = 0; k < offsets.size(); ++k) {
-        const std::int32_t x = static_cast<std::int32_t>(k) * Pitch;
-        SquareWithTriangle(plot, x, SquareBottom);
-        const int number = static_cast<int>(k) + 1;
-        const int marks = number / 5 + number % 5;
-        for (int i = 0; i < marks; ++i) {
-            const std::int32_t tx = x + TickGap * (i + 1);
-            Path(plot, {{tx, 0}, {tx, i < number / 5 ? Long : Short}});
-        }
-        pathOffsets.insert(pathOffsets.end(), static_cast<size_t>(2 + marks), offsets[k]);
+        const int paths = NumberedSquare(plot, static_cast<std::int32_t>(k) * LadderPitch, 0, static_cast<int>(k) + 1);
+        pathOffsets.insert(pathOffsets.end(), static_cast<size_t>(paths), offsets[k]);
     }
+}
+
+void MakeGridPattern(TPLT& plot, const std::vector<ToolSetting>& cells, int columns,
+                     std::vector<ToolSetting>& pathTools)
+{
+    plot.Reset();
+    pathTools.clear();
+    if (columns <= 0)
+        return;
+    // A row: the ticks, the square above them, and a gap.
+    constexpr std::int32_t RowPitch = 2000;
+    const int rows = (static_cast<int>(cells.size()) + columns - 1) / columns;
+    for (size_t k = 0; k < cells.size(); ++k) {
+        const int row = static_cast<int>(k) / columns, column = static_cast<int>(k) % columns;
+        const int paths =
+            NumberedSquare(plot, column * LadderPitch, (rows - 1 - row) * RowPitch, static_cast<int>(k) + 1);
+        pathTools.insert(pathTools.end(), static_cast<size_t>(paths), cells[k]);
+    }
+}
+
+ToolSteps ParseToolSteps(std::string_view text, std::string_view what)
+{
+    const std::vector<std::string> parts = Split(text, ':');
+    std::optional<int> values[3];
+    for (size_t i = 0; parts.size() == 3 && i < 3; ++i)
+        values[i] = IntFromText(parts[i]);
+    if (!values[0] || !values[1] || !values[2])
+        throw EConvertError(
+            Format("\"%1\" is not a row of %2; use FROM:TO:STEP in whole numbers such as 2:10:2", Quoted(text), what));
+    return {*values[0], *values[1], *values[2]};
+}
+
+std::vector<int> ToolStepValues(const ToolSteps& s, std::string_view what)
+{
+    if (s.From < 1 || s.To < s.From || s.Step < 1 || (s.To - s.From) % s.Step != 0)
+        throw EConvertError(Format("The %1 must rise from FROM (1 or more) to TO in whole steps that lead to TO; "
+                                   "%2:%3:%4 does not",
+                                   what, s.From, s.To, s.Step));
+    const int count = (s.To - s.From) / s.Step + 1;
+    if (count > MaxLadderSquares)
+        throw EConvertError(Format("%1 %2 are too many for one grid; at most %3 cells fit its numbering", count, what,
+                                   MaxLadderSquares));
+    std::vector<int> values;
+    for (int i = 0; i < count; ++i)
+        values.push_back(s.From + i * s.Step);
+    return values;
 }
 
 void MakeTestCutPattern(TPLT& plot)

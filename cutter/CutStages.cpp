@@ -5,8 +5,8 @@
 #include <numbers>
 #include <utility>
 
-WeedBoxStage::WeedBoxStage(PathStage& next, double distanceMm, double offsetMm) noexcept
-    : FNext(next), FDistance(distanceMm), FOffset(offsetMm)
+WeedBoxStage::WeedBoxStage(PathStage& next, double distanceMm, double offsetMm, const ToolSetting& tool) noexcept
+    : FNext(next), FDistance(distanceMm), FOffset(offsetMm), FTool(tool)
 {}
 
 void WeedBoxStage::Path(CutPathItem& path)
@@ -23,7 +23,7 @@ void WeedBoxStage::Path(CutPathItem& path)
 
 void WeedBoxStage::Finish()
 {
-    CutPathItem box{WeedBox({{FLow, FHigh}}, FDistance), FOffset, false, true};
+    CutPathItem box{WeedBox({{FLow, FHigh}}, FDistance), FOffset, false, true, FTool};
     if (FAny && !box.Points.empty())
         FNext.Path(box);
     FNext.Finish();
@@ -46,6 +46,7 @@ void ClipStage::Path(CutPathItem& path)
     FPiece.Points.clear();
     FPiece.OffsetMm = path.OffsetMm;
     FPiece.Added = path.Added;
+    FPiece.Tool = path.Tool;
     FPiece.Resumes = false;
     bool cutting = false; // the piece ends where this segment starts
     for (size_t i = 1; i < path.Points.size(); ++i) {
@@ -126,6 +127,7 @@ void OrderStage::Path(CutPathItem& path)
     }
     FPaths.push_back(std::move(path.Points));
     FOffsets.push_back(path.OffsetMm);
+    FTools.push_back(path.Tool);
 }
 
 void OrderStage::Finish()
@@ -136,7 +138,8 @@ void OrderStage::Finish()
     CutPaths ordered = ApplyCutOrder(FPaths, order);
     FPaths.clear();
     for (size_t i = 0; i < ordered.size(); ++i) {
-        CutPathItem item{std::move(ordered[i]), FOffsets[order.Steps[i].Index], false, false};
+        const size_t drawn = order.Steps[i].Index;
+        CutPathItem item{std::move(ordered[i]), FOffsets[drawn], false, false, FTools[drawn]};
         FNext.Path(item);
     }
     for (CutPathItem& added : FAdded)
@@ -155,9 +158,23 @@ void OvercutStage::Path(CutPathItem& path)
     FNext.Path(path);
 }
 
-EncodeStage::EncodeStage(CutterEncoder& encoder, bool dropRepeats) noexcept
-    : FEncoder(encoder), FUnitsPerMm(encoder.UnitsPerMm()), FDropRepeats(dropRepeats)
+EncodeStage::EncodeStage(CutterEncoder& encoder, bool dropRepeats, const ToolSetting& own) noexcept
+    : FEncoder(encoder), FUnitsPerMm(encoder.UnitsPerMm()), FDropRepeats(dropRepeats), FOwn(own), FTool(own)
 {}
+
+void EncodeStage::Tool(const ToolSetting& tool)
+{
+    if (tool == FTool)
+        return;
+    FTool = tool;
+    FEncoder.SetTool(tool);
+}
+
+void EncodeStage::Finish()
+{
+    // The cutter is not left at the last grid cell's force.
+    Tool(FOwn);
+}
 
 PlotterPoint EncodeStage::Units(PointMm p) const noexcept
 {
@@ -168,6 +185,7 @@ void EncodeStage::Path(CutPathItem& path)
 {
     if (path.Points.size() < 2)
         return;
+    Tool(path.Tool);
     if (FDropRepeats) {
         ToolUp(path.Points.front());
         for (size_t i = 1; i < path.Points.size(); ++i)
@@ -207,6 +225,7 @@ void BladeStage::Path(CutPathItem& path)
 {
     if (path.Points.empty())
         return;
+    FNext.Tool(path.Tool);
     FCompensation.SetOffset(path.OffsetMm);
     FCompensation.MoveTo(path.Points.front());
     for (size_t i = 1; i < path.Points.size(); ++i)

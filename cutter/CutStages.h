@@ -28,6 +28,8 @@ struct CutPathItem {
     // Added by the job itself (the weed box): not part of the plot, so not
     // counted in what fell on the sheet, and cut after the plot.
     bool Added = false;
+    // The force and speed it is cut with (the grid gives each cell its own).
+    ToolSetting Tool;
 };
 
 class PathStage {
@@ -43,7 +45,7 @@ public:
 // cut last; paths pass on untouched.
 class WeedBoxStage final : public PathStage {
 public:
-    WeedBoxStage(PathStage& next, double distanceMm, double offsetMm) noexcept;
+    WeedBoxStage(PathStage& next, double distanceMm, double offsetMm, const ToolSetting& tool = {}) noexcept;
     void Path(CutPathItem& path) override;
     void Finish() override;
 
@@ -51,6 +53,7 @@ private:
     PathStage& FNext;
     double FDistance;
     double FOffset;
+    ToolSetting FTool;
     PointMm FLow;
     PointMm FHigh;
     bool FAny = false;
@@ -116,6 +119,7 @@ private:
     CutOrderOptions FOptions;
     CutPaths FPaths;
     std::vector<double> FOffsets;
+    std::vector<ToolSetting> FTools;
     std::vector<CutPathItem> FAdded;
     double FBefore = 0;
     double FAfter = 0;
@@ -141,10 +145,14 @@ private:
 class EncodeStage final : public PathStage, public ToolPathSink {
 public:
     // dropRepeats: a cut to where the tool already is is left out. Jobs
-    // without corrections keep them, as they always had them.
-    EncodeStage(CutterEncoder& encoder, bool dropRepeats) noexcept;
+    // without corrections keep them, as they always had them. own: the
+    // force and speed the job began with, set again at its end when a path
+    // had others.
+    EncodeStage(CutterEncoder& encoder, bool dropRepeats, const ToolSetting& own = {}) noexcept;
     void Path(CutPathItem& path) override;
-    void Finish() override {}
+    void Finish() override;
+    // The force and speed for the moves that follow; sent when they change.
+    void Tool(const ToolSetting& tool);
     void ToolUp(PointMm to) override;
     void Cut(PointMm to) override;
 
@@ -154,6 +162,8 @@ private:
     CutterEncoder& FEncoder;
     double FUnitsPerMm;
     bool FDropRepeats;
+    ToolSetting FOwn;
+    ToolSetting FTool;
     PlotterPoint FAt;
 };
 

@@ -53,6 +53,8 @@ CutterCorrections RoundedCorrections(const CutterCorrections& c)
     r.OvercutMm = RoundTo(c.OvercutMm, 0.01);
     r.WeedBoxMm = RoundTo(c.WeedBoxMm, 0.01);
     r.SkewDeg = RoundTo(c.SkewDeg, 0.001);
+    r.Force = std::round(c.Force);
+    r.Speed = std::round(c.Speed);
     return r;
 }
 
@@ -72,6 +74,8 @@ std::string CorrectionsProblem(const CutterCorrections& c)
         return Format("The weed box must be from 0 to %1 mm outside the design (0 is none)", MaxWeedBoxMm);
     if (!Within(c.SkewDeg, -MaxSkewDeg, MaxSkewDeg))
         return Format("The skew must be from -%1 to %1 degrees", MaxSkewDeg);
+    if (!Within(c.Force, 0, MaxToolValue) || !Within(c.Speed, 0, MaxToolValue))
+        return Format("The force and the speed must be from 0 (the cutter's own) to %1", MaxToolValue);
     return {};
 }
 

@@ -18,6 +18,15 @@ enum class CutOrderMode { Drawn, Optimised };
 std::string_view CutOrderWord(CutOrderMode mode);
 std::optional<CutOrderMode> CutOrderFromWord(std::string_view word);
 
+// The knife's force and the cutting speed, in the device's language's own
+// units (levels or grams, cm/s or levels; see ToolRanges in
+// CutterLanguage.h). 0 leaves the cutter's own setting.
+struct ToolSetting {
+    double Force = 0;
+    double Speed = 0;
+    friend bool operator==(const ToolSetting&, const ToolSetting&) = default;
+};
+
 struct CutterCorrections {
     // Per axis of the sheet as the job sees it, in percent (0.01 % steps).
     double ScaleXPercent = 100;
@@ -39,6 +48,12 @@ struct CutterCorrections {
     // degrees (positive: the angle between them is wider than 90); the cut
     // is sheared back by as much. 0 is off.
     double SkewDeg = 0;
+    // Force and speed sent at the start of every job; 0 sends nothing.
+    double Force = 0;
+    double Speed = 0;
+    // One job only, never kept: force and speed for each polyline in
+    // drawing order (the force x speed grid), in place of the two above.
+    std::vector<ToolSetting> PathTools{};
     friend bool operator==(const CutterCorrections&, const CutterCorrections&) = default;
 };
 
@@ -48,12 +63,15 @@ inline constexpr double MaxBladeOffsetMm = 1.5;
 inline constexpr double MaxOvercutMm = 5;
 inline constexpr double MaxWeedBoxMm = 50;
 inline constexpr double MaxSkewDeg = 2;
+// Past any language's force or speed: the language's own range is checked
+// where the language is known (ToolSettingProblem).
+inline constexpr double MaxToolValue = 1000;
 
 // Whether the job's path needs reworking (offset or overcut); scale alone
 // changes only the numbers.
 bool ReshapesPath(const CutterCorrections& c);
 
-// The values rounded to their steps (0.01 % and 0.01 mm); an empty text when
+// The values rounded to their steps (0.01 %, 0.01 mm, whole force and speed); an empty text when
 // all are in range, else what is wrong, for the user.
 CutterCorrections RoundedCorrections(const CutterCorrections& c);
 std::string CorrectionsProblem(const CutterCorrections& c);

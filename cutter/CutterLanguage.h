@@ -31,6 +31,7 @@ public:
     CutterEncoder& operator=(const CutterEncoder&) = delete;
 
     virtual double UnitsPerMm() const noexcept = 0;
+    virtual SendAs Language() const noexcept = 0;
 
     // The job's opening instructions.
     virtual void Begin() = 0;
@@ -38,6 +39,10 @@ public:
     virtual void MoveTo(PlotterPoint p) = 0;
     // Cuts a straight line from the current position to p.
     virtual void CutTo(PlotterPoint p) = 0;
+    // Lifts the tool and sets the force and the speed for what follows, in
+    // the language's own commands; a value of 0, or one the language has no
+    // command for, is not sent. The values are in range (ToolSettingProblem).
+    void SetTool(const ToolSetting& tool);
     // Lifts the tool, closes the job and hands everything to the sink.
     // Throws EFileError when the sink refuses bytes, here or in any call
     // above (bytes go out in pieces while the job is drawn); after a failure
@@ -46,6 +51,10 @@ public:
 
 protected:
     virtual void Close() = 0;
+    // Lifts the tool and ends any instruction under way.
+    virtual void Pause() = 0;
+    // Ends an instruction.
+    virtual void PutEnd() = 0;
     void Put(std::string_view text);
     void Put(char c) { Put(std::string_view(&c, 1)); }
     void PutNumber(std::int64_t v);
@@ -63,6 +72,24 @@ private:
 
 // The encoder for a language; nullptr for SendAs::Driver.
 std::unique_ptr<CutterEncoder> MakeCutterEncoder(SendAs language, ByteSink& sink);
+
+// The force and speed a language takes, in its own units: the instruction,
+// the lowest and highest value its makers document, and the unit for the
+// user. Empty Command: the language has no command for it.
+struct ToolRange {
+    std::string_view Command;
+    int Low = 0;
+    int High = 0;
+    std::string_view Unit;
+};
+ToolRange ForceRange(SendAs language);
+// The language's name for the user: "HPGL", "DMPL", "GP-GL", "CAMM-GL".
+std::string_view LanguageName(SendAs language);
+ToolRange SpeedRange(SendAs language);
+// What is wrong with the force and speed for the language, for the user;
+// empty when each is 0 (unset), in range, or for a language without its
+// command (which sends nothing for it).
+std::string ToolSettingProblem(SendAs language, const ToolSetting& tool);
 
 // How a job the encoder above wrote is cut short once its first `sent` bytes
 // have gone: More bytes of it finish the coordinate pair (or the instruction)

@@ -13,7 +13,14 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
     if (!FEncoder)
         throw EPrinter("No cutter language is chosen for this device");
     const CutterCorrections& c = FCorrections;
-    FEncode = std::make_unique<EncodeStage>(*FEncoder, ReshapesPath(c));
+    // Refused before a byte is written.
+    const ToolSetting own{c.Force, c.Speed};
+    for (const ToolSetting& tool : c.PathTools)
+        if (std::string problem = ToolSettingProblem(settings.Language, tool); !problem.empty())
+            throw EConvertError(std::move(problem));
+    if (std::string problem = ToolSettingProblem(settings.Language, own); !problem.empty())
+        throw EConvertError(std::move(problem));
+    FEncode = std::make_unique<EncodeStage>(*FEncoder, ReshapesPath(c), own);
     PathStage* next = FEncode.get();
     // The scale on the cutter's own axes.
     const double scaleX = (settings.Rotate90 ? c.ScaleYPercent : c.ScaleXPercent) / 100;
@@ -46,11 +53,12 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
     FClip = std::make_unique<ClipStage>(*FAxes, Page().WidthMm, Page().HeightMm);
     FFirst = FClip.get();
     if (c.WeedBoxMm > 0) {
-        FWeed = std::make_unique<WeedBoxStage>(*FClip, c.WeedBoxMm, c.BladeOffsetMm);
+        FWeed = std::make_unique<WeedBoxStage>(*FClip, c.WeedBoxMm, c.BladeOffsetMm, own);
         FFirst = FWeed.get();
     }
     FPath = std::make_unique<CutPathItem>();
     FEncoder->Begin();
+    FEncoder->SetTool(own);
 }
 
 CutterSurface::~CutterSurface() = default;
@@ -99,6 +107,8 @@ void CutterSurface::Polyline(const TPoint* points, int count)
         FPath->Points.push_back(SheetMm(points[i]));
     FPath->OffsetMm = pathIndex < FCorrections.PathOffsetsMm.size() ? FCorrections.PathOffsetsMm[pathIndex]
                                                                     : FCorrections.BladeOffsetMm;
+    FPath->Tool = pathIndex < FCorrections.PathTools.size() ? FCorrections.PathTools[pathIndex]
+                                                            : ToolSetting{FCorrections.Force, FCorrections.Speed};
     FPath->Resumes = FPath->Added = false;
     FFirst->Path(*FPath);
 }

@@ -26,6 +26,10 @@
 // the drawing is, which SetDrawingBound tells; without room for it (or that
 // bound) the job goes without it, and Share says so.
 //
+// The device's force and speed, when set, go once after the job's opening;
+// paths with their own (the grid's cells) get theirs before them, and the
+// device's are set again at the end.
+//
 // With the device's order "optimised" the job's paths are cut in the order
 // CutOrder.h chooses, once the whole job is drawn; as drawn, each path goes
 // out as it comes. A weed box is cut last, clipped like the rest.
@@ -51,7 +55,8 @@ class CutterSurface final : public MappedSurface {
 public:
     // dpi is the surface's device resolution: the unit of DPtoLP and the
     // viewport origin. Writes the job's opening to sink (buffered). Throws
-    // EPrinter for SendAs::Driver, which has no cutter language.
+    // EPrinter for SendAs::Driver, which has no cutter language, and
+    // EConvertError for a force or speed the language does not take.
     CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink);
     ~CutterSurface() override;
 

@@ -1,6 +1,7 @@
 #include "output/Calibration.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/PlotPrinting.h"
 #include "plot/PlotTextReader.h"
@@ -33,9 +34,53 @@ std::pair<double, double> SquarePatternSizeMm(const DeviceSettings& settings)
     return {width, height};
 }
 
+std::vector<ToolSetting> GridCells(const CalibrationCut& cut, const DeviceSettings& settings, int& columns)
+{
+    const std::string_view language = LanguageName(settings.Language);
+    const ToolRange force = ForceRange(settings.Language), speed = SpeedRange(settings.Language);
+    if (force.Command.empty() && speed.Command.empty())
+        throw EConvertError(Format("The grid sets the cutter's force and speed, and %1 has no command for either; "
+                                   "choose another cutter language for this device",
+                                   language));
+    if (cut.Forces.Step == 0 && cut.Speeds.Step == 0)
+        throw EConvertError("The grid needs the forces or the speeds to try (or both)");
+    // One axis at a time: the device's own value, or the steps in range.
+    const auto values = [&](const ToolSteps& steps, const ToolRange& range, double own, const char* what) {
+        if (steps.Step == 0)
+            return std::vector<int>{static_cast<int>(own)};
+        if (range.Command.empty())
+            throw EConvertError(Format("%1 has no command for the %2; leave the %2 out of the grid", language, what));
+        const std::vector<int> v = ToolStepValues(steps, Format("%1s", what));
+        if (v.front() < range.Low || v.back() > range.High)
+            throw EConvertError(Format("%1 takes a %2 of %3 to %4 %5; %6 to %7 does not fit", language, what, range.Low,
+                                       range.High, range.Unit, v.front(), v.back()));
+        return v;
+    };
+    const std::vector<int> forces = values(cut.Forces, force, settings.Corrections.Force, "force");
+    const std::vector<int> speeds = values(cut.Speeds, speed, settings.Corrections.Speed, "speed");
+    if (forces.size() * speeds.size() > static_cast<size_t>(MaxLadderSquares))
+        throw EConvertError(Format("%1 forces by %2 speeds make %3 cells, too many for one grid; at most %4 fit its "
+                                   "numbering",
+                                   forces.size(), speeds.size(), forces.size() * speeds.size(), MaxLadderSquares));
+    std::vector<ToolSetting> cells;
+    for (const int f : forces)
+        for (const int v : speeds)
+            cells.push_back({static_cast<double>(f), static_cast<double>(v)});
+    columns = static_cast<int>(speeds.size());
+    return cells;
+}
+
 TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets)
 {
+    std::vector<ToolSetting> pathTools;
+    return PatternPlot(cut, settings, pathOffsets, pathTools);
+}
+
+TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std::vector<double>& pathOffsets,
+                 std::vector<ToolSetting>& pathTools)
+{
     pathOffsets.clear();
+    pathTools.clear();
     const auto [w, h] = PatternRoomMm(settings);
     TPLT plot;
     switch (cut.Pattern) {
@@ -58,6 +103,12 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
         MakeSquarePattern(plot, width, height);
         break;
     }
+    case CalibrationPattern::Grid: {
+        int columns = 0;
+        const std::vector<ToolSetting> cells = GridCells(cut, settings, columns);
+        MakeGridPattern(plot, cells, columns, pathTools);
+        break;
+    }
     }
     CheckPatternFits(plot, std::string(PatternWord(cut.Pattern)) + " pattern", w, h);
     return plot;
@@ -66,8 +117,10 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
 PrintResult PrintPattern(const CalibrationCut& cut, PrintRequest request)
 {
     std::vector<double> pathOffsets;
-    const TPLT plot = PatternPlot(cut, request.Target.Settings, pathOffsets);
-    // The ladder's offsets are for this one job.
+    std::vector<ToolSetting> pathTools;
+    const TPLT plot = PatternPlot(cut, request.Target.Settings, pathOffsets, pathTools);
+    // The ladder's offsets and the grid's settings are for this one job.
     request.Target.Settings.Corrections.PathOffsetsMm = std::move(pathOffsets);
+    request.Target.Settings.Corrections.PathTools = std::move(pathTools);
     return PrintPlot(plot, request);
 }

@@ -1,6 +1,7 @@
 #include "platform/DeviceSettingsStore.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "platform/IniText.h"
 #include "platform/SettingsFile.h"
 
@@ -95,9 +96,14 @@ constexpr std::pair<const char*, bool DeviceSettings::*> Flags[] = {{"Landscape"
                                                                     {"MirrorX", &DeviceSettings::MirrorX},
                                                                     {"MirrorY", &DeviceSettings::MirrorY}};
 constexpr std::pair<const char*, double CutterCorrections::*> Corrections[] = {
-    {"ScaleXPercent", &CutterCorrections::ScaleXPercent}, {"ScaleYPercent", &CutterCorrections::ScaleYPercent},
-    {"BladeOffsetMm", &CutterCorrections::BladeOffsetMm}, {"OvercutMm", &CutterCorrections::OvercutMm},
-    {"WeedBoxMm", &CutterCorrections::WeedBoxMm},         {"SkewDeg", &CutterCorrections::SkewDeg}};
+    {"ScaleXPercent", &CutterCorrections::ScaleXPercent},
+    {"ScaleYPercent", &CutterCorrections::ScaleYPercent},
+    {"BladeOffsetMm", &CutterCorrections::BladeOffsetMm},
+    {"OvercutMm", &CutterCorrections::OvercutMm},
+    {"WeedBoxMm", &CutterCorrections::WeedBoxMm},
+    {"SkewDeg", &CutterCorrections::SkewDeg},
+    {"Force", &CutterCorrections::Force},
+    {"Speed", &CutterCorrections::Speed}};
 
 // A value as the file has it: an unquoted "a,b" reads as a list.
 std::string TextOf(const IniValue& v)
@@ -252,6 +258,17 @@ std::optional<DeviceSettings> RememberedSettings(const std::string& device, cons
             s.Corrections.*correction = alone.*correction;
             return true;
         });
+    }
+    // Force and speed are in the language's own units: out of its range,
+    // they are left out as any bad key is.
+    const ToolSetting tool{s.Corrections.Force, s.Corrections.Speed};
+    if (!ToolSettingProblem(s.Language, {tool.Force, 0}).empty()) {
+        r.Bad("Force", tool.Force);
+        s.Corrections.Force = 0;
+    }
+    if (!ToolSettingProblem(s.Language, {0, tool.Speed}).empty()) {
+        r.Bad("Speed", tool.Speed);
+        s.Corrections.Speed = 0;
     }
     r.Read("CutOrder", [&](const IniValue& v) {
         const std::optional<CutOrderMode> order = CutOrderFromWord(TextOf(v));

@@ -1,6 +1,7 @@
 #include "ui/CalibrateDialog.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "platform/DeviceSettingsStore.h"
 #include "ui/ErrorReport.h"
 
@@ -9,12 +10,14 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -63,6 +66,7 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     PatternList->addItem(tr("Test cut (force)"), int(CalibrationPattern::TestCut));
     PatternList->addItem(tr("Sample"), int(CalibrationPattern::Sample));
     PatternList->addItem(tr("Square (skew)"), int(CalibrationPattern::Square));
+    PatternList->addItem(tr("Force × speed grid"), int(CalibrationPattern::Grid));
     auto* patternLabel = new QLabel(tr("&Pattern:"));
     patternLabel->setBuddy(PatternList);
     chooseForm->addRow(patternLabel, PatternList);
@@ -90,9 +94,40 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     ladderForm->addRow(fromLabel, From);
     ladderForm->addRow(toLabel, To);
     ladderForm->addRow(stepLabel, Step);
+    // The grid: a row of three boxes for the forces, one for the speeds,
+    // filled with a low part of the language's range.
+    auto* gridPage = new QWidget;
+    auto* gridForm = new QFormLayout(gridPage);
+    gridForm->setContentsMargins(0, 0, 0, 0);
+    const auto stepRow = [gridForm](const QString& text, QSpinBox*& from, QSpinBox*& to, QSpinBox*& step,
+                                    const ToolRange& range) {
+        auto* row = new QHBoxLayout;
+        for (QSpinBox** box : {&from, &to, &step}) {
+            *box = new QSpinBox;
+            (*box)->setRange(0, static_cast<int>(MaxToolValue));
+            row->addWidget(*box);
+        }
+        step->setSpecialValueText(QObject::tr("Off"));
+        // Three round steps from a fifth of the way up.
+        const int span = range.High - range.Low;
+        int nice = 1;
+        for (const int each : {2, 5, 10, 20, 50, 100})
+            if (each <= span / 8)
+                nice = each;
+        const int first = (range.Low + span / 5 + nice - 1) / nice * nice;
+        from->setValue(first);
+        to->setValue(first + 2 * nice);
+        step->setValue(range.Command.empty() ? 0 : nice);
+        auto* label = new QLabel(text);
+        label->setBuddy(from);
+        gridForm->addRow(label, row);
+    };
+    stepRow(tr("&Forces from, to, step:"), ForceFrom, ForceTo, ForceStep, ForceRange(settings.Language));
+    stepRow(tr("&Speeds from, to, step:"), SpeedFrom, SpeedTo, SpeedStep, SpeedRange(settings.Language));
     FChoices->addWidget(scalePage);
     FChoices->addWidget(ladderPage);
     FChoices->addWidget(new QWidget);
+    FChoices->addWidget(gridPage);
     chooseForm->addRow(FChoices);
     layout->addWidget(choose);
 
@@ -171,6 +206,8 @@ TCalibrateDialog::TCalibrateDialog(const DeviceIdentity& identity, const DeviceS
     connect(PatternList, &QComboBox::currentIndexChanged, this, [this] { PatternChosen(); });
     for (QDoubleSpinBox* box : {Length, From, To, Step, MeasuredX, MeasuredY})
         connect(box, &QDoubleSpinBox::valueChanged, this, [this] { PatternChosen(); });
+    for (QSpinBox* box : {ForceFrom, ForceTo, ForceStep, SpeedFrom, SpeedTo, SpeedStep})
+        connect(box, &QSpinBox::valueChanged, this, [this] { PatternChosen(); });
     connect(BestSquare, &QSpinBox::valueChanged, this, [this] { ShowChange(); });
     for (QDoubleSpinBox* box : {SquareWidth, SquareHeight, DiagonalA, DiagonalB})
         connect(box, &QDoubleSpinBox::valueChanged, this, [this] { ShowChange(); });
@@ -188,6 +225,8 @@ CalibrationCut TCalibrateDialog::Pattern() const
     cut.Pattern = static_cast<CalibrationPattern>(PatternList->currentData().toInt());
     cut.LengthMm = Length->value();
     cut.Offsets = {From->value(), To->value(), Step->value()};
+    cut.Forces = {ForceFrom->value(), ForceTo->value(), ForceStep->value()};
+    cut.Speeds = {SpeedFrom->value(), SpeedTo->value(), SpeedStep->value()};
     return cut;
 }
 
@@ -208,6 +247,14 @@ CutterCorrections TCalibrateDialog::Proposed() const
         if (best < 1 || best > static_cast<int>(offsets.size()))
             throw EConvertError(tr("The ladder has squares 1 to %1").arg(offsets.size()).toStdString());
         c.BladeOffsetMm = offsets[static_cast<size_t>(best - 1)];
+    } else if (cut.Pattern == CalibrationPattern::Grid) {
+        int columns = 0;
+        const std::vector<ToolSetting> cells = GridCells(cut, FSettings, columns);
+        const int best = BestSquare->value();
+        if (best < 1 || best > static_cast<int>(cells.size()))
+            throw EConvertError(tr("The grid has squares 1 to %1").arg(cells.size()).toStdString());
+        c.Force = cells[static_cast<size_t>(best - 1)].Force;
+        c.Speed = cells[static_cast<size_t>(best - 1)].Speed;
     }
     return c;
 }
@@ -216,8 +263,10 @@ void TCalibrateDialog::PatternChosen()
 {
     const CalibrationCut cut = Pattern();
     const int page = cut.Pattern == CalibrationPattern::Scale ? 0 : cut.Pattern == CalibrationPattern::Ladder ? 1 : 2;
-    FChoices->setCurrentIndex(page);
-    FMeasure->setCurrentIndex(cut.Pattern == CalibrationPattern::Square ? 3 : page);
+    const bool grid = cut.Pattern == CalibrationPattern::Grid;
+    FChoices->setCurrentIndex(grid ? 3 : page);
+    // The grid's best cell is typed as the ladder's best square is.
+    FMeasure->setCurrentIndex(cut.Pattern == CalibrationPattern::Square ? 3 : grid ? 1 : page);
     const bool driver = FSettings.Language == SendAs::Driver;
     QString order;
     switch (cut.Pattern) {
@@ -252,6 +301,19 @@ void TCalibrateDialog::PatternChosen()
         if (driver)
             order += tr(" Through the printer driver only the scale is used: the skew is for cutter languages.");
         break;
+    case CalibrationPattern::Grid:
+        try {
+            int columns = 0;
+            const std::vector<ToolSetting> cells = GridCells(cut, FSettings, columns);
+            BestSquare->setMaximum(static_cast<int>(cells.size()));
+            order = tr("%1 squares, a row for each force (the first on top), a column for each speed; numbered "
+                       "left to right, row after row, by the ticks under each (a long tick is five). Pick the "
+                       "one cut cleanly through, its backing not scored.")
+                        .arg(cells.size());
+        } catch (const Exception& e) {
+            order = QString::fromStdString(e.Message());
+        }
+        break;
     }
     Order->setText(order);
     ShowChange();
@@ -275,6 +337,13 @@ void TCalibrateDialog::ShowChange()
             text = tr("Blade offset: %1 → %2").arg(Mm(old.BladeOffsetMm), Mm(c.BladeOffsetMm));
             can = FSettings.Language != SendAs::Driver;
             break;
+        case CalibrationPattern::Grid: {
+            const auto value = [](double v) { return v > 0 ? QString::number(v) : tr("off"); };
+            text = tr("Force: %1 → %2, speed: %3 → %4")
+                       .arg(value(old.Force), value(c.Force), value(old.Speed), value(c.Speed));
+            can = true;
+            break;
+        }
         case CalibrationPattern::Square:
             text = tr("Scale x: %1 → %2, y: %3 → %4; skew: %5° → %6°")
                        .arg(Percent(old.ScaleXPercent), Percent(c.ScaleXPercent), Percent(old.ScaleYPercent),

@@ -49,6 +49,14 @@ public:
     QDoubleSpinBox* SquareHeight = nullptr;
     QDoubleSpinBox* DiagonalA = nullptr;
     QDoubleSpinBox* DiagonalB = nullptr;
+    // The grid's rows of forces and columns of speeds; a step of 0 leaves
+    // that axis at the device's own value.
+    QSpinBox* ForceFrom = nullptr;
+    QSpinBox* ForceTo = nullptr;
+    QSpinBox* ForceStep = nullptr;
+    QSpinBox* SpeedFrom = nullptr;
+    QSpinBox* SpeedTo = nullptr;
+    QSpinBox* SpeedStep = nullptr;
     QLabel* Order = nullptr;
     QLabel* Change = nullptr;
     QPushButton* BtnCut = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/PrintSetupDialog.h"
 
+#include "cutter/CutterLanguage.h"
+
 #include "cutter/PrintableArea.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
@@ -16,6 +18,7 @@
 
 #include <cmath>
 #include <exception>
+#include <tuple>
 
 namespace {
 
@@ -100,6 +103,13 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
     };
     for (const auto& [box, field] : corrections) {
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, field = field](double value) {
+            if (!FFilling)
+                FSettings.Corrections.*field = value;
+        });
+    }
+    for (const auto& [box, field] :
+         {std::pair(ui->Force, &CutterCorrections::Force), std::pair(ui->CutSpeed, &CutterCorrections::Speed)}) {
+        connect(box, &QSpinBox::valueChanged, this, [this, field = field](int value) {
             if (!FFilling)
                 FSettings.Corrections.*field = value;
         });
@@ -297,6 +307,13 @@ void TPrintSetupDialog::SendAsChosen(int index)
     const bool wasDriver = FSettings.Language == SendAs::Driver;
     FSettings.Language = static_cast<SendAs>(index);
     const bool driver = FSettings.Language == SendAs::Driver;
+    // Another language counts force and speed in other units (or has no
+    // command for them): what was set for the last one is not carried over.
+    CutterCorrections& c = FSettings.Corrections;
+    if (!ToolSettingProblem(FSettings.Language, {c.Force, 0}).empty() || ForceRange(FSettings.Language).Command.empty())
+        c.Force = 0;
+    if (!ToolSettingProblem(FSettings.Language, {0, c.Speed}).empty() || SpeedRange(FSettings.Language).Command.empty())
+        c.Speed = 0;
     if (driver && !wasDriver) {
         // Back to the device's own paper of that size, or its default one.
         const TDeviceChoices& choices = FDevices.at(FShown);
@@ -399,6 +416,14 @@ void TPrintSetupDialog::FillSheets()
     ui->Overcut->setValue(FSettings.Corrections.OvercutMm);
     ui->OrderList->setCurrentIndex(FSettings.Corrections.Order == CutOrderMode::Optimised ? 1 : 0);
     ui->WeedBox->setValue(FSettings.Corrections.WeedBoxMm);
+    // Each language's own range; 0 ("Off") leaves the cutter's own setting.
+    const ToolRange force = ForceRange(FSettings.Language), speed = SpeedRange(FSettings.Language);
+    ui->Force->setRange(0, force.High);
+    ui->CutSpeed->setRange(0, speed.High);
+    ui->Force->setSuffix(force.Unit.empty() ? QString() : QStringLiteral(" ") + QString::fromUtf8(force.Unit));
+    ui->CutSpeed->setSuffix(speed.Unit.empty() ? QString() : QStringLiteral(" ") + QString::fromUtf8(speed.Unit));
+    ui->Force->setValue(static_cast<int>(FSettings.Corrections.Force));
+    ui->CutSpeed->setValue(static_cast<int>(FSettings.Corrections.Speed));
     FFilling = false;
     // A custom size outside the fields' range is taken as the fields show it.
     CustomChanged();
@@ -437,6 +462,28 @@ void TPrintSetupDialog::UpdateControls()
                        static_cast<QWidget*>(ui->OrderLabel), static_cast<QWidget*>(ui->OrderList),
                        static_cast<QWidget*>(ui->WeedBoxLabel), static_cast<QWidget*>(ui->WeedBox)})
         w->setEnabled(cutter);
+    const ToolRange force = ForceRange(FSettings.Language), speed = SpeedRange(FSettings.Language);
+    const QString language = QString::fromUtf8(LanguageName(FSettings.Language));
+    for (const auto& [label, box, range] :
+         {std::tuple(ui->ForceLabel, static_cast<QWidget*>(ui->Force), force),
+          std::tuple(ui->CutSpeedLabel, static_cast<QWidget*>(ui->CutSpeed), speed)}) {
+        label->setEnabled(cutter && !range.Command.empty());
+        box->setEnabled(cutter && !range.Command.empty());
+    }
+    if (!cutter)
+        ui->ToolNote->setText(tr("Force and speed are the driver's."));
+    else if (force.Command.empty() && speed.Command.empty())
+        ui->ToolNote->setText(
+            tr("%1 has no command for force or speed: nothing is sent; set them on the cutter.").arg(language));
+    else
+        ui->ToolNote->setText(tr("Sent at the start of every job as %1's %2 (%3 to %4) and %5 (%6 to %7); Off "
+                                 "leaves the cutter's own.")
+                                  .arg(language, QString::fromUtf8(force.Command))
+                                  .arg(force.Low)
+                                  .arg(force.High)
+                                  .arg(QString::fromUtf8(speed.Command))
+                                  .arg(speed.Low)
+                                  .arg(speed.High));
     ui->CorrectionsNote->setText(cutter ? tr("0 is off: a cutter that compensates the blade itself needs none here.")
                                         : tr("Through the printer driver only the scale applies; blade offset, "
                                              "overcut, cut order and weed box belong to the driver."));

@@ -512,6 +512,9 @@ void TestCommandLine::cutsToFile_data()
         << SendAs::HPGL << 10 << QSizeF(106 * 0.8, 108 * 1.25) << QPointF(0, 108 * 1.25) << QString();
     QTest::newRow("test cut") << QStringList{"--send-as", "dmpl", "--pattern", "test-cut"} << SendAs::DMPL << 2
                               << QSizeF(10, 10) << QPointF(0, 297) << QString();
+    QTest::newRow("test cut with a force CAMM-GL has no command for")
+        << QStringList{"--send-as", "camm", "--pattern", "test-cut", "--force", "80"} << SendAs::CAMMGL << 2
+        << QSizeF(10, 10) << QPointF(0, 297) << "CAMM-GL has no command for the force: it is not sent";
     // A test cut that fills the sheet leaves no room to align the blade: cut
     // without the stroke (the holder's path reaching past the square by the
     // offset), and told.
@@ -527,6 +530,10 @@ void TestCommandLine::cutsToFile_data()
     QTest::newRow("ladder of one square")
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
+    // 2 rows by 3 columns: 6 squares and triangles, 13 tally ticks.
+    QTest::newRow("grid") << QStringList{"--send-as", "gpgl",     "--pattern", "grid",    "--forces",
+                                         "10:20:10",  "--speeds", "2:6:2",     "--force", "12"}
+                          << SendAs::GPGL << 25 << QSizeF(40, 36) << QPointF(0, 297) << QString();
 }
 
 void TestCommandLine::cutsToFile()
@@ -709,6 +716,26 @@ void TestCommandLine::badInputLeavesNothing_data()
                                    << "Unknown order \"fastest\" for --order; use drawn or optimised";
     QTest::newRow("weed box too far") << file + QStringList{"--weed-box", "60"} << 2
                                       << "The weed box must be from 0 to 50 mm";
+    QTest::newRow("force past HP-GL's") << file + QStringList{"--force", "401"} << 2
+                                        << "A force of 401 cannot be sent: HPGL takes 1 to 400 g";
+    QTest::newRow("speed not whole") << file + QStringList{"--speed", "2.5"} << 2
+                                     << "\"2.5\" is not a value for --speed";
+    QTest::newRow("forces without the grid")
+        << file + QStringList{"--forces", "1:3:1"} << 2 << "--forces is for --pattern grid";
+    QTest::newRow("grid in CAMM-GL") << QStringList{"--cut",     "--send-as", "camm",     "--output", "$DIR/bad.out",
+                                                    "--pattern", "grid",      "--forces", "1:3:1"}
+                                     << 2 << "CAMM-GL has no command for either";
+    QTest::newRow("grid of 30 cells") << file + QStringList{"--pattern", "grid",     "--forces",
+                                                            "1:6:1",     "--speeds", "1:5:1"}
+                                      << 2 << "6 forces by 5 speeds make 30 cells, too many";
+    QTest::newRow("grid force past GP-GL's")
+        << QStringList{"--cut",     "--send-as", "gpgl",     "--output", "$DIR/bad.out",
+                       "--pattern", "grid",      "--forces", "10:40:10"}
+        << 2 << "GP-GL takes a force of 1 to 31 levels; 10 to 40 does not fit";
+    QTest::newRow("grid with no steps") << file + QStringList{"--pattern", "grid"} << 2
+                                        << "The grid needs the forces or the speeds";
+    QTest::newRow("grid of two billion speeds") << file + QStringList{"--pattern", "grid", "--speeds", "1:2147483647:1"}
+                                                << 2 << "2147483647 speeds are too many for one grid";
     QTest::newRow("endless overcut") << file + QStringList{"--overcut", "inf"} << 2
                                      << "\"inf\" is not a value for --overcut; it takes one length in mm";
     // Every value is echoed cut short (each message's length is checked too).

@@ -70,6 +70,8 @@ private slots:
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
     void ladderOffsetsFollowTheirSquaresInAnyOrder();
+    void gridCellsDifferOnlyInForceAndSpeed_data();
+    void gridCellsDifferOnlyInForceAndSpeed();
 };
 
 void TestCalibration::scaleComposesWithTheCurrentOne_data()
@@ -348,6 +350,93 @@ void TestCalibration::overcutClosesClosedPathsOnly()
     const qsizetype plainBytes = CutterJob(Sheet(300, 300), SendAs::HPGL, {0, 0}, plot).size();
     const qsizetype mostBytes = CutterJob(most, SendAs::HPGL, {0, 0}, plot).size();
     QVERIFY2(mostBytes <= 30 * plainBytes, qPrintable(QStringLiteral("%1 of %2 bytes").arg(mostBytes).arg(plainBytes)));
+}
+
+void TestCalibration::gridCellsDifferOnlyInForceAndSpeed_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<double>("force"); // the device's own; 0: unset
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<bool>("grid"); // else the test cut alone
+    for (const auto& [name, language] : Languages) {
+        QTest::addRow("%s grid, the device's own unset", name) << language << 0.0 << 0.0 << true;
+        QTest::addRow("%s grid, the device's own set", name) << language << 20.0 << 4.0 << true;
+        QTest::addRow("%s test cut, the device's own set", name) << language << 20.0 << 4.0 << false;
+    }
+    QTest::newRow("HPGL grid, the device's speed alone") << SendAs::HPGL << 0.0 << 7.0 << true;
+}
+
+// Read back: each cell's force and speed just before its first path (CAMM-GL
+// has no commands: none at all), the device's own once at the start and
+// again after the grid; the cells alike but for their place and tally.
+void TestCalibration::gridCellsDifferOnlyInForceAndSpeed()
+{
+    QFETCH(SendAs, language);
+    QFETCH(double, force);
+    QFETCH(double, speed);
+    QFETCH(bool, grid);
+    const std::vector<ToolSetting> cells = {{5, 3}, {5, 6}, {10, 3}, {10, 6}, {15, 3}, {15, 6}}; // 3 rows, 2 columns
+    TPLT plt;
+    DeviceSettings s = Sheet(300, 300);
+    if (grid)
+        MakeGridPattern(plt, cells, 2, s.Corrections.PathTools);
+    else
+        MakeTestCutPattern(plt);
+    s.Corrections.Force = force;
+    s.Corrections.Speed = speed;
+    QString error;
+    std::vector<DecodedTool> tools;
+    const auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, Lines(plt)), &error, &tools);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(paths.size(), size_t(plt.NPolygons()));
+
+    std::vector<DecodedTool> expected;
+    const auto sent = [&](size_t at, const ToolSetting& t) {
+        if (language == SendAs::CAMMGL)
+            return;
+        if (t.Force > 0)
+            expected.push_back({at, 'F', t.Force});
+        if (t.Speed > 0)
+            expected.push_back({at, 'S', t.Speed});
+    };
+    sent(0, {force, speed});
+    std::vector<size_t> firsts; // each cell's first path
+    for (size_t i = 0; grid && i < s.Corrections.PathTools.size(); ++i) {
+        if (i == 0 || !(s.Corrections.PathTools[i] == s.Corrections.PathTools[i - 1])) {
+            firsts.push_back(i);
+            sent(i, s.Corrections.PathTools[i]);
+        }
+    }
+    if (grid)
+        sent(paths.size(), {force, speed});
+    QVERIFY(tools == expected);
+    if (!grid)
+        return;
+
+    QCOMPARE(firsts.size(), cells.size());
+    firsts.push_back(paths.size());
+    const double unit = 1 / PlotterUnitsPerMm(language);
+    for (size_t k = 0; k < cells.size(); ++k) {
+        // Square and triangle as the first cell's, a column 15 mm right, a row 20 mm down.
+        const QPointF shift(15.0 * double(k % 2), -20.0 * double(k / 2));
+        for (size_t shape = 0; shape < 2; ++shape) {
+            const auto& mine = paths[firsts[k] + shape];
+            const auto& first = paths[shape];
+            QCOMPARE(mine.size(), first.size());
+            for (size_t p = 0; p < mine.size(); ++p)
+                QVERIFY(QLineF(mine[p] - shift, first[p]).length() <= 1.5 * unit);
+        }
+        int tally = 0;
+        for (size_t i = firsts[k] + 2; i < firsts[k + 1]; ++i)
+            tally += PathLength(paths[i]) > 3 ? 5 : 1;
+        QCOMPARE(tally, int(k) + 1);
+    }
+
+    // A cell the language does not take refuses the whole job.
+    if (language != SendAs::CAMMGL) {
+        s.Corrections.PathTools.back().Force = 401;
+        QVERIFY_THROWS_EXCEPTION(EConvertError, CutterJob(s, language, {0, 0}, Lines(plt)));
+    }
 }
 
 // Cut in another order, each square keeps its own offset: the knife's path

@@ -32,13 +32,24 @@ public:
     }
     bool Down() const { return FDown; }
     std::vector<std::vector<QPointF>> Paths() && { return std::move(FPaths); }
+    void Setting(char what, double value) { FSettings.push_back({FPaths.size(), what, value}); }
+    std::vector<DecodedTool> Settings() const { return FSettings; }
 
 private:
     double FMmPerUnit;
     QPointF FAt;
     bool FDown = false;
     std::vector<std::vector<QPointF>> FPaths;
+    std::vector<DecodedTool> FSettings;
 };
+
+// The paths, and the force and speed instructions when asked for.
+std::vector<std::vector<QPointF>> Done(Tool& tool, std::vector<DecodedTool>* tools)
+{
+    if (tools)
+        *tools = tool.Settings();
+    return std::move(tool).Paths();
+}
 
 class Scanner {
 public:
@@ -133,7 +144,7 @@ void GoThrough(Scanner& s, Tool& tool, const std::vector<double>& v, qsizetype a
 
 constexpr const char* Blanks = " \t\r\n";
 
-std::vector<std::vector<QPointF>> Hpgl(const QByteArray& job)
+std::vector<std::vector<QPointF>> Hpgl(const QByteArray& job, std::vector<DecodedTool>* tools)
 {
     Scanner s("HP-GL", job);
     Tool tool(1.0 / 40.0);
@@ -179,16 +190,21 @@ std::vector<std::vector<QPointF>> Hpgl(const QByteArray& job)
         } else if (op == "PA" || op == "PR") {
             relative = op == "PR";
             GoThrough(s, tool, v, at, relative);
+        } else if (op == "FS" || op == "VS") {
+            // A value, then the pen it is for (all pens without it).
+            if (v.empty() || v.size() > 2)
+                s.Fail(at, op + " takes a value and an optional pen");
+            tool.Setting(op == "FS" ? 'F' : 'S', v[0]);
         } else {
             s.Fail(at, "unknown instruction \"" + op + "\"");
         }
     }
     if (tool.Down())
         s.Fail(job.size(), "the job ends with the tool down");
-    return std::move(tool).Paths();
+    return Done(tool, tools);
 }
 
-std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job)
+std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job, std::vector<DecodedTool>* tools)
 {
     Scanner s("DM/PL", job);
     s.SkipAny(Blanks);
@@ -218,10 +234,19 @@ std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job)
         case 'D': tool.Lower(); break;
         case '@': ended = true; break;
         case 'P':
-        case 'V':
         case 'L':
             s.SkipAny(" ");
             s.Number();
+            break;
+        case 'V':
+            s.SkipAny(" ");
+            tool.Setting('S', s.Number());
+            break;
+        case 'B':
+            if (!s.Take('P'))
+                s.Fail(at, "unknown instruction");
+            s.SkipAny(" ");
+            tool.Setting('F', s.Number());
             break;
         case 'E':
             if (!s.Take('C'))
@@ -242,12 +267,14 @@ std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job)
         s.Fail(s.Pos(), "bytes after the closing \"@\"");
     if (tool.Down())
         s.Fail(job.size(), "the job ends with the tool down");
-    return std::move(tool).Paths();
+    return Done(tool, tools);
 }
 
-// GP-GL and CAMM-GL I mode 1 share their drawing instructions.
+// GP-GL and CAMM-GL I mode 1 share their drawing instructions; GP-GL adds
+// ! (speed) and FX (force).
 std::vector<std::vector<QPointF>> MoveCut(const char* language, const QByteArray& job, double unitsPerMm,
-                                          const char* terminators, const char* others)
+                                          const char* terminators, const char* others, bool gpgl,
+                                          std::vector<DecodedTool>* tools)
 {
     Scanner s(language, job);
     Tool tool(1.0 / unitsPerMm);
@@ -257,11 +284,17 @@ std::vector<std::vector<QPointF>> MoveCut(const char* language, const QByteArray
             break;
         const qsizetype at = s.Pos();
         const char op = s.Next();
+        const bool force = gpgl && op == 'F' && s.Take('X');
         const std::vector<double> v = s.Numbers(" ");
         s.Take(',');
         if (!s.AtEnd() && !std::strchr(terminators, s.Peek()) && !std::isalpha(static_cast<unsigned char>(s.Peek())))
             s.Fail(s.Pos(), std::string("unexpected \"") + s.Peek() + "\" after " + op);
-        if (op == 'H') {
+        if (force || (gpgl && op == '!')) {
+            // A value, then the pen it is for.
+            if (v.empty() || v.size() > 2)
+                s.Fail(at, std::string(force ? "FX" : "!") + " takes a value and an optional pen");
+            tool.Setting(force ? 'F' : 'S', v[0]);
+        } else if (op == 'H') {
             if (!v.empty())
                 s.Fail(at, "H takes no parameters");
             tool.Lift();
@@ -280,7 +313,7 @@ std::vector<std::vector<QPointF>> MoveCut(const char* language, const QByteArray
     }
     if (tool.Down())
         s.Fail(job.size(), "the job ends with the tool down");
-    return std::move(tool).Paths();
+    return Done(tool, tools);
 }
 
 } // namespace
@@ -297,15 +330,18 @@ double PlotterUnitsPerMm(SendAs language)
     return 0;
 }
 
-std::vector<std::vector<QPointF>> DecodePlotterJob(SendAs language, const QByteArray& job, QString* error)
+std::vector<std::vector<QPointF>> DecodePlotterJob(SendAs language, const QByteArray& job, QString* error,
+                                                   std::vector<DecodedTool>* tools)
 {
+    if (tools)
+        tools->clear();
     try {
         switch (language) {
-        case SendAs::HPGL: return Hpgl(job);
-        case SendAs::DMPL: return Dmpl(job);
-        // J pen, ! speed, : clear take their numbers as parameters above.
-        case SendAs::GPGL: return MoveCut("GP-GL", job, 20.0, "\x03\r\n", "J!:");
-        case SendAs::CAMMGL: return MoveCut("CAMM-GL", job, 40.0, "\r\n", "");
+        case SendAs::HPGL: return Hpgl(job, tools);
+        case SendAs::DMPL: return Dmpl(job, tools);
+        // J pen and : clear take their numbers as parameters above.
+        case SendAs::GPGL: return MoveCut("GP-GL", job, 20.0, "\x03\r\n", "J:", true, tools);
+        case SendAs::CAMMGL: return MoveCut("CAMM-GL", job, 40.0, "\r\n", "", false, tools);
         case SendAs::Driver: throw Malformed("a driver job is not in a cutter language");
         }
         throw Malformed("unknown language");

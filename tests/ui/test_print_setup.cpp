@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "cutter/CutterLanguage.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortList.h"
@@ -82,6 +83,10 @@ DeviceSettings Kept()
 {
     DeviceSettings s = Settings("Custom.600x1000mm", 600, 1000, 1, SendAs::HPGL, true);
     s.Corrections = {99.5, 100.5, 0.25, 1, {}, CutOrderMode::Optimised, 5};
+    // HP-GL's FS and VS, of other lengths than the bad values below: a file
+    // of the same size and time would be taken as unchanged by QSettings.
+    s.Corrections.Force = 80;
+    s.Corrections.Speed = 5;
     s.Line = *ParsePortSettings("19200,7,E,2,rtscts"); // as the defaults: only a port's is kept
     return s;
 }
@@ -187,8 +192,8 @@ void TestPrintSetup::rememberedRoundTrip()
     {
         QSettings store(FileName(SettingsFilePath()), QSettings::IniFormat);
         store.beginGroup(QStringLiteral("Devices/") + QString::fromLatin1(QUrl::toPercentEncoding(device)));
-        for (const char* key :
-             {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm", "CutOrder", "WeedBoxMm"})
+        for (const char* key : {"ScaleXPercent", "ScaleYPercent", "BladeOffsetMm", "OvercutMm", "CutOrder", "WeedBoxMm",
+                                "Force", "Speed"})
             store.remove(QLatin1String(key));
     }
     settings.Corrections = {};
@@ -240,6 +245,13 @@ void TestPrintSetup::eachKeyReadOnItsOwn_data()
                                        << true;
     QTest::newRow("weed box out of range")
         << "WeedBoxMm" << QVariant("-2") << with([](DeviceSettings& s) { s.Corrections.WeedBoxMm = 0; }) << true;
+    QTest::newRow("force past HP-GL's") << "Force" << QVariant("401")
+                                        << with([](DeviceSettings& s) { s.Corrections.Force = 0; }) << true;
+    QTest::newRow("speed not whole") << "Speed" << QVariant("2.5")
+                                     << with([](DeviceSettings& s) { s.Corrections.Speed = 0; }) << true;
+    // Within what any language takes, past HP-GL's VS.
+    QTest::newRow("speed past HP-GL's") << "Speed" << QVariant("97")
+                                        << with([](DeviceSettings& s) { s.Corrections.Speed = 0; }) << true;
     QTest::newRow("cut order: Optimized") << "CutOrder" << QVariant("Optimized") << kept << false;
     QTest::newRow("landscape: no") << "Landscape" << QVariant("no")
                                    << with([](DeviceSettings& s) { s.Landscape = false; }) << false;
@@ -314,6 +326,7 @@ void TestPrintSetup::sendAsFollowsTheDevice_data()
     QTest::newRow("driver queue as DMPL") << "TestCutter" << int(SendAs::DMPL) << "DMPL" << sheets << "A4" << 0.0;
     QTest::newRow("Letter queue as GP-GL keeps Letter")
         << "Second" << int(SendAs::GPGL) << "GP-GL" << sheets << "Letter" << 0.0;
+    QTest::newRow("raw queue as CAMM-GL") << "Raw" << int(SendAs::CAMMGL) << "CAMM-GL" << sheets << "A4" << 0.0;
 }
 
 void TestPrintSetup::sendAsFollowsTheDevice()
@@ -345,9 +358,21 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     QCOMPARE(order->isEnabled(), cutter);
     order->setCurrentIndex(1);
     QCOMPARE(FDialog->Settings().Corrections.Order, CutOrderMode::Optimised);
+    // Force in the language's own range; CAMM-GL says it has no command.
+    const SendAs language = FDialog->Settings().Language;
+    const bool tools = cutter && language != SendAs::CAMMGL;
+    auto* force = Find<QSpinBox>("Force");
+    QCOMPARE(force->isEnabled(), tools);
+    QCOMPARE(Find<QLabel>("ToolNote")->text().contains(QLatin1String("no command")), language == SendAs::CAMMGL);
+    if (tools) {
+        force->setValue(force->maximum());
+        QCOMPARE(FDialog->Settings().Corrections.Force, double(ForceRange(language).High));
+    }
 
-    // Back to the driver: the device's own paper again, with its margins.
+    // Back to the driver: the device's own paper again, with its margins;
+    // the force was in the cutter language's units.
     sendAsList->setCurrentIndex(int(SendAs::Driver));
+    QCOMPARE(FDialog->Settings().Corrections.Force, 0.0);
     QCOMPARE(FDialog->Settings().PaperName, paper);
     QCOMPARE(FDialog->Settings().MarginLeftMm, device == QLatin1String("Raw") ? 0.0
                                                : paper == QLatin1String("A4") ? 5.0
@@ -458,7 +483,8 @@ void TestPrintSetup::unreachableServerIsReportedOnce()
 
 // Calibrate without a mouse: cut the scale lines, type a measurement, see
 // the old and the new scale, keep it (composed with the kept one); then the
-// ladder's best square becomes the blade offset.
+// ladder's best square becomes the blade offset, the grid's its force and
+// speed.
 void TestPrintSetup::calibrateFromTheKeyboard()
 {
     DeviceSettings settings = Settings("A4", 210, 297, 0, SendAs::HPGL);
@@ -511,6 +537,20 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTRY_COMPARE(dialog.Settings().Corrections.SkewDeg, 0.101);
     QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.SkewDeg, 0.101);
     QCOMPARE(dialog.DiagonalA->value(), 242.07); // 190 x 150 mm on A4
+
+    // The grid, in HP-GL's grams and cm/s: 3 forces by 3 speeds; square 5
+    // is the middle of both.
+    dialog.PatternList->setCurrentIndex(dialog.PatternList->findData(int(CalibrationPattern::Grid)));
+    QVERIFY2(dialog.Order->text().contains(QStringLiteral("9 squares")), qPrintable(dialog.Order->text()));
+    type(Qt::Key_B, "5");
+    QVERIFY2(dialog.Change->text().contains(QStringLiteral("Force: off → 100, speed: off → 30")),
+             qPrintable(dialog.Change->text()));
+    QTest::keyClick(&dialog, Qt::Key_K, Qt::AltModifier);
+    QTRY_COMPARE(dialog.Settings().Corrections.Force, 100.0);
+    QCOMPARE(RememberedSettings("Raw", {}).value().Corrections.Speed, 30.0);
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+    QTRY_COMPARE(cuts.size(), size_t(3));
+    QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
 }
 
 QTEST_MAIN(TestPrintSetup)
