@@ -181,6 +181,9 @@ void PatternChosen(HWND dialog, const TCalibrateState& state)
                 "offset.";
         break;
     case CalibrationPattern::Sample: order = "The sample, with the device's corrections."; break;
+    // Not in this dialog's list: the command line cuts and reads them.
+    case CalibrationPattern::Square:
+    case CalibrationPattern::Grid: break;
     }
     SetText(dialog, IdOrder, order);
     ShowChange(dialog, state);
