@@ -1337,7 +1337,8 @@ void TestCommandLine::signalEndsTheJobAsStopDoes()
             sent.chop(2); // the instruction ended after the pair under way
         QVERIFY(whole.startsWith(sent));
         // Never half a number: what went ends with a pair or an instruction.
-        QVERIFY(sent.endsWith('\n') || whole.at(sent.size()) == ',' || whole.at(sent.size()) == ';');
+        QVERIFY2(sent.endsWith('\n') || whole.at(sent.size()) == ',' || whole.at(sent.size()) == ';',
+                 (sent.right(24) + " | " + whole.mid(sent.size(), 24)).constData());
         QVERIFY2(sent.size() < whole.size() / 2, qPrintable(QString::number(sent.size())));
         QFile::remove(out);
     } else if (destination == QLatin1String("file")) {
