@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -106,6 +107,17 @@ TPLT PatternPlot(const CalibrationCut& cut, const DeviceSettings& settings, std:
     case CalibrationPattern::Grid: {
         int columns = 0;
         const std::vector<ToolSetting> cells = GridCells(cut, settings, columns);
+        // The cutter keeps the last cell's setting until it is told another, so
+        // the job ends by setting the device's own again: an axis the grid
+        // varies needs one.
+        for (const auto& [steps, own, what] : {std::tuple(cut.Forces, settings.Corrections.Force, "force"),
+                                               std::tuple(cut.Speeds, settings.Corrections.Speed, "speed")})
+            if (steps.Step != 0 && !(own > 0))
+                throw EConvertError(
+                    Format("The grid would leave the cutter at its last cell's %1: give the %1 the device "
+                           "cuts with now, to set again after the grid (--%1, kept with --save, or in "
+                           "Select Printer/Cutter...)",
+                           what));
         MakeGridPattern(plot, cells, columns, pathTools);
         break;
     }

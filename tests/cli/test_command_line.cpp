@@ -531,8 +531,8 @@ void TestCommandLine::cutsToFile_data()
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
     // 2 rows by 3 columns: 6 squares and triangles, 13 tally ticks.
-    QTest::newRow("grid") << QStringList{"--send-as", "gpgl",     "--pattern", "grid",    "--forces",
-                                         "10:20:10",  "--speeds", "2:6:2",     "--force", "12"}
+    QTest::newRow("grid") << QStringList{"--send-as", "gpgl",  "--pattern", "grid", "--forces", "10:20:10",
+                                         "--speeds",  "2:6:2", "--force",   "12",   "--speed",  "3"}
                           << SendAs::GPGL << 25 << QSizeF(40, 36) << QPointF(0, 297) << QString();
 }
 
@@ -732,6 +732,9 @@ void TestCommandLine::badInputLeavesNothing_data()
         << QStringList{"--cut",     "--send-as", "gpgl",     "--output", "$DIR/bad.out",
                        "--pattern", "grid",      "--forces", "10:40:10"}
         << 2 << "GP-GL takes a force of 1 to 31 levels; 10 to 40 does not fit";
+    QTest::newRow("grid with no speed to go back to")
+        << file + QStringList{"--pattern", "grid", "--speeds", "10:20:10"} << 2
+        << "The grid would leave the cutter at its last cell's speed: give the speed";
     QTest::newRow("grid with no steps") << file + QStringList{"--pattern", "grid"} << 2
                                         << "The grid needs the forces or the speeds";
     QTest::newRow("grid of two billion speeds") << file + QStringList{"--pattern", "grid", "--speeds", "1:2147483647:1"}
