@@ -459,6 +459,10 @@ CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptr
         const std::size_t at = job.find(syntax.Terminator, static_cast<std::size_t>(sent));
         end = at == std::string_view::npos ? size : terminated(static_cast<std::ptrdiff_t>(at));
     }
+    if (end >= size) {
+        // The rest is the job's own ending: it closes itself.
+        return {size - sent, {}};
+    }
     if (!syntax.Lift.empty()) {
         close += syntax.Lift;
     } else if (const std::string at = LastPair(job, end); !at.empty()) {

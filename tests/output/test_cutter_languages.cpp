@@ -190,6 +190,10 @@ void TestCutterLanguages::stoppedJobsEndWithTheKnifeUp_data()
     QTest::newRow("HPGL before the first byte") << SendAs::HPGL << QByteArray() << QByteArray();
     QTest::newRow("DMPL in a cut's first pair")
         << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD3") << QByteArray(";:H A EC1\nU0,0\nD394,0\nU\nP0\n@\n");
+    // Only the closing instruction's line break left: the job ends itself.
+    QTest::newRow("DMPL before its last byte")
+        << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197,0,197\nU\nP0\n@")
+        << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197,0,197\nU\nP0\n@\n");
     QTest::newRow("GPGL in a y") << SendAs::GPGL
                                  << QByteArray("H\x03M0,0\x03"
                                                "D200,0,200,1")
