@@ -1,5 +1,6 @@
 #include "platform/windows/window/PrintSetup.h"
 
+#include "cutter/CutterLanguage.h"
 #include "cutter/DeviceSettings.h"
 #include "cutter/PrintableArea.h"
 #include "platform/DeviceCapabilities.h"
@@ -134,6 +135,8 @@ enum CutterControl : WORD {
     IdScaleY,
     IdBladeOffset,
     IdOvercut,
+    IdForce,
+    IdToolSpeed,
     IdSpeed,
     IdBits,
     IdParity,
@@ -185,9 +188,13 @@ int IndexOf(const T (&values)[N], const T& value)
 
 void UpdateCutterControls(HWND dialog)
 {
-    const bool cutterLanguage = Selected(dialog, IdSendAs) > 0;
+    const SendAs language = SendAsValues[std::max(0, Selected(dialog, IdSendAs))];
+    const bool cutterLanguage = language != SendAs::Driver;
     for (WORD id : {IdSheetWidth, IdSheetLength, IdRotate90, IdMirrorX, IdMirrorY, IdBladeOffset, IdOvercut})
         EnableWindow(GetDlgItem(dialog, id), cutterLanguage);
+    // Only where the language has a command for it (CAMM-GL has neither).
+    EnableWindow(GetDlgItem(dialog, IdForce), !ForceRange(language).Command.empty());
+    EnableWindow(GetDlgItem(dialog, IdToolSpeed), !SpeedRange(language).Command.empty());
 }
 
 void FillCutterDialog(HWND dialog, const TCutterState& state)
@@ -204,6 +211,8 @@ void FillCutterDialog(HWND dialog, const TCutterState& state)
     SetDlgItemTextW(dialog, IdScaleY, Number(s.Corrections.ScaleYPercent).c_str());
     SetDlgItemTextW(dialog, IdBladeOffset, Number(s.Corrections.BladeOffsetMm).c_str());
     SetDlgItemTextW(dialog, IdOvercut, Number(s.Corrections.OvercutMm).c_str());
+    SetDlgItemTextW(dialog, IdForce, Number(s.Corrections.Force).c_str());
+    SetDlgItemTextW(dialog, IdToolSpeed, Number(s.Corrections.Speed).c_str());
     Fill(dialog, IdSpeed, {L"1200", L"2400", L"4800", L"9600", L"19200", L"38400", L"57600", L"115200"},
          IndexOf(Speeds, s.Line.Baud));
     Fill(dialog, IdBits, {L"7", L"8"}, s.Line.DataBits == 7 ? 0 : 1);
@@ -259,6 +268,27 @@ bool ReadCutterDialog(HWND dialog, DeviceSettings& settings)
             return false;
         s.Corrections.BladeOffsetMm = *blade;
         s.Corrections.OvercutMm = *overcut;
+        // 0 is off: the cutter's own setting. A value the language has no
+        // command for is dropped, as its units were another language's.
+        const ToolRange forces = ForceRange(s.Language), speeds = SpeedRange(s.Language);
+        const auto force =
+            forces.Command.empty() ? std::optional<double>(0) : field(IdForce, 0, forces.High, L"Knife force");
+        if (!force)
+            return false;
+        const auto speed =
+            speeds.Command.empty() ? std::optional<double>(0) : field(IdToolSpeed, 0, speeds.High, L"Cutting speed");
+        if (!speed)
+            return false;
+        if (const std::string problem = ToolSettingProblem(s.Language, {*force, *speed}); !problem.empty()) {
+            MessageBoxW(dialog, Wide(problem + ".").c_str(), L"Vellico Output Test", MB_OK | MB_ICONSTOP);
+            SetFocus(GetDlgItem(dialog, IdForce));
+            return false;
+        }
+        s.Corrections.Force = *force;
+        s.Corrections.Speed = *speed;
+    } else {
+        // The driver takes no cutter commands.
+        s.Corrections.Force = s.Corrections.Speed = 0;
     }
     const auto scaleX = field(IdScaleX, 25, 400, L"Scale x");
     if (!scaleX)
@@ -334,7 +364,7 @@ void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter)
 
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings)
 {
-    TDialogTemplate t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 250, 196, L"Cutter Settings");
+    TDialogTemplate t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 250, 213, L"Cutter Settings");
     using D = TDialogTemplate;
     const DWORD label = SS_RIGHT, list = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
                 edit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, check = BS_AUTOCHECKBOX | WS_TABSTOP;
@@ -349,7 +379,7 @@ bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& s
     t.Item(D::ButtonClass, IdRotate90, L"&Rotate 90\u00b0", check, 16, 58, 60, 10);
     t.Item(D::ButtonClass, IdMirrorX, L"Mirror &X", check, 86, 58, 50, 10);
     t.Item(D::ButtonClass, IdMirrorY, L"Mirror &Y", check, 146, 58, 50, 10);
-    t.Item(D::ButtonClass, 0xFFFF, L"Corrections", BS_GROUPBOX, 7, 84, 236, 46);
+    t.Item(D::ButtonClass, 0xFFFF, L"Corrections (0 is off for all but the scale)", BS_GROUPBOX, 7, 84, 236, 63);
     t.Item(D::StaticClass, 0xFFFF, L"S&cale x, y (%):", label, 12, 97, 70, 9);
     t.Item(D::EditClass, IdScaleX, L"", edit, 86, 95, 50, 12);
     t.Item(D::EditClass, IdScaleY, L"", edit, 146, 95, 50, 12);
@@ -357,19 +387,23 @@ bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& s
     t.Item(D::EditClass, IdBladeOffset, L"", edit, 86, 112, 40, 12);
     t.Item(D::StaticClass, 0xFFFF, L"O&vercut (mm):", label, 126, 114, 56, 9);
     t.Item(D::EditClass, IdOvercut, L"", edit, 186, 112, 40, 12);
-    t.Item(D::ButtonClass, 0xFFFF, L"Serial line (COM ports)", BS_GROUPBOX, 7, 134, 236, 36);
-    t.Item(D::StaticClass, 0xFFFF, L"Spee&d:", SS_LEFT, 12, 146, 30, 9);
-    t.Item(D::ComboClass, IdSpeed, L"", list, 12, 155, 44, 100);
-    t.Item(D::StaticClass, 0xFFFF, L"&Bits:", SS_LEFT, 60, 146, 20, 9);
-    t.Item(D::ComboClass, IdBits, L"", list, 60, 155, 26, 60);
-    t.Item(D::StaticClass, 0xFFFF, L"Pa&rity:", SS_LEFT, 90, 146, 36, 9);
-    t.Item(D::ComboClass, IdParity, L"", list, 90, 155, 40, 60);
-    t.Item(D::StaticClass, 0xFFFF, L"&Stop bits:", SS_LEFT, 134, 146, 36, 9);
-    t.Item(D::ComboClass, IdStopBits, L"", list, 134, 155, 30, 60);
-    t.Item(D::StaticClass, 0xFFFF, L"&Flow:", SS_LEFT, 168, 146, 36, 9);
-    t.Item(D::ComboClass, IdFlow, L"", list, 168, 155, 70, 60);
-    t.Item(D::ButtonClass, IDOK, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 139, 176, 50, 14);
-    t.Item(D::ButtonClass, IDCANCEL, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 193, 176, 50, 14);
+    t.Item(D::StaticClass, 0xFFFF, L"&Knife force:", label, 12, 131, 70, 9);
+    t.Item(D::EditClass, IdForce, L"", edit, 86, 129, 40, 12);
+    t.Item(D::StaticClass, 0xFFFF, L"C&utting speed:", label, 126, 131, 56, 9);
+    t.Item(D::EditClass, IdToolSpeed, L"", edit, 186, 129, 40, 12);
+    t.Item(D::ButtonClass, 0xFFFF, L"Serial line (COM ports)", BS_GROUPBOX, 7, 151, 236, 36);
+    t.Item(D::StaticClass, 0xFFFF, L"Spee&d:", SS_LEFT, 12, 163, 30, 9);
+    t.Item(D::ComboClass, IdSpeed, L"", list, 12, 172, 44, 100);
+    t.Item(D::StaticClass, 0xFFFF, L"&Bits:", SS_LEFT, 60, 163, 20, 9);
+    t.Item(D::ComboClass, IdBits, L"", list, 60, 172, 26, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"Pa&rity:", SS_LEFT, 90, 163, 36, 9);
+    t.Item(D::ComboClass, IdParity, L"", list, 90, 172, 40, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"&Stop bits:", SS_LEFT, 134, 163, 36, 9);
+    t.Item(D::ComboClass, IdStopBits, L"", list, 134, 172, 30, 60);
+    t.Item(D::StaticClass, 0xFFFF, L"&Flow:", SS_LEFT, 168, 163, 36, 9);
+    t.Item(D::ComboClass, IdFlow, L"", list, 168, 172, 70, 60);
+    t.Item(D::ButtonClass, IDOK, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 139, 193, 50, 14);
+    t.Item(D::ButtonClass, IDCANCEL, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 193, 193, 50, 14);
     TCutterState state{device, settings};
     const INT_PTR answer = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CutterProcedure,
                                                    reinterpret_cast<LPARAM>(&state));
