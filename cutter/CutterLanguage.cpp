@@ -458,6 +458,9 @@ CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptr
         // Anything else is short: it goes whole.
         const std::size_t at = job.find(syntax.Terminator, static_cast<std::size_t>(sent));
         end = at == std::string_view::npos ? size : terminated(static_cast<std::ptrdiff_t>(at));
+    } else if (byte(sent - 1) == syntax.Terminator) {
+        // Between an instruction and its line break: the break goes too.
+        end = terminated(sent - 1);
     }
     if (end >= size) {
         // The rest is the job's own ending: it closes itself.

@@ -187,6 +187,8 @@ void TestCutterLanguages::stoppedJobsEndWithTheKnifeUp_data()
                                        << QByteArray("IN;\nSP1;\nPU0,0;\nPD400,0;\nPU;\nSP0;\n");
     QTest::newRow("HPGL in a move") << SendAs::HPGL << QByteArray("IN;\nSP1;\nPU0,")
                                     << QByteArray("IN;\nSP1;\nPU0,0;\nPU;\nSP0;\n");
+    QTest::newRow("HPGL before a line break")
+        << SendAs::HPGL << QByteArray("IN;\nSP1;\nPU0,0;") << QByteArray("IN;\nSP1;\nPU0,0;\nPU;\nSP0;\n");
     QTest::newRow("HPGL before the first byte") << SendAs::HPGL << QByteArray() << QByteArray();
     QTest::newRow("DMPL in a cut's first pair")
         << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD3") << QByteArray(";:H A EC1\nU0,0\nD394,0\nU\nP0\n@\n");
