@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <tuple>
 
 namespace {
 
@@ -100,73 +101,183 @@ bool LiesInside(const std::vector<PointMm>& inner, const std::vector<PointMm>& o
     return false;
 }
 
-// A square grid of cells over a box, at least one cell.
-struct GridShape {
-    Box Bound;
-    std::size_t N = 1;
-    double Cell = 1;
+// About a millisecond of ordering between asking whether to stop: a vertex
+// weighed, or a step's search.
+constexpr std::size_t StopCheckWork = 1 << 16;
 
-    GridShape(const Box& bound, std::size_t wanted) : Bound(bound)
+constexpr std::uint32_t NoPath = std::numeric_limits<std::uint32_t>::max();
+
+// The closed paths that may enclose others, filed by size and place: each
+// in the level whose cells are just larger than its bound, in the cell of
+// its lower-left corner. A bound that holds another is at least as large and
+// starts at most one cell left of and below it, so the paths that may hold a
+// given one are in a few cells of each level above it, however deep the
+// nesting; within a cell, by area, so those too small are passed over at
+// once (copies of one shape included).
+class TShapeIndex {
+public:
+    TShapeIndex(const std::vector<Box>& bounds, const std::vector<double>& areas,
+                const std::vector<std::uint32_t>& shapes)
+        : FBounds(bounds), FAreas(areas)
     {
-        N = std::max<std::size_t>(1, wanted);
-        const double span = std::max(bound.X1 - bound.X0, bound.Y1 - bound.Y0);
-        Cell = span > 0 ? span / static_cast<double>(N) : 1;
-    }
-    std::size_t Column(double x) const { return Index(x - Bound.X0); }
-    std::size_t Row(double y) const { return Index(y - Bound.Y0); }
-
-private:
-    std::size_t Index(double offset) const
-    {
-        if (!(offset > 0))
-            return 0;
-        return std::min(N - 1, static_cast<std::size_t>(offset / Cell));
-    }
-};
-
-std::size_t GridSide(std::size_t items, std::size_t cap)
-{
-    return std::min(cap, static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(items) / 2))));
-}
-
-// For each path, the closed paths it lies inside (none for open ones), found
-// through a grid of the closed paths' bounds: an encloser's bound covers any
-// point of what it encloses, so only the cell of one point is looked at.
-std::vector<std::vector<std::uint32_t>> Enclosers(const CutPaths& paths, const std::vector<char>& closed,
-                                                  const std::vector<Box>& bounds, const std::vector<double>& areas)
-{
-    std::vector<std::vector<std::uint32_t>> result(paths.size());
-    Box all;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        if (closed[i]) {
+        if (shapes.empty())
+            return;
+        Box all;
+        for (const std::uint32_t i : shapes) {
             all.Add({bounds[i].X0, bounds[i].Y0});
             all.Add({bounds[i].X1, bounds[i].Y1});
-            ++count;
         }
-    if (count < 2)
-        return result;
-    const GridShape grid(all, GridSide(count, 256));
-    std::vector<std::vector<std::uint32_t>> cells(grid.N * grid.N);
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!closed[i] || !(areas[i] > 0))
-            continue;
-        const std::size_t c0 = grid.Column(bounds[i].X0), c1 = grid.Column(bounds[i].X1);
-        const std::size_t r0 = grid.Row(bounds[i].Y0), r1 = grid.Row(bounds[i].Y1);
-        for (std::size_t r = r0; r <= r1; ++r)
-            for (std::size_t c = c0; c <= c1; ++c)
-                cells[r * grid.N + c].push_back(static_cast<std::uint32_t>(i));
+        FOriginX = all.X0;
+        FOriginY = all.Y0;
+        const double span = std::max(all.X1 - all.X0, all.Y1 - all.Y0);
+        FCell0 = span > 0 ? std::ldexp(span, -CellBits + 1) : 1;
+        FItems.reserve(shapes.size());
+        for (const std::uint32_t i : shapes) {
+            const Box& b = bounds[i];
+            const int level = Level(std::max(b.X1 - b.X0, b.Y1 - b.Y0) + 3 * OnLineMm);
+            FLevels |= std::uint64_t{1} << level;
+            FItems.push_back({Key(level, Index(b.X0 - FOriginX, level), Index(b.Y0 - FOriginY, level)), areas[i], i});
+        }
+        std::sort(FItems.begin(), FItems.end(), [](const Item& a, const Item& b) {
+            return a.Key != b.Key ? a.Key < b.Key : a.Area != b.Area ? a.Area < b.Area : a.Path < b.Path;
+        });
+        std::size_t cells = 0;
+        for (std::size_t i = 0; i < FItems.size(); ++i)
+            cells += i == 0 || FItems[i].Key != FItems[i - 1].Key;
+        std::size_t size = 4;
+        while (size < 2 * cells)
+            size *= 2;
+        FSlots.assign(size, Slot{});
+        for (std::size_t i = 0; i < FItems.size();) {
+            std::size_t end = i + 1;
+            while (end < FItems.size() && FItems[end].Key == FItems[i].Key)
+                ++end;
+            Slot& s = FSlots[Find(FItems[i].Key)];
+            s = {FItems[i].Key, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(end)};
+            i = end;
+        }
     }
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!closed[i])
-            continue;
-        const PointMm p = paths[i].front();
-        for (const std::uint32_t outer : cells[grid.Row(p.Y) * grid.N + grid.Column(p.X)])
-            if (outer != i && areas[outer] > areas[i] && bounds[outer].Holds(bounds[i])
-                && LiesInside(paths[i], paths[outer]))
-                result[i].push_back(outer);
+
+    // The closed path of least area (then lowest index) that path i lies
+    // inside; NoPath for none.
+    std::uint32_t NearestEncloser(std::uint32_t i, const CutPaths& paths) const
+    {
+        if (FItems.empty())
+            return NoPath;
+        const Box& b = FBounds[i];
+        const double area = FAreas[i];
+        std::uint32_t best = NoPath;
+        double bestArea = 0;
+        for (int level = Level(std::max(b.X1 - b.X0, b.Y1 - b.Y0)); level <= MaxLevel; ++level) {
+            if (!((FLevels >> level) & 1))
+                continue;
+            const double cell = std::ldexp(FCell0, level);
+            const std::uint64_t c0 = Index(b.X1 - cell - 4 * OnLineMm - FOriginX, level);
+            const std::uint64_t c1 = Index(b.X0 + OnLineMm - FOriginX, level);
+            const std::uint64_t r0 = Index(b.Y1 - cell - 4 * OnLineMm - FOriginY, level);
+            const std::uint64_t r1 = Index(b.Y0 + OnLineMm - FOriginY, level);
+            for (std::uint64_t r = r0; r <= r1; ++r)
+                for (std::uint64_t c = c0; c <= c1; ++c) {
+                    const Slot& s = FSlots[Find(Key(level, c, r))];
+                    if (s.Key == EmptyKey)
+                        continue;
+                    const auto first = std::upper_bound(FItems.begin() + s.Begin, FItems.begin() + s.End, area,
+                                                        [](double a, const Item& item) { return a < item.Area; });
+                    for (auto it = first; it != FItems.begin() + s.End; ++it) {
+                        if (best != NoPath && (it->Area > bestArea || (it->Area == bestArea && it->Path > best)))
+                            break;
+                        if (FBounds[it->Path].Holds(b) && LiesInside(paths[i], paths[it->Path])) {
+                            best = it->Path;
+                            bestArea = it->Area;
+                            break;
+                        }
+                    }
+                }
+        }
+        return best;
     }
-    return result;
+
+private:
+    // Cells of level 0 split the plot's span 2^CellBits ways.
+    static constexpr int CellBits = 24;
+    static constexpr int MaxLevel = CellBits;
+    static constexpr std::uint64_t EmptyKey = std::numeric_limits<std::uint64_t>::max();
+
+    struct Item {
+        std::uint64_t Key;
+        double Area;
+        std::uint32_t Path;
+    };
+    struct Slot {
+        std::uint64_t Key = EmptyKey;
+        std::uint32_t Begin = 0;
+        std::uint32_t End = 0;
+    };
+
+    // The least level whose cells are at least size across.
+    int Level(double size) const
+    {
+        int level = 0;
+        while (level < MaxLevel && std::ldexp(FCell0, level) < size)
+            ++level;
+        return level;
+    }
+    std::uint64_t Index(double offset, int level) const
+    {
+        const double i = std::floor(offset / std::ldexp(FCell0, level));
+        const double last = std::ldexp(1.0, CellBits - level + 1);
+        return i > 0 ? static_cast<std::uint64_t>(std::min(i, last)) : 0;
+    }
+    static std::uint64_t Key(int level, std::uint64_t column, std::uint64_t row)
+    {
+        return std::uint64_t(level) << 52 | column << 26 | row;
+    }
+    // The slot of key, or the empty one where it would go.
+    std::size_t Find(std::uint64_t key) const
+    {
+        const std::size_t mask = FSlots.size() - 1;
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+        while (FSlots[at].Key != EmptyKey && FSlots[at].Key != key)
+            at = (at + 1) & mask;
+        return at;
+    }
+
+    const std::vector<Box>& FBounds;
+    const std::vector<double>& FAreas;
+    double FOriginX = 0;
+    double FOriginY = 0;
+    double FCell0 = 1;
+    std::uint64_t FLevels = 0;
+    std::vector<Item> FItems;
+    std::vector<Slot> FSlots;
+};
+
+// Copies of one closed shape (the same bound, vertex count and area): none
+// lies inside another, yet each encloses what the others do. Each path's
+// first copy, by index; the path itself when it has none.
+std::vector<std::uint32_t> FirstCopies(const std::vector<Box>& bounds, const std::vector<double>& areas,
+                                       const CutPaths& paths, const std::vector<std::uint32_t>& shapes)
+{
+    std::vector<std::uint32_t> first(paths.size());
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<std::uint32_t>(i);
+    std::vector<std::uint32_t> sorted = shapes;
+    const auto shape = [&](std::uint32_t i) {
+        const Box& b = bounds[i];
+        return std::tuple(b.X0, b.Y0, b.X1, b.Y1, paths[i].size());
+    };
+    std::sort(sorted.begin(), sorted.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return std::tuple(shape(a), areas[a], a) < std::tuple(shape(b), areas[b], b);
+    });
+    // Started elsewhere or run the other way, a copy's area may differ in
+    // its last bits.
+    constexpr double SameArea = 1e-9;
+    for (std::size_t k = 1; k < sorted.size(); ++k) {
+        const std::uint32_t a = sorted[k - 1], b = sorted[k];
+        if (shape(a) == shape(b) && areas[b] - areas[first[a]] <= SameArea * areas[b])
+            first[b] = first[a];
+    }
+    return first;
 }
 
 // The turn a closed path takes at vertex j, as the dot product of the edges
@@ -222,127 +333,140 @@ float Weighed(double mm, double weight)
     return static_cast<float>(mm * weight);
 }
 
-// The entries of the paths not yet cut, in a grid rebuilt smaller as they
-// are used up, so a search stays local to the knife.
-class TEntryGrid {
+// The entries of the paths not yet cut, in a k-d tree whose every node
+// holds the least (path, vertex) of the free entries below it: a search
+// passes over what is cut or held back without looking into it, and copies
+// heaped on one point answer as fast as one entry.
+class TEntryTree {
 public:
-    TEntryGrid(const std::vector<Entry>& entries, const std::vector<char>& done, const std::vector<char>& blocked)
-        : FEntries(entries), FDone(done), FBlocked(blocked)
+    // free: for each entry, whether its path may go next.
+    TEntryTree(const std::vector<Entry>& entries, const std::vector<char>& free)
     {
-        Rebuild();
+        std::vector<std::uint32_t> order(entries.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = static_cast<std::uint32_t>(i);
+        Build(entries, order, 0, order.size(), true);
+        FNodes.resize(entries.size());
+        FWhere.resize(entries.size());
+        FFree.resize(entries.size());
+        for (std::size_t t = 0; t < order.size(); ++t) {
+            FNodes[t] = entries[order[t]];
+            FWhere[order[t]] = static_cast<std::uint32_t>(t);
+            FFree[t] = free[order[t]];
+        }
+        FLeast.resize(entries.size());
+        Refresh(0, FNodes.size(), Everything);
     }
 
-    // Called once a path is cut, with its entry count.
-    void Used(std::size_t entries)
+    // Entry e (as numbered when given) is free or not from now on.
+    void Set(std::size_t e, bool free)
     {
-        FLive -= std::min(FLive, entries);
-        if (FLive * 4 < FHeld && FHeld > 256)
-            Rebuild();
+        FFree[FWhere[e]] = free;
+        Refresh(0, FNodes.size(), FWhere[e]);
     }
 
-    // The nearest entry of a path that is neither cut nor blocked; valid
-    // until the next call. Entries of cut paths met on the way are dropped
-    // from their cells, so later searches do not step over them again.
+    // The nearest free entry, ties to the lower path and vertex; null when
+    // none is free. Valid until the next call.
     const Entry* Nearest(double x, double y)
     {
-        bool found = false;
-        double bestD2 = 0;
-        const std::size_t n = FShape.N;
-        const std::size_t cx = FShape.Column(x), cy = FShape.Row(y);
-        for (std::size_t k = 0;; ++k) {
-            const std::size_t c0 = cx >= k ? cx - k : 0, c1 = std::min(n - 1, cx + k);
-            const std::size_t r0 = cy >= k ? cy - k : 0, r1 = std::min(n - 1, cy + k);
-            const auto look = [&](std::size_t r, std::size_t c) {
-                const std::size_t cell = r * n + c;
-                std::uint32_t end = FStart[cell] + FCount[cell];
-                for (std::uint32_t i = FStart[cell]; i < end;) {
-                    const Entry& e = FEntries[FItems[i]];
-                    if (FDone[e.Path]) { // ties are settled by path and vertex, so the order in a cell is free
-                        FItems[i] = FItems[--end];
-                        --FCount[cell];
-                        continue;
-                    }
-                    ++i;
-                    if (FBlocked[e.Path])
-                        continue;
-                    const double ex = e.X - x, ey = e.Y - y, d2 = ex * ex + ey * ey;
-                    if (!found || d2 < bestD2
-                        || (d2 == bestD2
-                            && (e.Path < FFound.Path || (e.Path == FFound.Path && e.Vertex < FFound.Vertex)))) {
-                        FFound = e;
-                        bestD2 = d2;
-                        found = true;
-                    }
-                }
-            };
-            // Ring k: whole rows at its top and bottom, its two side columns between.
-            for (std::size_t r = r0; r <= r1; ++r) {
-                if (r + k == cy || r == cy + k) {
-                    for (std::size_t c = c0; c <= c1; ++c)
-                        look(r, c);
-                } else {
-                    if (cx >= k)
-                        look(r, cx - k);
-                    if (k > 0 && cx + k < n)
-                        look(r, cx + k);
-                }
-            }
-            // How far any cell not yet looked at is from (x, y).
-            double lo = std::numeric_limits<double>::infinity();
-            if (cx > k)
-                lo = std::min(lo, x - (FShape.Bound.X0 + static_cast<double>(cx - k) * FShape.Cell));
-            if (cx + k < n - 1)
-                lo = std::min(lo, FShape.Bound.X0 + static_cast<double>(cx + k + 1) * FShape.Cell - x);
-            if (cy > k)
-                lo = std::min(lo, y - (FShape.Bound.Y0 + static_cast<double>(cy - k) * FShape.Cell));
-            if (cy + k < n - 1)
-                lo = std::min(lo, FShape.Bound.Y0 + static_cast<double>(cy + k + 1) * FShape.Cell - y);
-            if (std::isinf(lo) || (found && bestD2 < lo * lo))
-                return found ? &FFound : nullptr;
-        }
+        FX = x;
+        FY = y;
+        FFound = false;
+        const double inf = std::numeric_limits<double>::infinity();
+        Search(0, FNodes.size(), true, -inf, -inf, inf, inf);
+        return FFound ? &FNodes[FBest] : nullptr;
     }
 
 private:
-    void Rebuild()
-    {
-        Box bound;
-        std::vector<std::uint32_t> live;
-        live.reserve(FLive > 0 ? FLive : FEntries.size());
-        for (std::size_t i = 0; i < FEntries.size(); ++i)
-            if (!FDone[FEntries[i].Path]) {
-                live.push_back(static_cast<std::uint32_t>(i));
-                bound.Add({FEntries[i].X, FEntries[i].Y});
-            }
-        if (bound.Empty())
-            bound.Add({0, 0});
-        FShape = GridShape(bound, GridSide(live.size(), 1024));
-        const std::size_t n = FShape.N;
-        FStart.assign(n * n + 1, 0);
-        for (const std::uint32_t i : live)
-            ++FStart[CellOf(FEntries[i]) + 1];
-        for (std::size_t c = 0; c < n * n; ++c)
-            FStart[c + 1] += FStart[c];
-        FItems.resize(live.size());
-        FCount.assign(n * n, 0);
-        for (const std::uint32_t i : live) {
-            const std::size_t cell = CellOf(FEntries[i]);
-            FItems[FStart[cell] + FCount[cell]++] = i;
-        }
-        FLive = FHeld = live.size();
-    }
-    std::size_t CellOf(const Entry& e) const { return FShape.Row(e.Y) * FShape.N + FShape.Column(e.X); }
+    static constexpr std::uint64_t None = std::numeric_limits<std::uint64_t>::max();
+    static constexpr std::size_t Everything = std::numeric_limits<std::size_t>::max();
 
-    const std::vector<Entry>& FEntries;
-    const std::vector<char>& FDone;
-    const std::vector<char>& FBlocked;
-    GridShape FShape{Box{}, 1};
-    // Each cell's entries, live ones first: FCount of them.
-    std::vector<std::uint32_t> FStart;
-    std::vector<std::uint32_t> FCount;
-    std::vector<std::uint32_t> FItems;
-    Entry FFound{};
-    std::size_t FLive = 0;
-    std::size_t FHeld = 0;
+    static std::uint64_t KeyOf(const Entry& e) { return std::uint64_t{e.Path} << 32 | e.Vertex; }
+    static std::size_t Mid(std::size_t lo, std::size_t hi) { return lo + (hi - lo) / 2; }
+    static double Gap(double v, double lo, double hi) { return v < lo ? lo - v : v > hi ? v - hi : 0; }
+
+    // [lo, hi) holds a subtree: its root in the middle, split on x or y by
+    // turns, the lesser half before it.
+    static void Build(const std::vector<Entry>& entries, std::vector<std::uint32_t>& order, std::size_t lo,
+                      std::size_t hi, bool onX)
+    {
+        while (hi - lo > 1) {
+            const std::size_t mid = Mid(lo, hi);
+            const auto at = [&](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
+            std::nth_element(at(lo), at(mid), at(hi), [&](std::uint32_t a, std::uint32_t b) {
+                return onX ? entries[a].X < entries[b].X : entries[a].Y < entries[b].Y;
+            });
+            Build(entries, order, lo, mid, !onX);
+            lo = mid + 1;
+            onX = !onX;
+        }
+    }
+
+    // The least keys again on the way to node target (every node for
+    // Everything).
+    void Refresh(std::size_t lo, std::size_t hi, std::size_t target)
+    {
+        if (lo >= hi)
+            return;
+        const std::size_t mid = Mid(lo, hi);
+        if (target == Everything || target < mid)
+            Refresh(lo, mid, target);
+        if (target == Everything || (target > mid && target != Everything))
+            Refresh(mid + 1, hi, target);
+        std::uint64_t least = FFree[mid] ? KeyOf(FNodes[mid]) : None;
+        if (lo < mid)
+            least = std::min(least, FLeast[Mid(lo, mid)]);
+        if (mid + 1 < hi)
+            least = std::min(least, FLeast[Mid(mid + 1, hi)]);
+        FLeast[mid] = least;
+    }
+
+    void Search(std::size_t lo, std::size_t hi, bool onX, double x0, double y0, double x1, double y1)
+    {
+        if (lo >= hi)
+            return;
+        const std::size_t mid = Mid(lo, hi);
+        const std::uint64_t least = FLeast[mid];
+        if (least == None)
+            return;
+        // Nothing below can be nearer, nor as near and first.
+        const double gx = Gap(FX, x0, x1), gy = Gap(FY, y0, y1), bound = gx * gx + gy * gy;
+        if (FFound && (bound > FBestD2 || (bound == FBestD2 && least >= FBestKey)))
+            return;
+        const Entry& e = FNodes[mid];
+        if (FFree[mid]) {
+            const double ex = e.X - FX, ey = e.Y - FY, d2 = ex * ex + ey * ey;
+            if (const std::uint64_t key = KeyOf(e); !FFound || d2 < FBestD2 || (d2 == FBestD2 && key < FBestKey)) {
+                FFound = true;
+                FBestD2 = d2;
+                FBestKey = key;
+                FBest = mid;
+            }
+        }
+        const double split = onX ? e.X : e.Y, at = onX ? FX : FY;
+        // The side the knife is on first; on the split itself, the side
+        // with the least key, so copies on one point take one descent.
+        bool lowFirst = at < split;
+        if (at == split)
+            lowFirst = (lo < mid ? FLeast[Mid(lo, mid)] : None) <= (mid + 1 < hi ? FLeast[Mid(mid + 1, hi)] : None);
+        for (const bool low : {lowFirst, !lowFirst}) {
+            if (low)
+                Search(lo, mid, !onX, x0, y0, onX ? split : x1, onX ? y1 : split);
+            else
+                Search(mid + 1, hi, !onX, onX ? split : x0, onX ? y0 : split, x1, y1);
+        }
+    }
+
+    std::vector<Entry> FNodes;
+    std::vector<std::uint32_t> FWhere; // entry -> node
+    std::vector<char> FFree;
+    std::vector<std::uint64_t> FLeast;
+    double FX = 0;
+    double FY = 0;
+    bool FFound = false;
+    double FBestD2 = 0;
+    std::uint64_t FBestKey = 0;
+    std::size_t FBest = 0;
 };
 
 } // namespace
@@ -351,22 +475,62 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
 {
     CutOrder order;
     order.TravelBeforeMm = PenUpTravelMm(paths, options.Start);
+    // Asked now and then, often enough to answer within a few milliseconds.
+    std::size_t work = 0;
+    const auto stopped = [&](std::size_t done) {
+        work += done;
+        if (work < StopCheckWork)
+            return false;
+        work = 0;
+        return options.Stopped && (order.Stopped = options.Stopped());
+    };
     const std::size_t n = paths.size();
     std::vector<char> closed(n);
     std::vector<Box> bounds(n);
     std::vector<double> areas(n, 0);
+    std::vector<std::uint32_t> shapes; // closed, with an inside
     for (std::size_t i = 0; i < n; ++i) {
         closed[i] = IsClosed(paths[i]);
         for (const PointMm p : paths[i])
             bounds[i].Add(p);
-        if (closed[i])
+        if (closed[i]) {
             areas[i] = Area(paths[i]);
+            if (areas[i] > 0)
+                shapes.push_back(static_cast<std::uint32_t>(i));
+        }
+        if (stopped(paths[i].size() + 1))
+            return order;
     }
-    const auto enclosers = Enclosers(paths, closed, bounds, areas);
-    std::vector<std::uint32_t> insideCount(n, 0);
-    for (const auto& outers : enclosers)
-        for (const std::uint32_t o : outers)
-            ++insideCount[o];
+    // Each closed path waits for what lies nearest inside it, and that for
+    // what lies inside it in turn: the nearest encloser is enough to cut
+    // inside first at any depth. Copies of a shape wait together.
+    const std::vector<std::uint32_t> copyOf = FirstCopies(bounds, areas, paths, shapes);
+    std::vector<std::uint32_t> encloser(n, NoPath);
+    std::vector<std::uint32_t> waiting(n, 0);
+    {
+        const TShapeIndex index(bounds, areas, shapes);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!closed[i])
+                continue;
+            if (const std::uint32_t o = index.NearestEncloser(static_cast<std::uint32_t>(i), paths); o != NoPath) {
+                encloser[i] = copyOf[o];
+                ++waiting[copyOf[o]];
+            }
+            if (stopped(paths[i].size()))
+                return order;
+        }
+    }
+    // The copies of each shape, by their first.
+    std::vector<std::uint32_t> copiesStart(n + 1, 0), copies(n);
+    for (std::size_t i = 0; i < n; ++i)
+        ++copiesStart[copyOf[i] + 1];
+    for (std::size_t i = 0; i < n; ++i)
+        copiesStart[i + 1] += copiesStart[i];
+    {
+        std::vector<std::uint32_t> filled(copiesStart.begin(), copiesStart.end() - 1);
+        for (std::size_t i = 0; i < n; ++i)
+            copies[filled[copyOf[i]]++] = static_cast<std::uint32_t>(i);
+    }
 
     const double wx = options.Feed == FeedAxis::X ? options.FeedWeight : 1;
     const double wy = options.Feed == FeedAxis::Y ? options.FeedWeight : 1;
@@ -377,19 +541,17 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
     for (std::size_t i = 0; i < n; ++i)
         mostEntries += closed[i] ? paths[i].size() : 2;
     entries.reserve(mostEntries);
-    std::vector<std::size_t> entryCount(n, 0);
-    std::vector<char> done(n, 0), blocked(n, 0);
+    std::vector<std::uint32_t> firstEntry(n + 1, 0);
+    std::vector<char> free;
+    free.reserve(mostEntries);
     std::size_t toCut = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const auto& p = paths[i];
         const auto path = static_cast<std::uint32_t>(i);
-        if (p.empty()) {
-            done[i] = 1;
+        firstEntry[i] = static_cast<std::uint32_t>(entries.size());
+        if (p.empty())
             continue;
-        }
         ++toCut;
-        blocked[i] = insideCount[i] > 0;
-        const std::size_t before = entries.size();
         if (closed[i]) {
             // Vertices closer than this to the last one indexed add little but
             // work (a circle's chords); the path's own vertices are all weighed
@@ -407,19 +569,27 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             if (p.size() > 1 && !(p.back() == p.front()))
                 entries.push_back({Weighed(p.back().X, wx), Weighed(p.back().Y, wy), path, 1});
         }
-        entryCount[i] = entries.size() - before;
+        free.resize(entries.size(), waiting[copyOf[i]] == 0);
     }
+    firstEntry[n] = static_cast<std::uint32_t>(entries.size());
+    if (stopped(entries.size()))
+        return order;
 
-    TEntryGrid grid(entries, done, blocked);
+    TEntryTree tree(entries, free);
+    std::vector<Entry>().swap(entries);
+    std::vector<char>().swap(free);
     PointMm knife = options.Start;
     order.Steps.reserve(toCut);
     for (std::size_t step = 0; step < toCut; ++step) {
-        const Entry* e = grid.Nearest(knife.X * wx, knife.Y * wy);
+        const Entry* e = tree.Nearest(knife.X * wx, knife.Y * wy);
         if (!e)
             break; // cannot happen: the strictly falling area leaves a path free
         const std::size_t i = e->Path;
         const auto& p = paths[i];
+        if (stopped(p.size() + 64))
+            return order;
         CutStep cut{i, false, 0};
+
         if (closed[i]) {
             // Squared, as all that counts is which is nearer.
             const auto cost = [&](PointMm v) {
@@ -461,12 +631,15 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             knife = cut.Reversed ? p.front() : p.back();
         }
         order.Steps.push_back(cut);
-        done[i] = 1;
-        for (const std::uint32_t o : enclosers[i])
-            if (--insideCount[o] == 0)
-                blocked[o] = 0;
-        grid.Used(entryCount[i]);
+        for (std::uint32_t k = firstEntry[i]; k < firstEntry[i + 1]; ++k)
+            tree.Set(k, false);
+        // The last path inside its encloser sets it and its copies free.
+        if (const std::uint32_t o = encloser[i]; o != NoPath && --waiting[o] == 0)
+            for (std::uint32_t c = copiesStart[o]; c < copiesStart[o + 1]; ++c)
+                for (std::uint32_t k = firstEntry[copies[c]]; k < firstEntry[copies[c] + 1]; ++k)
+                    tree.Set(k, true);
     }
+
     PointMm at = options.Start;
     for (const CutStep& step : order.Steps) {
         const auto& p = paths[step.Index];

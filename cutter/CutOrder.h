@@ -26,6 +26,7 @@
 #include "cutter/ToolPath.h"
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 enum class FeedAxis { X, Y };
@@ -43,6 +44,8 @@ struct CutOrderOptions {
     // vertex; with no such corner, at the nearest vertex.
     double CornerReachMm = 2;
     double CornerMinTurnDeg = 30;
+    // Asked now and then while ordering: true stops it, incomplete.
+    std::function<bool()> Stopped;
 };
 
 // One path in the new order: which one, and how it is cut.
@@ -61,6 +64,8 @@ struct CutOrder {
     // paths' own order and in the new one.
     double TravelBeforeMm = 0;
     double TravelAfterMm = 0;
+    // Options.Stopped said to stop: Steps and TravelAfterMm are incomplete.
+    bool Stopped = false;
 };
 
 using CutPaths = std::vector<std::vector<PointMm>>;
