@@ -5,6 +5,7 @@
 #include "common/Exceptions.h"
 #include "common/Text.h"
 #include "cutter/CutOrder.h"
+#include "cutter/CutStages.h"
 #include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
@@ -676,21 +677,11 @@ void WaitForJob(const HandedJob& job, int limitSeconds, const std::function<void
     }
 }
 
-// The plot's pen-up travel as drawn and in the order it is cut, from the
-// plotter's origin; the feed axis as the cutter surface weighs it.
-std::string TravelNotice(const TPLT& plot, bool rotate90)
+// The pen-up travel of the job just cut, as its ordering found it.
+std::string TravelNotice(const OrderTravel& travel)
 {
-    CutPaths paths;
-    for (const TPolygonView polygon : plot.Polygons()) {
-        std::vector<PointMm>& path = paths.emplace_back();
-        for (const TPoint p : polygon.Points) // 0.01 mm
-            path.push_back({p.X / 100.0, p.Y / 100.0});
-    }
-    CutOrderOptions options;
-    options.Feed = rotate90 ? FeedAxis::X : FeedAxis::Y;
-    const CutOrder order = OrderCuts(paths, options);
-    return Format("Pen-up travel: %1 mm as drawn, %2 mm as cut", std::round(order.TravelBeforeMm),
-                  std::round(order.TravelAfterMm));
+    return Format("Pen-up travel: %1 mm as drawn, %2 mm as cut", FixedNumber(travel.BeforeMm, 1),
+                  FixedNumber(travel.AfterMm, 1));
 }
 
 // Cuts as asked; what the user is to be told of the plot file read and of a
@@ -743,7 +734,9 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     std::optional<ProgressLine> progress;
     if (!r.Quiet && StandardErrorIsTerminal())
         progress.emplace();
+    TakeOrderTravel(); // not an earlier job's
     const PrintResult result = r.PlotFile.empty() ? PrintPattern(r.Pattern, request) : PrintPlot(plot, request);
+    const std::optional<OrderTravel> travel = TakeOrderTravel();
     progress.reset();
     // A signal from here on ends the program as it would any other; one
     // caught before was the user's wish to stop, though the job went whole.
@@ -758,11 +751,8 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         SaveSettings(identity.Device, *toKeep);
     if (std::string leftOut = LeftOutNotice(result.Share); !leftOut.empty())
         notices.push_back(std::move(leftOut));
-    if (r.Verbose && settings.Language != SendAs::Driver && settings.Corrections.Order == CutOrderMode::Optimised) {
-        std::vector<double> unused;
-        notices.push_back(
-            TravelNotice(r.PlotFile.empty() ? PatternPlot(r.Pattern, settings, unused) : plot, settings.Rotate90));
-    }
+    if (r.Verbose && travel)
+        notices.push_back(TravelNotice(*travel));
     return notices;
 }
 

@@ -655,21 +655,22 @@ CutPaths ApplyCutOrder(const CutPaths& paths, const CutOrder& order)
     CutPaths result;
     result.reserve(order.Steps.size());
     for (const CutStep& s : order.Steps) {
-        const auto& p = paths[s.Index];
-        std::vector<PointMm> out;
-        out.reserve(p.size());
-        if (IsClosed(p)) {
-            const std::size_t m = p.size() - 1;
-            for (std::size_t k = 0; k <= m; ++k)
-                out.push_back(p[(s.StartVertex + k) % m]);
-        } else if (s.Reversed) {
-            out.assign(p.rbegin(), p.rend());
-        } else {
-            out = p;
-        }
-        result.push_back(std::move(out));
+        result.push_back(paths[s.Index]);
+        ApplyCutStep(result.back(), s);
     }
     return result;
+}
+
+void ApplyCutStep(std::vector<PointMm>& path, const CutStep& step)
+{
+    if (IsClosed(path)) {
+        // The closing point moves with the start.
+        const std::size_t m = path.size() - 1;
+        std::rotate(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(step.StartVertex % m), path.end() - 1);
+        path.back() = path.front();
+    } else if (step.Reversed) {
+        std::reverse(path.begin(), path.end());
+    }
 }
 
 CutPaths OrderedCutPaths(const CutPaths& paths, const CutOrderOptions& options, CutOrder* order)

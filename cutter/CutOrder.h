@@ -5,7 +5,8 @@
 // A path is closed when its last point is its first. Two rules decide the
 // order:
 //   - a closed path that lies inside another closed path is cut before it, at
-//     any depth, so a piece is never cut free before the cuts inside it;
+//     any depth, so a piece is never cut free before the cuts inside it
+//     (see Inside for shapes that cross);
 //   - of the paths that may go next, the one nearest the knife goes next.
 //     Movement along the feed axis moves the material itself, so it counts
 //     FeedWeight times. Open paths may be cut either way round; a closed path
@@ -19,6 +20,13 @@
 // are judged by that one vertex; equal shapes are not inside each other.
 // Because the enclosed area falls strictly at each step inward, the rule has
 // no cycles, whatever the shapes.
+//
+// Each closed path waits only for the paths it is the nearest encloser of
+// (the one of least area, then lowest index, that they lie inside), which
+// wait in turn for theirs: for shapes that nest, that is every shape inside.
+// A path inside two shapes that cross each other waits for the smaller and
+// what encloses that, not for the other. Copies of one shape (same bound,
+// vertex count and area) all wait for what lies inside any of them.
 //
 // The result depends on the input alone: ties go to the lower path index,
 // then the lower vertex.
@@ -75,6 +83,9 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options = {});
 
 // The paths as the order cuts them: reversed and started where it says.
 CutPaths ApplyCutOrder(const CutPaths& paths, const CutOrder& order);
+
+// One path as step cuts it, in place.
+void ApplyCutStep(std::vector<PointMm>& path, const CutStep& step);
 
 // Both in one call: the job's paths in the order to cut them. *order, when
 // given, receives the steps and the travel figures.

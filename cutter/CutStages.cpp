@@ -1,5 +1,7 @@
 #include "cutter/CutStages.h"
 
+#include "common/Exceptions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -130,18 +132,32 @@ void OrderStage::Path(CutPathItem& path)
     FTools.push_back(path.Tool);
 }
 
+namespace {
+
+thread_local std::optional<OrderTravel> LastTravel;
+
+} // namespace
+
+std::optional<OrderTravel> TakeOrderTravel()
+{
+    return std::exchange(LastTravel, std::nullopt);
+}
+
 void OrderStage::Finish()
 {
     const CutOrder order = OrderCuts(FPaths, FOptions);
+    if (order.Stopped)
+        throw EPrinter("The job was stopped while its cuts were being put in order: nothing was cut");
     FBefore = order.TravelBeforeMm;
     FAfter = order.TravelAfterMm;
-    CutPaths ordered = ApplyCutOrder(FPaths, order);
-    FPaths.clear();
-    for (size_t i = 0; i < ordered.size(); ++i) {
-        const size_t drawn = order.Steps[i].Index;
-        CutPathItem item{std::move(ordered[i]), FOffsets[drawn], false, false, FTools[drawn]};
+    LastTravel = OrderTravel{FBefore, FAfter};
+    // Each path moved on as it goes, so the job is never held twice.
+    for (const CutStep& step : order.Steps) {
+        CutPathItem item{std::move(FPaths[step.Index]), FOffsets[step.Index], false, false, FTools[step.Index]};
+        ApplyCutStep(item.Points, step);
         FNext.Path(item);
     }
+    FPaths.clear();
     for (CutPathItem& added : FAdded)
         FNext.Path(added);
     FAdded.clear();

@@ -16,6 +16,7 @@
 #include "cutter/ToolPath.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A tool-up move to the first point, then cuts through the rest.
@@ -104,7 +105,8 @@ private:
 };
 
 // Holds the job and passes it on in the order that cuts it best (CutOrder.h);
-// what the job adds goes last, as it came.
+// what the job adds goes last, as it came. Finish throws EPrinter, passing
+// nothing on, when options.Stopped stops the ordering.
 class OrderStage final : public PathStage {
 public:
     OrderStage(PathStage& next, const CutOrderOptions& options) noexcept;
@@ -124,6 +126,15 @@ private:
     double FBefore = 0;
     double FAfter = 0;
 };
+
+// The pen-up travel of the job this thread ordered last, as drawn and as
+// cut, once: those who only see the job go (the command line's --verbose)
+// learn it from the one ordering. Empty when none was ordered since.
+struct OrderTravel {
+    double BeforeMm = 0;
+    double AfterMm = 0;
+};
+std::optional<OrderTravel> TakeOrderTravel();
 
 // Cuts each closed path on past its start (AppendOvercut), the length
 // measured on the sheet: scaleX and scaleY undo the cutter's scale.

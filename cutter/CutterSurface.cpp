@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <limits>
 
-CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink)
+CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink,
+                             std::function<bool()> stopped)
     : MappedSurface(settings, dpi), FCorrections(settings.Corrections),
       FEncoder(MakeCutterEncoder(settings.Language, sink))
 {
@@ -45,6 +46,7 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
         // The material moves along the sheet's length: plotter y, or plotter
         // x on a device with its axes turned.
         options.Feed = settings.Rotate90 ? FeedAxis::X : FeedAxis::Y;
+        options.Stopped = std::move(stopped);
         FOrder = std::make_unique<OrderStage>(*next, options);
         next = FOrder.get();
     }

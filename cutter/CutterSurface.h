@@ -38,6 +38,7 @@
 #include "cutter/MappedSurface.h"
 #include "cutter/ToolPath.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -57,7 +58,10 @@ public:
     // viewport origin. Writes the job's opening to sink (buffered). Throws
     // EPrinter for SendAs::Driver, which has no cutter language, and
     // EConvertError for a force or speed the language does not take.
-    CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink);
+    // stopped, when given, is asked while the job's cuts are put in order
+    // (which holds back every byte of them): true ends the job there, and
+    // Finish throws EPrinter.
+    CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink, std::function<bool()> stopped = {});
     ~CutterSurface() override;
 
     void Polyline(const TPoint* points, int count) override;

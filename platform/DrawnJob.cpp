@@ -1,6 +1,7 @@
 #include "platform/DrawnJob.h"
 
 #include "platform/JobDestination.h"
+#include "platform/JobProgress.h"
 #include "platform/ProgramLibrary.h"
 
 DrawnJob::DrawnJob(const DeviceSettings& settings, const std::string& title)
@@ -10,7 +11,8 @@ DrawnJob::DrawnJob(const DeviceSettings& settings, const std::string& title)
         FPdf.reset(newPdf(settings, SurfaceDpi, title));
         return;
     }
-    FCutter = std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink);
+    // A stop while the cuts are put in order ends the job there.
+    FCutter = std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); });
 }
 
 DrawingSurface& DrawnJob::Canvas()

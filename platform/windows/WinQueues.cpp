@@ -6,6 +6,7 @@
 #include "common/Exceptions.h"
 #include "cutter/CutterSurface.h"
 #include "platform/DeviceCapabilities.h"
+#include "platform/JobProgress.h"
 #include "platform/SpoolerBackend.h"
 #include "platform/windows/GdiJob.h"
 #include "platform/windows/Win32.h"
@@ -80,7 +81,7 @@ private:
 class RawJob final : public JobDestination {
 public:
     RawJob(const std::string& device, const DeviceSettings& settings, const std::string& title)
-        : FJob(device, title), FSink(FJob), FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink))
+        : FJob(device, title), FSink(FJob), FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); }))
     {}
     DrawingSurface& Canvas() override { return *FCutter; }
     void Finish() override
