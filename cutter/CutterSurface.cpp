@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <limits>
 
-CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink,
-                             std::function<bool()> stopped)
+CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& sink, std::function<bool()> stopped)
     : MappedSurface(settings, dpi), FCorrections(settings.Corrections),
       FEncoder(MakeCutterEncoder(settings.Language, sink))
 {

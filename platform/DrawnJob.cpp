@@ -12,7 +12,8 @@ DrawnJob::DrawnJob(const DeviceSettings& settings, const std::string& title)
         return;
     }
     // A stop while the cuts are put in order ends the job there.
-    FCutter = std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); });
+    FCutter =
+        std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); });
 }
 
 DrawingSurface& DrawnJob::Canvas()

@@ -221,7 +221,8 @@ public:
     RawQueueJob(std::unique_ptr<Connection> http, const std::string& device, const DeviceSettings& settings,
                 const std::string& title, int before)
         : FStream(std::move(http), device, title, before),
-          FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FStream, [stop = TStopMark()] { return stop.Stopped(); }))
+          FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FStream,
+                                                  [stop = TStopMark()] { return stop.Stopped(); }))
     {}
     DrawingSurface& Canvas() override { return *FCutter; }
     void Finish() override

@@ -13,7 +13,8 @@ DrawnJob::DrawnJob(const DeviceSettings& settings, const std::string& /*title*/)
     if (settings.Language == SendAs::Driver)
         throw EPrinter("A job for a printer's driver can only be cut on that printer; to write the job to a file, "
                        "choose the cutter's language (HPGL, DMPL, GP-GL or CAMM-GL)");
-    FCutter = std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); });
+    FCutter =
+        std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); });
 }
 
 DrawingSurface& DrawnJob::Canvas()

@@ -81,7 +81,9 @@ private:
 class RawJob final : public JobDestination {
 public:
     RawJob(const std::string& device, const DeviceSettings& settings, const std::string& title)
-        : FJob(device, title), FSink(FJob), FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink, [stop = TStopMark()] { return stop.Stopped(); }))
+        : FJob(device, title), FSink(FJob),
+          FCutter(std::make_unique<CutterSurface>(settings, SurfaceDpi, FSink,
+                                                  [stop = TStopMark()] { return stop.Stopped(); }))
     {}
     DrawingSurface& Canvas() override { return *FCutter; }
     void Finish() override
