@@ -475,8 +475,9 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
 {
     CutOrder order;
     order.TravelBeforeMm = PenUpTravelMm(paths, options.Start);
-    // Asked now and then, often enough to answer within a few milliseconds.
-    std::size_t work = 0;
+    // Asked at once, then now and then, often enough to answer within a few
+    // milliseconds.
+    std::size_t work = StopCheckWork;
     const auto stopped = [&](std::size_t done) {
         work += done;
         if (work < StopCheckWork)

@@ -4,6 +4,8 @@
 // vertex), the same order every time, and no more travel than as drawn;
 // then the same through a whole cutter job, read back by the decoder.
 
+#include "common/Exceptions.h"
+#include "cutter/CalibrationPatterns.h"
 #include "cutter/CutOrder.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
@@ -17,6 +19,12 @@
 #include <cmath>
 #include <random>
 #include <utility>
+
+#if defined(Q_OS_LINUX)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -86,6 +94,18 @@ Drawing OnTheOutline()
     d.Add({{20, 70}, {40, 90}, {20, 110}, {0, 90}, {20, 70}}, {square}); // corners all on it
     d.Add(Rect(200, 0, 10, 10));                                         // twice the same: neither is inside the other
     d.Add(Rect(200, 0, 10, 10));
+    return d;
+}
+
+// A drawing program's double export: each shape twice, the copies started
+// elsewhere. Neither copy of the letter may go before either counter.
+Drawing TwiceDrawn()
+{
+    Drawing d;
+    const int o = d.Add(Rect(0, 0, 10, 14));
+    const int copy = d.Add({{10, 14}, {0, 14}, {0, 0}, {10, 0}, {10, 14}});
+    d.Add(Rect(3, 3, 4, 8), {o, copy});
+    d.Add({{7, 11}, {3, 11}, {3, 3}, {7, 3}, {7, 11}}, {o, copy});
     return d;
 }
 
@@ -186,12 +206,67 @@ std::vector<std::pair<long, long>> Shape(std::vector<std::pair<long, long>> cut)
     return cut;
 }
 
+// Squares around one centre, 0.05 mm apart, the outermost first.
+std::vector<Path> ConcentricSquares(int count)
+{
+    std::vector<Path> paths;
+    for (int i = count; i > 0; --i)
+        paths.push_back(Rect(1000 - i * 0.025, 1000 - i * 0.025, i * 0.05, i * 0.05));
+    return paths;
+}
+
+// Open strokes of two or three points on a 0.25 mm grid, where weighed
+// distances are exact and ties are true ties.
+std::vector<Path> RandomStrokes(int count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    const auto at = [&] { return double(random() % 1200) / 4; };
+    std::vector<Path> strokes;
+    for (int i = 0; i < count; ++i) {
+        Path& p = strokes.emplace_back();
+        for (unsigned k = 0, n = 2 + random() % 2; k < n; ++k)
+            p.push_back({at(), at()});
+    }
+    return strokes;
+}
+
+// Open paths in nearest-first order, found the plain way: both ends of every
+// path not yet cut weighed from the knife; ties to the lower path, then its
+// first end.
+std::vector<CutStep> NearestFirst(const std::vector<Path>& strokes, FeedAxis feed)
+{
+    const double wx = feed == FeedAxis::X ? 2 : 1, wy = feed == FeedAxis::Y ? 2 : 1;
+    std::vector<bool> cut(strokes.size());
+    std::vector<CutStep> order;
+    PointMm knife{0, 0};
+    while (order.size() < strokes.size()) {
+        CutStep best;
+        double bestD2 = -1;
+        for (size_t i = 0; i < strokes.size(); ++i)
+            for (const bool reversed : {false, true}) {
+                const PointMm end = reversed ? strokes[i].back() : strokes[i].front();
+                const double dx = (end.X - knife.X) * wx, dy = (end.Y - knife.Y) * wy;
+                if (!cut[i] && (bestD2 < 0 || dx * dx + dy * dy < bestD2)) {
+                    best = {i, reversed, 0};
+                    bestD2 = dx * dx + dy * dy;
+                }
+            }
+        cut[best.Index] = true;
+        order.push_back(best);
+        knife = best.Reversed ? strokes[best.Index].front() : strokes[best.Index].back();
+    }
+    return order;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Drawing)
 Q_DECLARE_METATYPE(Path)
 Q_DECLARE_METATYPE(std::vector<Path>)
 Q_DECLARE_METATYPE(CutStep)
+Q_DECLARE_METATYPE(std::vector<CutStep>)
+using PairList = std::vector<std::pair<int, int>>;
+Q_DECLARE_METATYPE(PairList)
 
 class TestCutOrder : public QObject {
     Q_OBJECT
@@ -200,6 +275,13 @@ private slots:
     void orderKeepsEveryRule();
     void knifeGoesToTheNearestStart_data();
     void knifeGoesToTheNearestStart();
+    void pathsGoNearestFirst_data();
+    void pathsGoNearestFirst();
+    void largeNestsOrderInLittleMemory_data();
+    void largeNestsOrderInLittleMemory();
+    void stopEndsTheOrdering();
+    void gridCellsKeepTheirToolsInAnyOrder_data();
+    void gridCellsKeepTheirToolsInAnyOrder();
     void weedBoxSurroundsTheDrawing_data();
     void weedBoxSurroundsTheDrawing();
     void wholeJobCutsTheSameInTheBetterOrder_data();
@@ -212,6 +294,7 @@ void TestCutOrder::orderKeepsEveryRule_data()
     QTest::newRow("letters with counters") << Shuffled(Letters(), 1);
     QTest::newRow("frame with holes") << Shuffled(FrameWithHoles(), 2);
     QTest::newRow("shapes on their encloser's outline") << Shuffled(OnTheOutline(), 5);
+    QTest::newRow("a letter and its counter, each drawn twice") << TwiceDrawn();
     QTest::newRow("three levels, a crossing shape") << Shuffled(ThreeLevels(), 3);
     QTest::newRow("the sample as drawn") << SampleCircles();
     Drawing open;
@@ -258,6 +341,10 @@ void TestCutOrder::knifeGoesToTheNearestStart_data()
         << std::vector<Path>{{{0, 0}, {1, 0}, {1, 2}, {-1, 2}, {-1, 0}, {0, 0}}} << 1 << CutStep{0, false, 1};
     QTest::newRow("a circle from its nearest vertex")
         << std::vector<Path>{Circle(20, 0, 5, 36)} << 1 << CutStep{0, false, 18};
+    // A tilted rectangle: its corner (0, 5) is nearer, (7, 0) nearer with
+    // the feed counted twice.
+    QTest::newRow("a closed path from the corner nearest by the feed's weight")
+        << std::vector<Path>{{{0, 5}, {7, 0}, {12, 7}, {5, 12}, {0, 5}}} << 1 << CutStep{0, false, 1};
 }
 
 void TestCutOrder::knifeGoesToTheNearestStart()
@@ -268,6 +355,214 @@ void TestCutOrder::knifeGoesToTheNearestStart()
     CutOrderOptions options;
     options.Feed = feed == 0 ? FeedAxis::X : FeedAxis::Y;
     QCOMPARE(OrderCuts(paths, options).Steps.front(), first);
+}
+
+void TestCutOrder::pathsGoNearestFirst_data()
+{
+    QTest::addColumn<std::vector<Path>>("paths");
+    QTest::addColumn<int>("feed"); // 0: x, 1: y
+    QTest::addColumn<std::vector<CutStep>>("order");
+
+    const std::vector<Path> strokes = RandomStrokes(400, 7);
+    QTest::newRow("400 random strokes, feed on y") << strokes << 1 << NearestFirst(strokes, FeedAxis::Y);
+    QTest::newRow("400 random strokes, feed on x") << strokes << 0 << NearestFirst(strokes, FeedAxis::X);
+    // From (10, 10), where the first stroke ends: 3 mm along the feed (6
+    // weighed) before 7 mm across.
+    QTest::newRow("the knife weighed where it stands")
+        << std::vector<Path>{{{0, 0}, {10, 10}}, {{10, 13}, {10, 40}}, {{17, 10}, {40, 10}}} << 1
+        << std::vector<CutStep>{{0, false, 0}, {1, false, 0}, {2, false, 0}};
+    // 3 mm either side of the knife: the lower index first, whichever side.
+    const Path left{{-3, 0}, {-30, 0}}, right{{3, 0}, {30, 0}};
+    QTest::newRow("equally near, left drawn first")
+        << std::vector<Path>{left, right} << 1 << std::vector<CutStep>{{0, false, 0}, {1, false, 0}};
+    QTest::newRow("equally near, right drawn first")
+        << std::vector<Path>{right, left} << 1 << std::vector<CutStep>{{0, false, 0}, {1, false, 0}};
+    const Path stroke{{5, 0}, {5, 10}};
+    QTest::newRow("copies of one stroke, back and forth")
+        << std::vector<Path>{stroke, stroke, stroke} << 1
+        << std::vector<CutStep>{{0, false, 0}, {1, true, 0}, {2, false, 0}};
+    // Inside first, each from the corner where the last one ended.
+    const std::vector<Path> nested = ConcentricSquares(3);
+    QTest::newRow("nested squares, the innermost first")
+        << nested << 1 << std::vector<CutStep>{{2, false, 0}, {1, false, 0}, {0, false, 0}};
+}
+
+void TestCutOrder::pathsGoNearestFirst()
+{
+    QFETCH(std::vector<Path>, paths);
+    QFETCH(int, feed);
+    QFETCH(std::vector<CutStep>, order);
+    CutOrderOptions options;
+    options.Feed = feed == 0 ? FeedAxis::X : FeedAxis::Y;
+    const std::vector<CutStep> steps = OrderCuts(paths, options).Steps;
+    QCOMPARE(steps.size(), order.size());
+    for (size_t i = 0; i < steps.size(); ++i)
+        QVERIFY2(steps[i] == order[i], qPrintable(QStringLiteral("step %1: path %2 (%3, vertex %4), not %5 (%6)")
+                                                      .arg(i)
+                                                      .arg(steps[i].Index)
+                                                      .arg(steps[i].Reversed ? "reversed" : "forward")
+                                                      .arg(steps[i].StartVertex)
+                                                      .arg(order[i].Index)
+                                                      .arg(order[i].Reversed ? "reversed" : "forward")));
+}
+
+void TestCutOrder::largeNestsOrderInLittleMemory_data()
+{
+    QTest::addColumn<std::vector<Path>>("paths");
+    QTest::addColumn<PairList>("inside"); // (inner, outer), beside the nesting
+    QTest::newRow("30,000 nested squares") << ConcentricSquares(30000) << PairList{};
+    QTest::newRow("100,000 copies of one square") << std::vector<Path>(100000, Rect(10, 10, 10, 10)) << PairList{};
+    // Copies of a frame round copies of its hole: every hole before every frame.
+    std::vector<Path> framed(20000, Rect(0, 0, 30, 30));
+    framed.insert(framed.end(), 20000, Rect(10, 10, 10, 10));
+    QTest::newRow("20,000 frames round 20,000 holes")
+        << framed << PairList{{20000, 0}, {39999, 19999}, {20000, 19999}, {39999, 0}};
+}
+
+// A plot of a few MB orders in a few times its own memory, however its
+// shapes nest or pile up: a child process orders it under an address-space
+// limit, and checks inside-first (nested squares: the innermost first).
+void TestCutOrder::largeNestsOrderInLittleMemory()
+{
+#if !defined(Q_OS_LINUX) || defined(__SANITIZE_ADDRESS__)
+    QSKIP("needs fork and an address-space limit");
+#else
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+    QSKIP("a sanitizer reserves more address space than the limit");
+#endif
+#endif
+    QFETCH(std::vector<Path>, paths);
+    QFETCH(PairList, inside);
+    const bool nested = inside.empty() && paths.front() != paths.back();
+    const pid_t pid = ::fork();
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+        // What the process holds now (the paths among it), and 300 MB more.
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlimit limit{rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (300u << 20),
+                           rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (300u << 20)};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(3);
+        try {
+            const CutOrder order = OrderCuts(paths);
+            std::vector<size_t> position(paths.size());
+            for (size_t i = 0; i < order.Steps.size(); ++i)
+                position[order.Steps[i].Index] = i;
+            bool good = order.Steps.size() == paths.size();
+            for (size_t i = 1; good && nested && i < paths.size(); ++i)
+                good = position[i] < position[i - 1];
+            for (const auto& [in, out] : inside)
+                good = good && position[size_t(in)] < position[size_t(out)];
+            ::_exit(good ? 0 : 1);
+        } catch (const std::bad_alloc&) {
+            ::_exit(2);
+        }
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QVERIFY2(WIFEXITED(status), qPrintable(QStringLiteral("ended by signal %1").arg(WTERMSIG(status))));
+    const char* outcome[] = {"ordered", "out of order", "out of memory", "no limit could be set"};
+    QCOMPARE(outcome[std::min(WEXITSTATUS(status), 3)], outcome[0]);
+#endif
+}
+
+// Asked to stop, the ordering ends at its next asking, and the job passes
+// nothing on: the knife never cuts a job put in order only in part.
+void TestCutOrder::stopEndsTheOrdering()
+{
+    const std::vector<Path> paths = ConcentricSquares(30000);
+    int asked = 0;
+    CutOrderOptions options;
+    options.Stopped = [&asked] { return ++asked == 3; };
+    const CutOrder stopped = OrderCuts(paths, options);
+    QVERIFY(stopped.Stopped);
+    QCOMPARE(asked, 3);
+    QVERIFY(stopped.Steps.size() < paths.size());
+    options.Stopped = [&asked] { return ++asked < 0; };
+    const CutOrder whole = OrderCuts(paths, options);
+    QVERIFY(!whole.Stopped);
+    QVERIFY(whole.Steps == OrderCuts(paths).Steps);
+
+    Plot plot;
+    for (const Path& p : std::vector<Path>(ConcentricSquares(2000))) {
+        auto& line = plot.emplace_back();
+        for (const PointMm q : p) // 0.01 mm, the squares moved to the sheet's middle
+            line.push_back(
+                {std::int32_t(std::lround(q.X * 100)) - 90000, std::int32_t(std::lround(q.Y * 100)) - 90000});
+    }
+    DeviceSettings s = Sheet(300, 300);
+    s.Language = SendAs::HPGL;
+    s.Corrections.Order = CutOrderMode::Optimised;
+    StringSink sink;
+    CutterSurface surface(s, Dpi, sink, [] { return true; });
+    Print(surface, OrientPage(s), {0, 0}, plot);
+    QVERIFY_THROWS_EXCEPTION(EPrinter, surface.Finish());
+    QVERIFY2(!QByteArray::fromStdString(sink.Bytes()).contains("PD"), sink.Bytes().c_str());
+}
+
+void TestCutOrder::gridCellsKeepTheirToolsInAnyOrder_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::newRow("HPGL") << SendAs::HPGL;
+    QTest::newRow("DMPL") << SendAs::DMPL;
+    QTest::newRow("GP-GL") << SendAs::GPGL;
+}
+
+// The grid's cells in the order that cuts them best: each path read back is
+// cut at the force and speed of the cell it was drawn in.
+void TestCutOrder::gridCellsKeepTheirToolsInAnyOrder()
+{
+    QFETCH(SendAs, language);
+    const std::vector<ToolSetting> cells = {{5, 3}, {5, 6}, {10, 3}, {10, 6}, {15, 3}, {15, 6}, {20, 3}, {20, 6}};
+    TPLT plt;
+    DeviceSettings s = Sheet(300, 300);
+    MakeGridPattern(plt, cells, 2, s.Corrections.PathTools);
+    s.Corrections.Force = 25;
+    s.Corrections.Speed = 4;
+    s.Corrections.Order = CutOrderMode::Optimised;
+    Plot plot;
+    for (const TPolygonView polygon : TPolygonRange(plt))
+        plot.emplace_back(polygon.Points.begin(), polygon.Points.end());
+    QString error;
+    std::vector<DecodedTool> tools;
+    const QByteArray job = CutterJob(s, language, {0, 0}, plot);
+    QCOMPARE(DecodePlotterJob(language, job, &error, &tools).size(), plot.size());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const Job ordered = Decoded(language, job);
+
+    // Each drawn path's tool, found by its points as cut without reordering.
+    s.Corrections.Order = CutOrderMode::Drawn;
+    const Job asDrawn = Decoded(language, CutterJob(s, language, {0, 0}, plot));
+    QCOMPARE(asDrawn.Cuts.size(), plot.size());
+    bool moved = false;
+    for (size_t k = 0; k < ordered.Cuts.size(); ++k) {
+        ToolSetting at{25, 4};
+        for (const DecodedTool& t : tools)
+            if (t.PathsBefore <= k)
+                (t.What == 'F' ? at.Force : at.Speed) = t.Value;
+        size_t drawnAt = plot.size();
+        for (size_t i = 0; i < asDrawn.Cuts.size(); ++i)
+            if (Shape(asDrawn.Cuts[i]) == Shape(ordered.Cuts[k]))
+                drawnAt = i;
+        QVERIFY2(drawnAt < plot.size(), qPrintable(QStringLiteral("cut %1 is none of the grid's").arg(k)));
+        moved = moved || drawnAt != k;
+        const ToolSetting& own = s.Corrections.PathTools[drawnAt];
+        QVERIFY2(at == own,
+                 qPrintable(QStringLiteral("cut %1 (path %2 as drawn) at force %3, speed %4; its cell's: %5, %6")
+                                .arg(k)
+                                .arg(drawnAt)
+                                .arg(at.Force)
+                                .arg(at.Speed)
+                                .arg(own.Force)
+                                .arg(own.Speed)));
+    }
+    QVERIFY(moved); // the order did change
 }
 
 void TestCutOrder::weedBoxSurroundsTheDrawing_data()
