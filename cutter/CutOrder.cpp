@@ -130,7 +130,9 @@ public:
         FOriginX = all.X0;
         FOriginY = all.Y0;
         const double span = std::max(all.X1 - all.X0, all.Y1 - all.Y0);
-        FCell0 = span > 0 ? std::ldexp(span, -CellBits + 1) : 1;
+        const double cell0 = std::ldexp(std::max(span, 1.0), -CellBits + 1);
+        for (int level = 0; level <= MaxLevel; ++level)
+            FCells[level] = std::ldexp(cell0, level);
         FItems.reserve(shapes.size());
         for (const std::uint32_t i : shapes) {
             const Box& b = bounds[i];
@@ -171,7 +173,7 @@ public:
         for (int level = Level(std::max(b.X1 - b.X0, b.Y1 - b.Y0)); level <= MaxLevel; ++level) {
             if (!((FLevels >> level) & 1))
                 continue;
-            const double cell = std::ldexp(FCell0, level);
+            const double cell = FCells[level];
             const std::uint64_t c0 = Index(b.X1 - cell - 4 * OnLineMm - FOriginX, level);
             const std::uint64_t c1 = Index(b.X0 + OnLineMm - FOriginX, level);
             const std::uint64_t r0 = Index(b.Y1 - cell - 4 * OnLineMm - FOriginY, level);
@@ -198,7 +200,7 @@ public:
     }
 
 private:
-    // Cells of level 0 split the plot's span 2^CellBits ways.
+    // Cells of level 0 split the plot's span 2^(CellBits - 1) ways.
     static constexpr int CellBits = 24;
     static constexpr int MaxLevel = CellBits;
     static constexpr std::uint64_t EmptyKey = std::numeric_limits<std::uint64_t>::max();
@@ -218,15 +220,16 @@ private:
     int Level(double size) const
     {
         int level = 0;
-        while (level < MaxLevel && std::ldexp(FCell0, level) < size)
+        while (level < MaxLevel && FCells[level] < size)
             ++level;
         return level;
     }
     std::uint64_t Index(double offset, int level) const
     {
-        const double i = std::floor(offset / std::ldexp(FCell0, level));
-        const double last = std::ldexp(1.0, CellBits - level + 1);
-        return i > 0 ? static_cast<std::uint64_t>(std::min(i, last)) : 0;
+        // Offsets lie within the span (but for OnLineMm): the bound only
+        // keeps the key's fields apart.
+        const double i = std::floor(offset / FCells[level]);
+        return i > 0 ? static_cast<std::uint64_t>(std::min(i, double(1 << (CellBits + 1)))) : 0;
     }
     static std::uint64_t Key(int level, std::uint64_t column, std::uint64_t row)
     {
@@ -246,7 +249,7 @@ private:
     const std::vector<double>& FAreas;
     double FOriginX = 0;
     double FOriginY = 0;
-    double FCell0 = 1;
+    double FCells[MaxLevel + 1] = {}; // each level's cell size
     std::uint64_t FLevels = 0;
     std::vector<Item> FItems;
     std::vector<Slot> FSlots;
@@ -339,30 +342,36 @@ float Weighed(double mm, double weight)
 // heaped on one point answer as fast as one entry.
 class TEntryTree {
 public:
-    // free: for each entry, whether its path may go next.
-    TEntryTree(const std::vector<Entry>& entries, const std::vector<char>& free)
+    // free(path): whether the path may go next.
+    template <class Free>
+    TEntryTree(std::vector<Entry> entries, std::size_t paths, const Free& free) : FNodes(std::move(entries))
     {
-        std::vector<std::uint32_t> order(entries.size());
-        for (std::size_t i = 0; i < order.size(); ++i)
-            order[i] = static_cast<std::uint32_t>(i);
-        Build(entries, order, 0, order.size(), true);
-        FNodes.resize(entries.size());
-        FWhere.resize(entries.size());
-        FFree.resize(entries.size());
-        for (std::size_t t = 0; t < order.size(); ++t) {
-            FNodes[t] = entries[order[t]];
-            FWhere[order[t]] = static_cast<std::uint32_t>(t);
-            FFree[t] = free[order[t]];
+        Build(0, FNodes.size(), true);
+        // Each path's nodes, to set them free or cut together.
+        FPathStart.assign(paths + 1, 0);
+        for (const Entry& e : FNodes)
+            ++FPathStart[e.Path + 1];
+        for (std::size_t p = 0; p < paths; ++p)
+            FPathStart[p + 1] += FPathStart[p];
+        FPathNodes.resize(FNodes.size());
+        std::vector<std::uint32_t> filled(FPathStart.begin(), FPathStart.end() - 1);
+        FFree.resize(FNodes.size());
+        for (std::size_t t = 0; t < FNodes.size(); ++t) {
+            FPathNodes[filled[FNodes[t].Path]++] = static_cast<std::uint32_t>(t);
+            FFree[t] = free(FNodes[t].Path);
         }
-        FLeast.resize(entries.size());
-        Refresh(0, FNodes.size(), Everything);
+        FLeast.resize(FNodes.size());
+        RefreshAll(0, FNodes.size());
     }
 
-    // Entry e (as numbered when given) is free or not from now on.
-    void Set(std::size_t e, bool free)
+    // Path's entries are free or not from now on.
+    void Set(std::size_t path, bool free)
     {
-        FFree[FWhere[e]] = free;
-        Refresh(0, FNodes.size(), FWhere[e]);
+        const std::uint32_t* first = FPathNodes.data() + FPathStart[path];
+        const std::uint32_t* last = FPathNodes.data() + FPathStart[path + 1];
+        for (const std::uint32_t* t = first; t != last; ++t)
+            FFree[*t] = free;
+        Refresh(0, FNodes.size(), first, last);
     }
 
     // The nearest free entry, ties to the lower path and vertex; null when
@@ -379,46 +388,76 @@ public:
 
 private:
     static constexpr std::uint64_t None = std::numeric_limits<std::uint64_t>::max();
-    static constexpr std::size_t Everything = std::numeric_limits<std::size_t>::max();
 
     static std::uint64_t KeyOf(const Entry& e) { return std::uint64_t{e.Path} << 32 | e.Vertex; }
     static std::size_t Mid(std::size_t lo, std::size_t hi) { return lo + (hi - lo) / 2; }
     static double Gap(double v, double lo, double hi) { return v < lo ? lo - v : v > hi ? v - hi : 0; }
 
-    // [lo, hi) holds a subtree: its root in the middle, split on x or y by
-    // turns, the lesser half before it.
-    static void Build(const std::vector<Entry>& entries, std::vector<std::uint32_t>& order, std::size_t lo,
-                      std::size_t hi, bool onX)
+    // [lo, hi) holds a subtree: a leaf of a few entries, or its root in
+    // the middle, split on x or y by turns, the lesser half before it. A
+    // subtree's least key is kept at its middle.
+    static constexpr std::size_t Leaf = 16;
+    void Build(std::size_t lo, std::size_t hi, bool onX)
     {
-        while (hi - lo > 1) {
+        while (hi - lo > Leaf) {
             const std::size_t mid = Mid(lo, hi);
-            const auto at = [&](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
-            std::nth_element(at(lo), at(mid), at(hi), [&](std::uint32_t a, std::uint32_t b) {
-                return onX ? entries[a].X < entries[b].X : entries[a].Y < entries[b].Y;
-            });
-            Build(entries, order, lo, mid, !onX);
+            const auto at = [&](std::size_t i) { return FNodes.begin() + static_cast<std::ptrdiff_t>(i); };
+            std::nth_element(at(lo), at(mid), at(hi),
+                             [onX](const Entry& a, const Entry& b) { return onX ? a.X < b.X : a.Y < b.Y; });
+            Build(lo, mid, !onX);
             lo = mid + 1;
             onX = !onX;
         }
     }
 
-    // The least keys again on the way to node target (every node for
-    // Everything).
-    void Refresh(std::size_t lo, std::size_t hi, std::size_t target)
+    std::uint64_t Least(std::size_t lo, std::size_t hi) const { return lo < hi ? FLeast[Mid(lo, hi)] : None; }
+    void Update(std::size_t lo, std::size_t hi)
+    {
+        const std::size_t mid = Mid(lo, hi);
+        std::uint64_t least = None;
+        if (hi - lo <= Leaf) {
+            for (std::size_t t = lo; t < hi; ++t)
+                if (FFree[t])
+                    least = std::min(least, KeyOf(FNodes[t]));
+        } else {
+            least = std::min({FFree[mid] ? KeyOf(FNodes[mid]) : None, Least(lo, mid), Least(mid + 1, hi)});
+        }
+        FLeast[mid] = least;
+    }
+    void RefreshAll(std::size_t lo, std::size_t hi)
     {
         if (lo >= hi)
             return;
-        const std::size_t mid = Mid(lo, hi);
-        if (target == Everything || target < mid)
-            Refresh(lo, mid, target);
-        if (target == Everything || (target > mid && target != Everything))
-            Refresh(mid + 1, hi, target);
-        std::uint64_t least = FFree[mid] ? KeyOf(FNodes[mid]) : None;
-        if (lo < mid)
-            least = std::min(least, FLeast[Mid(lo, mid)]);
-        if (mid + 1 < hi)
-            least = std::min(least, FLeast[Mid(mid + 1, hi)]);
-        FLeast[mid] = least;
+        if (hi - lo > Leaf) {
+            RefreshAll(lo, Mid(lo, hi));
+            RefreshAll(Mid(lo, hi) + 1, hi);
+        }
+        Update(lo, hi);
+    }
+    // The least keys again on the way to the nodes [first, last) (in order).
+    void Refresh(std::size_t lo, std::size_t hi, const std::uint32_t* first, const std::uint32_t* last)
+    {
+        if (first == last)
+            return;
+        if (hi - lo > Leaf) {
+            const std::size_t mid = Mid(lo, hi);
+            const std::uint32_t* below = std::lower_bound(first, last, mid);
+            Refresh(lo, mid, first, below);
+            Refresh(mid + 1, hi, std::upper_bound(below, last, mid), last);
+        }
+        Update(lo, hi);
+    }
+
+    void Consider(std::size_t t)
+    {
+        const Entry& e = FNodes[t];
+        const double ex = e.X - FX, ey = e.Y - FY, d2 = ex * ex + ey * ey;
+        if (const std::uint64_t key = KeyOf(e); !FFound || d2 < FBestD2 || (d2 == FBestD2 && key < FBestKey)) {
+            FFound = true;
+            FBestD2 = d2;
+            FBestKey = key;
+            FBest = t;
+        }
     }
 
     void Search(std::size_t lo, std::size_t hi, bool onX, double x0, double y0, double x1, double y1)
@@ -433,16 +472,15 @@ private:
         const double gx = Gap(FX, x0, x1), gy = Gap(FY, y0, y1), bound = gx * gx + gy * gy;
         if (FFound && (bound > FBestD2 || (bound == FBestD2 && least >= FBestKey)))
             return;
-        const Entry& e = FNodes[mid];
-        if (FFree[mid]) {
-            const double ex = e.X - FX, ey = e.Y - FY, d2 = ex * ex + ey * ey;
-            if (const std::uint64_t key = KeyOf(e); !FFound || d2 < FBestD2 || (d2 == FBestD2 && key < FBestKey)) {
-                FFound = true;
-                FBestD2 = d2;
-                FBestKey = key;
-                FBest = mid;
-            }
+        if (hi - lo <= Leaf) {
+            for (std::size_t t = lo; t < hi; ++t)
+                if (FFree[t])
+                    Consider(t);
+            return;
         }
+        const Entry& e = FNodes[mid];
+        if (FFree[mid])
+            Consider(mid);
         const double split = onX ? e.X : e.Y, at = onX ? FX : FY;
         // The side the knife is on first; on the split itself, the side
         // with the least key, so copies on one point take one descent.
@@ -458,7 +496,8 @@ private:
     }
 
     std::vector<Entry> FNodes;
-    std::vector<std::uint32_t> FWhere; // entry -> node
+    std::vector<std::uint32_t> FPathStart;
+    std::vector<std::uint32_t> FPathNodes;
     std::vector<char> FFree;
     std::vector<std::uint64_t> FLeast;
     double FX = 0;
@@ -542,14 +581,10 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
     for (std::size_t i = 0; i < n; ++i)
         mostEntries += closed[i] ? paths[i].size() : 2;
     entries.reserve(mostEntries);
-    std::vector<std::uint32_t> firstEntry(n + 1, 0);
-    std::vector<char> free;
-    free.reserve(mostEntries);
     std::size_t toCut = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const auto& p = paths[i];
         const auto path = static_cast<std::uint32_t>(i);
-        firstEntry[i] = static_cast<std::uint32_t>(entries.size());
         if (p.empty())
             continue;
         ++toCut;
@@ -570,15 +605,11 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             if (p.size() > 1 && !(p.back() == p.front()))
                 entries.push_back({Weighed(p.back().X, wx), Weighed(p.back().Y, wy), path, 1});
         }
-        free.resize(entries.size(), waiting[copyOf[i]] == 0);
     }
-    firstEntry[n] = static_cast<std::uint32_t>(entries.size());
     if (stopped(entries.size()))
         return order;
 
-    TEntryTree tree(entries, free);
-    std::vector<Entry>().swap(entries);
-    std::vector<char>().swap(free);
+    TEntryTree tree(std::move(entries), n, [&](std::size_t i) { return waiting[copyOf[i]] == 0; });
     PointMm knife = options.Start;
     order.Steps.reserve(toCut);
     for (std::size_t step = 0; step < toCut; ++step) {
@@ -632,13 +663,11 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             knife = cut.Reversed ? p.front() : p.back();
         }
         order.Steps.push_back(cut);
-        for (std::uint32_t k = firstEntry[i]; k < firstEntry[i + 1]; ++k)
-            tree.Set(k, false);
+        tree.Set(i, false);
         // The last path inside its encloser sets it and its copies free.
         if (const std::uint32_t o = encloser[i]; o != NoPath && --waiting[o] == 0)
             for (std::uint32_t c = copiesStart[o]; c < copiesStart[o + 1]; ++c)
-                for (std::uint32_t k = firstEntry[copies[c]]; k < firstEntry[copies[c] + 1]; ++k)
-                    tree.Set(k, true);
+                tree.Set(copies[c], true);
     }
 
     PointMm at = options.Start;
