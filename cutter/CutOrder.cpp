@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <numbers>
 #include <tuple>
@@ -101,9 +102,28 @@ bool LiesInside(const std::vector<PointMm>& inner, const std::vector<PointMm>& o
     return false;
 }
 
-// About a millisecond of ordering between asking whether to stop: a vertex
-// weighed, or a step's search.
-constexpr std::size_t StopCheckWork = 1 << 16;
+// Asks whether to stop at once, then after every so much work (about a
+// millisecond's: a vertex weighed, a comparison in a sort, a step's
+// search), and unwinds the ordering by throwing Stop.
+class TStopCheck {
+public:
+    struct Stop {};
+    explicit TStopCheck(const std::function<bool()>& stopped) : FStopped(stopped) {}
+    void operator()(std::size_t work)
+    {
+        FWork += work;
+        if (FWork < Every)
+            return;
+        FWork = 0;
+        if (FStopped && FStopped())
+            throw Stop{};
+    }
+
+private:
+    static constexpr std::size_t Every = 1 << 16;
+    const std::function<bool()>& FStopped;
+    std::size_t FWork = Every;
+};
 
 constexpr std::uint32_t NoPath = std::numeric_limits<std::uint32_t>::max();
 
@@ -117,7 +137,7 @@ constexpr std::uint32_t NoPath = std::numeric_limits<std::uint32_t>::max();
 class TShapeIndex {
 public:
     TShapeIndex(const std::vector<Box>& bounds, const std::vector<double>& areas,
-                const std::vector<std::uint32_t>& shapes)
+                const std::vector<std::uint32_t>& shapes, TStopCheck& check)
         : FBounds(bounds), FAreas(areas)
     {
         if (shapes.empty())
@@ -140,7 +160,8 @@ public:
             FLevels |= std::uint64_t{1} << level;
             FItems.push_back({Key(level, Index(b.X0 - FOriginX, level), Index(b.Y0 - FOriginY, level)), areas[i], i});
         }
-        std::sort(FItems.begin(), FItems.end(), [](const Item& a, const Item& b) {
+        std::sort(FItems.begin(), FItems.end(), [&check](const Item& a, const Item& b) {
+            check(1);
             return a.Key != b.Key ? a.Key < b.Key : a.Area != b.Area ? a.Area < b.Area : a.Path < b.Path;
         });
         std::size_t cells = 0;
@@ -162,7 +183,7 @@ public:
 
     // The closed path of least area (then lowest index) that path i lies
     // inside; NoPath for none.
-    std::uint32_t NearestEncloser(std::uint32_t i, const CutPaths& paths) const
+    std::uint32_t NearestEncloser(std::uint32_t i, const CutPaths& paths, TStopCheck& check) const
     {
         if (FItems.empty())
             return NoPath;
@@ -188,6 +209,7 @@ public:
                     for (auto it = first; it != FItems.begin() + s.End; ++it) {
                         if (best != NoPath && (it->Area > bestArea || (it->Area == bestArea && it->Path > best)))
                             break;
+                        check(paths[it->Path].size());
                         if (FBounds[it->Path].Holds(b) && LiesInside(paths[i], paths[it->Path])) {
                             best = it->Path;
                             bestArea = it->Area;
@@ -259,7 +281,8 @@ private:
 // lies inside another, yet each encloses what the others do. Each path's
 // first copy, by index; the path itself when it has none.
 std::vector<std::uint32_t> FirstCopies(const std::vector<Box>& bounds, const std::vector<double>& areas,
-                                       const CutPaths& paths, const std::vector<std::uint32_t>& shapes)
+                                       const CutPaths& paths, const std::vector<std::uint32_t>& shapes,
+                                       TStopCheck& check)
 {
     std::vector<std::uint32_t> first(paths.size());
     for (std::size_t i = 0; i < first.size(); ++i)
@@ -270,6 +293,7 @@ std::vector<std::uint32_t> FirstCopies(const std::vector<Box>& bounds, const std
         return std::tuple(b.X0, b.Y0, b.X1, b.Y1, paths[i].size());
     };
     std::sort(sorted.begin(), sorted.end(), [&](std::uint32_t a, std::uint32_t b) {
+        check(1);
         return std::tuple(shape(a), areas[a], a) < std::tuple(shape(b), areas[b], b);
     });
     // Started elsewhere or run the other way, a copy's area may differ in
@@ -344,9 +368,10 @@ class TEntryTree {
 public:
     // free(path): whether the path may go next.
     template <class Free>
-    TEntryTree(std::vector<Entry> entries, std::size_t paths, const Free& free) : FNodes(std::move(entries))
+    TEntryTree(std::vector<Entry> entries, std::size_t paths, const Free& free, TStopCheck& check)
+        : FNodes(std::move(entries))
     {
-        Build(0, FNodes.size(), true);
+        Build(0, FNodes.size(), true, check);
         // Each path's nodes, to set them free or cut together.
         FPathStart.assign(paths + 1, 0);
         for (const Entry& e : FNodes)
@@ -397,14 +422,15 @@ private:
     // the middle, split on x or y by turns, the lesser half before it. A
     // subtree's least key is kept at its middle.
     static constexpr std::size_t Leaf = 16;
-    void Build(std::size_t lo, std::size_t hi, bool onX)
+    void Build(std::size_t lo, std::size_t hi, bool onX, TStopCheck& check)
     {
         while (hi - lo > Leaf) {
+            check(hi - lo);
             const std::size_t mid = Mid(lo, hi);
             const auto at = [&](std::size_t i) { return FNodes.begin() + static_cast<std::ptrdiff_t>(i); };
             std::nth_element(at(lo), at(mid), at(hi),
                              [onX](const Entry& a, const Entry& b) { return onX ? a.X < b.X : a.Y < b.Y; });
-            Build(lo, mid, !onX);
+            Build(lo, mid, !onX, check);
             lo = mid + 1;
             onX = !onX;
         }
@@ -510,20 +536,11 @@ private:
 
 } // namespace
 
-CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
+namespace {
+
+void Order(const CutPaths& paths, const CutOrderOptions& options, CutOrder& order)
 {
-    CutOrder order;
-    order.TravelBeforeMm = PenUpTravelMm(paths, options.Start);
-    // Asked at once, then now and then, often enough to answer within a few
-    // milliseconds.
-    std::size_t work = StopCheckWork;
-    const auto stopped = [&](std::size_t done) {
-        work += done;
-        if (work < StopCheckWork)
-            return false;
-        work = 0;
-        return options.Stopped && (order.Stopped = options.Stopped());
-    };
+    TStopCheck check(options.Stopped);
     const std::size_t n = paths.size();
     std::vector<char> closed(n);
     std::vector<Box> bounds(n);
@@ -538,26 +555,25 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             if (areas[i] > 0)
                 shapes.push_back(static_cast<std::uint32_t>(i));
         }
-        if (stopped(paths[i].size() + 1))
-            return order;
+        check(paths[i].size() + 1);
     }
     // Each closed path waits for what lies nearest inside it, and that for
     // what lies inside it in turn: the nearest encloser is enough to cut
     // inside first at any depth. Copies of a shape wait together.
-    const std::vector<std::uint32_t> copyOf = FirstCopies(bounds, areas, paths, shapes);
+    const std::vector<std::uint32_t> copyOf = FirstCopies(bounds, areas, paths, shapes, check);
     std::vector<std::uint32_t> encloser(n, NoPath);
     std::vector<std::uint32_t> waiting(n, 0);
     {
-        const TShapeIndex index(bounds, areas, shapes);
+        const TShapeIndex index(bounds, areas, shapes, check);
         for (std::size_t i = 0; i < n; ++i) {
             if (!closed[i])
                 continue;
-            if (const std::uint32_t o = index.NearestEncloser(static_cast<std::uint32_t>(i), paths); o != NoPath) {
+            if (const std::uint32_t o = index.NearestEncloser(static_cast<std::uint32_t>(i), paths, check);
+                o != NoPath) {
                 encloser[i] = copyOf[o];
                 ++waiting[copyOf[o]];
             }
-            if (stopped(paths[i].size()))
-                return order;
+            check(paths[i].size());
         }
     }
     // The copies of each shape, by their first.
@@ -606,10 +622,10 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
                 entries.push_back({Weighed(p.back().X, wx), Weighed(p.back().Y, wy), path, 1});
         }
     }
-    if (stopped(entries.size()))
-        return order;
+    check(entries.size());
 
-    TEntryTree tree(std::move(entries), n, [&](std::size_t i) { return waiting[copyOf[i]] == 0; });
+    TEntryTree tree(
+        std::move(entries), n, [&](std::size_t i) { return waiting[copyOf[i]] == 0; }, check);
     PointMm knife = options.Start;
     order.Steps.reserve(toCut);
     for (std::size_t step = 0; step < toCut; ++step) {
@@ -618,8 +634,7 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
             break; // cannot happen: the strictly falling area leaves a path free
         const std::size_t i = e->Path;
         const auto& p = paths[i];
-        if (stopped(p.size() + 64))
-            return order;
+        check(p.size() + 64);
         CutStep cut{i, false, 0};
 
         if (closed[i]) {
@@ -676,6 +691,19 @@ CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
         const PointMm from = closed[step.Index] ? p[step.StartVertex] : step.Reversed ? p.back() : p.front();
         order.TravelAfterMm += Distance(at, from);
         at = closed[step.Index] ? from : step.Reversed ? p.front() : p.back();
+    }
+}
+
+} // namespace
+
+CutOrder OrderCuts(const CutPaths& paths, const CutOrderOptions& options)
+{
+    CutOrder order;
+    order.TravelBeforeMm = PenUpTravelMm(paths, options.Start);
+    try {
+        Order(paths, options, order);
+    } catch (const TStopCheck::Stop&) {
+        order.Stopped = true;
     }
     return order;
 }
