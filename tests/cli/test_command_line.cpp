@@ -523,10 +523,12 @@ void TestCommandLine::cutsToFile_data()
         << SendAs::HPGL << 2 << QSizeF(13, 13) << QPointF(-1.5, 13.5)
         << "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
     // The weed box is cut off at the sheet's edges like the rest, and that
-    // is not the plot left out: only the travel asked for is told.
+    // is not the plot left out: only the travel asked for is told, the job's
+    // own from the cutter's origin to a tenth of a mm (the box not in it).
     QTest::newRow("optimised, weed box, verbose")
         << QStringList{"--send-as", "hpgl", "--order", "optimised", "--weed-box", "3", "--verbose"} << SendAs::HPGL
-        << 52 << QSizeF(SampleW + 3, SampleH + 3) << QPointF(0, 297) << "Pen-up travel: ";
+        << 52 << QSizeF(SampleW + 3, SampleH + 3) << QPointF(0, 297)
+        << "Pen-up travel: 649.2 mm as drawn, 572.3 mm as cut.\n";
     QTest::newRow("ladder of one square")
         << QStringList{"--send-as", "gpgl", "--pattern", "ladder", "--offsets", "0:0:0.05"} << SendAs::GPGL << 3
         << QSizeF(10, 16) << QPointF(0, 297) << QString();
