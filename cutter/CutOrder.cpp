@@ -158,7 +158,8 @@ public:
             const Box& b = bounds[i];
             const int level = Level(std::max(b.X1 - b.X0, b.Y1 - b.Y0) + 3 * OnLineMm);
             FLevels |= std::uint64_t{1} << level;
-            FItems.push_back({Key(level, Index(b.X0 - FOriginX, level), Index(b.Y0 - FOriginY, level)), areas[i], i});
+            FItems.push_back(
+                {Key(level, Index(b.X0 - FOriginX, level), Index(b.Y0 - FOriginY, level)), areas[i], i, b});
         }
         std::sort(FItems.begin(), FItems.end(), [&check](const Item& a, const Item& b) {
             check(1);
@@ -171,6 +172,9 @@ public:
         while (size < 2 * cells)
             size *= 2;
         FSlots.assign(size, Slot{});
+        // Fibonacci hashing: the product's top bits pick the slot.
+        while (std::size_t{1} << (64 - FShift) < size)
+            --FShift;
         for (std::size_t i = 0; i < FItems.size();) {
             std::size_t end = i + 1;
             while (end < FItems.size() && FItems[end].Key == FItems[i].Key)
@@ -209,8 +213,11 @@ public:
                     for (auto it = first; it != FItems.begin() + s.End; ++it) {
                         if (best != NoPath && (it->Area > bestArea || (it->Area == bestArea && it->Path > best)))
                             break;
+                        check(1);
+                        if (!it->Bound.Holds(b))
+                            continue;
                         check(paths[it->Path].size());
-                        if (FBounds[it->Path].Holds(b) && LiesInside(paths[i], paths[it->Path])) {
+                        if (LiesInside(paths[i], paths[it->Path])) {
                             best = it->Path;
                             bestArea = it->Area;
                             break;
@@ -227,10 +234,12 @@ private:
     static constexpr int MaxLevel = CellBits;
     static constexpr std::uint64_t EmptyKey = std::numeric_limits<std::uint64_t>::max();
 
+    // The bound kept beside the rest: a cell's items are read in a row.
     struct Item {
         std::uint64_t Key;
         double Area;
         std::uint32_t Path;
+        Box Bound;
     };
     struct Slot {
         std::uint64_t Key = EmptyKey;
@@ -261,7 +270,7 @@ private:
     std::size_t Find(std::uint64_t key) const
     {
         const std::size_t mask = FSlots.size() - 1;
-        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> FShift);
         while (FSlots[at].Key != EmptyKey && FSlots[at].Key != key)
             at = (at + 1) & mask;
         return at;
@@ -275,6 +284,7 @@ private:
     std::uint64_t FLevels = 0;
     std::vector<Item> FItems;
     std::vector<Slot> FSlots;
+    int FShift = 64;
 };
 
 // Copies of one closed shape (the same bound, vertex count and area): none
@@ -287,22 +297,33 @@ std::vector<std::uint32_t> FirstCopies(const std::vector<Box>& bounds, const std
     std::vector<std::uint32_t> first(paths.size());
     for (std::size_t i = 0; i < first.size(); ++i)
         first[i] = static_cast<std::uint32_t>(i);
-    std::vector<std::uint32_t> sorted = shapes;
-    const auto shape = [&](std::uint32_t i) {
-        const Box& b = bounds[i];
-        return std::tuple(b.X0, b.Y0, b.X1, b.Y1, paths[i].size());
+    struct Shape {
+        Box Bound;
+        std::size_t Points;
+        double Area;
+        std::uint32_t Path;
+        bool Like(const Shape& o) const
+        {
+            return Bound.X0 == o.Bound.X0 && Bound.Y0 == o.Bound.Y0 && Bound.X1 == o.Bound.X1 && Bound.Y1 == o.Bound.Y1
+                   && Points == o.Points;
+        }
     };
-    std::sort(sorted.begin(), sorted.end(), [&](std::uint32_t a, std::uint32_t b) {
+    std::vector<Shape> sorted;
+    sorted.reserve(shapes.size());
+    for (const std::uint32_t i : shapes)
+        sorted.push_back({bounds[i], paths[i].size(), areas[i], i});
+    std::sort(sorted.begin(), sorted.end(), [&check](const Shape& a, const Shape& b) {
         check(1);
-        return std::tuple(shape(a), areas[a], a) < std::tuple(shape(b), areas[b], b);
+        return std::tie(a.Bound.X0, a.Bound.Y0, a.Bound.X1, a.Bound.Y1, a.Points, a.Area, a.Path)
+               < std::tie(b.Bound.X0, b.Bound.Y0, b.Bound.X1, b.Bound.Y1, b.Points, b.Area, b.Path);
     });
     // Started elsewhere or run the other way, a copy's area may differ in
     // its last bits.
     constexpr double SameArea = 1e-9;
     for (std::size_t k = 1; k < sorted.size(); ++k) {
-        const std::uint32_t a = sorted[k - 1], b = sorted[k];
-        if (shape(a) == shape(b) && areas[b] - areas[first[a]] <= SameArea * areas[b])
-            first[b] = first[a];
+        const Shape &a = sorted[k - 1], &b = sorted[k];
+        if (a.Like(b) && b.Area - areas[first[a.Path]] <= SameArea * b.Area)
+            first[b.Path] = first[a.Path];
     }
     return first;
 }
