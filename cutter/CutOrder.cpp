@@ -288,8 +288,9 @@ private:
 };
 
 // Copies of one closed shape (the same bound, vertex count and area): none
-// lies inside another, yet each encloses what the others do. Each path's
-// first copy, by index; the path itself when it has none.
+// lies inside another, yet each encloses what the others do. For each path,
+// the copy that stands for all of them (the first by bound, area and index);
+// the path itself when it has none.
 std::vector<std::uint32_t> FirstCopies(const std::vector<Box>& bounds, const std::vector<double>& areas,
                                        const CutPaths& paths, const std::vector<std::uint32_t>& shapes,
                                        TStopCheck& check)
