@@ -345,6 +345,25 @@ void TestCutOrder::knifeGoesToTheNearestStart_data()
     // the feed counted twice.
     QTest::newRow("a closed path from the corner nearest by the feed's weight")
         << std::vector<Path>{{{0, 5}, {7, 0}, {12, 7}, {5, 12}, {0, 5}}} << 1 << CutStep{0, false, 1};
+    // Twelve strokes out from points 15 mm from the knife, weighed: the
+    // first drawn goes first, whichever it is.
+    std::vector<Path> ring;
+    for (const auto& [x, y] : std::initializer_list<std::pair<double, double>>{{15, 0},
+                                                                               {-15, 0},
+                                                                               {0, 7.5},
+                                                                               {0, -7.5},
+                                                                               {9, 6},
+                                                                               {-9, 6},
+                                                                               {9, -6},
+                                                                               {-9, -6},
+                                                                               {12, 4.5},
+                                                                               {-12, 4.5},
+                                                                               {12, -4.5},
+                                                                               {-12, -4.5}})
+        ring.push_back({{x, y}, {3 * x, 3 * y}});
+    QTest::newRow("equally near: the first drawn") << ring << 1 << CutStep{0, false, 0};
+    std::reverse(ring.begin(), ring.end());
+    QTest::newRow("equally near, drawn the other way round: the first drawn") << ring << 1 << CutStep{0, false, 0};
 }
 
 void TestCutOrder::knifeGoesToTheNearestStart()
@@ -371,12 +390,6 @@ void TestCutOrder::pathsGoNearestFirst_data()
     QTest::newRow("the knife weighed where it stands")
         << std::vector<Path>{{{0, 0}, {10, 10}}, {{10, 13}, {10, 40}}, {{17, 10}, {40, 10}}} << 1
         << std::vector<CutStep>{{0, false, 0}, {1, false, 0}, {2, false, 0}};
-    // 3 mm either side of the knife: the lower index first, whichever side.
-    const Path left{{-3, 0}, {-30, 0}}, right{{3, 0}, {30, 0}};
-    QTest::newRow("equally near, left drawn first")
-        << std::vector<Path>{left, right} << 1 << std::vector<CutStep>{{0, false, 0}, {1, false, 0}};
-    QTest::newRow("equally near, right drawn first")
-        << std::vector<Path>{right, left} << 1 << std::vector<CutStep>{{0, false, 0}, {1, false, 0}};
     const Path stroke{{5, 0}, {5, 10}};
     QTest::newRow("copies of one stroke, back and forth")
         << std::vector<Path>{stroke, stroke, stroke} << 1
