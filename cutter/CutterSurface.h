@@ -48,6 +48,7 @@ class BladeStage;
 class OvercutStage;
 class OrderStage;
 class AxesStage;
+class CutterAxes;
 class ClipStage;
 class WeedBoxStage;
 
@@ -84,6 +85,8 @@ private:
     std::unique_ptr<BladeStage> FBlade;
     std::unique_ptr<OvercutStage> FOvercut;
     std::unique_ptr<OrderStage> FOrder;
+    std::unique_ptr<ClipStage> FCutterClip;
+    std::unique_ptr<CutterAxes> FAxesMap;
     std::unique_ptr<AxesStage> FAxes;
     std::unique_ptr<ClipStage> FClip;
     std::unique_ptr<WeedBoxStage> FWeed;
