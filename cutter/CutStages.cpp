@@ -76,8 +76,8 @@ void ClipStage::Finish()
     FNext.Finish();
 }
 
-CutterAxes::CutterAxes(bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
-                       double scaleXPercent, double scaleYPercent, double skewDeg) noexcept
+CutterAxes::CutterAxes(bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm, double scaleXPercent,
+                       double scaleYPercent, double skewDeg) noexcept
     : FRotate90(rotate90), FMirrorX(mirrorX), FMirrorY(mirrorY), FWidth(widthMm), FHeight(heightMm),
       FScaleX((rotate90 ? scaleYPercent : scaleXPercent) / 100),
       FScaleY((rotate90 ? scaleXPercent : scaleYPercent) / 100), FShear(skewDeg != 0),
@@ -227,7 +227,8 @@ void EncodeStage::Cut(PointMm to)
     FEncoder.CutTo(p);
 }
 
-SheetEdgeSink::SheetEdgeSink(ToolPathSink& next, const SheetClip& sheet) noexcept : FNext(next), FClip(sheet) {}
+SheetEdgeSink::SheetEdgeSink(ToolPathSink& next, const SheetClip& sheet) noexcept : FNext(next), FClip(sheet)
+{}
 
 void SheetEdgeSink::ToolUp(PointMm to)
 {
