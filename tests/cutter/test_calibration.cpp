@@ -233,8 +233,10 @@ void TestCalibration::knifeMeetsTheCorners_data()
     QTest::addRow("GPGL 1.50 clockwise, framed") << SendAs::GPGL << 1.5 << TPoint{5000, 5000} << true << 1;
     // At the sheet's corner or edge the aligning stroke must find room
     // elsewhere, on the sheet and clear of all that is cut, later paths too.
-    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0} << false << 0;
-    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{0, 0} << false << 0;
+    // (The knife's arcs round a corner reach the offset past it: a square
+    // nearer the sheet's corner has its corners there cut short.)
+    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{50, 50} << false << 0;
+    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{150, 150} << false << 0;
     QTest::addRow("HPGL 0.50 near the left edge") << SendAs::HPGL << 0.5 << TPoint{300, 5000} << false << 0;
     for (double offset : {0.25, 1.5})
         QTest::addRow("HPGL %.2f framed", offset) << SendAs::HPGL << offset << TPoint{5000, 5000} << false << 1;
@@ -476,17 +478,22 @@ void TestCalibration::skewedCutterComesOutSquare_data()
 {
     QTest::addColumn<bool>("rotate90");
     QTest::addColumn<bool>("mirrorX");
+    QTest::addColumn<bool>("mirrorY");
     QTest::addColumn<double>("leanDeg");
-    QTest::newRow("upright") << false << false << 0.3;
-    QTest::newRow("upright, leaning the other way") << false << false << -0.3;
-    QTest::newRow("axes turned") << true << false << 0.3;
-    QTest::newRow("x mirrored") << false << true << 0.3;
+    QTest::newRow("upright") << false << false << false << 0.3;
+    QTest::newRow("upright, leaning the other way") << false << false << false << -0.3;
+    QTest::newRow("axes turned") << true << false << false << 0.3;
+    QTest::newRow("x mirrored") << false << true << false << 0.3;
+    QTest::newRow("y mirrored") << false << false << true << 0.3;
+    QTest::newRow("axes turned, y mirrored") << true << false << true << -0.3;
+    QTest::newRow("both mirrored") << false << true << true << 0.3;
 }
 
 void TestCalibration::skewedCutterComesOutSquare()
 {
     QFETCH(bool, rotate90);
     QFETCH(bool, mirrorX);
+    QFETCH(bool, mirrorY);
     QFETCH(double, leanDeg);
     const double lean = leanDeg * std::numbers::pi / 180, sx = 1.006, sy = 0.996;
     TPLT plot;
@@ -494,26 +501,41 @@ void TestCalibration::skewedCutterComesOutSquare()
     DeviceSettings s = Sheet(300, 300);
     s.Rotate90 = rotate90;
     s.MirrorX = mirrorX;
-    // The rectangle's corners as the cutter puts them, in the order drawn.
-    const auto cutCorners = [&](const CutterCorrections& c) {
+    s.MirrorY = mirrorY;
+    // What the cutter cuts: the rectangle first, in the order drawn, then
+    // the ticks at its corners.
+    const auto cutPaths = [&](const CutterCorrections& c) {
         s.Corrections = c;
         QString error;
-        const auto paths = DecodePlotterJob(SendAs::HPGL, CutterJob(s, SendAs::HPGL, {0, 0}, Lines(plot)), &error);
-        std::vector<QPointF> corners;
-        for (const QPointF& p : paths.at(0))
-            corners.emplace_back(sx * p.x() - sy * p.y() * std::sin(lean), sy * p.y() * std::cos(lean));
-        return corners;
+        auto paths = DecodePlotterJob(SendAs::HPGL, CutterJob(s, SendAs::HPGL, {0, 0}, Lines(plot)), &error);
+        for (auto& path : paths)
+            for (QPointF& p : path)
+                p = {sx * p.x() - sy * p.y() * std::sin(lean), sy * p.y() * std::cos(lean)};
+        return paths;
     };
+    const auto cutCorners = [&](const CutterCorrections& c) { return cutPaths(c).at(0); };
     const auto ruler = [](QPointF a, QPointF b) {
         return std::round(std::hypot(a.x() - b.x(), a.y() - b.y()) * 20) / 20;
     };
-    const auto measure = [&](const std::vector<QPointF>& k) {
-        return SquareMeasurement{ruler(k[0], k[1]), ruler(k[0], k[3]), ruler(k[0], k[2]), ruler(k[1], k[3])};
+    // As the user goes about it: diagonal A between the corners marked with
+    // one tick, B between those with two.
+    const auto measure = [&](const CutterCorrections& c) {
+        const auto paths = cutPaths(c);
+        const std::vector<QPointF>& k = paths.at(0);
+        std::vector<QPointF> one, two;
+        for (size_t i = 0; i < 4; ++i) {
+            const auto ticks = std::count_if(paths.begin() + 1, paths.end(),
+                                             [&](const auto& tick) { return QLineF(tick.front(), k[i]).length() < 8; });
+            (ticks == 1 ? one : two).push_back(k[i]);
+        }
+        if (one.size() != 2 || two.size() != 2)
+            return SquareMeasurement{};
+        return SquareMeasurement{ruler(k[0], k[1]), ruler(k[0], k[3]), ruler(one[0], one[1]), ruler(two[0], two[1])};
     };
     CutterCorrections c;
-    const int sign = SheetToCutterSkewSign(rotate90, mirrorX, false);
+    const int sign = SheetToCutterSkewSign(rotate90, mirrorX, mirrorY);
     for (int round = 1; round <= 2; ++round) {
-        c = WithMeasuredSquare(c, SquareWidthMm, SquareHeightMm, measure(cutCorners(c)), sign);
+        c = WithMeasuredSquare(c, SquareWidthMm, SquareHeightMm, measure(c), sign);
         const std::vector<QPointF> k = cutCorners(c);
         const double a = std::hypot(k[0].x() - k[2].x(), k[0].y() - k[2].y());
         const double b = std::hypot(k[1].x() - k[3].x(), k[1].y() - k[3].y());
