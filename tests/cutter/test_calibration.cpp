@@ -67,6 +67,8 @@ private slots:
     void knifeMeetsTheCorners();
     void skewedCutterComesOutSquare_data();
     void skewedCutterComesOutSquare();
+    void skewedJobLandsWhereASquareCutterPutsIt_data();
+    void skewedJobLandsWhereASquareCutterPutsIt();
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
     void ladderOffsetsFollowTheirSquaresInAnyOrder();
@@ -552,6 +554,68 @@ void TestCalibration::skewedCutterComesOutSquare()
     // refused.
     QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 400, 250}, 1));
     QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 240, 260}, 1));
+}
+
+// At the largest skew, what a leaning cutter cuts from the skewed job lies
+// where a square cutter puts the same job without it, to the rounding of
+// both: the y axis is lengthened as well as sheared (by 0.18 mm over the
+// rectangle's height at 2 degrees), whichever way the axes are turned.
+void TestCalibration::skewedJobLandsWhereASquareCutterPutsIt_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<bool>("rotate90");
+    QTest::addColumn<bool>("mirrorX");
+    QTest::addColumn<bool>("mirrorY");
+    QTest::addColumn<double>("skew");
+    for (const double skew : {MaxSkewDeg, -MaxSkewDeg}) {
+        QTest::addRow("upright, %+.0f degrees", skew) << SendAs::HPGL << false << false << false << skew;
+        QTest::addRow("axes turned, %+.0f degrees", skew) << SendAs::HPGL << true << false << false << skew;
+        QTest::addRow("y mirrored, %+.0f degrees", skew) << SendAs::HPGL << false << false << true << skew;
+        QTest::addRow("DMPL x mirrored, %+.0f degrees", skew) << SendAs::DMPL << false << true << false << skew;
+    }
+}
+
+void TestCalibration::skewedJobLandsWhereASquareCutterPutsIt()
+{
+    QFETCH(SendAs, language);
+    QFETCH(bool, rotate90);
+    QFETCH(bool, mirrorX);
+    QFETCH(bool, mirrorY);
+    QFETCH(double, skew);
+    // A rectangle nearly the sheet's height, and its diagonal.
+    const Plot plot = {{{5000, 1000}, {25000, 1000}, {25000, 29000}, {5000, 29000}, {5000, 1000}},
+                       {{5000, 1000}, {25000, 29000}}};
+    DeviceSettings s = Sheet(300, 300);
+    s.Rotate90 = rotate90;
+    s.MirrorX = mirrorX;
+    s.MirrorY = mirrorY;
+    const auto cut = [&](double skewDeg) {
+        s.Corrections.SkewDeg = skewDeg;
+        QString error;
+        const auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, plot), &error);
+        if (!error.isEmpty())
+            qWarning() << error;
+        return paths;
+    };
+    const auto square = cut(0);
+    const auto leaning = cut(skew);
+    QCOMPARE(leaning.size(), square.size());
+    const double e = skew * std::numbers::pi / 180, unit = 1 / PlotterUnitsPerMm(language);
+    for (size_t i = 0; i < square.size(); ++i) {
+        QCOMPARE(leaning[i].size(), square[i].size());
+        for (size_t k = 0; k < square[i].size(); ++k) {
+            // The command (u, v) on a cutter whose y axis leans by e.
+            const QPointF c = leaning[i][k];
+            const QPointF knife(c.x() - c.y() * std::sin(e), c.y() * std::cos(e));
+            const QPointF miss = knife - square[i][k];
+            QVERIFY2(std::abs(miss.x()) <= 1.05 * unit && std::abs(miss.y()) <= 1.05 * unit,
+                     qPrintable(QStringLiteral("(%1, %2) cut at (%3, %4)")
+                                    .arg(square[i][k].x())
+                                    .arg(square[i][k].y())
+                                    .arg(knife.x())
+                                    .arg(knife.y())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)
