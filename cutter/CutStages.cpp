@@ -257,7 +257,7 @@ void SheetEdgeSink::Cut(PointMm to)
 }
 
 BladeStage::BladeStage(EncodeStage& next, const SheetClip& sheet, double strokeOffsetMm)
-    : FNext(next), FEdge(next, sheet), FCompensation(FEdge, sheet.Width(), sheet.Height(), strokeOffsetMm)
+    : FNext(next), FEdge(next, sheet), FCompensation(FEdge, sheet.Width(), sheet.Height(), strokeOffsetMm, sheet.Lean())
 {}
 
 void BladeStage::Path(CutPathItem& path)

@@ -48,6 +48,7 @@ public:
     const SheetShare& Share() const noexcept { return FShare; }
     double Width() const noexcept { return FWidth; }
     double Height() const noexcept { return FHeight; }
+    double Lean() const noexcept { return FLean; }
 
 private:
     bool OnSheet(PointMm p) const noexcept
