@@ -234,7 +234,7 @@ void SheetEdgeSink::ToolUp(PointMm to)
 {
     // Sent with the first cut from here: the place may be off the sheet.
     FAt = to;
-    FOff = true;
+    FUp = true;
 }
 
 void SheetEdgeSink::Cut(PointMm to)
@@ -246,14 +246,19 @@ void SheetEdgeSink::Cut(PointMm to)
     if (FCounting)
         FLeftOff += (FClip.Share().TotalMm - before.TotalMm) - (FClip.Share().KeptMm - before.KeptMm);
     FAt = to;
-    if (kept == SheetClip::Kept::None) {
-        FOff = true;
+    if (kept == SheetClip::Kept::None)
         return;
-    }
-    if (FOff || !(a == from))
+    if (FUp) {
         FNext.ToolUp(a);
+        FUp = false;
+    } else if (!(a == from)) {
+        // Back from a run or a turn past the edge: the holder goes straight
+        // along the sheet to where it comes back, the knife down, so the
+        // blade turns on much as it would have (lifted, it would keep its
+        // old heading and land askew).
+        FNext.Cut(a);
+    }
     FNext.Cut(b);
-    FOff = !(b == to);
 }
 
 BladeStage::BladeStage(EncodeStage& next, const SheetClip& sheet, double strokeOffsetMm)

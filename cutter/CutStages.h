@@ -201,7 +201,7 @@ private:
     ToolPathSink& FNext;
     SheetClip FClip;
     PointMm FAt;
-    bool FOff = true; // the knife has still to be put down where it is
+    bool FUp = true; // the knife has still to be put down where it is
     bool FCounting = true;
     double FLeftOff = 0;
 };

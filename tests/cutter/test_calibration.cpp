@@ -69,6 +69,8 @@ private slots:
     void skewedCutterComesOutSquare();
     void skewedJobLandsWhereASquareCutterPutsIt_data();
     void skewedJobLandsWhereASquareCutterPutsIt();
+    void knifeKeepsToTheSheetAtItsEdges_data();
+    void knifeKeepsToTheSheetAtItsEdges();
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
     void ladderOffsetsFollowTheirSquaresInAnyOrder();
@@ -313,6 +315,64 @@ void TestCalibration::knifeMeetsTheCorners()
     }
     // The model bites: cut as drawn, the knife rounds the corners off.
     QVERIFY2(worstPlain >= 0.5 * offset, qPrintable(QString::number(worstPlain)));
+}
+
+// A test cut against the sheet's edges: the knife's runs past the corners
+// and its turns round them stop at the edges, never past them, and what was
+// cut short is told. The corners there come out rounded, but the tip keeps
+// to the drawing: it is not set down askew to drag a stray cut.
+void TestCalibration::knifeKeepsToTheSheetAtItsEdges_data()
+{
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<TPoint>("at"); // the test cut's lower-left corner on a 300 mm sheet, 0.01 mm
+    for (const double offset : {0.5, 1.5}) {
+        QTest::addRow("%.2f at the lower left corner", offset) << offset << TPoint{0, 0};
+        QTest::addRow("%.2f on the left edge", offset) << offset << TPoint{0, 5000};
+        QTest::addRow("%.2f at the upper right corner", offset) << offset << TPoint{29000, 29000};
+    }
+}
+
+void TestCalibration::knifeKeepsToTheSheetAtItsEdges()
+{
+    QFETCH(double, offset);
+    QFETCH(TPoint, at);
+    TPLT square;
+    MakeTestCutPattern(square);
+    Plot plot = Lines(square);
+    std::vector<std::vector<QPointF>> outline;
+    for (auto& line : plot) {
+        outline.emplace_back();
+        for (TPoint& p : line) {
+            p = {p.X + at.X, p.Y + at.Y};
+            outline.back().push_back(QPointF(p.X, p.Y) / 100);
+        }
+    }
+    DeviceSettings s = Sheet(300, 300);
+    s.Language = SendAs::HPGL;
+    s.Corrections.BladeOffsetMm = offset;
+    StringSink sink;
+    CutterSurface surface(s, Dpi, sink);
+    Print(surface, OrientPage(s), {0, 0}, plot);
+    surface.Finish();
+    QVERIFY(surface.Share().SomeLeftOut());
+    QString error;
+    auto holder = DecodePlotterJob(SendAs::HPGL, QByteArray::fromStdString(sink.Bytes()), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    for (const auto& path : holder)
+        for (const QPointF& p : path)
+            QVERIFY2(p.x() >= 0 && p.y() >= 0 && p.x() <= 300 && p.y() <= 300,
+                     qPrintable(QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y())));
+    if (!surface.Share().AlignStrokeLeftOut)
+        holder.erase(holder.begin());
+    // Past the first path, whose start the blade's unknown heading decides.
+    double stray = 0;
+    for (double start : {0.0, 90.0, 170.0, 260.0}) {
+        const auto tip = DragKnifeTip(holder, offset, start * std::numbers::pi / 180);
+        for (size_t i = 1; i < tip.size(); ++i)
+            for (const QPointF& p : tip[i])
+                stray = std::max(stray, DistanceToLines(outline, p));
+    }
+    QVERIFY2(stray <= 0.05, qPrintable(QStringLiteral("%1 mm off the drawing").arg(stray)));
 }
 
 void TestCalibration::overcutClosesClosedPathsOnly_data()
