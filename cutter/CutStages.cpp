@@ -31,8 +31,7 @@ void WeedBoxStage::Finish()
     FNext.Finish();
 }
 
-ClipStage::ClipStage(PathStage& next, double widthMm, double heightMm) noexcept
-    : FNext(next), FClip(widthMm, heightMm), FAddedClip(widthMm, heightMm)
+ClipStage::ClipStage(PathStage& next, const SheetClip& sheet) noexcept : FNext(next), FClip(sheet), FAddedClip(sheet)
 {}
 
 void ClipStage::Pass(CutPathItem& piece)
@@ -49,7 +48,8 @@ void ClipStage::Path(CutPathItem& path)
     FPiece.OffsetMm = path.OffsetMm;
     FPiece.Added = path.Added;
     FPiece.Tool = path.Tool;
-    FPiece.Resumes = false;
+    // A piece an earlier clip cut carries on as it did.
+    FPiece.Resumes = path.Resumes;
     bool cutting = false; // the piece ends where this segment starts
     for (size_t i = 1; i < path.Points.size(); ++i) {
         PointMm a = path.Points[i - 1], b = path.Points[i];
@@ -78,15 +78,25 @@ void ClipStage::Finish()
     FNext.Finish();
 }
 
-AxesStage::AxesStage(PathStage& next, bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
-                     double scaleXPercent, double scaleYPercent, double skewDeg) noexcept
-    : FNext(next), FRotate90(rotate90), FMirrorX(mirrorX), FMirrorY(mirrorY), FWidth(widthMm), FHeight(heightMm),
+CutterAxes::CutterAxes(bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm, double scaleXPercent,
+                       double scaleYPercent, double skewDeg) noexcept
+    : FRotate90(rotate90), FMirrorX(mirrorX), FMirrorY(mirrorY), FWidth(widthMm), FHeight(heightMm),
       FScaleX((rotate90 ? scaleYPercent : scaleXPercent) / 100),
       FScaleY((rotate90 ? scaleXPercent : scaleYPercent) / 100), FShear(skewDeg != 0),
-      FShearX(std::tan(skewDeg * std::numbers::pi / 180)), FStretchY(1 / std::cos(skewDeg * std::numbers::pi / 180))
+      FSkewRad(skewDeg * std::numbers::pi / 180), FShearX(std::tan(FSkewRad)), FStretchY(1 / std::cos(FSkewRad))
 {}
 
-PointMm AxesStage::Map(PointMm s) const noexcept
+SheetClip CutterAxes::CutterSheet(bool sheetSides) const noexcept
+{
+    // Computed as Map computes the far corner, so a point on an edge is on
+    // the clip's edge to the last bit.
+    const double extentX = FRotate90 ? FHeight : FWidth, extentY = FRotate90 ? FWidth : FHeight;
+    const double lean = sheetSides && FShear ? std::sin(FSkewRad) * FScaleX / FScaleY : 0;
+    return SheetClip(extentX * FScaleX, extentY * FStretchY * FScaleY, lean,
+                     {1 / FScaleX, -std::sin(FSkewRad) / FScaleY, std::cos(FSkewRad) / FScaleY});
+}
+
+PointMm CutterAxes::Map(PointMm s) const noexcept
 {
     double x = s.X, y = s.Y;
     double extentX = FWidth, extentY = FHeight;
@@ -114,7 +124,7 @@ PointMm AxesStage::Map(PointMm s) const noexcept
 void AxesStage::Path(CutPathItem& path)
 {
     for (PointMm& p : path.Points)
-        p = Map(p);
+        p = FAxes.Map(p);
     FNext.Path(path);
 }
 
@@ -233,14 +243,49 @@ void EncodeStage::Cut(PointMm to)
     FEncoder.CutTo(p);
 }
 
-BladeStage::BladeStage(EncodeStage& next, double widthMm, double heightMm, double strokeOffsetMm)
-    : FNext(next), FCompensation(next, widthMm, heightMm, strokeOffsetMm)
+SheetEdgeSink::SheetEdgeSink(ToolPathSink& next, const SheetClip& sheet) noexcept : FNext(next), FClip(sheet)
+{}
+
+void SheetEdgeSink::ToolUp(PointMm to)
+{
+    // Sent with the first cut from here: the place may be off the sheet.
+    FAt = to;
+    FUp = true;
+}
+
+void SheetEdgeSink::Cut(PointMm to)
+{
+    const PointMm from = FAt;
+    PointMm a = from, b = to;
+    const SheetShare before = FClip.Share();
+    const SheetClip::Kept kept = FClip.Clip(a, b);
+    if (FCounting)
+        FLeftOff += (FClip.Share().TotalMm - before.TotalMm) - (FClip.Share().KeptMm - before.KeptMm);
+    FAt = to;
+    if (kept == SheetClip::Kept::None)
+        return;
+    if (FUp) {
+        FNext.ToolUp(a);
+        FUp = false;
+    } else if (!(a == from)) {
+        // Back from a run or a turn past the edge: the holder goes straight
+        // along the sheet to where it comes back, the knife down, so the
+        // blade turns on much as it would have (lifted, it would keep its
+        // old heading and land askew).
+        FNext.Cut(a);
+    }
+    FNext.Cut(b);
+}
+
+BladeStage::BladeStage(EncodeStage& next, const SheetClip& sheet, double strokeOffsetMm)
+    : FNext(next), FEdge(next, sheet), FCompensation(FEdge, sheet.Width(), sheet.Height(), strokeOffsetMm, sheet.Lean())
 {}
 
 void BladeStage::Path(CutPathItem& path)
 {
     if (path.Points.empty())
         return;
+    FEdge.CountingPlot(!path.Added);
     FNext.Tool(path.Tool);
     FCompensation.SetOffset(path.OffsetMm);
     FCompensation.MoveTo(path.Points.front());

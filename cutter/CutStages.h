@@ -3,8 +3,12 @@
 // The cutter's path as a chain of stages, each taking whole paths in and
 // passing paths on, so each can be used and tested alone:
 //
-//   weed box -> clip to the sheet -> axes and scale -> order -> overcut
-//            -> blade offset -> the language's encoder
+//   weed box -> clip to the sheet -> axes, scale and skew
+//            -> clip to the sheet on the cutter's axes -> order -> overcut
+//            -> blade offset (kept to the sheet too) -> the language's encoder
+//
+// The second clip keeps the skew's shear from commanding points past the
+// sheet's sides; without a skew the first leaves it nothing to do.
 //
 // A stage that has nothing to do is left out of the chain. Only the order
 // stage holds the whole job (it needs every path to choose); the others pass
@@ -60,11 +64,11 @@ private:
     bool FAny = false;
 };
 
-// Keeps what falls on the sheet [0, width] x [0, height]: a path leaving it
-// goes on as pieces. Counts the plot's share that fell on it.
+// Keeps what falls on the sheet (SheetClip): a path leaving it goes on as
+// pieces. Counts the plot's share that fell on it.
 class ClipStage final : public PathStage {
 public:
-    ClipStage(PathStage& next, double widthMm, double heightMm) noexcept;
+    ClipStage(PathStage& next, const SheetClip& sheet) noexcept;
     void Path(CutPathItem& path) override;
     void Finish() override;
     const SheetShare& Share() const noexcept { return FClip.Share(); }
@@ -79,19 +83,22 @@ private:
 };
 
 // The sheet's mm to the cutter's own axes and scale (see CutterSurface.h).
-class AxesStage final : public PathStage {
+class CutterAxes {
 public:
     // widthMm x heightMm: the sheet as the job sees it.
     // skewDeg: the cutter's y axis leans by as much (CutterCorrections);
     // the path is sheared back on the cutter's own axes, before its scale.
-    AxesStage(PathStage& next, bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm,
-              double scaleXPercent, double scaleYPercent, double skewDeg = 0) noexcept;
-    void Path(CutPathItem& path) override;
-    void Finish() override { FNext.Finish(); }
+    CutterAxes(bool rotate90, bool mirrorX, bool mirrorY, double widthMm, double heightMm, double scaleXPercent,
+               double scaleYPercent, double skewDeg = 0) noexcept;
     PointMm Map(PointMm sheet) const noexcept;
+    bool Skewed() const noexcept { return FShear; }
+    // The sheet in the cutter's numbers: as far along each axis as its
+    // edges are commanded (the scale and the y axis' lengthening by the
+    // skew make the cut true, so neither cuts anything short); with
+    // sheetSides, its sides too, which the skew's shear leans.
+    SheetClip CutterSheet(bool sheetSides) const noexcept;
 
 private:
-    PathStage& FNext;
     bool FRotate90;
     bool FMirrorX;
     bool FMirrorY;
@@ -100,8 +107,20 @@ private:
     double FScaleX;
     double FScaleY;
     bool FShear;
+    double FSkewRad;
     double FShearX;   // x gains y times this
     double FStretchY; // y times this
+};
+
+class AxesStage final : public PathStage {
+public:
+    AxesStage(PathStage& next, const CutterAxes& axes) noexcept : FNext(next), FAxes(axes) {}
+    void Path(CutPathItem& path) override;
+    void Finish() override { FNext.Finish(); }
+
+private:
+    PathStage& FNext;
+    CutterAxes FAxes;
 };
 
 // Holds the job and passes it on in the order that cuts it best (CutOrder.h);
@@ -178,17 +197,43 @@ private:
     PlotterPoint FAt;
 };
 
-// Cuts paths with the drag knife's blade offset (BladeCompensation).
+// The knife's moves kept to the sheet: a cut leaving it ends at its edge and
+// the knife goes up to where the cut comes back. Counts what it left off of
+// the plot's paths (not of what the job adds).
+class SheetEdgeSink final : public ToolPathSink {
+public:
+    SheetEdgeSink(ToolPathSink& next, const SheetClip& sheet) noexcept;
+    void ToolUp(PointMm to) override;
+    void Cut(PointMm to) override;
+    void CountingPlot(bool counting) noexcept { FCounting = counting; }
+    double LeftOffMm() const noexcept { return FLeftOff; }
+
+private:
+    ToolPathSink& FNext;
+    SheetClip FClip;
+    PointMm FAt;
+    bool FUp = true; // the knife has still to be put down where it is
+    bool FCounting = true;
+    double FLeftOff = 0;
+};
+
+// Cuts paths with the drag knife's blade offset (BladeCompensation), kept
+// to the sheet: the arcs round corners near an edge, and the run past a
+// path's end, are cut short there.
 class BladeStage final : public PathStage {
 public:
-    // widthMm x heightMm: where the aligning stroke may go; strokeOffsetMm:
-    // the job's largest offset.
-    BladeStage(EncodeStage& next, double widthMm, double heightMm, double strokeOffsetMm);
+    // sheet: where the knife may go, the aligning stroke included;
+    // strokeOffsetMm: the job's largest offset.
+    BladeStage(EncodeStage& next, const SheetClip& sheet, double strokeOffsetMm);
     void Path(CutPathItem& path) override;
     void Finish() override { FNext.Finish(); }
     BladeCompensation& Compensation() noexcept { return FCompensation; }
+    // Of the knife's path for the plot, what the sheet's edges cut off, in
+    // mm on the sheet.
+    double LeftOffMm() const noexcept { return FEdge.LeftOffMm(); }
 
 private:
     EncodeStage& FNext;
+    SheetEdgeSink FEdge;
     BladeCompensation FCompensation;
 };

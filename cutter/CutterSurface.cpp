@@ -22,6 +22,8 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
         throw EConvertError(std::move(problem));
     FEncode = std::make_unique<EncodeStage>(*FEncoder, ReshapesPath(c), own);
     PathStage* next = FEncode.get();
+    FAxesMap = std::make_unique<CutterAxes>(settings.Rotate90, settings.MirrorX, settings.MirrorY, Page().WidthMm,
+                                            Page().HeightMm, c.ScaleXPercent, c.ScaleYPercent, c.SkewDeg);
     // The scale on the cutter's own axes.
     const double scaleX = (settings.Rotate90 ? c.ScaleYPercent : c.ScaleXPercent) / 100;
     const double scaleY = (settings.Rotate90 ? c.ScaleXPercent : c.ScaleYPercent) / 100;
@@ -29,11 +31,9 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
     for (double offset : c.PathOffsetsMm)
         strokeOffset = std::max(strokeOffset, offset);
     if (strokeOffset > 0) {
-        // The sheet in the cutter's scaled numbers, where the cutter's own
-        // error puts its edges: the aligning stroke stays on it.
-        const bool turned = settings.Rotate90;
-        FBlade = std::make_unique<BladeStage>(*FEncode, (turned ? Page().HeightMm : Page().WidthMm) * scaleX,
-                                              (turned ? Page().WidthMm : Page().HeightMm) * scaleY, strokeOffset);
+        // The knife, its arcs and the aligning stroke stay on the sheet: on
+        // its sides as well as within the cutter's reach of it.
+        FBlade = std::make_unique<BladeStage>(*FEncode, FAxesMap->CutterSheet(true), strokeOffset);
         next = FBlade.get();
     }
     if (c.OvercutMm > 0) {
@@ -49,9 +49,14 @@ CutterSurface::CutterSurface(const DeviceSettings& settings, int dpi, ByteSink& 
         FOrder = std::make_unique<OrderStage>(*next, options);
         next = FOrder.get();
     }
-    FAxes = std::make_unique<AxesStage>(*next, settings.Rotate90, settings.MirrorX, settings.MirrorY, Page().WidthMm,
-                                        Page().HeightMm, c.ScaleXPercent, c.ScaleYPercent, c.SkewDeg);
-    FClip = std::make_unique<ClipStage>(*FAxes, Page().WidthMm, Page().HeightMm);
+    if (FAxesMap->Skewed()) {
+        // The shear moves points across the sheet's sides as the cutter
+        // numbers them: they are clipped there, after the sheet's own clip.
+        FCutterClip = std::make_unique<ClipStage>(*next, FAxesMap->CutterSheet(false));
+        next = FCutterClip.get();
+    }
+    FAxes = std::make_unique<AxesStage>(*next, *FAxesMap);
+    FClip = std::make_unique<ClipStage>(*FAxes, SheetClip(Page().WidthMm, Page().HeightMm));
     FFirst = FClip.get();
     if (c.WeedBoxMm > 0) {
         FWeed = std::make_unique<WeedBoxStage>(*FClip, c.WeedBoxMm, c.BladeOffsetMm, own);
@@ -83,7 +88,7 @@ void CutterSurface::SetDrawingBound(const TRect& logical)
     PointMm to{-from.X, -from.Y};
     for (const PointMm corner : {PointMm{low.X - weed, low.Y - weed}, PointMm{high.X + weed, low.Y - weed},
                                  PointMm{low.X - weed, high.Y + weed}, PointMm{high.X + weed, high.Y + weed}}) {
-        const PointMm p = FAxes->Map(corner);
+        const PointMm p = FAxesMap->Map(corner);
         from = {std::min(from.X, p.X), std::min(from.Y, p.Y)};
         to = {std::max(to.X, p.X), std::max(to.Y, p.Y)};
     }
@@ -94,6 +99,16 @@ SheetShare CutterSurface::Share() const
 {
     SheetShare share = FClip->Share();
     share.AlignStrokeLeftOut = FBlade && FBlade->Compensation().AlignLeftOut();
+    // What the cutter's own edges took, of the paths and of the knife's
+    // runs past their ends and round their corners, is told as left out.
+    double leftOff = 0;
+    if (FCutterClip)
+        leftOff += FCutterClip->Share().TotalMm - FCutterClip->Share().KeptMm;
+    if (FBlade)
+        leftOff += FBlade->LeftOffMm();
+    // A job that cuts something is never told it cut nothing.
+    if (leftOff > 0 && share.KeptMm > 0)
+        share.KeptMm = std::max(share.KeptMm - leftOff, std::numeric_limits<double>::min());
     return share;
 }
 

@@ -8,6 +8,11 @@
 // Only what falls on the sheet is cut: lines are clipped at its edges before
 // the scale correction, which makes up for the cutter's own error: a cutter
 // that cuts 1 % short has the sheet's edge 1 % further out in its numbers.
+// Nor is anything commanded past the sheet as the cutter numbers it (its
+// extent through the axes, the scale and the skew's lengthening of y): the
+// skew's shear and the blade offset's arcs and runs past a path's end are
+// clipped there too, on the cutter's axes, and what they lose is told with
+// the share of the plot left out.
 //
 // Plotter coordinates count from the sheet's lower-left corner, x to the
 // right, y up. For cutters whose axes differ, the device settings turn them,
@@ -49,6 +54,7 @@ class BladeStage;
 class OvercutStage;
 class OrderStage;
 class AxesStage;
+class CutterAxes;
 class ClipStage;
 class WeedBoxStage;
 
@@ -88,6 +94,8 @@ private:
     std::unique_ptr<BladeStage> FBlade;
     std::unique_ptr<OvercutStage> FOvercut;
     std::unique_ptr<OrderStage> FOrder;
+    std::unique_ptr<ClipStage> FCutterClip;
+    std::unique_ptr<CutterAxes> FAxesMap;
     std::unique_ptr<AxesStage> FAxes;
     std::unique_ptr<ClipStage> FClip;
     std::unique_ptr<WeedBoxStage> FWeed;

@@ -6,7 +6,8 @@
 SheetClip::Kept SheetClip::Clip(PointMm& a, PointMm& b) noexcept
 {
     const double dx = b.X - a.X, dy = b.Y - a.Y;
-    const double length = std::sqrt(dx * dx + dy * dy);
+    const double sheetX = FMeasure.XX * dx + FMeasure.XY * dy, sheetY = FMeasure.YY * dy;
+    const double length = std::sqrt(sheetX * sheetX + sheetY * sheetY);
     FShare.TotalMm += length;
     if (OnSheet(a) && OnSheet(b)) { // the usual case: nothing to clip
         FShare.KeptMm += length;
@@ -29,6 +30,9 @@ SheetClip::Kept SheetClip::Clip(PointMm& a, PointMm& b) noexcept
         return true;
     };
     if (!edge(-dx, a.X) || !edge(dx, FWidth - a.X) || !edge(-dy, a.Y) || !edge(dy, FHeight - a.Y))
+        return Kept::None;
+    const double side = a.X - FLean * a.Y, sideStep = dx - FLean * dy;
+    if (FLean != 0 && (!edge(-sideStep, side) || !edge(sideStep, FWidth - side)))
         return Kept::None;
     if (t0 >= t1)
         return Kept::None;

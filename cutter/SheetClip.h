@@ -21,23 +21,45 @@ struct SheetShare {
     bool SomeLeftOut() const noexcept { return KeptMm < TotalMm; }
 };
 
-// The sheet is [0, width] x [0, height]; its edges belong to it.
+// How a clip on the cutter's axes measures what it keeps: a step (dx, dy) on
+// those axes is (XX dx + XY dy, YY dy) on the sheet, with the cutter's scale
+// and skew undone, so every share is told in the sheet's mm.
+struct SheetMeasure {
+    double XX = 1;
+    double XY = 0;
+    double YY = 1;
+};
+
+// The sheet is [0, width] x [0, height]; its edges belong to it. With a
+// lean, it is also where 0 <= x - lean y <= width: the sheet's own sides as a
+// skewed cutter's numbers have them.
 class SheetClip {
 public:
     enum class Kept { None, Whole, Part };
 
-    SheetClip(double widthMm, double heightMm) noexcept : FWidth(widthMm), FHeight(heightMm) {}
+    SheetClip(double widthMm, double heightMm, double lean = 0, SheetMeasure measure = {}) noexcept
+        : FWidth(widthMm), FHeight(heightMm), FLean(lean), FMeasure(measure)
+    {}
 
     // Cuts the line a to b down to its part on the sheet (Liang-Barsky) and
     // counts it. None when nothing of it is on the sheet, or only a point
     // where it touches an edge.
     Kept Clip(PointMm& a, PointMm& b) noexcept;
     const SheetShare& Share() const noexcept { return FShare; }
+    double Width() const noexcept { return FWidth; }
+    double Height() const noexcept { return FHeight; }
+    double Lean() const noexcept { return FLean; }
 
 private:
-    bool OnSheet(PointMm p) const noexcept { return p.X >= 0 && p.X <= FWidth && p.Y >= 0 && p.Y <= FHeight; }
+    bool OnSheet(PointMm p) const noexcept
+    {
+        const double side = p.X - FLean * p.Y;
+        return p.X >= 0 && p.X <= FWidth && p.Y >= 0 && p.Y <= FHeight && side >= 0 && side <= FWidth;
+    }
 
     double FWidth;
     double FHeight;
+    double FLean;
+    SheetMeasure FMeasure;
     SheetShare FShare;
 };

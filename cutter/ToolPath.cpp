@@ -28,8 +28,9 @@ constexpr double NoLengthMm = 1e-9;
 
 } // namespace
 
-BladeCompensation::BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm)
-    : FSink(sink), FWidth(widthMm), FHeight(heightMm), FStrokeOffset(strokeOffsetMm)
+BladeCompensation::BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm,
+                                     double lean)
+    : FSink(sink), FWidth(widthMm), FHeight(heightMm), FStrokeOffset(strokeOffsetMm), FLean(lean)
 {}
 
 void BladeCompensation::SetOffset(double mm)
@@ -95,7 +96,10 @@ void BladeCompensation::Align(PointMm start, PointMm u)
                             endFor({low.X - extent.X, y}),
                             endFor({high.X, y}),
                             endFor({x, high.Y})};
-    const auto onSheet = [this](PointMm p) { return p.X >= 0 && p.Y >= 0 && p.X <= FWidth && p.Y <= FHeight; };
+    const auto onSheet = [this](PointMm p) {
+        const double side = p.X - FLean * p.Y;
+        return p.X >= 0 && p.Y >= 0 && p.X <= FWidth && p.Y <= FHeight && side >= 0 && side <= FWidth;
+    };
     // Touching the widened box still leaves the gap.
     constexpr double slack = 1e-6;
     const auto clear = [&low, &high](PointMm a, PointMm b) {

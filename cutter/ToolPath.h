@@ -36,9 +36,11 @@ public:
     // Arcs are cut in chords no more than this from the true arc.
     static constexpr double ChordToleranceMm = 0.01;
 
-    // widthMm x heightMm: the area the aligning stroke is kept in; strokeOffsetMm:
-    // the offset that stroke is sized for (the job's largest).
-    BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm);
+    // widthMm x heightMm: the area the aligning stroke is kept in, where
+    // also 0 <= x - lean y <= widthMm (a skewed cutter's numbers lean the
+    // sheet's sides); strokeOffsetMm: the offset that stroke is sized for
+    // (the job's largest).
+    BladeCompensation(ToolPathSink& sink, double widthMm, double heightMm, double strokeOffsetMm, double lean = 0);
 
     // For the paths that follow; 0 cuts them as drawn (the blade's direction
     // is still followed).
@@ -63,6 +65,7 @@ private:
     double FWidth;
     double FHeight;
     double FStrokeOffset;
+    double FLean;
     double FOffset = 0;
     // The widest turn one chord may take at this offset, and its cosine.
     double FMaxStep = 0;

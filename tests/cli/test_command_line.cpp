@@ -516,12 +516,14 @@ void TestCommandLine::cutsToFile_data()
         << QStringList{"--send-as", "camm", "--pattern", "test-cut", "--force", "80"} << SendAs::CAMMGL << 2
         << QSizeF(10, 10) << QPointF(0, 297) << "CAMM-GL has no command for the force: it is not sent";
     // A test cut that fills the sheet leaves no room to align the blade: cut
-    // without the stroke (the holder's path reaching past the square by the
-    // offset), and told.
+    // without the stroke, and told. The holder's path, which reaches past
+    // the square by the offset, stops at the sheet's edges, and that is told
+    // too.
     QTest::newRow("test cut with no room to align the blade")
         << QStringList{"--send-as", "hpgl", "--pattern", "test-cut", "--blade-offset", "1.5", "--sheet", "12x12"}
-        << SendAs::HPGL << 2 << QSizeF(13, 13) << QPointF(-1.5, 13.5)
-        << "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
+        << SendAs::HPGL << 2 << QSizeF(11.5, 11.5) << QPointF(0, 12)
+        << "Part of the plot lies off the sheet and was not cut: 13.0 % of its length (7.7 of 59.4 mm). "
+           "The stroke that aligns the blade was left out: the sheet has no room for it clear of the plot.\n";
     // The weed box is cut off at the sheet's edges like the rest, and that
     // is not the plot left out: only the travel asked for is told, the job's
     // own from the cutter's origin to a tenth of a mm (the box not in it).

@@ -67,6 +67,10 @@ private slots:
     void knifeMeetsTheCorners();
     void skewedCutterComesOutSquare_data();
     void skewedCutterComesOutSquare();
+    void skewedJobLandsWhereASquareCutterPutsIt_data();
+    void skewedJobLandsWhereASquareCutterPutsIt();
+    void knifeKeepsToTheSheetAtItsEdges_data();
+    void knifeKeepsToTheSheetAtItsEdges();
     void overcutClosesClosedPathsOnly_data();
     void overcutClosesClosedPathsOnly();
     void ladderOffsetsFollowTheirSquaresInAnyOrder();
@@ -233,8 +237,10 @@ void TestCalibration::knifeMeetsTheCorners_data()
     QTest::addRow("GPGL 1.50 clockwise, framed") << SendAs::GPGL << 1.5 << TPoint{5000, 5000} << true << 1;
     // At the sheet's corner or edge the aligning stroke must find room
     // elsewhere, on the sheet and clear of all that is cut, later paths too.
-    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{0, 0} << false << 0;
-    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{0, 0} << false << 0;
+    // (The knife's arcs round a corner reach the offset past it: a square
+    // nearer the sheet's corner has its corners there cut short.)
+    QTest::addRow("HPGL 0.50 at the corner") << SendAs::HPGL << 0.5 << TPoint{50, 50} << false << 0;
+    QTest::addRow("HPGL 1.50 at the corner") << SendAs::HPGL << 1.5 << TPoint{150, 150} << false << 0;
     QTest::addRow("HPGL 0.50 near the left edge") << SendAs::HPGL << 0.5 << TPoint{300, 5000} << false << 0;
     for (double offset : {0.25, 1.5})
         QTest::addRow("HPGL %.2f framed", offset) << SendAs::HPGL << offset << TPoint{5000, 5000} << false << 1;
@@ -309,6 +315,64 @@ void TestCalibration::knifeMeetsTheCorners()
     }
     // The model bites: cut as drawn, the knife rounds the corners off.
     QVERIFY2(worstPlain >= 0.5 * offset, qPrintable(QString::number(worstPlain)));
+}
+
+// A test cut against the sheet's edges: the knife's runs past the corners
+// and its turns round them stop at the edges, never past them, and what was
+// cut short is told. The corners there come out rounded, but the tip keeps
+// to the drawing: it is not set down askew to drag a stray cut.
+void TestCalibration::knifeKeepsToTheSheetAtItsEdges_data()
+{
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<TPoint>("at"); // the test cut's lower-left corner on a 300 mm sheet, 0.01 mm
+    for (const double offset : {0.5, 1.5}) {
+        QTest::addRow("%.2f at the lower left corner", offset) << offset << TPoint{0, 0};
+        QTest::addRow("%.2f on the left edge", offset) << offset << TPoint{0, 5000};
+        QTest::addRow("%.2f at the upper right corner", offset) << offset << TPoint{29000, 29000};
+    }
+}
+
+void TestCalibration::knifeKeepsToTheSheetAtItsEdges()
+{
+    QFETCH(double, offset);
+    QFETCH(TPoint, at);
+    TPLT square;
+    MakeTestCutPattern(square);
+    Plot plot = Lines(square);
+    std::vector<std::vector<QPointF>> outline;
+    for (auto& line : plot) {
+        outline.emplace_back();
+        for (TPoint& p : line) {
+            p = {p.X + at.X, p.Y + at.Y};
+            outline.back().push_back(QPointF(p.X, p.Y) / 100);
+        }
+    }
+    DeviceSettings s = Sheet(300, 300);
+    s.Language = SendAs::HPGL;
+    s.Corrections.BladeOffsetMm = offset;
+    StringSink sink;
+    CutterSurface surface(s, Dpi, sink);
+    Print(surface, OrientPage(s), {0, 0}, plot);
+    surface.Finish();
+    QVERIFY(surface.Share().SomeLeftOut());
+    QString error;
+    auto holder = DecodePlotterJob(SendAs::HPGL, QByteArray::fromStdString(sink.Bytes()), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    for (const auto& path : holder)
+        for (const QPointF& p : path)
+            QVERIFY2(p.x() >= 0 && p.y() >= 0 && p.x() <= 300 && p.y() <= 300,
+                     qPrintable(QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y())));
+    if (!surface.Share().AlignStrokeLeftOut)
+        holder.erase(holder.begin());
+    // Past the first path, whose start the blade's unknown heading decides.
+    double stray = 0;
+    for (double start : {0.0, 90.0, 170.0, 260.0}) {
+        const auto tip = DragKnifeTip(holder, offset, start * std::numbers::pi / 180);
+        for (size_t i = 1; i < tip.size(); ++i)
+            for (const QPointF& p : tip[i])
+                stray = std::max(stray, DistanceToLines(outline, p));
+    }
+    QVERIFY2(stray <= 0.05, qPrintable(QStringLiteral("%1 mm off the drawing").arg(stray)));
 }
 
 void TestCalibration::overcutClosesClosedPathsOnly_data()
@@ -476,17 +540,22 @@ void TestCalibration::skewedCutterComesOutSquare_data()
 {
     QTest::addColumn<bool>("rotate90");
     QTest::addColumn<bool>("mirrorX");
+    QTest::addColumn<bool>("mirrorY");
     QTest::addColumn<double>("leanDeg");
-    QTest::newRow("upright") << false << false << 0.3;
-    QTest::newRow("upright, leaning the other way") << false << false << -0.3;
-    QTest::newRow("axes turned") << true << false << 0.3;
-    QTest::newRow("x mirrored") << false << true << 0.3;
+    QTest::newRow("upright") << false << false << false << 0.3;
+    QTest::newRow("upright, leaning the other way") << false << false << false << -0.3;
+    QTest::newRow("axes turned") << true << false << false << 0.3;
+    QTest::newRow("x mirrored") << false << true << false << 0.3;
+    QTest::newRow("y mirrored") << false << false << true << 0.3;
+    QTest::newRow("axes turned, y mirrored") << true << false << true << -0.3;
+    QTest::newRow("both mirrored") << false << true << true << 0.3;
 }
 
 void TestCalibration::skewedCutterComesOutSquare()
 {
     QFETCH(bool, rotate90);
     QFETCH(bool, mirrorX);
+    QFETCH(bool, mirrorY);
     QFETCH(double, leanDeg);
     const double lean = leanDeg * std::numbers::pi / 180, sx = 1.006, sy = 0.996;
     TPLT plot;
@@ -494,26 +563,41 @@ void TestCalibration::skewedCutterComesOutSquare()
     DeviceSettings s = Sheet(300, 300);
     s.Rotate90 = rotate90;
     s.MirrorX = mirrorX;
-    // The rectangle's corners as the cutter puts them, in the order drawn.
-    const auto cutCorners = [&](const CutterCorrections& c) {
+    s.MirrorY = mirrorY;
+    // What the cutter cuts: the rectangle first, in the order drawn, then
+    // the ticks at its corners.
+    const auto cutPaths = [&](const CutterCorrections& c) {
         s.Corrections = c;
         QString error;
-        const auto paths = DecodePlotterJob(SendAs::HPGL, CutterJob(s, SendAs::HPGL, {0, 0}, Lines(plot)), &error);
-        std::vector<QPointF> corners;
-        for (const QPointF& p : paths.at(0))
-            corners.emplace_back(sx * p.x() - sy * p.y() * std::sin(lean), sy * p.y() * std::cos(lean));
-        return corners;
+        auto paths = DecodePlotterJob(SendAs::HPGL, CutterJob(s, SendAs::HPGL, {0, 0}, Lines(plot)), &error);
+        for (auto& path : paths)
+            for (QPointF& p : path)
+                p = {sx * p.x() - sy * p.y() * std::sin(lean), sy * p.y() * std::cos(lean)};
+        return paths;
     };
+    const auto cutCorners = [&](const CutterCorrections& c) { return cutPaths(c).at(0); };
     const auto ruler = [](QPointF a, QPointF b) {
         return std::round(std::hypot(a.x() - b.x(), a.y() - b.y()) * 20) / 20;
     };
-    const auto measure = [&](const std::vector<QPointF>& k) {
-        return SquareMeasurement{ruler(k[0], k[1]), ruler(k[0], k[3]), ruler(k[0], k[2]), ruler(k[1], k[3])};
+    // As the user goes about it: diagonal A between the corners marked with
+    // one tick, B between those with two.
+    const auto measure = [&](const CutterCorrections& c) {
+        const auto paths = cutPaths(c);
+        const std::vector<QPointF>& k = paths.at(0);
+        std::vector<QPointF> one, two;
+        for (size_t i = 0; i < 4; ++i) {
+            const auto ticks = std::count_if(paths.begin() + 1, paths.end(),
+                                             [&](const auto& tick) { return QLineF(tick.front(), k[i]).length() < 8; });
+            (ticks == 1 ? one : two).push_back(k[i]);
+        }
+        if (one.size() != 2 || two.size() != 2)
+            return SquareMeasurement{};
+        return SquareMeasurement{ruler(k[0], k[1]), ruler(k[0], k[3]), ruler(one[0], one[1]), ruler(two[0], two[1])};
     };
     CutterCorrections c;
-    const int sign = SheetToCutterSkewSign(rotate90, mirrorX, false);
+    const int sign = SheetToCutterSkewSign(rotate90, mirrorX, mirrorY);
     for (int round = 1; round <= 2; ++round) {
-        c = WithMeasuredSquare(c, SquareWidthMm, SquareHeightMm, measure(cutCorners(c)), sign);
+        c = WithMeasuredSquare(c, SquareWidthMm, SquareHeightMm, measure(c), sign);
         const std::vector<QPointF> k = cutCorners(c);
         const double a = std::hypot(k[0].x() - k[2].x(), k[0].y() - k[2].y());
         const double b = std::hypot(k[1].x() - k[3].x(), k[1].y() - k[3].y());
@@ -530,6 +614,68 @@ void TestCalibration::skewedCutterComesOutSquare()
     // refused.
     QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 400, 250}, 1));
     QVERIFY_THROWS_EXCEPTION(EConvertError, WithMeasuredSquare({}, 200, 150, {200, 150, 240, 260}, 1));
+}
+
+// At the largest skew, what a leaning cutter cuts from the skewed job lies
+// where a square cutter puts the same job without it, to the rounding of
+// both: the y axis is lengthened as well as sheared (by 0.18 mm over the
+// rectangle's height at 2 degrees), whichever way the axes are turned.
+void TestCalibration::skewedJobLandsWhereASquareCutterPutsIt_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<bool>("rotate90");
+    QTest::addColumn<bool>("mirrorX");
+    QTest::addColumn<bool>("mirrorY");
+    QTest::addColumn<double>("skew");
+    for (const double skew : {MaxSkewDeg, -MaxSkewDeg}) {
+        QTest::addRow("upright, %+.0f degrees", skew) << SendAs::HPGL << false << false << false << skew;
+        QTest::addRow("axes turned, %+.0f degrees", skew) << SendAs::HPGL << true << false << false << skew;
+        QTest::addRow("y mirrored, %+.0f degrees", skew) << SendAs::HPGL << false << false << true << skew;
+        QTest::addRow("DMPL x mirrored, %+.0f degrees", skew) << SendAs::DMPL << false << true << false << skew;
+    }
+}
+
+void TestCalibration::skewedJobLandsWhereASquareCutterPutsIt()
+{
+    QFETCH(SendAs, language);
+    QFETCH(bool, rotate90);
+    QFETCH(bool, mirrorX);
+    QFETCH(bool, mirrorY);
+    QFETCH(double, skew);
+    // A rectangle nearly the sheet's height, and its diagonal.
+    const Plot plot = {{{5000, 1000}, {25000, 1000}, {25000, 29000}, {5000, 29000}, {5000, 1000}},
+                       {{5000, 1000}, {25000, 29000}}};
+    DeviceSettings s = Sheet(300, 300);
+    s.Rotate90 = rotate90;
+    s.MirrorX = mirrorX;
+    s.MirrorY = mirrorY;
+    const auto cut = [&](double skewDeg) {
+        s.Corrections.SkewDeg = skewDeg;
+        QString error;
+        const auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, plot), &error);
+        if (!error.isEmpty())
+            qWarning() << error;
+        return paths;
+    };
+    const auto square = cut(0);
+    const auto leaning = cut(skew);
+    QCOMPARE(leaning.size(), square.size());
+    const double e = skew * std::numbers::pi / 180, unit = 1 / PlotterUnitsPerMm(language);
+    for (size_t i = 0; i < square.size(); ++i) {
+        QCOMPARE(leaning[i].size(), square[i].size());
+        for (size_t k = 0; k < square[i].size(); ++k) {
+            // The command (u, v) on a cutter whose y axis leans by e.
+            const QPointF c = leaning[i][k];
+            const QPointF knife(c.x() - c.y() * std::sin(e), c.y() * std::cos(e));
+            const QPointF miss = knife - square[i][k];
+            QVERIFY2(std::abs(miss.x()) <= 1.05 * unit && std::abs(miss.y()) <= 1.05 * unit,
+                     qPrintable(QStringLiteral("(%1, %2) cut at (%3, %4)")
+                                    .arg(square[i][k].x())
+                                    .arg(square[i][k].y())
+                                    .arg(knife.x())
+                                    .arg(knife.y())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCalibration)

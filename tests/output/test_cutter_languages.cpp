@@ -86,6 +86,11 @@ void TestCutterLanguages::smallJobBytes_data()
         << SendAs::HPGL
         << Plot{{{-1000, 500}, {1000, 500}, {1000, -500}, {2000, -500}, {2000, 500}}, {{-10, -10}, {-20, 30000}}}
         << QByteArray("IN;\nSP1;\nPU0,200;\nPD400,200,400,0;\nPU800,0;\nPD800,200;\nPU;\nSP0;\n");
+    // Out through the foot and straight back in through the left edge: two
+    // cuts, not one joined across the sheet's corner.
+    QTest::newRow("HPGL out and back in at a corner")
+        << SendAs::HPGL << Plot{{{2000, 200}, {-300, -300}, {200, 2000}}}
+        << QByteArray("IN;\nSP1;\nPU800,80;\nPD432,0;\nPU0,432;\nPD80,800;\nPU;\nSP0;\n");
 }
 
 void TestCutterLanguages::smallJobBytes()
@@ -129,6 +134,13 @@ void TestCutterLanguages::cutterAxes_data()
     // Landscape first: (10, 20) to (30, 20) mm on a sheet 297 wide, 210 high.
     QTest::newRow("landscape rotated") << with(Sheet(210, 297, 0, 0, 0, 0, true), true, false, false) << from << to
                                        << QByteArray("PU800,11480;\nPD800,10680;\n");
+    // Sheared back by a 2-degree skew, y lengthened by 1 / cos: x gains
+    // 107 tan 2 = 3.74 mm, y becomes 107.07 mm, and the line, now past the
+    // sheet's right side, ends there.
+    DeviceSettings skewed = a4;
+    skewed.Corrections.SkewDeg = 2;
+    QTest::newRow("skewed, clipped at the side")
+        << skewed << TPoint{20000, 19000} << TPoint{20900, 19000} << QByteArray("PU8149,4283;\nPD8400,4283;\n");
     // 0.0625 mm from the left edge and the foot: 2.5 units round up to 3,
     // not down to the even 2; 1.0625 mm is 42.5 units, up to 43.
     QTest::newRow("halves round up") << Sheet(210, 297, 0.0625, 0, 0, 296.9375) << TPoint{0, 0} << TPoint{100, 0}

@@ -1,4 +1,5 @@
 #include "cutter/PrintableArea.h"
+#include "output/Calibration.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "plot/HpglReader.h"
@@ -11,7 +12,9 @@
 
 #include <QtTest>
 
+#include <cmath>
 #include <limits>
+#include <numbers>
 
 Q_DECLARE_METATYPE(TRect)
 
@@ -27,6 +30,8 @@ private slots:
     void secondJobRefused();
     void plotFilesKeepTheirUnits_data();
     void plotFilesKeepTheirUnits();
+    void nothingCommandedOffTheSheet_data();
+    void nothingCommandedOffTheSheet();
 };
 
 namespace {
@@ -240,6 +245,74 @@ void TestPagePlacement::plotFilesKeepTheirUnits()
         QCOMPARE(Steps(job), steps);
         if (position == from)
             QCOMPARE(job, file);
+    }
+}
+
+// A skewed cutter with the largest blade offset and overcut: at every
+// position each coordinate of the job lies on the sheet as the cutter
+// numbers it. Its y axis reaches H / cos(skew) up the sheet: commanded that
+// far, the leaning axis puts the knife on the sheet's top edge. What the
+// shear or the knife's arcs would have put past the sheet's sides is told.
+void TestPagePlacement::nothingCommandedOffTheSheet_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<bool>("square"); // the square pattern, else the sample
+    QTest::addColumn<bool>("turned"); // axes turned, y mirrored
+    QTest::addColumn<double>("skew");
+    const std::pair<const char*, SendAs> languages[] = {
+        {"HPGL", SendAs::HPGL}, {"DMPL", SendAs::DMPL}, {"GPGL", SendAs::GPGL}, {"CAMMGL", SendAs::CAMMGL}};
+    for (const double skew : {2.0, -2.0}) {
+        for (const auto& [name, language] : languages)
+            for (const bool square : {false, true})
+                QTest::addRow("%s %s, %+.0f degrees", name, square ? "square" : "sample", skew)
+                    << language << square << false << skew;
+        QTest::addRow("HPGL sample, axes turned, y mirrored, %+.0f degrees", skew)
+            << SendAs::HPGL << false << true << skew;
+    }
+}
+
+void TestPagePlacement::nothingCommandedOffTheSheet()
+{
+    QFETCH(SendAs, language);
+    QFETCH(bool, square);
+    QFETCH(bool, turned);
+    QFETCH(double, skew);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("job"));
+    DeviceSettings sheet = CutterSheet("A4", 210, 297);
+    sheet.Language = language;
+    sheet.Rotate90 = sheet.MirrorY = turned;
+    sheet.Corrections.SkewDeg = skew;
+    sheet.Corrections.BladeOffsetMm = 1.5;
+    sheet.Corrections.OvercutMm = 5;
+    Printer().SetPrinter(DeviceIdentity{}, sheet);
+    TPLT plot;
+    if (square) {
+        CalibrationCut cut;
+        cut.Pattern = CalibrationPattern::Square;
+        std::vector<double> offsets;
+        plot = PatternPlot(cut, sheet, offsets);
+    } else {
+        ReadPlotText(plot, BuiltInSampleLines());
+    }
+    const double width = turned ? 297 : 210, reach = (turned ? 210 : 297) / std::cos(skew * std::numbers::pi / 180);
+    const double half = 0.5 / PlotterUnitsPerMm(language);
+    for (int position = 0; position < 9; ++position) {
+        Printer().SetOutputFile(FileBytes(path), true);
+        const SheetShare share = PrintPlot(plot, position);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString error;
+        const auto paths = DecodePlotterJob(language, file.readAll(), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(paths.size() > 1);
+        for (const auto& cut : paths)
+            for (const QPointF& p : cut)
+                QVERIFY2(p.x() >= 0 && p.y() >= 0 && p.x() <= width + half && p.y() <= reach + half,
+                         qPrintable(QStringLiteral("position %1: (%2, %3)").arg(position).arg(p.x()).arg(p.y())));
+        // The shear leans the top of the plot toward one side.
+        if (!turned && position == (skew > 0 ? TopRight : TopLeft))
+            QVERIFY(!LeftOutNotice(share).empty());
     }
 }
 
