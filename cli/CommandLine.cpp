@@ -479,11 +479,21 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
 // The device's corrections with the request's in their place; the scale
 // from measured lines is composed with the current one, which the measured
 // cut had, and so are the scale and skew from a measured square, cut on
-// this sheet. Throws EUsage for values out of range.
-CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r, const DeviceSettings& sheet)
+// this sheet. A force or speed asked for must fit each of toolLanguages
+// (the one it is sent in, the one it is kept for), told in that language's
+// range. Throws EUsage for values out of range.
+CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r, const DeviceSettings& sheet,
+                                    const std::vector<SendAs>& toolLanguages)
 {
     const CorrectionChoices& choice = r.Corrections;
     try {
+        // Only what is asked here: a device's kept value out of the language
+        // chosen for one cut fails that cut when its job is drawn.
+        for (const SendAs language : toolLanguages)
+            if (std::string problem =
+                    ToolSettingProblem(language, {choice.Force.value_or(0), choice.Speed.value_or(0)});
+                !problem.empty())
+                throw EConvertError(std::move(problem));
         if (choice.ScalePercent) {
             c.ScaleXPercent = choice.ScalePercent->first;
             c.ScaleYPercent = choice.ScalePercent->second;
@@ -502,16 +512,16 @@ CutterCorrections ChosenCorrections(CutterCorrections c, const Request& r, const
             c = WithMeasuredSquare(c, width, height, *choice.MeasuredSquare,
                                    SheetToCutterSkewSign(sheet.Rotate90, sheet.MirrorX, sheet.MirrorY));
         }
-        c = CheckedCorrections(c);
-        // Only what is asked here: a device's kept value out of the language
-        // chosen for one cut fails that cut when its job is drawn.
-        if (choice.Force || choice.Speed)
-            if (std::string problem = ToolSettingProblem(sheet.Language, {c.Force, c.Speed}); !problem.empty())
-                throw EConvertError(std::move(problem));
-        return c;
+        return CheckedCorrections(c);
     } catch (const EConvertError& e) {
         throw EUsage(e.Message());
     }
+}
+
+// "as HPGL", "through the printer driver".
+std::string SentAs(SendAs language)
+{
+    return language == SendAs::Driver ? "through the printer driver" : "as " + std::string(LanguageName(language));
 }
 
 // The device the job is for, with its remembered or default settings.
@@ -692,14 +702,30 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     auto [identity, settings] = r.Device.empty() ? ActiveDevice(toFile) : NamedDevice(r.Device);
     const DeviceSettings kept = settings;
     ApplyChoices(identity.Device, settings, r);
-    settings.Corrections = ChosenCorrections(settings.Corrections, r, settings);
-    // Asked for, but with nothing to send it by: said, not passed over.
+    // --save keeps the corrections, not the language: the force and the
+    // speed are kept in the units of the language the device is set to.
+    const SendAs keptLanguage = IsPortDevice(identity.Device) ? PortLanguage(kept) : kept.Language;
+    const CorrectionChoices& asked = r.Corrections;
+    const bool otherLanguage = asked.Save && settings.Language != keptLanguage;
+    if (otherLanguage && r.Cut && (asked.Force || asked.Speed))
+        throw EUsage(Format("The force and the speed cannot be sent %1 and kept for \"%2\" %3, in other units: cut "
+                            "and save them apart",
+                            SentAs(settings.Language), Quoted(identity.Device), SentAs(keptLanguage)));
+    std::vector<SendAs> toolLanguages;
+    if (r.Cut)
+        toolLanguages.push_back(settings.Language);
+    if (asked.Save)
+        toolLanguages.push_back(keptLanguage);
+    settings.Corrections = ChosenCorrections(settings.Corrections, r, settings, toolLanguages);
+    // What the job (or the device's jobs, for a save) goes without: said,
+    // not passed over, whether asked for here or kept.
     std::vector<std::string> unsent;
-    for (const auto& [asked, range, what] : {std::tuple(r.Corrections.Force, ForceRange(settings.Language), "force"),
-                                             std::tuple(r.Corrections.Speed, SpeedRange(settings.Language), "speed")})
-        if (asked.value_or(0) > 0 && range.Command.empty())
-            unsent.push_back(
-                Format("%1 has no command for the %2: it is not sent", LanguageName(settings.Language), what));
+    if (otherLanguage)
+        unsent.push_back(Format("Kept for \"%1\", which is set to %2: --send-as %3 is not kept",
+                                Quoted(identity.Device), LanguageName(keptLanguage), SendAsWord(settings.Language)));
+    if (std::string leftOut = LeftOutCorrectionsNotice(r.Cut ? settings.Language : keptLanguage, settings.Corrections);
+        !leftOut.empty())
+        unsent.push_back(std::move(leftOut));
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;

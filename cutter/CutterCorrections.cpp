@@ -5,17 +5,27 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace {
 
-double RoundTo(double v, double step)
+// To the nearest of `perUnit` steps a unit: the double nearest the decimal
+// (9457 / 100 is 94.57, where 9457 * 0.01 is 94.57000000000001), so a kept
+// value reads as the user gave it.
+double RoundTo(double v, double perUnit)
 {
-    return std::round(v / step) * step;
+    return std::round(v * perUnit) / perUnit;
 }
 
 bool Within(double v, double low, double high)
 {
     return std::isfinite(v) && v >= low && v <= high;
+}
+
+// Within half the nominal length: anything further is a misreading.
+bool NearNominal(double measuredMm, double nominalMm)
+{
+    return std::isfinite(measuredMm) && nominalMm > 0 && std::abs(measuredMm - nominalMm) <= 0.5 * nominalMm;
 }
 
 } // namespace
@@ -47,12 +57,12 @@ bool ReshapesPath(const CutterCorrections& c)
 CutterCorrections RoundedCorrections(const CutterCorrections& c)
 {
     CutterCorrections r = c;
-    r.ScaleXPercent = RoundTo(c.ScaleXPercent, 0.01);
-    r.ScaleYPercent = RoundTo(c.ScaleYPercent, 0.01);
-    r.BladeOffsetMm = RoundTo(c.BladeOffsetMm, 0.01);
-    r.OvercutMm = RoundTo(c.OvercutMm, 0.01);
-    r.WeedBoxMm = RoundTo(c.WeedBoxMm, 0.01);
-    r.SkewDeg = RoundTo(c.SkewDeg, 0.001);
+    r.ScaleXPercent = RoundTo(c.ScaleXPercent, 100);
+    r.ScaleYPercent = RoundTo(c.ScaleYPercent, 100);
+    r.BladeOffsetMm = RoundTo(c.BladeOffsetMm, 100);
+    r.OvercutMm = RoundTo(c.OvercutMm, 100);
+    r.WeedBoxMm = RoundTo(c.WeedBoxMm, 100);
+    r.SkewDeg = RoundTo(c.SkewDeg, 1000);
     r.Force = std::round(c.Force);
     r.Speed = std::round(c.Speed);
     return r;
@@ -81,11 +91,11 @@ std::string CorrectionsProblem(const CutterCorrections& c)
 
 double ComposedScalePercent(double currentPercent, double nominalMm, double measuredMm)
 {
-    if (!std::isfinite(measuredMm) || !(nominalMm > 0) || std::abs(measuredMm - nominalMm) > 0.5 * nominalMm)
+    if (!NearNominal(measuredMm, nominalMm))
         throw EConvertError(Format("A measured length of %1 mm is more than 50 % off the line's %2 mm; "
                                    "measure between the ticks at the line's ends",
                                    measuredMm, nominalMm));
-    const double composed = RoundTo(currentPercent * nominalMm / measuredMm, 0.01);
+    const double composed = RoundTo(currentPercent * nominalMm / measuredMm, 100);
     if (!Within(composed, MinScalePercent, MaxScalePercent))
         throw EConvertError(Format("The corrected scale would be %1 %, outside %2 % to %3 %", composed, MinScalePercent,
                                    MaxScalePercent));
@@ -119,7 +129,8 @@ double MeasuredSkewDeg(const SquareMeasurement& m)
     // A parallelogram whose lower left angle is 90 + e degrees:
     // B^2 - A^2 = 4ab sin e.
     const double sine = (m.DiagonalBMm * m.DiagonalBMm - m.DiagonalAMm * m.DiagonalAMm) / (4 * a * b);
-    if (std::abs(sine) >= 1)
+    // Lengths too large to square are no parallelogram either.
+    if (!(std::abs(sine) < 1))
         throw EConvertError(Format("Diagonals of %1 and %2 mm make no parallelogram with sides of %3 and %4 mm",
                                    m.DiagonalAMm, m.DiagonalBMm, a, b));
     return std::asin(sine) * 180 / std::numbers::pi;
@@ -128,6 +139,14 @@ double MeasuredSkewDeg(const SquareMeasurement& m)
 CutterCorrections WithMeasuredSquare(CutterCorrections c, double nominalWidthMm, double nominalHeightMm,
                                      const SquareMeasurement& m, int axesSign)
 {
+    // A side far off is a misreading, told as the rectangle's, before its
+    // numbers go into the skew.
+    for (const auto& [measured, nominal] :
+         {std::pair(m.WidthMm, nominalWidthMm), std::pair(m.HeightMm, nominalHeightMm)})
+        if (!NearNominal(measured, nominal))
+            throw EConvertError(Format("A side measured as %1 mm is more than 50 % off the rectangle's %2 mm; "
+                                       "measure each side between the corners' marks",
+                                       measured, nominal));
     const double skew = MeasuredSkewDeg(m);
     if (std::abs(skew) > MaxSkewDeg)
         throw EConvertError(Format("The rectangle is %1 degrees out of square, more than the %2 a cutter can be "

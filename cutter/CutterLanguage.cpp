@@ -1,11 +1,14 @@
 #include "cutter/CutterLanguage.h"
 
 #include "common/Exceptions.h"
+#include "common/Text.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -345,6 +348,33 @@ std::string_view LanguageName(SendAs language)
     case SendAs::Driver: break;
     }
     return "the printer driver";
+}
+
+std::string LeftOutCorrectionsNotice(SendAs language, const CutterCorrections& c)
+{
+    if (language == SendAs::HPGL || language == SendAs::DMPL || language == SendAs::GPGL)
+        return {};
+    std::vector<std::string> left;
+    const bool driver = language == SendAs::Driver;
+    for (const auto& [set, what] :
+         {std::pair(driver && c.BladeOffsetMm > 0, "the blade offset"),
+          std::pair(driver && c.OvercutMm > 0, "the overcut"), std::pair(driver && c.SkewDeg != 0, "the skew"),
+          std::pair(driver && c.Order != CutOrderMode::Drawn, "the optimised order"),
+          std::pair(driver && c.WeedBoxMm > 0, "the weed box"), std::pair(c.Force > 0, "the force"),
+          std::pair(c.Speed > 0, "the speed")})
+        if (set)
+            left.emplace_back(what);
+    if (left.empty())
+        return {};
+    const bool many = left.size() > 1;
+    std::string list = left.back();
+    if (many) {
+        left.pop_back();
+        list = Join(left, ", ") + " and " + list;
+    }
+    std::string who(LanguageName(language));
+    who[0] = AsciiUpper(who.substr(0, 1))[0];
+    return Format("%1 cannot take %2: %3 left out", who, list, many ? "they are" : "it is");
 }
 
 std::string ToolSettingProblem(SendAs language, const ToolSetting& tool)

@@ -86,6 +86,12 @@ ToolRange ForceRange(SendAs language);
 // The language's name for the user: "HPGL", "DMPL", "GP-GL", "CAMM-GL".
 std::string_view LanguageName(SendAs language);
 ToolRange SpeedRange(SendAs language);
+// What of the corrections a job in the language goes without, said once for
+// the user in one sentence ("CAMM-GL cannot take the force: it is left
+// out"); empty when it takes them all. A job through a driver takes the
+// scale alone; CAMM-GL has no command for the force or the speed. The
+// ladder's and the grid's own values are not counted.
+std::string LeftOutCorrectionsNotice(SendAs language, const CutterCorrections& c);
 // What is wrong with the force and speed for the language, for the user;
 // empty when each is 0 (unset), in range, or for a language without its
 // command (which sends nothing for it).

@@ -308,9 +308,12 @@ void SaveSettings(const std::string& device, const DeviceSettings& s)
         e[group + "ResolutionDpi"] = IniNumber(s.ResolutionDpi);
         if (IsPortDevice(device))
             e[group + "Line"] = IniText(PortSettingsText(s.Line));
-        // The ladder's own offsets are for its one job, never kept.
+        // The ladder's own offsets are for its one job, never kept. Each
+        // value to its step, so the file holds 94.57, not what the sums
+        // leave of it.
+        const CutterCorrections rounded = RoundedCorrections(s.Corrections);
         for (const auto& [key, correction] : Corrections)
-            e[group + key] = IniNumber(s.Corrections.*correction);
+            e[group + key] = IniNumber(rounded.*correction);
         e[group + "CutOrder"] = IniText(std::string(CutOrderWord(s.Corrections.Order)));
         return FormatIni(e);
     };

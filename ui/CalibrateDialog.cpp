@@ -374,13 +374,15 @@ void TCalibrateDialog::KeepClick()
     DeviceSettings s = FSettings;
     s.Corrections = CheckedCorrections(Proposed());
     Printer().SetPrinter(FIdentity, s);
-    RememberSettings(FIdentity.Device, s);
     FSettings = s;
     // The next measurement is taken on a cut with this correction.
     MeasuredX->setValue(Length->value());
     MeasuredY->setValue(Length->value());
     ResetSquare();
     ShowChange();
+    // Last: the correction holds for this session, and a file that cannot
+    // be written is reported.
+    SaveSettings(FIdentity.Device, s);
 }
 
 void TCalibrateDialog::ResetSquare()

@@ -503,7 +503,9 @@ void TPrintSetupDialog::accept()
     // call must not confirm another device's settings either.
     if (!Ready())
         return;
-    RememberSettings(FShown, FSettings);
+    // The choice holds for this session even when it cannot be kept; the
+    // user is told that it was not.
+    RunGuarded([this] { SaveSettings(FShown, FSettings); });
     QDialog::accept();
 }
 

@@ -14,6 +14,7 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,6 +40,7 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(SendAs)
+Q_DECLARE_METATYPE(ToolSetting)
 
 namespace {
 
@@ -312,6 +314,8 @@ private slots:
     void correctionsKeptOnlyWithSave();
     void savesOnlyWhatReachesTheFile_data();
     void savesOnlyWhatReachesTheFile();
+    void keptInTheDevicesLanguageAndToldOnce_data();
+    void keptInTheDevicesLanguageAndToldOnce();
     void parallelSavesKeepEveryDevice();
     void hpglFilesCutAsHp2xxDrawsThem_data();
     void hpglFilesCutAsHp2xxDrawsThem();
@@ -514,7 +518,7 @@ void TestCommandLine::cutsToFile_data()
                               << QSizeF(10, 10) << QPointF(0, 297) << QString();
     QTest::newRow("test cut with a force CAMM-GL has no command for")
         << QStringList{"--send-as", "camm", "--pattern", "test-cut", "--force", "80"} << SendAs::CAMMGL << 2
-        << QSizeF(10, 10) << QPointF(0, 297) << "CAMM-GL has no command for the force: it is not sent";
+        << QSizeF(10, 10) << QPointF(0, 297) << "CAMM-GL cannot take the force: it is left out.\n";
     // A test cut that fills the sheet leaves no room to align the blade: cut
     // without the stroke, and told. The holder's path, which reaches past
     // the square by the offset, stops at the sheet's edges, and that is told
@@ -722,6 +726,16 @@ void TestCommandLine::badInputLeavesNothing_data()
                                       << "The weed box must be from 0 to 50 mm";
     QTest::newRow("force past HP-GL's") << file + QStringList{"--force", "401"} << 2
                                         << "A force of 401 cannot be sent: HPGL takes 1 to 400 g";
+    // In the language's own range, not the widest any language takes.
+    QTest::newRow("force past any language's")
+        << file + QStringList{"--force", "1001"} << 2 << "A force of 1001 cannot be sent: HPGL takes 1 to 400 g";
+    QTest::newRow("wait limit without waiting")
+        << file + QStringList{"--wait-limit", "5"} << 2 << "--wait-limit is for --wait";
+    // Lengths past any sheet are a misreading of the rectangle, not a line.
+    QTest::newRow("square with sides past any sheet")
+        << file + QStringList{"--measured-square", "1e308,1e308,1.4e308,1.4e308"} << 2
+        << "A side measured as 1e+308 mm is more than 50 % off the rectangle's 190 mm; measure each side between "
+           "the corners' marks";
     QTest::newRow("speed not whole") << file + QStringList{"--speed", "2.5"} << 2
                                      << "\"2.5\" is not a value for --speed";
     QTest::newRow("forces without the grid")
@@ -949,6 +963,99 @@ void TestCommandLine::savesOnlyWhatReachesTheFile()
     }
     QCOMPARE(RememberedSettings("RawCutter", {}).value().Corrections.BladeOffsetMm, 0.1);
     QCOMPARE(Run({"--save", "--device", "RawCutter", "--blade-offset", "0"}), 0);
+}
+
+void TestCommandLine::keptInTheDevicesLanguageAndToldOnce_data()
+{
+    QTest::addColumn<QStringList>("kept"); // keys of RawCutter's entry before the row; none: no entry
+    QTest::addColumn<QStringList>("args"); // for RawCutter
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");  // standard error begins with it; all of it on success
+    QTest::addColumn<ToolSetting>("tool"); // the force and speed kept after it
+    QTest::addColumn<QString>("later");    // what a plain cut says after it
+    QTest::addColumn<QString>("fileHas");
+
+    // A raw queue is an HPGL device: --send-as names the language of one cut,
+    // and what --save keeps is in HPGL's units.
+    const QString hpgl = "A force of %1 cannot be sent: HPGL takes 1 to 400 g";
+    QTest::newRow("saved as CAMM-GL, a force past HPGL's")
+        << QStringList() << QStringList{"--save", "--send-as", "camm", "--force", "999"} << 2 << hpgl.arg(999)
+        << ToolSetting{} << QString() << QString();
+    QTest::newRow("saved as GP-GL, a force HPGL takes")
+        << QStringList() << QStringList{"--save", "--send-as", "gpgl", "--force", "300"} << 0
+        << "Kept for \"RawCutter\", which is set to HPGL: --send-as gpgl is not kept.\n"
+        << ToolSetting{300, 0} << QString() << QString();
+    QTest::newRow("cut as DMPL and saved, a speed")
+        << QStringList()
+        << QStringList{"--cut", "--save", "--send-as", "dmpl", "--speed", "99", "--output", "$DIR/bad.out"} << 2
+        << "The force and the speed cannot be sent as DMPL and kept for \"RawCutter\" as HPGL, in other units: cut "
+           "and save them apart"
+        << ToolSetting{} << QString() << QString();
+    QTest::newRow("saved past any language's") << QStringList() << QStringList{"--save", "--force", "1001"} << 2
+                                               << hpgl.arg(1001) << ToolSetting{} << QString() << QString();
+    QTest::newRow("cut and saved in the device's language")
+        << QStringList()
+        << QStringList{"--cut", "--save", "--force", "120", "--speed", "20", "--output", "$DIR/job.out"} << 0
+        << QString() << ToolSetting{120, 20} << QString() << QString();
+    // What a job goes without is told once, the same way, kept or asked for.
+    const QString camm = "CAMM-GL cannot take the force: it is left out.\n";
+    QTest::newRow("force kept on a CAMM-GL device")
+        << QStringList{"SendAs=camm", "Force=80"} << QStringList{"--cut", "--output", "$DIR/job.out"} << 0 << camm
+        << ToolSetting{80, 0} << camm << QString();
+    QTest::newRow("force kept and asked for on a CAMM-GL device")
+        << QStringList{"SendAs=camm", "Force=80"}
+        << QStringList{"--cut", "--output", "$DIR/job.out", "--force", "60", "--speed", "5"} << 0
+        << "CAMM-GL cannot take the force and the speed: they are left out.\n"
+        << ToolSetting{80, 0} << camm << QString();
+    const QStringList driver{"--cut", "--send-as", "driver", "--output", "$DIR/job.out"};
+    QTest::newRow("driver: skew, order and weed box")
+        << QStringList() << driver + QStringList{"--skew", "0.5", "--order", "optimised", "--weed-box", "3"} << 0
+        << "The printer driver cannot take the skew, the optimised order and the weed box: they are left out.\n"
+        << ToolSetting{} << QString() << QString();
+    QTest::newRow("driver: force") << QStringList() << driver + QStringList{"--force", "100"} << 0
+                                   << "The printer driver cannot take the force: it is left out.\n"
+                                   << ToolSetting{} << QString() << QString();
+    // 100 x 200 / 211.48, to its hundredth.
+    QTest::newRow("scale kept as it reads") << QStringList() << QStringList{"--save", "--measured", "211.48,200"} << 0
+                                            << QString() << ToolSetting{} << QString() << "ScaleXPercent=94.57\n";
+}
+
+// What --save keeps is in the units of the language the device is set to,
+// whatever one cut is sent as; what a job cannot take is said once, in one
+// form, and never kept where a later cut would leave it out.
+void TestCommandLine::keptInTheDevicesLanguageAndToldOnce()
+{
+    QFETCH(QStringList, kept);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFETCH(ToolSetting, tool);
+    QFETCH(QString, later);
+    QFETCH(QString, fileHas);
+    const QString conf = FileName(SettingsFilePath());
+    const auto entry = [&](const QStringList& keys) {
+        QSettings settings(conf, QSettings::IniFormat);
+        settings.remove(QStringLiteral("Devices/RawCutter"));
+        for (const QString& key : keys)
+            settings.setValue("Devices/RawCutter/" + key.section('=', 0, 0), key.section('=', 1));
+    };
+    entry(kept);
+    QFile::remove(Path(QStringLiteral("job.out")));
+    // Whatever the row's end, the next row starts afresh.
+    const auto cleanUp = qScopeGuard([&] {
+        QFile::remove(Path(QStringLiteral("bad.out")));
+        entry({});
+    });
+    const QStringList device{"--device", "RawCutter"};
+    QString err;
+    QCOMPARE(Run(args + device, &err), code);
+    QVERIFY2(code == 0 ? err == message : err.startsWith(message), qPrintable(err));
+    QVERIFY(!QFile::exists(Path(QStringLiteral("bad.out"))));
+    const DeviceSettings s = RememberedSettings("RawCutter", {}).value_or(DeviceSettings{});
+    QCOMPARE((ToolSetting{s.Corrections.Force, s.Corrections.Speed}), tool);
+    QVERIFY2(ReadAll(conf).contains(fileHas.toUtf8()), ReadAll(conf).constData());
+    QCOMPARE(Run(QStringList{"--cut", "--output", "$DIR/job.out", "--replace"} + device, &err), 0);
+    QCOMPARE(err, later);
 }
 
 // Scripts saving several devices at once: every device keeps its entry,

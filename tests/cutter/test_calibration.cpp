@@ -421,13 +421,15 @@ void TestCalibration::gridCellsDifferOnlyInForceAndSpeed_data()
     QTest::addColumn<SendAs>("language");
     QTest::addColumn<double>("force"); // the device's own; 0: unset
     QTest::addColumn<double>("speed");
-    QTest::addColumn<bool>("grid"); // else the test cut alone
+    QTest::addColumn<bool>("grid");     // else the test cut alone
+    QTest::addColumn<double>("offset"); // the device's blade offset, which takes each cell through another stage
     for (const auto& [name, language] : Languages) {
-        QTest::addRow("%s grid, the device's own unset", name) << language << 0.0 << 0.0 << true;
-        QTest::addRow("%s grid, the device's own set", name) << language << 20.0 << 4.0 << true;
-        QTest::addRow("%s test cut, the device's own set", name) << language << 20.0 << 4.0 << false;
+        QTest::addRow("%s grid, the device's own unset", name) << language << 0.0 << 0.0 << true << 0.0;
+        QTest::addRow("%s grid, the device's own set", name) << language << 20.0 << 4.0 << true << 0.0;
+        QTest::addRow("%s test cut, the device's own set", name) << language << 20.0 << 4.0 << false << 0.0;
+        QTest::addRow("%s grid with a blade offset", name) << language << 20.0 << 4.0 << true << 0.25;
     }
-    QTest::newRow("HPGL grid, the device's speed alone") << SendAs::HPGL << 0.0 << 7.0 << true;
+    QTest::newRow("HPGL grid, the device's speed alone") << SendAs::HPGL << 0.0 << 7.0 << true << 0.0;
 }
 
 // Read back: each cell's force and speed just before its first path (CAMM-GL
@@ -439,6 +441,7 @@ void TestCalibration::gridCellsDifferOnlyInForceAndSpeed()
     QFETCH(double, force);
     QFETCH(double, speed);
     QFETCH(bool, grid);
+    QFETCH(double, offset);
     const std::vector<ToolSetting> cells = {{5, 3}, {5, 6}, {10, 3}, {10, 6}, {15, 3}, {15, 6}}; // 3 rows, 2 columns
     TPLT plt;
     DeviceSettings s = Sheet(300, 300);
@@ -448,11 +451,14 @@ void TestCalibration::gridCellsDifferOnlyInForceAndSpeed()
         MakeTestCutPattern(plt);
     s.Corrections.Force = force;
     s.Corrections.Speed = speed;
+    s.Corrections.BladeOffsetMm = offset;
     QString error;
     std::vector<DecodedTool> tools;
     const auto paths = DecodePlotterJob(language, CutterJob(s, language, {0, 0}, Lines(plt)), &error, &tools);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(paths.size(), size_t(plt.NPolygons()));
+    // The stroke that aligns the blade comes first; the rest is the plain
+    // job's, path for path.
+    QCOMPARE(paths.size(), size_t(plt.NPolygons()) + (offset > 0 ? 1 : 0));
 
     std::vector<DecodedTool> expected;
     const auto sent = [&](size_t at, const ToolSetting& t) {
@@ -472,7 +478,18 @@ void TestCalibration::gridCellsDifferOnlyInForceAndSpeed()
         }
     }
     if (grid)
-        sent(paths.size(), {force, speed});
+        sent(paths.size() - (offset > 0 ? 1 : 0), {force, speed});
+    if (offset > 0) {
+        // The same commands in the same order, each cell's before its own
+        // square (the stroke is cut with the first cell's).
+        QCOMPARE(tools.size(), expected.size());
+        for (size_t i = 0; i < tools.size(); ++i) {
+            QCOMPARE(tools[i].What, expected[i].What);
+            QCOMPARE(tools[i].Value, expected[i].Value);
+            QCOMPARE(tools[i].PathsBefore, expected[i].PathsBefore + (expected[i].PathsBefore > 0 ? 1 : 0));
+        }
+        return;
+    }
     QVERIFY(tools == expected);
     if (!grid)
         return;

@@ -194,6 +194,8 @@ std::vector<std::vector<QPointF>> Hpgl(const QByteArray& job, std::vector<Decode
             // A value, then the pen it is for (all pens without it).
             if (v.empty() || v.size() > 2)
                 s.Fail(at, op + " takes a value and an optional pen");
+            if (tool.Down())
+                s.Fail(at, op + " while the tool is down");
             tool.Setting(op == "FS" ? 'F' : 'S', v[0]);
         } else {
             s.Fail(at, "unknown instruction \"" + op + "\"");
@@ -239,12 +241,16 @@ std::vector<std::vector<QPointF>> Dmpl(const QByteArray& job, std::vector<Decode
             s.Number();
             break;
         case 'V':
+            if (tool.Down())
+                s.Fail(at, "V while the tool is down");
             s.SkipAny(" ");
             tool.Setting('S', s.Number());
             break;
         case 'B':
             if (!s.Take('P'))
                 s.Fail(at, "unknown instruction");
+            if (tool.Down())
+                s.Fail(at, "BP while the tool is down");
             s.SkipAny(" ");
             tool.Setting('F', s.Number());
             break;
@@ -293,6 +299,8 @@ std::vector<std::vector<QPointF>> MoveCut(const char* language, const QByteArray
             // A value, then the pen it is for.
             if (v.empty() || v.size() > 2)
                 s.Fail(at, std::string(force ? "FX" : "!") + " takes a value and an optional pen");
+            if (tool.Down())
+                s.Fail(at, std::string(force ? "FX" : "!") + " while the tool is down");
             tool.Setting(force ? 'F' : 'S', v[0]);
         } else if (op == 'H') {
             if (!v.empty())

@@ -25,7 +25,8 @@ double PlotterUnitsPerMm(SendAs language);
 // the sheet's when no rotation or mirror is set. On malformed input: empty,
 // and *error (when given) says what and at which byte.
 // A force ('F') or speed ('S') instruction, its value, and how many paths
-// were cut before it.
+// were cut before it. One given while the tool is down is malformed: the
+// knife would turn in the material.
 struct DecodedTool {
     size_t PathsBefore = 0;
     char What = 'F';

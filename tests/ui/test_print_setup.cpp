@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QThreadPool>
 #include <QUrl>
@@ -46,6 +47,8 @@ private slots:
     void opensAtOnceAndRechosenDeviceKeepsItsSettings();
     void unreachableServerIsReportedOnce();
     void calibrateFromTheKeyboard();
+    void aSaveThatFailsIsReported_data();
+    void aSaveThatFailsIsReported();
 
 private:
     template <class T>
@@ -551,6 +554,42 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
     QTRY_COMPARE(cuts.size(), size_t(3));
     QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
+}
+
+void TestPrintSetup::aSaveThatFailsIsReported_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("Print Setup") << "Print Setup";
+    QTest::newRow("Calibrate") << "Calibrate";
+}
+
+// A folder where the settings file belongs: the choice holds for this
+// session, and the window says once that it was not kept, with the reason.
+void TestPrintSetup::aSaveThatFailsIsReported()
+{
+    QFETCH(QString, window);
+    const QString conf = FileName(SettingsFilePath());
+    QVERIFY(QDir().mkpath(conf));
+    const auto cleanUp = qScopeGuard([&] { QDir(conf).removeRecursively(); });
+    if (window == QLatin1String("Print Setup")) {
+        Open(QStringLiteral("TestCutter"), Settings("A4", 210, 297, 5, SendAs::Driver));
+        Choose(QStringLiteral("Raw"));
+        Find<QCheckBox>("MirrorX")->setChecked(true);
+        Ok()->click();
+        QCOMPARE(FDialog->result(), int(QDialog::Accepted));
+        QVERIFY(FDialog->Settings().MirrorX);
+    } else {
+        TCalibrateDialog dialog({"Raw", {}, {}}, Settings("A4", 210, 297, 0, SendAs::HPGL),
+                                [](const CalibrationCut&) {});
+        dialog.MeasuredX->setValue(199);
+        dialog.BtnKeep->click();
+        QCOMPARE(dialog.Settings().Corrections.ScaleXPercent, 100.5);
+    }
+    QCOMPARE(FReports->Texts.size(), 1);
+    QVERIFY2(FReports->Texts[0].contains(QStringLiteral("The settings were not saved: "))
+                 && FReports->Texts[0].contains(QStringLiteral("is not a regular file")),
+             qPrintable(FReports->Texts[0]));
+    QVERIFY(QFileInfo(conf).isDir());
 }
 
 QTEST_MAIN(TestPrintSetup)

@@ -204,7 +204,6 @@ void KeepClick(HWND dialog, TCalibrateState& state)
     if (const std::string problem = CorrectionsProblem(s.Corrections); !problem.empty())
         throw EConvertError(problem);
     Printer().SetPrinter(state.Identity, s);
-    RememberSettings(state.Identity.Device, s);
     state.Settings = s;
     // The next measurement is taken on a cut with this correction.
     state.Filling = true;
@@ -214,6 +213,9 @@ void KeepClick(HWND dialog, TCalibrateState& state)
     SetDlgItemTextW(dialog, IdMeasuredY, length);
     state.Filling = false;
     ShowChange(dialog, state);
+    // Last: the correction holds for this session, and a file that cannot
+    // be written is reported.
+    SaveSettings(state.Identity.Device, s);
 }
 
 INT_PTR CALLBACK CalibrateProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

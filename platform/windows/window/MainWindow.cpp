@@ -514,15 +514,18 @@ void TFrmPrincipal::BtnPropiedadesClick()
     FCalls.Start(
         TWindowCalls::Setup,
         [choice, chosen] {
-            *chosen = SettingsForChoice(*choice);
-            return std::string();
+            std::string notSaved;
+            *chosen = SettingsForChoice(*choice, notSaved);
+            return notSaved;
         },
-        [this, choice, chosen](const std::string&) {
+        [this, choice, chosen](const std::string& notSaved) {
             Printer().SetPrinter(choice->Identity, *chosen);
             ++FDeviceGeneration;
             FNameKnown = false;
             FStatusReports.Succeeded();
             AskDeviceName();
+            if (!notSaved.empty())
+                ShowErrorReport(notSaved);
         },
         [](const std::string& message, bool, TWindowCalls::Clock::time_point) { ShowErrorReport(message); });
 }

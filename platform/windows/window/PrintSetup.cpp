@@ -1,5 +1,6 @@
 #include "platform/windows/window/PrintSetup.h"
 
+#include "common/Exceptions.h"
 #include "cutter/CutterLanguage.h"
 #include "cutter/DeviceSettings.h"
 #include "cutter/PrintableArea.h"
@@ -458,7 +459,7 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
     return choice;
 }
 
-DeviceSettings SettingsForChoice(const TSetupChoice& choice)
+DeviceSettings SettingsForChoice(const TSetupChoice& choice, std::string& notSaved)
 {
     const std::string& device = choice.Identity.Device;
     const DeviceSettings defaults = DefaultSettings(device);
@@ -479,7 +480,12 @@ DeviceSettings SettingsForChoice(const TSetupChoice& choice)
         settings.Landscape = *choice.Landscape;
     if (choice.Cutter)
         TakeCutterSettings(settings, *choice.Cutter);
-    RememberSettings(device, settings);
+    notSaved.clear();
+    try {
+        SaveSettings(device, settings);
+    } catch (const Exception& e) {
+        notSaved = e.Message();
+    }
     return settings;
 }
 

@@ -28,8 +28,9 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
 
 // The settings the choice gives the device: what was kept for it, or its
 // defaults, with the dialogs' choices over them; kept for the next run.
-// Asks the spooler: not for the window's thread.
-DeviceSettings SettingsForChoice(const TSetupChoice& choice);
+// notSaved: why they could not be kept, empty when they were (the settings
+// still hold for this session). Asks the spooler: not for the window's thread.
+DeviceSettings SettingsForChoice(const TSetupChoice& choice, std::string& notSaved);
 
 // The cutter's part of settings taken over settings of the device.
 void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter);
