@@ -93,8 +93,11 @@ bool TStopMark::Stopped() const
     return Ending.load() || StopCount.load() != FMark;
 }
 
-void ThrowJobStopped(std::int64_t sent, std::int64_t total)
+void ThrowJobStopped(std::int64_t sent, std::int64_t total, std::string_view trouble)
 {
-    throw EPrinter(total >= 0 ? Format("The job was stopped: %1 of %2 bytes sent", sent, total)
-                              : Format("The job was stopped: %1 bytes sent", sent));
+    std::string message = total >= 0 ? Format("The job was stopped: %1 of %2 bytes sent", sent, total)
+                                     : Format("The job was stopped: %1 bytes sent", sent);
+    if (!trouble.empty())
+        message += Format("; %1", trouble);
+    throw EPrinter(message);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct JobProgress {
     bool Sending = false;
@@ -46,5 +47,8 @@ private:
     unsigned FMark;
 };
 
-// The failure a sender throws when it stopped on request (EPrinter).
-[[noreturn]] void ThrowJobStopped(std::int64_t sent, std::int64_t total);
+// The failure a sender throws when it stopped on request (EPrinter), worded
+// the same wherever the job went: "The job was stopped: 40 of 900 bytes
+// sent", or "40 bytes sent" while the total is not known (total < 0).
+// Trouble, when given, says what the stop left wrong.
+[[noreturn]] void ThrowJobStopped(std::int64_t sent, std::int64_t total, std::string_view trouble = {});

@@ -16,9 +16,21 @@ std::vector<std::string> ReadPlotFile(TPLT& Store, const std::string& FileName, 
     // The sample's layout ends at a NUL; text after one goes to the HP-GL
     // reader, which refuses it there rather than drop the rest.
     if (InSampleLayout(content, fullPath) && !TextGoesOnAfterNul(content)) {
-        ReadPlotData(Store, content, fullPath);
+        // Read aside, so that a plot refused below leaves Store as it was.
+        TPLT read;
+        ReadPlotData(read, content, fullPath);
         if (!Pens.empty() && std::ranges::find(Pens, 1) == Pens.end())
-            Store.Reset();
+            read.Reset();
+        // Moves alone, or the pen put down where it stands, cut nothing: a
+        // job of them would pass for a cut.
+        if (read.NPolygons() > 0 && !HasLength(read)) {
+            bool plunges = false;
+            for (const TPolygonView& p : read.Polygons())
+                plunges = plunges || p.Points.size() > 1;
+            throw EFileError(plunges ? Format("The plot file \"%1\" has nothing to cut: %2", fullPath, NoLengthReason)
+                                     : NothingToCutMessage(FileName, Pens));
+        }
+        Store = std::move(read);
     } else {
         notices = ReadHpglData(Store, content, fullPath, Pens, Sheet);
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -321,6 +322,7 @@ public:
                 Fail(Format("The HPGL instruction \"%1\" at %2 cannot stand inside the polygon begun (PM) "
                             "at %3",
                             Quote(FStart, FStart + 2), Where(FText, FStart), Where(FText, FPolygonAt)));
+            FInstructions = true;
             Instruction(code);
         }
         if (FPolygonMode)
@@ -351,13 +353,18 @@ public:
         return notices;
     }
 
-    // Why nothing was cut, when the file drew only what is passed over.
-    std::string NothingCutReason() const
+    // Why nothing was cut, when the file drew only what is passed over, or
+    // only points; empty when it simply drew nothing.
+    std::string NothingCutReason(const TPLT& store) const
     {
         if (const std::string skipped = Skipped(); !skipped.empty())
             return Format("its only drawing is %1, which a knife does not cut", skipped);
         if (FLeftOutUnits > 0)
             return "all its lines lie outside the window it sets (IW)";
+        if (FWrappers > 0 && !FInstructions)
+            return "it holds only printer commands (PCL or PJL), and no HP-GL drawing";
+        if (store.NPolygons() > 0)
+            return std::string(NoLengthReason);
         return {};
     }
 
@@ -691,7 +698,9 @@ private:
         if (radius == 0)
             return;
         const double start = std::atan2(from.Y - centre.Y, from.X - centre.X);
-        const double turn = std::clamp(sweep, -360.0, 360.0) * std::numbers::pi / 180;
+        // Past a whole turn the pen goes on round, as a plotter's does: the
+        // next move starts where the sweep ends.
+        const double turn = sweep * std::numbers::pi / 180;
         const auto at = [&](double a) {
             return Sheet({centre.X + radius * std::cos(a), centre.Y + radius * std::sin(a)});
         };
@@ -793,6 +802,9 @@ private:
             FSink.Vertices(grown);
             FBuffer.reserve(grown);
         }
+        if (FBuffer.empty())
+            FBufferScaled = false;
+        FBufferScaled = FBufferScaled || FSheetScaling;
         if (FNextStarts) {
             FSubpolygon = FBuffer.size();
             FBuffer.push_back({p, false, true});
@@ -809,9 +821,12 @@ private:
         FOpen = false;
         if (!PenChosen())
             return;
+        // The outline was placed by the scaling of its time, not of now.
+        const bool scaling = std::exchange(FSheetScaling, FBufferScaled);
         for (std::size_t i = 1; i < FBuffer.size(); ++i)
             if (FBuffer[i].Down && !FBuffer[i].Start)
                 Cut(FBuffer[i - 1].At, FBuffer[i].At);
+        FSheetScaling = scaling;
         FOpen = false;
     }
 
@@ -969,8 +984,6 @@ private:
         if (s.Type == Scaling::PointFactor ? (s.XMax == 0 || s.YMax == 0) : (s.XMin == s.XMax || s.YMin == s.YMax))
             Fail(Format("The HPGL instruction \"%1\" at %2 scales an axis to nothing", what, Where(FText, FStart)));
         FScaling = s;
-        if (s.Type != Scaling::PointFactor && !FPointsSet)
-            FSheetPoints = true;
         Remap();
     }
 
@@ -1035,6 +1048,7 @@ private:
         }
         FMap = FTurn.After(FScale);
         FPlain = c.Type == Scaling::Off && FRotation == 0;
+        FSheetScaling = c.Type != Scaling::Off && c.Type != Scaling::PointFactor && !FPointsSet;
         if (FWindow) {
             const Position a = FTurn(FWindowFrom), b = FTurn(FWindowTo);
             FClipFrom = {std::min(a.X, b.X), std::min(a.Y, b.Y)};
@@ -1163,6 +1177,7 @@ private:
             // The most common step, kept short: the polyline goes on.
             FSink.Point(ToStore(p));
             FLast = p;
+            FSheetPoints = FSheetPoints || FSheetScaling;
         } else {
             Cut(FTool, p);
         }
@@ -1189,6 +1204,7 @@ private:
         FSink.Point(ToStore(b));
         FLast = b;
         FOpen = true;
+        FSheetPoints = FSheetPoints || FSheetScaling;
     }
 
     // Cuts a to b down to its part in the window (Liang-Barsky); false when
@@ -1410,9 +1426,15 @@ private:
             if (c < 0x40 || c > 0x5E)
                 unreadable();
             // Data that follows (rasters, fonts, patterns, text to print
-            // as it is) is no instruction.
-            if (c == 'W' || (kind == '&' && group == 'p' && c == 'X'))
-                FAt = std::min(End(), FAt + value);
+            // as it is) is no instruction. A count past the end would take
+            // the rest of the file, plot and all, for its data.
+            if (c == 'W' || (kind == '&' && group == 'p' && c == 'X')) {
+                if (value > End() - FAt)
+                    Fail(Format("The PCL command \"ESC%1\" at %2 counts more data than the file holds: the rest "
+                                "of the file would be its data",
+                                Quote(start + 1, FAt), Where(FText, start)));
+                FAt += value;
+            }
             return;
         }
     }
@@ -1487,7 +1509,10 @@ private:
     bool FSymbol = false;
 
     // For the notices.
-    bool FSheetPoints = false;
+    bool FSheetScaling = false; // scaling to the sheet's corners (SC without IP) is in force
+    bool FBufferScaled = false; // the polygon buffer was placed under it
+    bool FInstructions = false; // any HP-GL instruction at all, PCL and PJL aside
+    bool FSheetPoints = false;  // something was cut under it
     std::uint64_t FFills = 0, FLabels = 0, FSymbols = 0, FWrappers = 0;
     double FLeftOutUnits = 0;
 };
@@ -1551,8 +1576,9 @@ std::vector<std::string> ReadHpglData(TPLT& Store, std::string_view Data, const 
         Filler filler(fresh, HpglStoreBudget(static_cast<std::int64_t>(Data.size())), FileName);
         Parser parser(text, Pens, Sheet, filler);
         parser.Run();
-        if (fresh.NPolygons() == 0) {
-            if (const std::string reason = parser.NothingCutReason(); !reason.empty())
+        // Points alone would be sent as plunges of the knife that cut nothing.
+        if (!HasLength(fresh)) {
+            if (const std::string reason = parser.NothingCutReason(fresh); !reason.empty())
                 throw EFileError(Format("The plot file \"%1\" has nothing to cut: %2", FileName, reason));
         }
         std::vector<std::string> notices = parser.Notices(fresh);

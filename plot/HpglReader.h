@@ -33,14 +33,18 @@ struct HpglSheet {
     double HeightMm = 297;
 };
 
+// Why a plot file that draws only points, with the pen down or up, has
+// nothing to cut.
+inline constexpr std::string_view NoLengthReason = "it draws only points, no line, circle or arc of any length";
+
 // Resets Store and reads file content already in memory into it. Pens lists
 // the pens whose lines are cut; empty means every pen. FileName only names
 // the file in error messages. Returns what the user is to be told: content
 // passed over, counted, and scaling points taken from Sheet. Throws
 // EConvertError for malformed or unsupported content, EFileError for content
 // that cannot be decoded, whose curves would need more memory than the file
-// allows, or that draws only what is passed over; EOutOfMemory. On any
-// failure Store is left as it was.
+// allows, or that draws only what is passed over or only points;
+// EOutOfMemory. On any failure Store is left as it was.
 std::vector<std::string> ReadHpglData(TPLT& Store, std::string_view Data, const std::string& FileName,
                                       std::span<const int> Pens = {}, const HpglSheet& Sheet = {});
 

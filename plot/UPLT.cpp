@@ -105,3 +105,13 @@ void TPLT::Squeeze() noexcept
     SqueezeVector(FStarts);
     SqueezeVector(FBounds);
 }
+
+bool HasLength(const TPLT& Store) noexcept
+{
+    // A polyline that goes anywhere leaves its first point, so its bound
+    // is more than a point.
+    for (const TPolygonView& p : Store.Polygons())
+        if (p.Bound.Left != p.Bound.Right || p.Bound.Top != p.Bound.Bottom)
+            return true;
+    return false;
+}

@@ -124,6 +124,10 @@ private:
     bool FPlotterUnits = false;
 };
 
+// Whether any polyline goes somewhere: a plot of lone points (or of none)
+// has nothing for a knife to cut.
+bool HasLength(const TPLT& Store) noexcept;
+
 inline std::size_t TPolygonRange::size() const noexcept
 {
     return static_cast<std::size_t>(FPlt->NPolygons());

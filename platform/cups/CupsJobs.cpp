@@ -189,12 +189,11 @@ public:
     std::int64_t Write(const char* data, std::int64_t size) override
     {
         IppError err;
-        if (FFailure.empty() && FStop.Stopped()) {
-            // Given up before the end: Finish drops the connection unanswered.
-            FFailureCode = 0;
-            FFailure = "the job was stopped";
-            return -1;
-        }
+        // Given up before the end: the connection is dropped unanswered, and
+        // the stop reads as it does for every other destination, not as a
+        // failure to write.
+        if (FFailure.empty() && FStop.Stopped())
+            ThrowJobStopped(FSent, -1);
         if (!FFailure.empty() || !FHttp->Write(data, size, err)) {
             if (FFailure.empty()) {
                 FFailureCode = err.Code;
@@ -202,6 +201,7 @@ public:
             }
             return -1;
         }
+        FSent += size;
         AddJobProgress(size);
         return size;
     }
@@ -213,6 +213,7 @@ private:
     std::unique_ptr<Connection> FHttp;
     int FFailureCode = 0;
     std::string FFailure;
+    std::int64_t FSent = 0;
     TStopMark FStop;
 };
 

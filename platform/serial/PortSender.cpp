@@ -428,7 +428,7 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
                 // What the port still holds would keep the cutter busy after
                 // the user asked it to stop.
                 link.Discard();
-                NotCompleted(link, "it was stopped", sent, total);
+                ThrowJobStopped(sent, total);
             }
             // Never dropped mid-instruction: the cutter would be left with
             // its knife down, or cut to half a number.
@@ -442,10 +442,7 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
         }
         if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
             link.Discard();
-            NotCompleted(link,
-                         "it was stopped, and the cutter took nothing more, so its knife may "
-                         "still be down",
-                         sent, total);
+            ThrowJobStopped(sent, total, "the cutter took nothing more, so its knife may still be down");
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
@@ -503,7 +500,7 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
     case TPortLink::Drained::Lost: NotCompleted(link, "the cutter was disconnected", sent, total);
     }
     if (endingSent >= 0)
-        NotCompleted(link, "it was stopped with the knife up", sent, total);
+        ThrowJobStopped(sent, total);
 }
 
 void SetPortTimeLimits(const PortTimeLimits& limits)

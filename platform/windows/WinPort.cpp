@@ -229,7 +229,7 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
             // What the port still holds would keep the cutter busy after the
             // user asked it to stop.
             PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
-            NotCompleted(port, "it was stopped", sent, total);
+            ThrowJobStopped(sent, total);
         }
         const DWORD size = static_cast<DWORD>(std::min<std::int64_t>(chunk, total - sent));
         ResetEvent(write.O.hEvent);
@@ -243,7 +243,7 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
             while (WaitForSingleObject(write.O.hEvent, PollStepMs) == WAIT_TIMEOUT) {
                 if (stop.Stopped()) {
                     Abandon(h, write);
-                    NotCompleted(port, "it was stopped", sent, total);
+                    ThrowJobStopped(sent, total);
                 }
                 if (Clock::now() - began > limit) {
                     const std::string why = HoldReason(h, limit);

@@ -71,7 +71,16 @@ std::optional<QueueDevice> Found(const std::string& name)
 class RawSink final : public ByteSink {
 public:
     explicit RawSink(TRawQueueJob& job) : FJob(job) {}
-    std::int64_t Write(const char* data, std::int64_t size) override { return FJob.Write(data, size) ? size : -1; }
+    std::int64_t Write(const char* data, std::int64_t size) override
+    {
+        if (FJob.Write(data, size))
+            return size;
+        // A stop reads as it does for every destination, not as a failure
+        // to write.
+        if (FJob.StoppedByUser())
+            ThrowJobStopped(FJob.Sent(), -1);
+        return -1;
+    }
     std::string ErrorText() const override { return FJob.LastError(); }
 
 private:

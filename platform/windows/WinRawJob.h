@@ -30,6 +30,9 @@ public:
     bool Write(const char* data, std::int64_t size);
     bool Flush() { return FFailure.empty(); }
     const std::string& LastError() const { return FFailure; }
+    // Whether Write stopped on request, and the bytes the spooler took.
+    bool StoppedByUser() const { return FStoppedByUser; }
+    std::int64_t Sent() const { return FSent; }
 
     // Ends the document, so the spooler prints it, and returns its job id
     // (also noted as the handed job). Throws the stop (ThrowJobStopped), or

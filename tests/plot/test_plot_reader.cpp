@@ -414,16 +414,16 @@ void TestPlotReader::sizeLimit_data()
 void TestPlotReader::sizeLimit()
 {
     // Sparse, so the test costs no disk. The text ends at its first NUL: a
-    // file of the limit is the one move before the zeros; one byte more is
+    // file of the limit is the one line before the zeros; one byte more is
     // refused on its size alone, unread.
     QFETCH(qint64, size);
-    const QString path = WriteFile("PU1 1;\n", QStringLiteral("big%1.plt"));
+    const QString path = WriteFile("PU1 1;\nPD2 2;\n", QStringLiteral("big%1.plt"));
     QVERIFY(QFile::resize(path, size));
     TPLT store;
     try {
         ReadPlotFile(store, FileBytes(path));
         QCOMPARE(size, MaxPlotFileSize);
-        QCOMPARE(Describe(store), QStringLiteral("(2,2)"));
+        QCOMPARE(Describe(store), QStringLiteral("(2,2)(5,5)"));
     } catch (const EFileError& e) {
         QCOMPARE(size, MaxPlotFileSize + 1);
         QCOMPARE(QStr(e.Message()), "The file \"" + path + "\" is too large to be a plot file (the limit is 160 MiB)");
@@ -533,6 +533,12 @@ void TestPlotReader::hpglFiles_data()
     // Scaling without IP maps onto the sheet (A4 unless told: 8400 x 11880
     // units); a window, a turn or a label alone cut nothing.
     noted("scaling", "IN;SP1;\r\nPU0,0;SC0,100,0,100;PD4,4;", "(0,0)(840,1188)", {sheetPoints});
+    // Told only when something was cut while it held: not once SC or IP
+    // has undone it, but for a polygon placed under it and edged after.
+    row("scaling turned off before drawing", "IN;SC0,100,0,100;SC;SP1;PU0,0;PD400,0;", "(0,0)(1000,0)");
+    row("scaling points set before drawing", "IN;SC0,100,0,100;IP0,0,400,400;SP1;PU0,0;PD100,0;", "(0,0)(1000,0)");
+    noted("polygon placed while scaling to the sheet", "IN;SC0,8400,0,11880;SP1;PU0,0;PM0;PD100,0,100,100;PM2;SC;EP;",
+          "(0,0)(250,0)(250,250)(0,0)", {sheetPoints});
     row("input window", "IW0,0,10,10", "");
     row("rotation", "\nRO90;", "");
     row("label", "PU0,0;LBtext\x03", "", "has nothing to cut: its only drawing is 1 label, which a knife does not cut");
@@ -576,6 +582,14 @@ void TestPlotReader::hpglFiles_data()
           "(10160,12700)(13208,12700)(10160,12700)", {notCut("1 fill"), wrappers(2)});
     row("PJL around HP-GL/2", "\x1B%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE=HPGL2\r\nIN;SP1;PU0,0;PD4,0;\x1B%-12345X",
         "(0,0)(10,0)", {}, {}, {wrappers(4)});
+    row("PCL and PJL alone", "ESCEESC&l1O@PJL JOB\nESC*b2WPDESC%-12345X", "",
+        "has nothing to cut: it holds only printer commands (PCL or PJL), and no HP-GL drawing");
+    // Data counted past the end would swallow the plot after it unsaid.
+    row("PCL data past the end", "IN;SP1;PU0,0;PD400,0;ESC*b100WPU0,0;PD0,400;", "",
+        "The PCL command \"ESC*b100W\" at line 1, column 22 counts more data than the file holds: the rest of the "
+        "file would be its data");
+    row("PCL data to the very end", "IN;SP1;PU0,0;PD4,0;ESC*b3WPD;", "(0,0)(10,0)", {}, {},
+        {"Passed over: 1 printer command (PCL or PJL) around the plot"});
 
     // Scaling: isotropic with the spare room 25 % left, then split evenly;
     // point factors from P1; IR, then scaling off.
@@ -600,6 +614,23 @@ void TestPlotReader::hpglFiles_data()
            "of 14.1 mm)"});
     row("all outside the window", "IN;SP1;IW0,0,10,10;PU100,100;PD200,200;", "",
         "has nothing to cut: all its lines lie outside the window it sets (IW)");
+
+    // Points alone would be plunges of the knife that cut nothing; among
+    // lines they stay as drawn.
+    const QString noLength = QStringLiteral("has nothing to cut: it draws only points, no line, circle or arc of any "
+                                            "length");
+    row("one point", "PU4000,4000;PD4000,4000;", "", noLength);
+    row("a line scaled to nothing", "IN;SC0,1e9,0,1e9;SP1;PU0,0;PD1000,1000;", "", noLength);
+    row("a circle within a hundredth", "IN;SP1;PU100,100;CI0.1;", "", noLength);
+    row("sample layout, one point", "PU415 1231;\nPD415 1231;\n", "", noLength);
+    row("sample layout, moves only", "PU415 1231;\nPU0 0;\n", "",
+        "has nothing to cut: it draws no line, circle or arc with the pen down");
+    row("points among lines", "SP1;PU0,0;PD0,0;PU40,0;PD80,0;PD80,0;", "(0,0)(0,0)|(100,0)(200,0)(200,0)");
+
+    // An arc past a whole turn leaves the pen where its sweep ends.
+    row("arc past a turn, pen up", "IN;SP1;PU1000,0;AA600,-600,450;PD;PR0,-400;", "(0,-500)(0,-1500)");
+    row("relative arc past a turn, clockwise, pen up", "IN;SP1;PU1000,0;AR-400,-600,-450;PD;PR0,-400;",
+        "(3000,-2500)(3000,-3500)");
 
     // Polygons: closing edges drawn as the pen is, subpolygons; edged
     // wedges and rectangles (a wedge of radius 1: two chords), filled ones
@@ -727,8 +758,12 @@ void TestPlotReader::curvesAreCutWithinAHundredth_data()
                                   << 90.0;
     QTest::newRow("relative arc, clockwise") << QByteArray("PU400,0;PD;AR-400,-400,-135") << QPointF(0, -400)
                                              << 400.0 * std::sqrt(2.0) << QPointF(400, 0) << -135.0;
+    // Past a whole turn the knife goes on round, as a plotter's pen does.
     QTest::newRow("sweep beyond a turn") << QByteArray("PU400,0;PD;AA0,0,500") << QPointF(0, 0) << 400.0
-                                         << QPointF(400, 0) << 360.0;
+                                         << QPointF(400, 0) << 500.0;
+    QTest::newRow("relative arc, clockwise beyond a turn")
+        << QByteArray("PU1000,0;PD;AR-400,-600,-450") << QPointF(600, -600) << std::hypot(400.0, 600.0)
+        << QPointF(1000, 0) << -450.0;
     // In user units (here 40 plotter units each), a mirrored x turning the
     // arc the other way on the sheet.
     QTest::newRow("circle, scaled") << QByteArray("IN;IP0,0,400,400;SC0,10,0,10;PA5,5;CI5") << QPointF(200, 200)
