@@ -421,8 +421,16 @@ void TestSerialPort::openFailuresSayWhatToDo_data()
     QTest::newRow("missing") << "missing" << QStringList{"is not there", "switched on"};
     QTest::newRow("in use") << "busy" << QStringList{"in use by another program"};
     QTest::newRow("held by our own first job") << "ours" << QStringList{"in use by another program"};
+    // Nodes of these numbers, made by the test: /dev/null's; USB class
+    // devices beside the printer ports (180:0 to 180:15), refused before they
+    // are opened; the last printer port, a port but with no printer behind it.
     QTest::newRow("not a terminal or printer port")
-        << "device" << QStringList{"is not a port: it is a character device", "/dev/ttyUSB0"};
+        << "node 1:3" << QStringList{"is not a port: it is a character device", "/dev/ttyUSB0"};
+    QTest::newRow("USB device just past the printer ports")
+        << "node 180:16" << QStringList{"is not a port: it is a character device", "/dev/usb/lp0"};
+    QTest::newRow("USB human interface device")
+        << "node 180:96" << QStringList{"is not a port: it is a character device"};
+    QTest::newRow("last USB printer port, nothing on it") << "node 180:15" << QStringList{"is not there"};
     QTest::newRow("no permission") << "permission"
                                    << QStringList{"No permission", "group \"dialout\"",
                                                   "sudo usermod -aG dialout $USER", "log out and in again"};
@@ -446,11 +454,14 @@ void TestSerialPort::openFailuresSayWhatToDo()
     if (cause == QLatin1String("missing")) {
         path = QStringLiteral("/dev/ttyUSB-vellico-unplugged");
         open();
-    } else if (cause == QLatin1String("device")) {
-        // A node of /dev/null's numbers, in a folder of the test's own.
+    } else if (cause.startsWith(QLatin1String("node "))) {
+        // In a folder of the test's own.
+        const QStringList numbers = cause.mid(5).split(QLatin1Char(':'));
         QTemporaryDir dir;
-        path = dir.filePath(QStringLiteral("null"));
-        if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        path = dir.filePath(QStringLiteral("node"));
+        if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666,
+                    ::makedev(numbers[0].toUInt(), numbers[1].toUInt()))
+            != 0)
             QSKIP("making device nodes is not permitted here");
         open();
     } else if (cause == QLatin1String("busy")) {
