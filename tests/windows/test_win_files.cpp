@@ -165,7 +165,7 @@ const char* const SecondSave = "the second of two saves at once";
 } // namespace
 
 // Run by the test below, in a process of its own.
-TEST_CASE(SecondSave * doctest::skip())
+TEST_CASE(SecondSave* doctest::skip())
 {
     wchar_t name[128];
     const DWORD n = GetEnvironmentVariableW(L"VELLICO_SECOND_SAVE", name, 128);
@@ -195,7 +195,8 @@ TEST_CASE("two saves at once, from two programs, each keep their device")
     SetEnvironmentVariableW(L"VELLICO_SECOND_SAVE", events.c_str());
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --no-skip --minimal \"--test-case=" + Wide(SecondSave) + L"\"";
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" --no-skip --minimal \"--test-case=" + Wide(SecondSave) + L"\"";
     STARTUPINFOW start{};
     start.cb = sizeof start;
     PROCESS_INFORMATION second{};
@@ -206,8 +207,8 @@ TEST_CASE("two saves at once, from two programs, each keep their device")
     RewriteSettingsText(
         SettingsFilePath(),
         [&](const std::string& old) {
-            REQUIRE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
-                                   &second));
+            REQUIRE(
+                CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &second));
             REQUIRE(WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0);
             overlapped = WaitForSingleObject(inside, 1500) == WAIT_OBJECT_0;
             return WithDevice(old, "COM3");
