@@ -187,7 +187,10 @@ TEST_CASE("a port is named, found and held as Windows has it")
     for (const Order& o : {Order{{"COM10", "COM2", "COM1"}, {"COM1", "COM2", "COM10"}},
                            Order{{"COM256", "COM3", "COM100", "COM25"}, {"COM3", "COM25", "COM100", "COM256"}},
                            Order{{"com2", "COM2", "\\\\.\\COM2", "COM12"}, {"COM2", "COM12"}}, Order{{}, {}}}) {
-        CAPTURE(o.Found.size());
+        std::string found;
+        for (const std::string& name : o.Found)
+            found += name + " ";
+        CAPTURE(found);
         CHECK(ComPortsInOrder(o.Found) == o.Listed);
     }
 
