@@ -208,6 +208,10 @@ void CheckPortNode(const std::string& path)
         NotAPort(path, st);
     if (OwnTerminal(st))
         NotAPortTerminal(path);
+    // The USB class devices beside the printer ports (hiddev and the like)
+    // are not opened at all, whether or not their driver is loaded.
+    if (major(st.st_rdev) == 180 && !PrinterPortNode(st))
+        NotAPort(path, st);
     const std::string subsystem = DeviceSubsystem(st);
     if (!subsystem.empty() && subsystem != "tty" && subsystem != "usbmisc" && subsystem != "printer")
         NotAPort(path, st);

@@ -183,13 +183,21 @@ std::vector<std::string> ListComPorts()
     for (size_t at = 0; at < n && names[at] != L'\0'; at += wcslen(&names[at]) + 1) {
         const std::string name = Utf8(&names[at]);
         if (IsComPortName(name) && name.find('\\') == std::string::npos)
-            ports.push_back(PortKey(name));
+            ports.push_back(name);
     }
-    std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+    return ComPortsInOrder(std::move(ports));
+}
+
+std::vector<std::string> ComPortsInOrder(std::vector<std::string> names)
+{
+    for (std::string& name : names)
+        name = PortKey(name);
+    // By number: as text, COM10 would come before COM2.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return std::atoi(a.c_str() + 3) < std::atoi(b.c_str() + 3);
     });
-    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-    return ports;
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
 }
 
 std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSettings& settings)

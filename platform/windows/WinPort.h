@@ -19,6 +19,10 @@ bool IsComPortName(std::string_view device);
 // The machine's COM ports, in number order ("COM1", "COM3").
 std::vector<std::string> ListComPorts();
 
+// Port names as the list has them: upper case without "\\.\", each port
+// once, in number order ("COM2" before "COM10").
+std::vector<std::string> ComPortsInOrder(std::vector<std::string> names);
+
 // One open port, held exclusively until it is dropped.
 class TComPort {
 public:

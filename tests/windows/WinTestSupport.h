@@ -133,6 +133,21 @@ inline std::string CutterFolder()
     return UnixFolder("VELLICO_CUTTER_DIR");
 }
 
+// Has the cutter end the job it was receiving (kept under its tag, with what
+// was still on its way) and take the next one afresh, the line let go
+// whatever the last test left it doing. False when it did not answer.
+inline bool ResetCutter()
+{
+    const std::string request = CutterFolder() + "\\reset";
+    WriteWholeFile(request, "");
+    for (int waited = 0; waited < 30000; waited += 20) {
+        if (GetFileAttributesW(Wide(request).c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 // The names in a folder that are not among before, waiting up to timeoutMs
 // for at least one.
 inline std::vector<std::string> NewNames(const std::string& folder, const std::vector<std::string>& before,

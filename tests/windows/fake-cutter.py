@@ -5,69 +5,119 @@ port tests (scripts/test-windows links Wine's COM1 to it).
     fake-cutter.py DIR
 
 Writes the terminal's name to DIR/pty, then takes jobs until killed. A job is
-whatever arrives until the line has been quiet for 0.6 s (while the cutter
-is not holding it). Its first bytes may say how the cutter behaves:
-"TAG=name;" names the job, and "HOLD=ms@bytes;" has the cutter send XOFF once
-that many bytes of the job have arrived and XON ms later. Each job is kept as
-DIR/name.bin, with DIR/name.held holding how many bytes arrived while the
-cutter held the line (from 0.1 s after its XOFF, for bytes already on their
-way, until its XON).
+everything that arrives until a test creates DIR/reset: the cutter then
+reads what is still on its way, keeps the job, lets go of the line whatever
+it was doing and removes DIR/reset, ready for the next job. Nothing ends a
+job by the clock, so a sender slowed down by a busy machine is never cut in
+two, and a test that failed half way leaves nothing to the next one.
+
+A job's first bytes may say how the cutter behaves: "TAG=name;" names the
+job, and "HOLD=ms@bytes;" has the cutter send XOFF once that many bytes of
+the job have arrived and XON ms later. Once the terminal has stopped the
+line (the sender's side obeyed the XOFF), the cutter writes DIR/name.holding:
+a test sends the rest of its job only then, so the hold meets it however
+slow the machine. Each job is kept as DIR/name.bin, with DIR/name.held
+holding how many bytes arrived while the line was stopped.
 """
+import fcntl
 import os
 import re
 import select
+import struct
 import sys
+import termios
 import time
 import tty
 
 XON, XOFF = b"\x11", b"\x13"
-QUIET, GRACE = 0.6, 0.1
+# Packet mode: each read is a data packet (a 0, then the bytes) or a single
+# status byte; this bit says the other side's output was stopped.
+PACKET_DATA, PACKET_STOP = 0, 0x04
 
 
-def keep(folder, name, data, held):
-    for suffix, content in ((".bin", data), (".held", str(held).encode())):
-        path = os.path.join(folder, name + suffix)
-        with open(path + ".tmp", "wb") as f:
-            f.write(content)
-        os.replace(path + ".tmp", path)
+def keep(folder, name, content):
+    path = os.path.join(folder, name)
+    with open(path + ".tmp", "wb") as f:
+        f.write(content)
+    os.replace(path + ".tmp", path)
+
+
+def tag(job, count):
+    m = re.search(rb"TAG=([\w-]+);", job["data"][:64])
+    return m.group(1).decode() if m else "job-%d" % count
+
+
+class Cutter:
+    def __init__(self, folder):
+        self.folder = folder
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)  # until the port is set up: nothing changed on the way
+        fcntl.ioctl(self.master, termios.TIOCPKT, struct.pack("i", 1))
+        self.job, self.count = None, 0
+
+    def take(self, now):
+        packet = os.read(self.master, 65537)
+        job = self.job
+        if not packet:
+            return
+        if packet[0] != PACKET_DATA:
+            if job and packet[0] & PACKET_STOP and job["xoff"] is not None and job["stopped"] is None:
+                job["stopped"] = now
+                keep(self.folder, tag(job, self.count) + ".holding", b"")
+            return
+        if job is None:
+            self.count += 1
+            job = self.job = {"data": b"", "hold": None, "xoff": None, "stopped": None, "xon": None, "held": 0}
+        job["data"] += packet[1:]
+        if job["stopped"] is not None and job["xon"] is None:
+            job["held"] += len(packet) - 1
+        if job["hold"] is None:
+            m = re.search(rb"HOLD=(\d+)@(\d+);", job["data"][:64])
+            job["hold"] = (int(m.group(1)) / 1000, int(m.group(2))) if m else False
+
+    def flow(self, now):
+        job = self.job
+        if not job or not job["hold"]:
+            return
+        if job["xoff"] is None and len(job["data"]) >= job["hold"][1]:
+            os.write(self.master, XOFF)
+            job["xoff"] = now
+        if job["xoff"] is not None and job["xon"] is None and now >= job["xoff"] + job["hold"][0]:
+            os.write(self.master, XON)
+            job["xon"] = now
+
+    def reset(self):
+        # The line goes again (a stop by XOFF is undone by stopping and
+        # restarting it), then everything written before the reset is read:
+        # polling the master waits for what the terminal still passes on.
+        termios.tcflow(self.slave, termios.TCOOFF)
+        termios.tcflow(self.slave, termios.TCOON)
+        while select.select([self.master], [], [], 0)[0]:
+            self.take(time.monotonic())
+        if self.job:
+            name = tag(self.job, self.count)
+            keep(self.folder, name + ".bin", self.job["data"])
+            keep(self.folder, name + ".held", str(self.job["held"]).encode())
+        self.job = None
+        termios.tcflush(self.slave, termios.TCIOFLUSH)
 
 
 def main():
     folder = sys.argv[1]
-    master, slave = os.openpty()
-    tty.setraw(slave)  # until the port is set up: nothing changed on the way
+    cutter = Cutter(folder)
     with open(os.path.join(folder, "pty.tmp"), "w") as f:
-        f.write(os.ttyname(slave))
+        f.write(os.ttyname(cutter.slave))
     os.replace(os.path.join(folder, "pty.tmp"), os.path.join(folder, "pty"))
-    job, last, count = None, 0.0, 0
+    reset = os.path.join(folder, "reset")
     while True:
-        ready, _, _ = select.select([master], [], [], 0.02)
+        ready, _, _ = select.select([cutter.master], [], [], 0.02)
         now = time.monotonic()
         if ready:
-            data = os.read(master, 65536)
-            if job is None:
-                count += 1
-                job = {"data": b"", "hold": None, "xoff": None, "xon": None, "held": 0}
-            job["data"] += data
-            last = now
-            if job["xoff"] is not None and job["xon"] is None and now > job["xoff"] + GRACE:
-                job["held"] += len(data)
-            if job["hold"] is None:
-                m = re.search(rb"HOLD=(\d+)@(\d+);", job["data"][:64])
-                job["hold"] = (int(m.group(1)) / 1000, int(m.group(2))) if m else False
-        if job is None:
-            continue
-        if job["hold"] and job["xoff"] is None and len(job["data"]) >= job["hold"][1]:
-            os.write(master, XOFF)
-            job["xoff"] = now
-        if job["xoff"] is not None and job["xon"] is None and now >= job["xoff"] + job["hold"][0]:
-            os.write(master, XON)
-            job["xon"] = last = now
-        holding = job["xoff"] is not None and job["xon"] is None
-        if not holding and now - last > QUIET:
-            m = re.search(rb"TAG=([\w-]+);", job["data"][:64])
-            keep(folder, m.group(1).decode() if m else "job-%d" % count, job["data"], job["held"])
-            job = None
+            cutter.take(now)
+        cutter.flow(now)
+        if os.path.exists(reset):
+            cutter.reset()
+            os.remove(reset)
 
 
 main()

@@ -150,6 +150,86 @@ TEST_CASE("the settings file is kept under the user's application data, whole")
     CHECK((GetFileAttributesW(Wide(blocked).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
 }
 
+namespace {
+
+// The settings text with one more device, as the store adds it.
+std::string WithDevice(const std::string& old, const std::string& device)
+{
+    IniEntries entries = ParseIni(old);
+    entries["Devices/" + device + "/SendAs"] = IniText("hpgl");
+    return FormatIni(entries);
+}
+
+const char* const SecondSave = "the second of two saves at once";
+
+} // namespace
+
+// Run by the test below, in a process of its own.
+TEST_CASE(SecondSave* doctest::skip())
+{
+    wchar_t name[128];
+    const DWORD n = GetEnvironmentVariableW(L"VELLICO_SECOND_SAVE", name, 128);
+    REQUIRE((n > 0 && n < 128));
+    const std::wstring events(name, n);
+    const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (events + L"-ready").c_str());
+    const HANDLE inside = OpenEventW(EVENT_MODIFY_STATE, FALSE, (events + L"-inside").c_str());
+    REQUIRE(ready);
+    REQUIRE(inside);
+    SetEvent(ready);
+    RewriteSettingsText(
+        SettingsFilePath(),
+        [&](const std::string& old) {
+            SetEvent(inside);
+            return WithDevice(old, "COM4");
+        },
+        4096);
+}
+
+TEST_CASE("two saves at once, from two programs, each keep their device")
+{
+    TTempFolder appData;
+    SetEnvironmentVariableW(L"APPDATA", Wide(appData.Path()).c_str());
+    const std::wstring events = L"vellico-second-save-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (events + L"-ready").c_str());
+    const HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, (events + L"-inside").c_str());
+    SetEnvironmentVariableW(L"VELLICO_SECOND_SAVE", events.c_str());
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" --no-skip --minimal \"--test-case=" + Wide(SecondSave) + L"\"";
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION second{};
+    bool overlapped = false;
+    // The second save starts while the first holds the file: it must wait
+    // for the first to be written, however long that takes (here a second
+    // and a half, plenty for it to get in if it could).
+    RewriteSettingsText(
+        SettingsFilePath(),
+        [&](const std::string& old) {
+            REQUIRE(
+                CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &second));
+            REQUIRE(WaitForSingleObject(ready, 60000) == WAIT_OBJECT_0);
+            overlapped = WaitForSingleObject(inside, 1500) == WAIT_OBJECT_0;
+            return WithDevice(old, "COM3");
+        },
+        4096);
+    REQUIRE(WaitForSingleObject(second.hProcess, 60000) == WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(second.hProcess, &code);
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
+    CloseHandle(ready);
+    CloseHandle(inside);
+    SetEnvironmentVariableW(L"VELLICO_SECOND_SAVE", nullptr);
+    CHECK(code == 0);
+    CHECK_FALSE(overlapped);
+    std::string problem;
+    const IniEntries kept = ParseIni(ReadSettingsText(SettingsFilePath(), problem));
+    CHECK(kept.count("Devices/COM3/SendAs") == 1);
+    CHECK(kept.count("Devices/COM4/SendAs") == 1);
+}
+
 TEST_CASE("system errors read as on Linux, and text crosses the Win32 edge intact")
 {
     SetLastError(ERROR_FILE_NOT_FOUND);
