@@ -27,6 +27,9 @@ for language in hpgl dmpl gpgl camm; do
         runs=$((runs + 1))
         if [ "$linux" -ne "$windows" ] || ! cmp -s "$OUT/linux.plt" "$OUT/windows.plt"; then
           echo "differs: ${args[*]} (exit $linux on Linux, $windows on Windows)"
+          # What either said: a failure is told, not only counted.
+          sed 's/^/  Linux: /' "$OUT/linux.err"
+          sed 's/^/  Windows: /' "$OUT/windows.err"
           failed=$((failed + 1))
         fi
         rm -f "$OUT/linux.plt" "$OUT/windows.plt"
