@@ -310,14 +310,9 @@ void TestSerialPort::cutterTroubleIsNeverDone_data()
         << "stop" << QStringLiteral("The job was stopped: \\d+ of %1 bytes sent").arg(LargeJob().size());
 }
 
-<<<<<<< HEAD
 // Each stops the job after the first bytes; each is an error naming its
-// cause, never a job reported as sent.
-=======
-// Each stops the job after the first bytes; each is a failure naming its
 // cause, never a job reported as sent. Only the hold has a short limit, so
 // however late the trouble comes, it is what ends the job.
->>>>>>> h-load
 void TestSerialPort::cutterTroubleIsNeverDone()
 {
     QFETCH(QString, trouble);
