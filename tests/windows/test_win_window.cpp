@@ -8,11 +8,11 @@
 
 #include "WinTestSupport.h"
 
-#include "platform/windows/window/ErrorBox.h"
-#include "platform/windows/window/MainWindow.h"
-#include "platform/windows/window/PrintSetup.h"
-#include "platform/windows/window/WindowPictures.h"
 #include "plot/SampleText.h"
+#include "winui/ErrorBox.h"
+#include "winui/MainWindow.h"
+#include "winui/PrintSetup.h"
+#include "winui/WindowPictures.h"
 
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest/doctest.h>

@@ -2,7 +2,7 @@
 
 // The program's window on Win32.
 
-#include "platform/windows/OutputTestWindow.h"
+#include "winui/OutputTestWindow.h"
 
 namespace winui {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/window/MainWindow.h"
+#include "winui/MainWindow.h"
 
 #include "common/Exceptions.h"
 #include "common/Text.h"
@@ -13,16 +13,16 @@
 #include "platform/Spooler.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
-#include "platform/windows/window/CalibrateDialog.h"
-#include "platform/windows/window/ErrorBox.h"
-#include "platform/windows/window/OpenPlotDialog.h"
-#include "platform/windows/window/PrintSetup.h"
-#include "platform/windows/window/WindowCalls.h"
-#include "platform/windows/window/WindowPictures.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
+#include "winui/CalibrateDialog.h"
+#include "winui/ErrorBox.h"
+#include "winui/OpenPlotDialog.h"
+#include "winui/PrintSetup.h"
+#include "winui/WindowCalls.h"
+#include "winui/WindowPictures.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "platform/windows/window/DialogTemplate.h"
+#include "winui/DialogTemplate.h"
 
 namespace winui {
 

@@ -9,7 +9,7 @@
 #include "platform/windows/WinText.h"
 
 #ifdef VELLICO_WINDOW
-#include "platform/windows/OutputTestWindow.h"
+#include "winui/OutputTestWindow.h"
 #endif
 
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "platform/windows/window/WindowPictures.h"
+#include "winui/WindowPictures.h"
 
 #include "output/PagePlacement.h"
 #include "plot/PlotTextReader.h"

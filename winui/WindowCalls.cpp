@@ -1,9 +1,9 @@
-#include "platform/windows/window/WindowCalls.h"
+#include "winui/WindowCalls.h"
 
 #include "common/Exceptions.h"
 #include "platform/Spooler.h"
 #include "platform/windows/Win32.h"
-#include "platform/windows/window/ErrorBox.h"
+#include "winui/ErrorBox.h"
 
 #include <memory>
 

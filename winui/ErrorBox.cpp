@@ -1,4 +1,4 @@
-#include "platform/windows/window/ErrorBox.h"
+#include "winui/ErrorBox.h"
 
 #include "common/Exceptions.h"
 #include "platform/windows/Win32.h"

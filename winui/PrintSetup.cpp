@@ -1,4 +1,4 @@
-#include "platform/windows/window/PrintSetup.h"
+#include "winui/PrintSetup.h"
 
 #include "common/Exceptions.h"
 #include "cutter/CutterLanguage.h"
@@ -7,7 +7,7 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/WinText.h"
-#include "platform/windows/window/DialogTemplate.h"
+#include "winui/DialogTemplate.h"
 
 #include <cderr.h>
 #include <commdlg.h>

@@ -1,12 +1,12 @@
-#include "platform/windows/window/CalibrateDialog.h"
+#include "winui/CalibrateDialog.h"
 
 #include "common/Exceptions.h"
 #include "common/Text.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/WinText.h"
-#include "platform/windows/window/DialogTemplate.h"
-#include "platform/windows/window/ErrorBox.h"
-#include "platform/windows/window/PrintSetup.h"
+#include "winui/DialogTemplate.h"
+#include "winui/ErrorBox.h"
+#include "winui/PrintSetup.h"
 
 #include <cmath>
 #include <cstdio>

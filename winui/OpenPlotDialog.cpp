@@ -1,7 +1,7 @@
-#include "platform/windows/window/OpenPlotDialog.h"
+#include "winui/OpenPlotDialog.h"
 
 #include "platform/windows/WinText.h"
-#include "platform/windows/window/DialogTemplate.h"
+#include "winui/DialogTemplate.h"
 
 #include <commdlg.h>
 
