@@ -9,11 +9,12 @@
 namespace {
 
 // Draws the plot in the job just begun, and ends the job.
-SheetShare DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
+PrintResult DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
 {
-    // Everything after BeginDoc ends the job, even on failure: a job left
+    // Everything after BeginJob ends the job, even on failure: a job left
     // open would refuse every later Cut with "Printing in progress".
-    SheetShare share;
+    PrintResult result;
+    SheetShare& share = result.Share;
     try {
         DrawingSurface& canvas = printer.Canvas();
         canvas.SetMapMode(MM_HIMETRIC);
@@ -52,8 +53,8 @@ SheetShare DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
         throw EPrinter("Nothing of the plot falls on the sheet at this position, so nothing was sent; "
                        "choose another position or a larger sheet");
     }
-    printer.EndDoc();
-    return share;
+    result.Job = printer.EndDoc();
+    return result;
 }
 
 } // namespace
@@ -61,28 +62,8 @@ SheetShare DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
 PrintResult PrintPlot(const TPLT& IPLT, const PrintRequest& request)
 {
     TPrinter& printer = Printer();
-    // The job this thread hands over is this one's, not an earlier one's.
-    TakeHandedJob();
     printer.BeginJob(std::string(), request.Target);
-    PrintResult result;
-    result.Share = DrawPlotJob(printer, IPLT, request.Position);
-    result.Job = TakeHandedJob();
-    return result;
-}
-
-SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex)
-{
-    TPrinter& printer = Printer();
-
-    // Handing the device back drops any earlier device context, so the job
-    // starts on a fresh one with the same settings.
-    DeviceIdentity identity;
-    DeviceSettings settings;
-    printer.GetPrinter(identity, settings);
-    printer.SetPrinter(identity, settings);
-
-    printer.BeginDoc(std::string());
-    return DrawPlotJob(printer, IPLT, PositionIndex);
+    return DrawPlotJob(printer, IPLT, request.Position);
 }
 
 PrintRequest ActiveDeviceRequest(int position)

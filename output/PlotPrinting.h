@@ -1,7 +1,7 @@
 #pragma once
 
-// Prints a plot on the active device as one job of one page, in hundredths
-// of a millimetre, at one of the nine page positions.
+// Prints a plot as one job of one page, in hundredths of a millimetre, at one
+// of the nine page positions.
 
 #include "cutter/DeviceSettings.h"
 #include "cutter/SheetClip.h"
@@ -30,10 +30,6 @@ struct PrintResult {
 // a failure while drawing still ends (and hands over) the job first. A plot
 // with nothing on the sheet sends no job at all: EPrinter.
 PrintResult PrintPlot(const TPLT& IPLT, const PrintRequest& request);
-
-// The same on the active device (the window's), to its output file if one
-// is set. Returns how much of the plot fell on the sheet.
-SheetShare PrintPlot(const TPLT& IPLT, int PositionIndex);
 
 // A request for the active device as it is now: its settings, no file. May
 // ask the server: not for the window's thread.

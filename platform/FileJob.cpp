@@ -12,7 +12,11 @@ public:
         : FPath(path), FReplace(replace), FJob(settings, title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override { WriteJobFile(FPath, FReplace, FJob.Finish()); }
+    HandedJob Finish() override
+    {
+        WriteJobFile(FPath, FReplace, FJob.Finish());
+        return {};
+    }
 
 private:
     std::string FPath;

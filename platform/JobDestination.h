@@ -6,6 +6,7 @@
 
 #include "cutter/DeviceSettings.h"
 #include "cutter/DrawingSurface.h"
+#include "platform/Spooler.h"
 
 #include <memory>
 #include <string>
@@ -20,9 +21,10 @@ class JobDestination {
 public:
     virtual ~JobDestination() = default;
     virtual DrawingSurface& Canvas() = 0;
-    // Ends the drawing and hands the job over; throws when it did not arrive
-    // whole. A destination dropped unfinished delivers nothing.
-    virtual void Finish() = 0;
+    // Ends the drawing and hands the job over, returning the job as the
+    // spooler took it (Id 0 for a file or a port); throws when it did not
+    // arrive whole. A destination dropped unfinished delivers nothing.
+    virtual HandedJob Finish() = 0;
 };
 
 // A file instead of a device (written whole or not at all; "-" is standard

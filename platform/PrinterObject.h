@@ -6,6 +6,7 @@
 
 #include "cutter/DeviceSettings.h"
 #include "cutter/DrawingSurface.h"
+#include "platform/Spooler.h"
 
 #include <string>
 #include <string_view>
@@ -29,8 +30,10 @@ struct DeviceIdentity {
 struct JobTarget {
     DeviceIdentity Identity; // empty Device: none (a file's job only)
     DeviceSettings Settings;
-    std::string OutputFile; // empty: the device; "-": standard output
-    bool Replace = false;   // an existing OutputFile may be replaced
+    // A file instead of the device, written whole or not at all, named in the
+    // file system's own bytes; empty: the device; "-": standard output.
+    std::string OutputFile;
+    bool Replace = false; // an existing OutputFile may be replaced
 };
 
 class TPrinter {
@@ -53,25 +56,20 @@ public:
     virtual int PageWidth() = 0;
     virtual int PageHeight() = 0;
 
-    // Where the next jobs go instead of the device: a file (written whole or
-    // not at all), "-" for standard output; empty for the device again. The
-    // name is the file system's own bytes.
-    // Existing files are replaced only with replace set.
-    virtual void SetOutputFile(const std::string& path, bool replace) = 0;
-
-    // Throws EPrinter("Printing in progress") when a job is already open and
-    // EPrinter("Printer selected is not valid") when the device cannot be used.
-    virtual void BeginDoc(const std::string& title) = 0;
-    // The same for the target's device and settings, whatever the current
-    // device and output file are; they stay as they were. The page size is
-    // the target's until the job ends.
+    // Opens a job for the target's device and settings, or its file,
+    // whatever the current device is; that stays as it was. The page size is
+    // the target's until the job ends. Throws EPrinter("Printing in
+    // progress") when a job is already open and EPrinter("Printer selected is
+    // not valid") when the device cannot be used.
     virtual void BeginJob(const std::string& title, const JobTarget& target) = 0;
-    virtual void EndDoc() = 0;
+    // Hands the job over and returns it as the spooler took it (Id 0 for a
+    // file or a port); throws when it did not arrive whole.
+    virtual HandedJob EndDoc() = 0;
     // Drops the open job: nothing of it reaches the queue, the port or the
     // file. Never throws.
     virtual void AbortDoc() noexcept = 0;
     virtual bool Printing() const = 0;
-    // Valid between BeginDoc and EndDoc.
+    // Valid between BeginJob and EndDoc.
     virtual DrawingSurface& Canvas() = 0;
 };
 

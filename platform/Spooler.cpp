@@ -8,8 +8,6 @@
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortSender.h"
 
-#include <utility>
-
 namespace {
 
 SpoolerError& LastError()
@@ -18,13 +16,6 @@ SpoolerError& LastError()
     // own, and each reads back its own failure.
     thread_local SpoolerError e;
     return e;
-}
-
-HandedJob& LastHanded()
-{
-    // Per thread: the job is taken by the code that printed it, on its thread.
-    thread_local HandedJob job;
-    return job;
 }
 
 } // namespace
@@ -76,14 +67,4 @@ std::optional<JobRecord> GetJob(SpoolerHandle& handle, int jobId)
     if (dynamic_cast<const PortHandle*>(&handle) || jobId <= 0)
         return std::nullopt;
     return QueueJob(handle, jobId);
-}
-
-HandedJob TakeHandedJob()
-{
-    return std::exchange(LastHanded(), HandedJob{});
-}
-
-void NoteHandedJob(const HandedJob& job)
-{
-    LastHanded() = job;
 }

@@ -41,16 +41,13 @@ std::optional<PrinterInfo2> GetPrinter2(SpoolerHandle& handle);
 // at most maxJobs. Returns nullopt on failure.
 std::optional<int> EnumJobs(SpoolerHandle& handle, int firstJob, int maxJobs);
 
-// A job this program handed to a queue, to be followed to its end.
+// A job this program handed to a queue, to be followed to its end; a job's
+// end returns it. Id 0 after a job to a file or a port.
 struct HandedJob {
     std::string Device;
     int Id = 0; // 0: no job to follow
+    friend bool operator==(const HandedJob&, const HandedJob&) = default;
 };
-// The job the last hand-over on this thread gave the spooler, taken once:
-// Id 0 after a job to a file or a port, or when nothing was handed over.
-HandedJob TakeHandedJob();
-// Called by the backend when the spooler has taken a job.
-void NoteHandedJob(const HandedJob& job);
 
 enum class JobState { Pending, Held, Processing, Stopped, Canceled, Aborted, Completed };
 struct JobRecord {

@@ -1,6 +1,7 @@
 // The process's printer object: the current device with its settings, and
-// each job sent to one of three destinations: a file when one is set, the
-// device's port when the device is a port, else the spooler backend's queue.
+// each job sent to one of three destinations: the job's file when it names
+// one, the device's port when the device is a port, else the spooler
+// backend's queue.
 
 #include "common/Exceptions.h"
 #include "cutter/PrintableArea.h"
@@ -54,41 +55,6 @@ public:
 
     int PageHeight() override { return PrintableHeightPx(OrientPage(PageSettings()), SurfaceDpi); }
 
-    void SetOutputFile(const std::string& path, bool replace) override
-    {
-        std::lock_guard lock(FMutex);
-        if (FJob)
-            throw EPrinter(InProgress);
-        FOutputFile = path;
-        FReplaceFile = replace;
-    }
-
-    void BeginDoc(const std::string& title) override
-    {
-        JobTarget target;
-        {
-            std::lock_guard lock(FMutex);
-            target.OutputFile = FOutputFile;
-            target.Replace = FReplaceFile;
-        }
-        // A file needs no device; the sheet is the chosen one, or A4, which
-        // then stays the chosen one.
-        const bool toFile = !target.OutputFile.empty();
-        if (!toFile)
-            EnsureDevice();
-        {
-            std::lock_guard lock(FMutex);
-            target.Identity = FIdentity.value_or(DeviceIdentity{});
-            target.Settings = FIdentity ? FSettings : FallbackSettings();
-        }
-        BeginJob(title, target);
-        std::lock_guard lock(FMutex);
-        if (!FIdentity) {
-            FIdentity = target.Identity;
-            FSettings = target.Settings;
-        }
-    }
-
     void BeginJob(const std::string& title, const JobTarget& target) override
     {
         {
@@ -122,7 +88,7 @@ public:
         FJobSettings = target.Settings;
     }
 
-    void EndDoc() override
+    HandedJob EndDoc() override
     {
         std::unique_ptr<JobDestination> job;
         {
@@ -133,7 +99,7 @@ public:
         }
         // The job is closed whatever happens next; a refusal is still
         // reported rather than passed off as a printed job.
-        job->Finish();
+        return job->Finish();
     }
 
     void AbortDoc() noexcept override
@@ -205,8 +171,6 @@ private:
     DeviceSettings FJobSettings;
     std::unique_ptr<JobDestination> FJob;
     bool FStarting = false;
-    std::string FOutputFile;
-    bool FReplaceFile = false;
 };
 
 } // namespace

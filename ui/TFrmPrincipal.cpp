@@ -283,7 +283,7 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
-void TFrmPrincipal::StartJob(std::function<QString()> job)
+void TFrmPrincipal::StartJob(std::function<QString(HandedJob&)> job)
 {
     auto handed = std::make_shared<HandedJob>();
     auto leftOut = std::make_shared<QString>();
@@ -292,10 +292,10 @@ void TFrmPrincipal::StartJob(std::function<QString()> job)
     FCalls.Start(
         TSpoolerCalls::Job,
         [job = std::move(job), handed, leftOut] {
-            TakeHandedJob();
             const TStopMark stop;
+            HandedJob taken;
             try {
-                *leftOut = job();
+                *leftOut = job(taken);
             } catch (...) {
                 // Stopped on request: not a failure, and told as what it is.
                 if (!stop.Stopped())
@@ -305,7 +305,7 @@ void TFrmPrincipal::StartJob(std::function<QString()> job)
                              .section(QStringLiteral(": "), -1)
                              .section(QStringLiteral(", "), 0, 0);
             }
-            *handed = TakeHandedJob();
+            *handed = taken;
             return QString();
         },
         [this, handed, generation, leftOut](const QString& stopped) {
@@ -329,17 +329,16 @@ void TFrmPrincipal::StartPrint(const QString& plotFile, const std::vector<int>& 
     // hold the window. Nothing is printed when the read fails.
     // The file system's own bytes for the name.
     const std::string file = QFile::encodeName(plotFile).toStdString();
-    StartJob([plot, position, file, pens] {
+    StartJob([plot, position, file, pens](HandedJob& handed) {
         QStringList notices;
-        if (!file.empty()) {
-            // Read for the device's sheet, which the file may scale to.
-            DeviceIdentity identity;
-            DeviceSettings settings;
-            Printer().GetPrinter(identity, settings);
-            for (const std::string& notice : ReadPlotFile(*plot, file, pens, SheetOf(settings)))
+        const PrintRequest request = ActiveDeviceRequest(position);
+        // Read for the job's sheet, which the file may scale to.
+        if (!file.empty())
+            for (const std::string& notice : ReadPlotFile(*plot, file, pens, SheetOf(request.Target.Settings)))
                 notices << QString::fromStdString(notice);
-        }
-        notices << QString::fromStdString(LeftOutNotice(PrintPlot(*plot, position)));
+        const PrintResult result = PrintPlot(*plot, request);
+        handed = result.Job;
+        notices << QString::fromStdString(LeftOutNotice(result.Share));
         notices.removeAll(QString());
         // One report, each notice a sentence of its own.
         for (qsizetype i = 0; i + 1 < notices.size(); ++i)
@@ -353,8 +352,10 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TSpoolerCalls::Job))
         throw EPrinter("Printing in progress");
     const int position = PositionIndex();
-    StartJob([cut, position] {
-        return QString::fromStdString(LeftOutNotice(PrintPattern(cut, ActiveDeviceRequest(position)).Share));
+    StartJob([cut, position](HandedJob& handed) {
+        const PrintResult result = PrintPattern(cut, ActiveDeviceRequest(position));
+        handed = result.Job;
+        return QString::fromStdString(LeftOutNotice(result.Share));
     });
 }
 

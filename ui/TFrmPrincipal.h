@@ -83,8 +83,9 @@ private:
     void StartPattern(const CalibrationCut& cut);
     void SpoolerFailed(const QString& message, bool definite, TSpoolerCalls::Clock::time_point began);
     // Runs a job on the job worker; a job handed to a queue is then followed.
-    // The job answers what the user is to be told of a plot cut only in part.
-    void StartJob(std::function<QString()> job);
+    // The job answers what the user is to be told of a plot cut only in part,
+    // and gives the job it handed over.
+    void StartJob(std::function<QString(HandedJob&)> job);
     // LStatus: the job's progress while one is being sent, otherwise the
     // server's answer with what became of a job that was stopped.
     void ShowStatus();

@@ -142,7 +142,7 @@ private:
     void AskDeviceName();
     void SetCaption(int id, const std::string& text);
     void StartPrint(const std::string& plotFile = {}, const std::vector<int>& pens = {});
-    void StartJob(std::function<std::string()> job);
+    void StartJob(std::function<std::string(HandedJob&)> job);
     void ShowStatus();
     std::string JobFollowed(const std::string& status, const std::optional<HandedJob>& asked,
                             const std::optional<TJobOutcome>& outcome);
@@ -557,7 +557,7 @@ void TFrmPrincipal::BtnCutClick()
     StartPrint();
 }
 
-void TFrmPrincipal::StartJob(std::function<std::string()> job)
+void TFrmPrincipal::StartJob(std::function<std::string(HandedJob&)> job)
 {
     auto handed = std::make_shared<HandedJob>();
     auto leftOut = std::make_shared<std::string>();
@@ -566,17 +566,17 @@ void TFrmPrincipal::StartJob(std::function<std::string()> job)
     FCalls.Start(
         TWindowCalls::Job,
         [job = std::move(job), handed, leftOut] {
-            TakeHandedJob();
             const TStopMark stop;
+            HandedJob taken;
             try {
-                *leftOut = job();
+                *leftOut = job(taken);
             } catch (...) {
                 // Stopped on request: not a failure, and told as what it is.
                 if (!stop.Stopped())
                     throw;
                 return "stopped after " + StoppedAmount(JobProgressText(CurrentJobProgress()));
             }
-            *handed = TakeHandedJob();
+            *handed = taken;
             return std::string();
         },
         [this, handed, generation, leftOut](const std::string& stopped) {
@@ -599,16 +599,15 @@ void TFrmPrincipal::StartPrint(const std::string& plotFile, const std::vector<in
     const int position = PositionIndex();
     // A plot file is read on the worker too: a large file or a slow disk
     // must not hold the window. Nothing is printed when the read fails.
-    StartJob([plot, position, plotFile, pens] {
+    StartJob([plot, position, plotFile, pens](HandedJob& handed) {
         std::vector<std::string> notices;
-        if (!plotFile.empty()) {
-            // Read for the device's sheet, which the file may scale to.
-            DeviceIdentity identity;
-            DeviceSettings settings;
-            Printer().GetPrinter(identity, settings);
-            notices = ReadPlotFile(*plot, plotFile, pens, SheetOf(settings));
-        }
-        notices.push_back(LeftOutNotice(PrintPlot(*plot, position)));
+        const PrintRequest request = ActiveDeviceRequest(position);
+        // Read for the job's sheet, which the file may scale to.
+        if (!plotFile.empty())
+            notices = ReadPlotFile(*plot, plotFile, pens, SheetOf(request.Target.Settings));
+        const PrintResult result = PrintPlot(*plot, request);
+        handed = result.Job;
+        notices.push_back(LeftOutNotice(result.Share));
         // One report, each notice a sentence of its own.
         std::string text;
         for (const std::string& notice : notices) {
@@ -627,7 +626,11 @@ void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
     if (FCalls.Busy(TWindowCalls::Job))
         throw EPrinter("Printing in progress");
     const int position = PositionIndex();
-    StartJob([cut, position] { return LeftOutNotice(PrintPattern(cut, ActiveDeviceRequest(position)).Share); });
+    StartJob([cut, position](HandedJob& handed) {
+        const PrintResult result = PrintPattern(cut, ActiveDeviceRequest(position));
+        handed = result.Job;
+        return LeftOutNotice(result.Share);
+    });
 }
 
 void TFrmPrincipal::CalibrateClick()

@@ -56,7 +56,7 @@ int main(int argc, char** argv)
         for (int k = 0; k < Kinds; ++k) {
             Printer().SetPrinter({queue.toStdString(), {}, {}}, *settings[k]);
             t.start();
-            PrintPlot(plot, 2);
+            PrintPlot(plot, ActiveDeviceRequest(2));
             const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
             sizes[k] = DrainRawJobs(server, 120000);
             if (sizes[k] < 0) {

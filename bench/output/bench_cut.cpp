@@ -27,7 +27,7 @@ int main(int argc, char** argv)
 
     // One Cut first, to have its PDF for lp and to warm both paths up.
     ReadPlotText(plot, lines);
-    PrintPlot(plot, 2);
+    PrintPlot(plot, ActiveDeviceRequest(2));
     if (!server.waitForJobFiles(1)) {
         std::fprintf(stderr, "the spooler kept no job\n");
         return 1;
@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         t.start();
         ReadPlotText(plot, lines);
-        PrintPlot(plot, 2);
+        PrintPlot(plot, ActiveDeviceRequest(2));
         cut.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
 
         t.start();

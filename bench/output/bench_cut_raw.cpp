@@ -72,9 +72,10 @@ int main(int argc, char** argv)
 
     // The job's bytes for lp, written by the program itself.
     const QString job = dir.filePath(QStringLiteral("job.hpgl"));
-    Printer().SetOutputFile(QFile::encodeName(job).toStdString(), true);
-    PrintPlot(plot, 2);
-    Printer().SetOutputFile(std::string(), false);
+    PrintRequest toFile = ActiveDeviceRequest(2);
+    toFile.Target.OutputFile = QFile::encodeName(job).toStdString();
+    toFile.Target.Replace = true;
+    PrintPlot(plot, toFile);
     const double jobMiB = static_cast<double>(QFile(job).size()) / (1024.0 * 1024.0);
     std::printf("plot: %d lines, %d polylines; HPGL job %.1f MiB\n", LineCount, plot.NPolygons(), jobMiB);
 
@@ -83,7 +84,7 @@ int main(int argc, char** argv)
     malloc_trim(0);
     const bool reset = ResetPeak();
     const long before = StatusKiB("VmRSS");
-    PrintPlot(plot, 2);
+    PrintPlot(plot, ActiveDeviceRequest(2));
     const double aboveMiB = static_cast<double>(StatusKiB("VmHWM") - before) / 1024.0;
     if (DrainRawJobs(server, 60000) < 0) {
         std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");
@@ -100,7 +101,7 @@ int main(int argc, char** argv)
     QElapsedTimer t;
     for (int i = 0; i < runs; ++i) {
         t.start();
-        PrintPlot(plot, 2);
+        PrintPlot(plot, ActiveDeviceRequest(2));
         cut.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (DrainRawJobs(server, 60000) < 0) {
             std::fprintf(stderr, "bench_cut_raw: the raw queue passed on no job\n");

@@ -85,9 +85,10 @@ int main(int argc, char** argv)
     settings.Line = ParsePortSettings("460800,8,N,1,xonxoff").value();
     Printer().SetPrinter({port.toStdString(), {}, port.toStdString()}, settings);
     const QString jobFile = dir.filePath(QStringLiteral("job.hpgl"));
-    Printer().SetOutputFile(QFile::encodeName(jobFile).toStdString(), true);
-    PrintPlot(plot, 2);
-    Printer().SetOutputFile(std::string(), false);
+    PrintRequest toFile = ActiveDeviceRequest(2);
+    toFile.Target.OutputFile = QFile::encodeName(jobFile).toStdString();
+    toFile.Target.Replace = true;
+    PrintPlot(plot, toFile);
     QFile f(jobFile);
     if (!f.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "bench_port: the job was not written\n");
@@ -110,7 +111,7 @@ int main(int argc, char** argv)
                    == 0;
         }));
         cut.push_back(Timed(master, job.size(), [&] {
-            PrintPlot(plot, 2);
+            PrintPlot(plot, ActiveDeviceRequest(2));
             return true;
         }));
         if (send.back() < 0 || cat.back() < 0 || cut.back() < 0) {

@@ -74,22 +74,18 @@ bool AnswerLost(const IppError& err)
     return err.Code == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
 }
 
-// The job id from the answer to Print-Job; a lost answer is checked against
+// The job from the answer to Print-Job; a lost answer is checked against
 // the queue before it counts as a failure, so one Cut never gives both a job
 // and an error, nor an error passed off as a job.
-int JobFromAnswer(const IppPtr& response, const IppError& err, const std::string& device, int before)
+HandedJob JobFromAnswer(const IppPtr& response, const IppError& err, const std::string& device, int before)
 {
     if (response) {
         ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-        const int job = id ? ippGetInteger(id, 0) : 0;
-        NoteHandedJob({device, job});
-        return job;
+        return {device, id ? ippGetInteger(id, 0) : 0};
     }
     if (AnswerLost(err)) {
-        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before) {
-            NoteHandedJob({device, *after});
-            return *after;
-        }
+        if (const std::optional<int> after = NewestOwnJob(device); after && *after > before)
+            return {device, *after};
     }
     throw EOSError::FromCode(err.Code, err.Text);
 }
@@ -110,7 +106,7 @@ public:
         : FDevice(device), FSettings(settings), FTitle(title), FBefore(before), FJob(settings, title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override
+    HandedJob Finish() override
     {
         const std::string document = FJob.Finish();
         IppError err;
@@ -148,7 +144,7 @@ public:
                 response = http->Answer(err);
         }
         http.reset();
-        JobFromAnswer(response, err, FDevice, FBefore);
+        return JobFromAnswer(response, err, FDevice, FBefore);
     }
 
 private:
@@ -178,12 +174,12 @@ public:
     ~RawJobStream() override { EndJobProgress(); }
 
     // Ends the document and takes the answer.
-    void Finish()
+    HandedJob Finish()
     {
         IppError err{FFailureCode, FFailure};
         IppPtr response = FFailure.empty() ? FHttp->Answer(err) : IppPtr();
         FHttp.reset();
-        JobFromAnswer(response, err, FDevice, FBefore);
+        return JobFromAnswer(response, err, FDevice, FBefore);
     }
 
     std::int64_t Write(const char* data, std::int64_t size) override
@@ -226,11 +222,11 @@ public:
                                                   [stop = TStopMark()] { return stop.Stopped(); }))
     {}
     DrawingSurface& Canvas() override { return *FCutter; }
-    void Finish() override
+    HandedJob Finish() override
     {
         FCutter->Finish();
         FCutter.reset();
-        FStream.Finish();
+        return FStream.Finish();
     }
 
 private:

@@ -19,7 +19,11 @@ public:
           FJob(PortDrawing(settings), title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override { SendToPort(*FPort, FLine, FJob.Finish(), FLanguage); }
+    HandedJob Finish() override
+    {
+        SendToPort(*FPort, FLine, FJob.Finish(), FLanguage);
+        return {};
+    }
 
 private:
     std::unique_ptr<TPortLink> FPort;

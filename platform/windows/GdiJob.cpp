@@ -1,7 +1,6 @@
 #include "platform/windows/GdiJob.h"
 
 #include "common/Exceptions.h"
-#include "platform/Spooler.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
 
@@ -162,13 +161,12 @@ TGdiJob::~TGdiJob()
     DeleteDC(FDc);
 }
 
-int TGdiJob::Finish()
+HandedJob TGdiJob::Finish()
 {
     if (EndPage(FDc) <= 0)
         throw LastOSError();
     if (EndDoc(FDc) <= 0)
         throw LastOSError();
     FDone = true;
-    NoteHandedJob({FDevice, FJob});
-    return FJob;
+    return {FDevice, FJob};
 }

@@ -7,6 +7,7 @@
 #include "cutter/DeviceMapping.h"
 #include "cutter/DrawingSurface.h"
 #include "cutter/SheetClip.h"
+#include "platform/Spooler.h"
 
 #include <memory>
 #include <string>
@@ -76,9 +77,9 @@ public:
     int PageHeight() const { return FHeight; }
     DrawingSurface& Canvas() { return *FSurface; }
 
-    // Ends the page and the document, and returns the spooler's job id
-    // (also noted as the handed job). Throws EOSError when refused.
-    int Finish();
+    // Ends the page and the document, and returns the job as the spooler
+    // took it. Throws EOSError when refused.
+    HandedJob Finish();
 
 private:
     std::string FDevice;

@@ -21,7 +21,11 @@ public:
         : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override { SendToComPort(*FPort, FLine, FJob.Finish()); }
+    HandedJob Finish() override
+    {
+        SendToComPort(*FPort, FLine, FJob.Finish());
+        return {};
+    }
 
 private:
     std::unique_ptr<TComPort> FPort;

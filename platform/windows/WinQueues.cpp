@@ -95,11 +95,11 @@ public:
                                                   [stop = TStopMark()] { return stop.Stopped(); }))
     {}
     DrawingSurface& Canvas() override { return *FCutter; }
-    void Finish() override
+    HandedJob Finish() override
     {
         FCutter->Finish();
         FCutter.reset();
-        FJob.Finish();
+        return FJob.Finish();
     }
 
 private:
@@ -112,7 +112,7 @@ class DriverJob final : public JobDestination {
 public:
     DriverJob(const std::string& device, const std::string& title) : FJob(device, title, SurfaceDpi) {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
-    void Finish() override { FJob.Finish(); }
+    HandedJob Finish() override { return FJob.Finish(); }
 
 private:
     TGdiJob FJob;

@@ -74,7 +74,7 @@ bool TRawQueueJob::Write(const char* data, std::int64_t size)
     return FFailure.empty();
 }
 
-int TRawQueueJob::Finish()
+HandedJob TRawQueueJob::Finish()
 {
     // A stop after the last chunk still keeps the job from the device.
     if (FFailure.empty() && FStop.Stopped()) {
@@ -92,6 +92,5 @@ int TRawQueueJob::Finish()
     if (!EndDocPrinter(h))
         throw LastOSError();
     FDone = true;
-    NoteHandedJob({FDevice, FJob});
-    return FJob;
+    return {FDevice, FJob};
 }

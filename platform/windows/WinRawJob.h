@@ -6,12 +6,11 @@
 // chunks that show their progress and take a stop between them.
 
 #include "platform/JobProgress.h"
+#include "platform/Spooler.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-
-class SpoolerHandle;
 
 class TRawQueueJob {
 public:
@@ -34,10 +33,10 @@ public:
     bool StoppedByUser() const { return FStoppedByUser; }
     std::int64_t Sent() const { return FSent; }
 
-    // Ends the document, so the spooler prints it, and returns its job id
-    // (also noted as the handed job). Throws the stop (ThrowJobStopped), or
-    // EOSError when the spooler did not take the whole job.
-    int Finish();
+    // Ends the document, so the spooler prints it, and returns the job as the
+    // spooler took it. Throws the stop (ThrowJobStopped), or EOSError when the
+    // spooler did not take the whole job.
+    HandedJob Finish();
 
 private:
     std::string FDevice;

@@ -7,6 +7,7 @@
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/PrintToFile.h"
 #include "tests/support/RecordingPrinter.h"
 #include "tests/support/StdText.h"
 
@@ -40,11 +41,10 @@ const TRect Empty = EmptyBound;
 constexpr std::int32_t Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t Min = std::numeric_limits<std::int32_t>::min();
 
-// An HPGL job for the plot at a position, on the printer object's sheet.
-QByteArray HpglJob(const TPLT& plot, int position, const QString& path)
+// An HPGL job for the plot at a position on the sheet.
+QByteArray HpglJob(const TPLT& plot, const DeviceSettings& sheet, int position, const QString& path)
 {
-    Printer().SetOutputFile(FileBytes(path), true);
-    PrintPlot(plot, position);
+    PrintToFile(plot, sheet, position, path);
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -157,14 +157,13 @@ void TestPagePlacement::jobAlwaysEnded_data()
     QTest::addColumn<QStringList>("failAt");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QString>("error");
-    const QStringList head = {"GetPrinter",       "SetPrinter",      "BeginDoc",  "SetMapMode 3",
-                              "Viewport 0,29700", "Window 0,-26421", "MoveTo 0,0"};
+    const QStringList head = {"BeginJob", "SetMapMode 3", "Viewport 0,29700", "Window 0,-26421", "MoveTo 0,0"};
     QTest::newRow("printed") << QStringList() << head + QStringList{"Polyline 3", "Polyline 1", "EndDoc"} << QString();
     QTest::newRow("drawing fails: the job still ends")
         << QStringList{"Polyline"} << head + QStringList{"Polyline 3", "EndDoc"} << "failed at Polyline 3";
     QTest::newRow("ending fails after drawing failed: the drawing failure is told")
         << QStringList{"Polyline", "EndDoc"} << head + QStringList{"Polyline 3", "EndDoc"} << "failed at Polyline 3";
-    QTest::newRow("no job started: none ended") << QStringList{"BeginDoc"} << head.mid(0, 3) << "failed at BeginDoc";
+    QTest::newRow("no job started: none ended") << QStringList{"BeginJob"} << head.mid(0, 1) << "failed at BeginJob";
 }
 
 void TestPagePlacement::jobAlwaysEnded()
@@ -174,6 +173,7 @@ void TestPagePlacement::jobAlwaysEnded()
     QFETCH(QString, error);
     RecordingPrinter fake;
     fake.FailAt = failAt;
+    fake.Handed = {"Fake", 7};
     ScopedPrinter use(fake);
     TPLT plot;
     plot.AddPolygon();
@@ -183,7 +183,8 @@ void TestPagePlacement::jobAlwaysEnded()
     plot.AddPoint({5, 5});
     QString got;
     try {
-        PrintPlot(plot, 2);
+        // The job is told back as ending it gave it.
+        QVERIFY(PrintPlot(plot, {{}, 2}).Job == fake.Handed);
     } catch (const Exception& e) {
         got = QStr(e.Message());
     }
@@ -197,7 +198,7 @@ void TestPagePlacement::secondJobRefused()
     RecordingPrinter fake;
     ScopedPrinter use(fake);
     fake.JobOpen = true;
-    QVERIFY_THROWS_EXCEPTION(EPrinter, PrintPlot(TPLT(), 2));
+    QVERIFY_THROWS_EXCEPTION(EPrinter, PrintPlot(TPLT(), {{}, 2}));
     QVERIFY(fake.Printing()); // the open job is left to its owner
     QVERIFY(!fake.Log.contains(QStringLiteral("EndDoc")));
 }
@@ -229,19 +230,18 @@ void TestPagePlacement::plotFilesKeepTheirUnits()
     const QString path = dir.filePath(QStringLiteral("job.plt"));
     DeviceSettings sheet = CutterSheet("sheet", width, height);
     sheet.Language = SendAs::HPGL;
-    Printer().SetPrinter(DeviceIdentity{}, sheet);
 
     QByteArray file = "IN;SP1;PU0,0;PD15,0,15,10,0,10,0,0;PU;";
     if (from >= 0) {
         TPLT sample;
         ReadPlotText(sample, BuiltInSampleLines());
-        file = HpglJob(sample, from, path);
+        file = HpglJob(sample, sheet, from, path);
     }
     TPLT plot;
     ReadHpglData(plot, Bytes(file), FileBytes(path));
     const QString steps = Steps(file);
     for (int position = 0; position < 9; ++position) {
-        const QByteArray job = HpglJob(plot, position, path);
+        const QByteArray job = HpglJob(plot, sheet, position, path);
         QCOMPARE(Steps(job), steps);
         if (position == from)
             QCOMPARE(job, file);
@@ -285,7 +285,6 @@ void TestPagePlacement::nothingCommandedOffTheSheet()
     sheet.Corrections.SkewDeg = skew;
     sheet.Corrections.BladeOffsetMm = 1.5;
     sheet.Corrections.OvercutMm = 5;
-    Printer().SetPrinter(DeviceIdentity{}, sheet);
     TPLT plot;
     if (square) {
         CalibrationCut cut;
@@ -298,8 +297,7 @@ void TestPagePlacement::nothingCommandedOffTheSheet()
     const double width = turned ? 297 : 210, reach = (turned ? 210 : 297) / std::cos(skew * std::numbers::pi / 180);
     const double half = 0.5 / PlotterUnitsPerMm(language);
     for (int position = 0; position < 9; ++position) {
-        Printer().SetOutputFile(FileBytes(path), true);
-        const SheetShare share = PrintPlot(plot, position);
+        const SheetShare share = PrintToFile(plot, sheet, position, path).Share;
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QString error;

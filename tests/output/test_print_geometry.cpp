@@ -74,6 +74,19 @@ QPointF ExpectedOrigin(const Sheet& s, const TRect& b, const Position& p)
     return {x, y};
 }
 
+// Whether the job a Cut told back is the one the queue kept (job-<id>.pdf,
+// raw-<id>.bin), so the window follows the right job; empty when it is.
+QString WrongJob(const PrintRequest& request, const PrintResult& result, const QString& kept)
+{
+    const HandedJob expected{request.Target.Identity.Device,
+                             QFileInfo(kept).completeBaseName().section(u'-', 1).toInt()};
+    if (result.Job == expected)
+        return QString();
+    return QStringLiteral("the Cut told job %1 on \"%2\" back; the queue kept %3")
+        .arg(result.Job.Id)
+        .arg(QStr(result.Job.Device), QFileInfo(kept).fileName());
+}
+
 } // namespace
 
 class TestPrintGeometry : public QObject {
@@ -121,10 +134,14 @@ void TestPrintGeometry::cleanupTestCase()
 PdfContent TestPrintGeometry::PrintAndReadBack(const TPLT& plot, int position)
 {
     const int before = static_cast<int>(FServer->jobFiles().size());
-    PrintPlot(plot, position);
+    const PrintRequest request = ActiveDeviceRequest(position);
+    const PrintResult result = PrintPlot(plot, request);
     if (!FServer->waitForJobFiles(before + 1))
         return PdfContent{{}, {}, QStringLiteral("the spooler kept no job")};
-    return ReadPdfStrokesFile(FServer->jobFiles().last());
+    const QString kept = FServer->jobFiles().last();
+    if (const QString wrong = WrongJob(request, result, kept); !wrong.isEmpty())
+        return PdfContent{{}, {}, wrong};
+    return ReadPdfStrokesFile(kept);
 }
 
 void TestPrintGeometry::devicePapers()
@@ -201,8 +218,11 @@ void TestPrintGeometry::samplePlacement()
         }
     } else {
         const int before = static_cast<int>(FServer->rawJobFiles().size());
-        PrintPlot(FSample, position);
+        const PrintRequest request = ActiveDeviceRequest(position);
+        const PrintResult result = PrintPlot(FSample, request);
         QVERIFY2(FServer->waitForRawJobFiles(before + 1, 30000), "the raw queue passed on no job");
+        const QString wrong = WrongJob(request, result, FServer->rawJobFiles().last());
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         QFile file(FServer->rawJobFiles().last());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QString error;
@@ -317,7 +337,7 @@ void TestPrintGeometry::queuedJobNameAndFormat()
     DeviceSettings settings = DefaultSettings("TestCutter");
     settings.Language = language;
     Printer().SetPrinter({"TestCutter", {}, {}}, settings);
-    PrintPlot(FSample, 2);
+    PrintPlot(FSample, ActiveDeviceRequest(2));
     QString out, attributes;
     QVERIFY(FServer->run(QStringLiteral("lpq"), {QStringLiteral("-P"), QStringLiteral("TestCutter")}, &out));
     // "1st  root  <id>  <name>  <size> bytes": an empty name leaves 5 fields.
@@ -387,7 +407,7 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
 
     try {
         if (refusal == Refusal::RemovedWhileDrawing) {
-            Printer().BeginDoc(std::string());
+            Printer().BeginJob(std::string(), ActiveDeviceRequest(0).Target);
             const TPoint line[] = {{0, 0}, {1000, 1000}};
             Printer().Canvas().Polyline(line, 2);
             QVERIFY(FServer->deleteQueue(queue));
@@ -398,10 +418,10 @@ void TestPrintGeometry::refusedJobLeavesNoJob()
             beside.AddPolygon();
             beside.AddPoint({-2000, 1000});
             beside.AddPoint({-1000, 5000});
-            PrintPlot(beside, -1);
+            PrintPlot(beside, ActiveDeviceRequest(-1));
         } else {
             QVERIFY(refusal == Refusal::Removed ? FServer->deleteQueue(queue) : FServer->rejectJobs(queue));
-            PrintPlot(FSample, 2);
+            PrintPlot(FSample, ActiveDeviceRequest(2));
         }
         QFAIL("the job was reported as sent");
     } catch (const Exception& e) {

@@ -101,7 +101,7 @@ void TestPrinterStatus::queueWithJobs()
     Select(QStringLiteral("TestCutter"));
     if (stopQueue) {
         QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
-        PrintPlot(FSample, 2);
+        PrintPlot(FSample, ActiveDeviceRequest(2));
     } else {
         const QString file = FServer->dir() + QStringLiteral("/page.ps");
         QFile ps(file);
@@ -125,7 +125,7 @@ void TestPrinterStatus::otherDeviceChosen()
     QVERIFY(FServer->disableQueue(QStringLiteral("Second")));
     Select(QStringLiteral("Second"));
     QCOMPARE(QStr(GetPrinterName()), QStringLiteral("Second"));
-    PrintPlot(FSample, 0);
+    PrintPlot(FSample, ActiveDeviceRequest(0));
     QCOMPARE(TimedStatus(), QStringLiteral("Print"));
     // The default queue is untouched by the job.
     Select(QStringLiteral("TestCutter"));
@@ -300,7 +300,7 @@ void TestPrinterStatus::slowServerIsNoFailure()
     Select(QStringLiteral("TestCutter"));
     QCOMPARE(QStr(GetPrinterName()), QStringLiteral("TestCutter"));
     QCOMPARE(QStr(GetQueueStatus()), QStringLiteral("No jobs in queue"));
-    PrintPlot(FSample, 2);
+    const PrintResult slow = PrintPlot(FSample, ActiveDeviceRequest(2));
     // The device answered, its jobs too late: reported, never an empty queue.
     proxy.setReplyDelayMs(600);
     SetSpoolerTimeLimits({std::chrono::milliseconds(1000), defaults.Job});
@@ -311,17 +311,17 @@ void TestPrinterStatus::slowServerIsNoFailure()
     SetSpoolerTimeLimits({std::chrono::milliseconds(3000), std::chrono::milliseconds(400)});
     QElapsedTimer t;
     t.start();
-    PrintPlot(FSample, 2);
+    const PrintResult found = PrintPlot(FSample, ActiveDeviceRequest(2));
     const qint64 late = t.elapsed();
     // The same with the job still waiting on a stopped queue.
     QVERIFY(FServer->disableQueue(QStringLiteral("TestCutter")));
-    PrintPlot(FSample, 2);
+    const PrintResult held = PrintPlot(FSample, ActiveDeviceRequest(2));
     QVERIFY(FServer->cancelAll() && FServer->enableQueue(QStringLiteral("TestCutter")));
     // A late answer with no new job of ours on the queue is a failure.
     Select(QStringLiteral("Refusing"));
     QString refused;
     try {
-        PrintPlot(FSample, 2);
+        PrintPlot(FSample, ActiveDeviceRequest(2));
     } catch (const EOSError& e) {
         refused = QStr(e.Message());
     }
@@ -332,6 +332,17 @@ void TestPrinterStatus::slowServerIsNoFailure()
     QVERIFY(FServer->waitForJobFiles(before + 2));
     QTest::qWait(300);
     QCOMPARE(int(FServer->jobFiles().size()), before + 2);
+    // Each Cut tells back its own job, to be followed: the kept ones by their
+    // files (job-<id>.pdf), the held one as the newest.
+    const auto keptId = [this](int i) {
+        return QFileInfo(FServer->jobFiles()[i]).completeBaseName().section(u'-', 1).toInt();
+    };
+    QCOMPARE(QStr(slow.Job.Device), QStringLiteral("TestCutter"));
+    QCOMPARE(slow.Job.Id, keptId(before));
+    QCOMPARE(QStr(found.Job.Device), QStringLiteral("TestCutter"));
+    QCOMPARE(found.Job.Id, keptId(before + 1));
+    QCOMPARE(QStr(held.Job.Device), QStringLiteral("TestCutter"));
+    QVERIFY(held.Job.Id > found.Job.Id);
 }
 
 // A raw job is uploaded while it is drawn; stopped half way, the server is
@@ -354,7 +365,7 @@ void TestPrinterStatus::stoppedUploadLeavesNoJob()
     });
     QString failure;
     try {
-        PrintPlot(large, 2);
+        PrintPlot(large, ActiveDeviceRequest(2));
     } catch (const Exception& e) {
         failure = QStr(e.Message());
     }

@@ -179,7 +179,7 @@ void TestUnreachableServer::noDestinationAtAll()
     expectNoDefault([] { GetPrinterName(); });
     expectNoDefault([] { GetQueueStatus(); });
     expectNoDefault([] { OpenActivePrinter(); });
-    expectNoDefault([] { PrintPlot(TPLT(), 2); });
+    expectNoDefault([] { PrintPlot(TPLT(), ActiveDeviceRequest(2)); });
     QVERIFY(!Printer().Printing());
 }
 

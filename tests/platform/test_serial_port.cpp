@@ -13,6 +13,7 @@
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "tests/support/PlotterDecoder.h"
+#include "tests/support/PrintToFile.h"
 #include "tests/support/StdText.h"
 
 #include <QTemporaryDir>
@@ -219,14 +220,11 @@ void TestSerialPort::cutterGetsExactlyTheJob()
     s.Line = Line(qPrintable(line));
     s.Language = language == SendAs::Driver ? SendAs::HPGL : language;
     const QString file = FDir.filePath(QStringLiteral("job.bin"));
-    Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
-    Printer().SetOutputFile(FileBytes(file), true);
-    PrintPlot(FSample, 4);
-    Printer().SetOutputFile(std::string(), false);
+    PrintToFile(FSample, s, 4, file);
     const SendAs sent = s.Language;
     s.Language = language;
     Printer().SetPrinter({cutter.Path, {}, cutter.Path}, s);
-    PrintPlot(FSample, 4); // small enough for the terminal to hold it all
+    PrintPlot(FSample, ActiveDeviceRequest(4)); // small enough for the terminal to hold it all
 
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));

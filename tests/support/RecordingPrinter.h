@@ -15,6 +15,7 @@ public:
     QStringList FailAt; // steps starting with any of these throw
     bool JobOpen = false;
     SheetShare Drawn; // what the canvas says fell on the sheet
+    HandedJob Handed; // what ending the job says the spooler took
 
     void GetPrinter(DeviceIdentity& identity, DeviceSettings& settings) override
     {
@@ -30,19 +31,18 @@ public:
     void SetPrinter(const DeviceIdentity&, const DeviceSettings&) override { Step(QStringLiteral("SetPrinter")); }
     int PageWidth() override { return 21000; }
     int PageHeight() override { return 29700; }
-    void SetOutputFile(const std::string&, bool) override {}
-    void BeginDoc(const std::string&) override
+    void BeginJob(const std::string&, const JobTarget&) override
     {
         if (JobOpen)
             throw EPrinter("Printing in progress");
-        Step(QStringLiteral("BeginDoc"));
+        Step(QStringLiteral("BeginJob"));
         JobOpen = true;
     }
-    void BeginJob(const std::string& title, const JobTarget&) override { BeginDoc(title); }
-    void EndDoc() override
+    HandedJob EndDoc() override
     {
         JobOpen = false;
         Step(QStringLiteral("EndDoc"));
+        return Handed;
     }
     void AbortDoc() noexcept override
     {

@@ -74,8 +74,9 @@ TEST_CASE("a GDI job lands in exact metric units where it is placed")
     // Only the part on the sheet counts as cut: 10 of the last line's 20 mm.
     const SheetShare share = canvas.Share();
     CHECK(share.TotalMm - share.KeptMm == doctest::Approx(10).epsilon(0.001));
-    const int id = job.Finish();
-    CHECK(id > 0);
+    const HandedJob handed = job.Finish();
+    CHECK(handed.Device == "PdfCutter600");
+    CHECK(handed.Id > 0);
 
     // The jobs are taken in order: once the whole one is there, the
     // dropped one would have been too.
