@@ -5,7 +5,6 @@
 
 #include "common/Exceptions.h"
 #include "cutter/PrintableArea.h"
-#include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/JobDestination.h"
 #include "platform/PrinterObject.h"
