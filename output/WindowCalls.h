@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 class TWindowCalls {
 public:
@@ -55,5 +54,6 @@ private:
     // written on the window's thread only.
     std::shared_ptr<bool> FOpen = std::make_shared<bool>(true);
     bool FBusy[KindCount] = {};
-    std::thread FThreads[KindCount];
+    class TWorker;
+    std::unique_ptr<TWorker> FWorkers[KindCount];
 };
