@@ -4,7 +4,60 @@
 #include "common/Exceptions.h"
 #include "platform/Spooler.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <utility>
+
+// One thread a kind, kept for the next call: the status is asked five times
+// a second.
+class TWindowCalls::TWorker {
+public:
+    TWorker() : FThread([this] { Run(); }) {}
+    // Ends after the call it runs, or is given, is done.
+    ~TWorker()
+    {
+        {
+            const std::lock_guard lock(FMutex);
+            FQuit = true;
+        }
+        FWake.notify_one();
+        FThread.join();
+    }
+    TWorker(const TWorker&) = delete;
+    TWorker& operator=(const TWorker&) = delete;
+
+    void Run(std::function<void()> call)
+    {
+        {
+            const std::lock_guard lock(FMutex);
+            FCall = std::move(call);
+        }
+        FWake.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FWake.wait(lock, [this] { return FQuit || FCall; });
+            if (!FCall)
+                return;
+            std::function<void()> call = std::exchange(FCall, nullptr);
+            lock.unlock();
+            call();
+            call = nullptr; // what it holds goes here, not under the lock
+            lock.lock();
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::function<void()> FCall;
+    bool FQuit = false;
+    std::thread FThread; // last: starts once the rest is there
+};
 
 TWindowCalls::TWindowCalls(Post post) : FPost(std::move(post))
 {}
@@ -12,23 +65,20 @@ TWindowCalls::TWindowCalls(Post post) : FPost(std::move(post))
 TWindowCalls::~TWindowCalls()
 {
     Close();
-    for (std::thread& thread : FThreads)
-        if (thread.joinable())
-            thread.join();
+    for (std::unique_ptr<TWorker>& worker : FWorkers)
+        worker.reset();
 }
 
 bool TWindowCalls::Start(Kind kind, std::function<std::string()> work, Done done, Failed failed)
 {
     if (FBusy[kind] || !*FOpen)
         return false;
-    // The last call of this kind has handed over its answer already: its
-    // thread is at its end.
-    if (FThreads[kind].joinable())
-        FThreads[kind].join();
+    if (!FWorkers[kind])
+        FWorkers[kind] = std::make_unique<TWorker>();
     FBusy[kind] = true;
     const Clock::time_point began = Clock::now();
-    FThreads[kind] = std::thread([this, kind, began, open = FOpen, post = FPost, work = std::move(work),
-                                  done = std::move(done), failed = std::move(failed)]() mutable {
+    FWorkers[kind]->Run([this, kind, began, open = FOpen, post = FPost, work = std::move(work), done = std::move(done),
+                         failed = std::move(failed)]() mutable {
         std::string result;
         bool ok = true;
         bool definite = true;
