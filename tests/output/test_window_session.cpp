@@ -342,6 +342,22 @@ TEST_CASE("the window opens on the first position and asks the device's name unt
     CHECK(unnamed.View.Reports.empty());
 }
 
+TEST_CASE("the tick never waits: while the queue's answer is outstanding, further ticks ask nothing")
+{
+    TWindow w;
+    w.Spooler.StatusGate.Close();
+    w.Session.Tick();
+    REQUIRE(w.Spooler.StatusGate.WaitHeld());
+    w.Session.Tick();
+    w.Session.Tick();
+    w.Spooler.StatusGate.Open();
+    REQUIRE(w.Settle());
+    CHECK(w.Spooler.StatusCalls == 1);
+    CHECK(w.View.Status == "No jobs in queue");
+    REQUIRE(w.TickAndSettle());
+    CHECK(w.Spooler.StatusCalls == 2);
+}
+
 TEST_CASE("the position a job uses: the typed text must name the selected item; the preview follows the list")
 {
     TWindow w;
