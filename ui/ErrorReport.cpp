@@ -51,15 +51,3 @@ void ShowErrorReport(const QString& message)
     else
         ShowBox(title, text);
 }
-
-void TRepeatedFailureReporter::Failed(const QString& message, bool definite, Clock::time_point began)
-{
-    if (!FFailingSince)
-        FFailingSince = began;
-    if (ErrorReportShowing() || FReported == message)
-        return;
-    if (!definite && Clock::now() - *FFailingSince < FPatience)
-        return;
-    FReported = message;
-    ShowErrorReport(message);
-}

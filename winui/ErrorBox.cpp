@@ -58,16 +58,4 @@ void ShowErrorReport(const std::string& message)
     MessageBoxW(owner, Wide(text).c_str(), Wide(ApplicationTitle).c_str(), MB_OK | MB_ICONSTOP);
 }
 
-void TRepeatedFailureReporter::Failed(const std::string& message, bool definite, Clock::time_point began)
-{
-    if (!FFailingSince)
-        FFailingSince = began;
-    if (ErrorReportShowing() || FReported == message)
-        return;
-    if (!definite && Clock::now() - *FFailingSince < FPatience)
-        return;
-    FReported = message;
-    ShowErrorReport(message);
-}
-
 } // namespace winui

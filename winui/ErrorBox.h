@@ -6,9 +6,7 @@
 
 #include "common/ErrorText.h"
 
-#include <chrono>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -37,29 +35,5 @@ void RunGuarded(F&& f) noexcept
         }
     }
 }
-
-// For a failure that can repeat five times a second (the status timer): it
-// is reported once, never while another report is open, and again only after
-// a success or with another message. A failure that may pass by itself (a
-// server slow to answer) is reported only once failing has lasted the
-// patience.
-class TRepeatedFailureReporter {
-public:
-    using Clock = std::chrono::steady_clock;
-    explicit TRepeatedFailureReporter(std::chrono::milliseconds patience = std::chrono::milliseconds(1000))
-        : FPatience(patience)
-    {}
-    void Succeeded() noexcept
-    {
-        FReported.reset();
-        FFailingSince.reset();
-    }
-    void Failed(const std::string& message, bool definite, Clock::time_point began);
-
-private:
-    std::chrono::milliseconds FPatience;
-    std::optional<Clock::time_point> FFailingSince;
-    std::optional<std::string> FReported;
-};
 
 } // namespace winui

@@ -1,33 +1,24 @@
 #include "winui/MainWindow.h"
 
 #include "common/Exceptions.h"
-#include "common/Text.h"
-#include "output/Calibration.h"
-#include "output/PlotPrinting.h"
 #include "output/Positions.h"
-#include "output/PrinterStatus.h"
-#include "platform/DeviceSettingsStore.h"
-#include "platform/JobProgress.h"
-#include "platform/PlotFile.h"
+#include "output/WindowSession.h"
 #include "platform/PrinterObject.h"
-#include "platform/Spooler.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
-#include "plot/HpglReader.h"
-#include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
-#include "plot/UPLT.h"
 #include "winui/CalibrateDialog.h"
 #include "winui/ErrorBox.h"
 #include "winui/OpenPlotDialog.h"
 #include "winui/PrintSetup.h"
-#include "winui/WindowCalls.h"
 #include "winui/WindowPictures.h"
 
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace winui {
@@ -35,9 +26,9 @@ namespace winui {
 namespace {
 
 constexpr UINT_PTR TimerEstado = 1;
-// A note about kept settings, from whichever thread read them.
-constexpr UINT SettingsNoteMessage = WM_APP + 18;
-constexpr int TopLeftPreview = 2;
+// An answer from a worker, to run on the window's thread: a
+// std::function<void()> the message owns.
+constexpr UINT AnswerMessage = WM_APP + 17;
 // Calibrate lives in the window's system menu, with Ctrl+K, so the designed
 // controls stay as they are. A system command's low four bits are the system's.
 constexpr UINT IdCalibrate = 0x7010;
@@ -92,19 +83,9 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
-// The amount a stopped job got to: "4.5 of 9.9 KiB" out of
-// "45 %: 4.5 of 9.9 KiB, 0:05 left".
-std::string StoppedAmount(const std::string& progress)
-{
-    std::string amount = progress;
-    if (const size_t colon = amount.rfind(": "); colon != std::string::npos)
-        amount.erase(0, colon + 2);
-    if (const size_t comma = amount.find(", "); comma != std::string::npos)
-        amount.erase(comma);
-    return amount;
-}
-
-class TFrmPrincipal {
+// The window draws the controls and shows what its session (the window's
+// behaviour, in output/) tells it.
+class TFrmPrincipal : private TWindowView {
 public:
     TFrmPrincipal() = default;
     TFrmPrincipal(const TFrmPrincipal&) = delete;
@@ -133,47 +114,27 @@ private:
     void TimerEstadoTimer();
     void BtnStopClick();
     void CalibrateClick();
-    void StartPattern(const CalibrationCut& cut);
     void Command(int id, int code);
     void DrawPicture(const DRAWITEMSTRUCT& item);
-
-    int PositionIndex() const;
-    void ShowPreview(int index);
-    void AskDeviceName();
     void SetCaption(int id, const std::string& text);
-    void StartPrint(const std::string& plotFile = {}, const std::vector<int>& pens = {});
-    void StartJob(std::function<std::string(HandedJob&)> job);
-    void ShowStatus();
-    std::string JobFollowed(const std::string& status, const std::optional<HandedJob>& asked,
-                            const std::optional<TJobOutcome>& outcome);
+
+    void ShowDeviceName(const std::string& name) override { SetCaption(IdLImpresora, name); }
+    void ShowStatus(const std::string& text) override { SetCaption(IdLStatus, text); }
+    void ShowStop(bool visible) override;
+    void ShowPreview(int index) override;
+    void ShowErrorReport(const std::string& message) override { winui::ShowErrorReport(message); }
+    bool ErrorReportShowing() const override { return winui::ErrorReportShowing(); }
+    int SelectedPosition() const override;
+    std::string PositionText() const override;
 
     HWND FWindow = nullptr;
     int FDpi = 96;
     HFONT FFont = nullptr;
     TSampleDots FDots;
     int FPreview = -1; // the preview ImagenHoja shows; -1 for none
-
-    // Shared with a job still being handed over when the window closes.
-    std::shared_ptr<TPLT> IPLT;
-    TWindowCalls FCalls;
-    // The status ticks and the name query share one reporter, so a missing
-    // device is reported once, not again on every tick.
-    TRepeatedFailureReporter FStatusReports;
-    // Until LImpresora shows a name, every tick asks again, so a printer set
-    // up after start-up appears.
-    bool FNameKnown = false;
-    // Answers about an earlier device are dropped once another is chosen.
-    int FDeviceGeneration = 0;
-    struct FollowedJob {
-        HandedJob Job;
-        int DeviceGeneration = 0;
-        bool Reported = false;
-    };
-    std::optional<FollowedJob> FFollowed;
-    std::string FServerStatus;
-    std::string FStopNote;
-    // The pens last typed for Open, offered again with the next file.
-    std::string FPensText;
+    // From WM_CREATE, when there is a window to hand answers to, until
+    // WM_DESTROY, which waits for its workers.
+    std::unique_ptr<TWindowSession> FSession;
 };
 
 bool TFrmPrincipal::Create(HINSTANCE instance, int show)
@@ -229,27 +190,21 @@ LRESULT CALLBACK TFrmPrincipal::Procedure(HWND window, UINT message, WPARAM wPar
 
 LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == TWindowCalls::AnswerMessage) {
-        // The answer's handler runs even when reporting fails.
-        RunGuarded([&] { FCalls.Answered(reinterpret_cast<void*>(lParam)); });
-        return 0;
-    }
     switch (message) {
-    case SettingsNoteMessage: {
-        const std::unique_ptr<std::string> note(reinterpret_cast<std::string*>(lParam));
-        RunGuarded([&] { ShowErrorReport(*note); });
+    case AnswerMessage: {
+        const std::unique_ptr<std::function<void()>> answer(reinterpret_cast<std::function<void()>*>(lParam));
+        RunGuarded([&] { (*answer)(); });
         return 0;
     }
     case WM_CREATE: {
         SetErrorReportOwner(FWindow);
-        FCalls.SetWindow(FWindow);
-        // Kept settings that cannot be used are read on workers; each is
-        // said once, in the error report, and the window carries on.
         const HWND window = FWindow;
-        SetSettingsNoteHook([window](const std::string& text) {
-            auto note = std::make_unique<std::string>(text);
-            if (PostMessageW(window, SettingsNoteMessage, 0, reinterpret_cast<LPARAM>(note.get())))
-                note.release();
+        TWindowView& view = *this;
+        FSession = std::make_unique<TWindowSession>(view, [window](std::function<void()> answer) {
+            // A window that is gone takes no message: the answer is dropped.
+            auto posted = std::make_unique<std::function<void()>>(std::move(answer));
+            if (PostMessageW(window, AnswerMessage, 0, reinterpret_cast<LPARAM>(posted.get())))
+                posted.release();
         });
         CreateControls();
         // A failure here is reported; the window is still created and shown.
@@ -281,12 +236,10 @@ LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         KillTimer(FWindow, TimerEstado);
         // A job being sent ends after its current chunk rather than keep the
-        // program alive to the end of the cut.
-        StopJobs();
-        SetSettingsNoteHook({});
-        FCalls.Close();
-        for (MSG note; PeekMessageW(&note, FWindow, SettingsNoteMessage, SettingsNoteMessage, PM_REMOVE);)
-            delete reinterpret_cast<std::string*>(note.lParam);
+        // program alive to the end of the cut; the workers are waited for.
+        FSession.reset();
+        for (MSG answer; PeekMessageW(&answer, FWindow, AnswerMessage, AnswerMessage, PM_REMOVE);)
+            delete reinterpret_cast<std::function<void()>*>(answer.lParam);
         SetErrorReportOwner(nullptr);
         if (FFont)
             DeleteObject(FFont);
@@ -318,7 +271,7 @@ void TFrmPrincipal::CreateControls()
     const HWND combo = Control(IdCmbPosicion);
     for (std::string_view text : PositionTexts)
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
-    SendMessageW(combo, CB_SETCURSEL, TopLeftPreview, 0);
+    SendMessageW(combo, CB_SETCURSEL, TWindowSession::FirstPosition, 0);
     // The sample's lines as the text control holds them: CR LF between.
     const HWND memo = Control(IdMemo1);
     SendMessageW(memo, EM_SETLIMITTEXT, 0, 0);
@@ -372,6 +325,8 @@ void TFrmPrincipal::FitCaptions()
 
 void TFrmPrincipal::Command(int id, int code)
 {
+    if (!FSession)
+        return; // the window is being destroyed
     switch (id) {
     case IdBtnCut:
         if (code == BN_CLICKED)
@@ -411,22 +366,28 @@ void TFrmPrincipal::DrawPicture(const DRAWITEMSTRUCT& item)
         DrawSizePicture(item.hDC, item.rcItem, FDots, Scale());
 }
 
-int TFrmPrincipal::PositionIndex() const
+int TFrmPrincipal::SelectedPosition() const
 {
-    // The text typed into the field must still name the selected item.
-    const HWND combo = Control(IdCmbPosicion);
-    const auto index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
-    if (index < 0)
-        return -1;
-    std::wstring item(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
-    item.resize(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item.data()))));
-    return WindowText(combo) == item ? index : -1;
+    return static_cast<int>(SendMessageW(Control(IdCmbPosicion), CB_GETCURSEL, 0, 0));
+}
+
+std::string TFrmPrincipal::PositionText() const
+{
+    return Utf8(WindowText(Control(IdCmbPosicion)));
 }
 
 void TFrmPrincipal::ShowPreview(int index)
 {
-    FPreview = index >= 0 && index <= 8 ? index : -1;
+    FPreview = index;
     InvalidateRect(Control(IdImagenHoja), nullptr, TRUE);
+}
+
+void TFrmPrincipal::ShowStop(bool visible)
+{
+    const HWND stop = Control(IdBtnStop);
+    if (!visible && GetFocus() == stop)
+        SetFocus(Control(IdBtnCut));
+    ShowWindow(stop, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 void TFrmPrincipal::SetCaption(int id, const std::string& text)
@@ -462,35 +423,12 @@ void TFrmPrincipal::SetCaption(int id, const std::string& text)
 void TFrmPrincipal::FormCreate()
 {
     SetTimer(FWindow, TimerEstado, 200, nullptr);
-    // The name arrives when the server answers; without any device that
-    // answer is a failure, reported once. The window is finished either way.
-    AskDeviceName();
-    IPLT = std::make_shared<TPLT>();
-    ShowPreview(TopLeftPreview);
-}
-
-void TFrmPrincipal::AskDeviceName()
-{
-    const int generation = FDeviceGeneration;
-    FCalls.Start(
-        TWindowCalls::Name, [] { return GetPrinterName(); },
-        [this, generation](const std::string& name) {
-            if (generation != FDeviceGeneration)
-                return;
-            SetCaption(IdLImpresora, name);
-            FNameKnown = !name.empty();
-        },
-        [this, generation](const std::string& message, bool definite, TWindowCalls::Clock::time_point began) {
-            if (generation == FDeviceGeneration)
-                FStatusReports.Failed(message, definite, began);
-        });
+    FSession->Started();
 }
 
 void TFrmPrincipal::FormClose()
 {
-    StopJobs();
-    std::shared_ptr<TPLT> store = std::move(IPLT);
-    store.reset();
+    FSession->Close();
 }
 
 void TFrmPrincipal::BtnCancelClick()
@@ -506,43 +444,18 @@ void TFrmPrincipal::BtnPropiedadesClick()
     const bool haveDevice = Printer().KnownPrinter(identity, settings);
     const std::optional<TSetupChoice> choice =
         ShowPrinterSetup(FWindow, haveDevice ? identity : DeviceIdentity{}, settings);
-    if (!choice)
-        return;
-    if (FCalls.Busy(TWindowCalls::Setup))
-        throw EPrinter("The printer setup is still being applied");
-    auto chosen = std::make_shared<DeviceSettings>();
-    FCalls.Start(
-        TWindowCalls::Setup,
-        [choice, chosen] {
-            std::string notSaved;
-            *chosen = SettingsForChoice(*choice, notSaved);
-            return notSaved;
-        },
-        [this, choice, chosen](const std::string& notSaved) {
-            Printer().SetPrinter(choice->Identity, *chosen);
-            ++FDeviceGeneration;
-            FNameKnown = false;
-            FStatusReports.Succeeded();
-            AskDeviceName();
-            if (!notSaved.empty())
-                ShowErrorReport(notSaved);
-        },
-        [](const std::string& message, bool, TWindowCalls::Clock::time_point) { ShowErrorReport(message); });
+    if (choice)
+        FSession->ChooseDevice(choice->Identity,
+                               [choice](std::string& notSaved) { return SettingsForChoice(*choice, notSaved); });
 }
 
 void TFrmPrincipal::CmbPosicionSelect()
 {
-    ShowPreview(static_cast<int>(SendMessageW(Control(IdCmbPosicion), CB_GETCURSEL, 0, 0)));
+    FSession->PositionChosen(SelectedPosition());
 }
 
 void TFrmPrincipal::BtnCutClick()
 {
-    if (!IPLT)
-        return; // the window is closing, or never got its store
-    // Refused before the store is touched: the job being handed over still
-    // reads it.
-    if (FCalls.Busy(TWindowCalls::Job))
-        throw EPrinter("Printing in progress");
     std::vector<std::string> lines;
     const std::string text = Utf8(WindowText(Control(IdMemo1)));
     size_t start = 0;
@@ -553,201 +466,33 @@ void TFrmPrincipal::BtnCutClick()
             break;
         start = end + 2;
     }
-    ReadPlotText(*IPLT, lines);
-    StartPrint();
-}
-
-void TFrmPrincipal::StartJob(std::function<std::string(HandedJob&)> job)
-{
-    auto handed = std::make_shared<HandedJob>();
-    auto leftOut = std::make_shared<std::string>();
-    const int generation = FDeviceGeneration;
-    FStopNote.clear();
-    FCalls.Start(
-        TWindowCalls::Job,
-        [job = std::move(job), handed, leftOut] {
-            const TStopMark stop;
-            HandedJob taken;
-            try {
-                *leftOut = job(taken);
-            } catch (...) {
-                // Stopped on request: not a failure, and told as what it is.
-                if (!stop.Stopped())
-                    throw;
-                return "stopped after " + StoppedAmount(JobProgressText(CurrentJobProgress()));
-            }
-            *handed = taken;
-            return std::string();
-        },
-        [this, handed, generation, leftOut](const std::string& stopped) {
-            FStopNote = stopped;
-            ShowStatus();
-            if (handed->Id > 0)
-                FFollowed = FollowedJob{*handed, generation, false};
-            // A plot cut only in part is told how much was left out.
-            if (!leftOut->empty())
-                ShowErrorReport(*leftOut);
-        },
-        // A failed job is the user's own action: reported at once, every time.
-        [](const std::string& message, bool, TWindowCalls::Clock::time_point) { ShowErrorReport(message); });
-    ShowStatus();
-}
-
-void TFrmPrincipal::StartPrint(const std::string& plotFile, const std::vector<int>& pens)
-{
-    std::shared_ptr<TPLT> plot = IPLT;
-    const int position = PositionIndex();
-    // A plot file is read on the worker too: a large file or a slow disk
-    // must not hold the window. Nothing is printed when the read fails.
-    StartJob([plot, position, plotFile, pens](HandedJob& handed) {
-        std::vector<std::string> notices;
-        const PrintRequest request = ActiveDeviceRequest(position);
-        // Read for the job's sheet, which the file may scale to.
-        if (!plotFile.empty())
-            notices = ReadPlotFile(*plot, plotFile, pens, SheetOf(request.Target.Settings));
-        const PrintResult result = PrintPlot(*plot, request);
-        handed = result.Job;
-        notices.push_back(LeftOutNotice(result.Share));
-        // One report, each notice a sentence of its own.
-        std::string text;
-        for (const std::string& notice : notices) {
-            if (notice.empty())
-                continue;
-            if (!text.empty())
-                text = ErrorReportText(text) + "\n";
-            text += notice;
-        }
-        return text;
-    });
-}
-
-void TFrmPrincipal::StartPattern(const CalibrationCut& cut)
-{
-    if (FCalls.Busy(TWindowCalls::Job))
-        throw EPrinter("Printing in progress");
-    const int position = PositionIndex();
-    StartJob([cut, position](HandedJob& handed) {
-        const PrintResult result = PrintPattern(cut, ActiveDeviceRequest(position));
-        handed = result.Job;
-        return LeftOutNotice(result.Share);
-    });
+    FSession->Cut(lines);
 }
 
 void TFrmPrincipal::CalibrateClick()
 {
     DeviceIdentity identity;
     DeviceSettings settings;
-    if (!Printer().KnownPrinter(identity, settings) || identity.Device.empty())
-        throw EPrinter("Choose a device in Print Setup first");
-    ShowCalibrate(FWindow, identity, settings, [this](const CalibrationCut& cut) { StartPattern(cut); });
+    FSession->CalibrationDevice(identity, settings);
+    ShowCalibrate(FWindow, identity, settings, [this](const CalibrationCut& cut) { FSession->CutPattern(cut); });
 }
 
 void TFrmPrincipal::Button1Click()
 {
-    if (!IPLT)
-        return;
-    const std::optional<TPlotFileChoice> choice = ShowOpenPlotDialog(FWindow, FPensText);
-    if (!choice || !IPLT)
-        return;
-    FPensText = choice->PensText;
-    const auto pens = PensFromText(FPensText);
-    if (!pens)
-        throw EConvertError(Format("\"%1\" is not a list of pens; use pen numbers such as 2 or 1,3, or leave it empty "
-                                   "for every pen",
-                                   Quoted(FPensText)));
-    if (FCalls.Busy(TWindowCalls::Job))
-        throw EPrinter("Printing in progress");
-    StartPrint(choice->FileName, *pens);
+    if (!FSession->Store())
+        return; // the window is closing
+    if (const std::optional<TPlotFileChoice> choice = ShowOpenPlotDialog(FWindow, FSession->PensText()))
+        FSession->OpenPlot(choice->FileName, choice->PensText);
 }
 
 void TFrmPrincipal::TimerEstadoTimer()
 {
-    // The tick never waits: it asks, and the answer is shown when it comes.
-    // While an answer is outstanding the tick asks nothing more. A job of
-    // ours handed to a queue is asked about in the same call.
-    const int generation = FDeviceGeneration;
-    const std::optional<HandedJob> followed =
-        FFollowed ? std::optional<HandedJob>(FFollowed->Job) : std::optional<HandedJob>();
-    auto outcome = std::make_shared<std::optional<TJobOutcome>>();
-    FCalls.Start(
-        TWindowCalls::Status,
-        [followed, outcome] {
-            std::string status = GetQueueStatus();
-            if (followed) {
-                try {
-                    *outcome = FollowJob(*followed);
-                } catch (const Exception&) {
-                    // Asked again next tick; the status has its own reports.
-                }
-            }
-            return status;
-        },
-        [this, generation, followed, outcome](const std::string& status) {
-            if (generation != FDeviceGeneration)
-                return;
-            FServerStatus = JobFollowed(status, followed, *outcome);
-            ShowStatus();
-            FStatusReports.Succeeded();
-        },
-        [this, generation](const std::string& message, bool definite, TWindowCalls::Clock::time_point began) {
-            if (generation == FDeviceGeneration)
-                FStatusReports.Failed(message, definite, began);
-        });
-    if (!FNameKnown)
-        AskDeviceName();
-    // The job's progress needs no server: shown on every tick.
-    ShowStatus();
-}
-
-void TFrmPrincipal::ShowStatus()
-{
-    const JobProgress progress = CurrentJobProgress();
-    const HWND stop = Control(IdBtnStop);
-    if (!progress.Sending && GetFocus() == stop)
-        SetFocus(Control(IdBtnCut));
-    ShowWindow(stop, progress.Sending ? SW_SHOWNA : SW_HIDE);
-    if (progress.Sending) {
-        SetCaption(IdLStatus, "Print: " + JobProgressText(progress));
-        return;
-    }
-    if (FServerStatus.empty())
-        return; // the server has not answered yet
-    SetCaption(IdLStatus, FStopNote.empty() ? FServerStatus : FServerStatus + " (job " + FStopNote + ")");
+    FSession->Tick();
 }
 
 void TFrmPrincipal::BtnStopClick()
 {
-    StopJobs();
-}
-
-std::string TFrmPrincipal::JobFollowed(const std::string& status, const std::optional<HandedJob>& asked,
-                                       const std::optional<TJobOutcome>& outcome)
-{
-    if (!outcome || !asked || !FFollowed || FFollowed->Job.Id != asked->Id || FFollowed->Job.Device != asked->Device)
-        return status;
-    const bool sameDevice = FFollowed->DeviceGeneration == FDeviceGeneration;
-    switch (outcome->State) {
-    case TJobOutcome::Completed: FFollowed.reset(); return status;
-    case TJobOutcome::Failed: {
-        // Reported once; settled before the box, whose loop runs more ticks.
-        const bool report = !FFollowed->Reported;
-        FFollowed.reset();
-        if (report)
-            ShowErrorReport(outcome->Message);
-        return status;
-    }
-    case TJobOutcome::Stuck:
-        if (!FFollowed->Reported) {
-            FFollowed->Reported = true;
-            ShowErrorReport(outcome->Message);
-        }
-        break;
-    case TJobOutcome::OnItsWay: break;
-    }
-    // The reason stands beside the queue's state, for the queue it is about.
-    if (!sameDevice || outcome->Reason.empty())
-        return status;
-    return status + " (" + outcome->Reason + ")";
+    FSession->Stop();
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "common/Exceptions.h"
+#include "output/RepeatedFailureReporter.h"
 #include "ui/ErrorReport.h"
 
 #include <QMessageBox>
@@ -25,6 +26,16 @@ private:
     QStringList FTitles;
     QStringList FTexts;
 };
+
+namespace {
+// The window's reporter, as it reports: through the standard error report.
+TRepeatedFailureReporter BoxReporter(std::chrono::milliseconds patience = std::chrono::milliseconds(1000))
+{
+    return TRepeatedFailureReporter(
+        [](const std::string& message) { ShowErrorReport(QString::fromStdString(message)); },
+        [] { return ErrorReportShowing(); }, patience);
+}
+} // namespace
 
 void TestErrorReport::init()
 {
@@ -123,7 +134,7 @@ void TestErrorReport::repeatedFailures()
 {
     QFETCH(QString, ticks);
     QFETCH(QString, reported);
-    TRepeatedFailureReporter reporter;
+    TRepeatedFailureReporter reporter = BoxReporter();
     for (QChar tick : ticks)
         reporter.Run([tick] {
             if (tick != QLatin1Char('.'))
@@ -140,35 +151,35 @@ void TestErrorReport::repeatedFailures()
 void TestErrorReport::passingFailuresWaitTheirPatience()
 {
     using namespace std::chrono;
-    TRepeatedFailureReporter reporter(milliseconds(1000));
+    TRepeatedFailureReporter reporter = BoxReporter(milliseconds(1000));
     const auto now = TRepeatedFailureReporter::Clock::now();
-    reporter.Failed(QStringLiteral("late"), false, now - milliseconds(300));
-    reporter.Failed(QStringLiteral("late"), false, now);
+    reporter.Failed("late", false, now - milliseconds(300));
+    reporter.Failed("late", false, now);
     QCOMPARE(FTexts, QStringList());
     reporter.Succeeded();
     // A new episode starts its own clock: an old failure no longer counts.
-    reporter.Failed(QStringLiteral("late"), false, now);
+    reporter.Failed("late", false, now);
     QCOMPARE(FTexts, QStringList());
     // The call that failed began long enough ago: reported, once.
     reporter.Succeeded();
-    reporter.Failed(QStringLiteral("late"), false, now - milliseconds(1500));
-    reporter.Failed(QStringLiteral("late"), false, now);
+    reporter.Failed("late", false, now - milliseconds(1500));
+    reporter.Failed("late", false, now);
     QCOMPARE(FTexts, QStringList{QStringLiteral("late.")});
     // Every tick fails quickly, but failing has lasted the patience since the
     // first: reported.
     reporter.Succeeded();
-    reporter.Failed(QStringLiteral("again"), false, TRepeatedFailureReporter::Clock::now() - milliseconds(600));
+    reporter.Failed("again", false, TRepeatedFailureReporter::Clock::now() - milliseconds(600));
     QTest::qSleep(500);
-    reporter.Failed(QStringLiteral("again"), false, TRepeatedFailureReporter::Clock::now());
+    reporter.Failed("again", false, TRepeatedFailureReporter::Clock::now());
     QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("again.")}));
     reporter.Succeeded();
-    reporter.Failed(QStringLiteral("answered"), true, now);
+    reporter.Failed("answered", true, now);
     QCOMPARE(FTexts, (QStringList{QStringLiteral("late."), QStringLiteral("again."), QStringLiteral("answered.")}));
 }
 
 void TestErrorReport::noSecondReportWhileOneIsOpen()
 {
-    TRepeatedFailureReporter ticks;
+    TRepeatedFailureReporter ticks = BoxReporter();
     int nested = 0;
     // The first box stays open while more ticks arrive, as a modal box's own
     // message loop lets them.

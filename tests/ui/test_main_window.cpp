@@ -101,7 +101,7 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::WaitForJobHandedOver()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!FForm->SpoolerCalls().Busy(TSpoolerCalls::Job), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FForm->Session().JobRunning(), 20000);
 }
 
 // The n-th job of this test, read back as strokes; empty when it never came.

@@ -1,8 +1,8 @@
+#include "output/WindowCalls.h"
 #include "plot/SampleText.h"
 #include "tests/support/StdText.h"
 #include "ui/Pictures.h"
 #include "ui/SampleMemo.h"
-#include "ui/SpoolerCalls.h"
 
 #include <QtTest>
 
@@ -62,29 +62,35 @@ void TestWindowParts::picturesLoad()
 }
 
 // A second status tick while the first still waits on the server runs
-// nothing; another kind of call runs beside it.
+// nothing; another kind of call runs beside it. The answers come back on
+// this thread through Qt's queue, as the window hands them over.
 void TestWindowParts::spoolerCallsOfOneKindNeverOverlap()
 {
-    TSpoolerCalls calls;
+    TWindowCalls calls([this](std::function<void()> answer) {
+        QMetaObject::invokeMethod(this, std::move(answer), Qt::QueuedConnection);
+    });
     std::atomic<bool> release{false};
     int done = 0;
-    const auto count = [&](const QString&) { ++done; };
-    const auto failed = [](const QString&, bool, TSpoolerCalls::Clock::time_point) {};
+    const auto count = [&](const std::string&) {
+        QCOMPARE(QThread::currentThread(), thread());
+        ++done;
+    };
+    const auto failed = [](const std::string&, bool, TWindowCalls::Clock::time_point) {};
     QVERIFY(calls.Start(
-        TSpoolerCalls::Status,
+        TWindowCalls::Status,
         [&] {
             while (!release)
                 QThread::msleep(1);
-            return QString();
+            return std::string();
         },
         count, failed));
     QVERIFY(!calls.Start(
-        TSpoolerCalls::Status, [] { return QString(); }, count, failed));
+        TWindowCalls::Status, [] { return std::string(); }, count, failed));
     QVERIFY(calls.Start(
-        TSpoolerCalls::Name, [] { return QString(); }, count, failed));
+        TWindowCalls::Name, [] { return std::string(); }, count, failed));
     release = true;
     QTRY_COMPARE(done, 2);
-    QVERIFY(!calls.Busy(TSpoolerCalls::Status));
+    QVERIFY(!calls.Busy(TWindowCalls::Status));
 }
 
 QTEST_MAIN(TestWindowParts)
