@@ -40,8 +40,9 @@ std::string ToolNote(SendAs language)
     if (force.Command.empty() && speed.Command.empty())
         return Format("%1 has no command for force or speed: nothing is sent; set them on the cutter.",
                       LanguageName(language));
-    return Format("Sent at the start of every job as %1's %2 (%3 to %4) and %5 (%6 to %7); Off leaves the cutter's own.",
-                  LanguageName(language), force.Command, force.Low, force.High, speed.Command, speed.Low, speed.High);
+    return Format(
+        "Sent at the start of every job as %1's %2 (%3 to %4) and %5 (%6 to %7); Off leaves the cutter's own.",
+        LanguageName(language), force.Command, force.Low, force.High, speed.Command, speed.Low, speed.High);
 }
 
 std::string CorrectionsNote(SendAs language)
@@ -152,9 +153,8 @@ constexpr LineOption Speeds[] = {{1200, "1200"},   {2400, "2400"},   {4800, "480
 constexpr LineOption DataBits[] = {{8, "8"}, {7, "7"}, {6, "6"}, {5, "5"}};
 constexpr LineOption Parities[] = {{'N', "None"}, {'E', "Even"}, {'O', "Odd"}};
 constexpr LineOption StopBits[] = {{1, "1"}, {2, "2"}};
-constexpr LineOption Flows[] = {{int(FlowControl::None), "None"},
-                                {int(FlowControl::XonXoff), "XON/XOFF"},
-                                {int(FlowControl::RtsCts), "RTS/CTS"}};
+constexpr LineOption Flows[] = {
+    {int(FlowControl::None), "None"}, {int(FlowControl::XonXoff), "XON/XOFF"}, {int(FlowControl::RtsCts), "RTS/CTS"}};
 
 int LineValue(LineField field, const PortSettings& line)
 {
@@ -224,8 +224,7 @@ CutterFieldsReading ReadCutterFields(const DeviceSettings& before, const CutterF
         const std::optional<double> value = FieldNumber(text, limits);
         if (!value) {
             reading.Wrong = field;
-            reading.Message =
-                Format("%1: enter a number from %2 to %3.", FieldName(field), limits.Low, limits.High);
+            reading.Message = Format("%1: enter a number from %2 to %3.", FieldName(field), limits.Low, limits.High);
             return false;
         }
         into = *value;
@@ -234,7 +233,8 @@ CutterFieldsReading ReadCutterFields(const DeviceSettings& before, const CutterF
     CutterCorrections& c = s.Corrections;
     if (f.Language != SendAs::Driver) {
         double width = 0, length = 0;
-        if (!read(CutterField::SheetWidth, f.SheetWidth, width) || !read(CutterField::SheetLength, f.SheetLength, length))
+        if (!read(CutterField::SheetWidth, f.SheetWidth, width)
+            || !read(CutterField::SheetLength, f.SheetLength, length))
             return reading;
         const DeviceSettings sheet = CustomCutterSheet(width, length);
         if (!SameSheetSize(before, sheet))

@@ -36,7 +36,8 @@ TEST_CASE("each language and kind of device offers its own controls")
         bool Offered;
         CutterControls Controls;
     };
-    const CutterControls driver{}, camm{true, true, true, false, false, false}, tools{true, true, true, true, true, false};
+    const CutterControls driver{}, camm{true, true, true, false, false, false},
+        tools{true, true, true, true, true, false};
     CutterControls lineCamm = camm, lineTools = tools;
     lineCamm.SerialLine = lineTools.SerialLine = true;
     for (const Row& row : {
@@ -112,8 +113,8 @@ TEST_CASE("the fields' limits and the notes follow the language")
                   "Sent at the start of every job as GP-GL's FX (1 to 31) and ! (1 to 10); Off leaves the cutter's "
                   "own.",
                   true},
-             Note{SendAs::CAMMGL,
-                  "CAMM-GL has no command for force or speed: nothing is sent; set them on the cutter.", true},
+             Note{SendAs::CAMMGL, "CAMM-GL has no command for force or speed: nothing is sent; set them on the cutter.",
+                  true},
          }) {
         CHECK(ToolNote(row.Language) == row.Tools);
         CHECK(CorrectionsNote(row.Language).starts_with(row.Corrections ? "0 is off" : "Through the printer driver"));
@@ -156,11 +157,12 @@ TEST_CASE("a change of language takes its sheet")
         DeviceSettings s = row.Before;
         s.Rotate90 = true;
         int asked = 0;
-        ChangeLanguage(s, row.To, row.WithPapers ? std::function<DriverPapers()>([&] {
-            ++asked;
-            return papers;
-        })
-                                                 : std::function<DriverPapers()>());
+        ChangeLanguage(s, row.To,
+                       row.WithPapers ? std::function<DriverPapers()>([&] {
+                           ++asked;
+                           return papers;
+                       })
+                                      : std::function<DriverPapers()>());
         CHECK(s.Language == row.To);
         CHECK(s.PaperName == row.Paper);
         CHECK(s.PaperWidthMm == row.Width);
@@ -182,19 +184,40 @@ TEST_CASE("force and speed go over to another language only on the same scale")
     for (const Row& row : {
              Row{SendAs::HPGL, SendAs::HPGL, {300, 50}, {300, 50}, ""},
              // Grams both: the force stays; cm/s are not DMPL's levels.
-             Row{SendAs::HPGL, SendAs::DMPL, {80, 30}, {80, 0}, "DMPL counts the speed in other units than HPGL: it is left out"},
-             Row{SendAs::DMPL, SendAs::HPGL, {400, 99}, {400, 0}, "HPGL counts the speed in other units than DMPL: it is left out"},
+             Row{SendAs::HPGL,
+                 SendAs::DMPL,
+                 {80, 30},
+                 {80, 0},
+                 "DMPL counts the speed in other units than HPGL: it is left out"},
+             Row{SendAs::DMPL,
+                 SendAs::HPGL,
+                 {400, 99},
+                 {400, 0},
+                 "HPGL counts the speed in other units than DMPL: it is left out"},
              // In range in the other language, still another scale.
-             Row{SendAs::GPGL, SendAs::HPGL, {20, 5}, {0, 0},
+             Row{SendAs::GPGL,
+                 SendAs::HPGL,
+                 {20, 5},
+                 {0, 0},
                  "HPGL counts the force and the speed in other units than GP-GL: they are left out"},
-             Row{SendAs::HPGL, SendAs::GPGL, {300, 0}, {0, 0},
+             Row{SendAs::HPGL,
+                 SendAs::GPGL,
+                 {300, 0},
+                 {0, 0},
                  "GP-GL counts the force in other units than HPGL: it is left out"},
-             Row{SendAs::DMPL, SendAs::GPGL, {0, 5}, {0, 0},
+             Row{SendAs::DMPL,
+                 SendAs::GPGL,
+                 {0, 5},
+                 {0, 0},
                  "GP-GL counts the speed in other units than DMPL: it is left out"},
              // No command: nothing is sent, which the job's own notice tells.
              Row{SendAs::HPGL, SendAs::CAMMGL, {80, 30}, {0, 0}, ""},
              Row{SendAs::GPGL, SendAs::Driver, {10, 5}, {0, 0}, ""},
-             Row{SendAs::CAMMGL, SendAs::HPGL, {80, 0}, {0, 0}, "HPGL counts the force in other units than CAMM-GL: it is left out"},
+             Row{SendAs::CAMMGL,
+                 SendAs::HPGL,
+                 {80, 0},
+                 {0, 0},
+                 "HPGL counts the force in other units than CAMM-GL: it is left out"},
              Row{SendAs::HPGL, SendAs::DMPL, {0, 0}, {0, 0}, ""},
          }) {
         CAPTURE(LanguageName(row.From));
@@ -352,9 +375,9 @@ TEST_CASE("Cutter Settings' fields are read whole and within their limits")
 
 TEST_CASE("a custom sheet is sized to the hundredth of a mm")
 {
-    for (const auto& [w, l, name] : {std::tuple(600.0, 1000.0, "Custom.600x1000mm"),
-                                     std::tuple(600.554, 12500.5, "Custom.600.55x12500.5mm"),
-                                     std::tuple(210.0, 297.0, "Custom.210x297mm")}) {
+    for (const auto& [w, l, name] :
+         {std::tuple(600.0, 1000.0, "Custom.600x1000mm"), std::tuple(600.554, 12500.5, "Custom.600.55x12500.5mm"),
+          std::tuple(210.0, 297.0, "Custom.210x297mm")}) {
         const DeviceSettings s = CustomCutterSheet(w, l);
         CHECK(s.PaperName == name);
         CHECK(s.PaperWidthMm == std::round(w * 100) / 100);
