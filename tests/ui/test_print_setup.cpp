@@ -419,6 +419,12 @@ void TestPrintSetup::customSheetIsRemembered()
     QVERIFY(FDialog->Settings() == expected);
     QCOMPARE(Find<QComboBox>("PaperList")->currentText(), QStringLiteral("Custom (roll)"));
     QCOMPARE(Find<QDoubleSpinBox>("CustomLength")->value(), 12500.5);
+
+    // A roll sized to the hundredth (--sheet 600.55x1000) stays as it is, not
+    // as a field of fewer decimals would round it.
+    const DeviceSettings fine = Settings("Custom.600.55x1000mm", 600.55, 1000, 0, SendAs::HPGL);
+    Open(QStringLiteral("Raw"), fine);
+    QVERIFY(FDialog->Settings() == fine);
 }
 
 void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
