@@ -127,11 +127,11 @@ TEST_CASE("a change of language takes its sheet")
     const DeviceSettings letter = Paper("Letter", 215.9, 279.4, 6, SendAs::Driver);
     const DriverPapers papers{{a4, letter}, a4};
     struct Row {
-        const char* Name;
+        std::string Name;
         DeviceSettings Before;
         SendAs To;
         bool WithPapers;
-        const char* Paper;
+        std::string Paper;
         double Width;
         double Margin;
     };
@@ -268,7 +268,7 @@ TEST_CASE("the serial line's lists keep a value they do not offer")
 TEST_CASE("Cutter Settings' fields are read whole and within their limits")
 {
     struct Number {
-        const char* Text;
+        std::string Text;
         FieldLimits Limits;
         std::optional<double> Value;
     };
@@ -303,7 +303,7 @@ TEST_CASE("Cutter Settings' fields are read whole and within their limits")
         return f;
     };
     struct Row {
-        const char* Name;
+        std::string Name;
         SendAs Language;
         std::string CutterFields::*Field;
         const char* Text;

@@ -390,6 +390,15 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     sendAsList->setCurrentIndex(int(SendAs::Driver));
     QCOMPARE(FDialog->Settings().PaperName, wasA4 ? QStringLiteral("Letter") : QStringLiteral("A4"));
     QVERIFY(FDialog->Settings().MarginLeftMm > 0);
+    if (sendAs >= 0 || !wasA4)
+        return;
+    // A driver's paper that is neither cutter sheet (A3, in use): a cutter
+    // language takes the whole of an A4.
+    Open(device, Settings("A3", 297, 420, 5, SendAs::Driver));
+    sendAsList->setCurrentIndex(int(SendAs::HPGL));
+    QCOMPARE(FDialog->Settings().PaperName, QStringLiteral("A4"));
+    QCOMPARE(FDialog->Settings().PaperWidthMm, 210.0);
+    QCOMPARE(FDialog->Settings().MarginLeftMm, 0.0);
 }
 
 void TestPrintSetup::customSheetIsRemembered()
