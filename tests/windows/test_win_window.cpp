@@ -212,8 +212,19 @@ TEST_CASE("Cutter Settings offers each language's controls and takes its sheet a
         if (row.Speed)
             SetDlgItemTextW(dialog, winui::IdToolSpeed, Wide(row.Speed).c_str());
     }
+    // OK closes it; a field it refuses is said in a message box, which is
+    // closed, and the dialog with it, so that a fault fails rather than waits.
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    std::string refused;
+    for (int waited = 0; waited < 10000 && IsWindow(dialog); waited += 50, Sleep(50))
+        if (const HWND box = FindWindowW(nullptr, L"Vellico Output Test"); box && IsWindowVisible(box)) {
+            refused = ControlText(box, 0xFFFF);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            Sleep(200);
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
     shown.join();
+    CHECK(refused.empty());
     CHECK(confirmed);
     CHECK(settings.Language == SendAs::GPGL);
     CHECK(settings.PaperName == "A4");
