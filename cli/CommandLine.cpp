@@ -726,9 +726,13 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     if (std::string leftOut = LeftOutCorrectionsNotice(r.Cut ? settings.Language : keptLanguage, keptCorrections);
         !leftOut.empty())
         unsent.push_back(std::move(leftOut));
-    if (std::string otherUnits = OtherUnitsNotice(keptLanguage, settings.Language, keptTools);
-        r.Cut && !otherUnits.empty())
-        unsent.push_back(std::move(otherUnits));
+    // A kept force or speed on another scale than the cut's language: the
+    // cut is refused, as one out of its range is, before anything is sent.
+    if (const std::string reason = OtherUnitsReason(keptLanguage, settings.Language, keptTools);
+        r.Cut && !reason.empty())
+        throw EConvertError(Format("The cut cannot take the force and the speed kept for \"%1\": %2; give them for "
+                                   "it with --force and --speed (0 leaves the cutter's own)",
+                                   Quoted(identity.Device), reason));
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;

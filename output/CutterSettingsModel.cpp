@@ -113,7 +113,7 @@ ToolSetting ToolsInLanguage(SendAs from, SendAs to, const ToolSetting& tool)
             ValueInLanguage(tool.Speed, SpeedRange(from), SpeedRange(to))};
 }
 
-std::string OtherUnitsNotice(SendAs from, SendAs to, const ToolSetting& tool)
+std::string OtherUnitsReason(SendAs from, SendAs to, const ToolSetting& tool)
 {
     const ToolSetting taken = ToolsInLanguage(from, to, tool);
     std::vector<std::string> left;
@@ -123,8 +123,7 @@ std::string OtherUnitsNotice(SendAs from, SendAs to, const ToolSetting& tool)
         left.emplace_back("the speed");
     if (left.empty())
         return {};
-    return Format("%1 counts %2 in other units than %3: %4 left out", LanguageName(to), Join(left, " and "),
-                  LanguageName(from), left.size() > 1 ? "they are" : "it is");
+    return Format("%1 counts %2 in other units than %3", LanguageName(to), Join(left, " and "), LanguageName(from));
 }
 
 void ChangeLanguage(DeviceSettings& s, SendAs to, const std::function<DriverPapers()>& driverPapers)

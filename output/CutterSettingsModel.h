@@ -66,10 +66,10 @@ DeviceSettings CustomCutterSheet(double widthMm, double lengthMm);
 // grams), else 0, the cutter's own: a number on another scale would cut
 // with another force, and a language without the command sends nothing.
 ToolSetting ToolsInLanguage(SendAs from, SendAs to, const ToolSetting& tool);
-// For the user, when a language that has the commands drops a value set
-// for another: "GP-GL counts the force in other units than HPGL: it is left
-// out"; empty otherwise.
-std::string OtherUnitsNotice(SendAs from, SendAs to, const ToolSetting& tool);
+// Why a language that has the commands drops a value set for another, for
+// the user: "GP-GL counts the force in other units than HPGL"; empty when it
+// drops none.
+std::string OtherUnitsReason(SendAs from, SendAs to, const ToolSetting& tool);
 
 // A device's own papers and its default one, for jobs through its driver.
 struct DriverPapers {

@@ -184,46 +184,26 @@ TEST_CASE("force and speed go over to another language only on the same scale")
     for (const Row& row : {
              Row{SendAs::HPGL, SendAs::HPGL, {300, 50}, {300, 50}, ""},
              // Grams both: the force stays; cm/s are not DMPL's levels.
-             Row{SendAs::HPGL,
-                 SendAs::DMPL,
-                 {80, 30},
-                 {80, 0},
-                 "DMPL counts the speed in other units than HPGL: it is left out"},
-             Row{SendAs::DMPL,
-                 SendAs::HPGL,
-                 {400, 99},
-                 {400, 0},
-                 "HPGL counts the speed in other units than DMPL: it is left out"},
+             Row{SendAs::HPGL, SendAs::DMPL, {80, 30}, {80, 0}, "DMPL counts the speed in other units than HPGL"},
+             Row{SendAs::DMPL, SendAs::HPGL, {400, 99}, {400, 0}, "HPGL counts the speed in other units than DMPL"},
              // In range in the other language, still another scale.
              Row{SendAs::GPGL,
                  SendAs::HPGL,
                  {20, 5},
                  {0, 0},
-                 "HPGL counts the force and the speed in other units than GP-GL: they are left out"},
-             Row{SendAs::HPGL,
-                 SendAs::GPGL,
-                 {300, 0},
-                 {0, 0},
-                 "GP-GL counts the force in other units than HPGL: it is left out"},
-             Row{SendAs::DMPL,
-                 SendAs::GPGL,
-                 {0, 5},
-                 {0, 0},
-                 "GP-GL counts the speed in other units than DMPL: it is left out"},
+                 "HPGL counts the force and the speed in other units than GP-GL"},
+             Row{SendAs::HPGL, SendAs::GPGL, {300, 0}, {0, 0}, "GP-GL counts the force in other units than HPGL"},
+             Row{SendAs::DMPL, SendAs::GPGL, {0, 5}, {0, 0}, "GP-GL counts the speed in other units than DMPL"},
              // No command: nothing is sent, which the job's own notice tells.
              Row{SendAs::HPGL, SendAs::CAMMGL, {80, 30}, {0, 0}, ""},
              Row{SendAs::GPGL, SendAs::Driver, {10, 5}, {0, 0}, ""},
-             Row{SendAs::CAMMGL,
-                 SendAs::HPGL,
-                 {80, 0},
-                 {0, 0},
-                 "HPGL counts the force in other units than CAMM-GL: it is left out"},
+             Row{SendAs::CAMMGL, SendAs::HPGL, {80, 0}, {0, 0}, "HPGL counts the force in other units than CAMM-GL"},
              Row{SendAs::HPGL, SendAs::DMPL, {0, 0}, {0, 0}, ""},
          }) {
         CAPTURE(LanguageName(row.From));
         CAPTURE(LanguageName(row.To));
         CHECK(ToolsInLanguage(row.From, row.To, row.Before) == row.After);
-        CHECK(OtherUnitsNotice(row.From, row.To, row.Before) == row.Notice);
+        CHECK(OtherUnitsReason(row.From, row.To, row.Before) == row.Notice);
         // The dialogs' language change takes the same values, and whatever
         // the values, none is left out of the new language's range.
         DeviceSettings s = Paper("A4", 210, 297, 0, row.From);
