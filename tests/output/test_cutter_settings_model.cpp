@@ -87,12 +87,6 @@ TEST_CASE("the fields' limits and the notes follow the language")
              Row{CutterField::Speed, SendAs::GPGL, {0, 10, 0}},
              Row{CutterField::Force, SendAs::CAMMGL, {0, 0, 0}},
              Row{CutterField::Speed, SendAs::Driver, {0, 0, 0}},
-             Row{CutterField::SheetWidth, SendAs::HPGL, {10, 5000, 2}},
-             Row{CutterField::SheetLength, SendAs::HPGL, {10, 50000, 2}},
-             Row{CutterField::ScaleY, SendAs::Driver, {25, 400, 2}},
-             Row{CutterField::BladeOffset, SendAs::HPGL, {0, 1.5, 2}},
-             Row{CutterField::Overcut, SendAs::HPGL, {0, 5, 2}},
-             Row{CutterField::WeedBox, SendAs::HPGL, {0, 50, 1}},
          }) {
         CAPTURE(FieldName(row.Field));
         CAPTURE(LanguageName(row.Language));
@@ -105,14 +99,6 @@ TEST_CASE("the fields' limits and the notes follow the language")
     };
     for (const Note& row : {
              Note{SendAs::Driver, "Force and speed are the driver's.", false},
-             Note{SendAs::HPGL,
-                  "Sent at the start of every job as HPGL's FS (1 to 400) and VS (1 to 96); Off leaves the cutter's "
-                  "own.",
-                  true},
-             Note{SendAs::GPGL,
-                  "Sent at the start of every job as GP-GL's FX (1 to 31) and ! (1 to 10); Off leaves the cutter's "
-                  "own.",
-                  true},
              Note{SendAs::CAMMGL, "CAMM-GL has no command for force or speed: nothing is sent; set them on the cutter.",
                   true},
          }) {
