@@ -9,6 +9,7 @@
 #include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
+#include "output/CutterSettingsModel.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
@@ -68,11 +69,6 @@ bool EndsWithWord(std::string_view text, std::string_view ending)
 // a script that nobody watches on the same day.
 constexpr int DefaultWaitLimitSeconds = 3600;
 
-// The Print Setup dialog's custom roll limits.
-constexpr double MinSheetMm = 10;
-constexpr double MaxSheetWidthMm = 5000;
-constexpr double MaxSheetLengthMm = 50000;
-
 SendAs ParseSendAs(const std::string& word)
 {
     if (const std::optional<SendAs> language = SendAsFromWord(word))
@@ -115,20 +111,21 @@ DeviceSettings ParseSheet(const std::string& text)
         return A4CutterSheet();
     if (SameWord(text, "Letter"))
         return LetterCutterSheet();
+    const FieldLimits width = LimitsOf(CutterField::SheetWidth), length = LimitsOf(CutterField::SheetLength);
     std::string_view size = text;
     if (size.ends_with("mm"))
         size.remove_suffix(2);
     if (const std::size_t x = size.find_first_of("xX"); x != std::string_view::npos) {
-        const std::optional<double> width = PlainNumber(size.substr(0, x)), length = PlainNumber(size.substr(x + 1));
-        if (width && length) {
-            // Hundredths of a millimetre, as every other size in the program.
-            const double w = std::round(*width * 100) / 100, l = std::round(*length * 100) / 100;
-            if (w >= MinSheetMm && w <= MaxSheetWidthMm && l >= MinSheetMm && l <= MaxSheetLengthMm)
-                return CutterSheet(Format("Custom.%1x%2mm", w, l), w, l);
+        const std::optional<double> w = PlainNumber(size.substr(0, x)), l = PlainNumber(size.substr(x + 1));
+        if (w && l) {
+            const DeviceSettings sheet = CustomCutterSheet(*w, *l);
+            if (sheet.PaperWidthMm >= width.Low && sheet.PaperWidthMm <= width.High && sheet.PaperHeightMm >= length.Low
+                && sheet.PaperHeightMm <= length.High)
+                return sheet;
         }
     }
-    throw EUsage(Format("\"%1\" is not a sheet; use A4, Letter or WIDTHxLENGTH in mm (width %2 to %3, length %2 to %4)",
-                        Quoted(text), MinSheetMm, MaxSheetWidthMm, MaxSheetLengthMm));
+    throw EUsage(Format("\"%1\" is not a sheet; use A4, Letter or WIDTHxLENGTH in mm (width %2 to %3, length %4 to %5)",
+                        Quoted(text), width.Low, width.High, length.Low, length.High));
 }
 
 // One number, with its unit or without.
@@ -568,32 +565,29 @@ DeviceSettings DriverPaper(const std::string& device, const DeviceSettings& shee
                           device, sheet.PaperWidthMm, sheet.PaperHeightMm));
 }
 
-// Language and sheet as asked, the way Print Setup changes them: a cutter
-// draws on the whole sheet, a driver on the device's own paper.
+// Language and sheet as asked, the way Print Setup changes them (the sheet
+// and the force and speed the language takes); a sheet asked for is taken
+// instead, for a driver as one of the device's own papers.
 void ApplyChoices(const std::string& device, DeviceSettings& s, const Request& r)
 {
-    if (IsPortDevice(device)) {
-        if (r.Language == SendAs::Driver)
+    const DeviceKind kind = DeviceKindOf(device);
+    if (kind != DeviceKind::Queue) {
+        if (r.Language && !OffersLanguage(kind, *r.Language))
             throw EUsage("A cutter on a port takes a cutter language: hpgl, dmpl, gpgl or camm");
         s.Line = r.Line.value_or(s.Line);
         s.Language = PortLanguage(s);
     } else if (r.Line) {
         throw EUsage("--port-settings is for a cutter on a port, such as --device /dev/ttyUSB0");
     }
-    const bool wasDriver = s.Language == SendAs::Driver;
-    s.Language = r.Language.value_or(s.Language);
-    if (s.Language != SendAs::Driver) {
-        if (r.Sheet)
-            TakeSheet(s, *r.Sheet);
-        else if (wasDriver)
-            TakeSheet(s, CutterSheetFor(s));
-    } else if (r.Sheet) {
-        TakeSheet(s, DriverPaper(device, *r.Sheet, true));
-    } else if (!wasDriver && !device.empty()) {
-        TakeSheet(s, DriverPaper(device, s, false));
-    }
-    if (r.Sheet)
+    const SendAs language = r.Language.value_or(s.Language);
+    std::function<DriverPapers()> driverPapers;
+    if (!r.Sheet && !device.empty())
+        driverPapers = [&device] { return DriverPapers{SupportedPapers(device), DefaultSettings(device)}; };
+    ChangeLanguage(s, language, driverPapers);
+    if (r.Sheet) {
+        TakeSheet(s, language == SendAs::Driver ? DriverPaper(device, *r.Sheet, true) : *r.Sheet);
         s.Landscape = false;
+    }
 }
 
 // The job's progress on one line of a terminal's standard error, a few
@@ -717,15 +711,28 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     if (asked.Save)
         toolLanguages.push_back(keptLanguage);
     settings.Corrections = ChosenCorrections(settings.Corrections, r, settings, toolLanguages);
+    // What --save keeps: a force and a speed not asked for here as they were
+    // kept, in the units of the device's own language.
+    const ToolSetting keptTools{asked.Force ? 0 : kept.Corrections.Force, asked.Speed ? 0 : kept.Corrections.Speed};
+    CutterCorrections keptCorrections = settings.Corrections;
+    keptCorrections.Force = asked.Force.value_or(keptTools.Force);
+    keptCorrections.Speed = asked.Speed.value_or(keptTools.Speed);
     // What the job (or the device's jobs, for a save) goes without: said,
     // not passed over, whether asked for here or kept.
     std::vector<std::string> unsent;
     if (otherLanguage)
         unsent.push_back(Format("Kept for \"%1\", which is set to %2: --send-as %3 is not kept",
                                 Quoted(identity.Device), LanguageName(keptLanguage), SendAsWord(settings.Language)));
-    if (std::string leftOut = LeftOutCorrectionsNotice(r.Cut ? settings.Language : keptLanguage, settings.Corrections);
+    if (std::string leftOut = LeftOutCorrectionsNotice(r.Cut ? settings.Language : keptLanguage, keptCorrections);
         !leftOut.empty())
         unsent.push_back(std::move(leftOut));
+    // A kept force or speed on another scale than the cut's language: the
+    // cut is refused, as one out of its range is, before anything is sent.
+    if (const std::string reason = OtherUnitsReason(keptLanguage, settings.Language, keptTools);
+        r.Cut && !reason.empty())
+        throw EConvertError(Format("The cut cannot take the force and the speed kept for \"%1\": %2; give them for "
+                                   "it with --force and --speed (0 leaves the cutter's own)",
+                                   Quoted(identity.Device), reason));
     // The plot before any job or setting is kept: a bad file must leave
     // nothing behind. Read for the chosen sheet, which it may scale to.
     TPLT plot;
@@ -749,7 +756,7 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
         if (identity.Device.empty())
             throw EUsage("--save keeps corrections for a device; name it with --device");
         toKeep = kept;
-        toKeep->Corrections = settings.Corrections;
+        toKeep->Corrections = keptCorrections;
     }
     notices.insert(notices.end(), unsent.begin(), unsent.end());
     if (!r.Cut) {

@@ -1,8 +1,8 @@
 #include "ui/PrintSetupDialog.h"
 
 #include "cutter/CutterLanguage.h"
-
 #include "cutter/PrintableArea.h"
+#include "output/CutterSettingsModel.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
@@ -16,7 +16,6 @@
 #include <QStandardItemModel>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <cmath>
 #include <exception>
 #include <tuple>
 
@@ -96,12 +95,23 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
                 FSettings.*field = on;
         });
     }
-    const std::pair<QDoubleSpinBox*, double CutterCorrections::*> corrections[] = {
-        {ui->ScaleX, &CutterCorrections::ScaleXPercent},      {ui->ScaleY, &CutterCorrections::ScaleYPercent},
-        {ui->BladeOffset, &CutterCorrections::BladeOffsetMm}, {ui->Overcut, &CutterCorrections::OvercutMm},
-        {ui->WeedBox, &CutterCorrections::WeedBoxMm},
+    for (const auto& [box, field] :
+         {std::pair(ui->CustomWidth, CutterField::SheetWidth), std::pair(ui->CustomLength, CutterField::SheetLength)}) {
+        const FieldLimits limits = LimitsOf(field);
+        box->setDecimals(limits.Decimals);
+        box->setRange(limits.Low, limits.High);
+    }
+    const std::tuple<QDoubleSpinBox*, CutterField, double CutterCorrections::*> corrections[] = {
+        {ui->ScaleX, CutterField::ScaleX, &CutterCorrections::ScaleXPercent},
+        {ui->ScaleY, CutterField::ScaleY, &CutterCorrections::ScaleYPercent},
+        {ui->BladeOffset, CutterField::BladeOffset, &CutterCorrections::BladeOffsetMm},
+        {ui->Overcut, CutterField::Overcut, &CutterCorrections::OvercutMm},
+        {ui->WeedBox, CutterField::WeedBox, &CutterCorrections::WeedBoxMm},
     };
-    for (const auto& [box, field] : corrections) {
+    for (const auto& [box, name, field] : corrections) {
+        const FieldLimits limits = LimitsOf(name);
+        box->setDecimals(limits.Decimals);
+        box->setRange(limits.Low, limits.High);
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, field = field](double value) {
             if (!FFilling)
                 FSettings.Corrections.*field = value;
@@ -118,28 +128,12 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
         if (!FFilling)
             FSettings.Corrections.Order = index == 1 ? CutOrderMode::Optimised : CutOrderMode::Drawn;
     });
-    for (const int baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
-        ui->SpeedList->addItem(QString::number(baud), baud);
-    for (const int bits : {8, 7, 6, 5})
-        ui->BitsList->addItem(QString::number(bits), bits);
-    ui->ParityList->addItem(tr("None"), int('N'));
-    ui->ParityList->addItem(tr("Even"), int('E'));
-    ui->ParityList->addItem(tr("Odd"), int('O'));
-    ui->StopList->addItem(QStringLiteral("1"), 1);
-    ui->StopList->addItem(QStringLiteral("2"), 2);
-    ui->FlowList->addItem(tr("None"), int(FlowControl::None));
-    ui->FlowList->addItem(tr("XON/XOFF"), int(FlowControl::XonXoff));
-    ui->FlowList->addItem(tr("RTS/CTS"), int(FlowControl::RtsCts));
-    for (QComboBox* list : {ui->SpeedList, ui->BitsList, ui->ParityList, ui->StopList, ui->FlowList}) {
-        connect(list, &QComboBox::currentIndexChanged, this, [this] {
-            if (FFilling)
-                return;
-            PortSettings& line = FSettings.Line;
-            line.Baud = ui->SpeedList->currentData().toInt();
-            line.DataBits = ui->BitsList->currentData().toInt();
-            line.Parity = static_cast<char>(ui->ParityList->currentData().toInt());
-            line.StopBits = ui->StopList->currentData().toInt();
-            line.Flow = static_cast<FlowControl>(ui->FlowList->currentData().toInt());
+    for (const auto& [list, field] : LineLists()) {
+        for (const LineOption& option : LineOptions(field))
+            list->addItem(QString::fromUtf8(option.Caption));
+        connect(list, &QComboBox::currentIndexChanged, this, [this, field = field](int index) {
+            if (!FFilling)
+                TakeLineOption(field, index, FSettings.Line);
         });
     }
     UpdateControls();
@@ -302,27 +296,13 @@ void TPrintSetupDialog::SendAsChosen(int index)
 {
     if (FFilling || FShown.empty() || index < 0)
         return;
-    if (IsPortDevice(FShown) && index == static_cast<int>(SendAs::Driver))
+    const auto language = static_cast<SendAs>(index);
+    if (!OffersLanguage(DeviceKindOf(FShown), language))
         return;
-    const bool wasDriver = FSettings.Language == SendAs::Driver;
-    FSettings.Language = static_cast<SendAs>(index);
-    const bool driver = FSettings.Language == SendAs::Driver;
-    // Another language counts force and speed in other units (or has no
-    // command for them): what was set for the last one is not carried over.
-    CutterCorrections& c = FSettings.Corrections;
-    if (!ToolSettingProblem(FSettings.Language, {c.Force, 0}).empty() || ForceRange(FSettings.Language).Command.empty())
-        c.Force = 0;
-    if (!ToolSettingProblem(FSettings.Language, {0, c.Speed}).empty() || SpeedRange(FSettings.Language).Command.empty())
-        c.Speed = 0;
-    if (driver && !wasDriver) {
-        // Back to the device's own paper of that size, or its default one.
+    ChangeLanguage(FSettings, language, [this] {
         const TDeviceChoices& choices = FDevices.at(FShown);
-        const DeviceSettings* paper = DriverPaperOfSize(choices.Papers, FSettings);
-        TakeSheet(FSettings, paper ? *paper : choices.Defaults);
-    } else if (!driver && wasDriver) {
-        // A cutter draws on the whole sheet.
-        TakeSheet(FSettings, CutterSheetFor(FSettings));
-    }
+        return DriverPapers{choices.Papers, choices.Defaults};
+    });
     FillSheets();
     UpdateControls();
 }
@@ -342,15 +322,21 @@ void TPrintSetupDialog::CustomChanged()
 {
     if (FFilling || !CustomChosen())
         return;
-    const double width = ui->CustomWidth->value();
-    const double length = ui->CustomLength->value();
-    TakeSheet(FSettings,
-              DeviceSettings{QStringLiteral("Custom.%1x%2mm").arg(width).arg(length).toStdString(), width, length});
+    TakeSheet(FSettings, CustomCutterSheet(ui->CustomWidth->value(), ui->CustomLength->value()));
 }
 
 bool TPrintSetupDialog::CustomChosen() const
 {
     return FSettings.Language != SendAs::Driver && ui->PaperList->currentIndex() == static_cast<int>(FSheets.size());
+}
+
+std::array<std::pair<QComboBox*, LineField>, 5> TPrintSetupDialog::LineLists() const
+{
+    return {{{ui->SpeedList, LineField::Speed},
+             {ui->BitsList, LineField::DataBits},
+             {ui->ParityList, LineField::Parity},
+             {ui->StopList, LineField::StopBits},
+             {ui->FlowList, LineField::Flow}}};
 }
 
 // Sets every paper control from FSettings.
@@ -386,16 +372,12 @@ void TPrintSetupDialog::FillSheets()
         // A cutter has no unprintable border.
         FSettings.MarginLeftMm = FSettings.MarginBottomMm = FSettings.MarginRightMm = FSettings.MarginTopMm = 0;
     }
-    // A port has no driver to draw for.
     if (auto* languages = qobject_cast<QStandardItemModel*>(ui->SendAsList->model()))
-        languages->item(static_cast<int>(SendAs::Driver))->setEnabled(!IsPortDevice(FShown));
+        languages->item(static_cast<int>(SendAs::Driver))
+            ->setEnabled(OffersLanguage(DeviceKindOf(FShown), SendAs::Driver));
     ui->SendAsList->setCurrentIndex(static_cast<int>(FSettings.Language));
-    const PortSettings& line = FSettings.Line;
-    ui->SpeedList->setCurrentIndex(ui->SpeedList->findData(line.Baud));
-    ui->BitsList->setCurrentIndex(ui->BitsList->findData(line.DataBits));
-    ui->ParityList->setCurrentIndex(ui->ParityList->findData(int(line.Parity)));
-    ui->StopList->setCurrentIndex(ui->StopList->findData(line.StopBits));
-    ui->FlowList->setCurrentIndex(ui->FlowList->findData(int(line.Flow)));
+    for (const auto& [list, field] : LineLists())
+        list->setCurrentIndex(LineOptionIndex(field, FSettings.Line));
     ui->PaperList->clear();
     for (const DeviceSettings& sheet : FSheets)
         ui->PaperList->addItem(SheetText(sheet, driver));
@@ -417,11 +399,13 @@ void TPrintSetupDialog::FillSheets()
     ui->OrderList->setCurrentIndex(FSettings.Corrections.Order == CutOrderMode::Optimised ? 1 : 0);
     ui->WeedBox->setValue(FSettings.Corrections.WeedBoxMm);
     // Each language's own range; 0 ("Off") leaves the cutter's own setting.
-    const ToolRange force = ForceRange(FSettings.Language), speed = SpeedRange(FSettings.Language);
-    ui->Force->setRange(0, force.High);
-    ui->CutSpeed->setRange(0, speed.High);
-    ui->Force->setSuffix(force.Unit.empty() ? QString() : QStringLiteral(" ") + QString::fromUtf8(force.Unit));
-    ui->CutSpeed->setSuffix(speed.Unit.empty() ? QString() : QStringLiteral(" ") + QString::fromUtf8(speed.Unit));
+    for (const auto& [box, field, unit] :
+         {std::tuple(ui->Force, CutterField::Force, ForceRange(FSettings.Language).Unit),
+          std::tuple(ui->CutSpeed, CutterField::Speed, SpeedRange(FSettings.Language).Unit)}) {
+        const FieldLimits limits = LimitsOf(field, FSettings.Language);
+        box->setRange(static_cast<int>(limits.Low), static_cast<int>(limits.High));
+        box->setSuffix(unit.empty() ? QString() : QStringLiteral(" ") + QString::fromUtf8(unit));
+    }
     ui->Force->setValue(static_cast<int>(FSettings.Corrections.Force));
     ui->CutSpeed->setValue(static_cast<int>(FSettings.Corrections.Speed));
     FFilling = false;
@@ -452,43 +436,30 @@ bool TPrintSetupDialog::Ready() const
 void TPrintSetupDialog::UpdateControls()
 {
     const bool ready = Ready();
-    const bool cutter = FSettings.Language != SendAs::Driver;
+    const CutterControls offered = OfferedControls(DeviceKindOf(FShown), FSettings.Language);
     ui->PrinterList->setEnabled(!FDestinations.empty());
     ui->GrpPaper->setEnabled(ready);
-    ui->GrpAxes->setEnabled(ready && cutter);
+    ui->GrpAxes->setEnabled(ready && offered.Axes);
     ui->GrpCorrections->setEnabled(ready);
-    for (QWidget* w : {static_cast<QWidget*>(ui->BladeOffsetLabel), static_cast<QWidget*>(ui->BladeOffset),
-                       static_cast<QWidget*>(ui->OvercutLabel), static_cast<QWidget*>(ui->Overcut),
-                       static_cast<QWidget*>(ui->OrderLabel), static_cast<QWidget*>(ui->OrderList),
-                       static_cast<QWidget*>(ui->WeedBoxLabel), static_cast<QWidget*>(ui->WeedBox)})
-        w->setEnabled(cutter);
-    const ToolRange force = ForceRange(FSettings.Language), speed = SpeedRange(FSettings.Language);
-    const QString language = QString::fromUtf8(LanguageName(FSettings.Language));
-    for (const auto& [label, box, range] :
-         {std::tuple(ui->ForceLabel, static_cast<QWidget*>(ui->Force), force),
-          std::tuple(ui->CutSpeedLabel, static_cast<QWidget*>(ui->CutSpeed), speed)}) {
-        label->setEnabled(cutter && !range.Command.empty());
-        box->setEnabled(cutter && !range.Command.empty());
-    }
-    if (!cutter)
-        ui->ToolNote->setText(tr("Force and speed are the driver's."));
-    else if (force.Command.empty() && speed.Command.empty())
-        ui->ToolNote->setText(
-            tr("%1 has no command for force or speed: nothing is sent; set them on the cutter.").arg(language));
-    else
-        ui->ToolNote->setText(tr("Sent at the start of every job as %1's %2 (%3 to %4) and %5 (%6 to %7); Off "
-                                 "leaves the cutter's own.")
-                                  .arg(language, QString::fromUtf8(force.Command))
-                                  .arg(force.Low)
-                                  .arg(force.High)
-                                  .arg(QString::fromUtf8(speed.Command))
-                                  .arg(speed.Low)
-                                  .arg(speed.High));
-    ui->CorrectionsNote->setText(cutter ? tr("0 is off: a cutter that compensates the blade itself needs none here.")
-                                        : tr("Through the printer driver only the scale applies; blade offset, "
-                                             "overcut, cut order and weed box belong to the driver."));
-    // A USB printer node has no line to set.
-    ui->GrpLine->setEnabled(ready && IsPortDevice(FShown) && !FShown.starts_with("/dev/usb/"));
+    const std::pair<QWidget*, bool> controls[] = {
+        {ui->BladeOffsetLabel, offered.PathCorrections},
+        {ui->BladeOffset, offered.PathCorrections},
+        {ui->OvercutLabel, offered.PathCorrections},
+        {ui->Overcut, offered.PathCorrections},
+        {ui->OrderLabel, offered.PathCorrections},
+        {ui->OrderList, offered.PathCorrections},
+        {ui->WeedBoxLabel, offered.PathCorrections},
+        {ui->WeedBox, offered.PathCorrections},
+        {ui->ForceLabel, offered.Force},
+        {ui->Force, offered.Force},
+        {ui->CutSpeedLabel, offered.Speed},
+        {ui->CutSpeed, offered.Speed},
+    };
+    for (const auto& [control, enabled] : controls)
+        control->setEnabled(enabled);
+    ui->ToolNote->setText(QString::fromStdString(ToolNote(FSettings.Language)));
+    ui->CorrectionsNote->setText(QString::fromStdString(CorrectionsNote(FSettings.Language)));
+    ui->GrpLine->setEnabled(ready && offered.SerialLine);
     const bool custom = ready && CustomChosen();
     for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
                        static_cast<QWidget*>(ui->CustomLength)})

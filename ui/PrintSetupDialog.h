@@ -6,6 +6,7 @@
 // server may be slow or stalled, so it is asked on a worker thread and the
 // dialog fills in when the answer arrives; it never waits for it.
 
+#include "output/CutterSettingsModel.h"
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 
@@ -14,6 +15,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -74,6 +76,7 @@ private:
     void UpdateControls();
     bool Ready() const;
     bool CustomChosen() const;
+    std::array<std::pair<QComboBox*, LineField>, 5> LineLists() const;
 
     std::unique_ptr<Ui::TPrintSetupDialog> ui;
     std::vector<DestinationInfo> FDestinations;

@@ -4,6 +4,7 @@
 #include "cutter/CutterLanguage.h"
 #include "cutter/DeviceSettings.h"
 #include "cutter/PrintableArea.h"
+#include "output/CutterSettingsModel.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/WinText.h"
@@ -13,7 +14,6 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cwchar>
 
@@ -124,37 +124,27 @@ bool SameWord(const std::string& a, const std::string& b)
     return CompareStringOrdinal(Wide(a).c_str(), -1, Wide(b).c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// The cutter settings dialog: its controls and their identifiers.
-enum CutterControl : WORD {
-    IdSendAs = 200,
-    IdSheetWidth,
-    IdSheetLength,
-    IdRotate90,
-    IdMirrorX,
-    IdMirrorY,
-    IdScaleX,
-    IdScaleY,
-    IdBladeOffset,
-    IdOvercut,
-    IdForce,
-    IdToolSpeed,
-    IdSpeed,
-    IdBits,
-    IdParity,
-    IdStopBits,
-    IdFlow,
-};
-
 constexpr const wchar_t* SendAsNames[] = {L"Printer driver", L"HPGL", L"DMPL", L"GP-GL", L"CAMM-GL"};
-constexpr SendAs SendAsValues[] = {SendAs::Driver, SendAs::HPGL, SendAs::DMPL, SendAs::GPGL, SendAs::CAMMGL};
-constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr const wchar_t* ParityNames[] = {L"None", L"Even", L"Odd"};
-constexpr char ParityValues[] = {'N', 'E', 'O'};
-constexpr const wchar_t* FlowNames[] = {L"None", L"XON/XOFF", L"RTS/CTS"};
-constexpr FlowControl FlowValues[] = {FlowControl::None, FlowControl::XonXoff, FlowControl::RtsCts};
+constexpr std::pair<WORD, LineField> LineLists[] = {{IdSpeed, LineField::Speed},
+                                                    {IdBits, LineField::DataBits},
+                                                    {IdParity, LineField::Parity},
+                                                    {IdStopBits, LineField::StopBits},
+                                                    {IdFlow, LineField::Flow}};
+constexpr std::pair<CutterField, WORD> FieldControls[] = {
+    {CutterField::SheetWidth, IdSheetWidth},
+    {CutterField::SheetLength, IdSheetLength},
+    {CutterField::ScaleX, IdScaleX},
+    {CutterField::ScaleY, IdScaleY},
+    {CutterField::BladeOffset, IdBladeOffset},
+    {CutterField::Overcut, IdOvercut},
+    {CutterField::Force, IdForce},
+    {CutterField::Speed, IdToolSpeed},
+};
 
 struct TCutterState {
     std::string Device;
+    // The settings as the fields began, then as the last change of language
+    // left them.
     DeviceSettings Settings;
 };
 
@@ -165,12 +155,9 @@ std::wstring Number(double value)
     return text;
 }
 
-void Fill(HWND dialog, WORD id, std::initializer_list<std::wstring> items, int selected)
+std::string FieldText(HWND dialog, WORD id)
 {
-    const HWND list = GetDlgItem(dialog, id);
-    for (const std::wstring& item : items)
-        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+    return Utf8(ItemText(GetDlgItem(dialog, id)));
 }
 
 int Selected(HWND dialog, WORD id)
@@ -178,33 +165,86 @@ int Selected(HWND dialog, WORD id)
     return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
 }
 
-template <class T, size_t N>
-int IndexOf(const T (&values)[N], const T& value)
+SendAs SelectedLanguage(HWND dialog, const TCutterState& state)
 {
-    for (size_t i = 0; i < N; ++i)
-        if (values[i] == value)
-            return static_cast<int>(i);
-    return 0;
+    const int index = Selected(dialog, IdSendAs);
+    if (index < 0)
+        return state.Settings.Language;
+    return static_cast<SendAs>(SendDlgItemMessageW(dialog, IdSendAs, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
 }
 
-void UpdateCutterControls(HWND dialog)
+void ShowSheet(HWND dialog, const DeviceSettings& s)
 {
-    const SendAs language = SendAsValues[std::max(0, Selected(dialog, IdSendAs))];
-    const bool cutterLanguage = language != SendAs::Driver;
-    for (WORD id : {IdSheetWidth, IdSheetLength, IdRotate90, IdMirrorX, IdMirrorY, IdBladeOffset, IdOvercut})
-        EnableWindow(GetDlgItem(dialog, id), cutterLanguage);
-    // Only where the language has a command for it (CAMM-GL has neither).
-    EnableWindow(GetDlgItem(dialog, IdForce), !ForceRange(language).Command.empty());
-    EnableWindow(GetDlgItem(dialog, IdToolSpeed), !SpeedRange(language).Command.empty());
-}
-
-void FillCutterDialog(HWND dialog, const TCutterState& state)
-{
-    const DeviceSettings& s = state.Settings;
-    Fill(dialog, IdSendAs, {SendAsNames[0], SendAsNames[1], SendAsNames[2], SendAsNames[3], SendAsNames[4]},
-         IndexOf(SendAsValues, s.Language));
     SetDlgItemTextW(dialog, IdSheetWidth, s.PaperWidthMm > 0 ? Number(s.PaperWidthMm).c_str() : L"");
     SetDlgItemTextW(dialog, IdSheetLength, s.PaperHeightMm > 0 ? Number(s.PaperHeightMm).c_str() : L"");
+}
+
+void ShowTools(HWND dialog, const DeviceSettings& s)
+{
+    SetDlgItemTextW(dialog, IdForce, Number(s.Corrections.Force).c_str());
+    SetDlgItemTextW(dialog, IdToolSpeed, Number(s.Corrections.Speed).c_str());
+}
+
+void UpdateCutterControls(HWND dialog, const TCutterState& state)
+{
+    const CutterControls offered = OfferedControls(DeviceKindOf(state.Device), SelectedLanguage(dialog, state));
+    const std::pair<WORD, bool> controls[] = {
+        {IdSheetWidth, offered.SheetSize},
+        {IdSheetLength, offered.SheetSize},
+        {IdRotate90, offered.Axes},
+        {IdMirrorX, offered.Axes},
+        {IdMirrorY, offered.Axes},
+        {IdBladeOffset, offered.PathCorrections},
+        {IdOvercut, offered.PathCorrections},
+        {IdForce, offered.Force},
+        {IdToolSpeed, offered.Speed},
+    };
+    for (const auto& [id, enabled] : controls)
+        EnableWindow(GetDlgItem(dialog, id), enabled);
+    for (const auto& [id, field] : LineLists)
+        EnableWindow(GetDlgItem(dialog, id), offered.SerialLine);
+}
+
+// The sheet and the force and speed as the fields hold them, taken into
+// another language.
+void LanguageChosen(HWND dialog, TCutterState& state)
+{
+    DeviceSettings& s = state.Settings;
+    const SendAs language = SelectedLanguage(dialog, state);
+    if (language == s.Language)
+        return;
+    for (const auto& [id, field] :
+         {std::pair(IdForce, &CutterCorrections::Force), std::pair(IdToolSpeed, &CutterCorrections::Speed)})
+        s.Corrections.*field = ::FieldNumber(FieldText(dialog, id), {0, MaxToolValue}).value_or(0);
+    // The system's dialog picks a driver's paper; a sheet typed for one
+    // cutter language stays for another.
+    const DeviceSettings before = s;
+    ChangeLanguage(s, language);
+    if (!SameSheetSize(before, s))
+        ShowSheet(dialog, s);
+    ShowTools(dialog, s);
+    UpdateCutterControls(dialog, state);
+}
+
+void FillCutterDialog(HWND dialog, TCutterState& state)
+{
+    DeviceSettings& s = state.Settings;
+    const DeviceKind kind = DeviceKindOf(state.Device);
+    // A port set to the driver is sent HPGL.
+    if (!OffersLanguage(kind, s.Language))
+        ChangeLanguage(s, SendAs::HPGL);
+    const HWND languages = GetDlgItem(dialog, IdSendAs);
+    for (const SendAs language : {SendAs::Driver, SendAs::HPGL, SendAs::DMPL, SendAs::GPGL, SendAs::CAMMGL}) {
+        if (!OffersLanguage(kind, language))
+            continue;
+        const auto item =
+            SendMessageW(languages, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(SendAsNames[static_cast<int>(language)]));
+        SendMessageW(languages, CB_SETITEMDATA, static_cast<WPARAM>(item), static_cast<LPARAM>(language));
+        if (language == s.Language)
+            SendMessageW(languages, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    }
+    ShowSheet(dialog, s);
+    ShowTools(dialog, s);
     CheckDlgButton(dialog, IdRotate90, s.Rotate90 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IdMirrorX, s.MirrorX ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IdMirrorY, s.MirrorY ? BST_CHECKED : BST_UNCHECKED);
@@ -212,99 +252,45 @@ void FillCutterDialog(HWND dialog, const TCutterState& state)
     SetDlgItemTextW(dialog, IdScaleY, Number(s.Corrections.ScaleYPercent).c_str());
     SetDlgItemTextW(dialog, IdBladeOffset, Number(s.Corrections.BladeOffsetMm).c_str());
     SetDlgItemTextW(dialog, IdOvercut, Number(s.Corrections.OvercutMm).c_str());
-    SetDlgItemTextW(dialog, IdForce, Number(s.Corrections.Force).c_str());
-    SetDlgItemTextW(dialog, IdToolSpeed, Number(s.Corrections.Speed).c_str());
-    Fill(dialog, IdSpeed, {L"1200", L"2400", L"4800", L"9600", L"19200", L"38400", L"57600", L"115200"},
-         IndexOf(Speeds, s.Line.Baud));
-    Fill(dialog, IdBits, {L"7", L"8"}, s.Line.DataBits == 7 ? 0 : 1);
-    Fill(dialog, IdParity, {ParityNames[0], ParityNames[1], ParityNames[2]}, IndexOf(ParityValues, s.Line.Parity));
-    Fill(dialog, IdStopBits, {L"1", L"2"}, s.Line.StopBits == 2 ? 1 : 0);
-    Fill(dialog, IdFlow, {FlowNames[0], FlowNames[1], FlowNames[2]}, IndexOf(FlowValues, s.Line.Flow));
-    // The serial line is a COM port's only.
-    const bool port = IsPortDevice(state.Device);
-    for (WORD id : {IdSpeed, IdBits, IdParity, IdStopBits, IdFlow})
-        EnableWindow(GetDlgItem(dialog, id), port);
-    UpdateCutterControls(dialog);
+    for (const auto& [id, field] : LineLists) {
+        const HWND list = GetDlgItem(dialog, id);
+        for (const LineOption& option : LineOptions(field))
+            SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(option.Caption).c_str()));
+        SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(LineOptionIndex(field, s.Line)), 0);
+    }
+    UpdateCutterControls(dialog, state);
 }
 
-// Takes the fields into settings; false (after saying which field is wrong)
-// when one holds no usable value, and settings are then left alone.
-bool ReadCutterDialog(HWND dialog, DeviceSettings& settings)
+// Takes the fields into the state's settings; false (after saying which
+// field is wrong) when one holds no usable value, and they are then left
+// alone.
+bool ReadCutterDialog(HWND dialog, TCutterState& state)
 {
-    DeviceSettings s = settings;
-    const auto field = [dialog](WORD id, double low, double high, const wchar_t* what) -> std::optional<double> {
-        const std::optional<double> value = FieldNumber(ItemText(GetDlgItem(dialog, id)), low, high);
-        if (!value) {
-            wchar_t text[200];
-            std::swprintf(text, 200, L"%ls: enter a number from %g to %g.", what, low, high);
-            MessageBoxW(dialog, text, L"Vellico Output Test", MB_OK | MB_ICONSTOP);
-            SetFocus(GetDlgItem(dialog, id));
-        }
-        return value;
-    };
-    s.Language = SendAsValues[std::max(0, Selected(dialog, IdSendAs))];
-    if (s.Language != SendAs::Driver) {
-        const auto width = field(IdSheetWidth, 10, 5000, L"Sheet width");
-        if (!width)
-            return false;
-        const auto length = field(IdSheetLength, 10, 50000, L"Sheet length");
-        if (!length)
-            return false;
-        if (*width != settings.PaperWidthMm || *length != settings.PaperHeightMm) {
-            char name[80];
-            std::snprintf(name, sizeof name, "Custom.%gx%gmm", *width, *length);
-            s.PaperName = name;
-            s.PaperWidthMm = *width;
-            s.PaperHeightMm = *length;
-            s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = 0;
-        }
-        s.Rotate90 = IsDlgButtonChecked(dialog, IdRotate90) == BST_CHECKED;
-        s.MirrorX = IsDlgButtonChecked(dialog, IdMirrorX) == BST_CHECKED;
-        s.MirrorY = IsDlgButtonChecked(dialog, IdMirrorY) == BST_CHECKED;
-        const auto blade = field(IdBladeOffset, 0, 1.5, L"Blade offset");
-        if (!blade)
-            return false;
-        const auto overcut = field(IdOvercut, 0, 5, L"Overcut");
-        if (!overcut)
-            return false;
-        s.Corrections.BladeOffsetMm = *blade;
-        s.Corrections.OvercutMm = *overcut;
-        // 0 is off: the cutter's own setting. A value the language has no
-        // command for is dropped, as its units were another language's.
-        const ToolRange forces = ForceRange(s.Language), speeds = SpeedRange(s.Language);
-        const auto force =
-            forces.Command.empty() ? std::optional<double>(0) : field(IdForce, 0, forces.High, L"Knife force");
-        if (!force)
-            return false;
-        const auto speed =
-            speeds.Command.empty() ? std::optional<double>(0) : field(IdToolSpeed, 0, speeds.High, L"Cutting speed");
-        if (!speed)
-            return false;
-        if (const std::string problem = ToolSettingProblem(s.Language, {*force, *speed}); !problem.empty()) {
-            MessageBoxW(dialog, Wide(problem + ".").c_str(), L"Vellico Output Test", MB_OK | MB_ICONSTOP);
-            SetFocus(GetDlgItem(dialog, IdForce));
-            return false;
-        }
-        s.Corrections.Force = *force;
-        s.Corrections.Speed = *speed;
-    } else {
-        // The driver takes no cutter commands.
-        s.Corrections.Force = s.Corrections.Speed = 0;
+    CutterFields f;
+    f.Language = SelectedLanguage(dialog, state);
+    f.SheetWidth = FieldText(dialog, IdSheetWidth);
+    f.SheetLength = FieldText(dialog, IdSheetLength);
+    f.Rotate90 = IsDlgButtonChecked(dialog, IdRotate90) == BST_CHECKED;
+    f.MirrorX = IsDlgButtonChecked(dialog, IdMirrorX) == BST_CHECKED;
+    f.MirrorY = IsDlgButtonChecked(dialog, IdMirrorY) == BST_CHECKED;
+    f.ScaleX = FieldText(dialog, IdScaleX);
+    f.ScaleY = FieldText(dialog, IdScaleY);
+    f.BladeOffset = FieldText(dialog, IdBladeOffset);
+    f.Overcut = FieldText(dialog, IdOvercut);
+    f.Force = FieldText(dialog, IdForce);
+    f.Speed = FieldText(dialog, IdToolSpeed);
+    f.Line = state.Settings.Line;
+    for (const auto& [id, field] : LineLists)
+        TakeLineOption(field, Selected(dialog, id), f.Line);
+    const CutterFieldsReading reading = ReadCutterFields(state.Settings, f);
+    if (!reading.Settings) {
+        MessageBoxW(dialog, Wide(reading.Message).c_str(), L"Vellico Output Test", MB_OK | MB_ICONSTOP);
+        for (const auto& [field, id] : FieldControls)
+            if (field == reading.Wrong)
+                SetFocus(GetDlgItem(dialog, id));
+        return false;
     }
-    const auto scaleX = field(IdScaleX, 25, 400, L"Scale x");
-    if (!scaleX)
-        return false;
-    const auto scaleY = field(IdScaleY, 25, 400, L"Scale y");
-    if (!scaleY)
-        return false;
-    s.Corrections.ScaleXPercent = *scaleX;
-    s.Corrections.ScaleYPercent = *scaleY;
-    s.Line.Baud = Speeds[std::max(0, Selected(dialog, IdSpeed))];
-    s.Line.DataBits = Selected(dialog, IdBits) == 0 ? 7 : 8;
-    s.Line.Parity = ParityValues[std::max(0, Selected(dialog, IdParity))];
-    s.Line.StopBits = Selected(dialog, IdStopBits) == 1 ? 2 : 1;
-    s.Line.Flow = FlowValues[std::max(0, Selected(dialog, IdFlow))];
-    settings = s;
+    state.Settings = *reading.Settings;
     return true;
 }
 
@@ -318,9 +304,9 @@ INT_PTR CALLBACK CutterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         PlaceOnMonitor(dialog);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IdSendAs && HIWORD(wParam) == CBN_SELCHANGE)
-            UpdateCutterControls(dialog);
-        if (LOWORD(wParam) == IDOK && state && ReadCutterDialog(dialog, state->Settings))
+        if (LOWORD(wParam) == IdSendAs && HIWORD(wParam) == CBN_SELCHANGE && state)
+            LanguageChosen(dialog, *state);
+        if (LOWORD(wParam) == IDOK && state && ReadCutterDialog(dialog, *state))
             EndDialog(dialog, IDOK);
         if (LOWORD(wParam) == IDCANCEL)
             EndDialog(dialog, IDCANCEL);
@@ -333,18 +319,7 @@ INT_PTR CALLBACK CutterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 std::optional<double> FieldNumber(const std::wstring& text, double low, double high)
 {
-    const wchar_t* begin = text.c_str();
-    while (*begin == L' ')
-        ++begin;
-    if (!*begin)
-        return std::nullopt;
-    wchar_t* end = nullptr;
-    const double value = std::wcstod(begin, &end);
-    while (*end == L' ')
-        ++end;
-    if (*end || !std::isfinite(value) || value < low || value > high)
-        return std::nullopt;
-    return value;
+    return ::FieldNumber(Utf8(text), {low, high});
 }
 
 void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter)
@@ -465,7 +440,9 @@ DeviceSettings SettingsForChoice(const TSetupChoice& choice, std::string& notSav
     const DeviceSettings defaults = DefaultSettings(device);
     DeviceSettings settings = RememberedSettings(device, defaults).value_or(defaults);
     if (choice.Cutter)
-        settings.Language = choice.Cutter->Language;
+        ChangeLanguage(settings, choice.Cutter->Language, [&] {
+            return DriverPapers{SupportedPapers(device), defaults};
+        });
     // The system's paper is a driver's: a cutter language keeps its own sheet.
     if (!choice.PaperName.empty() && settings.Language == SendAs::Driver) {
         for (const DeviceSettings& paper : SupportedPapers(device)) {

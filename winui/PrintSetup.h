@@ -38,6 +38,27 @@ void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter);
 // Reads a number typed into a field: the whole text, within [low, high].
 std::optional<double> FieldNumber(const std::wstring& text, double low, double high);
 
+// The cutter settings dialog's controls.
+enum CutterControl : WORD {
+    IdSendAs = 200,
+    IdSheetWidth,
+    IdSheetLength,
+    IdRotate90,
+    IdMirrorX,
+    IdMirrorY,
+    IdScaleX,
+    IdScaleY,
+    IdBladeOffset,
+    IdOvercut,
+    IdForce,
+    IdToolSpeed,
+    IdSpeed,
+    IdBits,
+    IdParity,
+    IdStopBits,
+    IdFlow,
+};
+
 // The cutter settings dialog alone; true when confirmed (settings changed).
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings);
 

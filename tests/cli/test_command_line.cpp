@@ -1007,6 +1007,33 @@ void TestCommandLine::keptInTheDevicesLanguageAndToldOnce_data()
         << QStringList{"--cut", "--output", "$DIR/job.out", "--force", "60", "--speed", "5"} << 0
         << "CAMM-GL cannot take the force and the speed: they are left out.\n"
         << ToolSetting{80, 0} << camm << QString();
+    // One cut in a language that counts them on another scale: refused
+    // before anything is sent, whether the numbers fit its range or not.
+    const QString otherScale = "The cut cannot take the force and the speed kept for \"RawCutter\": %1";
+    QTest::newRow("kept force, cut as GP-GL")
+        << QStringList{"Force=300", "Speed=30"} << QStringList{"--cut", "--send-as", "gpgl", "--output", "$DIR/job.out"}
+        << 1 << otherScale.arg("GP-GL counts the force and the speed in other units than HPGL; give them")
+        << ToolSetting{300, 30} << QString() << QString();
+    QTest::newRow("kept speed, cut as DMPL")
+        << QStringList{"Force=300", "Speed=30"} << QStringList{"--cut", "--send-as", "dmpl", "--output", "$DIR/job.out"}
+        << 1 << otherScale.arg("DMPL counts the speed in other units than HPGL;") << ToolSetting{300, 30} << QString()
+        << QString();
+    // Grams in both.
+    QTest::newRow("kept force, cut as DMPL with its own speed")
+        << QStringList{"Force=300", "Speed=30"}
+        << QStringList{"--cut", "--send-as", "dmpl", "--speed", "0", "--output", "$DIR/job.out"} << 0 << QString()
+        << ToolSetting{300, 30} << QString() << QString();
+    QTest::newRow("kept force, cut as GP-GL with its own force")
+        << QStringList{"Force=300"}
+        << QStringList{"--cut", "--send-as", "gpgl", "--force", "12", "--output", "$DIR/job.out"} << 0 << QString()
+        << ToolSetting{300, 0} << QString() << QString();
+    QTest::newRow("kept force, saved while set as GP-GL")
+        << QStringList{"Force=300"} << QStringList{"--save", "--send-as", "gpgl", "--order", "optimised"} << 0
+        << "Kept for \"RawCutter\", which is set to HPGL: --send-as gpgl is not kept.\n"
+        << ToolSetting{300, 0} << QString() << "Force=300\n";
+    QTest::newRow("kept force, cut as CAMM-GL")
+        << QStringList{"Force=80"} << QStringList{"--cut", "--send-as", "camm", "--output", "$DIR/job.out"} << 0 << camm
+        << ToolSetting{80, 0} << QString() << QString();
     const QStringList driver{"--cut", "--send-as", "driver", "--output", "$DIR/job.out"};
     QTest::newRow("driver: skew, order and weed box")
         << QStringList() << driver + QStringList{"--skew", "0.5", "--order", "optimised", "--weed-box", "3"} << 0

@@ -390,6 +390,15 @@ void TestPrintSetup::sendAsFollowsTheDevice()
     sendAsList->setCurrentIndex(int(SendAs::Driver));
     QCOMPARE(FDialog->Settings().PaperName, wasA4 ? QStringLiteral("Letter") : QStringLiteral("A4"));
     QVERIFY(FDialog->Settings().MarginLeftMm > 0);
+    if (sendAs >= 0 || !wasA4)
+        return;
+    // A driver's paper that is neither cutter sheet (A3, in use): a cutter
+    // language takes the whole of an A4.
+    Open(device, Settings("A3", 297, 420, 5, SendAs::Driver));
+    sendAsList->setCurrentIndex(int(SendAs::HPGL));
+    QCOMPARE(FDialog->Settings().PaperName, QStringLiteral("A4"));
+    QCOMPARE(FDialog->Settings().PaperWidthMm, 210.0);
+    QCOMPARE(FDialog->Settings().MarginLeftMm, 0.0);
 }
 
 void TestPrintSetup::customSheetIsRemembered()
@@ -419,6 +428,12 @@ void TestPrintSetup::customSheetIsRemembered()
     QVERIFY(FDialog->Settings() == expected);
     QCOMPARE(Find<QComboBox>("PaperList")->currentText(), QStringLiteral("Custom (roll)"));
     QCOMPARE(Find<QDoubleSpinBox>("CustomLength")->value(), 12500.5);
+
+    // A roll sized to the hundredth (--sheet 600.55x1000) stays as it is, not
+    // as a field of fewer decimals would round it.
+    const DeviceSettings fine = Settings("Custom.600.55x1000mm", 600.55, 1000, 0, SendAs::HPGL);
+    Open(QStringLiteral("Raw"), fine);
+    QVERIFY(FDialog->Settings() == fine);
 }
 
 void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()

@@ -8,6 +8,7 @@
 
 #include "WinTestSupport.h"
 
+#include "cutter/CutterLanguage.h"
 #include "plot/SampleText.h"
 #include "winui/ErrorBox.h"
 #include "winui/MainWindow.h"
@@ -148,6 +149,100 @@ TEST_CASE("the cutter's settings leave a driver's paper alone")
     CHECK(hpgl.PaperHeightMm == 5000);
     CHECK(hpgl.MarginLeftMm == 0);
     CHECK(hpgl.Rotate90);
+}
+
+// Cutter Settings as the user works it: each language's controls, and what
+// the force, the speed and the sheet become when the language changes.
+TEST_CASE("Cutter Settings offers each language's controls and takes its sheet and force")
+{
+    const auto choose = [](HWND dialog, SendAs language) {
+        const HWND list = GetDlgItem(dialog, winui::IdSendAs);
+        const auto count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i)
+            if (SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(i), 0) == static_cast<LRESULT>(language)) {
+                SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+                SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(winui::IdSendAs, CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(list));
+                return true;
+            }
+        return false;
+    };
+    const auto enabled = [](HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; };
+
+    DeviceSettings settings;
+    settings.PaperName = "A4";
+    settings.PaperWidthMm = 210;
+    settings.PaperHeightMm = 297;
+    settings.MarginLeftMm = settings.MarginTopMm = 5;
+    bool confirmed = false;
+    std::thread shown([&] { confirmed = winui::ShowCutterSettings(nullptr, "RawCutter", settings); });
+    const HWND dialog = WaitForWindow(L"Cutter Settings", 20000);
+    REQUIRE(dialog != nullptr);
+    CHECK(SendDlgItemMessageW(dialog, winui::IdSendAs, CB_GETCOUNT, 0, 0) == 5);
+    struct Row {
+        SendAs Language;
+        const char *Force, *Speed; // typed, then what the next row finds
+        bool Tools;
+        std::string ForceShown, SpeedShown;
+    };
+    // From the driver: force off and the cutter's A4; then HPGL's grams stay
+    // grams in DMPL, its cm/s are not DMPL's levels.
+    for (const Row& row : {
+             Row{SendAs::Driver, nullptr, nullptr, false, "0", "0"},
+             Row{SendAs::HPGL, "80", "30", true, "0", "0"},
+             Row{SendAs::DMPL, nullptr, nullptr, true, "80", "0"},
+             Row{SendAs::CAMMGL, nullptr, nullptr, false, "0", "0"},
+             Row{SendAs::GPGL, "12", nullptr, true, "0", "0"},
+         }) {
+        CAPTURE(LanguageName(row.Language));
+        if (row.Language != SendAs::Driver)
+            REQUIRE(choose(dialog, row.Language));
+        const bool cutter = row.Language != SendAs::Driver;
+        CHECK(enabled(dialog, winui::IdForce) == row.Tools);
+        CHECK(enabled(dialog, winui::IdToolSpeed) == row.Tools);
+        CHECK(enabled(dialog, winui::IdSheetWidth) == cutter);
+        CHECK(enabled(dialog, winui::IdMirrorX) == cutter);
+        CHECK(enabled(dialog, winui::IdBladeOffset) == cutter);
+        CHECK_FALSE(enabled(dialog, winui::IdSpeed)); // a queue has no serial line
+        CHECK(ControlText(dialog, winui::IdForce) == row.ForceShown);
+        CHECK(ControlText(dialog, winui::IdToolSpeed) == row.SpeedShown);
+        CHECK(ControlText(dialog, winui::IdSheetWidth) == "210");
+        if (row.Force)
+            SetDlgItemTextW(dialog, winui::IdForce, Wide(row.Force).c_str());
+        if (row.Speed)
+            SetDlgItemTextW(dialog, winui::IdToolSpeed, Wide(row.Speed).c_str());
+    }
+    // OK closes it; a field it refuses is said in a message box, which is
+    // closed, and the dialog with it, so that a fault fails rather than waits.
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    std::string refused;
+    for (int waited = 0; waited < 10000 && IsWindow(dialog); waited += 50, Sleep(50))
+        if (const HWND box = FindWindowW(nullptr, L"Vellico Output Test"); box && IsWindowVisible(box)) {
+            refused = ControlText(box, 0xFFFF);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            Sleep(200);
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+    shown.join();
+    CHECK(refused.empty());
+    CHECK(confirmed);
+    CHECK(settings.Language == SendAs::GPGL);
+    CHECK(settings.PaperName == "A4");
+    CHECK(settings.MarginLeftMm == 0);
+    CHECK(settings.Corrections.Force == 12);
+
+    // A COM port: no driver to choose, its line to set.
+    settings = DeviceSettings{};
+    std::thread port([&] { confirmed = winui::ShowCutterSettings(nullptr, "COM1", settings); });
+    const HWND portDialog = WaitForWindow(L"Cutter Settings", 20000);
+    REQUIRE(portDialog != nullptr);
+    CHECK(SendDlgItemMessageW(portDialog, winui::IdSendAs, CB_GETCOUNT, 0, 0) == 4);
+    CHECK(ControlText(portDialog, winui::IdSendAs) == "HPGL");
+    CHECK(enabled(portDialog, winui::IdSpeed));
+    CHECK(enabled(portDialog, winui::IdForce));
+    PostMessageW(portDialog, WM_COMMAND, IDCANCEL, 0);
+    port.join();
+    CHECK_FALSE(confirmed);
 }
 
 TEST_CASE("each preview puts the lettering where its position prints it")
