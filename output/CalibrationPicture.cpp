@@ -271,11 +271,11 @@ void NumberCells(PictureMaker& m, const TPLT& plot)
     // Numbers fit between a row's ticks and the row below.
     double height = m.Th;
     if (gapUnder != std::numeric_limits<std::int32_t>::max())
-        height = std::min(height, gapUnder * m.P.Scale * 0.8);
+        height = std::min(height, gapUnder * m.P.Scale * 0.7);
     for (const Tally& t : tallies)
         if (t.Number >= 1 && t.Number <= NumberedCells) {
             const PicturePoint under = m.P.At({(t.Left + t.Right) / 2, t.Bottom});
-            m.Text({under.X, under.Y + m.Th * 0.1 + height / 2}, std::to_string(t.Number), height);
+            m.Text({under.X, under.Y + m.Th * 0.15 + height / 2}, std::to_string(t.Number), height);
         }
 }
 
