@@ -91,7 +91,7 @@ TEST_CASE("the list offers all six patterns, once each, with their fields")
     std::set<std::string> mnemonics;
     for (size_t i = 0; i < std::size(rows); ++i) {
         const CalibratePatternChoice& choice = CalibratePatterns()[i];
-        CAPTURE(rows[i].Caption);
+        CAPTURE(std::string(rows[i].Caption));
         CHECK(choice.Pattern == rows[i].Pattern);
         CHECK(choice.Caption == rows[i].Caption);
         const auto fields = [](const std::vector<CalibrateRow>& lines) {
@@ -165,6 +165,16 @@ TEST_CASE("the fields make the cut, and a field without a usable number is named
     CHECK(model.Cut().Forces == (ToolSteps{80, 120, 20}));
     CHECK(model.Cut().Speeds.Step == 0);
     CHECK(model.Spec(F::Best).High == 3);
+    // Without the device's own force to set again, the grid is not cut; its
+    // picture still shows what it would be.
+    TCalibrateModel unset({"Cutter", {}, {}}, [] {
+        DeviceSettings s = Sheet(SendAs::HPGL);
+        s.Corrections.Force = 0;
+        return s;
+    }());
+    unset.Choose(CalibrationPattern::Grid);
+    CHECK_THROWS_AS(unset.CutToSend(), EConvertError);
+    CHECK_FALSE(unset.Picture(200, 200, 12).Empty());
     // Cut refuses, before any job, a pattern that does not fit the sheet.
     model.Choose(CalibrationPattern::Scale);
     model.SetValue(F::Length, 250);
@@ -247,7 +257,7 @@ TEST_CASE("a measurement gives its correction, old and new")
          false},
     };
     for (const Row& row : rows) {
-        CAPTURE(row.Name);
+        CAPTURE(std::string(row.Name));
         DeviceSettings settings = Sheet(row.Language);
         settings.Corrections.ScaleXPercent = 99.5;
         TCalibrateModel model = Model(row.Pattern, settings);
