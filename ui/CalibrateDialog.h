@@ -4,20 +4,26 @@
 // choose a pattern, cut it, type what was measured on it, see the correction
 // it gives (old -> new) and keep it, then cut again to check. Everything
 // works from the keyboard; the cuts go through the window's job worker.
+// What it offers and decides is TCalibrateModel's; this draws it.
 
-#include "output/Calibration.h"
+#include "output/CalibrateModel.h"
 #include "platform/PrinterObject.h"
 
 #include <QDialog>
+#include <QPixmap>
 
 #include <functional>
 
+class QAbstractSpinBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
-class QStackedWidget;
+
+// The picture drawn on a pixmap of ratio device pixels per unit, antialiased.
+QPixmap CalibrationPixmap(const CalibrationPicture& picture, qreal ratio, const QPalette& palette);
 
 class TCalibrateDialog : public QDialog {
     Q_OBJECT
@@ -28,12 +34,12 @@ public:
                      std::function<void(const CalibrationCut&)> cut, QWidget* parent = nullptr);
 
     // The device's settings as they now stand (with a correction kept).
-    const DeviceSettings& Settings() const noexcept { return FSettings; }
+    const DeviceSettings& Settings() const noexcept { return FModel.Settings(); }
 
-    CalibrationCut Pattern() const;
+    CalibrationCut Pattern() const { return FModel.Cut(); }
     // The corrections the measurement gives; throws EConvertError for a
     // measurement that makes no sense.
-    CutterCorrections Proposed() const;
+    CutterCorrections Proposed() const { return FModel.Proposed(); }
 
     // The dialog's own controls, for tests.
     QComboBox* PatternList = nullptr;
@@ -59,22 +65,22 @@ public:
     QSpinBox* SpeedStep = nullptr;
     QLabel* Order = nullptr;
     QLabel* Change = nullptr;
+    QLabel* Picture = nullptr;
     QPushButton* BtnCut = nullptr;
     QPushButton* BtnKeep = nullptr;
 
 private:
-    void PatternChosen();
-    void ShowChange();
-    void CutClick();
+    // Puts each row of every pattern in form once; rows of the chosen one
+    // are shown.
+    void AddRows(QFormLayout* form, bool measured);
+    void Refresh();
+    // The fields as the model holds them (after a correction was kept).
+    void ShowValues();
     void KeepClick();
-    // The square's nominal sides on this sheet, and the measurement that
-    // matches them (a square cut).
-    std::pair<double, double> SquareSize() const;
-    void ResetSquare();
 
-    DeviceIdentity FIdentity;
-    DeviceSettings FSettings;
+    TCalibrateModel FModel;
     std::function<void(const CalibrationCut&)> FCut;
-    QStackedWidget* FMeasure = nullptr;
-    QStackedWidget* FChoices = nullptr;
+    QAbstractSpinBox* FBoxes[CalibrateFieldCount] = {};
+    QFormLayout* FPatternForm = nullptr;
+    QFormLayout* FMeasureForm = nullptr;
 };

@@ -1,221 +1,166 @@
 #include "winui/CalibrateDialog.h"
 
-#include "common/Exceptions.h"
-#include "common/Text.h"
-#include "platform/DeviceSettingsStore.h"
+#include "output/CalibrateModel.h"
 #include "platform/windows/WinText.h"
 #include "winui/DialogTemplate.h"
 #include "winui/ErrorBox.h"
-#include "winui/PrintSetup.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace winui {
 
 namespace {
 
-enum CalibrateControl : WORD {
-    IdPattern = 300,
-    IdLengthLabel,
-    IdLength,
-    IdFromLabel,
-    IdFrom,
-    IdToLabel,
-    IdTo,
-    IdStepLabel,
-    IdStep,
-    IdOrder,
-    IdCut,
-    IdXLabel,
-    IdMeasuredX,
-    IdYLabel,
-    IdMeasuredY,
-    IdBestLabel,
-    IdBest,
+// Rows of the pattern's fields (up to three side by side) and of the
+// measured ones; each row a label, its fields and their unit. A row shows
+// whichever of the chosen pattern's rows has its place.
+constexpr int PatternRows = 3, PatternColumns = 3, MeasuredRows = 4;
+enum RowControl : WORD {
+    IdCut = 310,
     IdChange,
     IdKeep,
+    IdRowLabel = 320,
+    IdRowField = IdRowLabel + PatternRows,
+    IdRowUnit = IdRowField + PatternRows * PatternColumns,
+    IdMeasuredLabel = IdRowUnit + PatternRows,
+    IdMeasuredField = IdMeasuredLabel + MeasuredRows,
+    IdMeasuredUnit = IdMeasuredField + MeasuredRows,
 };
 
-// The pattern list's items, in order.
-constexpr CalibrationPattern Patterns[] = {CalibrationPattern::Scale, CalibrationPattern::Ladder,
-                                           CalibrationPattern::TestCut, CalibrationPattern::Sample};
-
 struct TCalibrateState {
-    DeviceIdentity Identity;
-    DeviceSettings Settings;
+    TCalibrateModel Model;
     std::function<void(const CalibrationCut&)> Cut;
     bool Filling = false;
 };
 
-std::string Mm(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f mm", v);
-    return v > 0 ? text : "off";
-}
-
-std::string Percent(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f %%", v);
-    return text;
-}
-
-std::string Number(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", v);
-    return text;
-}
-
-// A field's number, or EConvertError naming the field and its range.
-double Field(HWND dialog, WORD id, const char* what, double low, double high)
-{
-    wchar_t text[64] = {};
-    GetDlgItemTextW(dialog, id, text, 64);
-    if (const std::optional<double> value = FieldNumber(text, low, high))
-        return *value;
-    throw EConvertError(Format("%1: enter a number from %2 to %3", what, Number(low), Number(high)));
-}
-
-CalibrationPattern ChosenPattern(HWND dialog)
-{
-    const auto index = SendDlgItemMessageW(dialog, IdPattern, CB_GETCURSEL, 0, 0);
-    return index >= 0 && index < 4 ? Patterns[index] : CalibrationPattern::Sample;
-}
-
-CalibrationCut Pattern(HWND dialog)
-{
-    CalibrationCut cut;
-    cut.Pattern = ChosenPattern(dialog);
-    if (cut.Pattern == CalibrationPattern::Scale)
-        cut.LengthMm = Field(dialog, IdLength, "Line length", MinScaleLengthMm, 5000);
-    if (cut.Pattern == CalibrationPattern::Ladder)
-        cut.Offsets = {Field(dialog, IdFrom, "Offsets from", 0, MaxBladeOffsetMm),
-                       Field(dialog, IdTo, "Offsets to", 0, MaxBladeOffsetMm),
-                       Field(dialog, IdStep, "Steps of", 0.01, MaxBladeOffsetMm)};
-    return cut;
-}
-
-CutterCorrections Proposed(HWND dialog, const TCalibrateState& state)
-{
-    const CalibrationCut cut = Pattern(dialog);
-    CutterCorrections c = state.Settings.Corrections;
-    if (cut.Pattern == CalibrationPattern::Scale) {
-        c.ScaleXPercent =
-            ComposedScalePercent(c.ScaleXPercent, cut.LengthMm, Field(dialog, IdMeasuredX, "Line X", 1, 10000));
-        c.ScaleYPercent =
-            ComposedScalePercent(c.ScaleYPercent, cut.LengthMm, Field(dialog, IdMeasuredY, "Line Y", 1, 10000));
-    } else if (cut.Pattern == CalibrationPattern::Ladder) {
-        const std::vector<double> offsets = LadderOffsets(cut.Offsets);
-        const double best = Field(dialog, IdBest, "Best square", 1, static_cast<double>(offsets.size()));
-        if (best != std::floor(best))
-            throw EConvertError(Format("The ladder has squares 1 to %1", std::to_string(offsets.size())));
-        c.BladeOffsetMm = offsets[static_cast<size_t>(best) - 1];
-    }
-    return c;
-}
-
-void SetText(HWND dialog, WORD id, const std::string& text)
+void SetText(HWND dialog, WORD id, std::string_view text)
 {
     SetDlgItemTextW(dialog, id, Wide(text).c_str());
 }
 
-void ShowChange(HWND dialog, const TCalibrateState& state)
+// The field a row's edit control stands for in the chosen pattern.
+std::optional<CalibrateField> FieldOf(const TCalibrateModel& model, WORD id)
 {
-    const CutterCorrections& old = state.Settings.Corrections;
-    std::string text;
-    bool can = false;
-    try {
-        const CutterCorrections c = Proposed(dialog, state);
-        switch (ChosenPattern(dialog)) {
-        case CalibrationPattern::Scale:
-            text = "Scale x: " + Percent(old.ScaleXPercent) + " \xe2\x86\x92 " + Percent(c.ScaleXPercent)
-                   + ", y: " + Percent(old.ScaleYPercent) + " \xe2\x86\x92 " + Percent(c.ScaleYPercent);
-            can = true;
-            break;
-        case CalibrationPattern::Ladder:
-            text = "Blade offset: " + Mm(old.BladeOffsetMm) + " \xe2\x86\x92 " + Mm(c.BladeOffsetMm);
-            can = state.Settings.Language != SendAs::Driver;
-            break;
-        default: text = "Nothing to measure: this cut checks the corrections as kept."; break;
-        }
-    } catch (const Exception& e) {
-        text = e.Message();
+    const CalibratePatternChoice& choice = model.Choice();
+    if (id >= IdRowField && id < IdRowUnit) {
+        const size_t row = (id - IdRowField) / PatternColumns, column = (id - IdRowField) % PatternColumns;
+        if (row < choice.Rows.size() && column < choice.Rows[row].Fields.size())
+            return choice.Rows[row].Fields[column];
+    } else if (id >= IdMeasuredField && id < IdMeasuredUnit) {
+        if (const size_t row = id - IdMeasuredField; row < choice.Measured.size())
+            return choice.Measured[row].Fields.front();
     }
-    SetText(dialog, IdChange, text);
-    EnableWindow(GetDlgItem(dialog, IdKeep), can);
+    return std::nullopt;
 }
 
-void PatternChosen(HWND dialog, const TCalibrateState& state)
+void Refresh(HWND dialog, const TCalibrateState& state)
 {
-    const CalibrationPattern pattern = ChosenPattern(dialog);
-    const int show[] = {pattern == CalibrationPattern::Scale ? SW_SHOW : SW_HIDE,
-                        pattern == CalibrationPattern::Ladder ? SW_SHOW : SW_HIDE};
-    for (WORD id : {IdLengthLabel, IdLength, IdXLabel, IdMeasuredX, IdYLabel, IdMeasuredY})
-        ShowWindow(GetDlgItem(dialog, id), show[0]);
-    for (WORD id : {IdFromLabel, IdFrom, IdToLabel, IdTo, IdStepLabel, IdStep, IdBestLabel, IdBest})
-        ShowWindow(GetDlgItem(dialog, id), show[1]);
-    std::string order;
-    switch (pattern) {
-    case CalibrationPattern::Scale:
-        order = "Measure each line between the ticks at its ends. The line marked X runs along x, the one marked Y "
-                "along y.";
-        break;
-    case CalibrationPattern::Ladder:
-        try {
-            const std::vector<double> offsets = LadderOffsets(Pattern(dialog).Offsets);
-            order = Format("%1 squares, left to right; the ticks under each count its number (a long tick is "
-                           "five). Square 1 is cut with %2, the last with %3. Pick the one whose corners are sharp "
-                           "and without loops.",
-                           std::to_string(offsets.size()), Mm(offsets.front()), Mm(offsets.back()));
-        } catch (const Exception& e) {
-            order = e.Message();
-        }
-        if (state.Settings.Language == SendAs::Driver)
-            order += " Through the printer driver, blade offset belongs to the driver: the squares come out alike.";
-        break;
-    case CalibrationPattern::TestCut:
-        order = "Triangle not cut through: more force. Backing scored: less force. Rounded corners: more blade "
-                "offset.";
-        break;
-    case CalibrationPattern::Sample: order = "The sample, with the device's corrections."; break;
-    // Not in this dialog's list: the command line cuts and reads them.
-    case CalibrationPattern::Square:
-    case CalibrationPattern::Grid: break;
-    }
-    SetText(dialog, IdOrder, order);
-    ShowChange(dialog, state);
+    SetText(dialog, IdCalibrateOrder, state.Model.Order());
+    const CalibrateChange change = state.Model.Change();
+    SetText(dialog, IdChange, change.Text);
+    EnableWindow(GetDlgItem(dialog, IdKeep), change.CanKeep);
+    InvalidateRect(GetDlgItem(dialog, IdCalibratePicture), nullptr, FALSE);
 }
 
-void CutClick(HWND dialog, TCalibrateState& state)
+// The chosen pattern's rows, with the fields as the model holds them.
+void ShowRows(HWND dialog, TCalibrateState& state)
 {
-    const CalibrationCut cut = Pattern(dialog);
-    std::vector<double> unused;
-    PatternPlot(cut, state.Settings, unused); // a pattern that does not fit is reported before any job
-    state.Cut(cut);
+    const CalibratePatternChoice& choice = state.Model.Choice();
+    state.Filling = true;
+    const auto show = [dialog](WORD id, bool on) { ShowWindow(GetDlgItem(dialog, id), on ? SW_SHOW : SW_HIDE); };
+    const auto fill = [&](const std::vector<CalibrateRow>& rows, int count, WORD label, WORD field, int columns,
+                          WORD unit) {
+        for (int r = 0; r < count; ++r) {
+            const CalibrateRow* row = r < static_cast<int>(rows.size()) ? &rows[static_cast<size_t>(r)] : nullptr;
+            show(static_cast<WORD>(label + r), row);
+            show(static_cast<WORD>(unit + r), row && !row->Unit.empty());
+            if (row) {
+                SetText(dialog, static_cast<WORD>(label + r), row->Label);
+                SetText(dialog, static_cast<WORD>(unit + r), row->Unit);
+            }
+            for (int c = 0; c < columns; ++c) {
+                const auto id = static_cast<WORD>(field + r * columns + c);
+                const bool on = row && c < static_cast<int>(row->Fields.size());
+                show(id, on);
+                if (on)
+                    SetText(dialog, id, state.Model.Text(row->Fields[static_cast<size_t>(c)]));
+            }
+        }
+    };
+    fill(choice.Rows, PatternRows, IdRowLabel, IdRowField, PatternColumns, IdRowUnit);
+    fill(choice.Measured, MeasuredRows, IdMeasuredLabel, IdMeasuredField, 1, IdMeasuredUnit);
+    state.Filling = false;
+    Refresh(dialog, state);
+}
+
+void DrawPicture(const DRAWITEMSTRUCT& item, const TCalibrateModel& model)
+{
+    const RECT& area = item.rcItem;
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    // Drawn aside and put on the screen at once: no flicker while typing.
+    const HDC dc = CreateCompatibleDC(item.hDC);
+    const HBITMAP bitmap = CreateCompatibleBitmap(item.hDC, width, height);
+    const HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    const HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    const double scale = GetDeviceCaps(item.hDC, LOGPIXELSY) / 96.0;
+    const RECT whole{0, 0, width, height};
+    FillRect(dc, &whole, GetSysColorBrush(COLOR_WINDOW));
+    FrameRect(dc, &whole, GetSysColorBrush(COLOR_BTNSHADOW));
+
+    const CalibrationPicture picture = model.Picture(width, height, metrics.tmHeight);
+    const int thick = std::max(1, static_cast<int>(std::lround(1.2 * scale)));
+    const HPEN cut = CreatePen(PS_SOLID, thick, GetSysColor(COLOR_WINDOWTEXT));
+    const HPEN mark =
+        CreatePen(PS_SOLID, std::max(1, static_cast<int>(std::lround(scale))), GetSysColor(COLOR_HIGHLIGHT));
+    const HGDIOBJ oldPen = SelectObject(dc, cut);
+    std::vector<POINT> points;
+    for (const PicturePath& path : picture.Paths) {
+        points.clear();
+        for (const PicturePoint& p : path.Points)
+            points.push_back({static_cast<LONG>(std::lround(p.X)), static_cast<LONG>(std::lround(p.Y))});
+        SelectObject(dc, path.Ink == PictureInk::Cut ? cut : mark);
+        Polyline(dc, points.data(), static_cast<int>(points.size()));
+    }
+    SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
+    SetBkMode(dc, TRANSPARENT);
+    for (const PictureText& text : picture.Texts) {
+        const HFONT font = CreateFontW(-static_cast<int>(std::lround(text.Height)), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                       CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Tahoma");
+        const HGDIOBJ previous = SelectObject(dc, font);
+        RECT box{static_cast<LONG>(std::lround(text.Centre.X - text.Height * 2)),
+                 static_cast<LONG>(std::lround(text.Centre.Y - text.Height)),
+                 static_cast<LONG>(std::lround(text.Centre.X + text.Height * 2)),
+                 static_cast<LONG>(std::lround(text.Centre.Y + text.Height))};
+        DrawTextW(dc, Wide(text.Text).c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
+        SelectObject(dc, previous);
+        DeleteObject(font);
+    }
+    BitBlt(item.hDC, area.left, area.top, width, height, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(cut);
+    DeleteObject(mark);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
 }
 
 void KeepClick(HWND dialog, TCalibrateState& state)
 {
-    DeviceSettings s = state.Settings;
-    s.Corrections = RoundedCorrections(Proposed(dialog, state));
-    if (const std::string problem = CorrectionsProblem(s.Corrections); !problem.empty())
-        throw EConvertError(problem);
-    Printer().SetPrinter(state.Identity, s);
-    state.Settings = s;
-    // The next measurement is taken on a cut with this correction.
-    state.Filling = true;
-    wchar_t length[64] = {};
-    GetDlgItemTextW(dialog, IdLength, length, 64);
-    SetDlgItemTextW(dialog, IdMeasuredX, length);
-    SetDlgItemTextW(dialog, IdMeasuredY, length);
-    state.Filling = false;
-    ShowChange(dialog, state);
-    // Last: the correction holds for this session, and a file that cannot
-    // be written is reported.
-    SaveSettings(state.Identity.Device, s);
+    // The fields follow the model even when the file could not be written.
+    struct Shown {
+        HWND Dialog;
+        TCalibrateState& State;
+        ~Shown() { ShowRows(Dialog, State); }
+    } shown{dialog, state};
+    state.Model.Keep();
 }
 
 INT_PTR CALLBACK CalibrateProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -224,38 +169,38 @@ INT_PTR CALLBACK CalibrateProcedure(HWND dialog, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         state = reinterpret_cast<TCalibrateState*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        state->Filling = true;
-        for (const wchar_t* item : {L"Scale lines", L"Blade offset ladder", L"Test cut (force)", L"Sample"})
-            SendDlgItemMessageW(dialog, IdPattern, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-        SendDlgItemMessageW(dialog, IdPattern, CB_SETCURSEL, 0, 0);
-        const LadderSteps steps;
-        SetText(dialog, IdLength, Number(DefaultScaleLengthMm));
-        SetText(dialog, IdMeasuredX, Number(DefaultScaleLengthMm));
-        SetText(dialog, IdMeasuredY, Number(DefaultScaleLengthMm));
-        SetText(dialog, IdFrom, Number(steps.FromMm));
-        SetText(dialog, IdTo, Number(steps.ToMm));
-        SetText(dialog, IdStep, Number(steps.StepMm));
-        SetText(dialog, IdBest, "1");
-        state->Filling = false;
-        PatternChosen(dialog, *state);
+        for (const CalibratePatternChoice& choice : CalibratePatterns())
+            SendDlgItemMessageW(dialog, IdCalibratePattern, CB_ADDSTRING, 0,
+                                reinterpret_cast<LPARAM>(Wide(choice.Caption).c_str()));
+        SendDlgItemMessageW(dialog, IdCalibratePattern, CB_SETCURSEL, 0, 0);
+        ShowRows(dialog, *state);
         return TRUE;
     }
-    if (message != WM_COMMAND || !state)
+    if (!state)
+        return FALSE;
+    if (message == WM_DRAWITEM && wParam == IdCalibratePicture) {
+        DrawPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), state->Model);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
         return FALSE;
     const WORD id = LOWORD(wParam), code = HIWORD(wParam);
     if (id == IDCANCEL) {
         EndDialog(dialog, IDCANCEL);
     } else if (id == IdCut && code == BN_CLICKED) {
-        RunGuarded([&] { CutClick(dialog, *state); });
+        RunGuarded([&] { state->Cut(state->Model.CutToSend()); });
     } else if (id == IdKeep && code == BN_CLICKED) {
         RunGuarded([&] { KeepClick(dialog, *state); });
-    } else if ((id == IdPattern && code == CBN_SELCHANGE) || (code == EN_CHANGE && !state->Filling)) {
-        RunGuarded([&] {
-            if (id == IdMeasuredX || id == IdMeasuredY || id == IdBest)
-                ShowChange(dialog, *state);
-            else
-                PatternChosen(dialog, *state);
-        });
+    } else if (id == IdCalibratePattern && code == CBN_SELCHANGE) {
+        state->Model.Choose(static_cast<int>(SendDlgItemMessageW(dialog, IdCalibratePattern, CB_GETCURSEL, 0, 0)));
+        ShowRows(dialog, *state);
+    } else if (code == EN_CHANGE && !state->Filling) {
+        if (const std::optional<CalibrateField> field = FieldOf(state->Model, id)) {
+            wchar_t text[64] = {};
+            GetDlgItemTextW(dialog, id, text, 64);
+            state->Model.SetText(*field, Utf8(text));
+            Refresh(dialog, *state);
+        }
     }
     return TRUE;
 }
@@ -266,38 +211,41 @@ void ShowCalibrate(HWND owner, const DeviceIdentity& identity, const DeviceSetti
                    std::function<void(const CalibrationCut&)> cut)
 {
     using D = TDialogTemplate;
-    D t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0, 0, 240, 250, L"Calibrate");
+    D t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0, 0, 427, 318, L"Calibrate");
     const DWORD label = SS_LEFT | SS_NOPREFIX, edit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
                 button = BS_PUSHBUTTON | WS_TABSTOP;
-    const std::wstring device = L"Device: " + Wide(identity.Device);
+    TCalibrateState state{{identity, settings}, std::move(cut)};
+    const std::wstring device = Wide(state.Model.DeviceText());
     t.Item(D::StaticClass, 0xFFFF, device.c_str(), label, 7, 7, 226, 9);
-    t.Item(D::ButtonClass, 0xFFFF, L"1. Pattern", BS_GROUPBOX, 7, 20, 226, 62);
-    t.Item(D::StaticClass, 0xFFFF, L"&Pattern:", SS_LEFT, 14, 34, 60, 9);
-    t.Item(D::ComboClass, IdPattern, L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 80, 32, 110, 80);
-    t.Item(D::StaticClass, IdLengthLabel, L"Line &length (mm):", SS_LEFT, 14, 51, 64, 9);
-    t.Item(D::EditClass, IdLength, L"", edit, 80, 49, 50, 12);
-    t.Item(D::StaticClass, IdFromLabel, L"Offsets &from (mm):", SS_LEFT, 14, 51, 64, 9);
-    t.Item(D::EditClass, IdFrom, L"", edit, 80, 49, 40, 12);
-    t.Item(D::StaticClass, IdToLabel, L"&to:", SS_RIGHT, 122, 51, 14, 9);
-    t.Item(D::EditClass, IdTo, L"", edit, 138, 49, 40, 12);
-    t.Item(D::StaticClass, IdStepLabel, L"in st&eps of:", SS_LEFT, 14, 66, 64, 9);
-    t.Item(D::EditClass, IdStep, L"", edit, 80, 64, 40, 12);
-    t.Item(D::ButtonClass, 0xFFFF, L"2. Cut", BS_GROUPBOX, 7, 86, 226, 62);
-    t.Item(D::StaticClass, IdOrder, L"", label, 14, 98, 212, 30);
-    t.Item(D::ButtonClass, IdCut, L"&Cut", button, 14, 129, 50, 14);
-    t.Item(D::ButtonClass, 0xFFFF, L"3. Measured", BS_GROUPBOX, 7, 152, 226, 70);
-    t.Item(D::StaticClass, IdXLabel, L"Line &X (mm):", SS_LEFT, 14, 166, 50, 9);
-    t.Item(D::EditClass, IdMeasuredX, L"", edit, 66, 164, 44, 12);
-    t.Item(D::StaticClass, IdYLabel, L"Line &Y (mm):", SS_LEFT, 120, 166, 50, 9);
-    t.Item(D::EditClass, IdMeasuredY, L"", edit, 172, 164, 44, 12);
-    t.Item(D::StaticClass, IdBestLabel, L"&Best square:", SS_LEFT, 14, 166, 50, 9);
-    t.Item(D::EditClass, IdBest, L"", edit, 66, 164, 30, 12);
-    t.Item(D::StaticClass, IdChange, L"", label, 14, 181, 212, 18);
-    t.Item(D::ButtonClass, IdKeep, L"&Keep correction", button, 14, 203, 70, 14);
-    t.Item(D::StaticClass, 0xFFFF, L"4. Cut again to check: the next cut has the kept correction.", label, 7, 228, 170,
+    t.Item(D::ButtonClass, 0xFFFF, L"1. Pattern", BS_GROUPBOX, 7, 20, 226, 78);
+    t.Item(D::StaticClass, 0xFFFF, L"&Pattern:", SS_LEFT, 14, 34, 90, 9);
+    t.Item(D::ComboClass, IdCalibratePattern, L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 108, 32, 118, 90);
+    // Each label before its fields: its mnemonic goes to the first of them.
+    for (short r = 0; r < PatternRows; ++r) {
+        const short y = static_cast<short>(50 + 15 * r);
+        t.Item(D::StaticClass, static_cast<WORD>(IdRowLabel + r), L"", SS_LEFT, 14, y + 2, 92, 9);
+        for (short c = 0; c < PatternColumns; ++c)
+            t.Item(D::EditClass, static_cast<WORD>(IdRowField + r * PatternColumns + c), L"", edit,
+                   static_cast<short>(108 + 40 * c), y, 36, 12);
+        t.Item(D::StaticClass, static_cast<WORD>(IdRowUnit + r), L"", label, 147, y + 2, 20, 9);
+    }
+    t.Item(D::ButtonClass, 0xFFFF, L"2. Cut", BS_GROUPBOX, 7, 102, 226, 76);
+    t.Item(D::StaticClass, IdCalibrateOrder, L"", label, 14, 114, 212, 44);
+    t.Item(D::ButtonClass, IdCut, L"&Cut", button, 14, 159, 50, 14);
+    t.Item(D::ButtonClass, 0xFFFF, L"3. Measured", BS_GROUPBOX, 7, 182, 226, 108);
+    for (short r = 0; r < MeasuredRows; ++r) {
+        const short y = static_cast<short>(194 + 14 * r);
+        t.Item(D::StaticClass, static_cast<WORD>(IdMeasuredLabel + r), L"", SS_LEFT, 14, y + 2, 92, 9);
+        t.Item(D::EditClass, static_cast<WORD>(IdMeasuredField + r), L"", edit, 108, y, 50, 12);
+        t.Item(D::StaticClass, static_cast<WORD>(IdMeasuredUnit + r), L"", label, 161, y + 2, 20, 9);
+    }
+    t.Item(D::StaticClass, IdChange, L"", label, 14, 251, 212, 18);
+    t.Item(D::ButtonClass, IdKeep, L"&Keep correction", button, 14, 271, 70, 14);
+    t.Item(D::StaticClass, 0xFFFF, L"4. Cut again to check: the next cut has the kept correction.", label, 7, 296, 170,
            18);
-    t.Item(D::ButtonClass, IDCANCEL, L"Close", button, 183, 229, 50, 14);
-    TCalibrateState state{identity, settings, std::move(cut)};
+    t.Item(D::ButtonClass, IDCANCEL, L"Close", button, 183, 297, 50, 14);
+    // Beside the steps, the pattern as it will be cut, marked for measuring.
+    t.Item(D::StaticClass, IdCalibratePicture, L"", SS_OWNERDRAW, 240, 7, 180, 210);
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CalibrateProcedure,
                             reinterpret_cast<LPARAM>(&state));
 }

@@ -3,7 +3,8 @@
 // Calibrate: walks the user through one correction of the active device:
 // choose a pattern, cut it, type what was measured on it, see the correction
 // it gives (old -> new) and keep it, then cut again to check. The cuts go
-// through the window's job worker.
+// through the window's job worker. What it offers and decides is
+// TCalibrateModel's; this draws it.
 
 #include "output/Calibration.h"
 #include "platform/PrinterObject.h"
@@ -12,6 +13,9 @@
 #include <functional>
 
 namespace winui {
+
+// The controls tests look for.
+enum CalibrateControl : WORD { IdCalibratePattern = 300, IdCalibrateOrder, IdCalibratePicture };
 
 // Modal to owner. cut starts a job of the pattern; it throws when one cannot
 // start.

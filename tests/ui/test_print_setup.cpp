@@ -47,6 +47,8 @@ private slots:
     void opensAtOnceAndRechosenDeviceKeepsItsSettings();
     void unreachableServerIsReportedOnce();
     void calibrateFromTheKeyboard();
+    void calibrateShowsEachPattern_data();
+    void calibrateShowsEachPattern();
     void aSaveThatFailsIsReported_data();
     void aSaveThatFailsIsReported();
 
@@ -569,6 +571,66 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
     QTRY_COMPARE(cuts.size(), size_t(3));
     QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
+}
+
+void TestPrintSetup::calibrateShowsEachPattern_data()
+{
+    QTest::addColumn<int>("pattern");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("marked"); // the picture marks what to measure
+    QTest::newRow("scale") << int(CalibrationPattern::Scale) << "Scale lines" << true;
+    QTest::newRow("ladder") << int(CalibrationPattern::Ladder) << "Blade offset ladder" << true;
+    QTest::newRow("test cut") << int(CalibrationPattern::TestCut) << "Test cut (force)" << false;
+    QTest::newRow("square") << int(CalibrationPattern::Square) << "Square (skew)" << true;
+    QTest::newRow("grid") << int(CalibrationPattern::Grid) << "Force × speed grid" << true;
+    QTest::newRow("sample") << int(CalibrationPattern::Sample) << "Sample" << false;
+}
+
+// Every pattern is offered, its picture beside it: the pattern's lines and
+// the marks on them, crisp on a screen of twice the density.
+void TestPrintSetup::calibrateShowsEachPattern()
+{
+    QFETCH(int, pattern);
+    QFETCH(QString, caption);
+    QFETCH(bool, marked);
+    DeviceSettings settings = Settings("A4", 210, 297, 0, SendAs::HPGL);
+    settings.Corrections.Force = 80;
+    settings.Corrections.Speed = 20;
+    TCalibrateDialog dialog({"Raw", {}, {}}, settings, [](const CalibrationCut&) {});
+    QCOMPARE(dialog.PatternList->count(), 6);
+    dialog.PatternList->setCurrentIndex(dialog.PatternList->findData(pattern));
+    QCOMPARE(dialog.PatternList->currentText(), caption);
+    QCOMPARE(int(dialog.Pattern().Pattern), pattern);
+    QVERIFY(!dialog.Order->text().isEmpty());
+    QCOMPARE(dialog.Picture->pixmap().devicePixelRatio(), dialog.devicePixelRatioF());
+
+    TCalibrateModel model({"Raw", {}, {}}, settings);
+    model.Choose(static_cast<CalibrationPattern>(pattern));
+    const QPalette palette = dialog.palette();
+    const QImage shown = dialog.Picture->pixmap().toImage();
+    for (const qreal ratio : {dialog.devicePixelRatioF(), 2.0}) {
+        const QImage image = CalibrationPixmap(model.Picture(280, 250, 12), ratio, palette).toImage();
+        QCOMPARE(image.size(), QSize(qCeil(280 * ratio), qCeil(250 * ratio)));
+        // Dark lines, blue marks (the highlight), and antialiased edges
+        // between them and the background.
+        int cut = 0, mark = 0, between = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.blue() > pixel.red() + 40)
+                    ++mark;
+                else if (qGray(pixel.rgb()) < 128)
+                    ++cut;
+                if (pixel != palette.color(QPalette::Base) && pixel != palette.color(QPalette::Text)
+                    && pixel != palette.color(QPalette::Highlight))
+                    ++between;
+            }
+        QVERIFY2(cut > 50 * ratio, qPrintable(QString::number(cut)));
+        QCOMPARE(mark > 20 * ratio, marked);
+        QVERIFY(between > 0);
+        if (ratio == dialog.devicePixelRatioF())
+            QVERIFY(image == shown);
+    }
 }
 
 void TestPrintSetup::aSaveThatFailsIsReported_data()

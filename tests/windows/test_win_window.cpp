@@ -9,7 +9,9 @@
 #include "WinTestSupport.h"
 
 #include "cutter/CutterLanguage.h"
+#include "output/CalibrateModel.h"
 #include "plot/SampleText.h"
+#include "winui/CalibrateDialog.h"
 #include "winui/ErrorBox.h"
 #include "winui/MainWindow.h"
 #include "winui/PrintSetup.h"
@@ -286,6 +288,34 @@ TEST_CASE("each preview puts the lettering where its position prints it")
         if (row.Index == 4 || row.Index == 5 || row.Index == 8)
             CHECK(std::abs((left + right) / 2 - w / 2) < 2);
     }
+}
+
+TEST_CASE("Calibrate offers the six patterns, each with what to do")
+{
+    DeviceSettings settings;
+    settings.PaperName = "A4";
+    settings.PaperWidthMm = 210;
+    settings.PaperHeightMm = 297;
+    settings.Language = SendAs::HPGL;
+    const DeviceIdentity identity{"Cutter", {}, {}};
+    std::thread dialogThread([&] { winui::ShowCalibrate(nullptr, identity, settings, [](const CalibrationCut&) {}); });
+    const HWND dialog = WaitForWindow(L"Calibrate", 20000);
+    REQUIRE(dialog != nullptr);
+    const HWND list = GetDlgItem(dialog, winui::IdCalibratePattern);
+    CHECK(SendMessageW(list, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(CalibratePatterns().size()));
+    TCalibrateModel model(identity, settings);
+    for (int i = 0; i < static_cast<int>(CalibratePatterns().size()); ++i) {
+        wchar_t caption[128] = {};
+        SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(caption));
+        CHECK(Utf8(caption) == CalibratePatterns()[static_cast<size_t>(i)].Caption);
+        SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(winui::IdCalibratePattern, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(list));
+        model.Choose(i);
+        CHECK(ControlText(dialog, winui::IdCalibrateOrder) == model.Order());
+    }
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    dialogThread.join();
 }
 
 TEST_CASE("the window shows the default printer, and one Cut sends one job")
