@@ -142,21 +142,21 @@ void TCalibrateModel::Choose(CalibrationPattern pattern)
 
 CalibrateFieldSpec TCalibrateModel::Spec(CalibrateField field) const
 {
-    CalibrateFieldSpec spec = FieldSpecs[static_cast<size_t>(field)];
+    CalibrateFieldSpec fieldSpec = FieldSpecs[static_cast<size_t>(field)];
     if (field == F::Best) {
         // As many squares as the chosen ladder or grid has.
         try {
             const CalibrationCut cut = Cut();
             int columns = 0;
             if (cut.Pattern == CalibrationPattern::Ladder)
-                spec.High = static_cast<double>(LadderOffsets(cut.Offsets).size());
+                fieldSpec.High = static_cast<double>(LadderOffsets(cut.Offsets).size());
             else if (cut.Pattern == CalibrationPattern::Grid)
-                spec.High = static_cast<double>(GridCells(cut, FSettings, columns).size());
+                fieldSpec.High = static_cast<double>(GridCells(cut, FSettings, columns).size());
         } catch (const Exception&) {
             // Not made as it stands: Order says why.
         }
     }
-    return spec;
+    return fieldSpec;
 }
 
 std::optional<double> TCalibrateModel::Value(CalibrateField field) const
@@ -171,16 +171,16 @@ std::string TCalibrateModel::Text(CalibrateField field) const
 
 void TCalibrateModel::SetValue(CalibrateField field, double value)
 {
-    const CalibrateFieldSpec& spec = FieldSpecs[static_cast<size_t>(field)];
-    FFields[static_cast<size_t>(field)] = {value, value == 0 && !spec.OffText.empty() ? std::string(spec.OffText)
-                                                                                      : Number(value)};
+    const CalibrateFieldSpec& fieldSpec = FieldSpecs[static_cast<size_t>(field)];
+    FFields[static_cast<size_t>(field)] = {
+        value, value == 0 && !fieldSpec.OffText.empty() ? std::string(fieldSpec.OffText) : Number(value)};
 }
 
 void TCalibrateModel::SetText(CalibrateField field, std::string_view text)
 {
-    const CalibrateFieldSpec& spec = FieldSpecs[static_cast<size_t>(field)];
+    const CalibrateFieldSpec& fieldSpec = FieldSpecs[static_cast<size_t>(field)];
     std::optional<double> value = DoubleFromText(text);
-    if (!spec.OffText.empty() && SameWord(Trimmed(text), spec.OffText))
+    if (!fieldSpec.OffText.empty() && SameWord(Trimmed(text), fieldSpec.OffText))
         value = 0;
     if (value && !std::isfinite(*value))
         value.reset();
@@ -189,13 +189,14 @@ void TCalibrateModel::SetText(CalibrateField field, std::string_view text)
 
 double TCalibrateModel::Checked(CalibrateField field) const
 {
-    const CalibrateFieldSpec spec = Spec(field);
+    const CalibrateFieldSpec fieldSpec = Spec(field);
     const std::optional<double> value = Value(field);
-    if (value && *value >= spec.Low && *value <= spec.High && (spec.Decimals > 0 || *value == std::floor(*value)))
+    if (value && *value >= fieldSpec.Low && *value <= fieldSpec.High
+        && (fieldSpec.Decimals > 0 || *value == std::floor(*value)))
         return *value;
     throw EConvertError(
-        Format(spec.Decimals > 0 ? "%1: enter a number from %2 to %3" : "%1: enter a whole number from %2 to %3",
-               spec.Name, spec.Low, spec.High));
+        Format(fieldSpec.Decimals > 0 ? "%1: enter a number from %2 to %3" : "%1: enter a whole number from %2 to %3",
+               fieldSpec.Name, fieldSpec.Low, fieldSpec.High));
 }
 
 CalibrationCut TCalibrateModel::Cut() const

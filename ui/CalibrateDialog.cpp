@@ -22,20 +22,20 @@ namespace {
 // The picture's box, in device-independent pixels.
 constexpr int PictureWidth = 280, PictureHeight = 250;
 
-QAbstractSpinBox* FieldBox(const CalibrateFieldSpec& spec)
+QAbstractSpinBox* FieldBox(const CalibrateFieldSpec& limits)
 {
-    if (spec.Decimals == 0) {
+    if (limits.Decimals == 0) {
         auto* box = new QSpinBox;
-        box->setRange(static_cast<int>(spec.Low), static_cast<int>(spec.High));
-        box->setSpecialValueText(QString::fromUtf8(spec.OffText.data(), qsizetype(spec.OffText.size())));
+        box->setRange(static_cast<int>(limits.Low), static_cast<int>(limits.High));
+        box->setSpecialValueText(QString::fromUtf8(limits.OffText.data(), qsizetype(limits.OffText.size())));
         return box;
     }
     auto* box = new QDoubleSpinBox;
-    box->setRange(spec.Low, spec.High);
-    box->setDecimals(spec.Decimals);
-    box->setSingleStep(spec.Decimals > 1 ? 0.01 : 0.1);
-    if (!spec.Unit.empty())
-        box->setSuffix(QStringLiteral(" ") + QString::fromUtf8(spec.Unit.data(), qsizetype(spec.Unit.size())));
+    box->setRange(limits.Low, limits.High);
+    box->setDecimals(limits.Decimals);
+    box->setSingleStep(limits.Decimals > 1 ? 0.01 : 0.1);
+    if (!limits.Unit.empty())
+        box->setSuffix(QStringLiteral(" ") + QString::fromUtf8(limits.Unit.data(), qsizetype(limits.Unit.size())));
     return box;
 }
 

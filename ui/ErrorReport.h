@@ -25,13 +25,6 @@ bool ErrorReportShowing();
 template <class F>
 void RunGuarded(F&& f) noexcept
 {
-    try {
-        std::forward<F>(f)();
-    } catch (...) {
-        try {
-            ShowErrorReport(QString::fromStdString(CurrentExceptionMessage()));
-        } catch (...) {
-            // Nothing sensible is left to do if the report itself fails.
-        }
-    }
+    RunReportingFailure(std::forward<F>(f),
+                        [](const std::string& message) { ShowErrorReport(QString::fromStdString(message)); });
 }

@@ -25,15 +25,7 @@ bool ErrorReportShowing();
 template <class F>
 void RunGuarded(F&& f) noexcept
 {
-    try {
-        std::forward<F>(f)();
-    } catch (...) {
-        try {
-            ShowErrorReport(CurrentExceptionMessage());
-        } catch (...) {
-            // Nothing sensible is left to do if the report itself fails.
-        }
-    }
+    RunReportingFailure(std::forward<F>(f), [](const std::string& message) { ShowErrorReport(message); });
 }
 
 } // namespace winui
