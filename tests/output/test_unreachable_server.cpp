@@ -289,9 +289,12 @@ void TestUnreachableServer::serverEndsWithAKilledTest()
     t.start();
     while (server.isEmpty() && t.elapsed() < 60000 && test.state() != QProcess::NotRunning) {
         for (const QString& dir : QDir(temporary.path()).entryList({QStringLiteral("vcups-*")}, QDir::Dirs)) {
+            // The file exists before its number is written: an empty read is
+            // not yet the PID.
             QFile pid(temporary.filePath(dir + QStringLiteral("/cupsd.pid")));
             if (pid.open(QIODevice::ReadOnly))
-                server = QStringLiteral("/proc/") + QString::fromLatin1(pid.readAll().trimmed());
+                if (const QByteArray number = pid.readAll().trimmed(); !number.isEmpty())
+                    server = QStringLiteral("/proc/") + QString::fromLatin1(number);
         }
         QThread::msleep(2);
     }
