@@ -22,6 +22,7 @@
 #include "platform/PrinterObject.h"
 #include "platform/Spooler.h"
 #include "platform/StopSignals.h"
+#include "platform/SystemNames.h"
 #include "platform/serial/PortDevices.h"
 #include "plot/HpglReader.h"
 #include "plot/PlotTextReader.h"
@@ -229,16 +230,16 @@ const std::vector<OptionSpec>& Options()
         {"version", 'v', "", "Displays version information."},
         {"cut", 0, "", "Cut the sample (or PLOTFILE)."},
         {"device", 0, "NAME",
-         "Printer or cutter queue, or a port: a serial line (/dev/ttyUSB0, /dev/ttyACM0, /dev/ttyS0) or a printer "
-         "port (/dev/usb/lp0, /dev/lp0); any other file is refused (default: the active device)."},
+         Format("Printer or cutter queue, or a port: %1 (default: the active device).",
+                std::string(TheSystemNames().Ports))},
         {"position", 0, "INDEX|TEXT",
          "Place on the sheet: 0 to 8, or a text of the window's list such as \"Centered\" (default: \"Top left\")."},
         {"send-as", 0, "LANGUAGE", "driver, hpgl, dmpl, gpgl or camm (default: the device's)."},
         {"sheet", 0, "SHEET", "A4, Letter or WIDTHxLENGTH in mm, portrait (default: the device's)."},
         {"output", 0, "FILE",
-         "Write the job to FILE (\"-\": standard output) instead of sending it to the device. A file is written "
-         "whole or not at all, and an existing one only replaced with --replace; a pipe or a device such as "
-         "/dev/null is written as it is; a folder, a disk or a socket is refused."},
+         Format("Write the job to FILE (\"-\": standard output) instead of sending it to the device. A file is "
+                "written whole or not at all, and an existing one only replaced with --replace; %1.",
+                std::string(TheSystemNames().OutputDevices))},
         {"replace", 0, "", "Replace an existing --output file."},
         {"wait", 0, "",
          "Wait until the queue has printed the job; fail with the server's reason when it is aborted or canceled "
@@ -248,8 +249,9 @@ const std::vector<OptionSpec>& Options()
          "Cut only the lines of these pens of PLOTFILE (SP), such as 2 or 1,3 (default: every pen; a file in the "
          "sample's layout is pen 1)."},
         {"port-settings", 0, "LINE",
-         "For a cutter on a port (--device /dev/ttyUSB0): SPEED,BITS,PARITY,STOP,FLOW such as 9600,8,N,1,xonxoff; "
-         "FLOW is none, xonxoff or rtscts (default: the port's)."},
+         Format("For a cutter on a port (--device %1): SPEED,BITS,PARITY,STOP,FLOW such as 9600,8,N,1,xonxoff; FLOW "
+                "is none, xonxoff or rtscts (default: the port's).",
+                std::string(TheSystemNames().ExamplePort))},
         {"pattern", 0, "PATTERN",
          "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets), test-cut, "
          "square (a rectangle to square the axes by) or grid (squares in rows of forces and columns of speeds) "
@@ -577,7 +579,8 @@ void ApplyChoices(const std::string& device, DeviceSettings& s, const Request& r
         s.Line = r.Line.value_or(s.Line);
         s.Language = PortLanguage(s);
     } else if (r.Line) {
-        throw EUsage("--port-settings is for a cutter on a port, such as --device /dev/ttyUSB0");
+        throw EUsage(Format("--port-settings is for a cutter on a port, such as --device %1",
+                            std::string(TheSystemNames().ExamplePort)));
     }
     const SendAs language = r.Language.value_or(s.Language);
     std::function<DriverPapers()> driverPapers;

@@ -1,9 +1,9 @@
 // A finished job written to a file on Windows. The bytes go to a temporary
 // file beside the target that takes its name at the end (MoveFileExW), so a
 // failure or a stop leaves nothing behind; an existing file is replaced only
-// with replace set, also one that appeared while the job was written. A
-// folder or a device (COM1, NUL, \\.\...) is refused: a job reaches a device
-// only as a job.
+// with replace set, also one that appeared while the job was written. NUL
+// discards the job, as /dev/null does on Linux. A folder or another device
+// (COM1, \\.\...) is refused: a job reaches a device only as a job.
 
 #include "platform/JobFile.h"
 
@@ -64,6 +64,13 @@ std::wstring FullPath(const std::string& path)
     return full;
 }
 
+// NUL in any spelling: "nul", "C:\\jobs\\NUL", "\\.\\NUL".
+bool IsNullDevice(const std::wstring& full)
+{
+    return full.size() == 7 && full.compare(0, 4, LR"(\\.\)") == 0 && (full[4] == L'N' || full[4] == L'n')
+           && (full[5] == L'U' || full[5] == L'u') && (full[6] == L'L' || full[6] == L'l');
+}
+
 bool IsDevicePath(const std::wstring& full)
 {
     if (full.rfind(LR"(\\.\)", 0) == 0)
@@ -96,6 +103,8 @@ std::wstring NameOf(const std::wstring& full)
 // Throws for what a job is never written to; true when a file is there.
 bool LookUp(const std::string& path, const std::wstring& full)
 {
+    if (IsNullDevice(full))
+        return false;
     if (IsDevicePath(full))
         CannotWrite(path, "It is a device, not a file: a job reaches a device only as a job");
     const DWORD attributes = GetFileAttributesW(full.c_str());
@@ -213,6 +222,8 @@ void CheckJobFile(const std::string& path, bool replace)
     if (path == "-")
         return;
     const std::wstring full = FullPath(path);
+    if (IsNullDevice(full))
+        return;
     if (LookUp(path, full) && !replace)
         AlreadyExists(path);
     const DWORD folder = GetFileAttributesW(FolderOf(full).c_str());
@@ -230,6 +241,8 @@ void WriteJobFile(const std::string& path, bool replace, std::string_view bytes)
     } progressEnd;
     if (path == "-")
         WriteStandardOutput(bytes, stop);
+    else if (IsNullDevice(FullPath(path)))
+        AddJobProgress(static_cast<std::int64_t>(bytes.size()));
     else
         WriteRegularFile(path, replace, bytes, stop);
 }

@@ -1,6 +1,7 @@
 #include "platform/windows/WinPort.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
@@ -18,6 +19,10 @@ using std::chrono::milliseconds;
 
 // How often a held job looks again at the stop flag and the clock.
 constexpr DWORD PollStepMs = 20;
+
+// How long a stopped job waits for the cutter to take the end of its
+// instruction and the knife lift, before it is dropped where it stands.
+constexpr milliseconds EndingLimit{5000};
 
 std::mutex LimitsMutex;
 PortTimeLimits Limits;
@@ -218,7 +223,7 @@ std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSetting
     return port;
 }
 
-void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job)
+void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job, SendAs language)
 {
     const HANDLE h = static_cast<ComPort&>(port).Handle();
     const milliseconds limit = CurrentPortTimeLimits().Hold;
@@ -226,32 +231,56 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
     const auto total = static_cast<std::int64_t>(job.size());
     const TStopMark stop;
     std::int64_t sent = 0;
+    // Once stopped: what is still to go (the rest of the pair under way and
+    // the tool lifted) and how much of it went.
+    std::string ending;
+    std::int64_t endingSent = -1;
+    auto stoppedAt = Clock::now();
     BeginJobProgress(total);
     struct ProgressEnd {
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
     Overlapped write;
     auto lastProgress = Clock::now();
-    while (sent < total) {
-        if (stop.Stopped()) {
-            // What the port still holds would keep the cutter busy after the
-            // user asked it to stop.
-            PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
-            ThrowJobStopped(sent, total);
+    while (endingSent < 0 ? sent < total : endingSent < static_cast<std::int64_t>(ending.size())) {
+        if (endingSent < 0 && stop.Stopped()) {
+            if (language == SendAs::Driver) {
+                // What the port still holds would keep the cutter busy after
+                // the user asked it to stop.
+                PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+                ThrowJobStopped(sent, total);
+            }
+            // Never dropped mid-instruction: the cutter would be left with
+            // its knife down, or cut to half a number.
+            const CutterJobEnding end = StoppedJobEnding(language, job, sent);
+            ending =
+                std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
+            endingSent = 0;
+            sent += end.More;
+            stoppedAt = Clock::now();
+            continue;
         }
-        const DWORD size = static_cast<DWORD>(std::min<std::int64_t>(chunk, total - sent));
+        const char* data = endingSent < 0 ? job.data() + sent : ending.data() + endingSent;
+        const std::int64_t left = endingSent < 0 ? total - sent : static_cast<std::int64_t>(ending.size()) - endingSent;
+        const DWORD size = static_cast<DWORD>(std::min<std::int64_t>(chunk, left));
         ResetEvent(write.O.hEvent);
         DWORD n = 0;
-        if (!WriteFile(h, job.data() + sent, size, &n, &write.O)) {
+        if (!WriteFile(h, data, size, &n, &write.O)) {
             if (GetLastError() != ERROR_IO_PENDING)
                 NotCompleted(port, "the cutter was disconnected", sent, total);
             // Held while the cutter says XOFF or drops CTS: the device does
-            // not send, so the write waits, a step at a time.
+            // not send, so the write waits, a step at a time. A job in a
+            // cutter's language lets its write finish once stopped, so the
+            // instruction under way is not cut.
             const auto began = Clock::now();
             while (WaitForSingleObject(write.O.hEvent, PollStepMs) == WAIT_TIMEOUT) {
-                if (stop.Stopped()) {
+                if (language == SendAs::Driver && stop.Stopped()) {
                     Abandon(h, write);
                     ThrowJobStopped(sent, total);
+                }
+                if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
+                    Abandon(h, write);
+                    ThrowJobStopped(sent, total, "the cutter took nothing more, so its knife may still be down");
                 }
                 if (Clock::now() - began > limit) {
                     const std::string why = HoldReason(h, limit);
@@ -266,11 +295,19 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
             // A port that keeps taking nothing without saying so.
             if (Clock::now() - lastProgress > limit)
                 NotCompleted(port, HoldReason(h, limit), sent, total);
+            if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
+                PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+                ThrowJobStopped(sent, total, "the cutter took nothing more, so its knife may still be down");
+            }
             Sleep(PollStepMs);
             continue;
         }
-        sent += n;
-        AddJobProgress(n);
+        if (endingSent < 0) {
+            sent += n;
+            AddJobProgress(n);
+        } else {
+            endingSent += n;
+        }
         lastProgress = Clock::now();
     }
     // The last bytes leave the port before it is closed, within the limit
@@ -289,6 +326,8 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
     }
     if (!FlushFileBuffers(h))
         NotCompleted(port, "the cutter was disconnected", sent, total);
+    if (endingSent >= 0)
+        ThrowJobStopped(sent, total);
 }
 
 void SetPortTimeLimits(const PortTimeLimits& limits)

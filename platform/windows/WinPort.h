@@ -37,9 +37,11 @@ std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSetting
 
 // Sends the whole job or throws EPrinter saying it was not completed: the
 // cutter held it (XOFF or CTS) or the port took nothing for longer than
-// the limit, the cutter went away, or the job was stopped (what the port
-// still held is then dropped).
-void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job);
+// the limit, the cutter went away, or the job was stopped. A stopped job in
+// a cutter's language first finishes the pair under way and lifts the
+// knife, as on Linux; a driver's job drops what the port still holds.
+void SendToComPort(TComPort& port, const PortSettings& settings, std::string_view job,
+                   SendAs language = SendAs::Driver);
 
 // The hold limit (PortTimeLimits), StopPortJobs and PortSending are the
 // ones of PortSender.h, as on Linux.

@@ -18,18 +18,20 @@ DeviceSettings PortDrawing(DeviceSettings settings)
 class PortJob final : public JobDestination {
 public:
     PortJob(std::unique_ptr<TComPort> port, const DeviceSettings& settings, const std::string& title)
-        : FPort(std::move(port)), FLine(settings.Line), FJob(PortDrawing(settings), title)
+        : FPort(std::move(port)), FLine(settings.Line), FLanguage(PortLanguage(settings)),
+          FJob(PortDrawing(settings), title)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     HandedJob Finish() override
     {
-        SendToComPort(*FPort, FLine, FJob.Finish());
+        SendToComPort(*FPort, FLine, FJob.Finish(), FLanguage);
         return {};
     }
 
 private:
     std::unique_ptr<TComPort> FPort;
     PortSettings FLine;
+    SendAs FLanguage;
     DrawnJob FJob;
 };
 

@@ -16,7 +16,8 @@ job, and "HOLD=ms@bytes;" has the cutter send XOFF once that many bytes of
 the job have arrived and XON ms later. Once the terminal has stopped the
 line (the sender's side obeyed the XOFF), the cutter writes DIR/name.holding:
 a test sends the rest of its job only then, so the hold meets it however
-slow the machine. Each job is kept as DIR/name.bin, with DIR/name.held
+slow the machine. A test may end the hold early by creating DIR/name.release.
+Each job is kept as DIR/name.bin, with DIR/name.held
 holding how many bytes arrived while the line was stopped.
 """
 import fcntl
@@ -82,7 +83,8 @@ class Cutter:
         if job["xoff"] is None and len(job["data"]) >= job["hold"][1]:
             os.write(self.master, XOFF)
             job["xoff"] = now
-        if job["xoff"] is not None and job["xon"] is None and now >= job["xoff"] + job["hold"][0]:
+        released = os.path.exists(os.path.join(self.folder, tag(job, self.count) + ".release"))
+        if job["xoff"] is not None and job["xon"] is None and (now >= job["xoff"] + job["hold"][0] or released):
             os.write(self.master, XON)
             job["xon"] = now
 

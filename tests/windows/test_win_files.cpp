@@ -80,12 +80,20 @@ TEST_CASE("a job file is written whole, and only where a file may be")
     }
 }
 
-TEST_CASE("devices are never written as job files")
+TEST_CASE("devices are never written as job files; NUL takes the job and keeps nothing")
 {
-    for (const char* device : {"COM1", "NUL", "\\\\.\\PhysicalDrive0", "\\\\?\\GLOBALROOT\\Device\\Null"}) {
+    for (const char* device : {"COM1", "\\\\.\\PhysicalDrive0", "\\\\?\\GLOBALROOT\\Device\\Null"}) {
         CAPTURE(device);
         CHECK(Failure(device, true, "PU;").find("It is a device") != std::string::npos);
     }
+    TTempFolder folder;
+    for (const std::string& null :
+         {std::string("NUL"), std::string("nul"), folder / "NUL", std::string("\\\\.\\NUL")}) {
+        CAPTURE(null);
+        for (const bool replace : {false, true})
+            CHECK(Failure(null, replace, "PU;") == "");
+    }
+    CHECK(folder.Names().empty());
 }
 
 TEST_CASE("a file that appears while the job is written is replaced only when asked")

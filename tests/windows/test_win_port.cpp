@@ -10,6 +10,7 @@
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -27,7 +28,7 @@ struct Received {
 // Clears what the cutter kept under this tag from an earlier run.
 void Forget(const std::string& tag)
 {
-    for (const char* suffix : {".bin", ".held", ".holding"})
+    for (const char* suffix : {".bin", ".held", ".holding", ".release"})
         DeleteFileW(Wide(CutterFolder() + "\\" + tag + suffix).c_str());
 }
 
@@ -67,7 +68,7 @@ std::string Job(const std::string& tag, int holdMs, size_t holdAt, size_t size)
 // before the cutter said XOFF). whileHeld runs as the rest begins. What
 // sending the rest threw, empty if nothing; the head must go through.
 std::string SendHeld(const std::string& tag, const std::string& job, size_t holdAt, milliseconds limit,
-                     milliseconds& took, const std::function<void()>& whileHeld = {})
+                     milliseconds& took, const std::function<void()>& whileHeld = {}, SendAs language = SendAs::Driver)
 {
     SetPortTimeLimits({});
     auto port = OpenComPort("COM1", PortSettings{});
@@ -79,7 +80,7 @@ std::string SendHeld(const std::string& tag, const std::string& job, size_t hold
         whileHeld();
     std::string error;
     try {
-        SendToComPort(*port, PortSettings{}, std::string_view(job).substr(holdAt));
+        SendToComPort(*port, PortSettings{}, std::string_view(job).substr(holdAt), language);
     } catch (const Exception& e) {
         error = e.Message();
     }
@@ -164,6 +165,52 @@ TEST_CASE("a job held past the limit, or stopped, ends in the Linux words with t
         const Received got = Receive(tag);
         CHECK(got.Bytes == job.substr(0, holdAt));
     }
+}
+
+TEST_CASE("a cutter's job stopped on COM1 finishes its pair and lifts the knife, as on Linux")
+{
+    // Stopped while the cutter holds the line, then let go: what the port
+    // took before the stop is finished, never cut.
+    constexpr size_t holdAt = 1000;
+    const std::string tag = "knife";
+    REQUIRE(ResetCutter());
+    Forget(tag);
+    std::string job = "TAG=" + tag + ";HOLD=600000@" + std::to_string(holdAt) + ";IN;";
+    job.resize(holdAt, ';');
+    job += "PD";
+    for (int i = 0; i < 600; ++i)
+        job += (i ? "," : "") + std::to_string(i * 37 % 9000) + "," + std::to_string(i * 53 % 9000);
+    job += ";\nPU0,0;\n";
+    std::jthread stopper;
+    const auto whileHeld = [&] {
+        stopper = std::jthread([&](std::stop_token quit) {
+            while (!quit.stop_requested() && !CurrentJobProgress().Sending)
+                Sleep(5);
+            if (quit.stop_requested())
+                return;
+            StopJobs();
+            WriteWholeFile(CutterFolder() + "\\" + tag + ".release", "");
+        });
+    };
+    milliseconds took{};
+    const std::string error = SendHeld(tag, job, holdAt, milliseconds(30000), took, whileHeld, SendAs::HPGL);
+    stopper = {};
+    CHECK_FALSE(PortSending("COM1"));
+    const Received got = Receive(tag);
+    const std::string lift = ";\nPU;\nSP0;\n";
+    REQUIRE(got.Bytes.size() > holdAt + lift.size());
+    CHECK(got.Bytes.ends_with(lift));
+    const std::string cut = got.Bytes.substr(0, got.Bytes.size() - lift.size());
+    REQUIRE(cut.size() < job.size());
+    CHECK(job.starts_with(cut));
+    // Whole numbers, whole pairs: the job goes on with the next pair.
+    const std::string drawn = cut.substr(holdAt);
+    CHECK(drawn.starts_with("PD"));
+    CHECK(job[cut.size()] == ',');
+    CHECK(std::count(drawn.begin(), drawn.end(), ',') % 2 == 1);
+    CHECK(error
+          == "The job was stopped: " + std::to_string(drawn.size()) + " of " + std::to_string(job.size() - holdAt)
+                 + " bytes sent");
 }
 
 TEST_CASE("a port is named, found and held as Windows has it")

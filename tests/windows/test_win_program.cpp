@@ -15,21 +15,43 @@
 
 namespace {
 
-// Runs the program with these arguments; its exit code, -1 when it did not
-// start or end within a minute.
-int RunProgram(const std::string& arguments)
+// Runs the program with these arguments, in folder when one is given, its
+// standard output and error kept in output when asked; its exit code, -1
+// when it did not start or end within a minute.
+int RunProgram(const std::string& arguments, std::string* output = nullptr, const std::string& folder = {})
 {
     std::wstring command = L"\"" + Wide(UnixPath(VELLICO_PROGRAM)) + L"\" " + Wide(arguments);
     STARTUPINFOW start{};
     start.cb = sizeof start;
+    TTempFolder kept;
+    const std::string keptName = kept / "output.txt";
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (output) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        file = CreateFileW(Wide(keptName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return -1;
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        start.hStdOutput = file;
+        start.hStdError = file;
+    }
+    const std::wstring directory = Wide(folder);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process))
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
+                                        folder.empty() ? nullptr : directory.c_str(), &start, &process);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!started)
         return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (output)
+        *output = ReadWholeFile(keptName).value_or("");
     return static_cast<int>(code);
 }
 
@@ -80,6 +102,36 @@ TEST_CASE("a cut from the program reaches a raw queue and a port byte for byte a
         const std::string received = NewJob(row.Folder, before);
         CHECK(received.size() == ReadWholeFile(file).value_or("").size());
         CHECK(received == ReadWholeFile(file));
+    }
+}
+
+TEST_CASE("the program speaks Windows: COM ports and NUL, never a /dev/ path")
+{
+    struct Row {
+        const char* Arguments;
+        int Exit;
+        const char* Says; // in what the program printed
+    };
+    const Row rows[] = {
+        {"--help", 0, "COM3"},
+        {"--help", 0, "NUL discards"},
+        {"--cut --device RawCutter --port-settings 9600,8,N,1,xonxoff", 2, "such as --device COM1"},
+        // NUL takes the job and keeps nothing, in any spelling and folder.
+        {"--cut --send-as hpgl --output NUL", 0, ""},
+        {"--cut --send-as gpgl --output nul", 0, ""},
+        {"--cut --send-as dmpl --output .\\NUL --replace", 0, ""},
+    };
+    for (const Row& row : rows) {
+        const std::string arguments = row.Arguments;
+        CAPTURE(arguments);
+        TTempFolder folder;
+        std::string output;
+        const int exit = RunProgram(arguments, &output, folder.Path());
+        CAPTURE(output);
+        CHECK(exit == row.Exit);
+        CHECK(output.find(row.Says) != std::string::npos);
+        CHECK(output.find("/dev/") == std::string::npos);
+        CHECK(folder.Names().empty());
     }
 }
 
