@@ -381,7 +381,10 @@ TEST_CASE("the position a job uses: the typed text must name the selected item; 
     }
     CHECK(w.View.Reports.empty());
 
-    for (const auto& [chosen, shown] : {std::pair{8, 8}, {0, 0}, {-1, -1}, {9, -1}, {2, 2}}) {
+    // Named, not bound: CAPTURE's lambda cannot take a structured binding on
+    // every compiler.
+    for (const auto& row : {std::pair{8, 8}, {0, 0}, {-1, -1}, {9, -1}, {2, 2}}) {
+        const int chosen = row.first, shown = row.second;
         CAPTURE(chosen);
         w.Session.PositionChosen(chosen);
         CHECK(w.View.Preview == shown);
@@ -619,7 +622,9 @@ TEST_CASE("a status failure that repeats is reported once, and again only after 
     const std::pair<const char*, const char*> rows[] = {
         {"....", ""}, {"AAAAAA", "A"}, {"AA.AA", "AA"}, {"AABBA", "ABA"}, {"..A.A", "AA"},
     };
-    for (const auto& [ticks, reported] : rows) {
+    for (const auto& row : rows) {
+        const char* const ticks = row.first;
+        const char* const reported = row.second;
         CAPTURE(std::string(ticks));
         TWindow w;
         for (const char* tick = ticks; *tick; ++tick) {
