@@ -15,7 +15,7 @@ using F = CalibrateField;
 constexpr std::string_view Mm_ = "mm";
 
 // By CalibrateField, in its order.
-const std::array<CalibrateFieldSpec, CalibrateFieldCount> FieldSpecs = {{
+const std::array<CalibrateFieldLimits, CalibrateFieldCount> FieldLimitTable = {{
     {"Line length", MinScaleLengthMm, 5000, 1, Mm_, {}},
     {"Offsets from", 0, MaxBladeOffsetMm, 2, Mm_, {}},
     {"Offsets to", 0, MaxBladeOffsetMm, 2, Mm_, {}},
@@ -140,23 +140,23 @@ void TCalibrateModel::Choose(CalibrationPattern pattern)
             FChosen = static_cast<int>(i);
 }
 
-CalibrateFieldSpec TCalibrateModel::Spec(CalibrateField field) const
+CalibrateFieldLimits TCalibrateModel::Limits(CalibrateField field) const
 {
-    CalibrateFieldSpec fieldSpec = FieldSpecs[static_cast<size_t>(field)];
+    CalibrateFieldLimits fieldLimits = FieldLimitTable[static_cast<size_t>(field)];
     if (field == F::Best) {
         // As many squares as the chosen ladder or grid has.
         try {
             const CalibrationCut cut = Cut();
             int columns = 0;
             if (cut.Pattern == CalibrationPattern::Ladder)
-                fieldSpec.High = static_cast<double>(LadderOffsets(cut.Offsets).size());
+                fieldLimits.High = static_cast<double>(LadderOffsets(cut.Offsets).size());
             else if (cut.Pattern == CalibrationPattern::Grid)
-                fieldSpec.High = static_cast<double>(GridCells(cut, FSettings, columns).size());
+                fieldLimits.High = static_cast<double>(GridCells(cut, FSettings, columns).size());
         } catch (const Exception&) {
             // Not made as it stands: Order says why.
         }
     }
-    return fieldSpec;
+    return fieldLimits;
 }
 
 std::optional<double> TCalibrateModel::Value(CalibrateField field) const
@@ -171,16 +171,16 @@ std::string TCalibrateModel::Text(CalibrateField field) const
 
 void TCalibrateModel::SetValue(CalibrateField field, double value)
 {
-    const CalibrateFieldSpec& fieldSpec = FieldSpecs[static_cast<size_t>(field)];
+    const CalibrateFieldLimits& fieldLimits = FieldLimitTable[static_cast<size_t>(field)];
     FFields[static_cast<size_t>(field)] = {
-        value, value == 0 && !fieldSpec.OffText.empty() ? std::string(fieldSpec.OffText) : Number(value)};
+        value, value == 0 && !fieldLimits.OffText.empty() ? std::string(fieldLimits.OffText) : Number(value)};
 }
 
 void TCalibrateModel::SetText(CalibrateField field, std::string_view text)
 {
-    const CalibrateFieldSpec& fieldSpec = FieldSpecs[static_cast<size_t>(field)];
+    const CalibrateFieldLimits& fieldLimits = FieldLimitTable[static_cast<size_t>(field)];
     std::optional<double> value = DoubleFromText(text);
-    if (!fieldSpec.OffText.empty() && SameWord(Trimmed(text), fieldSpec.OffText))
+    if (!fieldLimits.OffText.empty() && SameWord(Trimmed(text), fieldLimits.OffText))
         value = 0;
     if (value && !std::isfinite(*value))
         value.reset();
@@ -189,14 +189,14 @@ void TCalibrateModel::SetText(CalibrateField field, std::string_view text)
 
 double TCalibrateModel::Checked(CalibrateField field) const
 {
-    const CalibrateFieldSpec fieldSpec = Spec(field);
+    const CalibrateFieldLimits fieldLimits = Limits(field);
     const std::optional<double> value = Value(field);
-    if (value && *value >= fieldSpec.Low && *value <= fieldSpec.High
-        && (fieldSpec.Decimals > 0 || *value == std::floor(*value)))
+    if (value && *value >= fieldLimits.Low && *value <= fieldLimits.High
+        && (fieldLimits.Decimals > 0 || *value == std::floor(*value)))
         return *value;
     throw EConvertError(
-        Format(fieldSpec.Decimals > 0 ? "%1: enter a number from %2 to %3" : "%1: enter a whole number from %2 to %3",
-               fieldSpec.Name, fieldSpec.Low, fieldSpec.High));
+        Format(fieldLimits.Decimals > 0 ? "%1: enter a number from %2 to %3" : "%1: enter a whole number from %2 to %3",
+               fieldLimits.Name, fieldLimits.Low, fieldLimits.High));
 }
 
 CalibrationCut TCalibrateModel::Cut() const

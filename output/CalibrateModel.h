@@ -38,7 +38,7 @@ inline constexpr int CalibrateFieldCount = 17;
 
 // A field's bounds; Decimals 0 takes whole numbers only. OffText, where
 // set, stands for the value 0 (a grid axis left out).
-struct CalibrateFieldSpec {
+struct CalibrateFieldLimits {
     std::string_view Name; // in messages
     double Low = 0;
     double High = 0;
@@ -87,7 +87,7 @@ public:
 
     // Bounds as they stand now: the best square goes up to the squares the
     // chosen ladder or grid has.
-    CalibrateFieldSpec Spec(CalibrateField field) const;
+    CalibrateFieldLimits Limits(CalibrateField field) const;
     // The value as last set (typed text that was not a number: nullopt).
     std::optional<double> Value(CalibrateField field) const;
     // The field as a text box shows it: as typed, or the value written out.

@@ -22,7 +22,7 @@ namespace {
 // The picture's box, in device-independent pixels.
 constexpr int PictureWidth = 280, PictureHeight = 250;
 
-QAbstractSpinBox* FieldBox(const CalibrateFieldSpec& limits)
+QAbstractSpinBox* FieldBox(const CalibrateFieldLimits& limits)
 {
     if (limits.Decimals == 0) {
         auto* box = new QSpinBox;
@@ -210,7 +210,7 @@ void TCalibrateDialog::AddRows(QFormLayout* form, bool measured)
                 continue; // a row two patterns share
             auto* line = new QHBoxLayout;
             for (const CalibrateField field : row.Fields) {
-                FBoxes[static_cast<int>(field)] = FieldBox(FModel.Spec(field));
+                FBoxes[static_cast<int>(field)] = FieldBox(FModel.Limits(field));
                 line->addWidget(FBoxes[static_cast<int>(field)]);
             }
             auto* label = new QLabel(Utf8(row.Label));
@@ -242,7 +242,7 @@ void TCalibrateDialog::Refresh()
     {
         // As many squares as the ladder or grid has; a value past them comes down.
         const QSignalBlocker quiet(BestSquare);
-        BestSquare->setMaximum(static_cast<int>(FModel.Spec(CalibrateField::Best).High));
+        BestSquare->setMaximum(static_cast<int>(FModel.Limits(CalibrateField::Best).High));
         FModel.SetValue(CalibrateField::Best, BestSquare->value());
     }
     Order->setText(QString::fromStdString(FModel.Order()));

@@ -157,14 +157,14 @@ TEST_CASE("the fields make the cut, and a field without a usable number is named
     model.SetValue(F::OffsetFrom, 0.1);
     model.SetText(F::OffsetTo, "0.3");
     CHECK(model.Cut().Offsets == (LadderSteps{0.1, 0.3, 0.05}));
-    CHECK(model.Spec(F::Best).High == 5);
+    CHECK(model.Limits(F::Best).High == 5);
     model.Choose(CalibrationPattern::Grid);
     model.SetText(F::SpeedStep, "off");
     CHECK(model.Text(F::SpeedStep) == "off");
     // HP-GL's forces from a fifth of its range up, in three steps.
     CHECK(model.Cut().Forces == (ToolSteps{80, 120, 20}));
     CHECK(model.Cut().Speeds.Step == 0);
-    CHECK(model.Spec(F::Best).High == 3);
+    CHECK(model.Limits(F::Best).High == 3);
     // Without the device's own force to set again, the grid is not cut; its
     // picture still shows what it would be.
     TCalibrateModel unset({"Cutter", {}, {}}, [] {
