@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "common/Text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -502,4 +503,57 @@ CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptr
         close += 'M' + at + syntax.Terminator;
     }
     return {end - sent, close};
+}
+
+std::ptrdiff_t BlockBytes(SendAs language, std::string_view text, std::ptrdiff_t at, std::ptrdiff_t room)
+{
+    const auto size = static_cast<std::ptrdiff_t>(text.size());
+    if (at < 0 || at >= size || room <= 0)
+        return 0;
+    if (room >= size - at || language == SendAs::Driver)
+        return std::min(room, size - at);
+    const std::ptrdiff_t limit = at + room;
+    const auto byte = [&](std::ptrdiff_t i) { return text[static_cast<std::size_t>(i)]; };
+    const JobSyntax syntax = SyntaxOf(language);
+    const std::string_view cut = syntax.Cut;
+    // From the start of the instruction `at` is in: a cut's pairs are
+    // counted from its first number.
+    const std::size_t before =
+        at == 0 ? std::string_view::npos : text.rfind(syntax.Terminator, static_cast<std::size_t>(at - 1));
+    std::ptrdiff_t start = before == std::string_view::npos ? 0 : static_cast<std::ptrdiff_t>(before) + 1;
+    std::ptrdiff_t best = at;
+    while (start < size && start <= limit) {
+        if (syntax.LineBreak && byte(start) == '\n') {
+            ++start;
+            continue;
+        }
+        std::ptrdiff_t p = start;
+        if (text.substr(static_cast<std::size_t>(start)).starts_with(cut)) {
+            // The ends of the cut's whole pairs that more pairs follow.
+            p += static_cast<std::ptrdiff_t>(cut.size());
+            for (int numbers = 1; p < size && p <= limit; ++numbers, ++p) {
+                if (byte(p) == '-')
+                    ++p;
+                while (p < size && IsDigit(byte(p)))
+                    ++p;
+                if (p >= size || byte(p) != ',')
+                    break;
+                if (numbers % 2 == 0 && p > at && p <= limit)
+                    best = p;
+            }
+        }
+        const std::size_t end = text.find(syntax.Terminator, static_cast<std::size_t>(p));
+        if (end == std::string_view::npos)
+            break;
+        // Through the terminator and the line break after it.
+        std::ptrdiff_t next = static_cast<std::ptrdiff_t>(end) + 1;
+        if (syntax.LineBreak && next < size && byte(next) == '\n')
+            ++next;
+        if (next > limit)
+            break;
+        if (next > at)
+            best = next;
+        start = next;
+    }
+    return best - at;
 }

@@ -106,3 +106,12 @@ struct CutterJobEnding {
     std::string Close;
 };
 CutterJobEnding StoppedJobEnding(SendAs language, std::string_view job, std::ptrdiff_t sent);
+
+// How many bytes of text, from `at`, may go to a cutter that has room for
+// `room` more: the most that ends where the cutter holds no half
+// instruction, that is after an instruction or, within a cut, after a whole
+// coordinate pair (the places where a stopped job needs nothing more of the
+// text to end). All of the rest when it fits. 0 when not even the next
+// instruction or pair fits: the sender waits for more room. text is a job
+// the encoder above wrote, or the ending of one (StoppedJobEnding).
+std::ptrdiff_t BlockBytes(SendAs language, std::string_view text, std::ptrdiff_t at, std::ptrdiff_t room);

@@ -11,8 +11,10 @@ namespace {
 // The speeds termios can name on every system the program runs on.
 constexpr std::array<int, 12> Bauds = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800};
 
-constexpr std::pair<FlowControl, const char*> FlowWords[] = {
-    {FlowControl::None, "none"}, {FlowControl::XonXoff, "xonxoff"}, {FlowControl::RtsCts, "rtscts"}};
+constexpr std::pair<FlowControl, const char*> FlowWords[] = {{FlowControl::None, "none"},
+                                                             {FlowControl::XonXoff, "xonxoff"},
+                                                             {FlowControl::RtsCts, "rtscts"},
+                                                             {FlowControl::Query, "query"}};
 
 } // namespace
 
@@ -63,5 +65,5 @@ std::optional<PortSettings> ParsePortSettings(std::string_view text, std::string
             return s;
         }
     }
-    return refuse("the flow control is not none, xonxoff or rtscts");
+    return refuse("the flow control is not none, xonxoff, rtscts or query");
 }

@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
-enum class FlowControl { None, XonXoff, RtsCts };
+// Query: the cutter is asked for the free space in its buffer before each
+// block, and sent no more than that, for cutters that hold a job back by
+// neither XON/XOFF nor CTS.
+enum class FlowControl { None, XonXoff, RtsCts, Query };
 
 struct PortSettings {
     int Baud = 9600;
@@ -21,7 +24,8 @@ struct PortSettings {
 };
 
 // "9600,8,N,1,xonxoff": speed, data bits, parity, stop bits, flow control
-// (none, xonxoff or rtscts). Parsing is case-blind; nullopt for anything a
-// serial line cannot be set to, with the field that is wrong in *wrong.
+// (none, xonxoff, rtscts or query). Parsing is case-blind; nullopt for
+// anything a serial line cannot be set to, with the field that is wrong in
+// *wrong.
 std::string PortSettingsText(const PortSettings& settings);
 std::optional<PortSettings> ParsePortSettings(std::string_view text, std::string* wrong = nullptr);

@@ -3,6 +3,7 @@
 // Where the cuts land against the PDF page: test_pdf_page_box.
 
 #include "common/Exceptions.h"
+#include "cutter/BufferHandshake.h"
 #include "cutter/CutterLanguage.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/StdText.h"
@@ -60,6 +61,9 @@ private slots:
     void failingSinkIsAnError();
     void stoppedJobsEndWithTheKnifeUp_data();
     void stoppedJobsEndWithTheKnifeUp();
+    void blocksForTheCuttersRoom_data();
+    void blocksForTheCuttersRoom();
+    void blocksEndWhereAStoppedJobWould();
     void decoderReadsWhatTheLanguagesAllow_data();
     void decoderReadsWhatTheLanguagesAllow();
 };
@@ -233,6 +237,108 @@ void TestCutterLanguages::stoppedJobsEndWithTheKnifeUp()
     if (!cut.isEmpty())
         DecodePlotterJob(language, cut, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestCutterLanguages::blocksForTheCuttersRoom_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<QByteArray>("job");
+    QTest::addColumn<QByteArray>("sent");  // before the block
+    QTest::addColumn<int>("free");         // what the cutter answered
+    QTest::addColumn<int>("buffer");       // its buffer's size, 0: not told
+    QTest::addColumn<QByteArray>("block"); // empty: wait and ask again
+    const QByteArray hpgl = "IN;\nSP1;\nPU0,0;\nPD400,0,400,200;\nPU;\nSP0;\n";
+    const QByteArray start = "IN;\nSP1;\nPU0,0;\n";
+    // ESC.B's 3 bytes come after the block: 16 bytes of room take the move too.
+    QTest::newRow("HPGL: whole instructions, the question counted")
+        << SendAs::HPGL << hpgl << QByteArray() << 18 << 0 << QByteArray("IN;\nSP1;\n");
+    QTest::newRow("HPGL: room for the move too") << SendAs::HPGL << hpgl << QByteArray() << 19 << 0 << start;
+    QTest::newRow("HPGL: a cut ends after a whole pair")
+        << SendAs::HPGL << hpgl << start << 3 + 12 << 0 << QByteArray("PD400,0");
+    QTest::newRow("HPGL: never half a pair") << SendAs::HPGL << hpgl << start << 3 + 6 << 0 << QByteArray();
+    QTest::newRow("HPGL: on from the middle of a cut")
+        << SendAs::HPGL << hpgl << start + "PD400,0" << 3 + 10 << 0 << QByteArray(",400,200;\n");
+    QTest::newRow("HPGL: an instruction with its line break")
+        << SendAs::HPGL << hpgl << start + "PD400,0" << 3 + 9 << 0 << QByteArray();
+    QTest::newRow("HPGL: the rest when it fits") << SendAs::HPGL << hpgl << start + "PD400,0,400,200;\n"
+                                                 << 1000 << 0 << QByteArray("PU;\nSP0;\n");
+    QTest::newRow("HPGL: no room at all") << SendAs::HPGL << hpgl << QByteArray() << 3 << 0 << QByteArray();
+    // The answer is the room now; the buffer's size caps it.
+    QTest::newRow("HPGL: capped by the buffer's size")
+        << SendAs::HPGL << hpgl << QByteArray() << 1000 << 12 << QByteArray("IN;\nSP1;\n");
+    // A move of 7 bytes never fits a buffer of 8 less the question: it goes
+    // in parts, but only into an empty buffer.
+    QTest::newRow("HPGL: larger than the whole buffer, buffer empty")
+        << SendAs::HPGL << hpgl << QByteArray("IN;\nSP1;\n") << 8 << 8 << QByteArray("PU0,0");
+    QTest::newRow("HPGL: larger than the whole buffer, buffer in use")
+        << SendAs::HPGL << hpgl << QByteArray("IN;\nSP1;\n") << 7 << 8 << QByteArray();
+    QTest::newRow("DMPL: a cut to its line's end")
+        << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197\nU\nP0\n@\n") << QByteArray(";:H A EC1\nU0,0\n")
+        << 3 + 14 << 0 << QByteArray("D394,0");
+    QTest::newRow("GPGL: ETX ends instructions")
+        << SendAs::GPGL
+        << QByteArray("H\x03M0,0\x03"
+                      "D200,0,200,100\x03M200,100\x03")
+        << QByteArray("H\x03M0,0\x03") << 3 + 15 << 0 << QByteArray("D200,0,200,100\x03");
+    QTest::newRow("CAMMGL: a negative pair whole")
+        << SendAs::CAMMGL << QByteArray("H\nM0,0\nD-40,-7,400,200\nM400,200\n") << QByteArray("H\nM0,0\n") << 3 + 9 << 0
+        << QByteArray("D-40,-7");
+}
+
+// What one block of the handshake holds: never more than the cutter's room
+// less the next question, never half an instruction or pair.
+void TestCutterLanguages::blocksForTheCuttersRoom()
+{
+    QFETCH(SendAs, language);
+    QFETCH(QByteArray, job);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, free);
+    QFETCH(int, buffer);
+    QFETCH(QByteArray, block);
+    QVERIFY(job.startsWith(sent));
+    const TBufferHandshake handshake(language, 3, buffer);
+    const std::int64_t n = handshake.Block(Bytes(job), sent.size(), free);
+    QCOMPARE(job.mid(sent.size(), static_cast<qsizetype>(n)), block);
+}
+
+// Over whole jobs of every language, from every place a block may end and
+// for rooms from a byte up: a block ends at the last place within the room
+// where a stopped job would need nothing more of the job to close, so the
+// cutter never holds half a number or a move.
+void TestCutterLanguages::blocksEndWhereAStoppedJobWould()
+{
+    const Plot plot = {{{0, 0}, {1000, 0}, {1000, 500}, {0, 500}, {0, 0}},
+                       {{20000, 25000}, {20500, 25700}},
+                       {{3000, 100}, {3100, 200}, {3000, 300}}};
+    for (const SendAs language : {SendAs::HPGL, SendAs::DMPL, SendAs::GPGL, SendAs::CAMMGL}) {
+        DeviceSettings s = Sheet(210, 297);
+        s.Corrections.Force = 10;
+        const QByteArray job = CutterJob(s, language, {0, 0}, plot);
+        const std::string_view text = Bytes(job);
+        const auto size = static_cast<std::ptrdiff_t>(text.size());
+        const auto ends = [&](std::ptrdiff_t at) {
+            return at == size || StoppedJobEnding(language, text, at).More == 0;
+        };
+        for (std::ptrdiff_t at = 0; at < size; ++at) {
+            if (!ends(at))
+                continue;
+            for (std::ptrdiff_t room = 1; room <= 48; ++room) {
+                std::ptrdiff_t last = at;
+                for (std::ptrdiff_t b = at + 1; b <= std::min(at + room, size); ++b)
+                    if (ends(b))
+                        last = b;
+                const std::ptrdiff_t n = BlockBytes(language, text, at, room);
+                if (n != last - at)
+                    QFAIL(qPrintable(QStringLiteral("%1 from byte %2 with room %3: %4 bytes, not %5 (%6)")
+                                         .arg(QString::fromLatin1(LanguageName(language).data()))
+                                         .arg(at)
+                                         .arg(room)
+                                         .arg(n)
+                                         .arg(last - at)
+                                         .arg(QString::fromLatin1(job.mid(at, room)).toHtmlEscaped())));
+            }
+        }
+    }
 }
 
 void TestCutterLanguages::decoderReadsWhatTheLanguagesAllow_data()
