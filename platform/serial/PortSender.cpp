@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -323,6 +324,15 @@ public:
     {
         if (FTty)
             ::tcflush(FFd, TCOFLUSH);
+    }
+
+    std::int64_t LineErrors() override
+    {
+        // The UART's own counts; pseudo-terminals and printer ports have none.
+        serial_icounter_struct counts{};
+        if (!FTty || ::ioctl(FFd, TIOCGICOUNT, &counts) != 0)
+            return -1;
+        return std::int64_t{counts.frame} + counts.parity + counts.overrun + counts.buf_overrun;
     }
 
 private:

@@ -42,6 +42,9 @@ public:
     virtual std::string Name() const = 0;
     // Drops what the port holds and has not sent yet (a stopped job).
     virtual void Discard() {}
+    // How many bytes the port has received with framing, parity or overrun
+    // errors since it was opened; -1 where the port cannot tell.
+    virtual std::int64_t LineErrors() { return -1; }
 
     // Whether StopJobs (or StopPortJobs) was called since this link was made.
     bool Stopped() const;

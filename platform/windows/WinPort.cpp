@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
+#include "platform/serial/PortQuestions.h"
 #include "platform/windows/Win32.h"
 #include "platform/windows/WinText.h"
 
@@ -351,4 +352,93 @@ bool PortSending(const std::string& name)
 {
     std::lock_guard lock(PortsMutex);
     return OpenPorts.count(PortKey(name)) > 0;
+}
+
+std::string NotAPortToAsk(const std::string& device)
+{
+    return Quoted(device)
+           + " is a printer of the spooler, which cannot carry a cutter's answers: only a cutter on a COM port "
+             "can be asked";
+}
+
+CutterReply AskComCutter(TComPort& port, std::string_view question, char terminator, milliseconds limit)
+{
+    const HANDLE h = static_cast<ComPort&>(port).Handle();
+    const auto deadline = Clock::now() + limit;
+    // Reads return at once with what is there (the port's COMMTIMEOUTS).
+    const auto read = [h](char* data, DWORD size) -> std::int64_t {
+        Overlapped o;
+        DWORD n = 0;
+        if (!ReadFile(h, data, size, &n, &o.O)
+            && (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(h, &o.O, &n, TRUE)))
+            return -1;
+        return n;
+    };
+    const auto lineErrors = [h] {
+        DWORD errors = 0;
+        COMSTAT status{};
+        ClearCommError(h, &errors, &status);
+        return (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) != 0;
+    };
+    CutterReply reply;
+    char input[64];
+    // A late answer to an earlier question is not this one's.
+    PurgeComm(h, PURGE_RXCLEAR);
+    lineErrors();
+    Overlapped write;
+    DWORD written = 0;
+    if (!WriteFile(h, question.data(), static_cast<DWORD>(question.size()), &written, &write.O)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            reply.Lost = true;
+            return reply;
+        }
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (WaitForSingleObject(write.O.hEvent, static_cast<DWORD>(std::max<std::int64_t>(0, left.count())))
+            != WAIT_OBJECT_0) {
+            Abandon(h, write);
+            return reply; // the port never took it: as good as no answer
+        }
+        if (!GetOverlappedResult(h, &write.O, &written, FALSE)) {
+            reply.Lost = true;
+            return reply;
+        }
+    }
+    CutterReplyReader reader(terminator);
+    bool fault = false;
+    auto lastByte = Clock::now();
+    // Garbled bytes end the wait once the line falls quiet: the answer is
+    // garbled however much more comes.
+    constexpr milliseconds QuietAfterNoise{100};
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline || (reader.Noisy() && now - lastByte >= QuietAfterNoise))
+            break;
+        const std::int64_t n = read(input, sizeof input);
+        fault = lineErrors() || fault;
+        if (n < 0) {
+            reader.Reply.Lost = true;
+            break;
+        }
+        if (n == 0) {
+            Sleep(10);
+            continue;
+        }
+        lastByte = Clock::now();
+        if (reader.Take(std::string_view(input, static_cast<std::size_t>(n))))
+            break;
+    }
+    reply = std::move(reader.Reply);
+    reply.LineFault = fault;
+    return reply;
+}
+
+std::vector<CutterAnswer> AskCutterOnPort(const std::string& device, const PortSettings& line, SendAs language,
+                                          milliseconds limit, bool stopWhenSilent)
+{
+    if (!IsComPortName(device))
+        throw EPrinter(NotAPortToAsk(device));
+    const std::unique_ptr<TComPort> port = OpenComPort(device, line);
+    return AskAll(
+        language, [&](const CutterAsk& ask) { return AskComCutter(*port, ask.Bytes, ask.Terminator, limit); },
+        stopWhenSilent);
 }

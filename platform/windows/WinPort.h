@@ -5,8 +5,11 @@
 // cutter asks, each wait bounded, the port drained before it is closed. The
 // same hold limit and the same words as the Linux ports.
 
+#include "cutter/CutterQuestions.h"
 #include "cutter/PortSettings.h"
 #include "platform/serial/PortSender.h"
+
+#include <chrono>
 
 #include <memory>
 #include <string>
@@ -45,3 +48,9 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
 
 // The hold limit (PortTimeLimits), StopPortJobs and PortSending are the
 // ones of PortSender.h, as on Linux.
+
+// Sends question on the open port and reads its answer up to terminator
+// within limit, as AskCutter does on Linux; framing, parity and overrun
+// errors the port reports meanwhile are a LineFault. AskCutterOnPort and
+// NotAPortToAsk (PortQuestions.h) are built on it.
+CutterReply AskComCutter(TComPort& port, std::string_view question, char terminator, std::chrono::milliseconds limit);
