@@ -4,21 +4,30 @@
 // CTS: before each block the cutter is asked how much room its buffer has,
 // and the block is no larger. HP calls it the "software checking handshake"
 // (HP 7470A Interfacing and Programming Manual, chapter 10, "The Output
-// Buffer Space Instruction, ESC . B"). The arithmetic alone, shared by the
-// senders of both systems; the asking is theirs.
+// Buffer Space Instruction, ESC . B": the answer is the bytes of buffer
+// space available, followed by the output terminator). What is asked, what
+// the answers allow and why a job was held: shared by the senders of both
+// systems, which do the asking.
 
+#include "cutter/CutterQuestions.h"
 #include "cutter/DeviceSettings.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Blocks no larger than this even when the cutter says its buffer is
 // larger: more gains nothing, and an absurd answer stays harmless.
 constexpr std::int64_t LargestHandshakeBlock = 64 * 1024;
-// The block limit when the cutter does not tell its buffer's size: a
-// cutter's smallest common buffer (HP's own held 1 KiB), so a larger one is
-// asked a little more often and nothing worse.
+// The block limit when the cutter does not tell its buffer's size: HP's
+// own cutters and plotters hold 1 KiB, so a larger buffer is only asked a
+// little more often.
 constexpr std::int64_t UntoldHandshakeBlock = 1024;
+
+// Why a job in the language cannot be sent with the flow control, for the
+// user: the cutter is to be asked and the language has no free-space
+// question. Empty when it can.
+std::string HandshakeProblem(SendAs language, FlowControl flow);
 
 class TBufferHandshake {
 public:
@@ -26,6 +35,9 @@ public:
     // in the cutter's buffer after each block; bufferSize: the buffer's size
     // as the cutter answered it, 0 when it did not.
     TBufferHandshake(SendAs language, std::int64_t questionBytes, std::int64_t bufferSize);
+    // For a job in the language (HandshakeProblem empty for it): the cutter is
+    // asked its buffer's size first, through ask.
+    static TBufferHandshake Start(SendAs language, const CutterAsker& ask);
 
     // The most one block may hold.
     std::int64_t BlockLimit() const { return FLimit; }
@@ -35,8 +47,18 @@ public:
     // parts once the buffer is empty, since waiting would never make room.
     std::int64_t Block(std::string_view text, std::int64_t at, std::int64_t freeSpace) const;
 
+    // The free-space question, and the block its reply allows (0 for a
+    // reply with no number in it).
+    const CutterAsk& Question() const { return FAsk; }
+    std::int64_t Answered(std::string_view text, std::int64_t at, const CutterReply& reply);
+    // Why the job waits, by the last reply: "no room in its buffer" or "no
+    // answer to ESC.B".
+    std::string HeldBy() const;
+
 private:
     SendAs FLanguage;
+    CutterAsk FAsk;
     std::int64_t FQuestion;
     std::int64_t FLimit;
+    bool FAnswered = false;
 };

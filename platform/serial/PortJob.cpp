@@ -1,5 +1,7 @@
 #include "platform/serial/PortJob.h"
 
+#include "common/Exceptions.h"
+#include "cutter/BufferHandshake.h"
 #include "platform/DrawnJob.h"
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortSender.h"
@@ -37,5 +39,8 @@ private:
 std::unique_ptr<JobDestination> OpenPortJob(const std::string& path, const DeviceSettings& settings,
                                             const std::string& title)
 {
+    // Refused before the job is drawn, let alone sent.
+    if (const std::string problem = HandshakeProblem(PortLanguage(settings), settings.Line.Flow); !problem.empty())
+        throw EPrinter(problem);
     return std::make_unique<PortJob>(OpenPort(path, settings.Line), settings, title);
 }

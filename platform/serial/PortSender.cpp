@@ -1,8 +1,10 @@
 #include "platform/serial/PortSender.h"
 
 #include "common/Exceptions.h"
+#include "cutter/BufferHandshake.h"
 #include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
+#include "platform/serial/PortQuestions.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -377,6 +380,27 @@ void SetUpLine(int fd, const std::string& path, const PortSettings& s)
     throw EPrinter(Format("The job to %1 was not completed (%2 of %3 bytes sent): %4", link.Name(), sent, total, why));
 }
 
+// A job the cutter held too long still ends with the knife up where the port
+// takes bytes: the pair under way finished and the tool lifted, within limit.
+void LiftKnife(TPortLink& link, SendAs language, std::string_view job, std::int64_t sent, milliseconds limit)
+{
+    const CutterJobEnding end = StoppedJobEnding(language, job, sent);
+    const std::string ending =
+        std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
+    const auto deadline = Clock::now() + limit;
+    for (std::size_t written = 0; written < ending.size() && Clock::now() < deadline;) {
+        const int ready = link.Wait(true, PollStep);
+        if (ready & TPortLink::HungUp)
+            return;
+        if (!(ready & TPortLink::Writable))
+            continue;
+        const std::int64_t n = link.Write(ending.data() + written, static_cast<std::int64_t>(ending.size() - written));
+        if (n < 0)
+            return;
+        written += static_cast<std::size_t>(n);
+    }
+}
+
 } // namespace
 
 bool TPortLink::Stopped() const
@@ -436,6 +460,21 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
     struct ProgressEnd {
         ~ProgressEnd() { EndJobProgress(); }
     } progressEnd;
+    // Asking the cutter: each block ends at blockEnd of the text under way
+    // (the job, or once stopped its ending), and the cutter is asked again
+    // there. Each answer is waited for no longer than the hold limit.
+    std::optional<TBufferHandshake> handshake;
+    std::int64_t blockEnd = total;
+    const auto ask = [&](const CutterAsk& question) {
+        return AskCutter(link, question.Bytes, question.Terminator, std::min(AnswerLimit, limit));
+    };
+    if (const std::string problem = HandshakeProblem(language, settings.Flow); !problem.empty())
+        throw EPrinter(problem);
+    if (settings.Flow == FlowControl::Query) {
+        handshake = TBufferHandshake::Start(language, ask);
+        blockEnd = 0;
+        lastProgress = Clock::now();
+    }
     while (endingSent < 0 ? sent < total : endingSent < static_cast<std::int64_t>(ending.size())) {
         if (endingSent < 0 && link.Stopped()) {
             if (language == SendAs::Driver) {
@@ -450,6 +489,9 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
             ending =
                 std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
             endingSent = 0;
+            // The ending takes what room the cutter has left, then asks.
+            if (handshake)
+                blockEnd = BlockBytes(language, ending, 0, blockEnd - sent);
             sent += end.More;
             stoppedAt = Clock::now();
             continue;
@@ -457,6 +499,25 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
         if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit) {
             link.Discard();
             ThrowJobStopped(sent, total, "the cutter took nothing more, so its knife may still be down");
+        }
+        const std::string_view text = endingSent < 0 ? job : std::string_view(ending);
+        const std::int64_t at = endingSent < 0 ? sent : endingSent;
+        if (handshake && at == blockEnd) {
+            const CutterReply reply = ask(handshake->Question());
+            if (reply.Lost)
+                NotCompleted(link, "the cutter was disconnected", sent, total);
+            if (const std::int64_t block = handshake->Answered(text, at, reply); block > 0) {
+                blockEnd = at + block;
+                continue;
+            }
+            if (endingSent < 0 && Clock::now() - lastProgress > limit) {
+                LiftKnife(link, language, job, sent, std::min(limit, EndingLimit));
+                NotCompleted(link, Format("the cutter held it (%1) for more than %2 s", handshake->HeldBy(), seconds),
+                             sent, total);
+            }
+            // Room comes as the cutter works: a moment, then ask again.
+            link.Wait(false, PollStep);
+            continue;
         }
         const bool clear = settings.Flow != FlowControl::RtsCts || link.ClearToSend();
         const int ready = link.Wait(!held && clear, PollStep);
@@ -484,10 +545,8 @@ void SendToPort(TPortLink& link, const PortSettings& settings, std::string_view 
             continue;
         }
         if (clear && (ready & TPortLink::Writable)) {
-            const std::int64_t n =
-                endingSent < 0 ? link.Write(job.data() + sent, std::min(chunk, total - sent))
-                               : link.Write(ending.data() + endingSent,
-                                            std::min(chunk, static_cast<std::int64_t>(ending.size()) - endingSent));
+            const std::int64_t most = (handshake ? blockEnd : static_cast<std::int64_t>(text.size())) - at;
+            const std::int64_t n = link.Write(text.data() + at, std::min(chunk, most));
             if (n < 0)
                 NotCompleted(link, "the cutter was disconnected", sent, total);
             if (n > 0) {

@@ -2,6 +2,8 @@
 // missing or busy port is reported before anything is drawn; the job is drawn
 // in the cutter's language and written when finished.
 
+#include "common/Exceptions.h"
+#include "cutter/BufferHandshake.h"
 #include "platform/DrawnJob.h"
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortJob.h"
@@ -40,5 +42,8 @@ private:
 std::unique_ptr<JobDestination> OpenPortJob(const std::string& path, const DeviceSettings& settings,
                                             const std::string& title)
 {
+    // Refused before the job is drawn, let alone sent.
+    if (const std::string problem = HandshakeProblem(PortLanguage(settings), settings.Line.Flow); !problem.empty())
+        throw EPrinter(problem);
     return std::make_unique<PortJob>(OpenComPort(path, settings.Line), settings, title);
 }

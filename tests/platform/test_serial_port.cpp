@@ -5,6 +5,7 @@
 // substitute link.
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "output/PlotPrinting.h"
 #include "output/PrinterStatus.h"
 #include "platform/PrinterObject.h"
@@ -12,6 +13,7 @@
 #include "platform/serial/PortSender.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
+#include "tests/support/PlayedCutter.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrintToFile.h"
 #include "tests/support/StdText.h"
@@ -122,6 +124,22 @@ PortSettings Line(const char* text)
     return ParsePortSettings(text).value();
 }
 
+// A plot of some 76 kB in a cutter language, as the encoder writes it:
+// zigzags of whole pairs across an A4 sheet.
+QByteArray PlotJob(SendAs language)
+{
+    StringSink sink;
+    const auto encoder = MakeCutterEncoder(language, sink);
+    encoder->Begin();
+    for (std::int64_t line = 0; line < 570; ++line) {
+        encoder->MoveTo({(line * 37) % 8000, (line * 53) % 11000});
+        for (std::int64_t point = 1; point <= 12; ++point)
+            encoder->CutTo({(line * 37 + point * 211) % 8000, (line * 53 + (point % 2) * 977) % 11000});
+    }
+    encoder->End();
+    return QByteArray::fromStdString(sink.Bytes());
+}
+
 // A port with a CTS line the test drives: down from the 100th byte for
 // downFor looks at it (-1: for good), then up; every write is checked
 // against it. Counted, not timed, so a slow machine holds it no longer.
@@ -182,6 +200,10 @@ private slots:
     void cutterTroubleIsNeverDone_data();
     void cutterTroubleIsNeverDone();
     void progressRisesAndStopLeavesTheLineUsable();
+    void askingTheCutterKeepsItsBufferWhole_data();
+    void askingTheCutterKeepsItsBufferWhole();
+    void askedCutterTroubleEndsTheJob_data();
+    void askedCutterTroubleEndsTheJob();
     void rtsCtsHoldsTheJob_data();
     void rtsCtsHoldsTheJob();
     void openFailuresSayWhatToDo_data();
@@ -417,6 +439,159 @@ void TestSerialPort::progressRisesAndStopLeavesTheLineUsable()
     SendToPort(*link, line, Bytes(next));
     link.reset();
     QCOMPARE(cutter.ReadUpTo(next.size()), next);
+}
+
+void TestSerialPort::askingTheCutterKeepsItsBufferWhole_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qint64>("buffer");
+    QTest::addColumn<qint64>("drain"); // bytes a second
+    QTest::addColumn<bool>("whole");
+    // A 1 KiB buffer drained at 4,800 bytes/s, a terminal far faster.
+    QTest::newRow("asked before each block") << "115200,8,N,1,query" << qint64(1024) << qint64(4800) << true;
+    QTest::newRow("asked, any case, buffer of 16 KiB")
+        << "115200,8,N,1,Query" << qint64(16384) << qint64(48000) << true;
+    // What the handshake prevents: the cutter drops what overflows.
+    QTest::newRow("no flow control") << "115200,8,N,1,none" << qint64(1024) << qint64(4800) << false;
+}
+
+// The whole plot reaches the small-buffer cutter byte for byte when it is
+// asked; the progress rises meanwhile. Without flow control the same plot
+// overflows it.
+void TestSerialPort::askingTheCutterKeepsItsBufferWhole()
+{
+    QFETCH(QString, line);
+    QFETCH(qint64, buffer);
+    QFETCH(qint64, drain);
+    QFETCH(bool, whole);
+    const QByteArray job = PlotJob(SendAs::HPGL);
+    QVERIFY2(job.size() >= 76000 && job.size() < 80000, qPrintable(QString::number(job.size())));
+    PlayedCutter::Setup setup;
+    setup.BufferBytes = buffer;
+    setup.DrainPerSecond = drain;
+    PlayedCutter cutter(setup);
+    QVERIFY(cutter.Valid());
+    const PortSettings settings = Line(qPrintable(line));
+    auto link = OpenPort(cutter.Path(), settings);
+    QString failure;
+    std::atomic<bool> finished{false};
+    std::thread sender([&] {
+        try {
+            SendToPort(*link, settings, Bytes(job), SendAs::HPGL);
+        } catch (const EPrinter& e) {
+            failure = QStr(e.Message());
+        }
+        finished = true;
+    });
+    QList<qint64> seen;
+    while (!finished) {
+        if (const JobProgress p = CurrentJobProgress(); p.Sending)
+            seen << p.Sent;
+        std::this_thread::sleep_for(20ms);
+    }
+    sender.join();
+    link.reset();
+    QCOMPARE(failure, QString());
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    QVERIFY(cutter.WaitForBytes(job.size(), 10s));
+    if (whole) {
+        QCOMPARE(cutter.Dropped(), qint64(0));
+        QVERIFY(QByteArray::fromStdString(cutter.Accepted()) == job);
+        QVERIFY2(seen.size() >= 10, qPrintable(QString::number(seen.size())));
+        QVERIFY(cutter.Questions() > job.size() / buffer);
+    } else {
+        QVERIFY(cutter.Dropped() > 0);
+        QVERIFY(static_cast<qint64>(cutter.Accepted().size()) < job.size());
+    }
+}
+
+void TestSerialPort::askedCutterTroubleEndsTheJob_data()
+{
+    QTest::addColumn<SendAs>("language");
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<QString>("message"); // the whole of it
+    QTest::addColumn<QString>("cut");     // what the cutter has: "lifted", "nothing" or "part"
+    const QString notCompleted = QStringLiteral("The job to .+ was not completed \\(\\d+ of %1 bytes sent\\): %2")
+                                     .arg(PlotJob(SendAs::HPGL).size());
+    const QString silent = notCompleted.arg("the cutter held it \\(no answer to ESC\\.B\\) for more than 0\\.3 s");
+    // The cutter falls silent after a few blocks: counted, not timed.
+    QTest::newRow("stops answering mid-job") << SendAs::HPGL << "silent" << silent << "lifted";
+    QTest::newRow("never answers") << SendAs::HPGL << "mute" << silent << "nothing";
+    QTest::newRow("hang-up mid-job") << SendAs::HPGL << "hangup" << notCompleted.arg("the cutter was disconnected")
+                                     << "part";
+    // As with XON/XOFF: the pair under way finished, the knife lifted.
+    QTest::newRow("stopped mid-job")
+        << SendAs::CAMMGL << "stop"
+        << QStringLiteral("The job was stopped: \\d+ of %1 bytes sent").arg(PlotJob(SendAs::CAMMGL).size()) << "lifted";
+    QTest::newRow("a language without the question")
+        << SendAs::GPGL << "none"
+        << QStringLiteral("GP-GL has no question for the free space in a cutter's buffer, so the cutter cannot "
+                          "be asked before each block: choose XON/XOFF, RTS/CTS or none as the flow control")
+        << "nothing";
+}
+
+// Each ends the job with its cause, within the hold limit (shortened here),
+// never as a job reported sent and never hanging. Nothing the cutter takes
+// overflows it, and where the line still carries bytes its job ends with the
+// knife up: the job to the end of a pair or instruction, then the lift.
+void TestSerialPort::askedCutterTroubleEndsTheJob()
+{
+    QFETCH(SendAs, language);
+    QFETCH(QString, trouble);
+    QFETCH(QString, message);
+    QFETCH(QString, cut);
+    const QByteArray job = PlotJob(language);
+    PlayedCutter::Setup setup;
+    setup.DrainPerSecond = 48000;
+    if (trouble == QLatin1String("silent"))
+        setup.StopAnsweringAfter = 8;
+    if (trouble == QLatin1String("mute"))
+        setup.Plays = PlayedCutter::Kind::Silent;
+    PlayedCutter cutter(setup);
+    QVERIFY(cutter.Valid());
+    const PortSettings settings = Line("115200,8,N,1,query");
+    SetPortTimeLimits({300ms});
+    auto link = OpenPort(cutter.Path(), settings);
+    std::thread troubleMaker([&] {
+        if (trouble != QLatin1String("hangup") && trouble != QLatin1String("stop"))
+            return;
+        cutter.WaitForBytes(job.size() / 4, 10s);
+        if (trouble == QLatin1String("hangup"))
+            cutter.HangUp();
+        else
+            StopPortJobs();
+    });
+    QString said;
+    try {
+        SendToPort(*link, settings, Bytes(job), language);
+    } catch (const EPrinter& e) {
+        said = QStr(e.Message());
+    }
+    troubleMaker.join();
+    link.reset();
+    SetPortTimeLimits({});
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(message)).match(said).hasMatch(), qPrintable(said));
+    cutter.WaitForBytes(job.size(), 500ms);
+    const QByteArray accepted = QByteArray::fromStdString(cutter.Accepted());
+    QCOMPARE(cutter.Dropped(), qint64(0));
+    if (cut == QLatin1String("nothing")) {
+        QCOMPARE(accepted, QByteArray());
+        if (trouble == QLatin1String("none"))
+            QCOMPARE(cutter.Questions(), qint64(0));
+    } else if (cut == QLatin1String("lifted")) {
+        QVERIFY(!accepted.isEmpty() && accepted.size() < job.size());
+        bool ends = false;
+        for (qsizetype k = accepted.size(); k > 0 && !ends; --k) {
+            const CutterJobEnding end = StoppedJobEnding(language, Bytes(job), k);
+            ends = end.More == 0 && accepted == job.left(k) + QByteArray::fromStdString(end.Close);
+        }
+        QVERIFY2(ends, qPrintable(accepted.right(40)));
+        QString error;
+        DecodePlotterJob(language, accepted, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    } else {
+        QVERIFY(job.startsWith(accepted));
+    }
 }
 
 void TestSerialPort::rtsCtsHoldsTheJob_data()
