@@ -250,7 +250,8 @@ const std::vector<OptionSpec>& Options()
          "sample's layout is pen 1)."},
         {"port-settings", 0, "LINE",
          Format("For a cutter on a port (--device %1): SPEED,BITS,PARITY,STOP,FLOW such as 9600,8,N,1,xonxoff; FLOW "
-                "is none, xonxoff or rtscts (default: the port's).",
+                "is none, xonxoff, rtscts or query (ask the cutter its free buffer space before each block: HPGL "
+                "and CAMM-GL) (default: the port's).",
                 std::string(TheSystemNames().ExamplePort))},
         {"pattern", 0, "PATTERN",
          "What to cut: sample, scale (two lines to measure), ladder (squares at stepped blade offsets), test-cut, "
@@ -591,6 +592,10 @@ void ApplyChoices(const std::string& device, DeviceSettings& s, const Request& r
         TakeSheet(s, language == SendAs::Driver ? DriverPaper(device, *r.Sheet, true) : *r.Sheet);
         s.Landscape = false;
     }
+    // Refused before anything is drawn or sent.
+    if (const std::string problem = LineProblem(s.Language, s.Line);
+        kind != DeviceKind::Queue && r.Output.empty() && !problem.empty())
+        throw EUsage(problem);
 }
 
 // The job's progress on one line of a terminal's standard error, a few

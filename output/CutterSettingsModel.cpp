@@ -1,6 +1,7 @@
 #include "output/CutterSettingsModel.h"
 
 #include "common/Text.h"
+#include "cutter/BufferHandshake.h"
 #include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "platform/PrinterObject.h"
@@ -64,6 +65,7 @@ FieldLimits LimitsOf(CutterField field, SendAs language)
     case CutterField::WeedBox: return {0, MaxWeedBoxMm, 1};
     case CutterField::Force: return {0, double(ForceRange(language).High), 0};
     case CutterField::Speed: return {0, double(SpeedRange(language).High), 0};
+    case CutterField::Flow: break;
     }
     return {};
 }
@@ -80,6 +82,7 @@ std::string_view FieldName(CutterField field)
     case CutterField::WeedBox: return "Weed box";
     case CutterField::Force: return "Knife force";
     case CutterField::Speed: return "Cutting speed";
+    case CutterField::Flow: return "Flow control";
     }
     return {};
 }
@@ -152,8 +155,10 @@ constexpr LineOption Speeds[] = {{1200, "1200"},   {2400, "2400"},   {4800, "480
 constexpr LineOption DataBits[] = {{8, "8"}, {7, "7"}, {6, "6"}, {5, "5"}};
 constexpr LineOption Parities[] = {{'N', "None"}, {'E', "Even"}, {'O', "Odd"}};
 constexpr LineOption StopBits[] = {{1, "1"}, {2, "2"}};
-constexpr LineOption Flows[] = {
-    {int(FlowControl::None), "None"}, {int(FlowControl::XonXoff), "XON/XOFF"}, {int(FlowControl::RtsCts), "RTS/CTS"}};
+constexpr LineOption Flows[] = {{int(FlowControl::None), "None"},
+                                {int(FlowControl::XonXoff), "XON/XOFF"},
+                                {int(FlowControl::RtsCts), "RTS/CTS"},
+                                {int(FlowControl::Query), "Ask the cutter"}};
 
 int LineValue(LineField field, const PortSettings& line)
 {
@@ -203,6 +208,11 @@ void TakeLineOption(LineField field, int index, PortSettings& line)
     case LineField::StopBits: line.StopBits = value; break;
     case LineField::Flow: line.Flow = static_cast<FlowControl>(value); break;
     }
+}
+
+std::string LineProblem(SendAs language, const PortSettings& line)
+{
+    return HandshakeProblem(language, line.Flow);
 }
 
 std::optional<double> FieldNumber(std::string_view text, const FieldLimits& limits)
@@ -266,6 +276,11 @@ CutterFieldsReading ReadCutterFields(const DeviceSettings& before, const CutterF
     }
     if (!read(CutterField::ScaleX, f.ScaleX, c.ScaleXPercent) || !read(CutterField::ScaleY, f.ScaleY, c.ScaleYPercent))
         return reading;
+    if (std::string problem = LineProblem(f.Language, f.Line); !problem.empty()) {
+        reading.Wrong = CutterField::Flow;
+        reading.Message = problem + ".";
+        return reading;
+    }
     s.Line = f.Line;
     reading.Settings = s;
     return reading;

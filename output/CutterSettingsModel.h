@@ -44,7 +44,8 @@ std::string CorrectionsNote(SendAs language);
 
 // The fields, their limits (Low to High, 0 being "off" where it may be) and
 // the decimals they are kept to.
-enum class CutterField { SheetWidth, SheetLength, ScaleX, ScaleY, BladeOffset, Overcut, WeedBox, Force, Speed };
+// Flow: the serial line's flow control, which has no limits (LineProblem).
+enum class CutterField { SheetWidth, SheetLength, ScaleX, ScaleY, BladeOffset, Overcut, WeedBox, Force, Speed, Flow };
 struct FieldLimits {
     double Low = 0;
     double High = 0;
@@ -96,6 +97,11 @@ int LineOptionIndex(LineField field, const PortSettings& line);
 // Sets the line to the option; an index of no option leaves it as it is, so
 // a value the list does not offer survives the dialog.
 void TakeLineOption(LineField field, int index, PortSettings& line);
+
+// Why the line cannot carry jobs in the language, for the user: the cutter
+// is to be asked before each block and the language has no such question.
+// Empty when it can.
+std::string LineProblem(SendAs language, const PortSettings& line);
 
 // A number typed into a field: the whole text, within the limits.
 std::optional<double> FieldNumber(std::string_view text, const FieldLimits& limits);

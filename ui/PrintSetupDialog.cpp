@@ -474,6 +474,13 @@ void TPrintSetupDialog::accept()
     // call must not confirm another device's settings either.
     if (!Ready())
         return;
+    // A flow control the language cannot carry is refused here, not at Cut.
+    if (const std::string problem = LineProblem(FSettings.Language, FSettings.Line);
+        DeviceKindOf(FShown) == DeviceKind::SerialPort && !problem.empty()) {
+        ShowErrorReport(QString::fromStdString(problem));
+        ui->FlowList->setFocus();
+        return;
+    }
     // The choice holds for this session even when it cannot be kept; the
     // user is told that it was not.
     RunGuarded([this] { SaveSettings(FShown, FSettings); });

@@ -139,6 +139,7 @@ constexpr std::pair<CutterField, WORD> FieldControls[] = {
     {CutterField::Overcut, IdOvercut},
     {CutterField::Force, IdForce},
     {CutterField::Speed, IdToolSpeed},
+    {CutterField::Flow, IdFlow},
 };
 
 struct TCutterState {

@@ -1,6 +1,7 @@
 #include "platform/windows/WinPort.h"
 
 #include "common/Exceptions.h"
+#include "cutter/BufferHandshake.h"
 #include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
 #include "platform/serial/PortQuestions.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -165,6 +167,23 @@ void Abandon(HANDLE h, Overlapped& write)
     PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
+// A job the cutter held too long still ends with the knife up where the port
+// takes bytes: the pair under way finished and the tool lifted, within limit.
+void LiftKnife(HANDLE h, SendAs language, std::string_view job, std::int64_t sent, milliseconds limit)
+{
+    const CutterJobEnding end = StoppedJobEnding(language, job, sent);
+    const std::string ending =
+        std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
+    if (ending.empty())
+        return;
+    Overlapped write;
+    DWORD n = 0;
+    if (!WriteFile(h, ending.data(), static_cast<DWORD>(ending.size()), &n, &write.O)
+        && GetLastError() == ERROR_IO_PENDING
+        && WaitForSingleObject(write.O.hEvent, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+        Abandon(h, write);
+}
+
 } // namespace
 
 bool IsComPortName(std::string_view device)
@@ -243,6 +262,21 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
     } progressEnd;
     Overlapped write;
     auto lastProgress = Clock::now();
+    // Asking the cutter, as on Linux: each block ends at blockEnd of the text
+    // under way (the job, or once stopped its ending), and the cutter is
+    // asked again there, each answer waited for no longer than the limit.
+    std::optional<TBufferHandshake> handshake;
+    std::int64_t blockEnd = total;
+    const auto ask = [&](const CutterAsk& question) {
+        return AskComCutter(port, question.Bytes, question.Terminator, std::min(AnswerLimit, limit));
+    };
+    if (const std::string problem = HandshakeProblem(language, settings.Flow); !problem.empty())
+        throw EPrinter(problem);
+    if (settings.Flow == FlowControl::Query) {
+        handshake = TBufferHandshake::Start(language, ask);
+        blockEnd = 0;
+        lastProgress = Clock::now();
+    }
     while (endingSent < 0 ? sent < total : endingSent < static_cast<std::int64_t>(ending.size())) {
         if (endingSent < 0 && stop.Stopped()) {
             if (language == SendAs::Driver) {
@@ -257,12 +291,37 @@ void SendToComPort(TComPort& port, const PortSettings& settings, std::string_vie
             ending =
                 std::string(job.substr(static_cast<std::size_t>(sent), static_cast<std::size_t>(end.More))) + end.Close;
             endingSent = 0;
+            // The ending takes what room the cutter has left, then asks.
+            if (handshake)
+                blockEnd = BlockBytes(language, ending, 0, blockEnd - sent);
             sent += end.More;
             stoppedAt = Clock::now();
             continue;
         }
-        const char* data = endingSent < 0 ? job.data() + sent : ending.data() + endingSent;
-        const std::int64_t left = endingSent < 0 ? total - sent : static_cast<std::int64_t>(ending.size()) - endingSent;
+        const std::string_view text = endingSent < 0 ? job : std::string_view(ending);
+        const std::int64_t at = endingSent < 0 ? sent : endingSent;
+        if (handshake && at == blockEnd) {
+            if (endingSent >= 0 && Clock::now() - stoppedAt > EndingLimit)
+                ThrowJobStopped(sent, total, "the cutter took nothing more, so its knife may still be down");
+            const CutterReply reply = ask(handshake->Question());
+            if (reply.Lost)
+                NotCompleted(port, "the cutter was disconnected", sent, total);
+            if (const std::int64_t block = handshake->Answered(text, at, reply); block > 0) {
+                blockEnd = at + block;
+                continue;
+            }
+            if (endingSent < 0 && Clock::now() - lastProgress > limit) {
+                LiftKnife(h, language, job, sent, std::min(limit, EndingLimit));
+                NotCompleted(port,
+                             "the cutter held it (" + handshake->HeldBy() + ") for more than " + Seconds(limit) + " s",
+                             sent, total);
+            }
+            // Room comes as the cutter works: a moment, then ask again.
+            Sleep(PollStepMs);
+            continue;
+        }
+        const char* data = text.data() + at;
+        const std::int64_t left = (handshake ? blockEnd : static_cast<std::int64_t>(text.size())) - at;
         const DWORD size = static_cast<DWORD>(std::min<std::int64_t>(chunk, left));
         ResetEvent(write.O.hEvent);
         DWORD n = 0;

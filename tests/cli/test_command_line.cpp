@@ -676,6 +676,12 @@ void TestCommandLine::badInputLeavesNothing_data()
                                            << "\"9600,9,N,1,none\" is not a port setting: the data bits are not 5 to 8";
     QTest::newRow("port line at 9601 baud")
         << port + QStringList{"--port-settings", "9601,8,N,1,none"} << 2 << "the speed is not one of 300, 600";
+    QTest::newRow("port line flow unknown") << port + QStringList{"--port-settings", "9600,8,N,1,ask"} << 2
+                                            << "the flow control is not none, xonxoff, rtscts or query";
+    QTest::newRow("cutter asked in GP-GL")
+        << port + QStringList{"--port-settings", "9600,8,N,1,QUERY", "--send-as", "gpgl"} << 2
+        << "GP-GL has no question for the free space in a cutter's buffer, so the cutter cannot be asked before "
+           "each block: choose XON/XOFF, RTS/CTS or none as the flow control";
     QTest::newRow("port line for a queue")
         << QStringList{"--cut", "--device", "RawCutter", "--port-settings", "9600,8,N,1,none"} << 2
         << "--port-settings is for a cutter on a port";

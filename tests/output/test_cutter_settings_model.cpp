@@ -275,6 +275,7 @@ TEST_CASE("Cutter Settings' fields are read whole and within their limits")
         const char* Text;
         std::string Message; // empty: read
         CutterField Wrong;
+        FlowControl Flow = FlowControl::XonXoff;
     };
     for (const Row& row : {
              Row{"sheet too narrow", SendAs::HPGL, &CutterFields::SheetWidth, "5",
@@ -300,12 +301,20 @@ TEST_CASE("Cutter Settings' fields are read whole and within their limits")
              // Not read where the language takes none.
              Row{"CAMM-GL: force not read", SendAs::CAMMGL, &CutterFields::Force, "junk", "", {}},
              Row{"driver: sheet not read", SendAs::Driver, &CutterFields::SheetWidth, "", "", {}},
+             // Asking the cutter needs the language's free-space question.
+             Row{"DMPL cutter asked", SendAs::DMPL, &CutterFields::Speed, "0",
+                 "DMPL has no question for the free space in a cutter's buffer, so the cutter cannot be asked before "
+                 "each block: choose XON/XOFF, RTS/CTS or none as the flow control.",
+                 CutterField::Flow, FlowControl::Query},
+             Row{"HPGL cutter asked", SendAs::HPGL, &CutterFields::Speed, "0", "", {}, FlowControl::Query},
+             Row{"CAMM-GL cutter asked", SendAs::CAMMGL, &CutterFields::Speed, "0", "", {}, FlowControl::Query},
          }) {
         CAPTURE(row.Name);
         CutterFields f = fields(row.Language);
         if (row.Language == SendAs::GPGL)
             f.Force = "10";
         f.*row.Field = row.Text;
+        f.Line.Flow = row.Flow;
         const CutterFieldsReading reading = ReadCutterFields(before, f);
         CHECK(reading.Message == row.Message);
         CHECK(reading.Settings.has_value() == row.Message.empty());
