@@ -267,6 +267,12 @@ void TestPrintSetup::eachKeyReadOnItsOwn_data()
     QTest::newRow("line as a list") << "Line" << QVariant(QStringList{"9600", "8", "N", "1", "none"})
                                     << with([](DeviceSettings& s) { s.Line = *ParsePortSettings("9600,8,N,1,none"); })
                                     << false;
+    QTest::newRow("line asking the cutter")
+        << "Line" << QVariant("9600,8,N,1,Query")
+        << with([](DeviceSettings& s) { s.Line = *ParsePortSettings("9600,8,N,1,query"); }) << false;
+    QTest::newRow("line with a flow control unknown")
+        << "Line" << QVariant("9600,8,N,1,ask") << with([&defaults](DeviceSettings& s) { s.Line = defaults.Line; })
+        << true;
     QTest::newRow("line that is none") << "Line" << QVariant("9600,8,N")
                                        << with([&defaults](DeviceSettings& s) { s.Line = defaults.Line; }) << true;
 }
@@ -472,8 +478,21 @@ void TestPrintSetup::opensAtOnceAndRechosenDeviceKeepsItsSettings()
         QVERIFY(Find<QWidget>("GrpLine")->isEnabled());
         Find<QComboBox>("SpeedList")->setCurrentText(QStringLiteral("19200"));
         QCOMPARE(FDialog->Settings().Line.Baud, 19200);
+        // Asking the cutter: refused at OK in a language with no question
+        // for it, nothing kept; taken in one with it.
+        Find<QComboBox>("FlowList")->setCurrentText(QStringLiteral("Ask the cutter"));
+        Find<QComboBox>("SendAsList")->setCurrentIndex(static_cast<int>(SendAs::GPGL));
         FDialog->accept();
-        QCOMPARE(RememberedSettings(StdStr(ports[0].Path), {}).value_or(DeviceSettings{}).Line.Baud, 19200);
+        QCOMPARE(FReports->Texts.size(), 1);
+        QVERIFY2(FReports->Texts.at(0).startsWith(QStringLiteral("GP-GL has no question for the free space")),
+                 qPrintable(FReports->Texts.at(0)));
+        QVERIFY(!RememberedSettings(StdStr(ports[0].Path), {}));
+        FReports->Texts.clear();
+        Find<QComboBox>("SendAsList")->setCurrentIndex(static_cast<int>(SendAs::HPGL));
+        FDialog->accept();
+        const DeviceSettings kept = RememberedSettings(StdStr(ports[0].Path), {}).value_or(DeviceSettings{});
+        QCOMPARE(kept.Line.Baud, 19200);
+        QVERIFY(kept.Line.Flow == FlowControl::Query);
     }
     QVERIFY(FReports->Texts.isEmpty());
 }
