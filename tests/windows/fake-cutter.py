@@ -19,6 +19,11 @@ a test sends the rest of its job only then, so the hold meets it however
 slow the machine. A test may end the hold early by creating DIR/name.release.
 Each job is kept as DIR/name.bin, with DIR/name.held
 holding how many bytes arrived while the line was stopped.
+
+While DIR/answer holds "SIZE RATE", a job begun meanwhile plays a cutter with
+a buffer of SIZE bytes drained at RATE bytes a second: it answers ESC.B (the
+free bytes) and ESC.L (SIZE), each ended by CR and kept out of the job, and
+drops the job's bytes that find the buffer full; DIR/name.dropped counts them.
 """
 import fcntl
 import os
@@ -68,13 +73,46 @@ class Cutter:
             return
         if job is None:
             self.count += 1
-            job = self.job = {"data": b"", "hold": None, "xoff": None, "stopped": None, "xon": None, "held": 0}
-        job["data"] += packet[1:]
+            job = self.job = {"data": b"", "hold": None, "xoff": None, "stopped": None, "xon": None, "held": 0,
+                              "buffer": self.buffer(now)}
+        job["data"] += self.accept(job["buffer"], packet[1:], now) if job["buffer"] else packet[1:]
         if job["stopped"] is not None and job["xon"] is None:
             job["held"] += len(packet) - 1
         if job["hold"] is None:
             m = re.search(rb"HOLD=(\d+)@(\d+);", job["data"][:64])
             job["hold"] = (int(m.group(1)) / 1000, int(m.group(2))) if m else False
+
+    def buffer(self, now):
+        try:
+            with open(os.path.join(self.folder, "answer")) as f:
+                size, rate = (int(v) for v in f.read().split())
+        except (OSError, ValueError):
+            return None
+        return {"size": size, "rate": rate, "level": 0.0, "at": now, "dropped": 0, "pending": b""}
+
+    def accept(self, buffer, data, now):
+        """The job bytes of data the buffer takes; questions answered."""
+        buffer["level"] = max(0.0, buffer["level"] - (now - buffer["at"]) * buffer["rate"])
+        buffer["at"] = now
+        taken = bytearray()
+        for byte in data:
+            pending = buffer["pending"] + bytes([byte])
+            if pending == b"\x1b" or pending == b"\x1b.":
+                buffer["pending"] = pending
+                continue
+            buffer["pending"] = b""
+            if pending in (b"\x1b.B", b"\x1b.L"):
+                free = buffer["size"] - int(buffer["level"] + 0.999)
+                answer = free if pending == b"\x1b.B" else buffer["size"]
+                os.write(self.master, b"%d\r" % answer)
+                continue
+            for each in pending:
+                if buffer["level"] + 1 <= buffer["size"]:
+                    buffer["level"] += 1
+                    taken.append(each)
+                else:
+                    buffer["dropped"] += 1
+        return bytes(taken)
 
     def flow(self, now):
         job = self.job
@@ -100,6 +138,8 @@ class Cutter:
             name = tag(self.job, self.count)
             keep(self.folder, name + ".bin", self.job["data"])
             keep(self.folder, name + ".held", str(self.job["held"]).encode())
+            if self.job["buffer"]:
+                keep(self.folder, name + ".dropped", str(self.job["buffer"]["dropped"]).encode())
         self.job = None
         termios.tcflush(self.slave, termios.TCIOFLUSH)
 

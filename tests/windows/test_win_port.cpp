@@ -4,6 +4,7 @@
 #include "WinTestSupport.h"
 
 #include "common/Exceptions.h"
+#include "cutter/CutterLanguage.h"
 #include "platform/JobProgress.h"
 #include "platform/PrinterObject.h"
 #include "platform/windows/WinPort.h"
@@ -211,6 +212,52 @@ TEST_CASE("a cutter's job stopped on COM1 finishes its pair and lifts the knife,
     CHECK(error
           == "The job was stopped: " + std::to_string(drawn.size()) + " of " + std::to_string(job.size() - holdAt)
                  + " bytes sent");
+}
+
+TEST_CASE("asked before each block, a small-buffer cutter on COM1 gets the whole job; not asked, it loses bytes")
+{
+    // The cutter answers ESC.B and ESC.L for a 1 KiB buffer drained at 4,800
+    // bytes/s and drops what overflows, for the jobs begun meanwhile.
+    const std::string answer = CutterFolder() + "\\answer";
+    struct Unanswered {
+        std::string Path;
+        ~Unanswered() { DeleteFileW(Wide(Path).c_str()); }
+    } unanswered{answer};
+    for (const std::string flow : {"query", "none"}) {
+        const std::string tag = "asked-" + flow;
+        CAPTURE(tag);
+        REQUIRE(ResetCutter());
+        Forget(tag);
+        DeleteFileW(Wide(CutterFolder() + "\\" + tag + ".dropped").c_str());
+        WriteWholeFile(answer, "1024 4800");
+        StringSink sink;
+        const auto encoder = MakeCutterEncoder(SendAs::HPGL, sink);
+        encoder->Begin();
+        for (std::int64_t line = 0; line < 150; ++line) {
+            encoder->MoveTo({(line * 37) % 8000, (line * 53) % 11000});
+            for (std::int64_t point = 1; point <= 12; ++point)
+                encoder->CutTo({(line * 37 + point * 211) % 8000, (line * 53 + (point % 2) * 977) % 11000});
+        }
+        encoder->End();
+        const std::string job = "TAG=" + tag + ";\n" + sink.Bytes();
+        const PortSettings line = ParsePortSettings("115200,8,N,1," + flow).value();
+        SetPortTimeLimits({});
+        {
+            auto port = OpenComPort("COM1", line);
+            SendToComPort(*port, line, job, SendAs::HPGL);
+        }
+        CHECK_FALSE(PortSending("COM1"));
+        const Received got = Receive(tag);
+        const int dropped = std::atoi(ReadWholeFile(CutterFolder() + "\\" + tag + ".dropped").value_or("-1").c_str());
+        if (flow == "query") {
+            CHECK(dropped == 0);
+            CHECK(got.Bytes.size() == job.size());
+            CHECK(got.Bytes == job);
+        } else {
+            CHECK(dropped > 0);
+            CHECK(got.Bytes.size() < job.size());
+        }
+    }
 }
 
 TEST_CASE("a port is named, found and held as Windows has it")
