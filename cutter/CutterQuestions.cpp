@@ -370,8 +370,8 @@ LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, c
             holds = each.Number;
     if (holds && firstBlock > *holds)
         return {LineVerdict::BufferTooSmall,
-                Format("The cutter on %1 holds %2 bytes, fewer than the %3 bytes of the job, and no flow control "
-                       "is chosen: the cut would come out short. Choose XON/XOFF, RTS/CTS or ask the cutter",
+                Format("The cutter on %1 holds %2 bytes, fewer than the %3 bytes of the sample's job, and no flow "
+                       "control is chosen: its cuts would come out short. Choose XON/XOFF, RTS/CTS or ask the cutter",
                        name, *holds, firstBlock)};
     std::string model;
     for (const CutterAnswer& each : answers)

@@ -111,8 +111,8 @@ struct LineCheck {
     std::string Sentence;
 };
 // port names the port in the sentence; line is what the port is set to;
-// firstBlock is the bytes a job sends before the cutter has any say (with
-// no flow control, the whole job: see FirstBlockBytes).
+// firstBlock is the bytes of the sample's job the cutter must hold before it
+// has any say (FirstBlockBytes), 0 for no such judgement.
 LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, const std::string& port,
                     const PortSettings& line, std::int64_t firstBlock);
 

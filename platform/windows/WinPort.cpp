@@ -357,8 +357,8 @@ bool PortSending(const std::string& name)
 std::string NotAPortToAsk(const std::string& device)
 {
     return Quoted(device)
-           + " is a printer of the spooler, which cannot carry a cutter's answers: only a cutter on a COM port "
-             "can be asked";
+           + " is not a port: only a cutter on a COM port (such as COM3) can be asked; a printer of the spooler "
+             "cannot carry its answers";
 }
 
 CutterReply AskComCutter(TComPort& port, std::string_view question, char terminator, milliseconds limit)
