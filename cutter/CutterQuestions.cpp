@@ -323,7 +323,7 @@ std::int64_t FirstBlockBytes(FlowControl flow, std::int64_t jobBytes)
 LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, const std::string& port,
                     const PortSettings& line, std::int64_t firstBlock)
 {
-    const std::string name = Quoted(port);
+    const std::string name = '"' + Quoted(port) + '"';
     if (!AnswersQuestions(language))
         return {LineVerdict::CannotAsk,
                 Format("%1 has no question a cutter answers, so the line to %2 cannot be checked: cut the sample "

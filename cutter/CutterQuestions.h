@@ -26,11 +26,12 @@ enum class CutterQuestion {
 };
 
 // Every question, in the order they are asked: the device-control ones
-// first, answered at once, then those the cutter reads in turn from its
+// first, answered at once (ESC.B before all: a Roland answers ESC.L only
+// with its buffer empty), then those the cutter reads in turn from its
 // buffer.
 inline constexpr CutterQuestion AllCutterQuestions[] = {
-    CutterQuestion::BufferSize, CutterQuestion::FreeSpace,  CutterQuestion::Status,    CutterQuestion::Error,
-    CutterQuestion::Model,      CutterQuestion::PlotStatus, CutterQuestion::PlotError,
+    CutterQuestion::FreeSpace, CutterQuestion::BufferSize, CutterQuestion::Status,    CutterQuestion::Error,
+    CutterQuestion::Model,     CutterQuestion::PlotStatus, CutterQuestion::PlotError,
 };
 
 // What is sent for a question and how its answer ends.
