@@ -17,7 +17,7 @@ constexpr milliseconds QuietAfterNoise{100};
 
 std::string NotAPortToAsk(const std::string& device)
 {
-    return Format("%1 is not a port: only a cutter on a port (a serial line or a USB printer port, such as "
+    return Format("\"%1\" is not a port: only a cutter on a port (a serial line or a USB printer port, such as "
                   "/dev/ttyUSB0) can be asked; a printing system's queue cannot carry its answers",
                   Quoted(device));
 }

@@ -356,8 +356,8 @@ bool PortSending(const std::string& name)
 
 std::string NotAPortToAsk(const std::string& device)
 {
-    return Quoted(device)
-           + " is not a port: only a cutter on a COM port (such as COM3) can be asked; a printer of the spooler "
+    return '"' + Quoted(device)
+           + "\" is not a port: only a cutter on a COM port (such as COM3) can be asked; a printer of the spooler "
              "cannot carry its answers";
 }
 
