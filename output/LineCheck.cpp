@@ -1,5 +1,6 @@
 #include "output/LineCheck.h"
 
+#include "common/ErrorText.h"
 #include "common/Exceptions.h"
 #include "common/Text.h"
 #include "cutter/CutterLanguage.h"
@@ -120,6 +121,15 @@ LineCheck CheckCutterLine(const std::string& device, const DeviceSettings& setti
                                  ? SampleJobBytes(settings)
                                  : 0;
     return JudgeLine(PortLanguage(settings), answers, device, settings.Line, FirstBlockBytes(settings.Line.Flow, job));
+}
+
+std::string LineCheckSentence(const std::string& device, const DeviceSettings& settings)
+{
+    try {
+        return CheckCutterLine(device, settings).Sentence;
+    } catch (...) {
+        return CurrentExceptionMessage();
+    }
 }
 
 std::int64_t SampleJobBytes(const DeviceSettings& settings)

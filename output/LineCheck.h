@@ -31,6 +31,10 @@ std::vector<std::string> AnswerLines(SendAs language, const std::vector<CutterAn
 LineCheck CheckCutterLine(const std::string& device, const DeviceSettings& settings,
                           std::chrono::milliseconds limit = AnswerLimit);
 
+// The windows' "Check the line": CheckCutterLine's sentence, or why the
+// port could not be asked. Never throws.
+std::string LineCheckSentence(const std::string& device, const DeviceSettings& settings);
+
 // The bytes of the built-in sample's job for a device in a cutter language
 // (at the top left of its sheet, with its corrections).
 std::int64_t SampleJobBytes(const DeviceSettings& settings);
