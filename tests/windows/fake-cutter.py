@@ -19,6 +19,12 @@ a test sends the rest of its job only then, so the hold meets it however
 slow the machine. A test may end the hold early by creating DIR/name.release.
 Each job is kept as DIR/name.bin, with DIR/name.held
 holding how many bytes arrived while the line was stopped.
+
+While DIR/answers exists, the cutter answers the HP-GL questions (ESC.B,
+ESC.L, ESC.O, ESC.E, OI;, OS;, OE;) as the file says: "answering SIZE" (a
+healthy cutter whose buffer holds SIZE bytes), "silent", "wrongspeed" (its
+answers garbled, as a line at the wrong speed reads them) or "error" (an
+error set in ESC.O, ESC.E, OS and OE). The questions are not kept as a job.
 """
 import fcntl
 import os
@@ -31,6 +37,9 @@ import time
 import tty
 
 XON, XOFF = b"\x11", b"\x13"
+QUESTION = re.compile(rb"\x1b\.[BLOE]|O[ISE];")
+# The start of a question the next packet may finish.
+QUESTION_START = re.compile(rb"(\x1b\.?|O[ISE]?)$")
 # Packet mode: each read is a data packet (a 0, then the bytes) or a single
 # status byte; this bit says the other side's output was stopped.
 PACKET_DATA, PACKET_STOP = 0, 0x04
@@ -55,12 +64,48 @@ class Cutter:
         tty.setraw(self.slave)  # until the port is set up: nothing changed on the way
         fcntl.ioctl(self.master, termios.TIOCPKT, struct.pack("i", 1))
         self.job, self.count = None, 0
+        self.asked = b""  # the start of a question, held for the next packet
+
+    def answers(self):
+        try:
+            with open(os.path.join(self.folder, "answers")) as f:
+                return f.read().split()
+        except OSError:
+            return None
+
+    def answer(self, data):
+        """Answers the questions in data; what is left is the job's."""
+        mode = self.answers()
+        if not mode:
+            return data
+        data = self.asked + data
+        held = QUESTION_START.search(data)
+        self.asked = held.group(0) if held else b""
+        data = data[: len(data) - len(self.asked)]
+        kind, size = mode[0], int(mode[1]) if len(mode) > 1 else 16384
+        error = kind == "error"
+        said = {
+            b"\x1b.B": str(size), b"\x1b.L": str(size), b"\x1b.O": "40" if error else "8",
+            b"\x1b.E": "13" if error else "0", b"OI;": "7475A", b"OS;": "56" if error else "24",
+            b"OE;": "3" if error else "0",
+        }
+        for question in QUESTION.findall(data):
+            text = (said[question] + "\r").encode()
+            if kind == "wrongspeed":
+                text = bytes((b ^ 0x55) | 0x80 for b in text)
+            if kind != "silent":
+                os.write(self.master, text)
+        return QUESTION.sub(b"", data)
 
     def take(self, now):
         packet = os.read(self.master, 65537)
         job = self.job
         if not packet:
             return
+        if packet[0] == PACKET_DATA:
+            packet = packet[:1] + self.answer(packet[1:])
+            if len(packet) == 1:
+                return
         if packet[0] != PACKET_DATA:
             if job and packet[0] & PACKET_STOP and job["xoff"] is not None and job["stopped"] is None:
                 job["stopped"] = now
