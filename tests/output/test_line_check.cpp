@@ -169,7 +169,7 @@ TEST_CASE("answers are read by their question's shape, and hostile ones are neve
         {"CAMM-GL has no OI", SendAs::CAMMGL, Q::Model, Ended("7475A"), Kind::Missing, {}, false, ""},
     };
     for (const Row& row : rows) {
-        INFO(row.Name);
+        INFO(std::string(row.Name));
         const CutterAnswer a = ReadAnswer(row.Language, row.Question, row.Reply);
         CHECK(a.Shape == row.Shape);
         CHECK(a.Number == row.Number);
@@ -205,7 +205,7 @@ TEST_CASE("a reply is gathered from the bytes as they come")
         {"no terminator yet", {"1024"}, false, "1024", false},
     };
     for (const Row& row : rows) {
-        INFO(row.Name);
+        INFO(std::string(row.Name));
         CutterReplyReader reader('\r');
         bool complete = false;
         for (const std::string& read : row.Reads)
@@ -296,7 +296,7 @@ TEST_CASE("the line is judged in one sentence, the likeliest cause first")
         {"DM/PL", SendAs::DMPL, Healthy(16384), 9000, LineVerdict::CannotAsk, "cannot be checked"},
     };
     for (const Row& row : rows) {
-        INFO(row.Name);
+        INFO(std::string(row.Name));
         const LineCheck check =
             JudgeLine(row.Language, Answers(row.Language, row.Replies), "/dev/ttyUSB0", NoFlow(), row.FirstBlock);
         CHECK(check.Verdict == row.Verdict);
