@@ -38,8 +38,8 @@ import tty
 
 XON, XOFF = b"\x11", b"\x13"
 QUESTION = re.compile(rb"\x1b\.[BLOE]|O[ISE];")
-# The start of a question the next packet may finish.
-QUESTION_START = re.compile(rb"(\x1b\.?|O[ISE]?)$")
+# The start of a question the next packet may finish (the O of ESC.O ends one).
+QUESTION_START = re.compile(rb"(\x1b\.?|(?<!\x1b\.)O[ISE]?)$")
 # Packet mode: each read is a data packet (a 0, then the bytes) or a single
 # status byte; this bit says the other side's output was stopped.
 PACKET_DATA, PACKET_STOP = 0, 0x04
