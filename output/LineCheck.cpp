@@ -116,11 +116,19 @@ std::vector<std::string> AnswerLines(SendAs language, const std::vector<CutterAn
 
 LineCheck CheckCutterLine(const std::string& device, const DeviceSettings& settings, std::chrono::milliseconds limit)
 {
+    const SendAs language = PortLanguage(settings);
     const std::vector<CutterAnswer> answers = Ask(device, settings, limit, true);
-    const std::int64_t job = settings.Line.Flow == FlowControl::None && AnswersQuestions(PortLanguage(settings))
-                                 ? SampleJobBytes(settings)
-                                 : 0;
-    return JudgeLine(PortLanguage(settings), answers, device, settings.Line, FirstBlockBytes(settings.Line.Flow, job));
+    std::int64_t job = 0;
+    if (settings.Line.Flow == FlowControl::None && AnswersQuestions(language)) {
+        // A job that cannot be drawn (a force out of the language's range)
+        // fails the cut with its own reason; the line is judged without it.
+        try {
+            job = SampleJobBytes(settings);
+        } catch (const Exception&) {
+            job = 0;
+        }
+    }
+    return JudgeLine(language, answers, device, settings.Line, FirstBlockBytes(settings.Line.Flow, job));
 }
 
 std::string LineCheckSentence(const std::string& device, const DeviceSettings& settings)
