@@ -10,6 +10,7 @@
 #include "cutter/PrintableArea.h"
 #include "output/Calibration.h"
 #include "output/CutterSettingsModel.h"
+#include "output/LineCheck.h"
 #include "output/PagePlacement.h"
 #include "output/PlotPrinting.h"
 #include "output/Positions.h"
@@ -214,6 +215,10 @@ struct Request {
     CalibrationCut Pattern;
     CorrectionChoices Corrections;
     bool Verbose = false;
+    // Talking with the cutter on a port instead of cutting.
+    bool Identify = false;
+    bool CheckLine = false;
+    std::chrono::milliseconds AnswerLimit = ::AnswerLimit;
 };
 
 std::string VersionText()
@@ -287,7 +292,17 @@ const std::vector<OptionSpec>& Options()
          "nearest, with the least travel) (default: the device's)."},
         {"weed-box", 0, "MM",
          "Cut a box this far outside the plot, last, to weed by: 0 (none) to 50 mm (default: the device's)."},
-        {"verbose", 0, "", "With --order optimised: tell the pen-up travel as drawn and as cut."},
+        {"verbose", 0, "",
+         "With --order optimised: tell the pen-up travel as drawn and as cut; with --identify: the bytes sent and "
+         "received."},
+        {"identify", 0, "",
+         "Ask the cutter on a port (--device) what its language can ask: its model, buffer size, free space, status "
+         "and last error; print each answer and its meaning. Nothing is cut."},
+        {"check-line", 0, "",
+         "Check the line to the cutter on a port (--device) by asking it: one sentence on what is wrong, and exit "
+         "status 0 only when the line is sound. Sends nothing that moves the knife."},
+        {"answer-limit", 0, "SECONDS",
+         "With --identify or --check-line: how long each question waits for its answer, 0.1 to 60 (default: 2)."},
         {"save", 0, "",
          "Keep the corrections for the device (without it they apply to this cut only); with no --cut, only keeps "
          "them."},
@@ -327,8 +342,11 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
         out << VersionText();
         return std::nullopt;
     }
-    if (!parser.IsSet("cut") && !parser.IsSet("save"))
-        throw EUsage("Nothing to do without --cut or --save");
+    const int tasks = parser.IsSet("cut") + parser.IsSet("identify") + parser.IsSet("check-line");
+    if (tasks == 0 && !parser.IsSet("save"))
+        throw EUsage("Nothing to do without --cut, --save, --identify or --check-line");
+    if (tasks > 1 || (tasks == 1 && !parser.IsSet("cut") && parser.IsSet("save")))
+        throw EUsage("Give one of --cut (with or without --save), --identify and --check-line");
     const std::vector<std::string>& files = parser.Arguments();
     if (files.size() > 1)
         throw EUsage("Only one plot file can be cut at a time");
@@ -466,6 +484,18 @@ std::optional<Request> Parse(const std::vector<std::string>& args, std::ostream&
                                 Quoted(text), option));
     }
     r.Verbose = parser.IsSet("verbose");
+    r.Identify = parser.IsSet("identify");
+    r.CheckLine = parser.IsSet("check-line");
+    if (parser.IsSet("answer-limit")) {
+        const std::string text = parser.Value("answer-limit");
+        const std::optional<double> seconds = NumberWithUnit(text, "s");
+        if (!r.Identify && !r.CheckLine)
+            throw EUsage("--answer-limit is for --identify and --check-line");
+        if (!seconds || *seconds < 0.1 || *seconds > 60)
+            throw EUsage(
+                Format("\"%1\" is not a time for --answer-limit; use seconds from 0.1 to 60, such as 2", Quoted(text)));
+        r.AnswerLimit = std::chrono::milliseconds(std::lround(*seconds * 1000));
+    }
     c.Save = parser.IsSet("save");
     if (c.Save && !c.ScalePercent && !c.MeasuredMm && !c.BladeOffsetMm && !c.OvercutMm && !c.Order && !c.WeedBoxMm
         && !c.MeasuredSquare && !c.SkewDeg && !c.Force && !c.Speed)
@@ -797,6 +827,42 @@ std::vector<std::string> Cut(const Request& r, const std::function<void(const st
     return notices;
 }
 
+// The port a question is for, with its kept line and language and the
+// request's in their place. A queue is refused before any server is asked.
+std::pair<DeviceIdentity, DeviceSettings> PortToAsk(const Request& r)
+{
+    if (!r.Device.empty() && !IsPortDevice(r.Device))
+        throw EPrinter(NotAPortToAsk(r.Device));
+    auto [identity, settings] = r.Device.empty() ? ActiveDevice(false) : NamedDevice(r.Device);
+    if (!IsPortDevice(identity.Device))
+        throw EPrinter(NotAPortToAsk(identity.Device));
+    ApplyChoices(identity.Device, settings, r);
+    return {identity, settings};
+}
+
+// --identify and --check-line, on standard output; a line that is not sound
+// (or a cutter that answers nothing) throws its sentence.
+void Talk(const Request& r, std::ostream& out)
+{
+    const auto [identity, settings] = PortToAsk(r);
+    if (r.CheckLine) {
+        const LineCheck check = CheckCutterLine(identity.Device, settings, r.AnswerLimit);
+        if (check.Verdict != LineVerdict::Sound)
+            throw EPrinter(check.Sentence);
+        out << check.Sentence << '\n';
+        return;
+    }
+    const SendAs language = PortLanguage(settings);
+    const std::vector<CutterAnswer> answers = IdentifyCutter(identity.Device, settings, r.AnswerLimit);
+    for (const std::string& line : AnswerLines(language, answers, r.Verbose))
+        out << line << '\n';
+    const bool answered = std::any_of(answers.begin(), answers.end(), [](const CutterAnswer& a) {
+        return a.Shape != CutterAnswer::Kind::NoAnswer && a.Shape != CutterAnswer::Kind::Missing;
+    });
+    if (!answered)
+        throw EPrinter(JudgeLine(language, answers, identity.Device, settings.Line, 0).Sentence);
+}
+
 // The report's words, one line ending each line (no CR before it).
 std::string ReportText(const std::string& message)
 {
@@ -866,6 +932,10 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     } unhook;
     try {
         const std::optional<Request> request = Parse(args, out);
+        if (request && (request->Identify || request->CheckLine)) {
+            Talk(*request, out);
+            return 0;
+        }
         // A plot cut only in part is still cut: told, not failed.
         for (const std::string& notice : request ? Cut(*request, note) : std::vector<std::string>())
             err << ReportText(notice) << '\n';

@@ -323,7 +323,7 @@ std::int64_t FirstBlockBytes(FlowControl flow, std::int64_t jobBytes)
 LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, const std::string& port,
                     const PortSettings& line, std::int64_t firstBlock)
 {
-    const std::string name = Quoted(port);
+    const std::string name = '"' + Quoted(port) + '"';
     if (!AnswersQuestions(language))
         return {LineVerdict::CannotAsk,
                 Format("%1 has no question a cutter answers, so the line to %2 cannot be checked: cut the sample "
@@ -370,8 +370,8 @@ LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, c
             holds = each.Number;
     if (holds && firstBlock > *holds)
         return {LineVerdict::BufferTooSmall,
-                Format("The cutter on %1 holds %2 bytes, fewer than the %3 bytes of the job, and no flow control "
-                       "is chosen: the cut would come out short. Choose XON/XOFF, RTS/CTS or ask the cutter",
+                Format("The cutter on %1 holds %2 bytes, fewer than the %3 bytes of the sample's job, and no flow "
+                       "control is chosen: its cuts would come out short. Choose XON/XOFF, RTS/CTS or ask the cutter",
                        name, *holds, firstBlock)};
     std::string model;
     for (const CutterAnswer& each : answers)

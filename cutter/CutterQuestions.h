@@ -26,11 +26,12 @@ enum class CutterQuestion {
 };
 
 // Every question, in the order they are asked: the device-control ones
-// first, answered at once, then those the cutter reads in turn from its
+// first, answered at once (ESC.B before all: a Roland answers ESC.L only
+// with its buffer empty), then those the cutter reads in turn from its
 // buffer.
 inline constexpr CutterQuestion AllCutterQuestions[] = {
-    CutterQuestion::BufferSize, CutterQuestion::FreeSpace,  CutterQuestion::Status,    CutterQuestion::Error,
-    CutterQuestion::Model,      CutterQuestion::PlotStatus, CutterQuestion::PlotError,
+    CutterQuestion::FreeSpace, CutterQuestion::BufferSize, CutterQuestion::Status,    CutterQuestion::Error,
+    CutterQuestion::Model,     CutterQuestion::PlotStatus, CutterQuestion::PlotError,
 };
 
 // What is sent for a question and how its answer ends.
@@ -111,8 +112,8 @@ struct LineCheck {
     std::string Sentence;
 };
 // port names the port in the sentence; line is what the port is set to;
-// firstBlock is the bytes a job sends before the cutter has any say (with
-// no flow control, the whole job: see FirstBlockBytes).
+// firstBlock is the bytes of the sample's job the cutter must hold before it
+// has any say (FirstBlockBytes), 0 for no such judgement.
 LineCheck JudgeLine(SendAs language, const std::vector<CutterAnswer>& answers, const std::string& port,
                     const PortSettings& line, std::int64_t firstBlock);
 

@@ -61,7 +61,11 @@ PrintResult DrawPlotJob(TPrinter& printer, const TPLT& IPLT, int PositionIndex)
 
 PrintResult PrintPlot(const TPLT& IPLT, const PrintRequest& request)
 {
-    TPrinter& printer = Printer();
+    return PrintPlotOn(Printer(), IPLT, request);
+}
+
+PrintResult PrintPlotOn(TPrinter& printer, const TPLT& IPLT, const PrintRequest& request)
+{
     printer.BeginJob(std::string(), request.Target);
     return DrawPlotJob(printer, IPLT, request.Position);
 }

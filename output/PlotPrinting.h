@@ -30,6 +30,8 @@ struct PrintResult {
 // a failure while drawing still ends (and hands over) the job first. A plot
 // with nothing on the sheet sends no job at all: EPrinter.
 PrintResult PrintPlot(const TPLT& IPLT, const PrintRequest& request);
+// The same through another printer object than the process's.
+PrintResult PrintPlotOn(TPrinter& printer, const TPLT& IPLT, const PrintRequest& request);
 
 // A request for the active device as it is now: its settings, no file. May
 // ask the server: not for the window's thread.

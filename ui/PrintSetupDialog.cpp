@@ -3,6 +3,7 @@
 #include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/CutterSettingsModel.h"
+#include "output/LineCheck.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
@@ -16,6 +17,7 @@
 #include <QStandardItemModel>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <exception>
 #include <tuple>
 
@@ -124,6 +126,7 @@ TPrintSetupDialog::TPrintSetupDialog(QWidget* parent) : QDialog(parent), ui(std:
                 FSettings.Corrections.*field = value;
         });
     }
+    connect(ui->CheckLineButton, &QPushButton::clicked, this, &TPrintSetupDialog::CheckLine);
     connect(ui->OrderList, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!FFilling)
             FSettings.Corrections.Order = index == 1 ? CutOrderMode::Optimised : CutOrderMode::Drawn;
@@ -196,6 +199,12 @@ void TPrintSetupDialog::Ask(bool withList, const std::string& device)
                     d.Info.Comment = port.Description.toStdString();
                     answer.Destinations.push_back(std::move(d));
                 }
+                // The port in use stays choosable when the system does not
+                // list it (a line carried over the network, a pseudo-terminal).
+                const auto listed = [&device](const DestinationInfo& d) { return d.Name == device; };
+                if (IsPortDevice(device)
+                    && std::none_of(answer.Destinations.begin(), answer.Destinations.end(), listed))
+                    answer.Destinations.push_back({device, PortRecord(device), false});
             }
             if (!device.empty() && !answer.Failure) {
                 answer.Choices.Papers = SupportedPapers(device);
@@ -287,6 +296,8 @@ void TPrintSetupDialog::ShowDevice(const std::string& device)
         FSettings = it->second;
     else
         FSettings = choices.Remembered.value_or(choices.Defaults);
+    if (device != FShown)
+        ui->CheckLineText->clear();
     FShown = device;
     FillSheets();
     UpdateControls();
@@ -428,6 +439,28 @@ void TPrintSetupDialog::ShowDetails()
     ui->CommentText->setText(QString::fromStdString(info.Comment));
 }
 
+// Asks the cutter on a worker thread, with the line and language as the
+// dialog shows them now; each question is bounded, so the answer comes.
+void TPrintSetupDialog::CheckLine()
+{
+    if (FChecking || !Ready())
+        return;
+    FChecking = true;
+    ui->CheckLineText->setText(tr("Asking the cutter..."));
+    UpdateControls();
+    auto* watcher = new QFutureWatcher<QString>(this);
+    const std::string device = FShown;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, device] {
+        watcher->deleteLater();
+        FChecking = false;
+        // A sentence about a device no longer shown would mislead.
+        ui->CheckLineText->setText(device == FShown ? watcher->result() : QString());
+        UpdateControls();
+    });
+    watcher->setFuture(QtConcurrent::run(
+        [device, settings = FSettings] { return QString::fromStdString(LineCheckSentence(device, settings)); }));
+}
+
 bool TPrintSetupDialog::Ready() const
 {
     return !FLoading && !FShown.empty() && Identity().Device == FShown;
@@ -460,6 +493,7 @@ void TPrintSetupDialog::UpdateControls()
     ui->ToolNote->setText(QString::fromStdString(ToolNote(FSettings.Language)));
     ui->CorrectionsNote->setText(QString::fromStdString(CorrectionsNote(FSettings.Language)));
     ui->GrpLine->setEnabled(ready && offered.SerialLine);
+    ui->CheckLineButton->setEnabled(!FChecking);
     const bool custom = ready && CustomChosen();
     for (QWidget* w : {static_cast<QWidget*>(ui->CustomLabel), static_cast<QWidget*>(ui->CustomWidth),
                        static_cast<QWidget*>(ui->CustomLength)})

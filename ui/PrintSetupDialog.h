@@ -73,6 +73,7 @@ private:
     void CustomChanged();
     void FillSheets();
     void ShowDetails();
+    void CheckLine();
     void UpdateControls();
     bool Ready() const;
     bool CustomChosen() const;
@@ -90,5 +91,6 @@ private:
     std::vector<DeviceSettings> FSheets; // the paper list's items
     int FQuestion = 0;                   // only the latest answer counts
     bool FLoading = false;
-    bool FFilling = false; // controls being set from FSettings
+    bool FFilling = false;  // controls being set from FSettings
+    bool FChecking = false; // the cutter is being asked (Check the line)
 };

@@ -5,6 +5,7 @@
 #include "cutter/DeviceSettings.h"
 #include "cutter/PrintableArea.h"
 #include "output/CutterSettingsModel.h"
+#include "output/LineCheck.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/WinText.h"
@@ -14,8 +15,11 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
+#include <thread>
 
 namespace winui {
 
@@ -147,7 +151,17 @@ struct TCutterState {
     // The settings as the fields began, then as the last change of language
     // left them.
     DeviceSettings Settings;
+    // Check the line: this dialog's number, so a sentence posted for an
+    // earlier dialog with the same window handle is not shown; whether the
+    // cutter is being asked.
+    unsigned Dialog = 0;
+    bool Checking = false;
 };
+
+// A line check's sentence handed to the dialog's thread: WPARAM the
+// dialog's number, LPARAM a std::string the dialog deletes.
+constexpr UINT LineChecked = WM_APP + 34;
+std::atomic<unsigned> DialogsOpened{0};
 
 std::wstring Number(double value)
 {
@@ -204,6 +218,28 @@ void UpdateCutterControls(HWND dialog, const TCutterState& state)
         EnableWindow(GetDlgItem(dialog, id), enabled);
     for (const auto& [id, field] : LineLists)
         EnableWindow(GetDlgItem(dialog, id), offered.SerialLine);
+    EnableWindow(GetDlgItem(dialog, IdCheckLine), offered.SerialLine && !state.Checking);
+}
+
+// Asks the cutter on a worker thread, with the line and language as the
+// fields show them now; each question is bounded, so the answer comes. The
+// worker never waits on the dialog: once it is gone the sentence is dropped.
+void CheckLine(HWND dialog, TCutterState& state)
+{
+    if (state.Checking)
+        return;
+    DeviceSettings settings = state.Settings;
+    settings.Language = SelectedLanguage(dialog, state);
+    for (const auto& [id, field] : LineLists)
+        TakeLineOption(field, Selected(dialog, id), settings.Line);
+    state.Checking = true;
+    SetDlgItemTextW(dialog, IdCheckLineText, L"Asking the cutter...");
+    UpdateCutterControls(dialog, state);
+    std::thread([dialog, number = state.Dialog, device = state.Device, settings] {
+        auto sentence = std::make_unique<std::string>(LineCheckSentence(device, settings));
+        if (PostMessageW(dialog, LineChecked, number, reinterpret_cast<LPARAM>(sentence.get())))
+            sentence.release();
+    }).detach();
 }
 
 // The sheet and the force and speed as the fields hold them, taken into
@@ -301,17 +337,29 @@ INT_PTR CALLBACK CutterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        reinterpret_cast<TCutterState*>(lParam)->Dialog = ++DialogsOpened;
         FillCutterDialog(dialog, *reinterpret_cast<TCutterState*>(lParam));
         PlaceOnMonitor(dialog);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IdSendAs && HIWORD(wParam) == CBN_SELCHANGE && state)
             LanguageChosen(dialog, *state);
+        if (LOWORD(wParam) == IdCheckLine && HIWORD(wParam) == BN_CLICKED && state)
+            CheckLine(dialog, *state);
         if (LOWORD(wParam) == IDOK && state && ReadCutterDialog(dialog, *state))
             EndDialog(dialog, IDOK);
         if (LOWORD(wParam) == IDCANCEL)
             EndDialog(dialog, IDCANCEL);
         return TRUE;
+    case LineChecked: {
+        const std::unique_ptr<std::string> sentence(reinterpret_cast<std::string*>(lParam));
+        if (state && wParam == state->Dialog) {
+            state->Checking = false;
+            SetDlgItemTextW(dialog, IdCheckLineText, Wide(*sentence).c_str());
+            UpdateCutterControls(dialog, *state);
+        }
+        return TRUE;
+    }
     default: return FALSE;
     }
 }
@@ -341,7 +389,7 @@ void TakeCutterSettings(DeviceSettings& settings, const DeviceSettings& cutter)
 
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings)
 {
-    TDialogTemplate t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 250, 213, L"Cutter Settings");
+    TDialogTemplate t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 250, 241, L"Cutter Settings");
     using D = TDialogTemplate;
     const DWORD label = SS_RIGHT, list = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
                 edit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, check = BS_AUTOCHECKBOX | WS_TABSTOP;
@@ -368,7 +416,7 @@ bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& s
     t.Item(D::EditClass, IdForce, L"", edit, 86, 129, 40, 12);
     t.Item(D::StaticClass, 0xFFFF, L"C&utting speed:", label, 126, 131, 56, 9);
     t.Item(D::EditClass, IdToolSpeed, L"", edit, 186, 129, 40, 12);
-    t.Item(D::ButtonClass, 0xFFFF, L"Serial line (COM ports)", BS_GROUPBOX, 7, 151, 236, 36);
+    t.Item(D::ButtonClass, 0xFFFF, L"Serial line (COM ports)", BS_GROUPBOX, 7, 151, 236, 64);
     t.Item(D::StaticClass, 0xFFFF, L"Spee&d:", SS_LEFT, 12, 163, 30, 9);
     t.Item(D::ComboClass, IdSpeed, L"", list, 12, 172, 44, 100);
     t.Item(D::StaticClass, 0xFFFF, L"&Bits:", SS_LEFT, 60, 163, 20, 9);
@@ -379,8 +427,10 @@ bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& s
     t.Item(D::ComboClass, IdStopBits, L"", list, 134, 172, 30, 60);
     t.Item(D::StaticClass, 0xFFFF, L"&Flow:", SS_LEFT, 168, 163, 36, 9);
     t.Item(D::ComboClass, IdFlow, L"", list, 168, 172, 70, 60);
-    t.Item(D::ButtonClass, IDOK, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 139, 193, 50, 14);
-    t.Item(D::ButtonClass, IDCANCEL, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 193, 193, 50, 14);
+    t.Item(D::ButtonClass, IdCheckLine, L"Chec&k the line", BS_PUSHBUTTON | WS_TABSTOP, 12, 190, 60, 14);
+    t.Item(D::StaticClass, IdCheckLineText, L"", SS_LEFT, 76, 188, 162, 25);
+    t.Item(D::ButtonClass, IDOK, L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 139, 221, 50, 14);
+    t.Item(D::ButtonClass, IDCANCEL, L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 193, 221, 50, 14);
     TCutterState state{device, settings};
     const INT_PTR answer = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CutterProcedure,
                                                    reinterpret_cast<LPARAM>(&state));

@@ -57,6 +57,8 @@ enum CutterControl : WORD {
     IdParity,
     IdStopBits,
     IdFlow,
+    IdCheckLine,
+    IdCheckLineText,
 };
 
 // The cutter settings dialog alone; true when confirmed (settings changed).

@@ -17,8 +17,8 @@ constexpr milliseconds QuietAfterNoise{100};
 
 std::string NotAPortToAsk(const std::string& device)
 {
-    return Format("%1 is a printing system's queue, which cannot carry a cutter's answers: only a cutter on a "
-                  "port (a serial line or a USB printer port) can be asked",
+    return Format("\"%1\" is not a port: only a cutter on a port (a serial line or a USB printer port, such as "
+                  "/dev/ttyUSB0) can be asked; a printing system's queue cannot carry its answers",
                   Quoted(device));
 }
 

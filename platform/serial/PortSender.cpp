@@ -263,7 +263,9 @@ public:
                 wait = std::min(wait, milliseconds(5));
             }
         }
-        pollfd p{FFd, static_cast<short>((FTty ? POLLIN : 0) | (wantWrite && room ? POLLOUT : 0)), 0};
+        // A printer port is read only when asked for an answer: a job never
+        // waits on what it says.
+        pollfd p{FFd, static_cast<short>((FTty || !wantWrite ? POLLIN : 0) | (wantWrite && room ? POLLOUT : 0)), 0};
         const int n = ::poll(&p, 1, static_cast<int>(wait.count()));
         if (n <= 0)
             return 0;
@@ -290,8 +292,9 @@ public:
         const ssize_t n = ::read(FFd, data, static_cast<size_t>(size));
         if (n < 0)
             return errno == EAGAIN || errno == EINTR ? 0 : -1;
-        // A terminal reads 0 bytes only once its other end has gone.
-        return n == 0 ? -1 : n;
+        // A terminal reads 0 bytes only once its other end has gone; a
+        // printer port whenever the printer has nothing to say.
+        return n == 0 && FTty ? -1 : n;
     }
 
     bool ClearToSend() override

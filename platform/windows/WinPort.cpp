@@ -415,35 +415,40 @@ bool PortSending(const std::string& name)
 
 std::string NotAPortToAsk(const std::string& device)
 {
-    return Quoted(device)
-           + " is a printer of the spooler, which cannot carry a cutter's answers: only a cutter on a COM port "
-             "can be asked";
+    return '"' + Quoted(device)
+           + "\" is not a port: only a cutter on a COM port (such as COM3) can be asked; a printer of the spooler "
+             "cannot carry its answers";
 }
 
 CutterReply AskComCutter(TComPort& port, std::string_view question, char terminator, milliseconds limit)
 {
     const HANDLE h = static_cast<ComPort&>(port).Handle();
     const auto deadline = Clock::now() + limit;
-    // Reads return at once with what is there (the port's COMMTIMEOUTS).
-    const auto read = [h](char* data, DWORD size) -> std::int64_t {
+    // Only what the port holds is read, so no read waits for the cutter
+    // (Wine's overlapped reads do not return at once when the port is empty).
+    bool fault = false;
+    const auto read = [h, &fault](char* data, DWORD size) -> std::int64_t {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(h, &errors, &status))
+            return -1;
+        fault = fault || (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) != 0;
+        if (status.cbInQue == 0)
+            return 0;
         Overlapped o;
         DWORD n = 0;
-        if (!ReadFile(h, data, size, &n, &o.O)
+        if (!ReadFile(h, data, std::min<DWORD>(size, status.cbInQue), &n, &o.O)
             && (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(h, &o.O, &n, TRUE)))
             return -1;
         return n;
-    };
-    const auto lineErrors = [h] {
-        DWORD errors = 0;
-        COMSTAT status{};
-        ClearCommError(h, &errors, &status);
-        return (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) != 0;
     };
     CutterReply reply;
     char input[64];
     // A late answer to an earlier question is not this one's.
     PurgeComm(h, PURGE_RXCLEAR);
-    lineErrors();
+    DWORD errors = 0;
+    COMSTAT status{};
+    ClearCommError(h, &errors, &status);
     Overlapped write;
     DWORD written = 0;
     if (!WriteFile(h, question.data(), static_cast<DWORD>(question.size()), &written, &write.O)) {
@@ -463,7 +468,6 @@ CutterReply AskComCutter(TComPort& port, std::string_view question, char termina
         }
     }
     CutterReplyReader reader(terminator);
-    bool fault = false;
     auto lastByte = Clock::now();
     // Garbled bytes end the wait once the line falls quiet: the answer is
     // garbled however much more comes.
@@ -473,7 +477,6 @@ CutterReply AskComCutter(TComPort& port, std::string_view question, char termina
         if (now >= deadline || (reader.Noisy() && now - lastByte >= QuietAfterNoise))
             break;
         const std::int64_t n = read(input, sizeof input);
-        fault = lineErrors() || fault;
         if (n < 0) {
             reader.Reply.Lost = true;
             break;

@@ -6,6 +6,7 @@
 #include "platform/JobFile.h"
 #include "plot/SampleText.h"
 #include "tests/support/EncodedPolyline.h"
+#include "tests/support/PlayedCutter.h"
 #include "tests/support/PlotterDecoder.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "tests/support/SlowProxy.h"
@@ -331,6 +332,9 @@ private slots:
     void signalEndsTheJobAsStopDoes();
     void ownTerminalIsNoPort_data();
     void ownTerminalIsNoPort();
+    void checksTheLineToEachCutter_data();
+    void checksTheLineToEachCutter();
+    void identifiesTheCutter();
     void writesPipesAndDevicesAsTheyAre();
     void aFileMadeDuringTheCutIsKept();
     void fileNamesKeepTheirBytes();
@@ -628,6 +632,20 @@ void TestCommandLine::badInputLeavesNothing_data()
     QTest::newRow("missing folder") << QStringList{"--cut", "--output", "$DIR/none/bad.out"} << 1
                                     << "Its folder does not exist";
     QTest::newRow("existing file") << QStringList{"--cut", "--output", "$DIR/kept.out"} << 1 << "already exists";
+    // Asking the cutter is a task of its own, and for a port alone.
+    QTest::newRow("identify and cut") << QStringList{"--identify", "--cut", "--output", "$DIR/bad.out"} << 2
+                                      << "Give one of --cut";
+    QTest::newRow("check and save") << QStringList{"--check-line", "--save", "--scale", "100"} << 2
+                                    << "Give one of --cut";
+    QTest::newRow("answer limit for a cut")
+        << file + QStringList{"--answer-limit", "2"} << 2 << "--answer-limit is for --identify and --check-line";
+    QTest::newRow("answer limit of nothing")
+        << QStringList{"--check-line", "--answer-limit", "0"} << 2 << "\"0\" is not a time for --answer-limit";
+    QTest::newRow("check a queue") << QStringList{"--check-line", "--device", "RawCutter"} << 1
+                                   << "\"RawCutter\" is not a port";
+    QTest::newRow("identify a queue, port settings given")
+        << QStringList{"--identify", "--device", "RawCutter", "--port-settings", "9600,8,N,1,none"} << 1
+        << "\"RawCutter\" is not a port";
     QTest::newRow("plot that cuts nothing")
         << file + QStringList{"$DIR/one-line.plt"} << 1
         << "one-line.plt\" has nothing to cut: it draws no line, circle or arc with the pen down.";
@@ -1547,6 +1565,118 @@ void TestCommandLine::ownTerminalIsNoPort()
     QVERIFY2(!shown.contains("IN;"), shown.constData());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&after), sizeof after),
              QByteArray(reinterpret_cast<const char*>(&before), sizeof before));
+}
+
+void TestCommandLine::checksTheLineToEachCutter_data()
+{
+    using K = PlayedCutter::Kind;
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("buffer");
+    QTest::addColumn<int>("lineError");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("sentence");
+    const auto line = [](const char* settings) { return QStringList{"--port-settings", settings}; };
+    const QStringList none = line("9600,8,N,1,none"), xon = line("9600,8,N,1,xonxoff");
+    // The sample's job is some 9 kB: a 1 kB buffer cannot hold it ($SAMPLE:
+    // its size as --output writes it).
+    QTest::newRow("healthy") << int(K::Answering) << 16384 << 0 << none << 0
+                             << "is sound: the cutter (7475A) answers in shape and reports no error";
+    QTest::newRow("small buffer, XON/XOFF") << int(K::Answering) << 1024 << 0 << xon << 0 << "is sound";
+    QTest::newRow("small buffer, no flow control")
+        << int(K::Answering) << 1024 << 0 << none << 1
+        << "holds 1024 bytes, fewer than the $SAMPLE bytes of the sample's job, and no flow control is chosen";
+    QTest::newRow("silent") << int(K::Silent) << 16384 << 0 << none + QStringList{"--answer-limit", "0.5"} << 1
+                            << "did not answer at all: check the cable and the port";
+    QTest::newRow("wrong speed") << int(K::WrongSpeed) << 16384 << 0 << xon << 1
+                                 << "answers ESC.B in the wrong shape (its bytes are garbled";
+    QTest::newRow("reports an error") << int(K::ReportsError) << 16384 << 13 << xon << 1
+                                      << "reports an error (ESC.O, the paper lever is raised";
+    QTest::newRow("Roland, healthy") << int(K::Answering) << 16384 << 0 << none + QStringList{"--send-as", "camm"} << 0
+                                     << "is sound: the cutter answers";
+    QTest::newRow("DM/PL asks nothing") << int(K::Answering) << 16384 << 0 << none + QStringList{"--send-as", "dmpl"}
+                                        << 1 << "DMPL has no question a cutter answers";
+    QTest::newRow("program: small buffer, no flow control")
+        << int(K::Answering) << 1024 << 0 << none << 1 << "holds 1024 bytes";
+    QTest::newRow("program: healthy") << int(K::Answering) << 16384 << 0 << none << 0 << "is sound";
+}
+
+// Each kind of cutter on a pseudo-terminal gets its own sentence, on
+// standard output when the line is sound and as the failure otherwise, and
+// the exit status says which. Only questions reach the cutter: nothing that
+// moves the knife.
+void TestCommandLine::checksTheLineToEachCutter()
+{
+    QFETCH(int, kind);
+    QFETCH(int, buffer);
+    QFETCH(int, lineError);
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, sentence);
+    if (sentence.contains(QLatin1String("$SAMPLE"))) {
+        const QString job = Path(QStringLiteral("sample-size.out"));
+        QCOMPARE(Run({"--cut", "--send-as", "hpgl", "--sheet", "A4", "--output", job, "--replace"}), 0);
+        sentence.replace(QLatin1String("$SAMPLE"), QString::number(QFileInfo(job).size()));
+        QFile::remove(job);
+    }
+    PlayedCutter::Setup setup;
+    setup.Plays = PlayedCutter::Kind(kind);
+    setup.BufferBytes = buffer;
+    setup.LineError = lineError;
+    PlayedCutter cutter(setup);
+    QVERIFY(cutter.Valid());
+    const QStringList all = QStringList{"--check-line", "--device", QString::fromStdString(cutter.Path())} + args;
+    QString err, out;
+    QByteArray programOut;
+    const bool program = QByteArray(QTest::currentDataTag()).startsWith("program:");
+    const int got = program ? RunProgram(all, &err, &programOut) : Run(all, &err, &out);
+    if (program)
+        out = QString::fromLocal8Bit(programOut);
+    QCOMPARE(got, code);
+    const QString said = code == 0 ? out : err;
+    QVERIFY2(said.contains(sentence), qPrintable(err + out));
+    // One sentence, one line; nothing on the other stream.
+    QCOMPARE(said.count(QLatin1Char('\n')), 1);
+    QCOMPARE(code == 0 ? err : out, QString());
+    QVERIFY2(said.contains(QString::fromStdString('"' + cutter.Path() + '"')), qPrintable(said));
+    QCOMPARE(cutter.Accepted(), std::string());
+    QCOMPARE(cutter.Dropped(), 0);
+    if (args.contains(QLatin1String("dmpl")))
+        QCOMPARE(cutter.Questions(), 0);
+}
+
+// --identify prints every answer with its meaning (and the bytes with
+// --verbose); a cutter that answers nothing fails after the questions.
+void TestCommandLine::identifiesTheCutter()
+{
+    PlayedCutter::Setup setup;
+    setup.BufferBytes = 1024;
+    setup.Model = "7550A";
+    PlayedCutter cutter(setup);
+    QVERIFY(cutter.Valid());
+    const QString port = QString::fromStdString(cutter.Path());
+    QString err, out;
+    QCOMPARE(Run({"--identify", "--device", port, "--port-settings", "9600,8,N,1,none"}, &err, &out), 0);
+    QCOMPARE(err, QString());
+    QVERIFY2(out.contains(QLatin1String("Model (OI): 7550A\n")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("Buffer size (ESC.L): 1024 bytes\n")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("Status (ESC.O): 8 (the buffer is empty)\n")), qPrintable(out));
+    QCOMPARE(out.count(QLatin1Char('\n')), 7);
+    QVERIFY(!out.contains(QLatin1String("received")));
+    QCOMPARE(Run({"--identify", "--device", port, "--verbose"}, &err, &out), 0);
+    QVERIFY2(out.contains(QLatin1String("Model (OI): 7550A [sent \"OI;\", received \"7550A\"]")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("[sent \"\\x1b.L\", received \"1024\"]")), qPrintable(out));
+    QCOMPARE(Run({"--identify", "--device", port, "--send-as", "camm"}, &err, &out), 0);
+    QVERIFY2(out.contains(QLatin1String("Model: not asked: CAMM-GL has no such question")), qPrintable(out));
+    QCOMPARE(cutter.Accepted(), std::string());
+
+    setup.Plays = PlayedCutter::Kind::Silent;
+    PlayedCutter silent(setup);
+    QVERIFY(silent.Valid());
+    QCOMPARE(
+        Run({"--identify", "--device", QString::fromStdString(silent.Path()), "--answer-limit", "0.2"}, &err, &out), 1);
+    QCOMPARE(out.count(QLatin1String(": no answer\n")), 7);
+    QVERIFY2(err.contains(QLatin1String("did not answer at all")), qPrintable(err));
 }
 
 // A named pipe hands its reader the whole job; a device node (/dev/null's

@@ -4,6 +4,7 @@
 #include "platform/DeviceSettingsStore.h"
 #include "platform/serial/PortDevices.h"
 #include "platform/serial/PortList.h"
+#include "tests/support/PlayedCutter.h"
 #include "tests/support/PrivateCupsServer.h"
 #include "ui/PrintSetupDialog.h"
 
@@ -46,6 +47,8 @@ private slots:
     void customSheetIsRemembered();
     void opensAtOnceAndRechosenDeviceKeepsItsSettings();
     void unreachableServerIsReportedOnce();
+    void checksTheLineAsTheDialogShowsIt_data();
+    void checksTheLineAsTheDialogShowsIt();
     void calibrateFromTheKeyboard();
     void calibrateShowsEachPattern_data();
     void calibrateShowsEachPattern();
@@ -518,6 +521,59 @@ void TestPrintSetup::unreachableServerIsReportedOnce()
     QVERIFY(!Find<QLabel>("LoadingText")->text().isEmpty());
     QTest::qWait(100);
     QCOMPARE(FReports->Texts.size(), 1);
+}
+
+void TestPrintSetup::checksTheLineAsTheDialogShowsIt_data()
+{
+    using K = PlayedCutter::Kind;
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("buffer");
+    QTest::addColumn<QString>("flow");
+    QTest::addColumn<QString>("sentence");
+    QTest::newRow("healthy") << int(K::Answering) << 16384 << "None"
+                             << "is sound: the cutter (7475A) answers";
+    QTest::newRow("small buffer, XON/XOFF") << int(K::Answering) << 1024 << "XON/XOFF"
+                                            << "is sound";
+    QTest::newRow("small buffer, no flow control") << int(K::Answering) << 1024 << "None"
+                                                   << "holds 1024 bytes";
+    QTest::newRow("wrong speed") << int(K::WrongSpeed) << 16384 << "XON/XOFF"
+                                 << "in the wrong shape";
+    QTest::newRow("reports an error") << int(K::ReportsError) << 16384 << "XON/XOFF"
+                                      << "reports an error";
+}
+
+// "Check the line" asks the cutter with the line as the dialog shows it,
+// not as kept, off the window's thread, and shows the command line's
+// sentence; the dialog answers input meanwhile and nothing is kept.
+void TestPrintSetup::checksTheLineAsTheDialogShowsIt()
+{
+    QFETCH(int, kind);
+    QFETCH(int, buffer);
+    QFETCH(QString, flow);
+    QFETCH(QString, sentence);
+    PlayedCutter::Setup setup;
+    setup.Plays = PlayedCutter::Kind(kind);
+    setup.BufferBytes = buffer;
+    PlayedCutter cutter(setup);
+    QVERIFY(cutter.Valid());
+    const QString port = QString::fromStdString(cutter.Path());
+    DeviceSettings kept = DefaultPortSettings();
+    kept.Line = *ParsePortSettings("9600,8,N,1,rtscts");
+    Open(port, kept);
+    QCOMPARE(FDialog->Identity().Device, cutter.Path());
+    Find<QComboBox>("FlowList")->setCurrentText(flow);
+    auto* check = Find<QPushButton>("CheckLineButton");
+    QVERIFY(check->isEnabled());
+    check->click();
+    QVERIFY(!check->isEnabled()); // one check at a time
+    QVERIFY(Ok()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(check->isEnabled(), 30000);
+    const QString said = Find<QLabel>("CheckLineText")->text();
+    QVERIFY2(said.contains(sentence), qPrintable(said));
+    QVERIFY2(said.contains(port), qPrintable(said));
+    QCOMPARE(cutter.Accepted(), std::string());
+    QVERIFY(!RememberedSettings(cutter.Path(), {}));
+    QVERIFY(FReports->Texts.isEmpty());
 }
 
 // Calibrate without a mouse: cut the scale lines, type a measurement, see

@@ -20,10 +20,15 @@ slow the machine. A test may end the hold early by creating DIR/name.release.
 Each job is kept as DIR/name.bin, with DIR/name.held
 holding how many bytes arrived while the line was stopped.
 
-While DIR/answer holds "SIZE RATE", a job begun meanwhile plays a cutter with
-a buffer of SIZE bytes drained at RATE bytes a second: it answers ESC.B (the
-free bytes) and ESC.L (SIZE), each ended by CR and kept out of the job, and
-drops the job's bytes that find the buffer full; DIR/name.dropped counts them.
+While DIR/answers exists, the cutter answers the HP-GL questions (ESC.B,
+ESC.L, ESC.O, ESC.E, OI;, OS;, OE;) as the file says: "answering SIZE" (a
+healthy cutter whose buffer holds SIZE bytes), "silent", "wrongspeed" (its
+answers garbled, as a line at the wrong speed reads them) or "error" (an
+error set in ESC.O, ESC.E, OS and OE). The questions are not kept as a job.
+"answering SIZE RATE" is a cutter whose buffer of SIZE bytes is drained at
+RATE bytes a second: ESC.B answers its free bytes, and the job's bytes that
+find it full are dropped, as a small-buffer cutter does; DIR/name.dropped
+counts them.
 """
 import fcntl
 import os
@@ -36,6 +41,10 @@ import time
 import tty
 
 XON, XOFF = b"\x11", b"\x13"
+QUESTION = re.compile(rb"\x1b\.[BLOE]|O[ISE];")
+QUESTION_OR_NOT = re.compile(rb"(\x1b\.[BLOE]|O[ISE];)")
+# The start of a question the next packet may finish (the O of ESC.O ends one).
+QUESTION_START = re.compile(rb"(\x1b\.?|(?<!\x1b\.)O[ISE]?)$")
 # Packet mode: each read is a data packet (a 0, then the bytes) or a single
 # status byte; this bit says the other side's output was stopped.
 PACKET_DATA, PACKET_STOP = 0, 0x04
@@ -60,12 +69,65 @@ class Cutter:
         tty.setraw(self.slave)  # until the port is set up: nothing changed on the way
         fcntl.ioctl(self.master, termios.TIOCPKT, struct.pack("i", 1))
         self.job, self.count = None, 0
+        self.asked = b""  # the start of a question, held for the next packet
+        self.level, self.drained, self.dropped = 0.0, time.monotonic(), None  # "answering SIZE RATE"
+
+    def answers(self):
+        try:
+            with open(os.path.join(self.folder, "answers")) as f:
+                return f.read().split()
+        except OSError:
+            return None
+
+    def answer(self, data):
+        """Answers the questions in data; what is left is the job's."""
+        mode = self.answers()
+        if not mode:
+            return data
+        data = self.asked + data
+        held = QUESTION_START.search(data)
+        self.asked = held.group(0) if held else b""
+        data = data[: len(data) - len(self.asked)]
+        kind, size = mode[0], int(mode[1]) if len(mode) > 1 else 16384
+        rate = int(mode[2]) if len(mode) > 2 else 0
+        error = kind == "error"
+        said = {
+            b"\x1b.B": str(size), b"\x1b.L": str(size), b"\x1b.O": "40" if error else "8",
+            b"\x1b.E": "13" if error else "0", b"OI;": "7475A", b"OS;": "56" if error else "24",
+            b"OE;": "3" if error else "0",
+        }
+        if rate:
+            # In order: each ESC.B answers the room left by the job's bytes before it.
+            now = time.monotonic()
+            self.level = max(0.0, self.level - (now - self.drained) * rate)
+            self.drained = now
+            self.dropped = self.dropped or 0
+        kept = bytearray()
+        for piece in QUESTION_OR_NOT.split(data):
+            if not QUESTION.fullmatch(piece):
+                taken = min(len(piece), int(size - self.level)) if rate else len(piece)
+                if rate:
+                    self.level += taken
+                    self.dropped += len(piece) - taken
+                kept += piece[:taken]
+                continue
+            text = (said[piece] if piece != b"\x1b.B" or not rate else str(int(size - self.level))) + "\r"
+            text = text.encode()
+            if kind == "wrongspeed":
+                text = bytes((b ^ 0x55) | 0x80 for b in text)
+            if kind != "silent":
+                os.write(self.master, text)
+        return bytes(kept)
 
     def take(self, now):
         packet = os.read(self.master, 65537)
         job = self.job
         if not packet:
             return
+        if packet[0] == PACKET_DATA:
+            packet = packet[:1] + self.answer(packet[1:])
+            if len(packet) == 1:
+                return
         if packet[0] != PACKET_DATA:
             if job and packet[0] & PACKET_STOP and job["xoff"] is not None and job["stopped"] is None:
                 job["stopped"] = now
@@ -73,46 +135,13 @@ class Cutter:
             return
         if job is None:
             self.count += 1
-            job = self.job = {"data": b"", "hold": None, "xoff": None, "stopped": None, "xon": None, "held": 0,
-                              "buffer": self.buffer(now)}
-        job["data"] += self.accept(job["buffer"], packet[1:], now) if job["buffer"] else packet[1:]
+            job = self.job = {"data": b"", "hold": None, "xoff": None, "stopped": None, "xon": None, "held": 0}
+        job["data"] += packet[1:]
         if job["stopped"] is not None and job["xon"] is None:
             job["held"] += len(packet) - 1
         if job["hold"] is None:
             m = re.search(rb"HOLD=(\d+)@(\d+);", job["data"][:64])
             job["hold"] = (int(m.group(1)) / 1000, int(m.group(2))) if m else False
-
-    def buffer(self, now):
-        try:
-            with open(os.path.join(self.folder, "answer")) as f:
-                size, rate = (int(v) for v in f.read().split())
-        except (OSError, ValueError):
-            return None
-        return {"size": size, "rate": rate, "level": 0.0, "at": now, "dropped": 0, "pending": b""}
-
-    def accept(self, buffer, data, now):
-        """The job bytes of data the buffer takes; questions answered."""
-        buffer["level"] = max(0.0, buffer["level"] - (now - buffer["at"]) * buffer["rate"])
-        buffer["at"] = now
-        taken = bytearray()
-        for byte in data:
-            pending = buffer["pending"] + bytes([byte])
-            if pending == b"\x1b" or pending == b"\x1b.":
-                buffer["pending"] = pending
-                continue
-            buffer["pending"] = b""
-            if pending in (b"\x1b.B", b"\x1b.L"):
-                free = buffer["size"] - int(buffer["level"] + 0.999)
-                answer = free if pending == b"\x1b.B" else buffer["size"]
-                os.write(self.master, b"%d\r" % answer)
-                continue
-            for each in pending:
-                if buffer["level"] + 1 <= buffer["size"]:
-                    buffer["level"] += 1
-                    taken.append(each)
-                else:
-                    buffer["dropped"] += 1
-        return bytes(taken)
 
     def flow(self, now):
         job = self.job
@@ -138,8 +167,9 @@ class Cutter:
             name = tag(self.job, self.count)
             keep(self.folder, name + ".bin", self.job["data"])
             keep(self.folder, name + ".held", str(self.job["held"]).encode())
-            if self.job["buffer"]:
-                keep(self.folder, name + ".dropped", str(self.job["buffer"]["dropped"]).encode())
+            if self.dropped is not None:
+                keep(self.folder, name + ".dropped", str(self.dropped).encode())
+        self.level, self.dropped = 0.0, None
         self.job = None
         termios.tcflush(self.slave, termios.TCIOFLUSH)
 

@@ -5,8 +5,10 @@
 
 #include "common/Exceptions.h"
 #include "cutter/CutterLanguage.h"
+#include "output/LineCheck.h"
 #include "platform/JobProgress.h"
 #include "platform/PrinterObject.h"
+#include "platform/serial/PortDevices.h"
 #include "platform/windows/WinPort.h"
 
 #include <doctest/doctest.h>
@@ -216,9 +218,9 @@ TEST_CASE("a cutter's job stopped on COM1 finishes its pair and lifts the knife,
 
 TEST_CASE("asked before each block, a small-buffer cutter on COM1 gets the whole job; not asked, it loses bytes")
 {
-    // The cutter answers ESC.B and ESC.L for a 1 KiB buffer drained at 4,800
-    // bytes/s and drops what overflows, for the jobs begun meanwhile.
-    const std::string answer = CutterFolder() + "\\answer";
+    // The cutter answers for a 1 KiB buffer drained at 4,800 bytes/s and
+    // drops what overflows.
+    const std::string answer = CutterFolder() + "\\answers";
     struct Unanswered {
         std::string Path;
         ~Unanswered() { DeleteFileW(Wide(Path).c_str()); }
@@ -229,7 +231,7 @@ TEST_CASE("asked before each block, a small-buffer cutter on COM1 gets the whole
         REQUIRE(ResetCutter());
         Forget(tag);
         DeleteFileW(Wide(CutterFolder() + "\\" + tag + ".dropped").c_str());
-        WriteWholeFile(answer, "1024 4800");
+        WriteWholeFile(answer, "answering 1024 4800");
         StringSink sink;
         const auto encoder = MakeCutterEncoder(SendAs::HPGL, sink);
         encoder->Begin();
@@ -322,4 +324,52 @@ TEST_CASE("a port is named, found and held as Windows has it")
     }
     held.reset();
     CHECK_FALSE(PortSending("COM1"));
+}
+
+TEST_CASE("the line to COM1 is judged by what the cutter answers, in the Linux words")
+{
+    const std::string answers = CutterFolder() + "\\answers";
+    struct Row {
+        const char* Plays; // DIR/answers, as fake-cutter.py reads it
+        const char* Line;
+        LineVerdict Verdict;
+        const char* Said;
+    };
+    for (const Row& row : {
+             Row{"answering 16384", "9600,8,N,1,none", LineVerdict::Sound, "is sound: the cutter (7475A) answers"},
+             Row{"answering 1024", "9600,8,N,1,xonxoff", LineVerdict::Sound, "is sound"},
+             Row{"answering 1024", "9600,8,N,1,none", LineVerdict::BufferTooSmall, "holds 1024 bytes, fewer than"},
+             Row{"silent", "9600,8,N,1,none", LineVerdict::NoAnswer, "did not answer at all"},
+             Row{"wrongspeed", "9600,8,N,1,none", LineVerdict::WrongShape, "answers ESC.B in the wrong shape"},
+             Row{"error", "9600,8,N,1,none", LineVerdict::ErrorSet, "reports an error (ESC.O, the paper lever"},
+         }) {
+        CAPTURE(std::string(row.Plays));
+        CAPTURE(std::string(row.Line));
+        WriteWholeFile(answers, row.Plays);
+        DeviceSettings settings = DefaultPortSettings();
+        settings.Line = *ParsePortSettings(row.Line);
+        const LineCheck check = CheckCutterLine("COM1", settings);
+        CHECK(check.Verdict == row.Verdict);
+        CHECK_MESSAGE(check.Sentence.find(row.Said) != std::string::npos, check.Sentence);
+        CHECK(check.Sentence.find("\"COM1\"") != std::string::npos);
+    }
+    WriteWholeFile(answers, "answering 2048");
+    DeviceSettings settings = DefaultPortSettings();
+    std::string lines;
+    for (const std::string& line : AnswerLines(SendAs::HPGL, IdentifyCutter("COM1", settings), false))
+        lines += line + "\n";
+    CHECK_MESSAGE(lines.find("Model (OI): 7475A\n") != std::string::npos, lines);
+    CHECK_MESSAGE(lines.find("Buffer size (ESC.L): 2048 bytes\n") != std::string::npos, lines);
+    // Only questions went: the cutter kept no job.
+    DeleteFileW(Wide(answers).c_str());
+    const std::vector<std::string> before = TTempFolder::NamesOf(CutterFolder());
+    REQUIRE(ResetCutter());
+    CHECK(NewNames(CutterFolder(), before, 0).empty());
+    // A printer of the spooler is refused before anything is opened.
+    try {
+        CheckCutterLine("RawCutter", settings);
+        FAIL("asked a queue");
+    } catch (const EPrinter& e) {
+        CHECK(e.Message().find("\"RawCutter\" is not a port") != std::string::npos);
+    }
 }

@@ -242,6 +242,26 @@ TEST_CASE("Cutter Settings offers each language's controls and takes its sheet a
     CHECK(ControlText(portDialog, winui::IdSendAs) == "HPGL");
     CHECK(enabled(portDialog, winui::IdSpeed));
     CHECK(enabled(portDialog, winui::IdForce));
+    // Check the line asks the cutter behind COM1 (fake-cutter.py) with the
+    // flow control as the list shows it, and says the sentence in the dialog.
+    const std::string answers = CutterFolder() + "\\answers";
+    WriteWholeFile(answers, "answering 1024");
+    const HWND flow = GetDlgItem(portDialog, winui::IdFlow);
+    for (const auto& [choice, said] : {std::pair("None", "holds 1024 bytes"), std::pair("XON/XOFF", "is sound")}) {
+        CAPTURE(std::string(choice));
+        SendMessageW(flow, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(Wide(choice).c_str()));
+        REQUIRE(enabled(portDialog, winui::IdCheckLine));
+        SendMessageW(portDialog, WM_COMMAND, MAKEWPARAM(winui::IdCheckLine, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(portDialog, winui::IdCheckLine)));
+        std::string text;
+        for (int waited = 0; waited < 30000 && !enabled(portDialog, winui::IdCheckLine); waited += 50)
+            Sleep(50);
+        text = ControlText(portDialog, winui::IdCheckLineText);
+        CHECK_MESSAGE(text.find(said) != std::string::npos, text);
+        CHECK(text.find("\"COM1\"") != std::string::npos);
+    }
+    DeleteFileW(Wide(answers).c_str());
+    ResetCutter();
     PostMessageW(portDialog, WM_COMMAND, IDCANCEL, 0);
     port.join();
     CHECK_FALSE(confirmed);
