@@ -256,12 +256,6 @@ void TestCutterLanguages::blocksForTheCuttersRoom_data()
     QTest::newRow("HPGL: a cut ends after a whole pair")
         << SendAs::HPGL << hpgl << start << 3 + 12 << 0 << QByteArray("PD400,0");
     QTest::newRow("HPGL: never half a pair") << SendAs::HPGL << hpgl << start << 3 + 6 << 0 << QByteArray();
-    QTest::newRow("HPGL: on from the middle of a cut")
-        << SendAs::HPGL << hpgl << start + "PD400,0" << 3 + 10 << 0 << QByteArray(",400,200;\n");
-    QTest::newRow("HPGL: an instruction with its line break")
-        << SendAs::HPGL << hpgl << start + "PD400,0" << 3 + 9 << 0 << QByteArray();
-    QTest::newRow("HPGL: the rest when it fits") << SendAs::HPGL << hpgl << start + "PD400,0,400,200;\n"
-                                                 << 1000 << 0 << QByteArray("PU;\nSP0;\n");
     QTest::newRow("HPGL: no room at all") << SendAs::HPGL << hpgl << QByteArray() << 3 << 0 << QByteArray();
     // The answer is the room now; the buffer's size caps it.
     QTest::newRow("HPGL: capped by the buffer's size")
@@ -272,14 +266,6 @@ void TestCutterLanguages::blocksForTheCuttersRoom_data()
         << SendAs::HPGL << hpgl << QByteArray("IN;\nSP1;\n") << 8 << 8 << QByteArray("PU0,0");
     QTest::newRow("HPGL: larger than the whole buffer, buffer in use")
         << SendAs::HPGL << hpgl << QByteArray("IN;\nSP1;\n") << 7 << 8 << QByteArray();
-    QTest::newRow("DMPL: a cut to its line's end")
-        << SendAs::DMPL << QByteArray(";:H A EC1\nU0,0\nD394,0,394,197\nU\nP0\n@\n") << QByteArray(";:H A EC1\nU0,0\n")
-        << 3 + 14 << 0 << QByteArray("D394,0");
-    QTest::newRow("GPGL: ETX ends instructions")
-        << SendAs::GPGL
-        << QByteArray("H\x03M0,0\x03"
-                      "D200,0,200,100\x03M200,100\x03")
-        << QByteArray("H\x03M0,0\x03") << 3 + 15 << 0 << QByteArray("D200,0,200,100\x03");
     QTest::newRow("CAMMGL: a negative pair whole")
         << SendAs::CAMMGL << QByteArray("H\nM0,0\nD-40,-7,400,200\nM400,200\n") << QByteArray("H\nM0,0\n") << 3 + 9 << 0
         << QByteArray("D-40,-7");
