@@ -241,6 +241,30 @@ TEST_CASE("the program speaks Windows: COM ports and NUL, never a /dev/ path")
     }
 }
 
+TEST_CASE("a job to standard output is the job file's bytes, through the companion too")
+{
+    struct Row {
+        const std::string& Program;
+        const char* Options;
+    };
+    const Row rows[] = {
+        {ConsoleProgram, "--send-as hpgl --position 8"},
+        {ConsoleProgram, "--send-as camm --sheet 600x1000 --scale 100.7,99.5 --overcut 1"},
+        {Program, "--send-as gpgl --position 3"},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.Program);
+        CAPTURE(row.Options);
+        TTempFolder folder;
+        const std::string file = folder / "job.plt";
+        REQUIRE(RunProgram(std::string("--cut ") + row.Options + " --output \"" + file + "\"") == 0);
+        std::string output;
+        REQUIRE(RunProgramFile(row.Program, std::string("--cut ") + row.Options + " --output -", &output) == 0);
+        CHECK(output.size() == ReadWholeFile(file).value_or("").size());
+        CHECK(output == ReadWholeFile(file));
+    }
+}
+
 TEST_CASE("the program is a windowed one, and its console companion a console one")
 {
     struct Row {
