@@ -2,8 +2,9 @@
 // bare Win32 window, all in the same run; and a --version through the .com
 // and the .exe. Run under Wine by scripts/bench-windows.
 //
-//   bench_win_startup STRIPPED.exe UNSTRIPPED.exe COMPANION.com [RUNS]
-//   bench_win_startup --bare-window     the window it compares with
+//   bench_win_startup STRIPPED.exe UNSTRIPPED.exe COMPANION.com BARE.exe [RUNS]
+//
+// BARE.exe --bare-window is the window it compares with (test_win_window's).
 
 #include "platform/windows/Win32.h"
 
@@ -15,26 +16,6 @@
 #include <vector>
 
 namespace {
-
-int RunBareWindow()
-{
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_DESTROY)
-            PostQuitMessage(0);
-        return DefWindowProcW(window, message, wParam, lParam);
-    };
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"BareWindow";
-    RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, L"BareWindow", L"Bare window", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 539,
-                                        305, nullptr, nullptr, windowClass.hInstance, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
-    return 0;
-}
 
 struct TFound {
     DWORD Process;
@@ -118,15 +99,11 @@ std::wstring Quoted(const char* path)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "--bare-window")
-        return RunBareWindow();
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: bench_win_startup STRIPPED.exe UNSTRIPPED.exe COMPANION.com [RUNS]\n");
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: bench_win_startup STRIPPED.exe UNSTRIPPED.exe COMPANION.com BARE.exe [RUNS]\n");
         return 2;
     }
-    const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 9;
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const int runs = argc > 5 ? std::max(1, std::atoi(argv[5])) : 9;
     struct TCase {
         const char* Name;
         std::wstring Command;
@@ -134,7 +111,7 @@ int main(int argc, char** argv)
         std::vector<double> Seconds;
     };
     std::vector<TCase> cases = {
-        {"bare Win32 window", L"\"" + std::wstring(self) + L"\" --bare-window", true, {}},
+        {"bare Win32 window", Quoted(argv[4]) + L" --bare-window", true, {}},
         {"the program, stripped", Quoted(argv[1]), true, {}},
         {"the program, not stripped", Quoted(argv[2]), true, {}},
         {"--version, stripped .exe", Quoted(argv[1]) + L" --version", false, {}},
