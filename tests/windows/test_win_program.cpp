@@ -6,6 +6,7 @@
 #include "PdfPaths.h"
 #include "WinTestSupport.h"
 
+#include "platform/windows/WinConsole.h"
 #include "plot/PlotTextReader.h"
 #include "plot/SampleText.h"
 #include "plot/UPLT.h"
@@ -300,6 +301,20 @@ TEST_CASE("on a console the program's text is Unicode, whatever the console's co
     // A code page without "…": UTF-8 bytes written as they are show as
     // three other characters.
     SetConsoleOutputCP(437);
+    // The last lines the console shows.
+    const auto shownLast = [] {
+        const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        GetConsoleScreenBufferInfo(screen, &info);
+        const SHORT from = static_cast<SHORT>(std::max(0, info.dwCursorPosition.Y - 2));
+        std::wstring shown(static_cast<size_t>(info.dwSize.X) * 3, L' ');
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, shown.data(), static_cast<DWORD>(shown.size()), COORD{0, from}, &read);
+        CloseHandle(screen);
+        return shown;
+    };
+
     std::wstring command = L"\"" + Wide(ConsoleProgram) + L"\" --cut --device \"Plotter\u2026 \u00e9\"";
     STARTUPINFOW start{};
     start.cb = sizeof start;
@@ -311,19 +326,17 @@ TEST_CASE("on a console the program's text is Unicode, whatever the console's co
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    GetConsoleScreenBufferInfo(screen, &info);
-    std::wstring shown(static_cast<size_t>(info.dwSize.X) * static_cast<size_t>(info.dwCursorPosition.Y + 1), L' ');
-    DWORD read = 0;
-    ReadConsoleOutputCharacterW(screen, shown.data(), static_cast<DWORD>(shown.size()), COORD{0, 0}, &read);
-    CloseHandle(screen);
-    for (int i = 0; i < 3; ++i)
-        SetStdHandle(which[i], kept[i]);
+    std::wstring shown = shownLast();
     CAPTURE(Utf8(shown));
     CHECK(code == 1);
     CHECK(shown.find(L"\"Plotter\u2026 \u00e9\"") != std::wstring::npos);
+
+    // The program's stream itself, "…" astride the end of its 4096 bytes.
+    StandardError() << std::string(4095, 'x') << "\xE2\x80\xA6 \xC3\xA9\n" << std::flush;
+    shown = shownLast();
+    CHECK(shown.find(L"xx\u2026 \u00e9") != std::wstring::npos);
+    for (int i = 0; i < 3; ++i)
+        SetStdHandle(which[i], kept[i]);
 }
 
 TEST_CASE("the installer puts the program in place and takes away all it put there, the user's settings aside")
