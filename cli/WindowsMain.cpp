@@ -1,18 +1,25 @@
 // The Windows program: with arguments it is the command line, without any it
 // opens the window. Arguments arrive as UTF-16 and go on as UTF-8, so file
 // and printer names in any script reach the core intact.
+//
+// It is a windowed program, so that no console opens beside the window. A
+// console or a script runs it through vellico-output-test.com beside it
+// (ConsoleCompanion.cpp), which cmd and PowerShell prefer for the bare name:
+// that one waits for it and hands on its exit code, and this one writes to
+// their console.
 
 #include "cli/CommandLine.h"
 #include "common/ErrorText.h"
 #include "platform/StopSignals.h"
 #include "platform/windows/Win32.h"
+#include "platform/windows/WinConsole.h"
 #include "platform/windows/WinText.h"
 
 #ifdef VELLICO_WINDOW
 #include "winui/OutputTestWindow.h"
 #endif
 
-#include <iostream>
+#include <ostream>
 #include <shellapi.h>
 
 namespace {
@@ -36,20 +43,23 @@ int main()
 {
     const std::vector<std::string> args = Utf8Arguments();
     if (args.size() > 1) {
+        UseParentConsole();
         // Interrupted (Ctrl+C, the console closed), a job ends as Stop ends
         // it, and leaves no temporary file.
         CatchStopSignals();
-        const int code = RunCommandLine(args, std::cout, std::cerr);
-        std::cout.flush();
-        std::cerr.flush();
+        const int code = RunCommandLine(args, StandardOutput(), StandardError());
+        StandardOutput().flush();
+        StandardError().flush();
         return code;
     }
 #ifdef VELLICO_WINDOW
     return RunOutputTestWindow();
 #else
-    std::cerr << ErrorReportText("This build of the program has no window; cut from the command line instead (see "
-                                 "vellico-output-test --help)")
-              << '\n';
+    UseParentConsole();
+    StandardError() << ErrorReportText(
+        "This build of the program has no window; cut from the command line instead (see "
+        "vellico-output-test --help)")
+                    << std::endl;
     return 1;
 #endif
 }
