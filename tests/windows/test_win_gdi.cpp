@@ -180,8 +180,9 @@ TEST_CASE("a GDI job to a printer the system does not have, or one it would draw
     const std::string jobs = HarnessFolder() + "\\jobs";
     const auto before = TTempFolder::NamesOf(jobs);
     for (const Row& row : rows) {
-        CAPTURE(row.Device);
-        CAPTURE(row.Says);
+        const std::string device = row.Device, says = row.Says;
+        CAPTURE(device);
+        CAPTURE(says);
         try {
             TGdiJob job(row.Device, "refused", 0, row.Mode);
             FAIL("opened");
@@ -224,7 +225,8 @@ TEST_CASE("a driver job takes the paper and orientation chosen, and the sample l
                            Row{"A4 portrait", DMPAPER_A4, DMORIENT_PORTRAIT, 210, 297},
                            Row{"Letter landscape, the settings' sheet A4 portrait", DMPAPER_LETTER, DMORIENT_LANDSCAPE,
                                215.9, 279.4, true}}) {
-        CAPTURE(row.What);
+        const std::string what = row.What;
+        CAPTURE(what);
         const bool turned = row.Orientation == DMORIENT_LANDSCAPE;
         const std::vector<std::byte> mode = ChosenMode("PdfCutter600", row.Paper, row.Orientation);
         const std::array<double, 4> area = PrintableMm("PdfCutter600", mode);
