@@ -219,6 +219,43 @@ void GdiSurface::Polyline(const TPoint* points, int count)
     ::Polyline(FDc, p.data(), count);
 }
 
+std::vector<std::byte> ModeForSheet(const std::string& device, const DeviceSettings& sheet)
+{
+    const std::wstring name = Wide(device);
+    std::vector<std::byte> mode = DefaultMode(name);
+    auto* m = const_cast<DEVMODEW*>(ModeOf(mode));
+    if (!m || sheet.PaperWidthMm <= 0 || sheet.PaperHeightMm <= 0)
+        return {};
+    const bool landscape = (m->dmFields & DM_ORIENTATION) && m->dmOrientation == DMORIENT_LANDSCAPE;
+    const auto paper = ModePaperMm(name, *m);
+    const auto upright = [landscape](std::pair<double, double> p) {
+        return landscape ? std::pair(p.second, p.first) : p;
+    };
+    const auto same = [&sheet](std::pair<double, double> p) {
+        return std::abs(p.first - sheet.PaperWidthMm) <= PageToleranceMm
+               && std::abs(p.second - sheet.PaperHeightMm) <= PageToleranceMm;
+    };
+    if (landscape == sheet.Landscape && paper && same(upright(*paper)))
+        return {}; // the driver's own: its jobs stay as they were
+    m->dmFields |= DM_ORIENTATION;
+    m->dmOrientation = sheet.Landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    const int n = DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERS, nullptr, m);
+    std::vector<WORD> numbers(static_cast<std::size_t>(std::max(n, 0)));
+    std::vector<POINT> sizes(numbers.size());
+    if (n > 0
+        && DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERS, reinterpret_cast<wchar_t*>(numbers.data()), m) == n
+        && DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERSIZE, reinterpret_cast<wchar_t*>(sizes.data()), m) == n) {
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            if (same({sizes[i].x / 10.0, sizes[i].y / 10.0})) {
+                m->dmFields |= DM_PAPERSIZE;
+                m->dmFields &= ~static_cast<DWORD>(DM_PAPERWIDTH | DM_PAPERLENGTH);
+                m->dmPaperSize = static_cast<short>(numbers[i]);
+                break;
+            }
+    }
+    return mode;
+}
+
 std::optional<DeviceSettings> DriverPage(const std::string& device, const std::vector<std::byte>& mode)
 {
     const DEVMODEW* m = ModeOf(mode);

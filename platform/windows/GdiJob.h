@@ -70,6 +70,13 @@ private:
 // when the printer cannot be asked or the DEVMODE is not one.
 std::optional<DeviceSettings> DriverPage(const std::string& device, const std::vector<std::byte>& mode);
 
+// A DEVMODE for a sheet chosen without the system's dialog (kept from an
+// earlier run, or given on the command line): the driver's own with the
+// orientation and the driver's paper of the sheet's size. Empty when the
+// driver's defaults are that sheet already, or it cannot be asked; a size
+// the driver has no paper of keeps its default paper.
+std::vector<std::byte> ModeForSheet(const std::string& device, const DeviceSettings& sheet);
+
 // The lowest resolution a driver's job is drawn at: coarser, every curve
 // of a cut comes out in visible steps.
 inline constexpr int LowestDriverDpi = 100;

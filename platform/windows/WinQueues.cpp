@@ -80,7 +80,8 @@ private:
 class DriverJob final : public JobDestination {
 public:
     DriverJob(const std::string& device, const DeviceSettings& settings, const std::string& title)
-        : FJob(device, title, SurfaceDpi, settings.DriverMode)
+        : FJob(device, title, SurfaceDpi,
+               settings.DriverMode.empty() ? ModeForSheet(device, settings) : settings.DriverMode)
     {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     HandedJob Finish() override { return FJob.Finish(); }

@@ -218,13 +218,17 @@ TEST_CASE("a driver job takes the paper and orientation chosen, and the sample l
         // earlier choice, or set on the command line): the page drawn on
         // still places the plot.
         bool DefaultSheet = false;
+        // No DEVMODE, only the sheet: a choice kept from an earlier run.
+        bool SheetOnly = false;
     };
     const std::string jobs = HarnessFolder() + "\\jobs";
     double worst = 0;
     for (const Row& row : {Row{"Letter landscape", DMPAPER_LETTER, DMORIENT_LANDSCAPE, 215.9, 279.4},
                            Row{"A4 portrait", DMPAPER_A4, DMORIENT_PORTRAIT, 210, 297},
                            Row{"Letter landscape, the settings' sheet A4 portrait", DMPAPER_LETTER, DMORIENT_LANDSCAPE,
-                               215.9, 279.4, true}}) {
+                               215.9, 279.4, true},
+                           Row{"Letter landscape kept from an earlier run", DMPAPER_LETTER, DMORIENT_LANDSCAPE, 215.9,
+                               279.4, false, true}}) {
         const std::string what = row.What;
         CAPTURE(what);
         const bool turned = row.Orientation == DMORIENT_LANDSCAPE;
@@ -249,6 +253,8 @@ TEST_CASE("a driver job takes the paper and orientation chosen, and the sample l
             request.Target.Settings = DriverPage("PdfCutter600", {}).value();
             request.Target.Settings.DriverMode = mode;
         }
+        if (row.SheetOnly)
+            request.Target.Settings.DriverMode.clear();
         for (const int position : {BottomLeft, BottomRight, TopLeft, TopRight}) {
             CAPTURE(position);
             const auto before = TTempFolder::NamesOf(jobs);
