@@ -69,26 +69,37 @@ void NamePaper(DeviceSettings& s)
                                         : Format("Custom.%1x%2mm", s.PaperWidthMm, s.PaperHeightMm);
 }
 
+struct DriverPaper {
+    WORD Number;
+    double WidthMm, HeightMm; // upright
+};
+
+// The papers the driver has, with their sizes.
+std::vector<DriverPaper> DriverPapers(const std::wstring& device, const DEVMODEW& m)
+{
+    const int n = DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERS, nullptr, &m);
+    std::vector<WORD> numbers(static_cast<std::size_t>(std::max(n, 0)));
+    std::vector<POINT> sizes(numbers.size());
+    std::vector<DriverPaper> papers;
+    if (n > 0
+        && DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERS, reinterpret_cast<wchar_t*>(numbers.data()), &m) == n
+        && DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERSIZE, reinterpret_cast<wchar_t*>(sizes.data()), &m)
+               == n)
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            papers.push_back({numbers[i], sizes[i].x / 10.0, sizes[i].y / 10.0});
+    return papers;
+}
+
 // The paper a DEVMODE asks for, as it lies, in mm; nullopt when it names
 // none the driver can size.
 std::optional<std::pair<double, double>> ModePaperMm(const std::wstring& device, const DEVMODEW& m)
 {
     std::optional<std::pair<double, double>> paper;
     // A paper of the driver's list by its number, else a size of its own.
-    if ((m.dmFields & DM_PAPERSIZE) && m.dmPaperSize != 0 && m.dmPaperSize != DMPAPER_USER) {
-        const int n = DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERS, nullptr, &m);
-        std::vector<WORD> numbers(static_cast<std::size_t>(std::max(n, 0)));
-        std::vector<POINT> sizes(numbers.size());
-        if (n > 0
-            && DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERS, reinterpret_cast<wchar_t*>(numbers.data()), &m)
-                   == n
-            && DeviceCapabilitiesW(device.c_str(), nullptr, DC_PAPERSIZE, reinterpret_cast<wchar_t*>(sizes.data()), &m)
-                   == n) {
-            for (std::size_t i = 0; i < numbers.size(); ++i)
-                if (numbers[i] == m.dmPaperSize)
-                    paper.emplace(sizes[i].x / 10.0, sizes[i].y / 10.0);
-        }
-    }
+    if ((m.dmFields & DM_PAPERSIZE) && m.dmPaperSize != 0 && m.dmPaperSize != DMPAPER_USER)
+        for (const DriverPaper& p : DriverPapers(device, m))
+            if (p.Number == m.dmPaperSize)
+                paper.emplace(p.WidthMm, p.HeightMm);
     if (!paper && (m.dmFields & DM_PAPERWIDTH) && (m.dmFields & DM_PAPERLENGTH) && m.dmPaperWidth > 0
         && m.dmPaperLength > 0)
         paper.emplace(m.dmPaperWidth / 10.0, m.dmPaperLength / 10.0);
@@ -226,33 +237,23 @@ std::vector<std::byte> ModeForSheet(const std::string& device, const DeviceSetti
     auto* m = const_cast<DEVMODEW*>(ModeOf(mode));
     if (!m || sheet.PaperWidthMm <= 0 || sheet.PaperHeightMm <= 0)
         return {};
-    const bool landscape = (m->dmFields & DM_ORIENTATION) && m->dmOrientation == DMORIENT_LANDSCAPE;
+    const auto same = [&sheet](double width, double height) {
+        return std::abs(width - sheet.PaperWidthMm) <= PageToleranceMm
+               && std::abs(height - sheet.PaperHeightMm) <= PageToleranceMm;
+    };
     const auto paper = ModePaperMm(name, *m);
-    const auto upright = [landscape](std::pair<double, double> p) {
-        return landscape ? std::pair(p.second, p.first) : p;
-    };
-    const auto same = [&sheet](std::pair<double, double> p) {
-        return std::abs(p.first - sheet.PaperWidthMm) <= PageToleranceMm
-               && std::abs(p.second - sheet.PaperHeightMm) <= PageToleranceMm;
-    };
-    if (landscape == sheet.Landscape && paper && same(upright(*paper)))
+    if (paper && Turned(*m) == sheet.Landscape
+        && (Turned(*m) ? same(paper->second, paper->first) : same(paper->first, paper->second)))
         return {}; // the driver's own: its jobs stay as they were
     m->dmFields |= DM_ORIENTATION;
     m->dmOrientation = sheet.Landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    const int n = DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERS, nullptr, m);
-    std::vector<WORD> numbers(static_cast<std::size_t>(std::max(n, 0)));
-    std::vector<POINT> sizes(numbers.size());
-    if (n > 0
-        && DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERS, reinterpret_cast<wchar_t*>(numbers.data()), m) == n
-        && DeviceCapabilitiesW(name.c_str(), nullptr, DC_PAPERSIZE, reinterpret_cast<wchar_t*>(sizes.data()), m) == n) {
-        for (std::size_t i = 0; i < numbers.size(); ++i)
-            if (same({sizes[i].x / 10.0, sizes[i].y / 10.0})) {
-                m->dmFields |= DM_PAPERSIZE;
-                m->dmFields &= ~static_cast<DWORD>(DM_PAPERWIDTH | DM_PAPERLENGTH);
-                m->dmPaperSize = static_cast<short>(numbers[i]);
-                break;
-            }
-    }
+    for (const DriverPaper& p : DriverPapers(name, *m))
+        if (same(p.WidthMm, p.HeightMm)) {
+            m->dmFields |= DM_PAPERSIZE;
+            m->dmFields &= ~static_cast<DWORD>(DM_PAPERWIDTH | DM_PAPERLENGTH);
+            m->dmPaperSize = static_cast<short>(p.Number);
+            break;
+        }
     return mode;
 }
 
