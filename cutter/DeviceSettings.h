@@ -7,9 +7,11 @@
 #include "cutter/CutterCorrections.h"
 #include "cutter/PortSettings.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // How a job reaches the device: drawn as a page for the printing system's
 // driver, or written in the cutter's own command language and sent raw.
@@ -42,5 +44,10 @@ struct DeviceSettings {
     // What calibration found for this device: all of it for cutter-language
     // jobs, the scale alone for jobs through a driver.
     CutterCorrections Corrections{};
+    // Jobs through a driver only: the driver's own settings block as the
+    // system's printer dialog returned it (a DEVMODE on Windows), handed to
+    // the driver unread. Empty: the driver's defaults. Lives for the session
+    // only; the sheet above says what it chose.
+    std::vector<std::byte> DriverMode;
     friend bool operator==(const DeviceSettings&, const DeviceSettings&) = default;
 };

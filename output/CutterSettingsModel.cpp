@@ -148,6 +148,20 @@ void ChangeLanguage(DeviceSettings& s, SendAs to, const std::function<DriverPape
     }
 }
 
+DeviceSettings SettingsToShow(const std::optional<DeviceSettings>& chosen, const std::function<KnownSettings()>& known)
+{
+    const auto sized = [](const DeviceSettings& s) { return s.PaperWidthMm > 0 && s.PaperHeightMm > 0; };
+    if (chosen && sized(*chosen))
+        return *chosen;
+    const KnownSettings k = known();
+    DeviceSettings s = chosen ? *chosen : k.Remembered.value_or(k.Defaults);
+    if (!sized(s)) {
+        TakeSheet(s, k.Defaults);
+        s.Landscape = k.Defaults.Landscape;
+    }
+    return s;
+}
+
 namespace {
 
 constexpr LineOption Speeds[] = {{1200, "1200"},   {2400, "2400"},   {4800, "4800"},   {9600, "9600"},

@@ -85,6 +85,19 @@ struct DriverPapers {
 // cutter languages the sheet stays.
 void ChangeLanguage(DeviceSettings& settings, SendAs to, const std::function<DriverPapers()>& driverPapers = {});
 
+// What is known of a device before the user sets anything in the dialog:
+// what was last confirmed for it, and its own settings.
+struct KnownSettings {
+    std::optional<DeviceSettings> Remembered;
+    DeviceSettings Defaults;
+};
+// The settings the dialog opens with for a device: those set for it in this
+// dialog or in use now (chosen), else those last confirmed for it, else its
+// own. known is asked only when needed (it may ask the print server). A block
+// that holds no sheet takes the device's, so a newly picked printer shows its
+// paper rather than empty fields.
+DeviceSettings SettingsToShow(const std::optional<DeviceSettings>& chosen, const std::function<KnownSettings()>& known);
+
 // The serial line's lists, as both dialogs offer them.
 enum class LineField { Speed, DataBits, Parity, StopBits, Flow };
 struct LineOption {

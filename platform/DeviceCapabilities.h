@@ -5,6 +5,7 @@
 #include "platform/PrinterObject.h"
 
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,3 +24,11 @@ DeviceSettings FallbackSettings();
 // settings; nullopt when there is no such queue. Throws EOSError when the
 // server cannot be asked.
 std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const std::string& name);
+
+// A driver that hands a job's bytes to the device unchanged: a raw CUPS queue
+// ("Local Raw Printer") or Windows' "Generic / Text Only". A page drawn for it
+// reaches the cutter as page description and cuts nothing.
+bool PassThroughDriver(std::string_view driver);
+// The settings such a device starts with: HPGL, which most cutters read, on
+// the whole sheet; the user can change both in Print Setup.
+void TakeCutterLanguageDefaults(DeviceSettings& settings);

@@ -6,6 +6,9 @@
 #include "platform/SpoolerBackend.h"
 #include "platform/serial/PortDevices.h"
 
+#include <algorithm>
+#include <cctype>
+
 std::vector<DeviceSettings> SupportedPapers(const std::string& device)
 {
     if (IsPortDevice(device))
@@ -35,4 +38,21 @@ std::optional<std::pair<DeviceIdentity, DeviceSettings>> FindDevice(const std::s
     if (auto queue = FindQueue(name))
         return std::pair{queue->Identity, queue->Settings};
     return std::nullopt;
+}
+
+bool PassThroughDriver(std::string_view driver)
+{
+    // Windows spells its driver's name in any case in its dialogs.
+    const auto same = [driver](std::string_view name) {
+        return std::equal(driver.begin(), driver.end(), name.begin(), name.end(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        });
+    };
+    return same("Local Raw Printer") || same("Generic / Text Only");
+}
+
+void TakeCutterLanguageDefaults(DeviceSettings& s)
+{
+    s.Language = SendAs::HPGL;
+    s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = 0;
 }

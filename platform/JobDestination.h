@@ -9,6 +9,7 @@
 #include "platform/Spooler.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // The job is vector output, so the surface's pixel can be chosen: one pixel
@@ -25,6 +26,9 @@ public:
     // spooler took it (Id 0 for a file or a port); throws when it did not
     // arrive whole. A destination dropped unfinished delivers nothing.
     virtual HandedJob Finish() = 0;
+    // The sheet the job is drawn on when the destination decides it rather
+    // than the settings (a driver's device context), to place the plot on.
+    virtual std::optional<DeviceSettings> Page() const { return std::nullopt; }
 };
 
 // A file instead of a device (written whole or not at all; "-" is standard

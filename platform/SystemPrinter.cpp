@@ -82,9 +82,10 @@ public:
             job = OpenPortJob(device, target.Settings, title);
         else
             job = OpenQueueJob(device, target.Settings, title);
+        DeviceSettings page = job->Page().value_or(target.Settings);
         std::lock_guard lock(FMutex);
         FJob = std::move(job);
-        FJobSettings = target.Settings;
+        FJobSettings = std::move(page);
     }
 
     HandedJob EndDoc() override

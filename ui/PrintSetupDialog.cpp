@@ -290,12 +290,10 @@ void TPrintSetupDialog::Chosen(int index)
 void TPrintSetupDialog::ShowDevice(const std::string& device)
 {
     const TDeviceChoices& choices = FDevices.at(device);
-    // What was set for it in this dialog (or is in use now), else what the
-    // user last confirmed for it, else what the device itself suggests.
-    if (auto it = FChosen.find(device); it != FChosen.end())
-        FSettings = it->second;
-    else
-        FSettings = choices.Remembered.value_or(choices.Defaults);
+    const auto it = FChosen.find(device);
+    FSettings = SettingsToShow(it != FChosen.end() ? std::optional(it->second) : std::nullopt, [&choices] {
+        return KnownSettings{choices.Remembered, choices.Defaults};
+    });
     if (device != FShown)
         ui->CheckLineText->clear();
     FShown = device;

@@ -8,6 +8,7 @@
 #include "output/LineCheck.h"
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
+#include "platform/windows/GdiJob.h"
 #include "platform/windows/WinText.h"
 #include "winui/DialogTemplate.h"
 
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <thread>
@@ -86,11 +88,22 @@ UINT_PTR CALLBACK SetupHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return TRUE;
         // The device picked in the system's list right now.
         const std::string device = Utf8(ItemText(GetDlgItem(dialog, cmb1)));
-        DeviceSettings settings;
+        std::optional<DeviceSettings> chosen;
         if (context->Cutter && context->CutterDevice == device)
-            settings = *context->Cutter;
+            chosen = context->Cutter;
         else if (device == context->Current.Device)
-            settings = context->CurrentSettings;
+            chosen = context->CurrentSettings;
+        DeviceSettings settings;
+        try {
+            settings = SettingsToShow(chosen, [&device] {
+                KnownSettings known{std::nullopt, DefaultSettings(device)};
+                known.Remembered = RememberedSettings(device, known.Defaults);
+                return known;
+            });
+        } catch (const Exception& e) {
+            MessageBoxW(dialog, Wide(e.Message()).c_str(), L"Vellico Output Test", MB_OK | MB_ICONSTOP);
+            return TRUE;
+        }
         if (ShowCutterSettings(dialog, device, settings)) {
             context->CutterDevice = device;
             context->Cutter = settings;
@@ -448,6 +461,18 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
     pd.lStructSize = sizeof pd;
     pd.hwndOwner = owner;
     pd.hDevNames = current.Device.empty() ? nullptr : DevNames(current);
+    // Opened on a copy of the current DEVMODE, so the paper shown is the one
+    // the jobs are drawn on.
+    if (pd.hDevNames && !currentSettings.DriverMode.empty()) {
+        pd.hDevMode = GlobalAlloc(GMEM_MOVEABLE, currentSettings.DriverMode.size());
+        if (void* block = pd.hDevMode ? GlobalLock(pd.hDevMode) : nullptr) {
+            std::memcpy(block, currentSettings.DriverMode.data(), currentSettings.DriverMode.size());
+            GlobalUnlock(pd.hDevMode);
+        } else if (pd.hDevMode) {
+            GlobalFree(pd.hDevMode);
+            pd.hDevMode = nullptr;
+        }
+    }
     pd.Flags = PD_PRINTSETUP | PD_ENABLESETUPHOOK | PD_ENABLEPRINTHOOK;
     pd.lpfnSetupHook = SetupHook;
     pd.lpfnPrintHook = SetupHook;
@@ -468,6 +493,12 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
                 choice->Landscape = mode->dmOrientation == DMORIENT_LANDSCAPE;
             if (mode->dmFields & DM_FORMNAME)
                 choice->PaperName = Utf8(mode->dmFormName);
+            // Kept whole, the driver's own part too, for the jobs.
+            const std::size_t size = std::size_t{mode->dmSize} + mode->dmDriverExtra;
+            if (size <= GlobalSize(pd.hDevMode)) {
+                const auto* bytes = reinterpret_cast<const std::byte*>(mode);
+                choice->DriverMode.assign(bytes, bytes + size);
+            }
             GlobalUnlock(pd.hDevMode);
         }
         if (context.Cutter && context.CutterDevice == choice->Identity.Device)
@@ -494,8 +525,16 @@ DeviceSettings SettingsForChoice(const TSetupChoice& choice, std::string& notSav
         ChangeLanguage(settings, choice.Cutter->Language, [&] {
             return DriverPapers{SupportedPapers(device), defaults};
         });
-    // The system's paper is a driver's: a cutter language keeps its own sheet.
-    if (!choice.PaperName.empty() && settings.Language == SendAs::Driver) {
+    // The page the driver gives for the DEVMODE chosen, which its jobs are
+    // drawn with; a cutter language keeps its own sheet.
+    const std::optional<DeviceSettings> page =
+        choice.DriverMode.empty() ? std::nullopt : DriverPage(device, choice.DriverMode);
+    settings.DriverMode.clear();
+    if (page && settings.Language == SendAs::Driver) {
+        TakeSheet(settings, *page);
+        settings.ResolutionDpi = page->ResolutionDpi;
+        settings.DriverMode = choice.DriverMode;
+    } else if (!choice.PaperName.empty() && settings.Language == SendAs::Driver) {
         for (const DeviceSettings& paper : SupportedPapers(device)) {
             if (!SameWord(paper.PaperName, choice.PaperName))
                 continue;
@@ -508,6 +547,9 @@ DeviceSettings SettingsForChoice(const TSetupChoice& choice, std::string& notSav
         settings.Landscape = *choice.Landscape;
     if (choice.Cutter)
         TakeCutterSettings(settings, *choice.Cutter);
+    // A DEVMODE is a driver's: a job in a cutter language has no use for it.
+    if (settings.Language != SendAs::Driver)
+        settings.DriverMode.clear();
     notSaved.clear();
     try {
         SaveSettings(device, settings);

@@ -7,13 +7,18 @@
 #include "platform/PrinterObject.h"
 #include "platform/windows/Win32.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace winui {
 
 struct TSetupChoice {
     DeviceIdentity Identity;
+    // The DEVMODE the system's dialog returned, as its bytes; empty when it
+    // gave none.
+    std::vector<std::byte> DriverMode;
     std::string PaperName; // the paper picked in the system's dialog; empty when it named none
     std::optional<bool> Landscape;
     // Set when the cutter settings were confirmed for this device.

@@ -129,7 +129,7 @@ bool TakesCutterLanguage(ipp_t* attrs)
 {
     // A raw queue passes bytes straight to the device: a PDF would reach the
     // cutter as it is and cut nothing.
-    if (AttrText(attrs, "printer-make-and-model") == "Local Raw Printer")
+    if (PassThroughDriver(AttrText(attrs, "printer-make-and-model")))
         return true;
     ipp_attribute_t* formats = ippFindAttribute(attrs, "document-format-supported", IPP_TAG_MIMETYPE);
     if (!formats)
@@ -161,12 +161,8 @@ DeviceSettings DefaultSettingsFrom(ipp_t* attrs)
     }
     if (const int r = ResolutionOf(attrs); r > 0)
         s.ResolutionDpi = r;
-    if (TakesCutterLanguage(attrs)) {
-        // A cutter on a raw queue: HPGL, which most cutters read, on the
-        // whole sheet; the user can change both in Print Setup.
-        s.Language = SendAs::HPGL;
-        s.MarginLeftMm = s.MarginBottomMm = s.MarginRightMm = s.MarginTopMm = 0;
-    }
+    if (TakesCutterLanguage(attrs))
+        TakeCutterLanguageDefaults(s);
     return s;
 }
 

@@ -5,12 +5,16 @@
 // driver making of it whatever the device reads.
 
 #include "cutter/DeviceMapping.h"
+#include "cutter/DeviceSettings.h"
 #include "cutter/DrawingSurface.h"
 #include "cutter/SheetClip.h"
 #include "platform/Spooler.h"
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 struct HDC__;
 
@@ -60,13 +64,34 @@ private:
     SheetClip FClip;
 };
 
+// The page the printer's driver gives for a DEVMODE (empty: the driver's
+// defaults): the paper, the printable area's margins and the resolution.
+// Portrait, with Landscape set, when the DEVMODE turns the paper; nullopt
+// when the printer cannot be asked or the DEVMODE is not one.
+std::optional<DeviceSettings> DriverPage(const std::string& device, const std::vector<std::byte>& mode);
+
+// A DEVMODE for a sheet chosen without the system's dialog (kept from an
+// earlier run, or given on the command line): the driver's own with the
+// orientation and the driver's paper of the sheet's size. Empty when the
+// driver's defaults are that sheet already, or it cannot be asked; a size
+// the driver has no paper of keeps its default paper.
+std::vector<std::byte> ModeForSheet(const std::string& device, const DeviceSettings& sheet);
+
+// The lowest resolution a driver's job is drawn at: coarser, every curve
+// of a cut comes out in visible steps.
+inline constexpr int LowestDriverDpi = 100;
+
 class TGdiJob {
 public:
-    // Opens the printer's device context and starts the document and its
-    // page; unitDpi as in GdiSurface::Page. Throws EPrinter("Printer selected
-    // is not valid") for a printer the system does not have, EOSError for any
-    // other refusal.
-    TGdiJob(const std::string& device, const std::string& title, int unitDpi = 0);
+    // Opens the printer's device context with the DEVMODE (empty: the
+    // driver's defaults) and starts the document and its page; unitDpi as in
+    // GdiSurface::Page. Throws EPrinter("Printer selected is not valid") for
+    // a printer the system does not have, EPrinter with the reason for a
+    // DEVMODE that is not one, a resolution below LowestDriverDpi or a page
+    // that is not the DEVMODE's paper (nothing reaches the queue then), and
+    // EOSError for any other refusal.
+    TGdiJob(const std::string& device, const std::string& title, int unitDpi = 0,
+            const std::vector<std::byte>& mode = {});
     // Unfinished, the document is aborted: the printer gets none of it.
     ~TGdiJob();
     TGdiJob(const TGdiJob&) = delete;
@@ -75,6 +100,9 @@ public:
     // The printable area in the device's own pixels.
     int PageWidth() const { return FWidth; }
     int PageHeight() const { return FHeight; }
+    // The device context's page as it lies (its orientation already in the
+    // width and height, Landscape false).
+    const DeviceSettings& Page() const { return FPage; }
     DrawingSurface& Canvas() { return *FSurface; }
 
     // Ends the page and the document, and returns the job as the spooler
@@ -87,6 +115,7 @@ private:
     int FJob = 0;
     int FWidth = 0;
     int FHeight = 0;
+    DeviceSettings FPage;
     bool FDone = false;
     std::unique_ptr<GdiSurface> FSurface;
 };

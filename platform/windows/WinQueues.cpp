@@ -1,7 +1,7 @@
 // The spooler backend's devices and jobs on Windows: the user's default
 // printer, a printer by name with its page, and a job on it, drawn through
-// the printer's driver with GDI or passed RAW in the cutter's language, as
-// the device's settings say.
+// the printer's driver with GDI (with the DEVMODE the settings carry) or
+// passed RAW in the cutter's language, as the device's settings say.
 
 #include "common/Exceptions.h"
 #include "cutter/CutterSurface.h"
@@ -14,42 +14,9 @@
 #include "platform/windows/WinSpooler.h"
 #include "platform/windows/WinText.h"
 
-#include <cmath>
-
 namespace {
 
 constexpr const char* NotValid = "Printer selected is not valid";
-
-// The printer's page as its driver describes it: the paper, the printable
-// area's margins and the resolution. nullopt when the printer cannot be
-// asked.
-std::optional<DeviceSettings> PageOf(const std::string& name)
-{
-    const std::wstring wide = Wide(name);
-    const HDC ic = CreateICW(L"WINSPOOL", wide.c_str(), nullptr, nullptr);
-    if (!ic)
-        return std::nullopt;
-    const int dpiX = GetDeviceCaps(ic, LOGPIXELSX), dpiY = GetDeviceCaps(ic, LOGPIXELSY);
-    const int paperW = GetDeviceCaps(ic, PHYSICALWIDTH), paperH = GetDeviceCaps(ic, PHYSICALHEIGHT);
-    const int offX = GetDeviceCaps(ic, PHYSICALOFFSETX), offY = GetDeviceCaps(ic, PHYSICALOFFSETY);
-    const int width = GetDeviceCaps(ic, HORZRES), height = GetDeviceCaps(ic, VERTRES);
-    DeleteDC(ic);
-    if (dpiX <= 0 || dpiY <= 0 || paperW <= 0 || paperH <= 0)
-        return std::nullopt;
-    const auto mm = [](int pixels, int dpi) { return std::round(pixels * 2540.0 / dpi) / 100; };
-    DeviceSettings s = FallbackSettings();
-    s.PaperWidthMm = mm(paperW, dpiX);
-    s.PaperHeightMm = mm(paperH, dpiY);
-    s.MarginLeftMm = mm(offX, dpiX);
-    s.MarginTopMm = mm(offY, dpiY);
-    s.MarginRightMm = std::max(0.0, mm(paperW - offX - width, dpiX));
-    s.MarginBottomMm = std::max(0.0, mm(paperH - offY - height, dpiY));
-    s.ResolutionDpi = dpiX;
-    const bool a4 = std::abs(s.PaperWidthMm - 210) < 1 && std::abs(s.PaperHeightMm - 297) < 1;
-    const bool letter = std::abs(s.PaperWidthMm - 215.9) < 1 && std::abs(s.PaperHeightMm - 279.4) < 1;
-    s.PaperName = a4 ? "A4" : letter ? "Letter" : Format("Custom.%1x%2mm", s.PaperWidthMm, s.PaperHeightMm);
-    return s;
-}
 
 std::optional<QueueDevice> Found(const std::string& name)
 {
@@ -57,13 +24,15 @@ std::optional<QueueDevice> Found(const std::string& name)
     if (!handle)
         return std::nullopt;
     const std::optional<PrinterInfo2> record = QueueRecord(*handle);
-    QueueDevice device{{name, {}, {}}, QueueDefaults(name)};
+    QueueDevice device{{name, {}, {}}, DriverPage(name, {}).value_or(FallbackSettings())};
     if (record) {
         // The spooler's own spelling, whatever case the user typed.
         device.Identity.Device = record->PrinterName.value_or(name);
         device.Identity.Driver = record->DriverName;
         device.Identity.Port = record->PortName;
     }
+    if (PassThroughDriver(device.Identity.Driver))
+        TakeCutterLanguageDefaults(device.Settings);
     return device;
 }
 
@@ -110,9 +79,15 @@ private:
 
 class DriverJob final : public JobDestination {
 public:
-    DriverJob(const std::string& device, const std::string& title) : FJob(device, title, SurfaceDpi) {}
+    DriverJob(const std::string& device, const DeviceSettings& settings, const std::string& title)
+        : FJob(device, title, SurfaceDpi,
+               settings.DriverMode.empty() ? ModeForSheet(device, settings) : settings.DriverMode)
+    {}
     DrawingSurface& Canvas() override { return FJob.Canvas(); }
     HandedJob Finish() override { return FJob.Finish(); }
+    // The plot is placed on the page the device context has, whatever the
+    // settings say of it.
+    std::optional<DeviceSettings> Page() const override { return FJob.Page(); }
 
 private:
     TGdiJob FJob;
@@ -147,14 +122,17 @@ std::optional<QueueDevice> FindQueue(const std::string& name)
 std::vector<DeviceSettings> QueuePapers(const std::string& name)
 {
     // The driver's current page; Windows' own Print Setup offers the others.
-    if (auto page = PageOf(name))
+    if (auto page = DriverPage(name, {}))
         return {*page};
     return {};
 }
 
 DeviceSettings QueueDefaults(const std::string& name)
 {
-    return PageOf(name).value_or(FallbackSettings());
+    // Through the record: a driver that passes bytes through changes them.
+    if (auto found = Found(name))
+        return found->Settings;
+    return DriverPage(name, {}).value_or(FallbackSettings());
 }
 
 std::unique_ptr<JobDestination> OpenQueueJob(const std::string& device, const DeviceSettings& settings,
@@ -163,6 +141,6 @@ std::unique_ptr<JobDestination> OpenQueueJob(const std::string& device, const De
     if (device.empty())
         throw EPrinter(NotValid);
     if (settings.Language == SendAs::Driver)
-        return std::make_unique<DriverJob>(device, title);
+        return std::make_unique<DriverJob>(device, settings, title);
     return std::make_unique<RawJob>(device, settings, title);
 }

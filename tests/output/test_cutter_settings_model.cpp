@@ -5,10 +5,12 @@
 #include "cutter/CutterLanguage.h"
 #include "cutter/PrintableArea.h"
 #include "output/CutterSettingsModel.h"
+#include "platform/DeviceCapabilities.h"
 
 #include <doctest/doctest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -158,6 +160,75 @@ TEST_CASE("a change of language takes its sheet")
         // The print server is asked only for a way back to the driver.
         CHECK(asked == int(row.WithPapers && row.To == SendAs::Driver && row.Before.Language != SendAs::Driver));
     }
+}
+
+TEST_CASE("Cutter Settings opens a device on what was set for it, else what was kept, else its own")
+{
+    const DeviceSettings own = Paper("A4", 210, 297, 5, SendAs::Driver);
+    DeviceSettings sheetless;
+    sheetless.Language = SendAs::GPGL;
+    sheetless.Corrections.ScaleXPercent = 99;
+    struct Row {
+        std::string Name;
+        std::optional<DeviceSettings> Chosen, Remembered;
+        std::string Paper;
+        SendAs Language;
+        double Margin;
+        bool Asked; // the device's own settings were needed
+    };
+    for (const Row& row : {
+             // Not empty fields that OK refuses: the printer's own paper.
+             Row{"a printer picked for the first time", std::nullopt, std::nullopt, "A4", SendAs::Driver, 5, true},
+             Row{"a printer confirmed in an earlier run", std::nullopt, Paper("Letter", 215.9, 279.4, 0, SendAs::HPGL),
+                 "Letter", SendAs::HPGL, 0, true},
+             Row{"the printer in use, or set in this dialog", Paper("Custom.600x1000mm", 600, 1000, 0, SendAs::DMPL),
+                 Paper("Letter", 215.9, 279.4, 0, SendAs::HPGL), "Custom.600x1000mm", SendAs::DMPL, 0, false},
+             // Whatever else was set stays; the sheet is the printer's.
+             Row{"settings that hold no sheet", sheetless, std::nullopt, "A4", SendAs::GPGL, 5, true},
+         }) {
+        CAPTURE(row.Name);
+        int asked = 0;
+        const DeviceSettings s = SettingsToShow(row.Chosen, [&] {
+            ++asked;
+            return KnownSettings{row.Remembered, own};
+        });
+        CHECK(s.PaperName == row.Paper);
+        CHECK(s.PaperWidthMm > 0);
+        CHECK(s.PaperHeightMm > 0);
+        CHECK(s.Language == row.Language);
+        CHECK(s.MarginLeftMm == row.Margin);
+        CHECK(asked == int(row.Asked));
+        if (row.Chosen)
+            CHECK(s.Corrections.ScaleXPercent == row.Chosen->Corrections.ScaleXPercent);
+    }
+}
+
+TEST_CASE("a printer whose driver passes bytes through starts in a cutter language, on the whole sheet")
+{
+    struct Row {
+        const char* Driver;
+        bool PassesThrough;
+    };
+    for (const Row& row : {
+             Row{"Local Raw Printer", true},   // a raw CUPS queue
+             Row{"Generic / Text Only", true}, // Windows' own
+             Row{"generic / text only", true},
+             Row{"Generic / Text Only (v4)", false},
+             Row{"HP LaserJet 4", false},
+             // Wine names a CUPS queue's driver after the queue, raw or not.
+             Row{"RawCutter", false},
+             Row{"", false},
+         }) {
+        CAPTURE(row.Driver);
+        CHECK(PassThroughDriver(row.Driver) == row.PassesThrough);
+    }
+    DeviceSettings own = Paper("Letter", 215.9, 279.4, 6, SendAs::Driver);
+    TakeCutterLanguageDefaults(own);
+    const DeviceSettings shown = SettingsToShow(std::nullopt, [&] { return KnownSettings{std::nullopt, own}; });
+    CHECK(shown.Language == SendAs::HPGL);
+    CHECK(shown.PaperName == "Letter");
+    for (const double margin : {shown.MarginLeftMm, shown.MarginBottomMm, shown.MarginRightMm, shown.MarginTopMm})
+        CHECK(margin == 0);
 }
 
 TEST_CASE("force and speed go over to another language only on the same scale")

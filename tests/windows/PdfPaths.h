@@ -8,8 +8,10 @@
 
 #include <array>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct PdfPointMm {
@@ -101,4 +103,25 @@ inline std::vector<PdfStroke> ReadPdfStrokesMm(const std::string& pdf)
         }
     }
     return strokes;
+}
+
+// The first page's size in mm (its MediaBox, turned by its Rotate); nullopt
+// when the PDF gives none.
+inline std::optional<PdfPointMm> ReadPdfPageSizeMm(const std::string& pdf)
+{
+    const size_t box = pdf.find("/MediaBox");
+    if (box == std::string::npos)
+        return std::nullopt;
+    std::istringstream numbers(pdf.substr(pdf.find('[', box) + 1));
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (!(numbers >> x0 >> y0 >> x1 >> y1))
+        return std::nullopt;
+    constexpr double MmPerPt = 25.4 / 72;
+    PdfPointMm size{(x1 - x0) * MmPerPt, (y1 - y0) * MmPerPt};
+    if (const size_t rotate = pdf.find("/Rotate"); rotate != std::string::npos) {
+        const int degrees = std::atoi(pdf.c_str() + rotate + 7);
+        if (degrees % 180 != 0)
+            std::swap(size.X, size.Y);
+    }
+    return size;
 }

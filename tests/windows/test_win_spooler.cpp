@@ -4,8 +4,13 @@
 #include "WinTestSupport.h"
 
 #include "common/Exceptions.h"
+#include "output/PagePlacement.h"
+#include "output/PlotPrinting.h"
+#include "platform/DeviceCapabilities.h"
 #include "platform/windows/WinRawJob.h"
 #include "platform/windows/WinSpooler.h"
+#include "plot/PlotTextReader.h"
+#include "plot/SampleText.h"
 
 #include <doctest/doctest.h>
 
@@ -120,4 +125,71 @@ TEST_CASE("a RAW job reaches the device byte for byte; a stopped or dropped one 
 TEST_CASE("a job to a printer the spooler does not have is refused before anything is sent")
 {
     CHECK(Failure([] { TRawQueueJob job("NoSuchQueue", "t"); }) == "Printer selected is not valid");
+}
+
+// A cutter installed as Windows users install one: a printer on the
+// "Generic / Text Only" driver, here on the raw queue's port. (Wine itself
+// names every CUPS queue's driver after the queue, a raw one too, so a raw
+// queue as Wine lists it cannot be told from a driver's.)
+TEST_CASE("a printer on the Generic / Text Only driver starts in HPGL, and its cut reaches the cutter as HPGL")
+{
+    DRIVER_INFO_3W driver{};
+    driver.cVersion = 3;
+    driver.pName = const_cast<wchar_t*>(L"Generic / Text Only");
+    driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+    driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+    driver.pDataFile = const_cast<wchar_t*>(L"RawCutter.ppd");
+    driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
+    REQUIRE(AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver)));
+    PRINTER_INFO_2W printer{};
+    printer.pPrinterName = const_cast<wchar_t*>(L"Generic Cutter");
+    printer.pPortName = const_cast<wchar_t*>(L"CUPS:RawCutter");
+    printer.pDriverName = driver.pName;
+    printer.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+    printer.pDatatype = const_cast<wchar_t*>(L"RAW");
+    printer.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    const HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&printer));
+    REQUIRE(added != nullptr);
+    // Gone again whatever happens here: the later tests list the printers.
+    struct Removed {
+        HANDLE H;
+        ~Removed()
+        {
+            DeletePrinter(H);
+            ClosePrinter(H);
+        }
+    } removed{added};
+
+    const auto found = FindDevice("Generic Cutter");
+    REQUIRE(found);
+    CHECK(found->first.Driver == "Generic / Text Only");
+    const DeviceSettings& settings = found->second;
+    CHECK(settings.Language == SendAs::HPGL);
+    CHECK(settings.PaperWidthMm > 0);
+    for (const double margin :
+         {settings.MarginLeftMm, settings.MarginBottomMm, settings.MarginRightMm, settings.MarginTopMm})
+        CHECK(margin == 0);
+    // The raw queue's own record is a driver's as Wine lists it.
+    CHECK(FindDevice("RawCutter")->second.Language == SendAs::Driver);
+
+    TPLT sample;
+    ReadPlotText(sample, BuiltInSampleLines());
+    TTempFolder folder;
+    PrintRequest request{{found->first, settings, folder / "sample.plt"}, TopLeft};
+    PrintPlot(sample, request);
+    const std::optional<std::string> written = ReadWholeFile(folder / "sample.plt");
+    REQUIRE(written);
+    CHECK(written->rfind("IN;", 0) == 0);
+
+    const std::string jobs = HarnessFolder() + "\\jobs";
+    const auto before = TTempFolder::NamesOf(jobs);
+    request.Target.OutputFile.clear();
+    PrintPlot(sample, request);
+    bool arrived = false;
+    for (int waited = 0; !arrived && waited < 20000; waited += 100) {
+        for (const std::string& name : NewNames(jobs, before, 0))
+            arrived = arrived || ReadWholeFile(jobs + "\\" + name) == written;
+        Sleep(100);
+    }
+    CHECK(arrived);
 }

@@ -23,6 +23,8 @@
 #include <dlgs.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -401,6 +403,29 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
     REQUIRE(raw >= 0);
     SendMessageW(printers, CB_SETCURSEL, static_cast<WPARAM>(raw), 0);
     SendMessageW(setup, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), reinterpret_cast<LPARAM>(printers));
+    // Its Cutter Settings show the printer's own sheet (Wine's driver gives
+    // the raw queue an A4 at 300 dpi), not empty fields that OK refuses.
+    PostMessageW(GetDlgItem(setup, 0x5001), BM_CLICK, 0, 0);
+    const HWND cutter = WaitForWindow(L"Cutter Settings", 20000);
+    REQUIRE(cutter != nullptr);
+    for (const auto& [id, mm] : {std::pair(winui::IdSheetWidth, 210.0), std::pair(winui::IdSheetLength, 297.0)}) {
+        const std::string text = ControlText(cutter, id);
+        CAPTURE(text);
+        CHECK(std::abs(std::atof(text.c_str()) - mm) < 0.2);
+    }
+    CHECK(ControlText(cutter, winui::IdSendAs) == "Printer driver");
+    if (const char* hold = std::getenv("VELLICO_SCREENSHOT_HOLD_MS"))
+        Sleep(static_cast<DWORD>(std::atoi(hold))); // time to take its picture
+    PostMessageW(cutter, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; waited < 10000 && IsWindow(cutter); waited += 50)
+        Sleep(50);
+    CHECK_FALSE(IsWindow(cutter)); // OK took the fields as they were
+    if (IsWindow(cutter)) {
+        if (const HWND box = FindWindowW(nullptr, L"Vellico Output Test"))
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        Sleep(200);
+        PostMessageW(cutter, WM_COMMAND, IDCANCEL, 0);
+    }
     PostMessageW(setup, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(setup, IDOK)));
     for (int waited = 0; waited < 10000 && shown != "RawCutter"; waited += 50, Sleep(50))
         shown = ControlText(window, winui::IdLImpresora);
