@@ -169,6 +169,9 @@ INT_PTR CALLBACK CalibrateProcedure(HWND dialog, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         state = reinterpret_cast<TCalibrateState*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        // A cut's failures, and the window's while the dialog is up, stand
+        // over the dialog: owned by the window, they would be behind it.
+        SetErrorReportOwner(dialog);
         for (const CalibratePatternChoice& choice : CalibratePatterns())
             SendDlgItemMessageW(dialog, IdCalibratePattern, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(Wide(choice.Caption).c_str()));
@@ -246,8 +249,11 @@ void ShowCalibrate(HWND owner, const DeviceIdentity& identity, const DeviceSetti
     t.Item(D::ButtonClass, IDCANCEL, L"Close", button, 183, 297, 50, 14);
     // Beside the steps, the pattern as it will be cut, marked for measuring.
     t.Item(D::StaticClass, IdCalibratePicture, L"", SS_OWNERDRAW, 240, 7, 180, 210);
+    // Given back to whoever owned the reports before the dialog.
+    void* const reportOwner = ErrorReportOwner();
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CalibrateProcedure,
                             reinterpret_cast<LPARAM>(&state));
+    SetErrorReportOwner(reportOwner);
 }
 
 } // namespace winui

@@ -514,6 +514,18 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    // A cut's failure, and the window's meanwhile, stand over the dialog,
+    // even while another window is the active one.
+    QCOMPARE(ErrorReportParent(), static_cast<QWidget*>(&dialog));
+    {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(ErrorReportParent(), static_cast<QWidget*>(&dialog));
+    }
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     const auto type = [&dialog](Qt::Key mnemonic, const char* text) {
         QTest::keyClick(&dialog, mnemonic, Qt::AltModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
@@ -571,6 +583,8 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
     QTRY_COMPARE(cuts.size(), size_t(3));
     QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
+    dialog.hide();
+    QVERIFY(ErrorReportParent() != &dialog);
 }
 
 void TestPrintSetup::calibrateShowsEachPattern_data()
