@@ -59,6 +59,9 @@ enum CutterControl : WORD {
     IdFlow,
 };
 
+// Print Setup's list of COM ports, below the system's printers.
+inline constexpr WORD IdSetupPortList = 0x5002;
+
 // The cutter settings dialog alone; true when confirmed (settings changed).
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings);
 
