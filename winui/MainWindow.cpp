@@ -354,9 +354,11 @@ void TFrmPrincipal::FitCaptions()
     RECT place;
     GetWindowRect(combo, &place);
     MapWindowPoints(nullptr, FWindow, reinterpret_cast<POINT*>(&place), 2);
-    if (GetComboBoxInfo(combo, &parts)) {
-        // The room the edit field lacks, with its margins.
-        const int lack = longest + Px(6) - (parts.rcItem.right - parts.rcItem.left);
+    RECT field{};
+    if (GetComboBoxInfo(combo, &parts) && GetClientRect(parts.hwndItem, &field)) {
+        // The room the edit field lacks, with its margins and the caret.
+        const auto margins = static_cast<DWORD>(SendMessageW(parts.hwndItem, EM_GETMARGINS, 0, 0));
+        const int lack = longest + LOWORD(margins) + HIWORD(margins) + Px(4) - (field.right - field.left);
         if (lack > 0) {
             const int width = std::min<int>(place.right - place.left + lack, Px(153 - 6) - place.left);
             SetWindowPos(combo, nullptr, 0, 0, width, place.bottom - place.top,
