@@ -485,7 +485,7 @@ TEST_CASE("a Calibrate cut that fails is reported over the Calibrate dialog, not
     CHECK(TextOf(box) == Wide(ApplicationTitle));
     CHECK(GetWindow(box, GW_OWNER) == dialog);
     CHECK(ControlText(box, 0xFFFF).find("too small for scale lines") != std::string::npos);
-    Screenshot(box, "calibrate-error-wine");
+    Screenshot(dialog, "calibrate-error-wine"); // the box in front of it
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     for (int waited = 0; waited < 10000 && IsWindow(box); waited += 50)
         Sleep(50);
