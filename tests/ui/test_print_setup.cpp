@@ -585,6 +585,13 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
     dialog.hide();
     QVERIFY(ErrorReportParent() != &dialog);
+
+    // A printer's A4, whose margins leave no room for 200 mm lines: the
+    // first cut is one that fits.
+    TCalibrateDialog printer({"Laser", {}, {}}, Settings("A4", 210, 297, 4, SendAs::Driver),
+                             [](const CalibrationCut&) {});
+    QCOMPARE(printer.Length->value(), 190.0);
+    QCOMPARE(printer.MeasuredX->value(), 190.0);
 }
 
 void TestPrintSetup::calibrateShowsEachPattern_data()
