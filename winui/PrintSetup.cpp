@@ -49,9 +49,6 @@ struct TSetupContext {
     std::string Port{}; // a COM port picked in place of the printers
 };
 
-// The device picked now: a COM port of our list, else the system's printer.
-std::string PickedDevice(HWND dialog, const TSetupContext& context);
-
 std::wstring ItemText(HWND control)
 {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -71,10 +68,18 @@ std::wstring ItemText(HWND list, int item)
     return text;
 }
 
-void AddPortList(HWND dialog, TSetupContext& context, RECT row);
-void PortPicked(HWND dialog, TSetupContext& context);
-
 constexpr const wchar_t* NoPort = L"None: the printer above";
+
+// A port stands in for the printers, whose controls wait meanwhile.
+void PortPicked(HWND dialog, TSetupContext& context)
+{
+    const HWND list = GetDlgItem(dialog, IdSetupPortList);
+    const auto item = SendMessageW(list, CB_GETCURSEL, 0, 0);
+    context.Port = item > 0 ? Utf8(ItemText(list, static_cast<int>(item))) : std::string();
+    for (const int id : {cmb1, cmb2, cmb3, rad1, rad2, psh1, psh2})
+        if (const HWND control = GetDlgItem(dialog, id))
+            EnableWindow(control, context.Port.empty());
+}
 
 // Below the system's controls: the machine's COM ports, which the spooler
 // does not list, for a cutter the program writes itself.
@@ -109,17 +114,7 @@ void AddPortList(HWND dialog, TSetupContext& context, RECT row)
     PortPicked(dialog, context);
 }
 
-// A port stands in for the printers, whose controls wait meanwhile.
-void PortPicked(HWND dialog, TSetupContext& context)
-{
-    const HWND list = GetDlgItem(dialog, IdSetupPortList);
-    const auto item = SendMessageW(list, CB_GETCURSEL, 0, 0);
-    context.Port = item > 0 ? Utf8(ItemText(list, static_cast<int>(item))) : std::string();
-    for (const int id : {cmb1, cmb2, cmb3, rad1, rad2, psh1, psh2})
-        if (const HWND control = GetDlgItem(dialog, id))
-            EnableWindow(control, context.Port.empty());
-}
-
+// The device picked now: a COM port of our list, else the system's printer.
 std::string PickedDevice(HWND dialog, const TSetupContext& context)
 {
     return context.Port.empty() ? Utf8(ItemText(GetDlgItem(dialog, cmb1))) : context.Port;
