@@ -114,7 +114,72 @@ TCalibrateModel::TCalibrateModel(DeviceIdentity identity, DeviceSettings setting
                                        {F::SpeedStep, double(speeds.Step)},
                                        {F::Best, 1.0}})
         SetValue(field, value);
+    FitFirstSizes();
     ResetMeasured();
+}
+
+bool TCalibrateModel::Fits() const
+{
+    try {
+        CutToSend();
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+void TCalibrateModel::Shrink(CalibrationPattern pattern,
+                             const std::vector<std::vector<std::pair<CalibrateField, double>>>& sizes)
+{
+    const int chosen = FChosen;
+    Choose(pattern);
+    const auto usual = FFields;
+    bool fits = Fits();
+    for (auto size = sizes.begin(); !fits && size != sizes.end(); ++size) {
+        for (const auto& [field, value] : *size)
+            SetValue(field, value);
+        fits = Fits();
+    }
+    // Nothing smaller fits either (or the trouble is not the size): the usual
+    // size, and Order says why it is not cut.
+    if (!fits)
+        FFields = usual;
+    FChosen = chosen;
+}
+
+void TCalibrateModel::FitFirstSizes()
+{
+    // The usual sizes where the sheet takes them; else the largest round ones
+    // it does, so that a first cut on a small sheet does not fail.
+    std::vector<std::vector<std::pair<F, double>>> sizes;
+    for (double length = DefaultScaleLengthMm - 10; length >= MinScaleLengthMm; length -= 10)
+        sizes.push_back({{F::Length, length}});
+    Shrink(CalibrationPattern::Scale, sizes);
+
+    // Fewer squares: the ladder ends at a smaller offset.
+    sizes.clear();
+    const LadderSteps ladder;
+    for (double to = ladder.ToMm - ladder.StepMm; to >= ladder.FromMm - 1e-9; to -= ladder.StepMm)
+        sizes.push_back({{F::OffsetTo, std::round(to * 100) / 100}});
+    Shrink(CalibrationPattern::Ladder, sizes);
+
+    // Fewer columns (speeds, across the sheet) first, then fewer rows.
+    sizes.clear();
+    const auto values = [this](F from, F to, F step) {
+        std::vector<double> ends;
+        const double first = Value(from).value_or(0), last = Value(to).value_or(0), each = Value(step).value_or(0);
+        for (double end = last - each; each > 0 && end >= first; end -= each)
+            ends.push_back(end);
+        return ends;
+    };
+    const std::vector<double> speeds = values(F::SpeedFrom, F::SpeedTo, F::SpeedStep);
+    const std::vector<double> forces = values(F::ForceFrom, F::ForceTo, F::ForceStep);
+    const double lastSpeed = speeds.empty() ? Value(F::SpeedTo).value_or(0) : speeds.back();
+    for (const double speed : speeds)
+        sizes.push_back({{F::SpeedTo, speed}});
+    for (const double force : forces)
+        sizes.push_back({{F::SpeedTo, lastSpeed}, {F::ForceTo, force}});
+    Shrink(CalibrationPattern::Grid, sizes);
 }
 
 std::string TCalibrateModel::DeviceText() const

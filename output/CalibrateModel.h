@@ -126,6 +126,9 @@ private:
     };
     double Checked(CalibrateField field) const;
     void ResetMeasured();
+    bool Fits() const;
+    void FitFirstSizes();
+    void Shrink(CalibrationPattern pattern, const std::vector<std::vector<std::pair<CalibrateField, double>>>& sizes);
 
     DeviceIdentity FIdentity;
     DeviceSettings FSettings;

@@ -288,9 +288,12 @@ void TWindowSession::ShowStatus()
         FView.ShowStatus("Print: " + JobProgressText(progress));
         return;
     }
-    if (FServerStatus.empty())
-        return; // the server has not answered yet
-    FView.ShowStatus(FStopNote.empty() ? FServerStatus : FServerStatus + " (job " + FStopNote + ")");
+    // Once the job has gone its progress is cleared, even where the server
+    // has not answered (or cannot: Wine's spooler never does).
+    std::string text = FServerStatus;
+    if (!FStopNote.empty())
+        text = text.empty() ? "Job " + FStopNote : text + " (job " + FStopNote + ")";
+    FView.ShowStatus(text);
 }
 
 std::string TWindowSession::JobFollowed(const std::string& status, const std::optional<HandedJob>& asked,
@@ -330,6 +333,11 @@ void TWindowSession::DeviceChosen(const DeviceIdentity& identity, const DeviceSe
     ++FDeviceGeneration;
     FNameKnown = false;
     FStatusReports.Succeeded();
+    // The earlier device's state and stopped job are not this one's; a job
+    // still being sent keeps showing its progress.
+    FServerStatus.clear();
+    FStopNote.clear();
+    ShowStatus();
     AskDeviceName();
 }
 

@@ -254,6 +254,18 @@ void TCalibrateDialog::Refresh()
     Picture->setPixmap(CalibrationPixmap(picture, ratio, palette()));
 }
 
+void TCalibrateDialog::showEvent(QShowEvent* event)
+{
+    FReportOwner.emplace(this);
+    QDialog::showEvent(event);
+}
+
+void TCalibrateDialog::hideEvent(QHideEvent* event)
+{
+    FReportOwner.reset();
+    QDialog::hideEvent(event);
+}
+
 void TCalibrateDialog::KeepClick()
 {
     // The fields follow the model even when the file could not be written.

@@ -8,11 +8,13 @@
 
 #include "output/CalibrateModel.h"
 #include "platform/PrinterObject.h"
+#include "ui/ErrorReport.h"
 
 #include <QDialog>
 #include <QPixmap>
 
 #include <functional>
+#include <optional>
 
 class QAbstractSpinBox;
 class QComboBox;
@@ -69,6 +71,10 @@ public:
     QPushButton* BtnCut = nullptr;
     QPushButton* BtnKeep = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     // Puts each row of every pattern in form once; rows of the chosen one
     // are shown.
@@ -83,4 +89,6 @@ private:
     QAbstractSpinBox* FBoxes[CalibrateFieldCount] = {};
     QFormLayout* FPatternForm = nullptr;
     QFormLayout* FMeasureForm = nullptr;
+    // While shown, the error reports stand over the dialog.
+    std::optional<TErrorReportOwner> FReportOwner;
 };

@@ -17,16 +17,37 @@ int& ShowingDepth()
     return depth;
 }
 
+QPointer<QWidget>& Owner()
+{
+    static QPointer<QWidget> owner;
+    return owner;
+}
+
 void ShowBox(const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, title, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, ErrorReportParent());
     // Messages quote file names and system texts; never read them as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 } // namespace
+
+QWidget* ErrorReportParent()
+{
+    return Owner() ? Owner().data() : QApplication::activeWindow();
+}
+
+TErrorReportOwner::TErrorReportOwner(QWidget* owner) : FPrevious(Owner())
+{
+    Owner() = owner;
+}
+
+TErrorReportOwner::~TErrorReportOwner()
+{
+    Owner() = FPrevious;
+}
 
 void SetErrorReportHook(ErrorReportHook hook)
 {

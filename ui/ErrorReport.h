@@ -6,7 +6,9 @@
 
 #include "ui/ErrorText.h"
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <exception>
 #include <functional>
@@ -20,6 +22,22 @@ void ShowErrorReport(const QString& message);  // formats, then shows
 
 // True while a report is being shown (its modal loop may run timer ticks).
 bool ErrorReportShowing();
+
+// The window a report's box stands over: the latest one named by an owner
+// still alive, else the active window. A dialog names itself while it is
+// shown, so that its own failures, and the window's meanwhile, are not
+// hidden behind it.
+QWidget* ErrorReportParent();
+class TErrorReportOwner {
+public:
+    explicit TErrorReportOwner(QWidget* owner);
+    ~TErrorReportOwner();
+    TErrorReportOwner(const TErrorReportOwner&) = delete;
+    TErrorReportOwner& operator=(const TErrorReportOwner&) = delete;
+
+private:
+    QPointer<QWidget> FPrevious;
+};
 
 // Runs f; any exception it lets out is reported and swallowed.
 template <class F>

@@ -20,7 +20,7 @@ namespace {
 // whichever of the chosen pattern's rows has its place.
 constexpr int PatternRows = 3, PatternColumns = 3, MeasuredRows = 4;
 enum RowControl : WORD {
-    IdCut = 310,
+    IdCut = IdCalibrateCut,
     IdChange,
     IdKeep,
     IdRowLabel = 320,
@@ -169,6 +169,9 @@ INT_PTR CALLBACK CalibrateProcedure(HWND dialog, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         state = reinterpret_cast<TCalibrateState*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        // A cut's failures, and the window's while the dialog is up, stand
+        // over the dialog: owned by the window, they would be behind it.
+        SetErrorReportOwner(dialog);
         for (const CalibratePatternChoice& choice : CalibratePatterns())
             SendDlgItemMessageW(dialog, IdCalibratePattern, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(Wide(choice.Caption).c_str()));
@@ -211,7 +214,7 @@ void ShowCalibrate(HWND owner, const DeviceIdentity& identity, const DeviceSetti
                    std::function<void(const CalibrationCut&)> cut)
 {
     using D = TDialogTemplate;
-    D t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0, 0, 427, 318, L"Calibrate");
+    D t(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0, 0, 427, 327, L"Calibrate");
     const DWORD label = SS_LEFT | SS_NOPREFIX, edit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
                 button = BS_PUSHBUTTON | WS_TABSTOP;
     TCalibrateState state{{identity, settings}, std::move(cut)};
@@ -232,22 +235,26 @@ void ShowCalibrate(HWND owner, const DeviceIdentity& identity, const DeviceSetti
     t.Item(D::ButtonClass, 0xFFFF, L"2. Cut", BS_GROUPBOX, 7, 102, 226, 76);
     t.Item(D::StaticClass, IdCalibrateOrder, L"", label, 14, 114, 212, 44);
     t.Item(D::ButtonClass, IdCut, L"&Cut", button, 14, 159, 50, 14);
-    t.Item(D::ButtonClass, 0xFFFF, L"3. Measured", BS_GROUPBOX, 7, 182, 226, 108);
+    t.Item(D::ButtonClass, 0xFFFF, L"3. Measured", BS_GROUPBOX, 7, 182, 226, 117);
     for (short r = 0; r < MeasuredRows; ++r) {
         const short y = static_cast<short>(194 + 14 * r);
         t.Item(D::StaticClass, static_cast<WORD>(IdMeasuredLabel + r), L"", SS_LEFT, 14, y + 2, 92, 9);
         t.Item(D::EditClass, static_cast<WORD>(IdMeasuredField + r), L"", edit, 108, y, 50, 12);
         t.Item(D::StaticClass, static_cast<WORD>(IdMeasuredUnit + r), L"", label, 161, y + 2, 20, 9);
     }
-    t.Item(D::StaticClass, IdChange, L"", label, 14, 251, 212, 18);
-    t.Item(D::ButtonClass, IdKeep, L"&Keep correction", button, 14, 271, 70, 14);
-    t.Item(D::StaticClass, 0xFFFF, L"4. Cut again to check: the next cut has the kept correction.", label, 7, 296, 170,
+    // Three lines: why a measurement gives no correction can be long.
+    t.Item(D::StaticClass, IdChange, L"", label, 14, 251, 212, 27);
+    t.Item(D::ButtonClass, IdKeep, L"&Keep correction", button, 14, 280, 70, 14);
+    t.Item(D::StaticClass, 0xFFFF, L"4. Cut again to check: the next cut has the kept correction.", label, 7, 305, 170,
            18);
-    t.Item(D::ButtonClass, IDCANCEL, L"Close", button, 183, 297, 50, 14);
+    t.Item(D::ButtonClass, IDCANCEL, L"Close", button, 183, 306, 50, 14);
     // Beside the steps, the pattern as it will be cut, marked for measuring.
     t.Item(D::StaticClass, IdCalibratePicture, L"", SS_OWNERDRAW, 240, 7, 180, 210);
+    // Given back to whoever owned the reports before the dialog.
+    void* const reportOwner = ErrorReportOwner();
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Data(), owner, CalibrateProcedure,
                             reinterpret_cast<LPARAM>(&state));
+    SetErrorReportOwner(reportOwner);
 }
 
 } // namespace winui

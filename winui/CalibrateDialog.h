@@ -15,7 +15,7 @@
 namespace winui {
 
 // The controls tests look for.
-enum CalibrateControl : WORD { IdCalibratePattern = 300, IdCalibrateOrder, IdCalibratePicture };
+enum CalibrateControl : WORD { IdCalibratePattern = 300, IdCalibrateOrder, IdCalibratePicture, IdCalibrateCut = 310 };
 
 // Modal to owner. cut starts a job of the pattern; it throws when one cannot
 // start.

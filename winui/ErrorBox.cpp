@@ -38,6 +38,11 @@ void SetErrorReportOwner(void* window)
     Owner() = static_cast<HWND>(window);
 }
 
+void* ErrorReportOwner()
+{
+    return Owner();
+}
+
 bool ErrorReportShowing()
 {
     return ShowingDepth() > 0;

@@ -18,6 +18,7 @@ namespace winui {
 using ErrorReportHook = std::function<void(const std::string& title, const std::string& text)>;
 void SetErrorReportHook(ErrorReportHook hook); // empty: back to the box
 void SetErrorReportOwner(void* window);        // an HWND; null for none
+void* ErrorReportOwner();
 void ShowErrorReport(const std::string& message);
 // True while a report is shown (its modal loop runs further timer ticks).
 bool ErrorReportShowing();

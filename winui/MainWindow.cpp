@@ -15,6 +15,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -131,7 +132,8 @@ private:
     int FDpi = 96;
     HFONT FFont = nullptr;
     TSampleDots FDots;
-    int FPreview = -1; // the preview ImagenHoja shows; -1 for none
+    int FPreview = -1;     // the preview ImagenHoja shows; -1 for none
+    HWND FFocus = nullptr; // the control with the keyboard when the window was left
     // From WM_CREATE, when there is a window to hand answers to, until
     // WM_DESTROY, which waits for its workers.
     std::unique_ptr<TWindowSession> FSession;
@@ -209,6 +211,23 @@ LRESULT TFrmPrincipal::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         CreateControls();
         // A failure here is reported; the window is still created and shown.
         RunGuarded([this] { FormCreate(); });
+        return 0;
+    }
+    case WM_ACTIVATE:
+        // The keyboard goes back to the control that had it, as in a dialog.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            FFocus = focus && IsChild(FWindow, focus) ? focus : nullptr;
+        }
+        return DefWindowProcW(FWindow, message, wParam, lParam);
+    case WM_SETFOCUS: {
+        // At first, and where that control is gone: the first in the tab
+        // order, so Enter and Space work without a Tab first.
+        HWND focus = FFocus;
+        if (!focus || !IsChild(FWindow, focus) || !IsWindowVisible(focus) || !IsWindowEnabled(focus))
+            focus = GetNextDlgTabItem(FWindow, nullptr, FALSE);
+        if (focus)
+            SetFocus(focus);
         return 0;
     }
     case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return 0;
@@ -319,6 +338,33 @@ void TFrmPrincipal::FitCaptions()
                          place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
+    // The position's field shows its longest item whole: an edit field too
+    // narrow scrolls to its end ("iddle Bottom"). It grows right, short of
+    // the preview.
+    int longest = 0;
+    for (std::string_view text : PositionTexts) {
+        const std::wstring wide = Wide(text);
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+        longest = std::max<int>(longest, extent.cx);
+    }
+    const HWND combo = Control(IdCmbPosicion);
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    RECT place;
+    GetWindowRect(combo, &place);
+    MapWindowPoints(nullptr, FWindow, reinterpret_cast<POINT*>(&place), 2);
+    RECT field{};
+    if (GetComboBoxInfo(combo, &parts) && GetClientRect(parts.hwndItem, &field)) {
+        // The room the edit field lacks, with its margins and the caret.
+        const auto margins = static_cast<DWORD>(SendMessageW(parts.hwndItem, EM_GETMARGINS, 0, 0));
+        const int lack = longest + LOWORD(margins) + HIWORD(margins) + Px(4) - (field.right - field.left);
+        if (lack > 0) {
+            const int width = std::min<int>(place.right - place.left + lack, Px(153 - 6) - place.left);
+            SetWindowPos(combo, nullptr, 0, 0, width, place.bottom - place.top,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
     SelectObject(dc, old);
     ReleaseDC(FWindow, dc);
 }
@@ -349,6 +395,15 @@ void TFrmPrincipal::Command(int id, int code)
             RunGuarded([this] { BtnStopClick(); });
         break;
     case IdCalibrate: RunGuarded([this] { CalibrateClick(); }); break;
+    case IDOK: {
+        // Enter, from the dialog keys, with no default button: the push
+        // button that has the keyboard is pressed, as in a dialog.
+        const HWND focus = GetFocus();
+        if (focus && IsChild(FWindow, focus)
+            && (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & (DLGC_UNDEFPUSHBUTTON | DLGC_DEFPUSHBUTTON)))
+            SendMessageW(focus, BM_CLICK, 0, 0);
+        break;
+    }
     case IdCmbPosicion:
         if (code == CBN_SELCHANGE)
             RunGuarded([this] { CmbPosicionSelect(); });

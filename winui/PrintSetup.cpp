@@ -9,6 +9,7 @@
 #include "platform/DeviceCapabilities.h"
 #include "platform/DeviceSettingsStore.h"
 #include "platform/windows/GdiJob.h"
+#include "platform/windows/WinPort.h"
 #include "platform/windows/WinText.h"
 #include "winui/DialogTemplate.h"
 
@@ -16,6 +17,7 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +52,7 @@ struct TSetupContext {
     DeviceSettings CurrentSettings;
     std::string CutterDevice;
     std::optional<DeviceSettings> Cutter;
+    std::string Port{}; // a COM port picked in place of the printers
 };
 
 std::wstring ItemText(HWND control)
@@ -57,6 +60,70 @@ std::wstring ItemText(HWND control)
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+// A combo box's item.
+std::wstring ItemText(HWND list, int item)
+{
+    const auto length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
+    if (length < 0)
+        return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+constexpr const wchar_t* NoPort = L"None: the printer above";
+
+// A port stands in for the printers, whose controls wait meanwhile.
+void PortPicked(HWND dialog, TSetupContext& context)
+{
+    const HWND list = GetDlgItem(dialog, IdSetupPortList);
+    const auto item = SendMessageW(list, CB_GETCURSEL, 0, 0);
+    context.Port = item > 0 ? Utf8(ItemText(list, static_cast<int>(item))) : std::string();
+    for (const int id : {cmb1, cmb2, cmb3, rad1, rad2, psh1, psh2})
+        if (const HWND control = GetDlgItem(dialog, id))
+            EnableWindow(control, context.Port.empty());
+}
+
+// Below the system's controls: the machine's COM ports, which the spooler
+// does not list, for a cutter the program writes itself.
+void AddPortList(HWND dialog, TSetupContext& context, RECT row)
+{
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+    const auto font = SendMessageW(dialog, WM_GETFONT, 0, 0);
+    const HDC dc = GetDC(dialog);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(font));
+    const wchar_t* const caption = L"or a COM &port:";
+    RECT need{0, 0, 0, 0};
+    DrawTextW(dc, caption, -1, &need, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+    const int height = row.bottom - row.top, labelWidth = need.right + 4;
+    const HWND label = CreateWindowExW(0, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_CENTERIMAGE,
+                                       row.left, row.top, labelWidth, height, dialog, nullptr, instance, nullptr);
+    SendMessageW(label, WM_SETFONT, font, FALSE);
+    const HWND list = CreateWindowExW(
+        0, L"COMBOBOX", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+        row.left + labelWidth + 4, row.top, std::max<int>(row.right - row.left - labelWidth - 4, height * 4),
+        height * 8, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdSetupPortList)), instance, nullptr);
+    SendMessageW(list, WM_SETFONT, font, FALSE);
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(NoPort));
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+    for (const std::string& port : ListComPorts()) {
+        const auto item = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(port).c_str()));
+        // Opened on the port in use.
+        if (IsComPortName(context.Current.Device) && port == ComPortsInOrder({context.Current.Device})[0])
+            SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    }
+    PortPicked(dialog, context);
+}
+
+// The device picked now: a COM port of our list, else the system's printer.
+std::string PickedDevice(HWND dialog, const TSetupContext& context)
+{
+    return context.Port.empty() ? Utf8(ItemText(GetDlgItem(dialog, cmb1))) : context.Port;
 }
 
 UINT_PTR CALLBACK SetupHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -79,15 +146,21 @@ UINT_PTR CALLBACK SetupHook(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdCutterButton)),
                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE)), nullptr);
         SendMessageW(button, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+        AddPortList(dialog, *reinterpret_cast<TSetupContext*>(pd->lCustData),
+                    {margin * 2 + buttonWidth, client.bottom, client.right - margin, client.bottom + buttonHeight});
         PlaceOnMonitor(dialog);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == IdSetupPortList && HIWORD(wParam) == CBN_SELCHANGE) {
+        if (auto* context = static_cast<TSetupContext*>(GetPropW(dialog, SetupProperty)))
+            PortPicked(dialog, *context);
         return TRUE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == IdCutterButton && HIWORD(wParam) == BN_CLICKED) {
         auto* context = static_cast<TSetupContext*>(GetPropW(dialog, SetupProperty));
         if (!context)
             return TRUE;
-        // The device picked in the system's list right now.
-        const std::string device = Utf8(ItemText(GetDlgItem(dialog, cmb1)));
+        const std::string device = PickedDevice(dialog, *context);
         std::optional<DeviceSettings> chosen;
         if (context->Cutter && context->CutterDevice == device)
             chosen = context->Cutter;
@@ -436,7 +509,7 @@ bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& s
     t.Item(D::ComboClass, IdBits, L"", list, 60, 172, 26, 60);
     t.Item(D::StaticClass, 0xFFFF, L"Pa&rity:", SS_LEFT, 90, 163, 36, 9);
     t.Item(D::ComboClass, IdParity, L"", list, 90, 172, 40, 60);
-    t.Item(D::StaticClass, 0xFFFF, L"&Stop bits:", SS_LEFT, 134, 163, 36, 9);
+    t.Item(D::StaticClass, 0xFFFF, L"&Stop bits:", SS_LEFT, 134, 163, 33, 9);
     t.Item(D::ComboClass, IdStopBits, L"", list, 134, 172, 30, 60);
     t.Item(D::StaticClass, 0xFFFF, L"&Flow:", SS_LEFT, 168, 163, 36, 9);
     t.Item(D::ComboClass, IdFlow, L"", list, 168, 172, 70, 60);
@@ -460,7 +533,8 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
     PRINTDLGW pd{};
     pd.lStructSize = sizeof pd;
     pd.hwndOwner = owner;
-    pd.hDevNames = current.Device.empty() ? nullptr : DevNames(current);
+    // A port is no printer of the system's dialog: it opens on the default.
+    pd.hDevNames = current.Device.empty() || IsComPortName(current.Device) ? nullptr : DevNames(current);
     // Opened on a copy of the current DEVMODE, so the paper shown is the one
     // the jobs are drawn on.
     if (pd.hDevNames && !currentSettings.DriverMode.empty()) {
@@ -502,6 +576,13 @@ std::optional<TSetupChoice> ShowPrinterSetup(HWND owner, const DeviceIdentity& c
             GlobalUnlock(pd.hDevMode);
         }
         if (context.Cutter && context.CutterDevice == choice->Identity.Device)
+            choice->Cutter = context.Cutter;
+    }
+    // A COM port picked below the printers is the device instead.
+    if (confirmed && !context.Port.empty()) {
+        choice.emplace();
+        choice->Identity = {context.Port, {}, context.Port};
+        if (context.Cutter && context.CutterDevice == context.Port)
             choice->Cutter = context.Cutter;
     }
     if (pd.hDevNames)

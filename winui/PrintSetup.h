@@ -66,6 +66,9 @@ enum CutterControl : WORD {
     IdCheckLineText,
 };
 
+// Print Setup's list of COM ports, below the system's printers.
+inline constexpr WORD IdSetupPortList = 0x5002;
+
 // The cutter settings dialog alone; true when confirmed (settings changed).
 bool ShowCutterSettings(HWND owner, const std::string& device, DeviceSettings& settings);
 

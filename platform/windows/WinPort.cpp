@@ -210,6 +210,21 @@ std::vector<std::string> ListComPorts()
         if (IsComPortName(name) && name.find('\\') == std::string::npos)
             ports.push_back(name);
     }
+    // And those the serial drivers announce, in case a name is not made yet.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD i = 0;; ++i) {
+            wchar_t value[256], data[32] = {};
+            DWORD valueSize = 256, dataSize = sizeof data - sizeof(wchar_t), type = 0;
+            const LONG result =
+                RegEnumValueW(key, i, value, &valueSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize);
+            if (result == ERROR_NO_MORE_ITEMS)
+                break;
+            if (result == ERROR_SUCCESS && type == REG_SZ && IsComPortName(Utf8(data)))
+                ports.push_back(Utf8(data));
+        }
+        RegCloseKey(key);
+    }
     return ComPortsInOrder(std::move(ports));
 }
 
@@ -237,8 +252,10 @@ std::unique_ptr<TComPort> OpenComPort(const std::string& name, const PortSetting
     if (h == INVALID_HANDLE_VALUE)
         ThrowOpenFailure(name, GetLastError());
     auto port = std::make_unique<ComPort>(name, h);
+    // A COM name the system maps to something that is no device: the port's
+    // own device is missing (Wine: a dosdevices link to a file).
     if (GetFileType(h) != FILE_TYPE_CHAR)
-        throw EPrinter(Quoted(name) + " is not a port. A cutter's port is a COM port, such as COM3");
+        ThrowOpenFailure(name, ERROR_DEV_NOT_EXIST);
     SetUpLine(h, name, settings);
     return port;
 }

@@ -19,7 +19,9 @@
 // "COM1" .. "COM256", or the same behind "\\.\", in any case.
 bool IsComPortName(std::string_view device);
 
-// The machine's COM ports, in number order ("COM1", "COM3").
+// The machine's COM ports, in number order ("COM1", "COM3"): the names the
+// system maps (QueryDosDevice) and those the serial drivers announce
+// (SERIALCOMM). A mapped port's device may still be missing.
 std::vector<std::string> ListComPorts();
 
 // Port names as the list has them: upper case without "\\.\", each port

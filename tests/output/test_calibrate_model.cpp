@@ -182,6 +182,49 @@ TEST_CASE("the fields make the cut, and a field without a usable number is named
                          EConvertError);
 }
 
+TEST_CASE("each pattern starts at a size the active sheet takes: the usual one where it fits")
+{
+    using P = CalibrationPattern;
+    struct Row {
+        const char* Name;
+        DeviceSettings Settings;
+        double Length, OffsetTo, ForceTo; // ForceTo 0: no grid in the language
+        std::vector<P> NotMade;           // no size of theirs fits
+    };
+    DeviceSettings landscape = Sheet(SendAs::HPGL), driver = Sheet(SendAs::Driver);
+    landscape.Landscape = true;
+    // A laser printer's margins leave 194 mm for the lines.
+    driver.MarginLeftMm = driver.MarginRightMm = driver.MarginTopMm = driver.MarginBottomMm = 4;
+    const Row rows[] = {
+        {"A4 in a cutter language", Sheet(SendAs::HPGL), 200, 0.5, 120, {}},
+        {"A4 landscape", landscape, 200, 0.5, 120, {}},
+        {"A4 through the printer driver", driver, 190, 0.5, 0, {}},
+        {"a 100 mm roll", Sheet(SendAs::HPGL, 100, 1000), 90, 0.3, 120, {}},
+        {"a label of 60 x 40 mm", Sheet(SendAs::HPGL, 60, 40), 200, 0.15, 100, {P::Scale, P::Square}},
+        {"a label of 40 x 30 mm", Sheet(SendAs::HPGL, 40, 30), 200, 0.1, 80, {P::Scale, P::Square}},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(std::string(row.Name));
+        TCalibrateModel model({"Cutter", {}, {}}, row.Settings);
+        CHECK(model.Value(F::Length) == row.Length);
+        CHECK(model.Value(F::OffsetTo) == row.OffsetTo);
+        // The lines are measured against the length cut.
+        CHECK(model.Value(F::MeasuredX) == row.Length);
+        if (row.ForceTo > 0)
+            CHECK(model.Value(F::ForceTo) == row.ForceTo);
+        for (const P pattern : {P::Scale, P::Ladder, P::TestCut, P::Square, P::Grid}) {
+            CAPTURE(PatternWord(pattern));
+            model.Choose(pattern);
+            if (pattern == P::Grid && row.ForceTo == 0)
+                continue;
+            if (std::find(row.NotMade.begin(), row.NotMade.end(), pattern) == row.NotMade.end())
+                CHECK_NOTHROW(model.CutToSend());
+            else
+                CHECK_THROWS_AS(model.CutToSend(), EConvertError);
+        }
+    }
+}
+
 TEST_CASE("a measurement gives its correction, old and new")
 {
     struct Row {

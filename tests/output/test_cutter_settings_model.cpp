@@ -71,6 +71,25 @@ TEST_CASE("each language and kind of device offers its own controls")
         CHECK((LimitsOf(CutterField::Force, row.Language).High > 0) == c.Force);
         CHECK((LimitsOf(CutterField::Speed, row.Language).High > 0) == c.Speed);
     }
+
+    // What each system's device names are: a port's line is set only where
+    // the name is one of its serial ports.
+    const std::pair<const char*, DeviceKind> names[] = {
+        {"Cutter", DeviceKind::Queue},
+#ifdef _WIN32
+        {"COM1", DeviceKind::SerialPort}, {"com12", DeviceKind::SerialPort}, {"\\\\.\\COM3", DeviceKind::SerialPort},
+        {"COM1:", DeviceKind::Queue},     {"LPT1", DeviceKind::Queue},
+#else
+        {"/dev/ttyUSB0", DeviceKind::SerialPort},
+        {"/dev/usb/lp0", DeviceKind::PrinterPort},
+        {"COM1", DeviceKind::Queue},
+#endif
+    };
+    for (const auto& [name, kind] : names) {
+        const std::string device = name;
+        CAPTURE(device);
+        CHECK(DeviceKindOf(device) == kind);
+    }
 }
 
 TEST_CASE("the fields' limits and the notes follow the language")

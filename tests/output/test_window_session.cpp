@@ -156,7 +156,9 @@ struct TFakeSpooler {
     std::string OutputFile; // a fixed destination; empty: a new file a job
     std::vector<int> Positions;
     std::atomic<int> StatusCalls{0}, NameCalls{0};
-    TGate NameGate, StatusGate, PrintGate;
+    // Where the job's sender stops, halfway, while SendGate is closed.
+    bool HoldHalfway = false;
+    TGate NameGate, StatusGate, PrintGate, SendGate;
     fs::path Folder;
 
     TFakeSpooler()
@@ -215,6 +217,13 @@ struct TFakeSpooler {
         };
         seam.Print = [this](const TPLT& plot, const PrintRequest& request) {
             PrintGate.Pass();
+            if (HoldHalfway) {
+                // A sender's progress, as a slow cutter or queue shows it.
+                BeginJobProgress(10240);
+                AddJobProgress(5120);
+                SendGate.Pass();
+                EndJobProgress();
+            }
             PrintResult result = PrintPlot(plot, request);
             const std::lock_guard lock(Mutex);
             if (NextJobId > 0)
@@ -281,7 +290,7 @@ struct TWindow {
     }
     ~TWindow()
     {
-        for (TGate* gate : {&Spooler.NameGate, &Spooler.StatusGate, &Spooler.PrintGate})
+        for (TGate* gate : {&Spooler.NameGate, &Spooler.StatusGate, &Spooler.PrintGate, &Spooler.SendGate})
             gate->Open();
     }
     // Runs answers until none is to come.
@@ -559,6 +568,50 @@ TEST_CASE("Stop ends the job being sent; the status tells how far it got, and no
     CHECK(w.View.Status == "No jobs in queue");
 }
 #endif
+
+TEST_CASE("the job's progress goes once the job has gone, whatever the queue says, and with its device")
+{
+    const std::string noQueue = "A call to an OS function failed.";
+    struct Row {
+        const char* Name;
+        const char* StatusFailure; // the queue's state cannot be had
+        bool OtherDevice;          // chosen once the job has gone
+        std::string Shown;
+    };
+    const Row rows[] = {
+        {"the queue answers", "", false, "No jobs in queue"},
+        // Wine's spooler never tells a queue's state.
+        {"the queue cannot be asked", "A call to an OS function failed.", false, ""},
+        {"another device is chosen", "", true, ""},
+        {"another device is chosen, the queue never asked", "A call to an OS function failed.", true, ""},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(std::string(row.Name));
+        TWindow w;
+        w.Spooler.StatusFailure = row.StatusFailure;
+        w.Spooler.Status = "Print";
+        REQUIRE(w.TickAndSettle());
+        w.Spooler.HoldHalfway = true;
+        w.Spooler.SendGate.Close();
+        w.Session.Cut(BuiltInSampleLines());
+        REQUIRE(w.Spooler.SendGate.WaitHeld());
+        w.Session.Tick();
+        CHECK(w.View.Status == "Print: 50 %: 5.0 of 10.0 KiB");
+        CHECK(w.View.StopShown);
+        w.Spooler.Status = "No jobs in queue";
+        w.Spooler.SendGate.Open();
+        REQUIRE(w.Settle());
+        if (row.OtherDevice) {
+            w.Session.DeviceChosen({"Other", {}, {}}, w.Spooler.Settings);
+            REQUIRE(w.Settle());
+        } else {
+            REQUIRE(w.TickAndSettle());
+        }
+        CHECK(w.View.Status == row.Shown);
+        CHECK_FALSE(w.View.StopShown);
+        CHECK(w.View.Reports.size() == (*row.StatusFailure ? 1U : 0U));
+    }
+}
 
 TEST_CASE("a job handed to a queue is followed: its trouble is reported once, its reason shown beside the state")
 {

@@ -265,6 +265,10 @@ void TestMainWindow::startsAtTopLeft()
     QCOMPARE(FForm->ImagenHoja->pixmap().toImage(), FForm->ListaDeImagenes.Image(2).toImage());
     QVERIFY(FForm->Store());
     QCOMPARE(FForm->Store()->NPolygons(), 0);
+    // The keyboard starts on the first control in the tab order.
+    FForm->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FForm->BtnPropiedades));
     QTRY_COMPARE(FForm->LStatus->text(), QStringLiteral("No jobs in queue"));
     QVERIFY(FReports->Texts.isEmpty());
 }

@@ -589,6 +589,18 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    // A cut's failure, and the window's meanwhile, stand over the dialog,
+    // even while another window is the active one.
+    QCOMPARE(ErrorReportParent(), static_cast<QWidget*>(&dialog));
+    {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(ErrorReportParent(), static_cast<QWidget*>(&dialog));
+    }
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     const auto type = [&dialog](Qt::Key mnemonic, const char* text) {
         QTest::keyClick(&dialog, mnemonic, Qt::AltModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
@@ -646,6 +658,15 @@ void TestPrintSetup::calibrateFromTheKeyboard()
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
     QTRY_COMPARE(cuts.size(), size_t(3));
     QVERIFY(cuts[2].Forces == (ToolSteps{80, 120, 20}));
+    dialog.hide();
+    QVERIFY(ErrorReportParent() != &dialog);
+
+    // A printer's A4, whose margins leave no room for 200 mm lines: the
+    // first cut is one that fits.
+    TCalibrateDialog printer({"Laser", {}, {}}, Settings("A4", 210, 297, 4, SendAs::Driver),
+                             [](const CalibrationCut&) {});
+    QCOMPARE(printer.Length->value(), 190.0);
+    QCOMPARE(printer.MeasuredX->value(), 190.0);
 }
 
 void TestPrintSetup::calibrateShowsEachPattern_data()

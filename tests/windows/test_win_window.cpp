@@ -10,6 +10,9 @@
 
 #include "cutter/CutterLanguage.h"
 #include "output/CalibrateModel.h"
+#include "output/Positions.h"
+#include "platform/JobProgress.h"
+#include "platform/PrinterObject.h"
 #include "plot/SampleText.h"
 #include "winui/CalibrateDialog.h"
 #include "winui/ErrorBox.h"
@@ -68,6 +71,135 @@ std::string ControlText(HWND window, int id, int most = 512)
     std::wstring text(static_cast<size_t>(most), L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(GetDlgItem(window, id), text.data(), most)));
     return Utf8(text);
+}
+
+std::wstring TextOf(HWND control)
+{
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// What a window shows cut off: a caption that needs more room than its
+// control has, or two controls over each other (a group box holds others).
+// Only the controls with these identifiers, when any are given.
+std::vector<std::string> Clipped(HWND window, const std::vector<int>& only = {})
+{
+    std::vector<std::string> faults;
+    struct Placed {
+        std::string Name;
+        RECT Place;
+    };
+    std::vector<Placed> placed;
+    for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(c))
+            continue;
+        wchar_t kind[32] = {};
+        GetClassNameW(c, kind, 32);
+        const auto style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
+        const bool label = _wcsicmp(kind, L"Static") == 0, button = _wcsicmp(kind, L"Button") == 0;
+        const bool group = button && (style & BS_TYPEMASK) == BS_GROUPBOX;
+        const bool wraps = label && (style & SS_TYPEMASK) <= SS_RIGHT;
+        const std::wstring text = TextOf(c);
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        const std::string name = text.empty() ? "control " + std::to_string(GetDlgCtrlID(c)) : Utf8(text);
+        const bool checked = only.empty() || std::find(only.begin(), only.end(), GetDlgCtrlID(c)) != only.end();
+        if (!group && checked)
+            placed.push_back({name, r});
+        if (!checked || text.empty() || !(wraps || (label && (style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP) || button))
+            continue;
+        const HDC dc = GetDC(c);
+        const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+        const UINT prefix = label && (style & SS_NOPREFIX) ? DT_NOPREFIX : 0;
+        const int width = r.right - r.left, height = r.bottom - r.top;
+        RECT need{0, 0, wraps ? width : 0, 0};
+        DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | prefix | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+        SelectObject(dc, old);
+        ReleaseDC(c, dc);
+        // A button's frame, or a check box's box, beside its caption.
+        int besides = 0;
+        if (button) {
+            const DWORD type = style & BS_TYPEMASK;
+            besides = type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON
+                          ? 4 * GetSystemMetrics(SM_CXEDGE)
+                          : (group ? 2 * GetSystemMetrics(SM_CXEDGE) + 8 : GetSystemMetrics(SM_CXMENUCHECK) + 4);
+        }
+        if (need.right + besides > width || (wraps && need.bottom > height) || (!wraps && need.bottom > height + 2))
+            faults.push_back("\"" + name + "\" needs " + std::to_string(need.right + besides) + " x "
+                             + std::to_string(need.bottom) + ", has " + std::to_string(width) + " x "
+                             + std::to_string(height));
+    }
+    for (size_t i = 0; i < placed.size(); ++i)
+        for (size_t j = i + 1; j < placed.size(); ++j) {
+            RECT both;
+            if (IntersectRect(&both, &placed[i].Place, &placed[j].Place))
+                faults.push_back("\"" + placed[i].Name + "\" and \"" + placed[j].Name + "\" overlap");
+        }
+    return faults;
+}
+
+// With VELLICO_SCREENSHOTS naming a folder: the window as the screen shows
+// it, kept there as NAME-DPI.bmp.
+void Screenshot(HWND window, const std::string& name)
+{
+    const std::string folder = UnixFolder("VELLICO_SCREENSHOTS");
+    if (folder.empty())
+        return;
+    SetForegroundWindow(window);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Sleep(500); // a picture only: the window's thread paints in its own time
+    // The inside: Wine under a bare X server draws no frames.
+    RECT r;
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    std::string pixels(stride * static_cast<size_t>(height), '\0');
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+    WriteWholeFile(folder + "\\" + name + "-" + std::to_string(dpi) + ".bmp", bytes + pixels);
+}
+
+// The control that has the keyboard in a window of another thread.
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// The system's printer setup dialog once it is in front of the window.
+HWND WaitForSetup(HWND window)
+{
+    for (int waited = 0; waited < 10000; waited += 50, Sleep(50))
+        if (const HWND found = GetForegroundWindow(); found && found != window && GetDlgItem(found, cmb1))
+            return found;
+    return nullptr;
 }
 
 // Seconds from starting a program to its window being shown; negative when
@@ -211,6 +343,8 @@ TEST_CASE("Cutter Settings offers each language's controls and takes its sheet a
         CHECK(ControlText(dialog, winui::IdForce) == row.ForceShown);
         CHECK(ControlText(dialog, winui::IdToolSpeed) == row.SpeedShown);
         CHECK(ControlText(dialog, winui::IdSheetWidth) == "210");
+        for (const std::string& fault : Clipped(dialog))
+            FAIL_CHECK(fault);
         if (row.Force)
             SetDlgItemTextW(dialog, winui::IdForce, Wide(row.Force).c_str());
         if (row.Speed)
@@ -312,32 +446,75 @@ TEST_CASE("each preview puts the lettering where its position prints it")
     }
 }
 
-TEST_CASE("Calibrate offers the six patterns, each with what to do")
+TEST_CASE("Calibrate offers the six patterns, each with what to do, none of it cut off")
 {
+    // Through the printer driver the orders are longest.
+    for (const SendAs language : {SendAs::HPGL, SendAs::Driver}) {
+        CAPTURE(LanguageName(language));
+        DeviceSettings settings;
+        settings.PaperName = "A4";
+        settings.PaperWidthMm = 210;
+        settings.PaperHeightMm = 297;
+        settings.Language = language;
+        const DeviceIdentity identity{"Cutter", {}, {}};
+        std::thread dialogThread(
+            [&] { winui::ShowCalibrate(nullptr, identity, settings, [](const CalibrationCut&) {}); });
+        const HWND dialog = WaitForWindow(L"Calibrate", 20000);
+        REQUIRE(dialog != nullptr);
+        const HWND list = GetDlgItem(dialog, winui::IdCalibratePattern);
+        CHECK(SendMessageW(list, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(CalibratePatterns().size()));
+        TCalibrateModel model(identity, settings);
+        for (int i = 0; i < static_cast<int>(CalibratePatterns().size()); ++i) {
+            wchar_t caption[128] = {};
+            SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(caption));
+            CAPTURE(Utf8(caption));
+            CHECK(Utf8(caption) == CalibratePatterns()[static_cast<size_t>(i)].Caption);
+            SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(winui::IdCalibratePattern, CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(list));
+            model.Choose(i);
+            CHECK(ControlText(dialog, winui::IdCalibrateOrder) == model.Order());
+            for (const std::string& fault : Clipped(dialog))
+                FAIL_CHECK(fault);
+            if (language == SendAs::HPGL && i == 1)
+                Screenshot(dialog, "calibrate-ladder-wine");
+        }
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        dialogThread.join();
+    }
+}
+
+TEST_CASE("a Calibrate cut that fails is reported over the Calibrate dialog, not behind it")
+{
+    // A sheet no scale lines fit: the first cut fails.
     DeviceSettings settings;
-    settings.PaperName = "A4";
-    settings.PaperWidthMm = 210;
-    settings.PaperHeightMm = 297;
+    settings.PaperName = "Custom";
+    settings.PaperWidthMm = 40;
+    settings.PaperHeightMm = 30;
     settings.Language = SendAs::HPGL;
-    const DeviceIdentity identity{"Cutter", {}, {}};
-    std::thread dialogThread([&] { winui::ShowCalibrate(nullptr, identity, settings, [](const CalibrationCut&) {}); });
+    int cuts = 0;
+    std::thread dialogThread([&] {
+        winui::ShowCalibrate(nullptr, {"Cutter", {}, {}}, settings, [&cuts](const CalibrationCut&) { ++cuts; });
+    });
     const HWND dialog = WaitForWindow(L"Calibrate", 20000);
     REQUIRE(dialog != nullptr);
-    const HWND list = GetDlgItem(dialog, winui::IdCalibratePattern);
-    CHECK(SendMessageW(list, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(CalibratePatterns().size()));
-    TCalibrateModel model(identity, settings);
-    for (int i = 0; i < static_cast<int>(CalibratePatterns().size()); ++i) {
-        wchar_t caption[128] = {};
-        SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(caption));
-        CHECK(Utf8(caption) == CalibratePatterns()[static_cast<size_t>(i)].Caption);
-        SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(winui::IdCalibratePattern, CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(list));
-        model.Choose(i);
-        CHECK(ControlText(dialog, winui::IdCalibrateOrder) == model.Order());
-    }
+    PostMessageW(GetDlgItem(dialog, winui::IdCalibrateCut), BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    for (int waited = 0; waited < 20000 && !box; waited += 50, Sleep(50))
+        if (const HWND found = GetForegroundWindow(); found && found != dialog && GetDlgItem(found, 0xFFFF))
+            box = found;
+    REQUIRE(box != nullptr);
+    CHECK(TextOf(box) == Wide(ApplicationTitle));
+    CHECK(GetWindow(box, GW_OWNER) == dialog);
+    CHECK(ControlText(box, 0xFFFF).find("too small for scale lines") != std::string::npos);
+    Screenshot(dialog, "calibrate-error-wine"); // the box in front of it
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; waited < 10000 && IsWindow(box); waited += 50)
+        Sleep(50);
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     dialogThread.join();
+    CHECK(cuts == 0);
+    CHECK(winui::ErrorReportOwner() == nullptr);
 }
 
 TEST_CASE("the window shows the default printer, and one Cut sends one job")
@@ -442,6 +619,165 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
         CHECK(reports.empty());
     for (const std::string& report : reports)
         MESSAGE(report);
+}
+
+TEST_CASE("the window starts with the keyboard on its first control, and shows every position whole")
+{
+    std::mutex reportsLock;
+    std::vector<std::string> reports;
+    winui::SetErrorReportHook([&](const std::string&, const std::string& text) {
+        const std::lock_guard<std::mutex> lock(reportsLock);
+        reports.push_back(text);
+    });
+    int code = -1;
+    std::thread windowThread([&code] { code = RunOutputTestWindow(); });
+    const HWND window = WaitForWindow(winui::WindowCaption, 20000);
+    REQUIRE(window != nullptr);
+    const HWND setupButton = GetDlgItem(window, winui::IdBtnPropiedades);
+    // The window takes the keyboard first, and hands it on to a control.
+    HWND focus = nullptr;
+    for (int waited = 0; waited < 10000 && (!focus || focus == window); waited += 50, Sleep(50))
+        focus = FocusOf(window);
+    CHECK(focus == setupButton);
+    // Space and Enter press it at once: the printer setup opens.
+    for (const WPARAM key : {VK_SPACE, VK_RETURN}) {
+        CAPTURE(key);
+        PostMessageW(setupButton, WM_KEYDOWN, key, 1);
+        PostMessageW(setupButton, WM_KEYUP, key, 0xC0000001);
+        const HWND setup = WaitForSetup(window);
+        REQUIRE(setup != nullptr);
+        PostMessageW(setup, WM_COMMAND, IDCANCEL, 0);
+        for (int waited = 0; waited < 10000 && IsWindow(setup); waited += 50)
+            Sleep(50);
+        Sleep(200);
+    }
+
+    // The position's field shows each item from its first letter.
+    const HWND combo = GetDlgItem(window, winui::IdCmbPosicion);
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    REQUIRE(GetComboBoxInfo(combo, &parts));
+    for (int index = 0; index < static_cast<int>(PositionTexts.size()); ++index) {
+        const std::string text(PositionTexts[static_cast<size_t>(index)]);
+        CAPTURE(text);
+        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(winui::IdCmbPosicion, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        CHECK(ControlText(window, winui::IdCmbPosicion) == text);
+        // Chosen from the list, the item is selected whole, the caret after
+        // it: a field too narrow scrolls its start out of sight.
+        SendMessageW(parts.hwndItem, EM_SETSEL, 0, -1);
+        CHECK(SendMessageW(parts.hwndItem, EM_GETFIRSTVISIBLELINE, 0, 0) == 0);
+        if (text == "Middle Bottom")
+            Screenshot(window, "windows-window-middle-bottom");
+    }
+    for (const std::string& fault : Clipped(window))
+        FAIL_CHECK(fault);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    windowThread.join();
+    CHECK(code == 0);
+    winui::SetErrorReportHook({});
+    for (const std::string& report : reports)
+        if (report != "A call to an OS function failed.")
+            FAIL_CHECK(report);
+}
+
+TEST_CASE("Print Setup offers the COM ports; one picked takes its line settings, and Cut reaches it")
+{
+    std::mutex reportsLock;
+    std::vector<std::string> reports;
+    winui::SetErrorReportHook([&](const std::string&, const std::string& text) {
+        const std::lock_guard<std::mutex> lock(reportsLock);
+        reports.push_back(text);
+    });
+    int code = -1;
+    std::thread windowThread([&code] { code = RunOutputTestWindow(); });
+    const HWND window = WaitForWindow(winui::WindowCaption, 20000);
+    REQUIRE(window != nullptr);
+    PostMessageW(GetDlgItem(window, winui::IdBtnPropiedades), BM_CLICK, 0, 0);
+    const HWND setup = WaitForSetup(window);
+    REQUIRE(setup != nullptr);
+    const HWND ports = GetDlgItem(setup, winui::IdSetupPortList);
+    REQUIRE(ports != nullptr);
+    // First "none", the printers' own choice; then each port the system maps
+    // (scripts/test-windows maps COM1, COM5 and COM6).
+    CHECK(SendMessageW(ports, CB_GETCURSEL, 0, 0) == 0);
+    for (const wchar_t* port : {L"COM1", L"COM5", L"COM6"}) {
+        CAPTURE(Utf8(port));
+        CHECK(SendMessageW(ports, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port)) > 0);
+    }
+    const HWND cutterButton = FindWindowExW(setup, nullptr, L"Button", L"C&utter Settings...");
+    REQUIRE(cutterButton != nullptr);
+    for (const std::string& fault : Clipped(setup, {winui::IdSetupPortList, GetDlgCtrlID(cutterButton)}))
+        FAIL_CHECK(fault);
+    const auto com1 =
+        SendMessageW(ports, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"COM1"));
+    SendMessageW(ports, CB_SETCURSEL, static_cast<WPARAM>(com1), 0);
+    SendMessageW(setup, WM_COMMAND, MAKEWPARAM(winui::IdSetupPortList, CBN_SELCHANGE), reinterpret_cast<LPARAM>(ports));
+    // The printers wait while a port is picked.
+    CHECK_FALSE(IsWindowEnabled(GetDlgItem(setup, cmb1)));
+    Screenshot(setup, "print-setup-com-port-wine");
+
+    // Its line, set in Cutter Settings: the Serial line group is in use.
+    PostMessageW(cutterButton, BM_CLICK, 0, 0);
+    HWND cutter = nullptr;
+    for (int waited = 0; waited < 10000 && !cutter; waited += 50, Sleep(50))
+        if (const HWND found = FindWindowW(nullptr, L"Cutter Settings"); found && IsWindowVisible(found))
+            cutter = found;
+    REQUIRE(cutter != nullptr);
+    for (const int id : {winui::IdSpeed, winui::IdBits, winui::IdParity, winui::IdStopBits, winui::IdFlow}) {
+        CAPTURE(id);
+        CHECK(IsWindowEnabled(GetDlgItem(cutter, id)));
+    }
+    CHECK(SendDlgItemMessageW(cutter, winui::IdSendAs, CB_GETCOUNT, 0, 0) == 4);
+    SendDlgItemMessageW(cutter, winui::IdSpeed, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(L"19200"));
+    for (const std::string& fault : Clipped(cutter))
+        FAIL_CHECK(fault);
+    Screenshot(cutter, "cutter-settings-com-port-wine");
+    PostMessageW(cutter, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; waited < 10000 && IsWindow(cutter); waited += 50)
+        Sleep(50);
+    CHECK_FALSE(IsWindow(cutter));
+    PostMessageW(setup, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(setup, IDOK)));
+    std::string shown;
+    for (int waited = 0; waited < 10000 && shown != "COM1"; waited += 50, Sleep(50))
+        shown = ControlText(window, winui::IdLImpresora);
+    CHECK(shown == "COM1");
+    DeviceIdentity identity;
+    DeviceSettings settings;
+    REQUIRE(Printer().KnownPrinter(identity, settings));
+    CHECK(identity.Device == "COM1");
+    CHECK(settings.Line.Baud == 19200);
+    CHECK(settings.Language == SendAs::HPGL);
+
+    // Cut: the whole job reaches the cutter behind COM1.
+    REQUIRE(ResetCutter());
+    const std::vector<std::string> before = TTempFolder::NamesOf(CutterFolder());
+    BeginJobProgress(0);
+    EndJobProgress();
+    PostMessageW(GetDlgItem(window, winui::IdBtnCut), BM_CLICK, 0, 0);
+    JobProgress sent;
+    for (int waited = 0; waited < 60000; waited += 50, Sleep(50))
+        if (sent = CurrentJobProgress(); sent.Total > 0 && !sent.Sending)
+            break;
+    CHECK(sent.Sent == sent.Total);
+    REQUIRE(ResetCutter());
+    const std::vector<std::string> fresh = NewNames(CutterFolder(), before, 10000);
+    std::string job;
+    for (const std::string& name : fresh)
+        if (name.ends_with(".bin"))
+            job = ReadWholeFile(CutterFolder() + "\\" + name).value_or("");
+    CHECK(job.starts_with("IN;"));
+    CHECK(static_cast<std::int64_t>(job.size()) == sent.Total);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    windowThread.join();
+    CHECK(code == 0);
+    winui::SetErrorReportHook({});
+    for (const std::string& report : reports)
+        if (report != "A call to an OS function failed.")
+            FAIL_CHECK(report);
 }
 
 TEST_CASE("the window is up about as soon as a bare window")
