@@ -230,6 +230,48 @@ double SecondsToWindow(const char* mode, const wchar_t* caption, std::wstring pr
     return window ? seconds : -1;
 }
 
+// The program's window on a thread of its own, the error reports it raises
+// collected; Close() ends it and gives its exit code.
+class TRunningWindow {
+public:
+    TRunningWindow()
+    {
+        winui::SetErrorReportHook([this](const std::string&, const std::string& text) {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FReports.push_back(text);
+        });
+        FThread = std::thread([this] { FCode = RunOutputTestWindow(); });
+        Window = WaitForWindow(winui::WindowCaption, 20000);
+    }
+    TRunningWindow(const TRunningWindow&) = delete;
+    TRunningWindow& operator=(const TRunningWindow&) = delete;
+    // A test that stopped half way still closes the window it opened.
+    ~TRunningWindow()
+    {
+        if (FThread.joinable() && Window)
+            Close();
+    }
+    int Close()
+    {
+        PostMessageW(Window, WM_CLOSE, 0, 0);
+        FThread.join();
+        winui::SetErrorReportHook({});
+        return FCode;
+    }
+    std::vector<std::string> Reports()
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FReports;
+    }
+    HWND Window = nullptr;
+
+private:
+    std::mutex FLock;
+    std::vector<std::string> FReports;
+    int FCode = -1;
+    std::thread FThread;
+};
+
 } // namespace
 
 TEST_CASE("a cutter setting is taken only as a whole number within its range")
@@ -519,18 +561,11 @@ TEST_CASE("a Calibrate cut that fails is reported over the Calibrate dialog, not
 
 TEST_CASE("the window shows the default printer, and one Cut sends one job")
 {
-    std::mutex reportsLock;
-    std::vector<std::string> reports;
-    winui::SetErrorReportHook([&](const std::string&, const std::string& text) {
-        const std::lock_guard<std::mutex> lock(reportsLock);
-        reports.push_back(text);
-    });
     const std::string jobs = HarnessFolder() + "\\jobs";
     const std::vector<std::string> before = TTempFolder::NamesOf(jobs);
 
-    int code = -1;
-    std::thread windowThread([&code] { code = RunOutputTestWindow(); });
-    const HWND window = WaitForWindow(winui::WindowCaption, 20000);
+    TRunningWindow running;
+    const HWND window = running.Window;
     REQUIRE(window != nullptr);
 
     wchar_t defaultName[256];
@@ -608,10 +643,8 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
         shown = ControlText(window, winui::IdLImpresora);
     CHECK(shown == "RawCutter");
 
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    windowThread.join();
-    CHECK(code == 0);
-    winui::SetErrorReportHook({});
+    CHECK(running.Close() == 0);
+    const std::vector<std::string> reports = running.Reports();
     if (wineStatus)
         for (const std::string& report : reports)
             CHECK(report == "A call to an OS function failed.");
@@ -623,15 +656,8 @@ TEST_CASE("the window shows the default printer, and one Cut sends one job")
 
 TEST_CASE("the window starts with the keyboard on its first control, and shows every position whole")
 {
-    std::mutex reportsLock;
-    std::vector<std::string> reports;
-    winui::SetErrorReportHook([&](const std::string&, const std::string& text) {
-        const std::lock_guard<std::mutex> lock(reportsLock);
-        reports.push_back(text);
-    });
-    int code = -1;
-    std::thread windowThread([&code] { code = RunOutputTestWindow(); });
-    const HWND window = WaitForWindow(winui::WindowCaption, 20000);
+    TRunningWindow running;
+    const HWND window = running.Window;
     REQUIRE(window != nullptr);
     const HWND setupButton = GetDlgItem(window, winui::IdBtnPropiedades);
     // The window takes the keyboard first, and hands it on to a control.
@@ -673,10 +699,8 @@ TEST_CASE("the window starts with the keyboard on its first control, and shows e
     }
     for (const std::string& fault : Clipped(window))
         FAIL_CHECK(fault);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    windowThread.join();
-    CHECK(code == 0);
-    winui::SetErrorReportHook({});
+    CHECK(running.Close() == 0);
+    const std::vector<std::string> reports = running.Reports();
     for (const std::string& report : reports)
         if (report != "A call to an OS function failed.")
             FAIL_CHECK(report);
@@ -684,15 +708,8 @@ TEST_CASE("the window starts with the keyboard on its first control, and shows e
 
 TEST_CASE("Print Setup offers the COM ports; one picked takes its line settings, and Cut reaches it")
 {
-    std::mutex reportsLock;
-    std::vector<std::string> reports;
-    winui::SetErrorReportHook([&](const std::string&, const std::string& text) {
-        const std::lock_guard<std::mutex> lock(reportsLock);
-        reports.push_back(text);
-    });
-    int code = -1;
-    std::thread windowThread([&code] { code = RunOutputTestWindow(); });
-    const HWND window = WaitForWindow(winui::WindowCaption, 20000);
+    TRunningWindow running;
+    const HWND window = running.Window;
     REQUIRE(window != nullptr);
     PostMessageW(GetDlgItem(window, winui::IdBtnPropiedades), BM_CLICK, 0, 0);
     const HWND setup = WaitForSetup(window);
@@ -771,10 +788,8 @@ TEST_CASE("Print Setup offers the COM ports; one picked takes its line settings,
     CHECK(job.starts_with("IN;"));
     CHECK(static_cast<std::int64_t>(job.size()) == sent.Total);
 
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    windowThread.join();
-    CHECK(code == 0);
-    winui::SetErrorReportHook({});
+    CHECK(running.Close() == 0);
+    const std::vector<std::string> reports = running.Reports();
     for (const std::string& report : reports)
         if (report != "A call to an OS function failed.")
             FAIL_CHECK(report);
